@@ -1,0 +1,64 @@
+#include "conversion/ZNFNotesExtractor.h"
+
+#include "platform/ZNFBundle.h"
+#include "platform/ZNFLog.h"
+#include "platform/ZNFPaths.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QThreadPool>
+
+QString ZNFNotesExtractor::exportFilePath() {
+    return ZNFPaths::expandTilde(QLatin1String(ZNFNotesExtractor_exportFile));
+}
+
+QString ZNFNotesExtractor::scriptPath() {
+    const QString bundlePath =
+        ZNFBundle::mainBundle().pathForResource(QLatin1String(ZNFNotesExtractor_bundleName), QStringLiteral("bundle"));
+    return ZNFBundle::bundleWithPath(bundlePath)
+        .pathForResource(QLatin1String(ZNFNotesExtractor_scriptName), QLatin1String(ZNFNotesExtractor_scriptType));
+}
+
+void ZNFNotesExtractor::readExport(std::optional<QJsonValue>& notes, QString& error) {
+    notes.reset();
+    error.clear();
+    QFile file(exportFilePath());
+    if (file.open(QIODevice::ReadOnly)) {
+        const QByteArray bytes = file.readAll();
+        file.close();
+        // Wrapped in brackets so that a top-level value that is not an array or object parses too.
+        QJsonParseError parseError{};
+        const QJsonDocument doc = QJsonDocument::fromJson("[" + bytes + "]", &parseError);
+        if (parseError.error == QJsonParseError::NoError && doc.isArray() && doc.array().size() == 1)
+            notes = doc.array().at(0);
+        else
+            error = parseError.error == QJsonParseError::NoError ? QStringLiteral("not a single JSON value")
+                                                                 : parseError.errorString();
+    }
+    QFile::remove(exportFilePath());
+}
+
+void ZNFNotesExtractor::getNotes(Completion completion) {
+    // An export left behind by an earlier run must never pass for this run's.
+    if (QFile::exists(exportFilePath()) && !QFile::remove(exportFilePath()))
+        ZNFLogf("Notes extractor: could not remove the old export %@", exportFilePath());
+
+    const QString command = QStringLiteral("osascript %1").arg(scriptPath());
+    QThreadPool::globalInstance()->start([command, completion = std::move(completion)] {
+        QProcess process;
+        process.setProgram(QStringLiteral("/bin/bash"));
+        process.setArguments({QStringLiteral("-c"), command});
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.start();
+        if (process.waitForStarted(-1))
+            process.waitForFinished(-1);
+        std::optional<QJsonValue> notes;
+        QString error;
+        readExport(notes, error);
+        if (completion)
+            completion(std::move(notes), std::move(error));
+    });
+}

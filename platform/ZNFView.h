@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QColor>
+#include <QPointer>
+#include <QRectF>
+#include <QWidget>
+
+// The original platform's view on top of QWidget. `frame` is in the superview's
+// coordinates with y growing upwards unless the superview is flipped; this class alone
+// converts to Qt's y-down geometry. It also paints the "layer" properties the items use.
+class ZNFView : public QWidget {
+    Q_OBJECT
+public:
+    explicit ZNFView(const QRectF& frame = QRectF(), QWidget* parent = nullptr);
+
+    // Flipped views lay out their subviews with y growing downwards.
+    virtual bool isFlipped() const { return m_flipped; }
+    void setFlipped(bool flipped);
+
+    QRectF frame() const { return m_frame; }
+    void setFrame(const QRectF& frame);
+    // (0, 0, width, height) in the view's own coordinates.
+    QRectF bounds() const { return QRectF(QPointF(0, 0), m_frame.size()); }
+
+    // Adds `view` as a subview, placed by its frame.
+    void addSubview(QWidget* view);
+    ZNFView* superview() const;
+
+    // Autoresizing: follow the superview's width and/or height changes.
+    enum AutoresizingMask { NotSizable = 0, WidthSizable = 2, HeightSizable = 16 };
+    void setAutoresizingMask(int mask) { m_autoresizingMask = mask; }
+    int autoresizingMask() const { return m_autoresizingMask; }
+
+    // Layer properties.
+    QColor backgroundColor() const { return m_backgroundColor; }
+    void setBackgroundColor(const QColor& color);
+    QColor borderColor() const { return m_borderColor; }
+    void setBorderColor(const QColor& color);
+    double borderWidth() const { return m_borderWidth; }
+    void setBorderWidth(double width);
+    double cornerRadius() const { return m_cornerRadius; }
+    void setCornerRadius(double radius);
+    double zPosition() const { return m_zPosition; }
+    void setZPosition(double z);
+
+    // Converts a point between this view's coordinates (flipped or not) and Qt's.
+    QPointF toQt(const QPointF& p) const;
+    QPointF fromQt(const QPointF& p) const;
+    // The point in window (top-level widget) coordinates, y up as on the original platform.
+    QPointF convertPointToWindow(const QPointF& p) const;
+
+protected:
+    // Subclasses draw here in Qt coordinates after the layer background and before the border.
+    virtual void drawContents(QPainter& painter);
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    // Re-places one subview after the frame or the superview's height changed.
+    void placeSubview(QWidget* child);
+
+private:
+    void applyGeometry();
+    void restackByZ();
+
+    QRectF m_frame;
+    bool m_flipped = false;
+    int m_autoresizingMask = NotSizable;
+    QColor m_backgroundColor;
+    QColor m_borderColor;
+    double m_borderWidth = 0;
+    double m_cornerRadius = 0;
+    double m_zPosition = 0;
+    QSizeF m_lastSize;
+};

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs every Debian package Notecrate needs to build, run and test.
+# Safe to run again: packages that are already installed are skipped.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config git clang-format
+  qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-tools-dev qt6-tools-dev-tools
+  qt6-l10n-tools libgl-dev
+  libminizip-dev zlib1g-dev libsqlite3-dev libplist-dev
+  libavahi-compat-libdnssd-dev avahi-daemon dbus dbus-daemon
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  fonts-dejavu-core xvfb xauth x11-utils imagemagick
+  zip unzip util-linux iproute2 python3
+  clang libclang-rt-14-dev
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}" >&2
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

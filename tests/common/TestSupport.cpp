@@ -1,0 +1,129 @@
+#include "TestSupport.h"
+
+#include "platform/ZNFLog.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+#include <unzip.h>
+
+ScopedHome::ScopedHome() {
+    m_oldHome = qgetenv("HOME");
+    m_hadCache = qEnvironmentVariableIsSet("XDG_CACHE_HOME");
+    m_oldCache = qgetenv("XDG_CACHE_HOME");
+    m_oldPath = qgetenv("PATH");
+    QDir().mkpath(home());
+    QDir().mkpath(caches());
+    qputenv("HOME", home().toLocal8Bit());
+    qputenv("XDG_CACHE_HOME", caches().toLocal8Bit());
+}
+
+ScopedHome::~ScopedHome() {
+    qputenv("HOME", m_oldHome);
+    if (m_hadCache)
+        qputenv("XDG_CACHE_HOME", m_oldCache);
+    else
+        qunsetenv("XDG_CACHE_HOME");
+    qputenv("PATH", m_oldPath);
+}
+
+void ScopedHome::installTool(const QString& name, const QByteArray& script) {
+    const QString bin = m_dir.path() + QStringLiteral("/bin");
+    QDir().mkpath(bin);
+    const QString path = bin + u'/' + name;
+    writeFile(path, script);
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                    QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    qputenv("PATH", bin.toLocal8Bit() + ":" + m_oldPath);
+}
+
+LogCapture::LogCapture() {
+    ZNFSetLogSink([this](const QString& line) {
+        QMutexLocker lock(&m_mutex);
+        m_lines << line;
+    });
+}
+LogCapture::~LogCapture() { ZNFSetLogSink({}); }
+QStringList LogCapture::lines() const {
+    QMutexLocker lock(&m_mutex);
+    return m_lines;
+}
+bool LogCapture::contains(const QString& text) const {
+    QMutexLocker lock(&m_mutex);
+    for (const auto& l : m_lines)
+        if (l.contains(text))
+            return true;
+    return false;
+}
+
+QStringList ZipContents::names() const {
+    QStringList out;
+    for (const auto& e : entries)
+        out << e.name;
+    return out;
+}
+
+const ZipEntry* ZipContents::find(const QString& name) const {
+    for (const auto& e : entries)
+        if (e.name == name)
+            return &e;
+    return nullptr;
+}
+
+ZipContents readZip(const QString& path) {
+    ZipContents out;
+    unzFile zf = unzOpen64(QFile::encodeName(path).constData());
+    if (!zf)
+        return out;
+    out.opened = true;
+    for (int rc = unzGoToFirstFile(zf); rc == UNZ_OK; rc = unzGoToNextFile(zf)) {
+        unz_file_info64 info;
+        char name[1024];
+        if (unzGetCurrentFileInfo64(zf, &info, name, sizeof name, nullptr, 0, nullptr, 0) != UNZ_OK)
+            break;
+        ZipEntry e;
+        e.name = QString::fromUtf8(name);
+        e.method = static_cast<int>(info.compression_method);
+        e.externalAttributes = info.external_fa;
+        e.year = static_cast<int>(info.tmu_date.tm_year);
+        if (unzOpenCurrentFile(zf) == UNZ_OK) {
+            char buf[65536];
+            int n;
+            while ((n = unzReadCurrentFile(zf, buf, sizeof buf)) > 0)
+                e.data.append(buf, n);
+            unzCloseCurrentFile(zf);
+        }
+        out.entries.push_back(std::move(e));
+    }
+    unzClose(zf);
+    return out;
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return f.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+bool waitUntil(const std::function<bool()>& pred, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!pred()) {
+        if (deadline.hasExpired())
+            return pred();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    return true;
+}

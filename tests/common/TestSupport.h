@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+// A private HOME and XDG_CACHE_HOME for one test; both are put back when it ends.
+class ScopedHome {
+public:
+    ScopedHome();
+    ~ScopedHome();
+    QString home() const { return m_dir.path() + QStringLiteral("/home"); }
+    QString caches() const { return m_dir.path() + QStringLiteral("/cache"); }
+    QString root() const { return m_dir.path(); }
+    // Puts an executable script named `name` first on PATH (in a folder of this home).
+    void installTool(const QString& name, const QByteArray& script);
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_oldHome, m_oldCache, m_oldPath;
+    bool m_hadCache;
+};
+
+// Collects log lines while alive.
+class LogCapture {
+public:
+    LogCapture();
+    ~LogCapture();
+    QStringList lines() const;
+    bool contains(const QString& text) const;
+
+private:
+    mutable QMutex m_mutex;
+    QStringList m_lines;
+};
+
+// Reads a zip with minizip's unzip API.
+struct ZipEntry {
+    QString name;
+    int method = -1; // 8 = deflate
+    QByteArray data;
+    unsigned long externalAttributes = 0;
+    int year = 0;
+};
+struct ZipContents {
+    bool opened = false;
+    std::vector<ZipEntry> entries;
+    QStringList names() const;
+    const ZipEntry* find(const QString& name) const;
+};
+ZipContents readZip(const QString& path);
+
+// Writes bytes to a file, making its folder.
+bool writeFile(const QString& path, const QByteArray& bytes);
+QByteArray readFile(const QString& path);
+
+// Runs the Qt event loop until pred() holds or the timeout passes; returns pred().
+bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 5000);

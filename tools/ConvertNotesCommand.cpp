@@ -1,0 +1,20 @@
+#include "conversion/ZNFNotesAppImporter.h"
+#include "tools/ZNFCommandLine.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+
+int ZNFRunConvertNotes(const QStringList& arguments) {
+    if (!arguments.isEmpty())
+        return ZNFCommandOutput::fail(QStringLiteral("convert notes takes no arguments"));
+    auto importer = std::make_shared<ZNFNotesAppImporter>();
+    QEventLoop loop;
+    int status = 1;
+    ZNFCommandOutput::progress(QStringLiteral("Exporting notes from the Notes app..."));
+    importer->import([&](const QString& path, qint64 notes, qint64 attachments) {
+        status = ZNFCommandOutput::printConversion(path, notes, attachments);
+        loop.quit();
+    });
+    loop.exec();
+    return status;
+}

@@ -1,0 +1,72 @@
+#include "tools/ZNFCommandLine.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <cstdio>
+#include <unistd.h>
+
+namespace ZNFCommandOutput {
+
+int fail(const QString& reason) {
+    std::fprintf(stderr, "notecrate: %s\n", reason.toLocal8Bit().constData());
+    std::fflush(stderr);
+    return 1;
+}
+
+void progress(const QString& text) {
+    if (!::isatty(STDERR_FILENO))
+        return;
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+int printConversion(const QString& path, qint64 notes, qint64 attachments) {
+    // Built by hand to keep the documented key order.
+    const QByteArray pathJSON = path.isEmpty()
+                                    ? QByteArray("null")
+                                    : QJsonDocument(QJsonArray{path}).toJson(QJsonDocument::Compact).mid(1).chopped(1);
+    std::printf("{\"path\":%s,\"notes\":%lld,\"attachments\":%lld}\n", pathJSON.constData(),
+                static_cast<long long>(notes), static_cast<long long>(attachments));
+    std::fflush(stdout);
+    if (path.isEmpty())
+        return fail(QStringLiteral("no archive was written"));
+    if (notes < 1)
+        return fail(QStringLiteral("no notes were found"));
+    return 0;
+}
+
+} // namespace ZNFCommandOutput
+
+namespace {
+const char* kUsage = "usage:\n"
+                     "  notecrate                         open the window\n"
+                     "  notecrate convert vesper PATH     convert a Vesper export folder\n"
+                     "  notecrate convert notes           convert the Notes app's notes\n"
+                     "  notecrate send [ARCHIVE]          send an archive to the phone\n"
+                     "  notecrate receive DIR             receive an archive, as the phone does\n";
+}
+
+int ZNFRunCommandLine(const QStringList& arguments) {
+    if (arguments.isEmpty())
+        return -1;
+    const QString command = arguments.first();
+    const QStringList rest = arguments.mid(1);
+    if (command == QLatin1String("convert")) {
+        if (rest.value(0) == QLatin1String("vesper"))
+            return ZNFRunConvertVesper(rest.mid(1));
+        if (rest.value(0) == QLatin1String("notes"))
+            return ZNFRunConvertNotes(rest.mid(1));
+        std::fputs(kUsage, stderr);
+        return ZNFCommandOutput::fail(QStringLiteral("convert needs a source: vesper PATH or notes"));
+    }
+    if (command == QLatin1String("send"))
+        return ZNFRunSend(rest);
+    if (command == QLatin1String("receive"))
+        return ZNFRunReceive(rest);
+    if (command == QLatin1String("help") || command == QLatin1String("--help") || command == QLatin1String("-h")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    std::fputs(kUsage, stderr);
+    return ZNFCommandOutput::fail(QStringLiteral("unknown command \"%1\"").arg(command));
+}
