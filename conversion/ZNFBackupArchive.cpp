@@ -71,8 +71,9 @@ bool collect(const QString& root, const QString& folder, std::vector<FileToZip>&
             out.push_back({QDir(root).relativeFilePath(child.filePath()), child.filePath()});
     }
     if (out.size() == before && folder != root)
-        out.push_back({QDir(root).relativeFilePath(folder) + u'/' + QLatin1String(ZNFBackupArchive_placeholderFileName),
-                       QString()});
+        out.push_back(
+            {QDir(root).relativeFilePath(folder) + u'/' + QLatin1String(ZNFBackupArchive_placeholderFileName),
+             QString()});
     return true;
 }
 
@@ -81,7 +82,7 @@ zip_fileinfo fileInfoFor(const QString& path) {
     QDateTime modified = QDateTime::currentDateTime();
     unsigned long mode = 0100644;
     if (!path.isEmpty()) {
-        struct stat st{};
+        struct stat st {};
         if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
             mode = st.st_mode;
             modified = QDateTime::fromSecsSinceEpoch(st.st_mtime);
@@ -113,8 +114,8 @@ bool addEntry(zipFile zf, const FileToZip& file, QByteArray& buffer) {
     const int zip64 = size >= 0xFFFFFFFFLL ? 1 : 0;
     // Made by Unix (3 << 8) so that readers honour the permission bits; UTF-8 names flagged.
     if (zipOpenNewFileInZip4_64(zf, name.constData(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
-                                Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr,
-                                0, (3 << 8) | 20, 1 << 11, zip64) != ZIP_OK)
+                                Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY,
+                                nullptr, 0, (3 << 8) | 20, 1 << 11, zip64) != ZIP_OK)
         return false;
     bool ok = true;
     if (!file.path.isEmpty()) {
@@ -167,7 +168,9 @@ bool zipFolder(const QString& folder, const QString& archive) {
     return ok;
 }
 
-QString archivePath(const QString& fileName) { return QDir(ZNFPaths::cachesDirectory()).filePath(fileName); }
+QString archivePath(const QString& fileName) {
+    return QDir(ZNFPaths::cachesDirectory()).filePath(fileName);
+}
 
 QString finish(const QString& staging, const QJsonArray& entries, const QString& archiveFileName) {
     const QString archive = archivePath(archiveFileName);
@@ -188,7 +191,9 @@ void removeFolder(const QString& folder) {
         QDir(folder).removeRecursively();
 }
 
-bool writeImage(const QImage& image, const QString& file) { return ZNFImage::writePNG(image, file); }
+bool writeImage(const QImage& image, const QString& file) {
+    return ZNFImage::writePNG(image, file);
+}
 
 QString userInfoForSize(const QSizeF& size) {
     return QStringLiteral("{\"width\":%1,\"height\":%2}")

@@ -10,16 +10,17 @@ void ZNFNotesAppImporter::import(ZNFImporterCompletion completion) {
     m_isImporting = true;
     std::weak_ptr<ZNFNotesAppImporter> weakSelf = weak_from_this();
     ZNFNotesExtractor extractor;
-    extractor.getNotes([weakSelf, completion = std::move(completion)](std::optional<QJsonValue> notes, QString) {
-        // The extractor's error is not acted on: whatever came with it is processed.
-        ZNFPostToMainQueue([weakSelf, completion, notes = std::move(notes)] {
-            auto self = weakSelf.lock();
-            if (!self || self->m_isCancelled)
-                return;
-            self->processNotes(notes, completion);
-            self->m_isImporting = false;
+    extractor.getNotes(
+        [weakSelf, completion = std::move(completion)](std::optional<QJsonValue> notes, QString) {
+            // The extractor's error is not acted on: whatever came with it is processed.
+            ZNFPostToMainQueue([weakSelf, completion, notes = std::move(notes)] {
+                auto self = weakSelf.lock();
+                if (!self || self->m_isCancelled)
+                    return;
+                self->processNotes(notes, completion);
+                self->m_isImporting = false;
+            });
         });
-    });
 }
 
 void ZNFNotesAppImporter::processNotes(const std::optional<QJsonValue>& notes,
@@ -47,15 +48,17 @@ void ZNFNotesAppImporter::processNotes(const std::optional<QJsonValue>& notes,
     const QString staging = ZNFBackupArchive::createStagingFolder();
     if (!staging.isEmpty()) {
         const QJsonObject index = tessanoteBackupForNotes(wrapped, staging);
-        path = ZNFBackupArchive::finish(staging, index.value(QLatin1String(ZNFBackupEntryKey_entries)).toArray(),
-                                        QLatin1String(ZNFNotesAppImporter_archiveName));
+        path =
+            ZNFBackupArchive::finish(staging, index.value(QLatin1String(ZNFBackupEntryKey_entries)).toArray(),
+                                     QLatin1String(ZNFNotesAppImporter_archiveName));
     }
     if (completion)
         completion(path, delivered, 0);
 }
 
-QJsonObject ZNFNotesAppImporter::tessanoteBackupForNotes(const std::vector<std::shared_ptr<ZNFNotesAppNote>>& notes,
-                                                         const QString& output) {
+QJsonObject
+ZNFNotesAppImporter::tessanoteBackupForNotes(const std::vector<std::shared_ptr<ZNFNotesAppNote>>& notes,
+                                             const QString& output) {
     static const std::pair<const char*, const char*> mapping[] = {
         {ZNFBackupEntryKey_body, ZNFNotesAppImporterKey_text},
         {ZNFBackupEntryKey_date, ZNFNotesAppImporterKey_creationDate},
@@ -94,7 +97,9 @@ QJsonObject ZNFNotesAppImporter::tessanoteBackupForNotes(const std::vector<std::
     return index;
 }
 
-QJsonArray ZNFNotesAppImporter::processRawAttachments(const QJsonArray&, const QString&) { return {}; }
+QJsonArray ZNFNotesAppImporter::processRawAttachments(const QJsonArray&, const QString&) {
+    return {};
+}
 
 QString ZNFNotesAppImporter::cleanBody(const QString& body) {
     auto trimmable = [](QChar c) { return c.isSpace() || c == QChar(0xFFFC); };

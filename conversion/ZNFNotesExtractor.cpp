@@ -15,10 +15,11 @@ QString ZNFNotesExtractor::exportFilePath() {
 }
 
 QString ZNFNotesExtractor::scriptPath() {
-    const QString bundlePath =
-        ZNFBundle::mainBundle().pathForResource(QLatin1String(ZNFNotesExtractor_bundleName), QStringLiteral("bundle"));
+    const QString bundlePath = ZNFBundle::mainBundle().pathForResource(
+        QLatin1String(ZNFNotesExtractor_bundleName), QStringLiteral("bundle"));
     return ZNFBundle::bundleWithPath(bundlePath)
-        .pathForResource(QLatin1String(ZNFNotesExtractor_scriptName), QLatin1String(ZNFNotesExtractor_scriptType));
+        .pathForResource(QLatin1String(ZNFNotesExtractor_scriptName),
+                         QLatin1String(ZNFNotesExtractor_scriptType));
 }
 
 void ZNFNotesExtractor::readExport(std::optional<QJsonValue>& notes, QString& error) {

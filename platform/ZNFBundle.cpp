@@ -9,7 +9,8 @@ ZNFBundle ZNFBundle::mainBundle() {
     if (!env.isEmpty() && QFileInfo(env).isDir())
         return ZNFBundle(QDir::cleanPath(env));
     if (QCoreApplication::instance()) {
-        const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("resources"));
+        const QString beside =
+            QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("resources"));
         if (QFileInfo(beside).isDir())
             return ZNFBundle(beside);
     }
@@ -34,4 +35,6 @@ QString ZNFBundle::pathForResource(const QString& name, const QString& type) con
     return QFileInfo::exists(path) ? path : QString();
 }
 
-QString ZNFLocalizedString(const char* key) { return QCoreApplication::translate("Localizable", key); }
+QString ZNFLocalizedString(const char* key) {
+    return QCoreApplication::translate("Localizable", key);
+}

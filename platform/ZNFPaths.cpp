@@ -6,9 +6,13 @@
 
 namespace ZNFPaths {
 
-QString homeDirectory() { return QDir::homePath(); }
+QString homeDirectory() {
+    return QDir::homePath();
+}
 
-QString desktopDirectory() { return QDir(homeDirectory()).filePath(QStringLiteral("Desktop")); }
+QString desktopDirectory() {
+    return QDir(homeDirectory()).filePath(QStringLiteral("Desktop"));
+}
 
 QString cachesDirectory() {
 #ifdef Q_OS_MACOS
@@ -33,6 +37,8 @@ QString expandTilde(const QString& path) {
     return path;
 }
 
-QString newUUIDString() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(); }
+QString newUUIDString() {
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
 
 } // namespace ZNFPaths

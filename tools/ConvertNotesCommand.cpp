@@ -3,10 +3,14 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QStandardPaths>
 
 int ZNFRunConvertNotes(const QStringList& arguments) {
     if (!arguments.isEmpty())
         return ZNFCommandOutput::fail(QStringLiteral("convert notes takes no arguments"));
+    if (QStandardPaths::findExecutable(QStringLiteral("osascript")).isEmpty())
+        return ZNFCommandOutput::fail(QStringLiteral(
+            "the Notes app's export needs osascript, which only macOS has; try convert vesper"));
     auto importer = std::make_shared<ZNFNotesAppImporter>();
     QEventLoop loop;
     int status = 1;

@@ -22,9 +22,9 @@ void progress(const QString& text) {
 
 int printConversion(const QString& path, qint64 notes, qint64 attachments) {
     // Built by hand to keep the documented key order.
-    const QByteArray pathJSON = path.isEmpty()
-                                    ? QByteArray("null")
-                                    : QJsonDocument(QJsonArray{path}).toJson(QJsonDocument::Compact).mid(1).chopped(1);
+    const QByteArray pathJSON =
+        path.isEmpty() ? QByteArray("null")
+                       : QJsonDocument(QJsonArray{path}).toJson(QJsonDocument::Compact).mid(1).chopped(1);
     std::printf("{\"path\":%s,\"notes\":%lld,\"attachments\":%lld}\n", pathJSON.constData(),
                 static_cast<long long>(notes), static_cast<long long>(attachments));
     std::fflush(stdout);
@@ -63,7 +63,8 @@ int ZNFRunCommandLine(const QStringList& arguments) {
         return ZNFRunSend(rest);
     if (command == QLatin1String("receive"))
         return ZNFRunReceive(rest);
-    if (command == QLatin1String("help") || command == QLatin1String("--help") || command == QLatin1String("-h")) {
+    if (command == QLatin1String("help") || command == QLatin1String("--help") ||
+        command == QLatin1String("-h")) {
         std::fputs(kUsage, stdout);
         return 0;
     }

@@ -46,7 +46,9 @@ LogCapture::LogCapture() {
         m_lines << line;
     });
 }
-LogCapture::~LogCapture() { ZNFSetLogSink({}); }
+LogCapture::~LogCapture() {
+    ZNFSetLogSink({});
+}
 QStringList LogCapture::lines() const {
     QMutexLocker lock(&m_mutex);
     return m_lines;

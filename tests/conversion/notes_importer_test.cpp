@@ -1,0 +1,212 @@
+#include "TestSupport.h"
+#include "conversion/ZNFNotesAppImporter.h"
+#include "conversion/ZNFNotesExtractor.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QThread>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct ImportResult {
+    bool called = false;
+    QString path;
+    qint64 notes = -1;
+    qint64 attachments = -1;
+};
+
+class NotesImporterTest : public ::testing::Test {
+protected:
+    ScopedHome home;
+
+    QString exportFile() const { return home.home() + "/Desktop/znfexporter_mac_exported_notes.json"; }
+
+    // A stand-in osascript that copies `fixture` to the export file (or does what `body` says),
+    // records the script path it was given and exits with `status`.
+    void installScript(const QByteArray& fixture, int status = 0, bool write = true) {
+        writeFile(home.root() + "/fixture.json", fixture);
+        QByteArray script = "#!/bin/sh\n"
+                            "printf '%s' \"$1\" > \"" +
+                            home.root().toUtf8() + "/script-arg\"\n";
+        if (write)
+            script += "mkdir -p \"$HOME/Desktop\"\ncp \"" + home.root().toUtf8() +
+                      "/fixture.json\" \"$HOME/Desktop/" + "znfexporter_mac_exported_notes.json\"\n";
+        script += "exit " + QByteArray::number(status) + "\n";
+        home.installTool("osascript", script);
+    }
+
+    ImportResult run(const std::shared_ptr<ZNFNotesAppImporter>& importer) {
+        ImportResult result;
+        importer->import([&](const QString& path, qint64 notes, qint64 attachments) {
+            EXPECT_FALSE(result.called) << "completion called once";
+            result = {true, path, notes, attachments};
+        });
+        EXPECT_TRUE(importer->isImporting());
+        waitUntil([&] { return result.called; }, 10000);
+        return result;
+    }
+
+    QJsonArray entriesOf(const QString& archive) {
+        const ZipContents zip = readZip(archive);
+        const ZipEntry* index = zip.find("entries.json");
+        if (!index)
+            return {};
+        return QJsonDocument::fromJson(index->data).object().value("entries").toArray();
+    }
+};
+
+} // namespace
+
+TEST(BodyCleaning, TrimsAndShortensBlankRunsOnce) {
+    const QString fffc(QChar(0xFFFC));
+    EXPECT_EQ(ZNFNotesAppImporter::cleanBody("  \n" + fffc + "Hello\n\n\n\nWorld " + fffc + "\n"),
+              "Hello\n\n\nWorld");
+    const struct { int in, out; } runs[] = {{1, 1}, {2, 2}, {3, 2}, {4, 3}, {5, 4}, {6, 4}, {7, 5}};
+    for (const auto& r : runs)
+        EXPECT_EQ(ZNFNotesAppImporter::cleanBody("a" + QString(r.in, '\n') + "b"),
+                  "a" + QString(r.out, '\n') + "b")
+            << r.in << " newlines";
+    // Unicode separators and U+0085 are trimmed too; inner ones stay.
+    EXPECT_EQ(ZNFNotesAppImporter::cleanBody(QString::fromUtf16(u"\u2028\u00a0\u0085a \u2003b\t\r")),
+              "a \u2003b");
+    EXPECT_EQ(ZNFNotesAppImporter::cleanBody(fffc + fffc), "");
+}
+
+TEST(NotesAppNote, DisplayIsOneLineAndKept) {
+    ZNFNotesAppNote note(QJsonObject{{"text", "a\nb"}});
+    EXPECT_TRUE(note.importable());
+    EXPECT_EQ(note.display(), "a b");
+    note.setDictionary(QJsonObject{{"text", "changed"}});
+    EXPECT_EQ(note.display(), "a b");
+    EXPECT_EQ(ZNFNotesAppNote().display(), "Empty note");
+}
+
+TEST_F(NotesImporterTest, ConvertsEveryRecordInOrder) {
+    const QByteArray fixture = R"([
+      {"id":"x-coredata://1/ICNote/p1","text":"  First\n\n\n\nnote \u00e9\u4e2d\ud83d\ude00 ","creationDate":1000,
+       "modificationDate":1000.5,"attachments":[{"id":"x/p9","parentId":"x-coredata://1/ICNote/p1","date":5}],
+       "other":"ignored"},
+      {"text":42,"creationDate":"2024-01-01"},
+      {"id":"n3"}
+    ])";
+    installScript(fixture);
+    auto importer = std::make_shared<ZNFNotesAppImporter>();
+    const ImportResult r = run(importer);
+    ASSERT_TRUE(r.called);
+    EXPECT_FALSE(importer->isImporting());
+    EXPECT_EQ(r.path, home.caches() + "/iOSNotes_to_Tessanote.notebackup");
+    EXPECT_EQ(r.notes, 3);
+    EXPECT_EQ(r.attachments, 0);
+
+    const QJsonArray entries = entriesOf(r.path);
+    ASSERT_EQ(entries.size(), 3);
+    const QJsonObject first = entries[0].toObject();
+    EXPECT_EQ(first.value("kind"), "note");
+    EXPECT_EQ(first.value("state"), 0);
+    EXPECT_EQ(first.value("identifier"), "x-coredata://1/ICNote/p1");
+    EXPECT_EQ(first.value("body").toString(), QString::fromUtf8("First\n\n\nnote \u00e9\u4e2d\U0001F600"));
+    EXPECT_EQ(first.value("date").toDouble(), 1000);
+    EXPECT_EQ(first.value("updatedDate").toDouble(), 1000.5);
+    EXPECT_FALSE(first.contains("other"));
+    EXPECT_FALSE(first.contains("attachments"));
+    // Values of other types are copied unchanged; missing keys are left out.
+    const QJsonObject second = entries[1].toObject();
+    EXPECT_EQ(second.value("body"), 42);
+    EXPECT_EQ(second.value("date"), "2024-01-01");
+    EXPECT_FALSE(second.contains("identifier"));
+    EXPECT_FALSE(second.contains("updatedDate"));
+    EXPECT_EQ(entries[2].toObject().keys(), (QStringList{"identifier", "kind", "state"}));
+
+    // The script was given the bundled export script, and the export file is gone.
+    EXPECT_TRUE(readFile(home.root() + "/script-arg").endsWith("ZNFNotesExtractor.bundle/exportNotes.scpt"));
+    EXPECT_FALSE(QFileInfo::exists(exportFile()));
+    EXPECT_EQ(readZip(r.path).names(), (QStringList{"entries.json", "resources/.DS_Store"}));
+    // No staging folder is left in the caches folder.
+    EXPECT_EQ(QDir(home.caches()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{});
+}
+
+TEST_F(NotesImporterTest, AFailingScriptThatWroteAnExportStillDelivers) {
+    installScript(R"([{"id":"a","text":"t"}])", 3);
+    const ImportResult r = run(std::make_shared<ZNFNotesAppImporter>());
+    EXPECT_EQ(r.notes, 1);
+    EXPECT_EQ(entriesOf(r.path).size(), 1);
+}
+
+TEST_F(NotesImporterTest, MalformedExportsGiveAnEmptyArchive) {
+    const struct {
+        const char* name;
+        QByteArray fixture;
+        bool write;
+        qint64 notes;
+        int entries;
+    } cases[] = {
+        {"no export written", "", false, 0, 0},
+        {"broken JSON", "[{\"id\":", true, 0, 0},
+        {"empty array", "[]", true, 0, 0},
+        {"an object", "{\"id\":\"a\"}", true, 0, 0},
+        {"a string", "\"notes\"", true, 0, 0},
+        {"non-objects skipped", "[1, \"two\", null, [3], {\"id\":\"ok\"}]", true, 5, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        installScript(c.fixture, 0, c.write);
+        const ImportResult r = run(std::make_shared<ZNFNotesAppImporter>());
+        ASSERT_TRUE(r.called);
+        EXPECT_FALSE(r.path.isEmpty());
+        EXPECT_EQ(r.notes, c.notes);
+        EXPECT_EQ(entriesOf(r.path).size(), c.entries);
+        EXPECT_FALSE(QFileInfo::exists(exportFile()));
+    }
+}
+
+TEST_F(NotesImporterTest, AnOldExportIsNeverConvertedAsCurrent) {
+    writeFile(exportFile(), R"([{"id":"stale"}])");
+    installScript("", 0, /*write=*/false);
+    const ImportResult r = run(std::make_shared<ZNFNotesAppImporter>());
+    EXPECT_EQ(r.notes, 0);
+    EXPECT_TRUE(entriesOf(r.path).isEmpty());
+}
+
+TEST_F(NotesImporterTest, CancelBeforeDeliveryCallsNothingAndWritesNothing) {
+    installScript(R"([{"id":"a"}])");
+    auto importer = std::make_shared<ZNFNotesAppImporter>();
+    bool called = false;
+    importer->import([&](const QString&, qint64, qint64) { called = true; });
+    importer->cancel();
+    EXPECT_TRUE(importer->isCancelled());
+    // Let the script finish and its delivery reach the main queue.
+    ASSERT_TRUE(waitUntil(
+        [&] { return QFileInfo::exists(home.root() + "/script-arg") && !QFileInfo::exists(exportFile()); },
+        10000));
+    waitUntil([] { return false; }, 300);
+    EXPECT_FALSE(called);
+    EXPECT_TRUE(importer->isImporting()) << "a cancelled run leaves isImporting set";
+    EXPECT_FALSE(QFileInfo::exists(home.caches() + "/iOSNotes_to_Tessanote.notebackup"));
+
+    // A new run on the same importer works.
+    const ImportResult r = run(importer);
+    EXPECT_TRUE(r.called);
+    EXPECT_EQ(r.notes, 1);
+}
+
+TEST_F(NotesImporterTest, ExtractorDeliversOffTheMainThread) {
+    installScript(R"([])");
+    std::atomic<bool> done{false};
+    std::atomic<bool> onMain{true};
+    std::optional<QJsonValue> delivered;
+    ZNFNotesExtractor().getNotes([&](std::optional<QJsonValue> notes, QString error) {
+        onMain = QThread::currentThread() == QCoreApplication::instance()->thread();
+        delivered = notes;
+        EXPECT_TRUE(error.isEmpty());
+        done = true;
+    });
+    ASSERT_TRUE(waitUntil([&] { return done.load(); }, 10000));
+    EXPECT_FALSE(onMain);
+    ASSERT_TRUE(delivered.has_value());
+    EXPECT_TRUE(delivered->isArray());
+}
