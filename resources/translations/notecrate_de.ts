@@ -1,0 +1,113 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE" sourcelanguage="en">
+<context>
+    <name>Localizable</name>
+    <message>
+        <source>‹ Back</source>
+        <translation>‹ Zurück</translation>
+    </message>
+    <message>
+        <source>Which app would you like to import from?</source>
+        <translation>Aus welcher App möchtest du importieren?</translation>
+    </message>
+    <message>
+        <source>Notes</source>
+        <translation>Notizen</translation>
+    </message>
+    <message>
+        <source>Vesper</source>
+        <translation>Vesper</translation>
+    </message>
+    <message>
+        <source>To make sure your notes are up to date on this computer, launch the Notes app, and wait for it to update. When you're ready, click Next.</source>
+        <translation>Damit deine Notizen auf diesem Computer aktuell sind, öffne die App Notizen und warte, bis sie sich aktualisiert hat. Wenn du so weit bist, klicke auf Weiter.</translation>
+    </message>
+    <message>
+        <source>Next</source>
+        <translation>Weiter</translation>
+    </message>
+    <message>
+        <source>(Click here to open your Mac’s notes app)</source>
+        <translation>(Klicke hier, um die Notizen-App deines Mac zu öffnen)</translation>
+    </message>
+    <message>
+        <source>Converting notes...</source>
+        <translation>Notizen werden umgewandelt …</translation>
+    </message>
+    <message>
+        <source>Select your Vesper Export file</source>
+        <translation>Vesper-Export auswählen</translation>
+    </message>
+    <message>
+        <source>Learn more about how to export 
+from Vesper here.</source>
+        <translation>Wie du aus Vesper exportierst, 
+erfährst du hier.</translation>
+    </message>
+    <message>
+        <source>Something went wrong—make sure you've selected 
+the correct file, and try again.</source>
+        <translation>Etwas ist schiefgelaufen – prüfe, ob du 
+die richtige Datei gewählt hast, und versuche es erneut.</translation>
+    </message>
+    <message>
+        <source>Would you like to save this file to your iCloud Drive to import later from the Tessanote settings menu, or send them wirelessly to your phone right now?</source>
+        <translation>Möchtest du diese Datei in deinem iCloud Drive sichern, um sie später über die Einstellungen von Tessanote zu importieren, oder die Notizen jetzt drahtlos an dein Telefon senden?</translation>
+    </message>
+    <message>
+        <source>Send Wirelessly</source>
+        <translation>Drahtlos senden</translation>
+    </message>
+    <message>
+        <source>Save to iCloud</source>
+        <translation>In iCloud sichern</translation>
+    </message>
+    <message>
+        <source>Great!</source>
+        <translation>Super!</translation>
+    </message>
+    <message>
+        <source>Import from the Tessanote settings menu to
+ add these notes to your library. We hope you enjoy using Tessanote!</source>
+        <translation>Importiere sie über die Einstellungen von Tessanote,
+ um diese Notizen deiner Sammlung hinzuzufügen. Viel Freude mit Tessanote!</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Attempting to send your notes over the air.</source>
+        <translation>Deine Notizen werden drahtlos gesendet.</translation>
+    </message>
+    <message>
+        <source>Open your Tessanote app’s settings, then tap “Import Notes”. Tessanote will connect automatically if your phone and your computer are on the same Wifi.</source>
+        <translation>Öffne die Einstellungen deiner Tessanote-App und tippe auf „Notizen importieren“. Tessanote verbindet sich automatisch, wenn dein Telefon und dein Computer im selben WLAN sind.</translation>
+    </message>
+    <message>
+        <source>Success!</source>
+        <translation>Geschafft!</translation>
+    </message>
+    <message>
+        <source>Your notes were transferred successfully to your device. Follow instructions on your phone to finish up.</source>
+        <translation>Deine Notizen wurden erfolgreich auf dein Gerät übertragen. Folge den Anweisungen auf deinem Telefon, um den Vorgang abzuschließen.</translation>
+    </message>
+    <message>
+        <source>No notes were found. Open the Notes app, wait for it to update, and try again.</source>
+        <translation>Es wurden keine Notizen gefunden. Öffne die App Notizen, warte, bis sie sich aktualisiert hat, und versuche es erneut.</translation>
+    </message>
+    <message>
+        <source>The transfer did not finish. Try again.</source>
+        <translation>Die Übertragung wurde nicht abgeschlossen. Versuche es erneut.</translation>
+    </message>
+    <message>
+        <source>Send to Tessanote</source>
+        <translation>An Tessanote senden</translation>
+    </message>
+    <message>
+        <source>Refresh</source>
+        <translation>Aktualisieren</translation>
+    </message>
+</context>
+</TS>
