@@ -2,8 +2,23 @@
 
 #include "conversion/ZNFBackupArchive.h"
 #include "conversion/ZNFNotesExtractor.h"
+#include "conversion/ZNFNotesStore.h"
 #include "platform/ZNFLog.h"
 #include "platform/ZNFMainQueue.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QPainter>
+#include <QThread>
+#include <QThreadPool>
+#include <QTransform>
+
+#include <cmath>
+#include <deque>
+#include <future>
+#include <limits>
 
 void ZNFNotesAppImporter::import(ZNFImporterCompletion completion) {
     m_isCancelled = false;
@@ -97,8 +112,243 @@ ZNFNotesAppImporter::tessanoteBackupForNotes(const std::vector<std::shared_ptr<Z
     return index;
 }
 
-QJsonArray ZNFNotesAppImporter::processRawAttachments(const QJsonArray&, const QString&) {
-    return {};
+namespace {
+
+// One record that names a usable attachment, waiting for its image.
+struct AttachmentJob {
+    QString uuid;
+    QString mediaPath; // empty for sketches and when "Media" has nothing
+    bool isSketch = false;
+    QJsonObject entry; // everything but "userInfo"
+};
+
+// The PNG to write and its size in points; no PNG when the record has no usable image.
+struct AttachmentImage {
+    QByteArray png;
+    QSizeF size;
+};
+
+QByteArray readRegularFile(const QString& path) {
+    // Never read a folder, a pipe or a device that happens to sit where a picture should be.
+    if (path.isEmpty() || !QFileInfo(path).isFile())
+        return {};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+// Thread-safe: only files, QImage and QPainter on a QImage.
+AttachmentImage renderAttachment(const AttachmentJob& job, const QStringList& previews) {
+    ZNFImage::Decoded image;
+    if (!job.mediaPath.isEmpty())
+        image = ZNFImage::decode(readRegularFile(job.mediaPath));
+    if (image.isNull()) {
+        const QString preview = ZNFNotesStore::largestAssetURLMatchingId(job.uuid, previews);
+        if (!preview.isEmpty())
+            image = ZNFImage::decode(readRegularFile(preview));
+    }
+    if (image.isNull())
+        return {};
+    const QSizeF size = image.sizeInPoints();
+    if (!(size.width() > 0 && size.height() > 0))
+        return {};
+    if (job.isSketch)
+        image = ZNFNotesAppImporter::imageByRotatingImage(image, 90);
+    if (image.isNull())
+        return {};
+    return {ZNFImage::encodePNG(image.image), image.sizeInPoints()};
+}
+
+bool isPresent(const QJsonValue& value) {
+    return !value.isNull() && !value.isUndefined();
+}
+
+// A JSON string literal, so that control characters in store data cannot break a log line.
+QString quoted(const QString& text) {
+    const QByteArray json = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(json.mid(1, json.size() - 2));
+}
+
+} // namespace
+
+int ZNFNotesAppImporter::defaultAttachmentThreadCount() {
+    return qBound(1, QThread::idealThreadCount(), 4);
+}
+
+qint64 ZNFNotesAppImporter::primaryKeyForAttachmentId(const QString& attachmentId) {
+    // The last path component, as a path reads it: trailing slashes do not count.
+    QStringView id(attachmentId);
+    while (id.size() > 1 && id.endsWith(u'/'))
+        id.chop(1);
+    const QList<uint> component = id.mid(id.lastIndexOf(u'/') + 1).toUcs4();
+    auto isLetter = [](uint c) { return QChar::isLetter(char32_t(c)) || QChar::isMark(char32_t(c)); };
+    qsizetype begin = 0, end = component.size();
+    while (begin < end && isLetter(component[begin]))
+        ++begin;
+    while (end > begin && isLetter(component[end - 1]))
+        --end;
+    // Read as an integer: leading blanks, an optional sign, then digits up to the first other
+    // character; no digits read as 0, and values beyond the range stop at its ends.
+    qsizetype i = begin;
+    while (i < end && QChar::isSpace(char32_t(component[i])))
+        ++i;
+    bool negative = false;
+    if (i < end && (component[i] == '-' || component[i] == '+'))
+        negative = component[i++] == '-';
+    qint64 value = 0;
+    for (; i < end && component[i] >= '0' && component[i] <= '9'; ++i) {
+        const int digit = int(component[i] - '0');
+        if (value > (std::numeric_limits<qint64>::max() - digit) / 10)
+            return negative ? std::numeric_limits<qint64>::min() : std::numeric_limits<qint64>::max();
+        value = value * 10 + digit;
+    }
+    return negative ? -value : value;
+}
+
+QJsonArray ZNFNotesAppImporter::processRawAttachments(const QJsonArray& rawAttachments,
+                                                      const QString& output) {
+    const std::optional<ZNFNotesStoreAttachmentMap> attachments = ZNFNotesStore::noteIdsByPrimaryKey();
+    const QStringList previews = ZNFNotesStore::previewAssetURLs().value_or(QStringList());
+    const QString resources = ZNFBackupArchive::resourcesFolder(output);
+
+    std::vector<AttachmentJob> jobs;
+    qsizetype index = -1;
+    for (const QJsonValue& value : rawAttachments) {
+        ++index;
+        const QJsonObject record = value.toObject();
+        const QString attachmentId = record.value(QLatin1String(ZNFNotesAppImporterKey_id)).toString();
+        const qint64 primaryKey = primaryKeyForAttachmentId(attachmentId);
+        if (!attachments || primaryKey < std::numeric_limits<int>::min() ||
+            primaryKey > std::numeric_limits<int>::max())
+            continue;
+        const auto found = attachments->find(int(primaryKey));
+        if (found == attachments->end())
+            continue;
+        const ZNFNotesStoreAttachment& attachment = found->second;
+        const QJsonValue parentId = record.value(QLatin1String(ZNFNotesAppImporterKey_parentId));
+        const QJsonValue date = record.value(QLatin1String(ZNFNotesAppImporterKey_date));
+        if (!isPresent(parentId) || !isPresent(date)) {
+            ZNFLogf("Notes attachments: skipped attachment %@ (%@), it has no parentId or no date",
+                    attachmentId, QString::number(index));
+            continue;
+        }
+        if (!ZNFNotesStore::isUsableFileName(attachment.uuid)) {
+            ZNFLogf("Notes attachments: skipped attachment %@, its store identifier %@ cannot name a file",
+                    attachmentId, quoted(attachment.uuid));
+            continue;
+        }
+
+        AttachmentJob job;
+        job.uuid = attachment.uuid;
+        job.isSketch = attachment.type.contains(QLatin1String(ZNFNotesStoreType_sketch));
+        if (attachment.type.contains(QLatin1String("png")) || attachment.type.contains(QLatin1String("jpeg")))
+            job.mediaPath = ZNFNotesStore::urlForOriginalMedia(attachment.uuid);
+        QString identifier = attachmentId;
+        identifier.remove(u'/').remove(u':');
+        job.entry.insert(QLatin1String(ZNFBackupEntryKey_parentId), parentId);
+        job.entry.insert(QLatin1String(ZNFBackupEntryKey_identifier), identifier);
+        job.entry.insert(QLatin1String(ZNFBackupEntryKey_date), date);
+        job.entry.insert(QLatin1String(ZNFBackupEntryKey_updatedDate), date);
+        job.entry.insert(QLatin1String(ZNFBackupEntryKey_kind), QLatin1String(ZNFBackupEntryKind_image));
+        job.entry.insert(QLatin1String(ZNFBackupEntryKey_binaryAttachmentId), attachment.uuid);
+        job.entry.insert(QLatin1String(ZNFBackupEntryKey_state), 0);
+        jobs.push_back(std::move(job));
+    }
+
+    QJsonArray entries;
+    // Files are written and entries appended here, in record order, whatever thread made the PNG,
+    // so the archive does not depend on the number of threads.
+    auto finishJob = [&](AttachmentJob& job, const AttachmentImage& image) {
+        if (image.png.isEmpty()) {
+            ZNFLogf("Notes attachments: no usable image for %@", job.uuid);
+            return;
+        }
+        QFile file(QDir(resources).filePath(job.uuid));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            file.write(image.png) != image.png.size()) {
+            // An entry without its file would break the archive for the phone app.
+            ZNFLogf("Notes attachments: could not write %@: %@", file.fileName(), file.errorString());
+            return;
+        }
+        job.entry.insert(QLatin1String(ZNFBackupEntryKey_userInfo),
+                         ZNFBackupArchive::userInfoForSize(image.size));
+        entries.append(job.entry);
+    };
+
+    const int threads = int(std::min<size_t>(size_t(m_attachmentThreads), jobs.size()));
+    if (threads <= 1) {
+        for (AttachmentJob& job : jobs)
+            finishJob(job, renderAttachment(job, previews));
+        return entries;
+    }
+
+    // A small window of images in flight keeps memory flat however many attachments there are.
+    QThreadPool pool;
+    pool.setMaxThreadCount(threads);
+    const size_t window = size_t(threads) * 2;
+    std::deque<std::future<AttachmentImage>> pending;
+    size_t submitted = 0;
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        for (; submitted < jobs.size() && submitted < i + window; ++submitted) {
+            auto promise = std::make_shared<std::promise<AttachmentImage>>();
+            pending.push_back(promise->get_future());
+            const AttachmentJob* job = &jobs[submitted];
+            pool.start([promise, job, &previews] { promise->set_value(renderAttachment(*job, previews)); });
+        }
+        const AttachmentImage image = pending.front().get();
+        pending.pop_front();
+        finishJob(jobs[i], image);
+    }
+    return entries;
+}
+
+ZNFImage::Decoded ZNFNotesAppImporter::imageByRotatingImage(const ZNFImage::Decoded& image, float degrees) {
+    const float angle = std::fmod(degrees, 360.0f);
+    if (angle == 0 || image.isNull())
+        return image;
+    const QImage& source = image.image;
+    const ZNFImage::Resolution& resolution = image.resolution;
+    ZNFImage::Decoded rotated;
+
+    // Qt's y axis points down, so a counter-clockwise turn on a y-up canvas is a negative angle.
+    const bool quarter = angle == 90 || angle == 270 || angle == -90 || angle == -270;
+    if (quarter || angle == 180 || angle == -180) {
+        // Right angles move whole pixels: nothing is resampled and nothing is lost.
+        rotated.image = source.transformed(QTransform().rotate(-double(angle)));
+        rotated.resolution = quarter ? ZNFImage::Resolution{resolution.y, resolution.x} : resolution;
+        ZNFImage::setResolution(rotated.image, rotated.resolution);
+        return rotated;
+    }
+
+    const QSizeF points = image.sizeInPoints();
+    const double side = std::max(points.width(), points.height()) + 20;
+    // Render at the finer of the source's two densities (pixels per point).
+    const double density = std::max(source.width() / points.width(), source.height() / points.height());
+    const int pixels = int(std::ceil(side * density - 1e-9));
+    QImage canvas(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
+    if (canvas.isNull())
+        return {};
+    canvas.fill(Qt::transparent);
+    const double canvasDensity = pixels / side;
+    {
+        QPainter painter(&canvas);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.translate(pixels / 2.0, pixels / 2.0);
+        painter.rotate(-double(angle));
+        painter.scale(canvasDensity * points.width() / source.width(),
+                      canvasDensity * points.height() / source.height());
+        painter.drawImage(QPointF(-source.width() / 2.0, -source.height() / 2.0), source);
+    }
+    rotated.image = canvas;
+    // A canvas of one pixel per point records no resolution, as a plain image would not.
+    if (pixels != side) {
+        const double dpi = pixels * 72.0 / side;
+        rotated.resolution = {dpi, dpi};
+    }
+    ZNFImage::setResolution(rotated.image, rotated.resolution);
+    return rotated;
 }
 
 QString ZNFNotesAppImporter::cleanBody(const QString& body) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "conversion/ZNFNotesAppNote.h"
+#include "platform/ZNFImage.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -41,7 +42,23 @@ public:
     void processNotes(const std::optional<QJsonValue>& notes, const ZNFImporterCompletion& completion);
     QJsonObject tessanoteBackupForNotes(const std::vector<std::shared_ptr<ZNFNotesAppNote>>& notes,
                                         const QString& output);
+    // Finds the image of each raw attachment record in the Notes app's files, writes it as PNG
+    // into the staging folder's "resources" and returns the image entries, in record order.
     virtual QJsonArray processRawAttachments(const QJsonArray& rawAttachments, const QString& output);
+
+    // Turns counter-clockwise for positive angles, as on a y-up canvas. 90/270 swap the sides,
+    // 180 keeps them, any other angle gives a square of max(w, h) + 20 points; the result has
+    // the source's pixel density. 0 (and multiples of 360) return the source itself.
+    static ZNFImage::Decoded imageByRotatingImage(const ZNFImage::Decoded& image, float degrees);
+
+    // The record's primary key in the store: the last path component of its "id" with letters
+    // trimmed from both ends, read as an integer ("x-coredata://S/ICAttachment/p42" -> 42).
+    static qint64 primaryKeyForAttachmentId(const QString& attachmentId);
+
+    // Threads that decode and encode attachment images; 1 does it all on the calling thread.
+    // The archive is the same whatever the number. Defaults to the machine's cores (at most 4).
+    void setAttachmentThreadCount(int count) { m_attachmentThreads = count < 1 ? 1 : count; }
+    int attachmentThreadCount() const { return m_attachmentThreads; }
 
     // Trims whitespace, newlines and U+FFFC at both ends, then "\n\n\n" -> "\n\n" in one pass.
     static QString cleanBody(const QString& body);
@@ -49,4 +66,7 @@ public:
 private:
     std::atomic<bool> m_isCancelled{false};
     bool m_isImporting = false;
+    int m_attachmentThreads = defaultAttachmentThreadCount();
+
+    static int defaultAttachmentThreadCount();
 };

@@ -6,40 +6,219 @@
 #include <QImageWriter>
 
 #include <cmath>
+#include <cstring>
 
 namespace ZNFImage {
 
-QImage decodeFile(const QString& path) {
-    QImageReader reader(path);
+namespace {
+
+constexpr double kMetresPerInch = 0.0254;
+constexpr double kPointsPerInch = 72.0;
+
+double usable(double dpi) {
+    return std::isfinite(dpi) && dpi > 0 ? dpi : 0.0;
+}
+
+// Writers store whole dpi as the nearest dots per metre (144 dpi -> 5669); read such a value
+// back as the whole dpi so that a 640-pixel image at "144 dpi" is 320 points, not 320.016.
+double dpiFromDotsPerMetre(double dpm) {
+    if (!(dpm > 0))
+        return 0;
+    const double dpi = dpm * kMetresPerInch;
+    const double whole = std::round(dpi);
+    if (whole > 0 && std::fabs(std::round(whole / kMetresPerInch) - dpm) < 0.5 + 1e-9)
+        return whole;
+    return dpi;
+}
+
+quint32 be32(const uchar* p) {
+    return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
+}
+quint16 be16(const uchar* p) {
+    return quint16(p[0] << 8 | p[1]);
+}
+
+Resolution pngResolution(const QByteArray& data) {
+    const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
+    const qsizetype size = data.size();
+    qsizetype at = 8;
+    while (at + 8 <= size) {
+        const quint32 length = be32(bytes + at);
+        const QByteArray type = data.mid(at + 4, 4);
+        const qsizetype body = at + 8;
+        if (type == "IDAT" || type == "IEND" || length > quint32(size - body))
+            break; // pHYs must come before the image data
+        if (type == "pHYs" && length >= 9) {
+            if (bytes[body + 8] != 1) // unit 0 gives an aspect ratio only
+                return {};
+            return {usable(dpiFromDotsPerMetre(be32(bytes + body))),
+                    usable(dpiFromDotsPerMetre(be32(bytes + body + 4)))};
+        }
+        at = body + qsizetype(length) + 4; // + CRC
+    }
+    return {};
+}
+
+// Reads the resolution tags of IFD0 in an EXIF block (starting at the TIFF header).
+Resolution exifResolution(const uchar* tiff, qsizetype size) {
+    if (size < 8)
+        return {};
+    const bool little = tiff[0] == 'I' && tiff[1] == 'I';
+    if (!little && !(tiff[0] == 'M' && tiff[1] == 'M'))
+        return {};
+    auto u16 = [&](qsizetype at) -> quint32 {
+        return little ? quint32(tiff[at] | tiff[at + 1] << 8) : quint32(tiff[at] << 8 | tiff[at + 1]);
+    };
+    auto u32 = [&](qsizetype at) -> quint32 {
+        return little ? quint32(tiff[at]) | quint32(tiff[at + 1]) << 8 | quint32(tiff[at + 2]) << 16 |
+                            quint32(tiff[at + 3]) << 24
+                      : be32(tiff + at);
+    };
+    if (u16(2) != 42)
+        return {};
+    const quint32 ifd = u32(4);
+    if (ifd > quint64(size) - 2)
+        return {};
+    const quint32 count = u16(ifd);
+    double x = 0, y = 0;
+    quint32 unit = 2; // inches unless the file says otherwise
+    for (quint32 i = 0; i < count; ++i) {
+        const qsizetype entry = qsizetype(ifd) + 2 + qsizetype(i) * 12;
+        if (entry + 12 > size)
+            break;
+        const quint32 tag = u16(entry);
+        const quint32 type = u16(entry + 2);
+        if (tag == 0x0128 && type == 3) {
+            unit = u16(entry + 8);
+        } else if ((tag == 0x011A || tag == 0x011B) && type == 5) {
+            const quint32 offset = u32(entry + 8);
+            if (offset > quint64(size) - 8)
+                continue;
+            const quint32 numerator = u32(offset);
+            const quint32 denominator = u32(offset + 4);
+            const double value = denominator ? double(numerator) / denominator : 0.0;
+            (tag == 0x011A ? x : y) = value;
+        }
+    }
+    if (unit == 3)
+        return {usable(x * 2.54), usable(y * 2.54)};
+    if (unit == 2)
+        return {usable(x), usable(y)};
+    return {};
+}
+
+Resolution jpegResolution(const QByteArray& data) {
+    const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
+    const qsizetype size = data.size();
+    Resolution exif;
+    qsizetype at = 2;
+    while (at + 4 <= size) {
+        if (bytes[at] != 0xFF)
+            break;
+        const uchar marker = bytes[at + 1];
+        if (marker == 0xFF) { // fill byte
+            ++at;
+            continue;
+        }
+        if (marker == 0xDA || marker == 0xD9) // start of scan, end of image
+            break;
+        const qsizetype length = be16(bytes + at + 2);
+        const qsizetype body = at + 4;
+        if (length < 2 || body + length - 2 > size)
+            break;
+        const qsizetype bodySize = length - 2;
+        if (marker == 0xE0 && bodySize >= 12 && std::memcmp(bytes + body, "JFIF\0", 5) == 0) {
+            const uchar units = bytes[body + 7];
+            const double dx = be16(bytes + body + 8);
+            const double dy = be16(bytes + body + 10);
+            // Units 0 give an aspect ratio only; then EXIF may still say more.
+            if (units == 1)
+                return {usable(dx), usable(dy)};
+            if (units == 2)
+                return {usable(dx * 2.54), usable(dy * 2.54)};
+        } else if (marker == 0xE1 && bodySize > 6 && std::memcmp(bytes + body, "Exif\0\0", 6) == 0 &&
+                   !exif.isRecorded()) {
+            exif = exifResolution(bytes + body + 6, bodySize - 6);
+        }
+        at = body + bodySize;
+    }
+    return exif;
+}
+
+QImage read(QIODevice* device) {
+    QImageReader reader(device);
     reader.setAutoTransform(false);
     return reader.read();
 }
 
-QImage decodeData(const QByteArray& data) {
-    QBuffer buffer;
-    buffer.setData(data);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    reader.setAutoTransform(false);
-    return reader.read();
+} // namespace
+
+QSizeF Decoded::sizeInPoints() const {
+    return ZNFImage::sizeInPoints(image.size(), resolution);
+}
+
+Resolution recordedResolution(const QByteArray& data) {
+    if (data.startsWith("\x89PNG\r\n\x1a\n"))
+        return pngResolution(data);
+    if (data.startsWith("\xFF\xD8"))
+        return jpegResolution(data);
+    return {};
+}
+
+QSizeF sizeInPoints(const QSize& pixels, const Resolution& resolution) {
+    if (pixels.isEmpty())
+        return {0, 0};
+    auto points = [](int count, double dpi) {
+        return dpi > 0 ? count * kPointsPerInch / dpi : double(count);
+    };
+    return {points(pixels.width(), resolution.x), points(pixels.height(), resolution.y)};
 }
 
 QSizeF sizeInPoints(const QImage& image) {
     if (image.isNull())
         return {0, 0};
-    const double dpmX = image.dotsPerMeterX();
-    const double dpmY = image.dotsPerMeterY();
-    const double dpiX = dpmX * 0.0254;
-    const double dpiY = dpmY * 0.0254;
-    auto points = [](int pixels, double dpi) {
-        if (dpi <= 1.0)
-            return double(pixels);
-        // Files written at 72 dpi round-trip through dots-per-metre with a small error.
-        double p = pixels * 72.0 / dpi;
-        double rounded = std::round(p * 1000.0) / 1000.0;
-        return rounded;
-    };
-    return {points(image.width(), dpiX), points(image.height(), dpiY)};
+    return sizeInPoints(image.size(), {dpiFromDotsPerMetre(image.dotsPerMeterX()),
+                                       dpiFromDotsPerMetre(image.dotsPerMeterY())});
+}
+
+void setResolution(QImage& image, const Resolution& resolution) {
+    auto dpm = [](double dpi) { return int(std::lround((dpi > 0 ? dpi : kPointsPerInch) / kMetresPerInch)); };
+    const int x = dpm(resolution.x);
+    const int y = dpm(resolution.y);
+    if (image.dotsPerMeterX() != x)
+        image.setDotsPerMeterX(x);
+    if (image.dotsPerMeterY() != y)
+        image.setDotsPerMeterY(y);
+}
+
+Decoded decode(const QByteArray& data) {
+    Decoded decoded;
+    if (data.isEmpty())
+        return decoded;
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    decoded.image = read(&buffer);
+    if (!decoded.image.isNull()) {
+        decoded.resolution = recordedResolution(data);
+        setResolution(decoded.image, decoded.resolution);
+    }
+    return decoded;
+}
+
+Decoded decodeFileWithResolution(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return decode(file.readAll());
+}
+
+QImage decodeFile(const QString& path) {
+    return decodeFileWithResolution(path).image;
+}
+
+QImage decodeData(const QByteArray& data) {
+    return decode(data).image;
 }
 
 QByteArray encodePNG(const QImage& image) {

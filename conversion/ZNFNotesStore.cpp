@@ -1,0 +1,158 @@
+#include "conversion/ZNFNotesStore.h"
+
+#include "platform/ZNFLog.h"
+#include "platform/ZNFPaths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <sqlite3.h>
+
+namespace ZNFNotesStore {
+
+namespace {
+
+QString textColumn(sqlite3_stmt* statement, int column) {
+    if (column < 0 || sqlite3_column_type(statement, column) == SQLITE_NULL)
+        return {};
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+    const int bytes = sqlite3_column_bytes(statement, column);
+    return text ? QString::fromUtf8(text, bytes) : QString();
+}
+
+bool isImageType(const QString& type) {
+    return type == QLatin1String(ZNFNotesStoreType_sketch) || type == QLatin1String(ZNFNotesStoreType_jpeg) ||
+           type == QLatin1String(ZNFNotesStoreType_png);
+}
+
+std::optional<ZNFNotesStoreAttachmentMap> readAttachments(const QString& databasePath) {
+    sqlite3* db = nullptr;
+    // Read-write on our own copy so that SQLite can replay the copied write-ahead log; without
+    // SQLITE_OPEN_CREATE a missing copy fails here instead of becoming an empty database.
+    const int opened =
+        sqlite3_open_v2(QFile::encodeName(databasePath).constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    if (opened != SQLITE_OK) {
+        ZNFLogf("Notes store: could not open the copy of the store: %@",
+                QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(opened)));
+        sqlite3_close(db);
+        return std::nullopt;
+    }
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, ZNFNotesStore_query, -1, &statement, nullptr) != SQLITE_OK) {
+        ZNFLogf("Notes store: could not read the attachments: %@", QString::fromUtf8(sqlite3_errmsg(db)));
+        sqlite3_finalize(statement);
+        sqlite3_close(db);
+        return std::nullopt;
+    }
+    int primaryKeyColumn = -1, identifierColumn = -1, typeColumn = -1;
+    for (int i = 0; i < sqlite3_column_count(statement); ++i) {
+        const char* name = sqlite3_column_name(statement, i);
+        if (qstrcmp(name, ZNFNotesStoreColumn_primaryKey) == 0)
+            primaryKeyColumn = i;
+        else if (qstrcmp(name, ZNFNotesStoreColumn_identifier) == 0)
+            identifierColumn = i;
+        else if (qstrcmp(name, ZNFNotesStoreColumn_type) == 0)
+            typeColumn = i;
+    }
+    ZNFNotesStoreAttachmentMap map;
+    if (primaryKeyColumn < 0 || identifierColumn < 0 || typeColumn < 0)
+        ZNFLog(QStringLiteral("Notes store: the attachment table lacks an expected column"));
+    else {
+        int step;
+        while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
+            // A row without a key could only be found by records whose key reads as 0.
+            if (sqlite3_column_type(statement, primaryKeyColumn) == SQLITE_NULL)
+                continue;
+            const QString identifier = textColumn(statement, identifierColumn);
+            const QString type = textColumn(statement, typeColumn);
+            if (identifier.isNull() || type.isNull() || !isImageType(type))
+                continue;
+            const int primaryKey = sqlite3_column_int(statement, primaryKeyColumn);
+            map[primaryKey] = {primaryKey, identifier, type};
+        }
+        if (step != SQLITE_DONE)
+            ZNFLogf("Notes store: reading the attachments stopped early: %@",
+                    QString::fromUtf8(sqlite3_errmsg(db)));
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return map;
+}
+
+QFileInfoList listFolder(const QString& folder) {
+    // Sorted so that the choice among files does not depend on the file system's order.
+    return QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+} // namespace
+
+QString containerPath() {
+    return ZNFPaths::expandTilde(QLatin1String(ZNFNotesStore_containerPath));
+}
+
+std::optional<ZNFNotesStoreAttachmentMap> noteIdsByPrimaryKey() {
+    const QDir container(containerPath());
+    const QString database = QLatin1String(ZNFNotesStore_databaseFileName);
+    if (!QFileInfo::exists(container.filePath(database)))
+        return std::nullopt;
+
+    const QString temporary = QDir(ZNFPaths::cachesDirectory()).filePath(ZNFPaths::newUUIDString());
+    if (!QDir().mkpath(temporary)) {
+        ZNFLogf("Notes store: could not create the folder for the copy of the store %@", temporary);
+        return std::nullopt;
+    }
+    for (const QString& name : {database, database + QLatin1String(ZNFNotesStore_sharedMemorySuffix),
+                                database + QLatin1String(ZNFNotesStore_writeAheadLogSuffix)}) {
+        // A missing "-shm" or "-wal" is normal; a missing main file makes the open fail.
+        QFile::copy(container.filePath(name), QDir(temporary).filePath(name));
+    }
+    auto map = readAttachments(QDir(temporary).filePath(database));
+    // The copy holds the user's notes: never leave it behind, also when it could not be read.
+    QDir(temporary).removeRecursively();
+    return map;
+}
+
+std::optional<QStringList> previewAssetURLs() {
+    const QString folder = QDir(containerPath()).filePath(QLatin1String(ZNFNotesStore_previewsFolderName));
+    if (!QFileInfo(folder).isDir())
+        return std::nullopt;
+    QStringList paths;
+    for (const QFileInfo& entry : listFolder(folder))
+        paths << entry.filePath();
+    return paths;
+}
+
+QString urlForOriginalMedia(const QString& uuid) {
+    if (!isUsableFileName(uuid))
+        return {};
+    const QString folder =
+        QDir(containerPath()).filePath(QLatin1String(ZNFNotesStore_mediaFolderName) + u'/' + uuid);
+    const QFileInfoList entries = listFolder(folder);
+    return entries.isEmpty() ? QString() : entries.first().filePath();
+}
+
+QString largestAssetURLMatchingId(const QString& uuid, const QStringList& files) {
+    QString chosen;
+    qint64 largest = 0;
+    for (const QString& file : files) {
+        const qsizetype slash = file.lastIndexOf(u'/');
+        if (!QStringView(file).mid(slash + 1).contains(uuid))
+            continue;
+        const QFileInfo info(file);
+        if (!info.isFile())
+            continue;
+        if (info.size() > largest) {
+            largest = info.size();
+            chosen = file;
+        }
+    }
+    return chosen;
+}
+
+bool isUsableFileName(const QString& uuid) {
+    return !uuid.isEmpty() && uuid != QLatin1String(".") && uuid != QLatin1String("..") &&
+           !uuid.contains(u'/') && !uuid.contains(u'\\') && !uuid.contains(QChar(0));
+}
+
+} // namespace ZNFNotesStore

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <map>
+#include <optional>
+
+// The Notes app's own files, read only (the database is only ever opened as a copy).
+inline constexpr const char* ZNFNotesStore_containerPath = "~/Library/Group Containers/group.com.apple.notes";
+inline constexpr const char* ZNFNotesStore_databaseFileName = "NoteStore.sqlite";
+inline constexpr const char* ZNFNotesStore_sharedMemorySuffix = "-shm";
+inline constexpr const char* ZNFNotesStore_writeAheadLogSuffix = "-wal";
+inline constexpr const char* ZNFNotesStore_mediaFolderName = "Media";
+inline constexpr const char* ZNFNotesStore_previewsFolderName = "Previews";
+
+// The table and columns that name each attachment.
+inline constexpr const char* ZNFNotesStore_query = "SELECT * FROM ZICCLOUDSYNCINGOBJECT";
+inline constexpr const char* ZNFNotesStoreColumn_primaryKey = "Z_PK";
+inline constexpr const char* ZNFNotesStoreColumn_identifier = "ZIDENTIFIER";
+inline constexpr const char* ZNFNotesStoreColumn_type = "ZTYPEUTI";
+
+// The attachment types that carry an image.
+inline constexpr const char* ZNFNotesStoreType_sketch = "com.apple.notes.sketch";
+inline constexpr const char* ZNFNotesStoreType_jpeg = "public.jpeg";
+inline constexpr const char* ZNFNotesStoreType_png = "public.png";
+
+// One image attachment of the store.
+struct ZNFNotesStoreAttachment {
+    int primaryKey = 0;
+    QString uuid; // names its "Media" folder and occurs in its preview file names
+    QString type; // one of the three types above
+};
+
+// Primary key -> attachment.
+using ZNFNotesStoreAttachmentMap = std::map<int, ZNFNotesStoreAttachment>;
+
+// Lookups in the Notes app's group container under the current HOME. Paths stand for the
+// file URLs; an empty path stands for none. Safe to call from any thread.
+namespace ZNFNotesStore {
+
+QString containerPath();
+
+// Copies the database and its "-shm" and "-wal" files into a new folder in the caches folder,
+// reads the copy and deletes the folder again (in every case). Empty when there is no store,
+// when the copy cannot be opened or the table cannot be read.
+std::optional<ZNFNotesStoreAttachmentMap> noteIdsByPrimaryKey();
+
+// The entries of "Previews" (hidden files skipped, no recursion), sorted by name so that two
+// runs over the same files choose the same previews. Empty when the folder does not exist.
+std::optional<QStringList> previewAssetURLs();
+
+// The first entry by name of "Media/<uuid>" (hidden files skipped); empty when the folder is
+// missing or empty, or the uuid is not a usable file name.
+QString urlForOriginalMedia(const QString& uuid);
+
+// Of the files whose name contains `uuid`, the first of the largest; a file of 0 bytes (or
+// anything that is not a regular file) is never chosen.
+QString largestAssetURLMatchingId(const QString& uuid, const QStringList& files);
+
+// A store identifier that can name a file inside one folder: not empty, not "." or "..",
+// without "/", "\" or NUL.
+bool isUsableFileName(const QString& uuid);
+
+} // namespace ZNFNotesStore

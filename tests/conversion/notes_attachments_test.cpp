@@ -1,0 +1,381 @@
+#include "TestSupport.h"
+#include "conversion/ZNFBackupArchive.h"
+#include "conversion/ZNFNotesAppImporter.h"
+#include "conversion/ZNFNotesStore.h"
+#include "support/attachments_fixture.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+namespace F = AttachmentsFixture;
+
+namespace {
+
+QJsonObject record(const QString& id, const QJsonValue& parentId = "note-1",
+                   const QJsonValue& date = 1000.5) {
+    QJsonObject r{{"id", id}};
+    if (!parentId.isUndefined())
+        r.insert("parentId", parentId);
+    if (!date.isUndefined())
+        r.insert("date", date);
+    return r;
+}
+
+QString ref(int primaryKey) {
+    return QStringLiteral("x-coredata://STORE/ICAttachment/p%1").arg(primaryKey);
+}
+
+QStringList cacheEntries(const ScopedHome& home) {
+    return QDir(home.caches()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+}
+
+} // namespace
+
+TEST(ImageResolution, PointsFollowTheResolutionTheFileRecords) {
+    const QImage image = F::cornerImage(640, 480);
+    const struct {
+        const char* what;
+        QByteArray bytes;
+        QSizeF points;
+    } cases[] = {
+        {"PNG without pHYs (Qt would say 96 dpi)", F::png(image), {640, 480}},
+        {"PNG at 144 dpi (5669 dots per metre)", F::png(image, 144), {320, 240}},
+        {"PNG at 96 dpi", F::png(image, 96), {480, 360}},
+        {"JPEG without a resolution", F::jpeg(image), {640, 480}},
+        {"JPEG with JFIF 144 dpi", F::jpeg(image, 144), {320, 240}},
+        {"PNG 75x40 at 144 dpi", F::png(F::cornerImage(75, 40), 144), {37.5, 20}},
+    };
+    for (const auto& c : cases) {
+        const ZNFImage::Decoded decoded = ZNFImage::decode(c.bytes);
+        ASSERT_FALSE(decoded.isNull()) << c.what;
+        EXPECT_EQ(decoded.sizeInPoints(), c.points) << c.what;
+        // The older QImage-only functions agree.
+        EXPECT_EQ(ZNFImage::sizeInPoints(ZNFImage::decodeData(c.bytes)), c.points) << c.what;
+    }
+    EXPECT_EQ(ZNFBackupArchive::userInfoForSize(ZNFImage::decode(cases[5].bytes).sizeInPoints()),
+              R"({"width":37.5,"height":20})");
+
+    // JPEG whose JFIF records no unit but whose EXIF says 300 dpi (big-endian TIFF, inch default).
+    QByteArray exifJpeg = F::jpeg(image);
+    const QByteArray tiff = QByteArray::fromHex("4d4d002a00000008"
+                                                "0002"
+                                                "011a000500000001"
+                                                "00000026"
+                                                "011b000500000001"
+                                                "0000002e"
+                                                "00000000"
+                                                "0000012c00000001"
+                                                "0000012c00000001");
+    const QByteArray app1 = QByteArray("Exif\0\0", 6) + tiff;
+    exifJpeg.insert(2, QByteArray::fromHex("ffe1") + char((app1.size() + 2) >> 8) +
+                           char((app1.size() + 2) & 0xff) + app1);
+    EXPECT_EQ(ZNFImage::decode(exifJpeg).sizeInPoints(), QSizeF(640 * 72 / 300.0, 480 * 72 / 300.0));
+
+    // Hostile headers: every truncation and a pHYs whose length runs past the end decode or
+    // fail cleanly.
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    for (const QByteArray& bytes : {F::png(F::cornerImage(20, 10), 144), exifJpeg.left(600)})
+        for (qsizetype n = 0; n < std::min<qsizetype>(bytes.size(), 700); ++n)
+            ZNFImage::decode(bytes.left(n)).sizeInPoints();
+    qInstallMessageHandler(previous);
+    QByteArray lying = F::png(image, 144);
+    lying.replace(lying.indexOf("pHYs") - 4, 4, QByteArray::fromHex("7fffffff"));
+    EXPECT_FALSE(ZNFImage::recordedResolution(lying).isRecorded());
+}
+
+TEST(NotesAttachmentIds, PrimaryKeyIsTheLastComponentWithLettersTrimmed) {
+    const struct {
+        QString id;
+        qint64 key;
+    } cases[] = {
+        {ref(7), 7},
+        {"x-coredata://STORE/ICAttachment/pABC", 0},
+        {"x-coredata://STORE/ICAttachment/p42/", 42},
+        {"p12q", 12},
+        {QString::fromUtf8("e\u0301\u00e9p9\u00df"), 9}, // letters with combining marks
+        {"a/p-3", -3},
+        {"", 0},
+        {"a/p99999999999999999999999", std::numeric_limits<qint64>::max()},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ZNFNotesAppImporter::primaryKeyForAttachmentId(c.id), c.key) << c.id.toStdString();
+}
+
+TEST(NotesStore, MapKeepsTheThreeImageTypesAndTheCopyIsAlwaysDeleted) {
+    ScopedHome home;
+    EXPECT_FALSE(ZNFNotesStore::noteIdsByPrimaryKey()) << "no store at all";
+
+    ASSERT_TRUE(F::createStore({{1, "PNG", "public.png"},
+                                {2, "JPG", "public.jpeg"},
+                                {3, "SKETCH", "com.apple.notes.sketch"},
+                                {4, "TABLE", "com.apple.notes.table"},
+                                {5, "UPPER", "Public.png"},
+                                {6, std::nullopt, "public.png"},
+                                {7, "NOTYPE", std::nullopt}}));
+    // Rows that only the write-ahead log holds must be seen: keep a writer open so that
+    // SQLite does not fold the log into the main file.
+    sqlite3* writer = nullptr;
+    const QByteArray live = QFile::encodeName(F::container() + "/NoteStore.sqlite");
+    ASSERT_EQ(sqlite3_open(live.constData(), &writer), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(
+                  writer,
+                  "PRAGMA journal_mode=WAL; INSERT INTO ZICCLOUDSYNCINGOBJECT (Z_PK, ZIDENTIFIER, ZTYPEUTI) "
+                  "VALUES (8, 'INWAL', 'public.jpeg')",
+                  nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    const QByteArray liveBytes = readFile(live);
+
+    const QByteArray walBytes = readFile(QString::fromLocal8Bit(live) + "-wal");
+    const auto map = ZNFNotesStore::noteIdsByPrimaryKey();
+    EXPECT_EQ(readFile(live), liveBytes) << "the live store is never written";
+    EXPECT_EQ(readFile(QString::fromLocal8Bit(live) + "-wal"), walBytes);
+    sqlite3_close(writer);
+    ASSERT_TRUE(map);
+    QStringList kept;
+    for (const auto& [key, attachment] : *map)
+        kept << QStringLiteral("%1=%2:%3:%4")
+                    .arg(key)
+                    .arg(attachment.primaryKey)
+                    .arg(attachment.uuid, attachment.type);
+    EXPECT_EQ(kept, QStringList({"1=1:PNG:public.png", "2=2:JPG:public.jpeg",
+                                 "3=3:SKETCH:com.apple.notes.sketch", "8=8:INWAL:public.jpeg"}));
+    EXPECT_EQ(cacheEntries(home), QStringList()) << "the copy is deleted";
+
+    // A store that is not a database, and one that cannot even be copied: no map, no copy left.
+    QFile::remove(QString::fromLocal8Bit(live));
+    writeFile(QString::fromLocal8Bit(live), QByteArray(4096, 'x'));
+    EXPECT_FALSE(ZNFNotesStore::noteIdsByPrimaryKey());
+    EXPECT_EQ(cacheEntries(home), QStringList());
+    QFile::remove(QString::fromLocal8Bit(live));
+    QDir().mkpath(QString::fromLocal8Bit(live));
+    EXPECT_FALSE(ZNFNotesStore::noteIdsByPrimaryKey());
+    EXPECT_EQ(cacheEntries(home), QStringList());
+}
+
+TEST(NotesStore, LargestPreviewGoesToTheEarlierOfTwoEqualFiles) {
+    ScopedHome home;
+    EXPECT_FALSE(ZNFNotesStore::previewAssetURLs());
+    F::writePreview("ABC-1.png", QByteArray(10, 'a'));
+    F::writePreview("ABC-2.png", QByteArray(30, 'a'));
+    F::writePreview("ABC-3.png", QByteArray(30, 'a'));
+    F::writePreview("XYZ-1.png", QByteArray(90, 'a'));
+    F::writePreview("EMPTY-1.png", QByteArray());
+    F::writePreview(".ABC-hidden.png", QByteArray(99, 'a'));
+    QDir().mkpath(F::container() + "/Previews/ABC-folder");
+    const QStringList previews = ZNFNotesStore::previewAssetURLs().value();
+    ASSERT_EQ(previews.size(), 6) << previews.join(' ').toStdString();
+    const QString dir = F::container() + "/Previews/";
+    EXPECT_EQ(ZNFNotesStore::largestAssetURLMatchingId(
+                  "ABC", {dir + "ABC-1.png", dir + "ABC-2.png", dir + "ABC-3.png", dir + "XYZ-1.png"}),
+              dir + "ABC-2.png");
+    EXPECT_EQ(ZNFNotesStore::largestAssetURLMatchingId("ABC", previews), dir + "ABC-2.png");
+    EXPECT_EQ(ZNFNotesStore::largestAssetURLMatchingId("EMPTY", previews), QString())
+        << "0 bytes never chosen";
+    EXPECT_EQ(ZNFNotesStore::largestAssetURLMatchingId("NONE", previews), QString());
+}
+
+TEST(ImageRotation, CanvasAndDirectionFollowTheAngle) {
+    const ZNFImage::Decoded source = ZNFImage::decode(F::png(F::cornerImage(300, 200)));
+    for (float same : {0.0f, 360.0f, -720.0f})
+        EXPECT_EQ(ZNFNotesAppImporter::imageByRotatingImage(source, same).image.cacheKey(),
+                  source.image.cacheKey());
+
+    auto corners = [](const QImage& image) {
+        const int w = image.width() - 1, h = image.height() - 1;
+        return QList<QColor>{image.pixelColor(0, 0), image.pixelColor(w, 0), image.pixelColor(0, h),
+                             image.pixelColor(w, h)};
+    };
+    const QColor r(Qt::red), g(Qt::green), b(Qt::blue), y(Qt::yellow);
+    const struct {
+        float degrees;
+        QSize pixels;
+        QList<QColor> corners; // top-left, top-right, bottom-left, bottom-right
+    } cases[] = {
+        {90, {200, 300}, {g, y, r, b}}, // counter-clockwise: the top-left corner goes down
+        {-270, {200, 300}, {g, y, r, b}},
+        {-450, {200, 300}, {b, r, y, g}}, // -90: clockwise
+        {180, {300, 200}, {y, b, g, r}},
+    };
+    for (const auto& c : cases) {
+        const ZNFImage::Decoded rotated = ZNFNotesAppImporter::imageByRotatingImage(source, c.degrees);
+        EXPECT_EQ(rotated.image.size(), c.pixels) << c.degrees;
+        EXPECT_EQ(rotated.sizeInPoints(), QSizeF(c.pixels)) << c.degrees;
+        EXPECT_EQ(corners(rotated.image), c.corners) << c.degrees;
+    }
+
+    const ZNFImage::Decoded tilted = ZNFNotesAppImporter::imageByRotatingImage(source, 45);
+    EXPECT_EQ(tilted.sizeInPoints(), QSizeF(320, 320));
+    EXPECT_EQ(tilted.image.pixelColor(160, 160), QColor(Qt::white)) << "the centres meet";
+    EXPECT_EQ(tilted.image.pixelColor(0, 0).alpha(), 0) << "outside the picture stays blank";
+
+    // A 144-dpi source keeps its pixels: nothing is scaled down to one pixel per point.
+    const ZNFImage::Decoded sharp = ZNFImage::decode(F::png(F::cornerImage(600, 400), 144));
+    const ZNFImage::Decoded turned = ZNFNotesAppImporter::imageByRotatingImage(sharp, 90);
+    EXPECT_EQ(turned.image.size(), QSize(400, 600));
+    EXPECT_EQ(turned.sizeInPoints(), QSizeF(200, 300));
+    const ZNFImage::Decoded sharpTilted = ZNFNotesAppImporter::imageByRotatingImage(sharp, 45);
+    EXPECT_EQ(sharpTilted.image.size(), QSize(640, 640));
+    EXPECT_EQ(sharpTilted.sizeInPoints(), QSizeF(320, 320));
+}
+
+namespace {
+
+// The fixture the attachment step is run against; every record names a case of its own.
+class NotesAttachmentsTest : public ::testing::Test {
+protected:
+    ScopedHome home;
+    QString staging;
+
+    void SetUp() override {
+        staging = home.root() + "/staging";
+        QDir().mkpath(staging + "/resources");
+        ASSERT_TRUE(F::createStore({{7, "PNG-UUID", "public.png"},
+                                    {8, "JPG-UUID", "public.jpeg"},
+                                    {9, "SKETCH-UUID", "com.apple.notes.sketch"},
+                                    {10, "RETINA-UUID", "public.png"},
+                                    {11, "EMPTY-UUID", "public.png"},
+                                    {12, "BROKEN-UUID", "public.jpeg"},
+                                    {13, "TABLE-UUID", "com.apple.notes.table"},
+                                    {14, "../../escape", "public.png"},
+                                    {15, "..", "public.png"},
+                                    {16, "a\\b", "public.png"},
+                                    {17, "", "public.png"},
+                                    {18, QString::fromUtf16(u"nul\u0000x", 5), "public.png"}}));
+        F::writeMedia("PNG-UUID", "photo.png", F::png(F::cornerImage(640, 480)));
+        // No "Media" for the JPEG: its largest preview stands in.
+        F::writePreview("JPG-UUID-small.png", F::png(F::cornerImage(32, 24)));
+        F::writePreview("JPG-UUID-large.jpeg", F::jpeg(F::cornerImage(400, 300)));
+        // Sketches come from the previews only, never from "Media".
+        F::writeMedia("SKETCH-UUID", "drawing.png", F::png(F::cornerImage(50, 50)));
+        F::writePreview("SKETCH-UUID-1.png", F::png(F::cornerImage(300, 200)));
+        F::writeMedia("RETINA-UUID", "shot.png", F::png(F::cornerImage(640, 480), 144));
+        F::writeMedia("EMPTY-UUID", "empty.png", QByteArray());
+        F::writePreview("EMPTY-UUID.png", QByteArray());
+        F::writeMedia("BROKEN-UUID", "broken.jpeg", "this is not an image");
+        for (const char* uuid : {"escape", "a", "nul"})
+            F::writePreview(QString(uuid) + "-preview.png", F::png(F::cornerImage(10, 10)));
+    }
+
+    QJsonArray records() const {
+        QJsonArray list;
+        for (int key : {7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18})
+            list.append(record(ref(key), QStringLiteral("note-%1").arg(key)));
+        list.append(record("x-coredata://STORE/ICAttachment/pNODIGITS"));
+        list.append(record(ref(7), QJsonValue::Undefined));           // no parentId
+        list.append(record(ref(7), "note-7", QJsonValue::Undefined)); // no date
+        list.append(record(ref(99)));
+        return list;
+    }
+};
+
+} // namespace
+
+TEST_F(NotesAttachmentsTest, EachRecordFindsItsImageOrIsLeftOut) {
+    LogCapture log;
+    ZNFNotesAppImporter importer;
+    const QJsonArray entries = importer.processRawAttachments(records(), staging);
+
+    const struct {
+        QString uuid;
+        QString userInfo;
+        QSize pixels;
+    } expected[] = {
+        {"PNG-UUID", R"({"width":640,"height":480})", {640, 480}},
+        {"JPG-UUID", R"({"width":400,"height":300})", {400, 300}},
+        {"SKETCH-UUID", R"({"width":200,"height":300})", {200, 300}},
+        {"RETINA-UUID", R"({"width":320,"height":240})", {640, 480}},
+    };
+    ASSERT_EQ(entries.size(), std::size(expected)) << QJsonDocument(entries).toJson().toStdString();
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        const QJsonObject entry = entries[i].toObject();
+        const auto& e = expected[i];
+        EXPECT_EQ(entry.value("binaryAttachmentId").toString(), e.uuid);
+        EXPECT_EQ(entry.value("userInfo").toString(), e.userInfo) << e.uuid.toStdString();
+        EXPECT_EQ(entry.value("kind").toString(), "Image");
+        EXPECT_EQ(entry.value("state"), QJsonValue(0));
+        EXPECT_EQ(entry.value("date"), QJsonValue(1000.5));
+        EXPECT_EQ(entry.value("updatedDate"), QJsonValue(1000.5));
+        EXPECT_TRUE(entry.value("parentId").toString().startsWith("note-"));
+        const QByteArray png = readFile(staging + "/resources/" + e.uuid);
+        ASSERT_TRUE(png.startsWith("\x89PNG")) << e.uuid.toStdString();
+        EXPECT_EQ(ZNFImage::decode(png).image.size(), e.pixels) << e.uuid.toStdString();
+    }
+    EXPECT_EQ(entries[0].toObject().value("identifier").toString(), "x-coredataSTOREICAttachmentp7");
+
+    // The sketch was turned counter-clockwise: its red top-left corner is now bottom-left.
+    const QImage sketch = ZNFImage::decodeFile(staging + "/resources/SKETCH-UUID");
+    EXPECT_EQ(sketch.pixelColor(0, 299), QColor(Qt::red));
+    EXPECT_EQ(sketch.pixelColor(0, 0), QColor(Qt::green));
+
+    // Nothing but the four PNGs was written, inside the staging folder or anywhere else.
+    EXPECT_EQ(QDir(staging + "/resources").entryList(QDir::Files | QDir::Hidden),
+              QStringList({"JPG-UUID", "PNG-UUID", "RETINA-UUID", "SKETCH-UUID"}));
+    QDirIterator all(home.root(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (all.hasNext())
+        EXPECT_FALSE(all.next().endsWith("/escape")) << all.filePath().toStdString();
+    EXPECT_TRUE(log.contains("cannot name a file"));
+    EXPECT_TRUE(log.contains("no parentId or no date"));
+    EXPECT_EQ(cacheEntries(home), QStringList()) << "the store's copy is gone";
+}
+
+TEST_F(NotesAttachmentsTest, ThreadsDoNotChangeTheArchive) {
+    QJsonArray many;
+    for (int round = 0; round < 5; ++round)
+        for (int key : {7, 8, 9, 10, 11, 12})
+            many.append(record(ref(key), QStringLiteral("note-%1-%2").arg(round).arg(key)));
+    ZNFNotesAppImporter importer;
+    importer.setAttachmentThreadCount(1);
+    const QJsonArray serial = importer.processRawAttachments(many, staging);
+    QMap<QString, QByteArray> serialFiles;
+    for (const QString& name : QDir(staging + "/resources").entryList(QDir::Files))
+        serialFiles[name] = readFile(staging + "/resources/" + name);
+    QDir(staging + "/resources").removeRecursively();
+    QDir().mkpath(staging + "/resources");
+
+    importer.setAttachmentThreadCount(4);
+    EXPECT_EQ(importer.processRawAttachments(many, staging), serial);
+    EXPECT_EQ(serial.size(), 20);
+    EXPECT_EQ(QDir(staging + "/resources").entryList(QDir::Files), serialFiles.keys());
+    for (auto it = serialFiles.cbegin(); it != serialFiles.cend(); ++it)
+        EXPECT_EQ(readFile(staging + "/resources/" + it.key()), it.value()) << it.key().toStdString();
+}
+
+TEST(NotesAttachmentsArchive, ImagesFollowAllNotesAndNoStoreStillConvertsNotes) {
+    ScopedHome home;
+    const QJsonArray notes{
+        QJsonObject{{"id", "note-1"}, {"text", "one"}, {"attachments", QJsonArray{record(ref(7), "note-1")}}},
+        QJsonObject{{"id", "note-2"}, {"text", "two"}, {"attachments", QJsonArray{record(ref(8), "note-2")}}},
+    };
+    auto convert = [&] {
+        QString path;
+        ZNFNotesAppImporter importer;
+        importer.processNotes(QJsonValue(notes), [&](const QString& p, qint64, qint64) { path = p; });
+        const ZipContents zip = readZip(path);
+        QStringList kinds;
+        for (const QJsonValue& entry :
+             QJsonDocument::fromJson(zip.find("entries.json")->data).object().value("entries").toArray())
+            kinds << entry.toObject().value("kind").toString() + ":" +
+                         entry.toObject()
+                             .value(entry.toObject().contains("body") ? "body" : "parentId")
+                             .toString();
+        return std::make_pair(kinds, zip.names());
+    };
+
+    // No Notes app files at all: the notes are converted, no image.
+    auto [kinds, names] = convert();
+    EXPECT_EQ(kinds, QStringList({"note:one", "note:two"}));
+    EXPECT_EQ(names, QStringList({"entries.json", "resources/.DS_Store"}));
+
+    ASSERT_TRUE(F::createStore({{7, "P7", "public.png"}, {8, "P8", "public.jpeg"}}));
+    F::writeMedia("P7", "a.png", F::png(F::cornerImage(20, 10)));
+    F::writePreview("P8.jpeg", F::jpeg(F::cornerImage(20, 10)));
+    std::tie(kinds, names) = convert();
+    EXPECT_EQ(kinds, QStringList({"note:one", "note:two", "Image:note-1", "Image:note-2"}));
+    EXPECT_EQ(names, QStringList({"entries.json", "resources/P7", "resources/P8"}));
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+// A Notes app group container built by a test under its own HOME: a small SQLite store,
+// "Media/<uuid>/..." files and a "Previews" folder of generated images.
+#include <QByteArray>
+#include <QColor>
+#include <QImage>
+#include <QString>
+#include <optional>
+#include <vector>
+
+struct AttachmentsStoreRow {
+    std::optional<int> primaryKey;
+    std::optional<QString> identifier;
+    std::optional<QString> type;
+};
+
+namespace AttachmentsFixture {
+
+QString container(); // under the current HOME
+// Creates "NoteStore.sqlite" with ZICCLOUDSYNCINGOBJECT (and a few other columns).
+bool createStore(const std::vector<AttachmentsStoreRow>& rows);
+void writeMedia(const QString& uuid, const QString& name, const QByteArray& bytes);
+void writePreview(const QString& name, const QByteArray& bytes);
+
+// An image with red, green, blue and yellow corners (top-left, top-right, bottom-left,
+// bottom-right, 4x4 pixels each) on white.
+QImage cornerImage(int width, int height);
+// PNG bytes; with dpi the file records it (pHYs), without it records none.
+QByteArray png(const QImage& image, std::optional<int> dpi = std::nullopt);
+// JPEG bytes whose JFIF header records `dpi`, or no resolution at all when it is empty.
+QByteArray jpeg(const QImage& image, std::optional<int> dpi = std::nullopt);
+
+} // namespace AttachmentsFixture
