@@ -1,0 +1,172 @@
+#include "text/ZNFTextAttributes.h"
+
+#include <QCoreApplication>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QScreen>
+#include <cmath>
+
+namespace {
+
+// The resolution Qt turns point sizes into pixels with when laying text out without a paint
+// device (the same rule as Qt's own default). Platform points are logical pixels, so a font
+// of `points` gets the Qt point size that comes out at `points` pixels.
+double layoutDpi() {
+    if (QCoreApplication::testAttribute(Qt::AA_Use96Dpi))
+        return 96.0;
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            return std::round(screen->logicalDotsPerInchY());
+    return 100.0;
+}
+
+void applySize(QFont& font, double points) {
+    // Qt refuses sizes <= 0; such a font keeps Qt's default size rather than vanishing.
+    if (points > 0 && std::isfinite(points))
+        font.setPointSizeF(points * 72.0 / layoutDpi());
+}
+
+QString systemFamily() {
+    return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+}
+
+QString withoutBlanks(QString s) {
+    s.remove(QLatin1Char(' '));
+    return s;
+}
+
+} // namespace
+
+QFont::Weight ZNFQtFontWeight(ZNFFontWeight weight) {
+    switch (weight) {
+    case ZNFFontWeight::UltraLight:
+        return QFont::Thin;
+    case ZNFFontWeight::Thin:
+        return QFont::ExtraLight;
+    case ZNFFontWeight::Light:
+        return QFont::Light;
+    case ZNFFontWeight::Regular:
+        return QFont::Normal;
+    case ZNFFontWeight::Medium:
+        return QFont::Medium;
+    case ZNFFontWeight::Semibold:
+        return QFont::DemiBold;
+    case ZNFFontWeight::Bold:
+        return QFont::Bold;
+    case ZNFFontWeight::Heavy:
+        return QFont::ExtraBold;
+    case ZNFFontWeight::Black:
+        return QFont::Black;
+    }
+    return QFont::Normal;
+}
+
+ZNFFont ZNFFont::systemFont(double pointSize, ZNFFontWeight weight) {
+    ZNFFont f;
+    f.m_system = true;
+    f.m_pointSize = pointSize;
+    f.m_weight = weight;
+    f.m_qfont = QFont(systemFamily());
+    f.m_qfont.setWeight(ZNFQtFontWeight(weight));
+    applySize(f.m_qfont, pointSize);
+    return f;
+}
+
+std::optional<ZNFFont> ZNFFont::fontWithName(const QString& name, double pointSize) {
+    const QString wanted = name.trimmed();
+    if (wanted.isEmpty())
+        return std::nullopt;
+    const QStringList families = QFontDatabase::families();
+    QFont qfont;
+    bool found = false;
+    for (const QString& family : families) {
+        if (family.compare(wanted, Qt::CaseInsensitive) == 0) {
+            qfont = QFont(family);
+            found = true;
+            break;
+        }
+    }
+    if (!found) {
+        // PostScript-style face names: "DejaVuSans-Bold" is the "Bold" style of "DejaVu Sans".
+        const qsizetype dash = wanted.lastIndexOf(QLatin1Char('-'));
+        const QString familyPart = withoutBlanks(dash > 0 ? wanted.left(dash) : wanted);
+        const QString stylePart = dash > 0 ? wanted.mid(dash + 1) : QString();
+        for (const QString& family : families) {
+            if (withoutBlanks(family).compare(familyPart, Qt::CaseInsensitive) != 0)
+                continue;
+            if (stylePart.isEmpty()) {
+                qfont = QFont(family);
+                found = true;
+                break;
+            }
+            for (const QString& style : QFontDatabase::styles(family)) {
+                if (withoutBlanks(style).compare(stylePart, Qt::CaseInsensitive) == 0) {
+                    qfont = QFontDatabase::font(family, style, 12);
+                    found = true;
+                    break;
+                }
+            }
+            if (found)
+                break;
+        }
+    }
+    if (!found)
+        return std::nullopt;
+    ZNFFont f;
+    f.m_system = false;
+    f.m_name = name;
+    f.m_pointSize = pointSize;
+    f.m_weight = ZNFFontWeight::Regular;
+    f.m_qfont = qfont;
+    applySize(f.m_qfont, pointSize);
+    return f;
+}
+
+ZNFFont ZNFFont::withPointSize(double pointSize) const {
+    ZNFFont f = *this;
+    f.m_pointSize = pointSize;
+    applySize(f.m_qfont, pointSize);
+    return f;
+}
+
+const ZNFFont& ZNFTextDefaultFont() {
+    // The text system's own default (Helvetica 12 on the original platform).
+    static const ZNFFont font = ZNFFont::systemFont(12.0);
+    return font;
+}
+
+std::vector<ZNFTextTab> ZNFParagraphStyle::defaultTabStops() {
+    std::vector<ZNFTextTab> stops;
+    stops.reserve(12);
+    for (int i = 1; i <= 12; ++i)
+        stops.push_back(ZNFTextTab{ZNFTextAlignment::Left, 28.0 * i});
+    return stops;
+}
+
+ZNFTextAttributes ZNFTextAttributes::mergedWith(const ZNFTextAttributes& o) const {
+    ZNFTextAttributes r = *this;
+    auto take = [](auto& into, const auto& from) {
+        if (from)
+            into = from;
+    };
+    take(r.font, o.font);
+    take(r.maxFontSize, o.maxFontSize);
+    take(r.foregroundColor, o.foregroundColor);
+    take(r.backgroundColor, o.backgroundColor);
+    take(r.paragraphStyle, o.paragraphStyle);
+    take(r.underlineStyle, o.underlineStyle);
+    take(r.underlineColor, o.underlineColor);
+    take(r.strikethroughStyle, o.strikethroughStyle);
+    take(r.strikethroughColor, o.strikethroughColor);
+    take(r.bg, o.bg);
+    take(r.borderWidth, o.borderWidth);
+    take(r.borderColor, o.borderColor);
+    take(r.cornerRadius, o.cornerRadius);
+    take(r.textEffect, o.textEffect);
+    take(r.kern, o.kern);
+    return r;
+}
+
+bool ZNFTextAttributes::isEmpty() const {
+    return *this == ZNFTextAttributes{};
+}
