@@ -1,0 +1,353 @@
+#include "TestSupport.h"
+#include "conversion/ZNFVesperNoteImporter.h"
+#include "support/vesper_export.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocale>
+#include <QThread>
+#include <gtest/gtest.h>
+#include <time.h>
+
+namespace {
+
+QString body(const QString& fileText) {
+    return ZNFVesperNoteImporter::textForNote(
+        ZNFVesperNoteImporter::structuredDataFromNote(fileText, QStringLiteral("/x/Note.txt")));
+}
+
+// Dates are read in the local time zone; the tests fix it.
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* tz) : m_had(qEnvironmentVariableIsSet("TZ")), m_old(qgetenv("TZ")) {
+        qputenv("TZ", tz);
+        tzset();
+    }
+    ~ScopedTimeZone() {
+        if (m_had)
+            qputenv("TZ", m_old);
+        else
+            qunsetenv("TZ");
+        tzset();
+    }
+
+private:
+    bool m_had;
+    QByteArray m_old;
+};
+
+struct Converted {
+    ZNFVesperConversion result;
+    ZipContents zip;
+    QJsonArray entries;
+};
+
+Converted convert(const QString& path) {
+    Converted out;
+    out.result = ZNFVesperNoteImporter::convert(path);
+    if (out.result.path.isEmpty())
+        return out;
+    out.zip = readZip(out.result.path);
+    if (const ZipEntry* index = out.zip.find(QStringLiteral("entries.json")))
+        out.entries =
+            QJsonDocument::fromJson(index->data).object().value(QStringLiteral("entries")).toArray();
+    return out;
+}
+
+// Qt writes no GIF, so a small one (6x4) is kept here.
+const unsigned char kGIF[] = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x06, 0x00, 0x04, 0x00, 0xf0, 0x00,
+                              0x00, 0xff, 0x00, 0x00, 0x00, 0x00, 0xff, 0x21, 0xf9, 0x04, 0x00, 0x00,
+                              0x00, 0x00, 0x00, 0x2c, 0x00, 0x00, 0x00, 0x00, 0x06, 0x00, 0x04, 0x00,
+                              0x00, 0x02, 0x05, 0x84, 0x0f, 0x81, 0xcb, 0x50, 0x00, 0x3b};
+
+QStringList identifiers(const QJsonArray& entries) {
+    QStringList out;
+    for (const QJsonValue& entry : entries)
+        out << entry[QLatin1String("identifier")].toString();
+    return out;
+}
+
+} // namespace
+
+TEST(VesperNoteText, FiveLineNoteKeepsItsTextAndAddsTheTagLine) {
+    const ZNFVesperNote note = ZNFVesperNoteImporter::structuredDataFromNote(
+        QStringLiteral("Buy milk\n\nTags: Errands, Home Stuff\nCreated: Dec 5, 2015, 3:04 PM\n"
+                       "Modified: Dec 6, 2015, 9:00 AM"),
+        QStringLiteral("/x/Groceries.txt"));
+    EXPECT_EQ(note.text, "Buy milk\n");
+    EXPECT_EQ(note.field(ZNFVesperNoteImporterKey_tags), "Errands, Home Stuff");
+    EXPECT_EQ(note.field(ZNFVesperNoteImporterKey_created), "Dec 5, 2015, 3:04 PM");
+    EXPECT_EQ(note.field(ZNFVesperNoteImporterKey_modified), "Dec 6, 2015, 9:00 AM");
+    EXPECT_FALSE(note.field(ZNFVesperNoteImporterKey_picture));
+    EXPECT_EQ(ZNFVesperNoteImporter::textForNote(note), "Buy milk\n\n#errands #homestuff");
+}
+
+TEST(VesperNoteText, LabelsTagsAndBlankLines) {
+    const struct {
+        const char16_t* file;
+        const char16_t* body;
+    } rows[] = {
+        {u"A", u"A\n"},                              // no tags: the last line keeps its newline
+        {u"", u""},                                  // nothing at all
+        {u"Created: Dec 5, 2015, 3:04 PM", u""},     // only fields
+        {u"A\nTags:B", u"A\nTags:B\n"},              // a label needs its blank
+        {u" Tags: x\nA", u" Tags: x\nA\n"},          // and the very start of the line
+        {u"tags: x", u"tags: x\n"},                  // and its case
+        {u"Tags: a, b,c", u"\n#a #b,c"},             // split only at comma plus blank
+        {u"Tags: A B, C", u"\n#ab #c"},              // blanks removed, lower-cased
+        {u"Tags: \u00DCber", u"\n#\u00FCber"},       // lower-casing is not ASCII-only
+        {u"A\nTags: ", u"A\n"},                      // an empty value adds no tag line
+        {u"Tags: x\nTags: y", u"\n#y"},              // the last value wins
+        {u"A\n\nB\n", u"A\nB\n"},                    // blank lines dropped
+        {u"A\n \t\u00A0\u3000\u000B\nB", u"A\nB\n"}, // whitespace-only lines too
+        {u"A\n\u200B\nB", u"A\n\u200B\nB\n"},        // a zero-width space is not whitespace
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(body(QString::fromUtf16(row.file)), QString::fromUtf16(row.body))
+            << QString::fromUtf16(row.file).toStdString();
+}
+
+TEST(VesperNoteText, EveryLineBreakEndsALineAndNeverReachesAValue) {
+    for (const char16_t* br : {u"\n", u"\r", u"\r\n", u"\u0085", u"\u2028", u"\u2029"}) {
+        const QString b = QString::fromUtf16(br);
+        const ZNFVesperNote note = ZNFVesperNoteImporter::structuredDataFromNote(
+            "A" + b + "Picture: p.png" + b + b + "B" + b + "Tags: x" + b, QStringLiteral("/x/N.txt"));
+        EXPECT_EQ(note.text, "A\nB\n") << QString(b).toUtf8().toHex().toStdString();
+        EXPECT_EQ(note.field(ZNFVesperNoteImporterKey_picture), "p.png");
+        EXPECT_EQ(note.field(ZNFVesperNoteImporterKey_tags), "x");
+    }
+}
+
+TEST(VesperNoteText, PictureValuesAreFileNamesOnly) {
+    for (const char* bad : {"", ".", "..", "../x.png", "a/b.png", "/etc/passwd", "a\\b.png", "..\\x.png"})
+        EXPECT_FALSE(ZNFVesperNoteImporter::isPictureFileName(QString::fromLatin1(bad))) << bad;
+    EXPECT_FALSE(ZNFVesperNoteImporter::isPictureFileName(QStringLiteral("a") + QChar(0) + "b.png"));
+    for (const char* good : {"IMG_1.jpg", "...png", "a..b.png", "photo 2.PNG"})
+        EXPECT_TRUE(ZNFVesperNoteImporter::isPictureFileName(QString::fromLatin1(good))) << good;
+}
+
+TEST(VesperDates, EnglishExportsParseInAnyLocaleAndTimeZone) {
+    ScopedTimeZone utc("UTC");
+    const double groceries = 1449327840.0; // Dec 5, 2015, 3:04 PM UTC
+    auto parsed = [](const QString& s) {
+        return ZNFVesperNoteImporter::dateFromString(s).value_or(ZNFDate{-1}).secondsSince1970;
+    };
+    EXPECT_EQ(parsed(QStringLiteral("Dec 5, 2015, 3:04 PM")), groceries);
+    EXPECT_EQ(parsed(QStringLiteral("Dec 5, 2015, 3:04\u202FPM")), groceries);
+    EXPECT_EQ(parsed(QStringLiteral("Dec 5, 2015, 12:04 AM")), groceries - 15 * 3600);
+    EXPECT_FALSE(ZNFVesperNoteImporter::dateFromString(QStringLiteral("yesterday")));
+    EXPECT_FALSE(ZNFVesperNoteImporter::dateFromString(QStringLiteral("2015-12-05 15:04")));
+
+    const QLocale previous;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(parsed(QStringLiteral("Dec 5, 2015, 3:04 PM")), groceries)
+        << "English names on a German machine";
+    EXPECT_EQ(parsed(QStringLiteral("Dez. 5, 2015, 3:04 PM")), groceries) << "the user's own locale";
+    QLocale::setDefault(previous);
+
+    ScopedTimeZone east("XYZ-3"); // three hours ahead of UTC, no zone database needed
+    EXPECT_EQ(parsed(QStringLiteral("Dec 5, 2015, 3:04 PM")), groceries - 3 * 3600);
+}
+
+class VesperImport : public ::testing::Test {
+protected:
+    ScopedHome home;
+    ScopedTimeZone utc{"UTC"};
+    // The test folder's path has no "Vesper" in it, so exports named without it do not climb.
+    QString root = home.root() + QStringLiteral("/work");
+
+    QStringList cachesContents() const {
+        return QDir(home.caches()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    }
+};
+
+TEST_F(VesperImport, GroceriesNoteAndItsPicture) {
+    const QString exp = root + "/Vesper Export";
+    VesperExport::writeNote(exp, "Groceries.txt",
+                            "Buy milk\n\nPicture: IMG_1.jpg\nTags: Errands, Home Stuff\n"
+                            "Created: Dec 5, 2015, 3:04 PM\nModified: Dec 6, 2015, 9:00 AM\n");
+    VesperExport::writePicture(exp, "IMG_1.jpg", VesperExport::picture(640, 480), "JPEG");
+
+    const Converted c = convert(exp);
+    EXPECT_EQ(c.result.path, home.caches() + "/Vesper_to_Tessanote.notebackup");
+    EXPECT_EQ(c.result.notes, 1);
+    EXPECT_EQ(c.result.attachments, 1);
+    ASSERT_EQ(c.entries.size(), 2);
+    const QJsonObject note = c.entries[0].toObject(), image = c.entries[1].toObject();
+    EXPECT_EQ(note.keys(), (QStringList{"body", "date", "identifier", "kind", "state", "updatedDate"}));
+    EXPECT_EQ(note["kind"], "note");
+    EXPECT_EQ(note["state"], 0);
+    EXPECT_EQ(note["identifier"], "VESPER_1449327840000_Groceries.txt");
+    EXPECT_EQ(note["body"], "Buy milk\n\n#errands #homestuff");
+    EXPECT_EQ(note["date"].toDouble(), 1449327840000.0);
+    EXPECT_EQ(note["updatedDate"].toDouble(), 1449392400000.0);
+    EXPECT_EQ(image["kind"], "Image");
+    EXPECT_EQ(image["state"], 0);
+    EXPECT_EQ(image["identifier"], "VESPER_1449327840000_Groceries.txt_IMG_1.jpg");
+    EXPECT_EQ(image["parentId"], note["identifier"]);
+    EXPECT_EQ(image["date"], note["date"]);
+    EXPECT_EQ(image["updatedDate"], note["updatedDate"]);
+    EXPECT_EQ(image["userInfo"], "{\"width\":640,\"height\":480}");
+    const QString binaryId = image["binaryAttachmentId"].toString();
+    EXPECT_TRUE(binaryId.contains(QRegularExpression("^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$")));
+
+    // The picture travels as PNG under its attachment id; no placeholder beside it.
+    EXPECT_EQ(c.zip.names(), (QStringList{"entries.json", "resources/" + binaryId}));
+    const QImage written = QImage::fromData(c.zip.find("resources/" + binaryId)->data, "PNG");
+    EXPECT_EQ(written.size(), QSize(640, 480));
+    // Nothing but the archive is left in the caches folder.
+    EXPECT_EQ(cachesContents(), QStringList{"Vesper_to_Tessanote.notebackup"});
+}
+
+TEST_F(VesperImport, FindsTheTopFolderByClimbingOnlyWhenThePathSaysVesper) {
+    const QString mine = root + "/My Vesper Export";
+    const QString note = VesperExport::writeNote(mine, "A.txt", "A\n");
+    EXPECT_EQ(ZNFVesperNoteImporter::topFolderForPath(note), mine);
+    EXPECT_EQ(ZNFVesperNoteImporter::topFolderForPath(mine + "/Active Notes/"), mine);
+    EXPECT_EQ(convert(note).result.notes, 1) << "from a note file";
+    EXPECT_EQ(convert(mine + "/Active Notes").result.notes, 1) << "from the notes folder";
+
+    const QString plain = root + "/Export";
+    VesperExport::writeNote(plain, "A.txt", "A\n");
+    VesperExport::writeNote(plain, "B.txt", "B\n");
+    EXPECT_EQ(convert(plain).result.notes, 2) << "the chosen folder itself, no climbing";
+
+    QFile::remove(home.caches() + "/Vesper_to_Tessanote.notebackup");
+    const Converted none = convert(plain + "/Active Notes");
+    EXPECT_TRUE(none.result.path.isEmpty());
+    EXPECT_EQ(none.result.notes, 0);
+    EXPECT_EQ(none.result.attachments, 0);
+    EXPECT_TRUE(none.result.failure.contains("Active Notes")) << none.result.failure.toStdString();
+    EXPECT_EQ(cachesContents(), QStringList()) << "no staging folder is left behind";
+
+    EXPECT_TRUE(convert(root + "/nothing here").result.path.isEmpty());
+    EXPECT_TRUE(convert(QString()).result.path.isEmpty());
+}
+
+TEST_F(VesperImport, NotesInNameOrderEachFollowedByItsPicture) {
+    const QString exp = root + "/Export";
+    // Written out of order; hidden files and folders are not notes.
+    VesperExport::writeNote(exp, "b.txt", "B\nPicture: b.gif\nCreated: Jan 2, 2016, 1:00 PM\n");
+    VesperExport::writeNote(exp, "a.txt", "A\nPicture: missing.png\nCreated: Jan 1, 2016, 1:00 PM\n");
+    VesperExport::writeNote(exp, "C.txt", "C\nPicture: c.png\nCreated: Jan 3, 2016, 1:00 PM\n");
+    VesperExport::writeNote(exp, "d.txt", "D\nPicture: broken.png\nCreated: Jan 4, 2016, 1:00 PM\n");
+    VesperExport::writeNote(exp, ".DS_Store", "not a note");
+    QDir().mkpath(VesperExport::activeNotes(exp) + "/Old Notes");
+    VesperExport::writeBytes(VesperExport::pictures(exp) + "/b.gif",
+                             QByteArray(reinterpret_cast<const char*>(kGIF), sizeof kGIF));
+    VesperExport::writePicture(exp, "c.png", VesperExport::picture(75, 40, 2), "PNG");
+    VesperExport::writeBytes(VesperExport::pictures(exp) + "/broken.png", "\x89PNG\r\n\x1a\n not really");
+
+    const Converted c = convert(exp);
+    EXPECT_EQ(c.result.notes, 4);
+    EXPECT_EQ(c.result.attachments, 2) << "pictures found and decoded, not Picture: lines";
+    EXPECT_EQ(identifiers(c.entries),
+              (QStringList{"VESPER_1451826000000_C.txt", "VESPER_1451826000000_C.txt_c.png",
+                           "VESPER_1451653200000_a.txt", "VESPER_1451739600000_b.txt",
+                           "VESPER_1451739600000_b.txt_b.gif", "VESPER_1451912400000_d.txt"}));
+    EXPECT_EQ(c.entries[1]["userInfo"], "{\"width\":75,\"height\":40}");
+    EXPECT_EQ(c.entries[4]["userInfo"], "{\"width\":6,\"height\":4}");
+    // Every image entry has its PNG and nothing else is in "resources".
+    QStringList resources;
+    for (const QJsonValue& entry : c.entries) {
+        if (entry["kind"] != "Image")
+            continue;
+        const QString name = "resources/" + entry["binaryAttachmentId"].toString();
+        resources << name;
+        ASSERT_TRUE(c.zip.find(name)) << name.toStdString();
+        EXPECT_TRUE(c.zip.find(name)->data.startsWith("\x89PNG")) << "a GIF is written as PNG too";
+    }
+    EXPECT_EQ(c.zip.names(), QStringList{"entries.json"} + resources);
+}
+
+TEST_F(VesperImport, PicturesAreReadOnlyFromThePicturesFolder) {
+    const QString exp = root + "/Export";
+    const QImage image = VesperExport::picture(16, 16);
+    QDir().mkpath(VesperExport::pictures(exp) + "/sub");
+    // Valid images, each reachable by a value that is not a plain file name.
+    image.save(VesperExport::activeNotes(exp) + "/../secret.png");
+    image.save(VesperExport::pictures(exp) + "/sub/x.png");
+    image.save(root + "/outside.png");
+    QFile::link(root + "/outside.png", VesperExport::pictures(exp) + "/link.png");
+    QFile::link(VesperExport::pictures(exp) + "/sub/x.png", VesperExport::pictures(exp) + "/inner.png");
+
+    VesperExport::writeNote(exp, "1.txt", "one\nPicture: ../../secret.png\n");
+    VesperExport::writeNote(exp, "2.txt", "two\nPicture: sub/x.png\n");
+    VesperExport::writeNote(exp, "3.txt", "three\nPicture: sub\\x.png\n");
+    VesperExport::writeNote(exp, "4.txt", "four\nPicture: ..\n");
+    VesperExport::writeNote(exp, "5.txt", "five\nPicture: link.png\n");
+    VesperExport::writeNote(exp, "6.txt", "six\nPicture: inner.png\n");
+
+    const Converted c = convert(exp);
+    EXPECT_EQ(c.result.notes, 6) << "every note is kept";
+    EXPECT_EQ(c.result.attachments, 1) << "only the link that stays inside Pictures";
+    ASSERT_EQ(c.entries.size(), 7);
+    EXPECT_TRUE(c.entries[6]["identifier"].toString().endsWith("6.txt_inner.png"));
+}
+
+TEST_F(VesperImport, DamagedNotesKeepTheirTextAndTheirFileDates) {
+    const QString exp = root + "/Export";
+    const QString latin1 = VesperExport::writeNote(exp, "Caf\xc3\xa9.txt", "Caf\xe9 au lait\nTags: Drinks\n");
+    const QString undated = VesperExport::writeNote(
+        exp, "Undated.txt", "\xef\xbb\xbfTags: x\nCreated: someday\nModified: Dec 6, 2015\n");
+    const QDateTime fileTime = QDateTime::fromSecsSinceEpoch(1388631845, Qt::UTC); // Jan 2, 2014, 03:04:05
+    for (const QString& path : {latin1, undated}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(fileTime, QFileDevice::FileModificationTime));
+    }
+
+    const Converted c = convert(exp);
+    ASSERT_EQ(c.entries.size(), 2);
+    const QJsonObject cafe = c.entries[0].toObject(), none = c.entries[1].toObject();
+    EXPECT_EQ(cafe["body"].toString(), QString::fromUtf8("Caf\xef\xbf\xbd au lait\n\n#drinks"));
+    EXPECT_EQ(cafe["date"].toDouble(), 1388631845000.0) << "no dates: the file's own time";
+    EXPECT_EQ(cafe["identifier"], QString::fromUtf8("VESPER_1388631845000_Caf\xc3\xa9.txt"));
+    // A byte order mark does not hide the first label; unparseable dates fall back too.
+    EXPECT_EQ(none["body"], "\n#x");
+    EXPECT_EQ(none["date"].toDouble(), 1388631845000.0);
+    EXPECT_EQ(none["updatedDate"].toDouble(), 1388631845000.0);
+}
+
+TEST_F(VesperImport, EmptyNotesFolderWritesAnEmptyArchiveButCountsAsAFailure) {
+    const QString exp = root + "/Export";
+    QDir().mkpath(VesperExport::pictures(exp));
+    const Converted c = convert(exp);
+    EXPECT_FALSE(c.result.path.isEmpty());
+    EXPECT_EQ(c.result.notes, 0);
+    EXPECT_FALSE(c.result.failure.isEmpty());
+    EXPECT_EQ(c.zip.names(), (QStringList{"entries.json", "resources/.DS_Store"}));
+    EXPECT_TRUE(c.entries.isEmpty());
+}
+
+TEST_F(VesperImport, EntryPointsReportThroughTheCompletion) {
+    const QString exp = root + "/Export";
+    VesperExport::writeNote(exp, "A.txt", "A\nPicture: a.png\n");
+    VesperExport::writePicture(exp, "a.png", VesperExport::picture(8, 8), "PNG");
+
+    int calls = 0;
+    ZNFVesperNoteImporter::importNotesAtURL(exp, [&](const QString& path, qint64 notes, qint64 attachments) {
+        ++calls;
+        EXPECT_FALSE(path.isEmpty());
+        EXPECT_EQ(notes, 1);
+        EXPECT_EQ(attachments, 1);
+    });
+    EXPECT_EQ(calls, 1) << "called once, before returning";
+
+    bool done = false;
+    ZNFVesperNoteImporter::importNotesAtURLInBackground(
+        exp, [&](const QString& path, qint64 notes, qint64 attachments) {
+            EXPECT_EQ(QThread::currentThread(), QCoreApplication::instance()->thread())
+                << "the completion runs on the main thread";
+            EXPECT_FALSE(path.isEmpty());
+            EXPECT_EQ(notes, 1);
+            EXPECT_EQ(attachments, 1);
+            done = true;
+        });
+    EXPECT_FALSE(done) << "never inside the call";
+    EXPECT_TRUE(waitUntil([&] { return done; }, 20000));
+}
