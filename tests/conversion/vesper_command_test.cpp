@@ -1,0 +1,112 @@
+#include "TestSupport.h"
+#include "support/vesper_export.h"
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct CommandRun {
+    int exitCode = -1;
+    QByteArray out, err;
+};
+
+// Runs the built executable; it inherits the test's HOME and XDG_CACHE_HOME.
+CommandRun notecrate(const QStringList& arguments, const QString& workingDirectory = {}) {
+    const QString program = QStringLiteral(NOTECRATE_BUILD_DIR "/notecrate");
+    CommandRun run;
+    if (!QFileInfo(program).isExecutable()) {
+        ADD_FAILURE() << "build the notecrate target first: " << program.toStdString();
+        return run;
+    }
+    QProcess process;
+    if (!workingDirectory.isEmpty())
+        process.setWorkingDirectory(workingDirectory);
+    process.start(program, arguments);
+    if (!process.waitForFinished(60000)) {
+        ADD_FAILURE() << "notecrate did not finish";
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+class VesperCommand : public ::testing::Test {
+protected:
+    ScopedHome home;
+    QString root = home.root() + QStringLiteral("/work");
+};
+
+} // namespace
+
+TEST_F(VesperCommand, PrintsTheArchiveAndItsCounts) {
+    const QString exp = root + "/Vesper Export";
+    VesperExport::writeNote(
+        exp, "Walk.txt",
+        VesperExport::noteText("Harbour at low tide", "Walks", "Mar 14, 2016, 6:12 PM", "h.jpg"));
+    VesperExport::writeNote(exp, "List.txt",
+                            VesperExport::noteText("Milk", "", "Mar 15, 2016, 9:00 AM", "gone.png"));
+    VesperExport::writePicture(exp, "h.jpg", VesperExport::picture(64, 48), "JPEG");
+
+    // Chosen by a note file inside the export: the command climbs to the export like the window does.
+    const CommandRun run = notecrate({"convert", "vesper", VesperExport::activeNotes(exp) + "/List.txt"});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.err.isEmpty()) << "no progress lines when stderr is not a terminal";
+    const QString archive = home.caches() + "/Vesper_to_Tessanote.notebackup";
+    EXPECT_EQ(run.out.count('\n'), 1) << "one JSON line";
+    const QJsonObject printed = QJsonDocument::fromJson(run.out).object();
+    EXPECT_EQ(printed, (QJsonObject{{"path", archive}, {"notes", 2}, {"attachments", 1}}));
+
+    const ZipContents zip = readZip(archive);
+    ASSERT_TRUE(zip.opened);
+    const QJsonArray entries =
+        QJsonDocument::fromJson(zip.find("entries.json")->data).object().value("entries").toArray();
+    ASSERT_EQ(entries.size(), 3);
+    EXPECT_EQ(entries[0]["identifier"].toString().section('_', 2), "List.txt");
+    EXPECT_EQ(entries[1]["body"], "Harbour at low tide\n\n#walks");
+    EXPECT_EQ(zip.names(),
+              (QStringList{"entries.json", "resources/" + entries[2]["binaryAttachmentId"].toString()}));
+}
+
+TEST_F(VesperCommand, FailsWithOneLineWhenThereIsNothingToConvert) {
+    auto expectFailure = [](const CommandRun& run, const char* reason) {
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_TRUE(run.err.startsWith("notecrate: ")) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(reason)) << run.err.toStdString();
+        EXPECT_EQ(run.err.count('\n'), 1) << run.err.toStdString();
+    };
+
+    const QString exp = root + "/Export";
+    QDir().mkpath(exp + "/Notes");
+    CommandRun run = notecrate({"convert", "vesper", exp});
+    expectFailure(run, "no \"Active Notes\" folder");
+    EXPECT_TRUE(run.out.isEmpty());
+
+    QDir().mkpath(VesperExport::activeNotes(exp));
+    run = notecrate({"convert", "vesper", exp});
+    expectFailure(run, "no notes");
+    EXPECT_TRUE(run.out.contains("\"notes\":0"));
+
+    expectFailure(notecrate({"convert", "vesper", root + "/missing"}), "no such file or folder");
+    expectFailure(notecrate({"convert", "vesper"}), "one PATH");
+}
+
+TEST_F(VesperCommand, ConvertsTheBundledExampleFromTheRepositoryRoot) {
+    // The way the README and scripts/run.sh run it.
+    const CommandRun run =
+        notecrate({"convert", "vesper", "examples/VesperExport"}, QStringLiteral(NOTECRATE_SOURCE_DIR));
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QJsonObject printed = QJsonDocument::fromJson(run.out).object();
+    EXPECT_EQ(printed["notes"], 12);
+    EXPECT_EQ(printed["attachments"], 2);
+    const ZipContents zip = readZip(printed["path"].toString());
+    EXPECT_EQ(zip.entries.size(), 3u) << "the index and two pictures";
+}
