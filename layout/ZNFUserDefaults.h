@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+#include <memory>
+
+class QSettings;
+
+// The standard user defaults: one store shared by the data predicate, the data event handler
+// and the scripting bridge. Values keep their exact type (numbers stay numbers, dates stay
+// dates) because each is stored serialised in the application's own settings file.
+class ZNFUserDefaults {
+public:
+    explicit ZNFUserDefaults(const QString& filePath);
+    ~ZNFUserDefaults();
+
+    // The application's store, made on first use (main thread).
+    static ZNFUserDefaults& standardUserDefaults();
+
+    // A null QVariant when nothing is stored under the key.
+    QVariant objectForKey(const QString& key) const;
+    // A null value removes the key.
+    void setObject(const QVariant& value, const QString& key);
+    void removeObjectForKey(const QString& key);
+    QString filePath() const;
+    void synchronize();
+
+private:
+    std::unique_ptr<QSettings> m_settings;
+};

@@ -1,0 +1,257 @@
+#include "layout/ZNFLayoutProvider.h"
+#include "layout/ZNFLayoutTemplate.h"
+#include "support/LayoutTestItems.h"
+
+#include <QJsonDocument>
+#include <gtest/gtest.h>
+
+namespace {
+
+QVariant json(const char* text) {
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray(text), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << text;
+    return doc.toVariant();
+}
+
+QStringList names(const ZNFLayoutItemList& items) {
+    QStringList out;
+    for (const auto& item : items) {
+        auto* test = dynamic_cast<TestLayoutItem*>(item.get());
+        out << (test ? test->name() : QStringLiteral("?"));
+    }
+    return out;
+}
+
+class RecordingHandler : public ZNFLayoutEventHandling {
+public:
+    void handleEvent(const std::shared_ptr<ZNFLayoutEvent>& event) override { events.push_back(event); }
+    std::vector<std::shared_ptr<ZNFLayoutEvent>> events;
+};
+
+// Adopts the protocol without handling anything, like the alert and screen handlers.
+class InertHandler : public ZNFLayoutEventHandling {};
+
+class RecordingProvider : public ZNFLayoutProvider {
+public:
+    QVariantList registerEvents(const QVariant& events, const std::shared_ptr<ZNFLayoutItem>& item) override {
+        const QVariantList taps = ZNFLayoutProvider::registerEvents(events, item);
+        offered.push_back({item, taps});
+        return taps;
+    }
+    std::vector<std::pair<std::shared_ptr<ZNFLayoutItem>, QVariantList>> offered;
+};
+
+} // namespace
+
+TEST(LayoutProvider, SkipsUnusableElementsAndKeepsOrder) {
+    auto provider = std::make_shared<ZNFLayoutProvider>();
+    provider->registerProvider(namedItemParser(), QStringLiteral("named"));
+
+    EXPECT_TRUE(provider->layoutItemsWithData(json(R"({"_type": "named", "name": "A"})")).empty());
+    EXPECT_TRUE(provider->layoutItemsWithData(QVariant()).empty());
+
+    const ZNFLayoutItemList items = provider->layoutItemsWithData(json(R"([
+        {"_type": "named", "name": "A"},
+        {"name": "no type"},
+        {"_type": "unknown", "name": "unregistered"},
+        {"_type": "named", "name": "failing predicate", "_predicate": {}},
+        "not a dictionary",
+        {"_type": 7, "name": "numeric type"},
+        {"_type": "named", "name": "B", "_predicate": [{}, {"unknownKey": 1}]},
+        {"_type": "named", "name": "C"}
+    ])"));
+    EXPECT_EQ(names(items), QStringList({"A", "B", "C"}));
+}
+
+TEST(LayoutProvider, ParserResultsAndEventsReachEveryItem) {
+    auto provider = std::make_shared<RecordingProvider>();
+    provider->registerHandler(std::make_shared<RecordingHandler>(), QStringLiteral("record"));
+    auto first = std::make_shared<TestLayoutItem>(QStringLiteral("first"));
+    auto second = std::make_shared<TestLayoutItem>(QStringLiteral("second"));
+    provider->registerProvider(std::make_shared<FunctionParser>([&](const QVariantMap&, ZNFLayoutProvider*) {
+                                   return ZNFLayoutItemList{first, nullptr, second};
+                               }),
+                               QStringLiteral("three"));
+    provider->registerProvider(std::make_shared<FunctionParser>(nullptr), QStringLiteral("nothing"));
+
+    const ZNFLayoutItemList items = provider->layoutItemsWithData(json(R"([
+        {"_type": "nothing"},
+        {"_type": "three", "_events": [
+            {"_type": "record", "_gesture": "tap", "n": 1},
+            {"_type": "record", "_gesture": "longPress", "n": 2},
+            {"_type": "unregistered", "_gesture": "tap", "n": 3},
+            {"_type": "record", "n": 4},
+            "junk",
+            {"_type": "record", "_gesture": "tap", "n": 5}
+        ]}
+    ])"));
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0], first);
+    EXPECT_EQ(items[1], second);
+
+    ASSERT_EQ(provider->offered.size(), 2u);
+    for (const auto& [item, taps] : provider->offered) {
+        ASSERT_EQ(taps.size(), 2);
+        EXPECT_EQ(taps[0].toMap().value("n").toInt(), 1);
+        EXPECT_EQ(taps[1].toMap().value("n").toInt(), 5);
+    }
+    EXPECT_EQ(provider->offered[0].first, first);
+    EXPECT_EQ(provider->offered[1].first, second);
+    // Nothing is attached: layout-data events run only when performed explicitly.
+    EXPECT_FALSE(first->clickHandler());
+}
+
+TEST(LayoutProvider, LaterRegistrationsReplaceEarlierOnes) {
+    auto provider = std::make_shared<ZNFLayoutProvider>();
+    provider->registerProvider(namedItemParser(), QStringLiteral("named"));
+    auto replacement = std::make_shared<FunctionParser>([](const QVariantMap&, ZNFLayoutProvider*) {
+        return ZNFLayoutItemList{std::make_shared<TestLayoutItem>(QStringLiteral("replaced"))};
+    });
+    provider->registerProvider(replacement, QStringLiteral("named"));
+    provider->registerProvider(nullptr, QStringLiteral("named"));
+    provider->registerProvider(namedItemParser(), QString());
+    EXPECT_EQ(names(provider->layoutItemsWithData(json(R"([{"_type": "named", "name": "x"}])"))),
+              QStringList({"replaced"}));
+    EXPECT_FALSE(provider->providers().contains(QString()));
+
+    auto a = std::make_shared<RecordingHandler>();
+    auto b = std::make_shared<RecordingHandler>();
+    provider->registerHandler(a, QStringLiteral("record"));
+    provider->registerHandler(b, QStringLiteral("record"));
+    provider->registerHandler(nullptr, QStringLiteral("record"));
+    provider->performEvent(json(R"({"_type": "record"})").toMap(), nullptr, nullptr);
+    EXPECT_TRUE(a->events.empty());
+    EXPECT_EQ(b->events.size(), 1u);
+}
+
+TEST(LayoutProvider, PerformingEvents) {
+    auto provider = std::make_shared<ZNFLayoutProvider>();
+    auto recorder = std::make_shared<RecordingHandler>();
+    provider->registerHandler(recorder, QStringLiteral("record"));
+    for (const char* type : {"alert", "actionSheet", "presentScreen", "pushScreen"})
+        provider->registerHandler(std::make_shared<InertHandler>(), QLatin1String(type));
+
+    ZNFView source;
+    ZNFViewController controller;
+    const QVariantList events = json(R"([
+        {"_type": "alert", "title": "x"},
+        {"_type": "actionSheet"}, {"_type": "presentScreen"}, {"_type": "pushScreen"},
+        {"_type": "record", "n": 1},
+        {"_type": "missing"},
+        {"_type": "record", "n": 2, "_predicate": {}},
+        {"_type": "record", "n": 3, "_predicate": [{}, {"unknownKey": true}]},
+        {"n": 4}
+    ])")
+                                    .toList();
+    provider->handleTapForEvents(events, &source, &controller);
+
+    ASSERT_EQ(recorder->events.size(), 2u);
+    const auto& event = recorder->events[0];
+    EXPECT_EQ(event->event().value("n").toInt(), 1);
+    EXPECT_EQ(event->sourceView(), &source);
+    EXPECT_EQ(event->viewController(), &controller);
+    EXPECT_EQ(event->layoutProvider(), provider);
+    EXPECT_TRUE(event->gesture().isEmpty());
+    EXPECT_EQ(recorder->events[1]->event().value("n").toInt(), 3);
+}
+
+TEST(LayoutProvider, TemplateProviders) {
+    auto templ = std::make_shared<ZNFLayoutProvider>();
+    templ->registerProvider(namedItemParser(), QStringLiteral("named"));
+    templ->registerHandler(std::make_shared<RecordingHandler>(), QStringLiteral("record"));
+    auto device = ZNFBlockPredicateEvaluator::evaluatorWithBlock(
+        [](const QString&, const QVariantMap&) { return false; });
+    templ->predicator()->registerEvaluator(device, QStringLiteral("device"));
+    ZNFLayoutProvider::registerTemplateProvider(templ, QStringLiteral("provider-test-template"));
+    ZNFLayoutProvider::registerTemplateProvider(nullptr, QStringLiteral("provider-test-null"));
+    ZNFLayoutProvider::registerTemplateProvider(templ, QString());
+    EXPECT_FALSE(ZNFLayoutProvider::providerForTemplateId(QStringLiteral("provider-test-null")));
+    EXPECT_FALSE(ZNFLayoutProvider::templates().contains(QString()));
+    EXPECT_EQ(ZNFLayoutProvider::providerForTemplateId(QStringLiteral("provider-test-template")), templ);
+
+    // A registered id: exactly the template's objects. Default registrations would have made
+    // new parser, handler and evaluator objects.
+    auto copy = std::make_shared<ZNFLayoutProvider>(QStringLiteral("provider-test-template"));
+    EXPECT_EQ(copy->providers(), templ->providers());
+    EXPECT_EQ(copy->handlers(), templ->handlers());
+    EXPECT_EQ(copy->predicator()->evaluators(), templ->predicator()->evaluators());
+    EXPECT_EQ(copy->predicator()->evaluators().value("device"), device);
+    EXPECT_FALSE(copy->predicator()->evaluatePredicates(json(R"({"device": {"minWidth": 0}})")));
+    EXPECT_EQ(names(copy->layoutItemsWithData(json(R"([{"_type": "named", "name": "n"}])"))),
+              QStringList({"n"}));
+
+    // An unknown id: fresh default registrations.
+    auto fresh = std::make_shared<ZNFLayoutProvider>(QStringLiteral("provider-test-unknown"));
+    for (const char* key : {"device", "locale", "date", "data"}) {
+        EXPECT_TRUE(fresh->predicator()->evaluators().contains(QLatin1String(key))) << key;
+        EXPECT_NE(fresh->predicator()->evaluators().value(QLatin1String(key)),
+                  templ->predicator()->evaluators().value(QLatin1String(key)))
+            << key;
+    }
+    EXPECT_FALSE(fresh->providers().contains(QStringLiteral("named")));
+    EXPECT_FALSE(fresh->handlers().contains(QStringLiteral("record")));
+
+    // Every provider has its own formatter; a template does not share it.
+    ASSERT_TRUE(copy->textFormatter());
+    EXPECT_NE(copy->textFormatter(), templ->textFormatter());
+
+    // updateWithId adds on top, replacing same keys; the formatter stays the provider's own.
+    fresh->updateWithId(QStringLiteral("provider-test-template"));
+    EXPECT_TRUE(fresh->providers().contains(QStringLiteral("named")));
+    EXPECT_EQ(fresh->predicator()->evaluators().value("device"), device);
+    EXPECT_TRUE(fresh->predicator()->evaluators().contains(QStringLiteral("locale")));
+    EXPECT_NE(fresh->textFormatter(), templ->textFormatter());
+}
+
+TEST(LayoutTemplate, FillsPlaceholders) {
+    ZNFLayoutTemplate templ;
+    templ.setTemplateString(QStringLiteral(R"({"title": "{{name}} and {{name}}", "count": "{{count}}"})"));
+    auto filled = templ.fulfillWithData({{"name", "Ada"}, {"count", 3}});
+    ASSERT_TRUE(filled);
+    EXPECT_EQ(filled->toMap().value("title").toString(), "Ada and Ada");
+    // A number gives no value: inside a string the placeholder stays as text...
+    EXPECT_EQ(filled->toMap().value("count").toString(), "{{count}}");
+    // ...elsewhere the text no longer decodes.
+    templ.setTemplateString(QStringLiteral(R"({"count": {{count}}})"));
+    EXPECT_FALSE(templ.fulfillWithData({{"count", 3}}));
+    EXPECT_FALSE(templ.fulfillWithData({{"count", true}}));
+
+    // Arrays and dictionaries go in as compact JSON.
+    templ.setTemplateString(QStringLiteral(R"({"list": {{list}}, "map": {{map}}})"));
+    filled = templ.fulfillWithData({{"list", QVariantList{1, "two"}}, {"map", QVariantMap{{"k", "v"}}}});
+    ASSERT_TRUE(filled);
+    EXPECT_EQ(filled->toMap().value("list").toList(), (QVariantList{1, "two"}));
+    EXPECT_EQ(filled->toMap().value("map").toMap().value("k").toString(), "v");
+
+    // Top-level fragments decode; two values in a row do not.
+    templ.setTemplateString(QStringLiteral(R"("{{name}}")"));
+    filled = templ.fulfillWithData({{"name", "solo"}});
+    ASSERT_TRUE(filled);
+    EXPECT_EQ(filled->toString(), "solo");
+    templ.setTemplateString(QStringLiteral("1, 2"));
+    EXPECT_FALSE(templ.fulfillWithData({}));
+    templ.setTemplateString(QString());
+    EXPECT_FALSE(templ.fulfillWithData({}));
+}
+
+TEST(LayoutTemplate, LineFeeds) {
+    ZNFLayoutTemplate direct;
+    direct.setTemplateString(QStringLiteral("{\n  \"text\": \"{{text}}\"\n}"));
+    // The line breaks between the tokens become backslash-n too, so the text cannot decode.
+    EXPECT_FALSE(direct.fulfillWithData({{"text", "x"}}));
+
+    ZNFLayoutTemplate fromJSON;
+    fromJSON.setTemplateJSON(QVariantMap{{"text", "{{text}}"}, {"n", 1}});
+    ASSERT_TRUE(fromJSON.templateString());
+    EXPECT_FALSE(fromJSON.templateString()->contains(QLatin1Char('\n')));
+    const auto filled = fromJSON.fulfillWithData({{"text", "first\nsecond"}});
+    ASSERT_TRUE(filled);
+    EXPECT_EQ(filled->toMap().value("text").toString(), "first\nsecond");
+
+    // Setting the data again clears the text made from the old data.
+    fromJSON.setTemplateJSON(QVariantList{"{{text}}"});
+    EXPECT_EQ(*fromJSON.templateString(), R"(["{{text}}"])");
+    fromJSON.setTemplateJSON(QVariant(5));
+    EXPECT_FALSE(fromJSON.templateString());
+}

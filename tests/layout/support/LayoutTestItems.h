@@ -1,0 +1,68 @@
+#pragma once
+
+#include "layout/ZNFLayoutItem.h"
+#include "layout/ZNFLayoutProvider.h"
+#include "platform/ZNFView.h"
+
+#include <QSizeF>
+#include <QString>
+#include <functional>
+#include <memory>
+
+// A fixed-size item that shows itself in a plain view, reusing a view of its own class.
+class TestLayoutItem : public ZNFLayoutItem, public ZNFLayoutItemViewProvider {
+public:
+    explicit TestLayoutItem(QString name = QString(), QSizeF size = QSizeF(120, 40))
+        : m_name(std::move(name)), m_size(size) {}
+
+    static QString classKind() { return QStringLiteral("test"); }
+    QString kind() const override { return m_kind.isEmpty() ? classKind() : m_kind; }
+    void setKind(const QString& kind) { m_kind = kind; }
+
+    QSizeF sizeThatFits(const QSizeF& size) override {
+        m_lastOffered = size;
+        ++m_sizeCalls;
+        return m_size;
+    }
+    ZNFLayoutInstance instanceForItem(const std::shared_ptr<ZNFLayoutItem>& item, ZNFLayoutConsumer*,
+                                      const QRectF& frame, QWidget* reusingView) override;
+
+    QString name() const { return m_name; }
+    QSizeF lastOffered() const { return m_lastOffered; }
+    int sizeCalls() const { return m_sizeCalls; }
+    int instanceCalls() const { return m_instanceCalls; }
+    void setSize(QSizeF size) { m_size = size; }
+
+private:
+    QString m_name;
+    QString m_kind;
+    QSizeF m_size;
+    QSizeF m_lastOffered;
+    int m_sizeCalls = 0;
+    int m_instanceCalls = 0;
+};
+
+// The view of a TestLayoutItem; remembers which item it shows.
+class TestLayoutItemView : public ZNFView {
+    Q_OBJECT
+public:
+    using ZNFView::ZNFView;
+    QString itemName;
+};
+
+// A parser that hands back whatever its function makes.
+class FunctionParser : public ZNFLayoutParsing {
+public:
+    using Function = std::function<ZNFLayoutItemList(const QVariantMap&, ZNFLayoutProvider*)>;
+    explicit FunctionParser(Function fn) : m_fn(std::move(fn)) {}
+    ZNFLayoutItemList itemsWithDictionary(const QVariantMap& dictionary,
+                                          ZNFLayoutProvider* provider) override {
+        return m_fn ? m_fn(dictionary, provider) : ZNFLayoutItemList{};
+    }
+
+private:
+    Function m_fn;
+};
+
+// One TestLayoutItem per dictionary, named by its "name".
+std::shared_ptr<FunctionParser> namedItemParser();
