@@ -147,6 +147,20 @@ ZNFTextLayout::ZNFTextLayout(const ZNFAttributedString& string, const QSizeF& co
 
 ZNFTextLayout::~ZNFTextLayout() = default;
 
+double ZNFTextLayout::lastGlyphOverhang(ZNFRange characters) const {
+    // Qt breaks a line only when its text plus the last glyph's overhang (a negative right
+    // bearing) exceeds the width; a measured width without it would break the text earlier.
+    const QString& text = m_string.string();
+    qsizetype i = characters.end() - 1;
+    while (i >= characters.location && text.at(i).isSpace())
+        --i;
+    if (i < characters.location)
+        return 0;
+    const ZNFTextAttributesPtr a = m_string.attributesAtIndex(i);
+    const QFontMetricsF metrics(a ? geometryFont(*a) : ZNFTextDefaultFont().qfont());
+    return std::max(0.0, -metrics.rightBearing(text.at(i)));
+}
+
 void ZNFTextLayout::layoutParagraph(int index, double& y) {
     Paragraph& p = *m_paragraphs[static_cast<std::size_t>(index)];
     const QString& text = m_string.string();
@@ -232,6 +246,7 @@ void ZNFTextLayout::layoutParagraph(int index, double& y) {
         l.top = y;
         l.height = fragment;
         l.characters = ZNFRange{p.range.location + line.textStart(), line.textLength()};
+        l.overhang = lastGlyphOverhang(l.characters);
         m_lines.push_back(l);
         y += fragment;
     }
@@ -273,9 +288,9 @@ QRectF ZNFTextLayout::boundingRectForCharacterRange(ZNFRange range) const {
         double x2 = line.cursorToX(le);
         if (x1 > x2)
             std::swap(x1, x2);
-        // Spaces left hanging at a wrap do not widen the text.
+        // Spaces left hanging at a wrap do not widen the text; the last glyph's overhang does.
         if (e >= l.characters.end())
-            x2 = std::max(x1, std::min(x2, line.naturalTextRect().right()));
+            x2 = std::max(x1, line.naturalTextRect().right() + l.overhang);
         if (!any) {
             left = x1;
             right = x2;
@@ -420,8 +435,9 @@ void ZNFTextLayout::draw(QPainter& painter, const QPointF& origin) const {
             auto drawLines = [&](LineKind kind, qint64 style, double y, const QColor& color) {
                 if (kind == LineKind::None)
                     return;
+                // Whole pixels keep lines crisp; "thick" is twice the font's own thickness.
                 const double thickness =
-                    std::max(1.0, metrics.lineWidth()) * (kind == LineKind::Thick ? 2.0 : 1.0);
+                    std::max(1.0, std::round(metrics.lineWidth())) * (kind == LineKind::Thick ? 2.0 : 1.0);
                 QPen pen(color, thickness, qtPenStyle(style), Qt::FlatCap);
                 painter.setPen(pen);
                 for (const ZNFRange& seg : segments(style)) {

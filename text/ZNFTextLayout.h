@@ -64,9 +64,11 @@ private:
         double top = 0;      // line fragment top
         double height = 0;   // line fragment height
         ZNFRange characters; // in the whole string
+        double overhang = 0; // of the last glyph past its advance (Qt counts it when breaking)
     };
 
     void layoutParagraph(int index, double& y);
+    double lastGlyphOverhang(ZNFRange characters) const;
 
     ZNFAttributedString m_string;
     QSizeF m_containerSize;

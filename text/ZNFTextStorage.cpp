@@ -116,6 +116,10 @@ QSizeF ZNFTextStorage::sizeWithWidth(double width, const ZNFAttributedString& st
         const ZNFTextLayout layout(string, QSizeF(available, ZNFTextLayout::UnlimitedHeight),
                                    ZNFTextLayout::Purpose::Measuring);
         textSize = layout.usedRect().size();
+        // Only a glyph wider than the whole line makes the text wider than its width. Such a
+        // size, given back as the label's frame, would lay the text out in other lines; held to
+        // the width, the label breaks it exactly as measured (and clips the glyph, as it must).
+        textSize.setWidth(std::min(textSize.width(), available));
     }
     return sizeForTextSize(textSize, width, insets, fillWidth);
 }

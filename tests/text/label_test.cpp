@@ -1,0 +1,361 @@
+#include "text/ZNFLabel.h"
+#include "text/ZNFTextFormatter.h"
+#include "text/ZNFTextLayout.h"
+
+#include <QFontMetricsF>
+#include <QImage>
+#include <QPainter>
+#include <QTextLayout>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <numeric>
+
+namespace {
+
+ZNFTextAttributes styled(double size, QColor color = Qt::black) {
+    ZNFTextAttributes a;
+    a.font = ZNFFont::systemFont(size);
+    a.foregroundColor = color;
+    return a;
+}
+
+const QString kParagraph = QStringLiteral(
+    "Notes move from this computer to the phone in one archive. Every picture travels with its note, and the "
+    "dates stay as they were.");
+
+// The label's pixels, painted as the window would.
+QImage render(ZNFLabel& label) {
+    QImage image(label.size(), QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    label.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image;
+}
+
+int countPixels(const QImage& image, const QRect& area, const std::function<bool(QColor)>& match) {
+    int n = 0;
+    const QRect r = area.intersected(image.rect());
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            if (match(image.pixelColor(x, y)))
+                ++n;
+    return n;
+}
+
+bool reddish(QColor c) {
+    return c.red() > 180 && c.green() < 90 && c.blue() < 90;
+}
+bool bluish(QColor c) {
+    return c.blue() > 180 && c.red() < 90 && c.green() < 90;
+}
+
+} // namespace
+
+TEST(LabelMeasuring, RoundingAndInsetsArithmetic) {
+    const ZNFEdgeInsets five{5, 5, 5, 5};
+    EXPECT_EQ(ZNFTextStorage::sizeForTextSize(QSizeF(100.2, 30.4), 300, five, false), QSizeF(111, 41));
+    EXPECT_EQ(ZNFTextStorage::sizeForTextSize(QSizeF(100.2, 30.4), 300, five, true), QSizeF(300, 41));
+    // The fill convention's largest double survives instead of turning into infinity.
+    const double fill = std::numeric_limits<double>::max();
+    EXPECT_EQ(ZNFTextStorage::sizeForTextSize(QSizeF(10, 10), fill, five, true).width(), fill);
+
+    // A real text: its laid-out size read from Qt, then the same arithmetic.
+    const ZNFAttributedString text(QStringLiteral("Send Wirelessly"), styled(17));
+    QTextLayout qt(text.string(), text.runs().front().attributes->font->qfont());
+    qt.beginLayout();
+    QTextLine line = qt.createLine();
+    line.setLeadingIncluded(true);
+    line.setLineWidth(1000);
+    qt.endLayout();
+    const double w = line.naturalTextWidth(), h = line.height();
+    ASSERT_GT(w, 50);
+    const QSizeF measured = ZNFLabel::sizeWithWidth(300, text, five, false);
+    EXPECT_EQ(measured, QSizeF(std::ceil(float(w + 10)), std::ceil(float(h + 10))));
+    EXPECT_EQ(ZNFLabel::sizeWithWidth(300, text, five), QSizeF(300, std::ceil(float(h + 10))));
+    // An empty text measures as its insets; a width narrower than the insets does not crash.
+    EXPECT_EQ(ZNFLabel::sizeWithWidth(300, ZNFAttributedString(), ZNFEdgeInsets{1, 2, 3, 4}, false),
+              QSizeF(6, 4));
+    EXPECT_GT(ZNFLabel::sizeWithWidth(4, text, five, false).height(), 0);
+    EXPECT_GT(ZNFLabel::sizeWithWidth(std::nan(""), text, five, false).height(), 0);
+}
+
+TEST(LabelMeasuring, MeasuredSizeDrawsInTheSameLines) {
+    ZNFTextAttributes big = styled(19);
+    ZNFParagraphStyle centered;
+    centered.alignment = ZNFTextAlignment::Center;
+    centered.lineHeightMultiple = 1.3;
+    centered.paragraphSpacing = 7;
+    big.paragraphStyle = centered;
+    ZNFTextAttributes kerned = styled(13);
+    kerned.kern = 1.25;
+    ZNFTextAttributes hanging = styled(14);
+    hanging.paragraphStyle = ZNFTextFormatter::paragraphStyleFromInfo({{"tabs", QVariantList{36.5, 120}}});
+
+    std::vector<ZNFAttributedString> texts;
+    texts.emplace_back(kParagraph, styled(15));
+    texts.emplace_back(kParagraph + "\n\n" + kParagraph, big);
+    texts.emplace_back(
+        QStringLiteral("1.\tA hanging indent keeps the wrapped lines of this item under its text, "
+                       "not under its number."),
+        hanging);
+    ZNFAttributedString mixed(QStringLiteral("Mixed "), styled(12));
+    mixed.appendString(QStringLiteral("sizes and kerning "), kerned);
+    mixed.appendString(kParagraph, styled(22, Qt::red));
+    texts.push_back(mixed);
+    texts.emplace_back(QStringLiteral("Averyveryveryverylongwordthatcannotbreakanywhereatallinthiswidth"),
+                       styled(16));
+
+    const ZNFEdgeInsets insets{6, 11.5, 4, 9.25};
+    for (const ZNFAttributedString& text : texts) {
+        for (double width = 60; width <= 640; width += 37.5) {
+            const QSizeF size = ZNFLabel::sizeWithWidth(width, text, insets, false);
+            const ZNFTextLayout atWidth(
+                text, QSizeF(width - insets.left - insets.right, ZNFTextLayout::UnlimitedHeight));
+            ZNFLabel label(text, QRectF(QPointF(0, 0), size));
+            label.setInsets(insets);
+            label.setupLayoutManager();
+            const ZNFTextLayout* drawn = label.layoutManager();
+            ASSERT_NE(drawn, nullptr);
+            SCOPED_TRACE(QStringLiteral("%1 at %2").arg(text.string().left(20)).arg(width).toStdString());
+            EXPECT_EQ(drawn->lineCount(), atWidth.lineCount());
+            EXPECT_EQ(drawn->lineCountFittingContainer(), drawn->lineCount());
+            for (int i = 0; i < drawn->lineCount(); ++i)
+                EXPECT_EQ(drawn->characterRangeOfLine(i), atWidth.characterRangeOfLine(i));
+        }
+    }
+}
+
+TEST(LabelLayout, ParagraphSettingsShapeTheText) {
+    const double natural = ZNFLabel::sizeWithWidth(500, ZNFAttributedString("One", styled(15)), {}).height();
+    ZNFTextAttributes tall = styled(15);
+    tall.paragraphStyle = ZNFTextFormatter::paragraphStyleFromInfo({{"lineHeight", 2.0}});
+    const ZNFTextLayout doubled(ZNFAttributedString("One", tall),
+                                QSizeF(500, ZNFTextLayout::UnlimitedHeight));
+    EXPECT_NEAR(
+        doubled.usedRect().height(),
+        2 * ZNFTextLayout(ZNFAttributedString("One", styled(15)), QSizeF(500, 1e9)).usedRect().height(),
+        0.01);
+    EXPECT_GE(natural, 15);
+
+    // Paragraph spacing goes between paragraphs, not after the last one.
+    ZNFTextAttributes spaced = styled(15);
+    spaced.paragraphStyle = ZNFTextFormatter::paragraphStyleFromInfo({{"paragraphSpacing", 10}});
+    const ZNFTextLayout plain2(ZNFAttributedString("a\nb", styled(15)), QSizeF(500, 1e9));
+    const ZNFTextLayout spaced2(ZNFAttributedString("a\nb", spaced), QSizeF(500, 1e9));
+    EXPECT_NEAR(spaced2.usedRect().height() - plain2.usedRect().height(), 10, 0.01);
+    const ZNFTextLayout spaced1(ZNFAttributedString("a\n", spaced), QSizeF(500, 1e9));
+    EXPECT_EQ(spaced1.lineCount(), 1);
+
+    // Alignment: right-aligned text ends at the container's edge, centred text sits in the middle.
+    ZNFTextAttributes right = styled(15);
+    right.paragraphStyle = ZNFTextFormatter::paragraphStyleFromInfo({{"align", "right"}});
+    const QRectF r = ZNFTextLayout(ZNFAttributedString("Back", right), QSizeF(300, 1e9)).usedRect();
+    EXPECT_NEAR(r.right(), 300, 0.5);
+    ZNFTextAttributes center = styled(15);
+    center.paragraphStyle = ZNFTextFormatter::paragraphStyleFromInfo({{"align", "center"}});
+    const QRectF c = ZNFTextLayout(ZNFAttributedString("Back", center), QSizeF(300, 1e9)).usedRect();
+    EXPECT_NEAR(c.center().x(), 150, 0.5);
+
+    // Tabs stop at the given points; the hanging indent starts wrapped lines at the first stop.
+    ZNFTextAttributes tabbed = styled(14);
+    tabbed.paragraphStyle = ZNFTextFormatter::paragraphStyleFromInfo({{"tabs", QVariantList{40, 120}}});
+    const ZNFAttributedString list(
+        QStringLiteral("1.\tFirst item that goes on long enough to wrap onto more lines"), tabbed);
+    const ZNFTextLayout tabs(list, QSizeF(200, 1e9));
+    ASSERT_GT(tabs.lineCount(), 1);
+    EXPECT_NEAR(tabs.boundingRectForCharacterRange({3, 1}).left(), 40, 0.5);
+    EXPECT_NEAR(tabs.boundingRectForCharacterRange({0, 1}).left(), 0, 0.5);
+    EXPECT_NEAR(tabs.boundingRectForCharacterRange({tabs.characterRangeOfLine(1).location, 1}).left(), 40,
+                0.5);
+
+    // Kerning widens the text by its amount per character.
+    ZNFTextAttributes kern = styled(15);
+    kern.kern = 2;
+    const double w0 =
+        ZNFTextLayout(ZNFAttributedString("abcdef", styled(15)), QSizeF(500, 1e9)).usedRect().width();
+    const double w1 = ZNFTextLayout(ZNFAttributedString("abcdef", kern), QSizeF(500, 1e9)).usedRect().width();
+    EXPECT_NEAR(w1 - w0, 10, 2.1); // the last character's spacing may hang off the end
+
+    // Colours and decorations never change geometry.
+    ZNFTextAttributes loud = styled(15, Qt::red);
+    loud.underlineStyle = ZNFLineStyle::Double;
+    loud.backgroundColor = QColor(Qt::yellow);
+    ZNFAttributedString split(QStringLiteral("AVATAR WAVE"), styled(15));
+    split.setAttributes(loud, {1, 3});
+    EXPECT_EQ(ZNFTextLayout(split, QSizeF(500, 1e9)).usedRect(),
+              ZNFTextLayout(ZNFAttributedString("AVATAR WAVE", styled(15)), QSizeF(500, 1e9)).usedRect());
+}
+
+TEST(LabelHitTesting, FuzzinessInsetsAndMisses) {
+    ZNFAttributedString text(QStringLiteral("Hello"), styled(20));
+    ZNFTextAttributes red = styled(20, Qt::red);
+    text.setAttributes(red, {4, 1});
+    ZNFLabel label(text, QRectF(0, 0, 300, 60));
+    label.setInsets({5, 7, 5, 7});
+    const QRectF last = label.rectForCharacterAtIndex(4);
+    ASSERT_FALSE(last.isNull());
+    EXPECT_GT(last.left(), 7);
+    EXPECT_GE(last.top(), 5);
+    const QPointF mid(last.right(), last.center().y());
+    EXPECT_EQ(label.characterIndexAtPoint(mid + QPointF(8, 0)), 4);
+    EXPECT_EQ(*label.attributesAtPoint(mid + QPointF(8, 0))->foregroundColor, QColor(Qt::red));
+    EXPECT_EQ(label.characterIndexAtPoint(mid + QPointF(12, 0)), ZNFNotFound);
+    EXPECT_EQ(label.attributesAtPoint(mid + QPointF(12, 0)), nullptr);
+    // Smaller fuzziness, smaller reach.
+    EXPECT_EQ(label.characterIndexAtPoint(mid + QPointF(8, 0), QSizeF(4, 4)), ZNFNotFound);
+    // A click in the insets above and left of the text is moved to the text's origin.
+    EXPECT_EQ(label.characterIndexAtPoint(QPointF(1, 1)), 0);
+    EXPECT_EQ(label.characterIndexAtPoint(QPointF(-50, -50)), 0);
+    // Below the line by more than the fuzziness: nothing.
+    const double e = label.rectForCharacterAtIndex(1).center().x();
+    EXPECT_EQ(label.characterIndexAtPoint(QPointF(e, last.bottom() + 11)), ZNFNotFound);
+    EXPECT_EQ(label.characterIndexAtPoint(QPointF(e, last.bottom() + 9)), 1);
+    // A label without text hits nothing.
+    ZNFLabel empty(QRectF(0, 0, 100, 100));
+    EXPECT_EQ(empty.characterIndexAtPoint(QPointF(1, 1)), ZNFNotFound);
+    EXPECT_TRUE(empty.rectForCharacterAtIndex(0).isNull());
+    EXPECT_TRUE(label.rectForCharacterAtIndex(5).isNull());
+    EXPECT_TRUE(label.rectForCharacterAtIndex(-1).isNull());
+}
+
+TEST(LabelHitTesting, MultipleLinesAndParagraphs) {
+    const ZNFAttributedString text(QStringLiteral("alpha beta\n\ngamma"), styled(16));
+    ZNFLabel label(text, QRectF(0, 0, 400, 200));
+    const QRectF g = label.rectForCharacterAtIndex(12);
+    EXPECT_EQ(label.characterIndexAtPoint(g.center()), 12);
+    // The empty middle paragraph answers with its separator.
+    const QRectF sep = label.rectForCharacterAtIndex(11);
+    EXPECT_GT(sep.top(), label.rectForCharacterAtIndex(0).bottom() - 0.01);
+    EXPECT_EQ(label.characterIndexAtPoint(QPointF(0, sep.center().y())), 11);
+    // Past the end of the first line: its last glyph, within the fuzziness.
+    const QRectF a = label.rectForCharacterAtIndex(9);
+    EXPECT_EQ(label.characterIndexAtPoint(QPointF(a.right() + 3, a.center().y())), 9);
+}
+
+TEST(LabelLayoutLifecycle, FollowsNewTextFrameAndInsets) {
+    const ZNFAttributedString text(kParagraph, styled(15));
+    ZNFLabel label(text, QRectF(0, 0, 800, 300));
+    label.setupLayoutManager();
+    const int wide = label.layoutManager()->lineCount();
+    EXPECT_EQ(wide, 2);
+    // New text after a frame change is laid out for the new bounds.
+    label.setFrame(QRectF(0, 0, 200, 300));
+    label.setAttributedString(text);
+    EXPECT_EQ(label.layoutManager(), nullptr);
+    label.setupLayoutManager();
+    const int narrow = label.layoutManager()->lineCount();
+    EXPECT_GT(narrow, wide);
+    // A frame or inset change alone lays the text out again too, on the next use.
+    label.setFrame(QRectF(0, 0, 800, 300));
+    EXPECT_EQ(label.characterIndexAtPoint(QPointF(1, 1)), 0);
+    EXPECT_EQ(label.layoutManager()->lineCount(), wide);
+    label.setInsets({0, 300, 0, 300});
+    label.setupLayoutManager();
+    EXPECT_EQ(label.layoutManager()->lineCount(), narrow);
+    // The label is flipped; its text is the accessibility name; its copy is independent.
+    EXPECT_TRUE(label.isFlipped());
+    EXPECT_EQ(label.accessibleName(), kParagraph);
+    ZNFAttributedString copy = label.attributedString();
+    copy.replaceCharactersInRange({0, 5}, "X");
+    EXPECT_EQ(label.attributedString().string(), kParagraph);
+    EXPECT_EQ(label.sizeThatFits(QSizeF(800, 1)), ZNFLabel::sizeWithWidth(800, text, label.insets()));
+}
+
+TEST(LabelDrawing, ColoursHighlightAndUnderlineReachThePixels) {
+    ZNFAttributedString text(QStringLiteral("Red "), styled(24, Qt::red));
+    ZNFTextAttributes blue = styled(24, Qt::blue);
+    blue.underlineStyle = ZNFLineStyle::Single;
+    blue.underlineColor = QColor(0, 200, 0);
+    text.appendString(QStringLiteral("blue"), blue);
+    ZNFTextAttributes marked = styled(24);
+    marked.backgroundColor = QColor(255, 255, 0);
+    text.appendString(QStringLiteral(" mark"), marked);
+
+    ZNFLabel label(text, QRectF(0, 0, 360, 60));
+    label.setInsets({10, 12, 0, 0});
+    const QImage image = render(label);
+    const QRect red = label.rectForCharacterAtIndex(0).toAlignedRect();
+    const QRectF blueBox = label.rectForCharacterAtIndex(4).united(label.rectForCharacterAtIndex(7));
+    EXPECT_GT(countPixels(image, red, reddish), 10);
+    EXPECT_EQ(countPixels(image, red, bluish), 0);
+    EXPECT_GT(countPixels(image, blueBox.toAlignedRect(), bluish), 10);
+    // Nothing is drawn in the insets.
+    EXPECT_EQ(countPixels(image, QRect(0, 0, 360, 10), [](QColor c) { return c != QColor(Qt::white); }), 0);
+    EXPECT_EQ(countPixels(image, QRect(0, 0, 12, 60), [](QColor c) { return c != QColor(Qt::white); }), 0);
+
+    // The underline: a green row below the baseline across the blue word only.
+    const QFontMetricsF metrics(blue.font->qfont());
+    const ZNFTextLayout* layout = label.layoutManager();
+    ASSERT_NE(layout, nullptr);
+    const double baseline = 10 + layout->lineFragmentRect(0).top() + metrics.ascent();
+    auto green = [](QColor c) { return c.green() > 150 && c.red() < 80 && c.blue() < 80; };
+    const QRect underlineBand(qRound(blueBox.left()) + 2, qFloor(baseline), qRound(blueBox.width()) - 4,
+                              qCeil(metrics.descent()));
+    EXPECT_GT(countPixels(image, underlineBand, green), underlineBand.width() / 2);
+    const QRect redBand(red.left(), qFloor(baseline), red.width(), qCeil(metrics.descent()));
+    EXPECT_EQ(countPixels(image, redBand, green), 0);
+
+    // The highlight fills behind its glyphs.
+    const QRectF markBox = label.rectForCharacterAtIndex(9).united(label.rectForCharacterAtIndex(12));
+    auto yellow = [](QColor c) { return c.red() > 200 && c.green() > 200 && c.blue() < 60; };
+    EXPECT_GT(countPixels(image, markBox.toAlignedRect(), yellow),
+              int(markBox.width() * markBox.height() / 3));
+    EXPECT_EQ(countPixels(image, red, yellow), 0);
+}
+
+TEST(LabelDrawing, LinesThatDoNotFitAreNotDrawn) {
+    const ZNFAttributedString text(QStringLiteral("first\nsecond"), styled(20, Qt::red));
+    const QSizeF one = ZNFLabel::sizeWithWidth(200, ZNFAttributedString("first", styled(20)), {});
+    // The bottom inset is not taken off the container: a line may run into it.
+    ZNFLabel label(text, QRectF(0, 0, 200, one.height() + 4));
+    label.setInsets({0, 0, 20, 0});
+    const QImage image = render(label);
+    label.setupLayoutManager();
+    EXPECT_EQ(label.layoutManager()->lineCountFittingContainer(), 1);
+    EXPECT_GT(countPixels(image, QRect(0, 0, 200, int(one.height())), reddish), 10);
+    EXPECT_EQ(countPixels(image, QRect(0, int(one.height()), 200, 4), reddish), 0);
+}
+
+TEST(LabelDrawing, LineStylesPatternsAndThickness) {
+    // Red pixels of each row of a label whose only red is its underline or strikethrough.
+    auto redRows = [](qint64 style, bool underline) {
+        ZNFTextAttributes a = styled(30, Qt::white);
+        (underline ? a.underlineStyle : a.strikethroughStyle) = style;
+        (underline ? a.underlineColor : a.strikethroughColor) = QColor(Qt::red);
+        ZNFLabel label(ZNFAttributedString(QStringLiteral("mmmmmmmm"), a), QRectF(0, 0, 300, 60));
+        const QImage image = render(label);
+        std::vector<int> rows;
+        for (int y = 0; y < image.height(); ++y)
+            rows.push_back(countPixels(image, QRect(0, y, image.width(), 1), reddish));
+        return rows;
+    };
+    auto total = [](const std::vector<int>& rows) { return std::accumulate(rows.begin(), rows.end(), 0); };
+    // Rows mostly covered by a line, and how many separate bands they form.
+    auto bands = [](const std::vector<int>& rows, int minimum) {
+        int n = 0;
+        bool in = false;
+        for (int r : rows) {
+            if (r >= minimum && !in)
+                ++n;
+            in = r >= minimum;
+        }
+        return n;
+    };
+    EXPECT_EQ(total(redRows(ZNFLineStyle::PatternDash, true)), 0); // a pattern alone draws no line
+    EXPECT_EQ(total(redRows(ZNFLineStyle::ByWord, true)), 0);
+    const auto single = redRows(ZNFLineStyle::Single, true);
+    const int full = *std::max_element(single.begin(), single.end());
+    EXPECT_GT(full, 150);
+    EXPECT_EQ(bands(single, full / 2), 1);
+    EXPECT_GT(total(redRows(ZNFLineStyle::Thick, true)), total(single) * 3 / 2);
+    EXPECT_EQ(bands(redRows(ZNFLineStyle::Double, true), full / 2), 2);
+    const auto dashed = redRows(ZNFLineStyle::Single | ZNFLineStyle::PatternDash, true);
+    EXPECT_GT(total(dashed), 0);
+    EXPECT_LT(*std::max_element(dashed.begin(), dashed.end()), full * 9 / 10);
+    // Strikethrough sits above the underline, through the glyphs.
+    const auto strike = redRows(ZNFLineStyle::Single, false);
+    const auto firstRow = [&](const std::vector<int>& rows) {
+        return int(std::find_if(rows.begin(), rows.end(), [&](int r) { return r >= full / 2; }) -
+                   rows.begin());
+    };
+    EXPECT_LT(firstRow(strike) + 5, firstRow(single));
+}
