@@ -1,0 +1,299 @@
+#include "platform/peer/ZNFPeerAdvertiser.h"
+
+#include "platform/ZNFLog.h"
+#include "platform/peer/ZNFPeerConnection_p.h"
+#include "platform/peer/ZNFPeerDiscovery.h"
+#include "platform/peer/ZNFPeerLayer_p.h"
+#include "platform/peer/ZNFPeerLimits.h"
+#include "platform/peer/ZNFPeerSession.h"
+
+#include <QHash>
+#include <QMutex>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+namespace {
+// What an invitation's reply needs to find its way back, whichever thread calls it and
+// whether or not the advertiser or the connection still exist by then.
+struct ReplyState {
+    QMutex mutex;
+    ZNFPeerAdvertiser::Core* core = nullptr;
+    bool answered = false;
+};
+} // namespace
+
+class ZNFPeerAdvertiser::Core : public QObject {
+public:
+    explicit Core(const ZNFPeerID& me) : m_me(me) {}
+    ~Core() override {
+        for (const auto& state : std::as_const(m_pending)) {
+            QMutexLocker lock(&state->mutex);
+            state->core = nullptr;
+        }
+    }
+
+    std::weak_ptr<ZNFPeerAdvertiser> handle;
+    mutable QMutex mutex;
+    std::weak_ptr<ZNFPeerAdvertiserDelegate> delegate;
+    ZNFPeerError startError;
+    bool advertising = false;
+    quint16 port = 0;
+
+    void attach(QTcpServer* server, ZNFDiscoveryPublisher* publisher) {
+        m_server = server;
+        m_publisher = publisher;
+        m_server->setParent(this);
+        m_publisher->setParent(this);
+        connect(m_server, &QTcpServer::newConnection, this, [this] { accept(); });
+        m_publisher->onFailed = [this](const ZNFPeerError& error) { reportStartError(error); };
+        m_publisher->attach();
+        accept(); // anything that arrived while moving over
+    }
+
+    void detach() {
+        delete m_publisher;
+        m_publisher = nullptr;
+        delete m_server;
+        m_server = nullptr;
+        const auto pending = m_pending.keys();
+        for (ZNFPeerConnection* connection : pending) {
+            forget(connection);
+            connection->deleteLater();
+        }
+    }
+
+    void reportStartError(const ZNFPeerError& error) {
+        ZNFLogf(QStringLiteral("Advertising did not start: %@"), error.description());
+        notify([&](ZNFPeerAdvertiserDelegate& d, const std::shared_ptr<ZNFPeerAdvertiser>& a) {
+            d.advertiser(a, error);
+        });
+    }
+
+    void answer(ZNFPeerConnection* connection, const ZNFPeerID& peer, bool accept,
+                const std::shared_ptr<ZNFPeerSession>& session) {
+        if (!m_pending.contains(connection))
+            return; // closed meanwhile, or the advertiser stopped
+        forget(connection);
+        if (accept && session) {
+            session->adoptConnection(connection, peer);
+            return;
+        }
+        connection->send(ZNFPeerFrame::Decline, {});
+        connection->closeGracefully();
+    }
+
+private:
+    template <typename F> void notify(F&& call) {
+        std::shared_ptr<ZNFPeerAdvertiser> advertiser = handle.lock();
+        std::shared_ptr<ZNFPeerAdvertiserDelegate> target;
+        {
+            QMutexLocker lock(&mutex);
+            target = delegate.lock();
+        }
+        if (advertiser && target)
+            call(*target, advertiser);
+    }
+
+    void forget(ZNFPeerConnection* connection) {
+        const std::shared_ptr<ReplyState> state = m_pending.take(connection);
+        if (!state)
+            return;
+        QMutexLocker lock(&state->mutex);
+        state->core = nullptr;
+    }
+
+    void accept() {
+        if (!m_server)
+            return;
+        const ZNFPeerLimits& limits = ZNFPeerLimits::current();
+        while (m_server->hasPendingConnections()) {
+            QTcpSocket* socket = m_server->nextPendingConnection();
+            if (m_pending.size() >= limits.maxPendingConnections) {
+                // A bounded number wait at once; the rest are turned away.
+                socket->abort();
+                socket->deleteLater();
+                continue;
+            }
+            auto* connection = new ZNFPeerConnection(socket, this);
+            m_pending.insert(connection, std::make_shared<ReplyState>());
+            connection->setDeadline(
+                limits.handshakeTimeoutMs,
+                ZNFPeerError(ZNFPeerError::TimedOut, QStringLiteral("no invitation in time")));
+            connection->onClosed = [this, connection](const ZNFPeerError& error) {
+                ZNFLogf(QStringLiteral("Dropped an invitation connection: %@"), error.message());
+                forget(connection);
+                connection->deleteLater();
+            };
+            connection->onFrame = [this, connection](quint8 type, const QByteArray& payload) {
+                invitation(connection, type, payload);
+            };
+        }
+    }
+
+    void invitation(ZNFPeerConnection* connection, quint8 type, const QByteArray& payload) {
+        const ZNFPeerLimits& limits = ZNFPeerLimits::current();
+        if (type != ZNFPeerFrame::Invite) {
+            connection->fail(
+                ZNFPeerError(ZNFPeerError::ProtocolError,
+                             QStringLiteral("frame type %1 instead of an invitation").arg(type)));
+            return;
+        }
+        ZNFFrameReader reader(payload);
+        const quint8 version = reader.u8();
+        const QString id = reader.string(limits.maxNameBytes);
+        const QString name = reader.string(limits.maxNameBytes);
+        const bool hasContext = reader.u8() != 0;
+        QByteArray context = reader.bytes(limits.maxContextBytes);
+        if (!reader.ok() || !reader.atEnd() || version != ZNFPeerFrame::kProtocolVersion || id.isEmpty()) {
+            connection->fail(
+                ZNFPeerError(ZNFPeerError::ProtocolError, QStringLiteral("malformed invitation")));
+            return;
+        }
+        if (!hasContext)
+            context = QByteArray();
+        else if (context.isNull())
+            context = QByteArray("");
+
+        // Nothing more is read until the invitation is answered.
+        connection->setPaused(true);
+        connection->onFrame = nullptr;
+        connection->setDeadline(
+            limits.replyTimeoutMs,
+            ZNFPeerError(ZNFPeerError::TimedOut, QStringLiteral("the invitation was not answered")));
+        const ZNFPeerID peer(name, id);
+        const std::shared_ptr<ReplyState> state = m_pending.value(connection);
+        {
+            QMutexLocker lock(&state->mutex);
+            state->core = this;
+        }
+        ZNFPeerInvitationHandler reply = [state, connection,
+                                          peer](bool accept, const std::shared_ptr<ZNFPeerSession>& session) {
+            QMutexLocker lock(&state->mutex);
+            if (state->answered || !state->core)
+                return;
+            state->answered = true;
+            Core* core = state->core;
+            // Holding the lock keeps the core alive while the answer is posted to its thread.
+            ZNFPeerLayer::post(core, [core, connection, peer, accept, session] {
+                core->answer(connection, peer, accept, session);
+            });
+        };
+        notify([&](ZNFPeerAdvertiserDelegate& d, const std::shared_ptr<ZNFPeerAdvertiser>& a) {
+            d.advertiser(a, peer, context, reply);
+        });
+    }
+
+    const ZNFPeerID m_me;
+    QTcpServer* m_server = nullptr;
+    ZNFDiscoveryPublisher* m_publisher = nullptr;
+    QHash<ZNFPeerConnection*, std::shared_ptr<ReplyState>> m_pending;
+};
+
+ZNFPeerAdvertiser::ZNFPeerAdvertiser(const ZNFPeerID& myPeerID, const ZNFDiscoveryInfo& discoveryInfo,
+                                     const QString& serviceType)
+    : m_myPeerID(myPeerID), m_discoveryInfo(discoveryInfo), m_serviceType(serviceType),
+      m_core(new Core(myPeerID)) {
+    m_core->moveToThread(ZNFPeerLayer::nextThread());
+}
+
+std::shared_ptr<ZNFPeerAdvertiser> ZNFPeerAdvertiser::create(const ZNFPeerID& myPeerID,
+                                                             const ZNFDiscoveryInfo& discoveryInfo,
+                                                             const QString& serviceType) {
+    std::shared_ptr<ZNFPeerAdvertiser> advertiser(
+        new ZNFPeerAdvertiser(myPeerID, discoveryInfo, serviceType));
+    advertiser->m_core->handle = advertiser;
+    return advertiser;
+}
+
+ZNFPeerAdvertiser::~ZNFPeerAdvertiser() {
+    m_core->deleteLater();
+}
+
+void ZNFPeerAdvertiser::setDelegate(const std::weak_ptr<ZNFPeerAdvertiserDelegate>& delegate) {
+    QMutexLocker lock(&m_core->mutex);
+    m_core->delegate = delegate;
+}
+
+std::shared_ptr<ZNFPeerAdvertiserDelegate> ZNFPeerAdvertiser::delegate() const {
+    QMutexLocker lock(&m_core->mutex);
+    return m_core->delegate.lock();
+}
+
+void ZNFPeerAdvertiser::startAdvertisingPeer() {
+    {
+        QMutexLocker lock(&m_core->mutex);
+        if (m_core->advertising)
+            return;
+    }
+    Core* core = m_core;
+    auto refuse = [core](const ZNFPeerError& error) {
+        {
+            QMutexLocker lock(&core->mutex);
+            core->startError = error;
+        }
+        ZNFPeerLayer::post(core, [core, error] { core->reportStartError(error); });
+    };
+    if (!ZNFPeerDiscovery::isValidServiceType(m_serviceType)) {
+        refuse(ZNFPeerError(ZNFPeerError::InvalidServiceType,
+                            QStringLiteral("\"%1\" is not a valid service type").arg(m_serviceType)));
+        return;
+    }
+    auto server = std::make_unique<QTcpServer>();
+    if (!server->listen(ZNFPeerDiscovery::listenAddress(), 0)) {
+        refuse(ZNFPeerError(ZNFPeerError::ListenFailed, server->errorString()));
+        return;
+    }
+    ZNFDiscoveryInfo txt;
+    for (auto it = m_discoveryInfo.cbegin(); it != m_discoveryInfo.cend(); ++it) {
+        if (it.key() == QLatin1String(ZNFPeerDiscovery_displayNameKey))
+            ZNFLogf(QStringLiteral("Discovery info key %@ is reserved and left out"), it.key());
+        else
+            txt.insert(it.key(), it.value());
+    }
+    txt.insert(QLatin1String(ZNFPeerDiscovery_displayNameKey), m_myPeerID.displayName());
+    std::unique_ptr<ZNFDiscoveryPublisher> publisher = ZNFDiscoveryPublisher::create();
+    const ZNFPeerError error = publisher->start(m_serviceType, m_myPeerID.uniqueID(), server->serverPort(),
+                                                ZNFPeerDiscovery::encodeTXT(txt));
+    if (!error.isNull()) {
+        refuse(error);
+        return;
+    }
+    {
+        QMutexLocker lock(&core->mutex);
+        core->startError = ZNFPeerError();
+        core->advertising = true;
+        core->port = server->serverPort();
+    }
+    server->moveToThread(core->thread());
+    publisher->moveToThread(core->thread());
+    ZNFPeerLayer::post(core, [core, server = server.release(), publisher = publisher.release()] {
+        core->attach(server, publisher);
+    });
+}
+
+void ZNFPeerAdvertiser::stopAdvertisingPeer() {
+    {
+        QMutexLocker lock(&m_core->mutex);
+        if (!m_core->advertising)
+            return;
+        m_core->advertising = false;
+        m_core->port = 0;
+    }
+    Core* core = m_core;
+    ZNFPeerLayer::post(core, [core] { core->detach(); });
+}
+
+bool ZNFPeerAdvertiser::isAdvertising() const {
+    QMutexLocker lock(&m_core->mutex);
+    return m_core->advertising;
+}
+
+ZNFPeerError ZNFPeerAdvertiser::startError() const {
+    QMutexLocker lock(&m_core->mutex);
+    return m_core->startError;
+}
+
+quint16 ZNFPeerAdvertiser::port() const {
+    QMutexLocker lock(&m_core->mutex);
+    return m_core->port;
+}

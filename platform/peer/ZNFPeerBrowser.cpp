@@ -1,0 +1,194 @@
+#include "platform/peer/ZNFPeerBrowser.h"
+
+#include "platform/ZNFLog.h"
+#include "platform/peer/ZNFPeerDiscovery.h"
+#include "platform/peer/ZNFPeerLayer_p.h"
+#include "platform/peer/ZNFPeerSession.h"
+
+#include <QHash>
+#include <QHostAddress>
+#include <QMutex>
+
+namespace {
+struct Found {
+    ZNFPeerID peer;
+    QHostAddress address;
+    quint16 port = 0;
+};
+} // namespace
+
+class ZNFPeerBrowser::Core : public QObject {
+public:
+    explicit Core(const ZNFPeerID& me) : m_me(me) {}
+
+    std::weak_ptr<ZNFPeerBrowser> handle;
+    mutable QMutex mutex;
+    std::weak_ptr<ZNFPeerBrowserDelegate> delegate;
+    ZNFPeerError startError;
+    bool browsing = false;
+    // Where each peer was last seen; read by invitePeer on the caller's thread.
+    QHash<QString, Found> found;
+
+    void attach(ZNFDiscoveryBrowser* discovery) {
+        m_discovery = discovery;
+        m_discovery->setParent(this);
+        m_discovery->onFound = [this](const QString& instance, const QHostAddress& address, quint16 port,
+                                      const QByteArray& txt) { peerFound(instance, address, port, txt); };
+        m_discovery->onLost = [this](const QString& instance) { peerLost(instance); };
+        m_discovery->onFailed = [this](const ZNFPeerError& error) { reportStartError(error); };
+        m_discovery->attach();
+    }
+
+    void detach() {
+        delete m_discovery;
+        m_discovery = nullptr;
+    }
+
+    void reportStartError(const ZNFPeerError& error) {
+        ZNFLogf(QStringLiteral("Browsing did not start: %@"), error.description());
+        notify([&](ZNFPeerBrowserDelegate& d, const std::shared_ptr<ZNFPeerBrowser>& b) {
+            d.browser(b, error);
+        });
+    }
+
+private:
+    template <typename F> void notify(F&& call) {
+        std::shared_ptr<ZNFPeerBrowser> browser = handle.lock();
+        std::shared_ptr<ZNFPeerBrowserDelegate> target;
+        {
+            QMutexLocker lock(&mutex);
+            target = delegate.lock();
+        }
+        if (browser && target)
+            call(*target, browser);
+    }
+
+    void peerFound(const QString& instance, const QHostAddress& address, quint16 port,
+                   const QByteArray& txt) {
+        if (instance == m_me.uniqueID())
+            return; // our own advertiser
+        ZNFDiscoveryInfo info = ZNFPeerDiscovery::decodeTXT(txt);
+        const ZNFPeerID peer(info.take(QLatin1String(ZNFPeerDiscovery_displayNameKey)), instance);
+        {
+            QMutexLocker lock(&mutex);
+            found.insert(instance, Found{peer, address, port});
+        }
+        notify([&](ZNFPeerBrowserDelegate& d, const std::shared_ptr<ZNFPeerBrowser>& b) {
+            d.browser(b, peer, info);
+        });
+    }
+
+    void peerLost(const QString& instance) {
+        Found gone;
+        {
+            QMutexLocker lock(&mutex);
+            if (!found.contains(instance))
+                return;
+            gone = found.take(instance);
+        }
+        notify([&](ZNFPeerBrowserDelegate& d, const std::shared_ptr<ZNFPeerBrowser>& b) {
+            d.browser(b, gone.peer);
+        });
+    }
+
+    const ZNFPeerID m_me;
+    ZNFDiscoveryBrowser* m_discovery = nullptr;
+};
+
+ZNFPeerBrowser::ZNFPeerBrowser(const ZNFPeerID& myPeerID, const QString& serviceType)
+    : m_myPeerID(myPeerID), m_serviceType(serviceType), m_core(new Core(myPeerID)) {
+    m_core->moveToThread(ZNFPeerLayer::nextThread());
+}
+
+std::shared_ptr<ZNFPeerBrowser> ZNFPeerBrowser::create(const ZNFPeerID& myPeerID,
+                                                       const QString& serviceType) {
+    std::shared_ptr<ZNFPeerBrowser> browser(new ZNFPeerBrowser(myPeerID, serviceType));
+    browser->m_core->handle = browser;
+    return browser;
+}
+
+ZNFPeerBrowser::~ZNFPeerBrowser() {
+    m_core->deleteLater();
+}
+
+void ZNFPeerBrowser::setDelegate(const std::weak_ptr<ZNFPeerBrowserDelegate>& delegate) {
+    QMutexLocker lock(&m_core->mutex);
+    m_core->delegate = delegate;
+}
+
+std::shared_ptr<ZNFPeerBrowserDelegate> ZNFPeerBrowser::delegate() const {
+    QMutexLocker lock(&m_core->mutex);
+    return m_core->delegate.lock();
+}
+
+void ZNFPeerBrowser::startBrowsingForPeers() {
+    {
+        QMutexLocker lock(&m_core->mutex);
+        if (m_core->browsing)
+            return;
+    }
+    Core* core = m_core;
+    auto refuse = [core](const ZNFPeerError& error) {
+        {
+            QMutexLocker lock(&core->mutex);
+            core->startError = error;
+        }
+        ZNFPeerLayer::post(core, [core, error] { core->reportStartError(error); });
+    };
+    if (!ZNFPeerDiscovery::isValidServiceType(m_serviceType)) {
+        refuse(ZNFPeerError(ZNFPeerError::InvalidServiceType,
+                            QStringLiteral("\"%1\" is not a valid service type").arg(m_serviceType)));
+        return;
+    }
+    std::unique_ptr<ZNFDiscoveryBrowser> discovery = ZNFDiscoveryBrowser::create();
+    const ZNFPeerError error = discovery->start(m_serviceType);
+    if (!error.isNull()) {
+        refuse(error);
+        return;
+    }
+    {
+        QMutexLocker lock(&core->mutex);
+        core->startError = ZNFPeerError();
+        core->browsing = true;
+    }
+    discovery->moveToThread(core->thread());
+    ZNFPeerLayer::post(core, [core, discovery = discovery.release()] { core->attach(discovery); });
+}
+
+void ZNFPeerBrowser::stopBrowsingForPeers() {
+    {
+        QMutexLocker lock(&m_core->mutex);
+        if (!m_core->browsing)
+            return;
+        m_core->browsing = false;
+    }
+    Core* core = m_core;
+    ZNFPeerLayer::post(core, [core] { core->detach(); });
+}
+
+bool ZNFPeerBrowser::isBrowsing() const {
+    QMutexLocker lock(&m_core->mutex);
+    return m_core->browsing;
+}
+
+ZNFPeerError ZNFPeerBrowser::startError() const {
+    QMutexLocker lock(&m_core->mutex);
+    return m_core->startError;
+}
+
+void ZNFPeerBrowser::invitePeer(const ZNFPeerID& peer, const std::shared_ptr<ZNFPeerSession>& session,
+                                const QByteArray& context, double timeout) {
+    if (!session || peer.isNull())
+        return;
+    Found where;
+    {
+        QMutexLocker lock(&m_core->mutex);
+        where = m_core->found.value(peer.uniqueID());
+    }
+    if (where.port == 0) {
+        ZNFLogf(QStringLiteral("Cannot invite %@: it was not found by this browser"), peer.description());
+        session->reportInvitationFailure(peer);
+        return;
+    }
+    session->connectToPeer(where.peer, where.address, where.port, context, timeout);
+}

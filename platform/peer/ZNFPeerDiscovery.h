@@ -1,0 +1,61 @@
+#pragma once
+
+#include "platform/peer/ZNFPeerError.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+
+// Finding peers is separate from talking to them. The DNS-SD backend announces
+// "_<serviceType>._tcp" through the system's responder; the loopback backend keeps
+// announcements inside this process, so sessions, advertisers and browsers can be tested
+// over 127.0.0.1 with no responder at all.
+namespace ZNFPeerDiscovery {
+enum class Backend { DnsSd, Loopback };
+// DnsSd unless NOTECRATE_PEER_DISCOVERY=loopback or a setBackend call says otherwise.
+Backend backend();
+void setBackend(Backend backend);
+// Where advertisers accept connections: everywhere for DNS-SD, 127.0.0.1 for loopback.
+QHostAddress listenAddress();
+// 1 to 15 characters of lowercase ASCII letters, digits and hyphens, no hyphen at either end
+// and none doubled, as DNS-SD service names allow.
+bool isValidServiceType(const QString& serviceType);
+
+// TXT record data: one length-prefixed "key=value" string per entry. Entries that would not
+// fit 255 bytes are left out.
+QByteArray encodeTXT(const QMap<QString, QString>& entries);
+QMap<QString, QString> decodeTXT(const QByteArray& record);
+} // namespace ZNFPeerDiscovery
+
+// Announces one service instance. start() runs on the creating thread and says at once
+// whether the responder took it; attach() then runs on the layer thread it was moved to.
+class ZNFDiscoveryPublisher : public QObject {
+public:
+    virtual ZNFPeerError start(const QString& serviceType, const QString& instance, quint16 port,
+                               const QByteArray& txt) = 0;
+    virtual void attach() {}
+    std::function<void(const ZNFPeerError&)> onFailed;
+
+    static std::unique_ptr<ZNFDiscoveryPublisher> create();
+};
+
+class ZNFDiscoveryBrowser : public QObject {
+public:
+    virtual ZNFPeerError start(const QString& serviceType) = 0;
+    virtual void attach() {}
+    std::function<void(const QString& instance, const QHostAddress& address, quint16 port,
+                       const QByteArray& txt)>
+        onFound;
+    std::function<void(const QString& instance)> onLost;
+    std::function<void(const ZNFPeerError&)> onFailed;
+
+    static std::unique_ptr<ZNFDiscoveryBrowser> create();
+};
+
+// The TXT key that carries the peer's display name beside the caller's discovery info; the
+// service instance name is the peer's unique id.
+inline constexpr const char* ZNFPeerDiscovery_displayNameKey = "_dn";

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "platform/peer/ZNFPeerError.h"
+#include "platform/peer/ZNFPeerID.h"
+#include "platform/peer/ZNFProgress.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QUrl>
+#include <QVariantList>
+#include <functional>
+#include <memory>
+
+class ZNFPeerSession;
+class ZNFPeerConnection;
+
+// What a session tells its delegate, always on the session's layer thread.
+class ZNFPeerSessionDelegate {
+public:
+    virtual ~ZNFPeerSessionDelegate() = default;
+    // session:peer:didChangeState: (0 not connected, 1 connecting, 2 connected)
+    virtual void session(const std::shared_ptr<ZNFPeerSession>& session, const ZNFPeerID& peer,
+                         qint64 state) = 0;
+    // session:didReceiveData:fromPeer:
+    virtual void session(const std::shared_ptr<ZNFPeerSession>& session, const QByteArray& data,
+                         const ZNFPeerID& peer) = 0;
+    // session:didStartReceivingResourceWithName:fromPeer:withProgress:
+    virtual void session(const std::shared_ptr<ZNFPeerSession>& session, const QString& resourceName,
+                         const ZNFPeerID& peer, const std::shared_ptr<ZNFProgress>& progress) = 0;
+    // session:didFinishReceivingResourceWithName:fromPeer:atURL:withError: -- the file at the
+    // URL is temporary and removed when this returns: move it to keep it.
+    virtual void session(const std::shared_ptr<ZNFPeerSession>& session, const QString& resourceName,
+                         const ZNFPeerID& peer, const QUrl& localURL, const ZNFPeerError& error) = 0;
+};
+
+// Connections to invited or inviting peers, data and resources over them.
+class ZNFPeerSession : public std::enable_shared_from_this<ZNFPeerSession> {
+public:
+    enum State : qint64 { NotConnected = 0, Connecting = 1, Connected = 2 };
+    using Completion = std::function<void(const ZNFPeerError& error)>;
+
+    // initWithPeer:
+    static std::shared_ptr<ZNFPeerSession> create(const ZNFPeerID& myPeerID);
+    // initWithPeer:securityIdentity:encryptionPreference: -- both are kept for callers to
+    // read; this layer's links are not encrypted.
+    static std::shared_ptr<ZNFPeerSession>
+    create(const ZNFPeerID& myPeerID, const QVariantList& securityIdentity, qint64 encryptionPreference);
+    ~ZNFPeerSession();
+    ZNFPeerSession(const ZNFPeerSession&) = delete;
+    ZNFPeerSession& operator=(const ZNFPeerSession&) = delete;
+
+    ZNFPeerID myPeerID() const { return m_myPeerID; }
+    QVariantList securityIdentity() const { return m_securityIdentity; }
+    qint64 encryptionPreference() const { return m_encryptionPreference; }
+
+    // The delegate is held weakly, as the platform's sessions do.
+    void setDelegate(const std::weak_ptr<ZNFPeerSessionDelegate>& delegate);
+    std::shared_ptr<ZNFPeerSessionDelegate> delegate() const;
+
+    QList<ZNFPeerID> connectedPeers() const;
+
+    // sendData:toPeers:withMode:error: -- reliable and in order; false with an error when a
+    // peer is not connected or the data is over the frame limit.
+    bool sendData(const QByteArray& data, const QList<ZNFPeerID>& peers, ZNFPeerError* error = nullptr);
+
+    // sendResourceAtURL:withName:toPeer:withCompletionHandler: -- streams the file; the
+    // completion (on the layer thread) reports success only once the peer has confirmed the
+    // size and SHA-256 of what it stored.
+    std::shared_ptr<ZNFProgress> sendResourceAtURL(const QUrl& url, const QString& name,
+                                                   const ZNFPeerID& peer, Completion completion);
+
+    // Ends every connection; the session stays usable for new ones.
+    void disconnect();
+
+    // Connects straight to an advertiser's port and presents an invitation: what a browser
+    // does once it knows where a peer is, and what tests use without discovery. `peer` may be
+    // null; the peer is then known once it accepts. A null context is sent as none.
+    void connectToPeer(const ZNFPeerID& peer, const QHostAddress& address, quint16 port,
+                       const QByteArray& context, double timeoutSeconds);
+    // For the advertiser: takes over an accepted invitation's connection. Called on the
+    // connection's current thread.
+    void adoptConnection(ZNFPeerConnection* connection, const ZNFPeerID& peer);
+    // For the browser: an invitation that could not even be sent.
+    void reportInvitationFailure(const ZNFPeerID& peer);
+
+    class Core;
+
+private:
+    ZNFPeerSession(const ZNFPeerID& myPeerID, const QVariantList& securityIdentity,
+                   qint64 encryptionPreference);
+
+    const ZNFPeerID m_myPeerID;
+    const QVariantList m_securityIdentity;
+    const qint64 m_encryptionPreference;
+    Core* m_core;
+};

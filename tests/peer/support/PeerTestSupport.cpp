@@ -1,0 +1,310 @@
+#include "peer/support/PeerTestSupport.h"
+
+#include "TestSupport.h"
+#include "platform/peer/ZNFSha256.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QtEndian>
+
+void RecordingSession::session(const std::shared_ptr<ZNFPeerSession>&, const ZNFPeerID& peer, qint64 state) {
+    QMutexLocker lock(&m_mutex);
+    m_states.push_back({peer, state});
+}
+
+void RecordingSession::session(const std::shared_ptr<ZNFPeerSession>&, const QByteArray& data,
+                               const ZNFPeerID&) {
+    QMutexLocker lock(&m_mutex);
+    m_data.append(data);
+}
+
+void RecordingSession::session(const std::shared_ptr<ZNFPeerSession>&, const QString& name, const ZNFPeerID&,
+                               const std::shared_ptr<ZNFProgress>& progress) {
+    QMutexLocker lock(&m_mutex);
+    m_began.append(name);
+    m_progress = progress;
+}
+
+void RecordingSession::session(const std::shared_ptr<ZNFPeerSession>&, const QString& name,
+                               const ZNFPeerID& peer, const QUrl& localURL, const ZNFPeerError& error) {
+    Finished f;
+    f.name = name;
+    f.peer = peer;
+    f.error = error;
+    f.path = localURL.toLocalFile();
+    f.existed = !f.path.isEmpty() && QFileInfo::exists(f.path);
+    if (f.existed) {
+        f.sha256 = sha256OfFile(f.path);
+        f.size = QFileInfo(f.path).size();
+        if (onFinished)
+            onFinished(f.path);
+    }
+    QMutexLocker lock(&m_mutex);
+    m_finished.push_back(f);
+}
+
+std::vector<RecordingSession::StateChange> RecordingSession::states() const {
+    QMutexLocker lock(&m_mutex);
+    return m_states;
+}
+
+std::vector<qint64> RecordingSession::statesOf(const ZNFPeerID& peer) const {
+    QMutexLocker lock(&m_mutex);
+    std::vector<qint64> result;
+    for (const auto& change : m_states)
+        if (change.peer == peer)
+            result.push_back(change.state);
+    return result;
+}
+
+bool RecordingSession::hasState(qint64 state) const {
+    QMutexLocker lock(&m_mutex);
+    for (const auto& change : m_states)
+        if (change.state == state)
+            return true;
+    return false;
+}
+
+QList<QByteArray> RecordingSession::data() const {
+    QMutexLocker lock(&m_mutex);
+    return m_data;
+}
+
+std::vector<RecordingSession::Finished> RecordingSession::finished() const {
+    QMutexLocker lock(&m_mutex);
+    return m_finished;
+}
+
+QStringList RecordingSession::began() const {
+    QMutexLocker lock(&m_mutex);
+    return m_began;
+}
+
+std::shared_ptr<ZNFProgress> RecordingSession::lastProgress() const {
+    QMutexLocker lock(&m_mutex);
+    return m_progress;
+}
+
+void AnsweringAdvertiser::advertiser(const std::shared_ptr<ZNFPeerAdvertiser>&, const ZNFPeerID& peer,
+                                     const QByteArray& context, const ZNFPeerInvitationHandler& reply) {
+    {
+        QMutexLocker lock(&m_mutex);
+        ++m_count;
+        m_context = context;
+        m_peer = peer;
+    }
+    if (m_mode == Mode::Accept)
+        reply(true, m_session);
+    else if (m_mode == Mode::Decline)
+        reply(false, nullptr);
+}
+
+void AnsweringAdvertiser::advertiser(const std::shared_ptr<ZNFPeerAdvertiser>&, const ZNFPeerError& error) {
+    QMutexLocker lock(&m_mutex);
+    m_error = error;
+}
+
+int AnsweringAdvertiser::invitations() const {
+    QMutexLocker lock(&m_mutex);
+    return m_count;
+}
+
+QByteArray AnsweringAdvertiser::lastContext() const {
+    QMutexLocker lock(&m_mutex);
+    return m_context;
+}
+
+ZNFPeerID AnsweringAdvertiser::lastPeer() const {
+    QMutexLocker lock(&m_mutex);
+    return m_peer;
+}
+
+ZNFPeerError AnsweringAdvertiser::startError() const {
+    QMutexLocker lock(&m_mutex);
+    return m_error;
+}
+
+void RecordingBrowser::browser(const std::shared_ptr<ZNFPeerBrowser>&, const ZNFPeerID& peer,
+                               const ZNFDiscoveryInfo& info) {
+    QMutexLocker lock(&m_mutex);
+    m_found.append(peer);
+    m_infos.append(info);
+}
+
+void RecordingBrowser::browser(const std::shared_ptr<ZNFPeerBrowser>&, const ZNFPeerID& peer) {
+    QMutexLocker lock(&m_mutex);
+    m_lost.append(peer);
+}
+
+QList<ZNFPeerID> RecordingBrowser::found() const {
+    QMutexLocker lock(&m_mutex);
+    return m_found;
+}
+
+QList<ZNFPeerID> RecordingBrowser::lost() const {
+    QMutexLocker lock(&m_mutex);
+    return m_lost;
+}
+
+ZNFDiscoveryInfo RecordingBrowser::infoOf(const ZNFPeerID& peer) const {
+    QMutexLocker lock(&m_mutex);
+    const qsizetype i = m_found.lastIndexOf(peer);
+    return i < 0 ? ZNFDiscoveryInfo() : m_infos.at(i);
+}
+
+ZNFPeerSession::Completion CompletionProbe::callback() {
+    return [this](const ZNFPeerError& error) {
+        if (onCall)
+            onCall();
+        QMutexLocker lock(&m_mutex);
+        ++m_calls;
+        m_error = error;
+    };
+}
+
+bool CompletionProbe::wait(int timeoutMs) {
+    return waitUntil([this] { return calls() > 0; }, timeoutMs);
+}
+
+ZNFPeerError CompletionProbe::error() const {
+    QMutexLocker lock(&m_mutex);
+    return m_error;
+}
+
+int CompletionProbe::calls() const {
+    QMutexLocker lock(&m_mutex);
+    return m_calls;
+}
+
+QByteArray writePatternFile(const QString& path, qint64 size, quint32 seed) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return {};
+    QRandomGenerator generator(seed);
+    ZNFSha256 sha;
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    qint64 left = size;
+    while (left > 0) {
+        const qint64 n = qMin<qint64>(left, block.size());
+        generator.fillRange(reinterpret_cast<quint32*>(block.data()), block.size() / 4);
+        file.write(block.constData(), n);
+        sha.addData(block.constData(), n);
+        left -= n;
+    }
+    return sha.result();
+}
+
+QByteArray sha256OfFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    ZNFSha256 sha;
+    while (!file.atEnd())
+        sha.addData(file.read(1 << 20));
+    return sha.result();
+}
+
+QStringList layerTemporaryFiles() {
+    return QDir(QDir::tempPath()).entryList({QStringLiteral("notecrate-resource-*")}, QDir::Files);
+}
+
+ScopedFastLimits::ScopedFastLimits() : m_saved(ZNFPeerLimits::current()) {
+    ZNFPeerLimits& limits = ZNFPeerLimits::current();
+    limits.handshakeTimeoutMs = 300;
+    limits.replyTimeoutMs = 2000;
+    limits.maxPendingConnections = 4;
+}
+
+ScopedFastLimits::~ScopedFastLimits() {
+    ZNFPeerLimits::current() = m_saved;
+}
+
+PeerPair::PeerPair(const QString& serviceType)
+    : hostID(QStringLiteral("Host Computer")), guestID(QStringLiteral("Guest Phone")) {
+    ZNFPeerDiscovery::setBackend(ZNFPeerDiscovery::Backend::Loopback);
+    hostSession = ZNFPeerSession::create(hostID);
+    guestSession = ZNFPeerSession::create(guestID);
+    hostEvents = std::make_shared<RecordingSession>();
+    guestEvents = std::make_shared<RecordingSession>();
+    hostSession->setDelegate(hostEvents);
+    guestSession->setDelegate(guestEvents);
+    answering = std::make_shared<AnsweringAdvertiser>(AnsweringAdvertiser::Mode::Accept, hostSession);
+    browsing = std::make_shared<RecordingBrowser>();
+    advertiser = ZNFPeerAdvertiser::create(hostID, {{QStringLiteral("host"), QStringLiteral("test box")}},
+                                           serviceType);
+    advertiser->setDelegate(answering);
+    browser = ZNFPeerBrowser::create(guestID, serviceType);
+    browser->setDelegate(browsing);
+}
+
+PeerPair::~PeerPair() {
+    advertiser->stopAdvertisingPeer();
+    browser->stopBrowsingForPeers();
+    hostSession->disconnect();
+    guestSession->disconnect();
+}
+
+bool PeerPair::connect(double timeout) {
+    advertiser->startAdvertisingPeer();
+    browser->startBrowsingForPeers();
+    if (!waitUntil([this] { return browsing->found().contains(hostID); }))
+        return false;
+    browser->invitePeer(hostID, guestSession, QByteArray("hello"), timeout);
+    return waitUntil([this] {
+        return hostSession->connectedPeers().contains(guestID) &&
+               guestSession->connectedPeers().contains(hostID);
+    });
+}
+
+QByteArray rawFrame(quint8 type, const QByteArray& payload) {
+    return rawU32(quint32(payload.size())) + QByteArray(1, char(type)) + payload;
+}
+
+QByteArray rawU32(quint32 value) {
+    char b[4];
+    qToBigEndian(value, b);
+    return QByteArray(b, 4);
+}
+
+QByteArray rawU64(quint64 value) {
+    char b[8];
+    qToBigEndian(value, b);
+    return QByteArray(b, 8);
+}
+
+QByteArray rawString(const QString& value) {
+    const QByteArray utf8 = value.toUtf8();
+    return rawU32(quint32(utf8.size())) + utf8;
+}
+
+QByteArray rawInvite(const QString& id, const QString& name) {
+    return rawFrame(1, QByteArray(1, char(1)) + rawString(id) + rawString(name) + QByteArray(1, char(0)) +
+                           rawU32(0));
+}
+
+bool readRawFrame(QTcpSocket& socket, quint8* type, QByteArray* payload, int timeoutMs) {
+    auto need = [&](qint64 n) {
+        while (socket.bytesAvailable() < n)
+            if (!socket.waitForReadyRead(timeoutMs))
+                return false;
+        return true;
+    };
+    if (!need(5))
+        return false;
+    const QByteArray header = socket.read(5);
+    const quint32 length = qFromBigEndian<quint32>(header.constData());
+    *type = quint8(header.at(4));
+    if (!need(length))
+        return false;
+    *payload = socket.read(length);
+    return true;
+}
+
+bool waitClosed(QTcpSocket& socket, int timeoutMs) {
+    if (socket.state() == QAbstractSocket::UnconnectedState)
+        return true;
+    socket.readAll();
+    return socket.waitForDisconnected(timeoutMs) || socket.state() == QAbstractSocket::UnconnectedState;
+}

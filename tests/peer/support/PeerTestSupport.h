@@ -1,0 +1,159 @@
+#pragma once
+
+#include "platform/peer/ZNFPeerAdvertiser.h"
+#include "platform/peer/ZNFPeerBrowser.h"
+#include "platform/peer/ZNFPeerDiscovery.h"
+#include "platform/peer/ZNFPeerLimits.h"
+#include "platform/peer/ZNFPeerSession.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMutex>
+#include <QString>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QWaitCondition>
+#include <functional>
+#include <memory>
+#include <vector>
+
+// Records what a session tells its delegate; the layer calls from its own threads.
+class RecordingSession : public ZNFPeerSessionDelegate {
+public:
+    struct StateChange {
+        ZNFPeerID peer;
+        qint64 state;
+    };
+    struct Finished {
+        QString name;
+        ZNFPeerID peer;
+        QString path;         // where the layer stored it
+        bool existed = false; // whether it was there while the delegate ran
+        QByteArray sha256;    // of the file as the delegate saw it
+        qint64 size = -1;
+        ZNFPeerError error;
+    };
+
+    void session(const std::shared_ptr<ZNFPeerSession>&, const ZNFPeerID& peer, qint64 state) override;
+    void session(const std::shared_ptr<ZNFPeerSession>&, const QByteArray& data,
+                 const ZNFPeerID& peer) override;
+    void session(const std::shared_ptr<ZNFPeerSession>&, const QString& name, const ZNFPeerID& peer,
+                 const std::shared_ptr<ZNFProgress>& progress) override;
+    void session(const std::shared_ptr<ZNFPeerSession>&, const QString& name, const ZNFPeerID& peer,
+                 const QUrl& localURL, const ZNFPeerError& error) override;
+
+    std::vector<StateChange> states() const;
+    std::vector<qint64> statesOf(const ZNFPeerID& peer) const;
+    bool hasState(qint64 state) const;
+    QList<QByteArray> data() const;
+    std::vector<Finished> finished() const;
+    QStringList began() const;
+    std::shared_ptr<ZNFProgress> lastProgress() const;
+    // Called on the layer thread when a resource finished, while the file still exists.
+    std::function<void(const QString& path)> onFinished;
+
+private:
+    mutable QMutex m_mutex;
+    std::vector<StateChange> m_states;
+    QList<QByteArray> m_data;
+    std::vector<Finished> m_finished;
+    QStringList m_began;
+    std::shared_ptr<ZNFProgress> m_progress;
+};
+
+// Answers every invitation with the given session (or declines with none, or never answers).
+class AnsweringAdvertiser : public ZNFPeerAdvertiserDelegate {
+public:
+    enum class Mode { Accept, Decline, Ignore };
+    AnsweringAdvertiser(Mode mode, std::shared_ptr<ZNFPeerSession> session)
+        : m_mode(mode), m_session(session) {}
+    void advertiser(const std::shared_ptr<ZNFPeerAdvertiser>&, const ZNFPeerID& peer,
+                    const QByteArray& context, const ZNFPeerInvitationHandler& reply) override;
+    void advertiser(const std::shared_ptr<ZNFPeerAdvertiser>&, const ZNFPeerError& error) override;
+    int invitations() const;
+    QByteArray lastContext() const;
+    ZNFPeerID lastPeer() const;
+    ZNFPeerError startError() const;
+
+private:
+    Mode m_mode;
+    std::shared_ptr<ZNFPeerSession> m_session;
+    mutable QMutex m_mutex;
+    int m_count = 0;
+    QByteArray m_context;
+    ZNFPeerID m_peer;
+    ZNFPeerError m_error;
+};
+
+class RecordingBrowser : public ZNFPeerBrowserDelegate {
+public:
+    void browser(const std::shared_ptr<ZNFPeerBrowser>&, const ZNFPeerID& peer,
+                 const ZNFDiscoveryInfo& info) override;
+    void browser(const std::shared_ptr<ZNFPeerBrowser>&, const ZNFPeerID& peer) override;
+    QList<ZNFPeerID> found() const;
+    QList<ZNFPeerID> lost() const;
+    ZNFDiscoveryInfo infoOf(const ZNFPeerID& peer) const;
+
+private:
+    mutable QMutex m_mutex;
+    QList<ZNFPeerID> m_found, m_lost;
+    QList<ZNFDiscoveryInfo> m_infos;
+};
+
+// A sender completion that can be waited on.
+class CompletionProbe {
+public:
+    ZNFPeerSession::Completion callback();
+    bool wait(int timeoutMs = 10000);
+    ZNFPeerError error() const;
+    int calls() const;
+    std::function<void()> onCall;
+
+private:
+    mutable QMutex m_mutex;
+    int m_calls = 0;
+    ZNFPeerError m_error;
+};
+
+// A file of `size` reproducible pseudo-random bytes, written a block at a time; returns its SHA-256.
+QByteArray writePatternFile(const QString& path, qint64 size, quint32 seed = 1);
+QByteArray sha256OfFile(const QString& path);
+// Files in the temporary folder that the layer names as its own.
+QStringList layerTemporaryFiles();
+
+// Small limits so that failure paths finish in milliseconds; restored on destruction.
+class ScopedFastLimits {
+public:
+    ScopedFastLimits();
+    ~ScopedFastLimits();
+
+private:
+    ZNFPeerLimits m_saved;
+};
+
+// An advertiser + session ("host") and a browser + session ("guest") over in-process
+// discovery; connect() runs the whole invitation and waits until both sides are connected.
+struct PeerPair {
+    explicit PeerPair(const QString& serviceType = QStringLiteral("nc-test"));
+    ~PeerPair();
+    bool connect(double timeout = 5);
+
+    ZNFPeerID hostID, guestID;
+    std::shared_ptr<ZNFPeerSession> hostSession, guestSession;
+    std::shared_ptr<RecordingSession> hostEvents, guestEvents;
+    std::shared_ptr<AnsweringAdvertiser> answering;
+    std::shared_ptr<RecordingBrowser> browsing;
+    std::shared_ptr<ZNFPeerAdvertiser> advertiser;
+    std::shared_ptr<ZNFPeerBrowser> browser;
+};
+
+// Frames by hand, for a raw socket playing a peer.
+QByteArray rawFrame(quint8 type, const QByteArray& payload);
+QByteArray rawString(const QString& value);
+QByteArray rawU32(quint32 value);
+QByteArray rawU64(quint64 value);
+QByteArray rawInvite(const QString& id, const QString& name);
+// Reads one frame from a blocking-mode raw socket; false when none arrives in time.
+bool readRawFrame(QTcpSocket& socket, quint8* type, QByteArray* payload, int timeoutMs = 5000);
+// True once the peer has closed the socket.
+bool waitClosed(QTcpSocket& socket, int timeoutMs = 5000);
