@@ -1,0 +1,265 @@
+#include "platform/ZNFCollectionView.h"
+#include "platform/ZNFView.h"
+#include "platform/ZNFViewController.h"
+
+#include <QApplication>
+#include <QScrollBar>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+class Responder : public QObject, public ZNFMouseResponder {
+public:
+    explicit Responder(bool buttons = true) : m_buttons(buttons) {}
+    bool handlesMouseButtons() const override { return m_buttons; }
+    void mouseDown(const ZNFEvent& e) override { events.push_back(e); }
+    void mouseUp(const ZNFEvent& e) override { events.push_back(e); }
+    void rightMouseDown(const ZNFEvent& e) override { events.push_back(e); }
+    void rightMouseUp(const ZNFEvent& e) override { events.push_back(e); }
+    void mouseEntered(const ZNFEvent& e) override { events.push_back(e); }
+    void mouseExited(const ZNFEvent& e) override { events.push_back(e); }
+    std::vector<int> types() const {
+        std::vector<int> out;
+        for (const auto& e : events)
+            out.push_back(e.type());
+        return out;
+    }
+    std::vector<ZNFEvent> events;
+
+private:
+    bool m_buttons;
+};
+
+class LayoutRecorder : public ZNFViewController {
+public:
+    int loads = 0;
+    std::vector<QSizeF> childSizesAtLayout;
+    ZNFView* child = nullptr;
+
+protected:
+    void viewDidLoad() override {
+        ++loads;
+        child = new ZNFView(view()->bounds());
+        child->setAutoresizingMask(ZNFView::WidthSizable | ZNFView::HeightSizable);
+        view()->addSubview(child);
+    }
+    void viewDidLayout() override { childSizesAtLayout.push_back(child->frame().size()); }
+};
+
+} // namespace
+
+TEST(View, FramesGrowUpwardsUnlessTheSuperviewIsFlipped) {
+    ZNFView root(QRectF(0, 0, 100, 100));
+    auto* child = new ZNFView(QRectF(10, 20, 30, 40));
+    root.addSubview(child);
+    EXPECT_EQ(child->geometry(), QRect(10, 40, 30, 40));
+    root.setFlipped(true);
+    EXPECT_EQ(child->geometry(), QRect(10, 20, 30, 40));
+    root.setFlipped(false);
+
+    // Autoresizing: a y-up subview keeps its distance from the bottom; sizable ones follow.
+    auto* wide = new ZNFView(QRectF(0, 0, 100, 10));
+    wide->setAutoresizingMask(ZNFView::WidthSizable);
+    root.addSubview(wide);
+    auto* plain = new QWidget;
+    plain->setParent(&root);
+    plain->setGeometry(0, 0, 100, 100);
+    ZNFView::setAutoresizingMask(plain, ZNFView::WidthSizable | ZNFView::HeightSizable);
+    root.setFrame(QRectF(0, 0, 150, 160));
+    EXPECT_EQ(child->frame(), QRectF(10, 20, 30, 40));
+    EXPECT_EQ(child->geometry(), QRect(10, 100, 30, 40));
+    EXPECT_EQ(wide->frame(), QRectF(0, 0, 150, 10));
+    EXPECT_EQ(wide->geometry(), QRect(0, 150, 150, 10));
+    EXPECT_EQ(plain->geometry(), QRect(0, 0, 150, 160));
+
+    // Window coordinates: origin at the window's bottom-left.
+    EXPECT_EQ(ZNFView::frameInWindow(child), QRectF(10, 20, 30, 40));
+    EXPECT_EQ(child->convertPointToWindow(QPointF(5, 5)), QPointF(15, 25));
+    root.setFlipped(true);
+    EXPECT_EQ(ZNFView::frameInWindow(child), QRectF(10, 100, 30, 40));
+}
+
+TEST(View, ZPositionOrdersSiblings) {
+    ZNFView root(QRectF(0, 0, 100, 100));
+    auto* low = new ZNFView(QRectF(0, 0, 10, 10));
+    auto* high = new ZNFView(QRectF(0, 0, 10, 10));
+    root.addSubview(high);
+    root.addSubview(low);
+    high->setZPosition(2);
+    low->setZPosition(1);
+    const auto kids = root.findChildren<ZNFView*>(QString(), Qt::FindDirectChildrenOnly);
+    // Later children are drawn on top.
+    EXPECT_LT(kids.indexOf(low), kids.indexOf(high));
+}
+
+TEST(View, PressesGoToTheFirstViewWhoseResponderHandlesThem) {
+    ZNFView root(QRectF(0, 0, 200, 100));
+    auto* cell = new ZNFView(QRectF(0, 60, 200, 40)); // the top 40 points
+    root.addSubview(cell);
+    auto* inner = new ZNFView(QRectF(0, 0, 200, 40));
+    cell->addSubview(inner);
+    Responder cellResponder, passive(false);
+    cell->setMouseResponder(&cellResponder);
+    inner->setMouseResponder(&passive);
+    root.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&root));
+
+    QTest::mouseClick(inner, Qt::LeftButton, {}, QPoint(20, 10));
+    QTest::mouseClick(inner, Qt::RightButton, Qt::ShiftModifier, QPoint(20, 10));
+    EXPECT_TRUE(passive.events.empty());
+    ASSERT_EQ(cellResponder.types(), (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_EQ(cellResponder.events[0].locationInWindow(), QPointF(20, 90));
+    EXPECT_EQ(cellResponder.events[0].window(), &root);
+    EXPECT_EQ(cellResponder.events[2].modifierFlags(), Qt::ShiftModifier);
+}
+
+TEST(View, TrackingAreasReportEnterAndExitInsideTheirRectangle) {
+    ZNFView root(QRectF(0, 0, 200, 200));
+    auto* view = new ZNFView(QRectF(0, 0, 200, 100)); // the lower half
+    root.addSubview(view);
+    root.show();
+    root.activateWindow();
+    QApplication::setActiveWindow(&root);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&root));
+    auto owner = std::make_unique<Responder>();
+    // The right half of the view, in its own y-up coordinates.
+    auto area = std::make_shared<ZNFTrackingArea>(
+        QRectF(100, 0, 100, 100), ZNFTrackingMouseEnteredAndExited | ZNFTrackingActiveInKeyWindow,
+        owner.get());
+    view->addTrackingArea(area);
+
+    QTest::mouseMove(&root, QPoint(10, 10));  // above the view
+    QTest::mouseMove(&root, QPoint(50, 150)); // in the view, left of the area
+    EXPECT_TRUE(owner->events.empty());
+    QTest::mouseMove(&root, QPoint(150, 150)); // into the area
+    QTest::mouseMove(&root, QPoint(160, 160)); // still inside
+    QTest::mouseMove(&root, QPoint(150, 10));  // out of the view altogether
+    ASSERT_EQ(owner->types(), (std::vector<int>{ZNFEventTypeMouseEntered, ZNFEventTypeMouseExited}));
+    EXPECT_EQ(owner->events[0].trackingArea(), area);
+    EXPECT_EQ(owner->events[0].locationInWindow(), QPointF(150, 50));
+
+    // An owner that is gone is not told; a removed area reports nothing.
+    owner.reset();
+    QTest::mouseMove(&root, QPoint(150, 150));
+    view->removeTrackingArea(area);
+    EXPECT_TRUE(view->trackingAreas().empty());
+}
+
+TEST(ViewController, LoadsLazilyAndLaysOutAfterSubviews) {
+    auto controller = std::make_shared<LayoutRecorder>();
+    EXPECT_FALSE(controller->isViewLoaded());
+    ZNFView* view = controller->view();
+    EXPECT_EQ(controller->view(), view);
+    EXPECT_EQ(controller->loads, 1);
+    view->setFrame(QRectF(0, 0, 300, 200));
+    // The layout pass sees the subviews already at their new size.
+    ASSERT_FALSE(controller->childSizesAtLayout.empty());
+    EXPECT_EQ(controller->childSizesAtLayout.back(), QSizeF(300, 200));
+
+    auto child = std::make_shared<ZNFViewController>();
+    auto other = std::make_shared<ZNFViewController>();
+    controller->addChildViewController(child);
+    controller->addChildViewController(child);
+    EXPECT_EQ(controller->childViewControllers().size(), 1u);
+    EXPECT_EQ(child->parentViewController(), controller.get());
+    other->addChildViewController(child);
+    EXPECT_TRUE(controller->childViewControllers().empty());
+    EXPECT_EQ(child->parentViewController(), other.get());
+    child->removeFromParentViewController();
+    EXPECT_EQ(child->parentViewController(), nullptr);
+    other->addChildViewController(child);
+    other.reset();
+    EXPECT_EQ(child->parentViewController(), nullptr);
+
+    QPointer<ZNFView> guard = view;
+    controller.reset();
+    EXPECT_TRUE(guard.isNull());
+}
+
+namespace {
+
+class CountingCell : public ZNFCollectionViewItem {
+public:
+    int reuses = 0;
+
+protected:
+    void prepareForReuse() override { ++reuses; }
+};
+
+class Source : public ZNFCollectionViewDataSource, public ZNFCollectionViewDelegateFlowLayout {
+public:
+    std::vector<QSizeF> sizes;
+    std::function<void(int)> onCell;
+    int numberOfItemsInSection(ZNFCollectionView*, int) override { return static_cast<int>(sizes.size()); }
+    std::shared_ptr<ZNFCollectionViewItem>
+    itemForRepresentedObjectAtIndexPath(ZNFCollectionView* cv, const ZNFIndexPath& path) override {
+        if (onCell)
+            onCell(path.item);
+        return cv->makeItem(path.item % 2 ? QStringLiteral("odd") : QStringLiteral("even"), path);
+    }
+    QSizeF sizeForItemAtIndexPath(ZNFCollectionView*, ZNFCollectionViewLayout*,
+                                  const ZNFIndexPath& path) override {
+        return sizes[static_cast<size_t>(path.item)];
+    }
+};
+
+} // namespace
+
+TEST(CollectionView, ReusesCellsByIdentifierAndScrolls) {
+    ZNFCollectionView cv(QRectF(0, 0, 300, 100));
+    Source source;
+    cv.setDataSource(&source);
+    cv.setDelegate(&source);
+    cv.registerClass<CountingCell>(QStringLiteral("even"));
+    cv.registerClass<CountingCell>(QStringLiteral("odd"));
+    cv.setVerticalScrollerWidth(20);
+    source.sizes.assign(50, QSizeF(280, 20));
+    cv.reloadData();
+    EXPECT_EQ(cv.contentHeight(), 1000);
+    EXPECT_EQ(cv.verticalScroller()->maximum(), 900);
+    for (const auto& cell : cv.visibleItems())
+        EXPECT_EQ(cell->reuseIdentifier(), cell->indexPath().item % 2 ? "odd" : "even");
+
+    // The scroller and the wheel move the content.
+    cv.verticalScroller()->setValue(500);
+    EXPECT_EQ(cv.scrollOffset(), 500);
+    EXPECT_EQ(cv.itemAtIndexPath({0, 25})->view()->frame().y(), 0);
+    EXPECT_FALSE(cv.itemAtIndexPath({0, 0}));
+    QWheelEvent wheel(QPointF(10, 10), QPointF(10, 10), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&cv, &wheel);
+    EXPECT_EQ(cv.scrollOffset(), 440);
+    EXPECT_EQ(cv.verticalScroller()->value(), 440);
+    const int made = cv.numberOfCellsMade();
+    cv.setScrollOffset(0);
+    cv.setScrollOffset(900);
+    EXPECT_EQ(cv.numberOfCellsMade(), made);
+
+    // A data source that reloads from inside a cell request does not leave stale cells.
+    bool reloaded = false;
+    source.onCell = [&](int) {
+        if (reloaded)
+            return;
+        reloaded = true;
+        source.sizes.assign(3, QSizeF(100, 20));
+        cv.reloadData();
+    };
+    source.sizes.assign(10, QSizeF(100, 20));
+    cv.reloadData();
+    source.onCell = nullptr;
+    EXPECT_EQ(cv.numberOfItemsInSection(0), 3);
+    EXPECT_EQ(cv.scrollOffset(), 0);
+    for (const auto& cell : cv.visibleItems())
+        EXPECT_LT(cell->indexPath().item, 3);
+
+    // Odd sizes take no room rather than breaking the layout.
+    source.sizes = {QSizeF(-5, 10), QSizeF(std::numeric_limits<double>::infinity(), 10), QSizeF(10, 10)};
+    cv.reloadData();
+    EXPECT_EQ(cv.frameForItemAtIndexPath({0, 0}).size(), QSizeF(0, 10));
+    EXPECT_EQ(cv.frameForItemAtIndexPath({0, 1}).size(), QSizeF(0, 10));
+    cv.setDataSource(nullptr);
+    cv.reloadData();
+    EXPECT_EQ(cv.numberOfItemsInSection(0), 0);
+    EXPECT_TRUE(cv.visibleItems().empty());
+}
