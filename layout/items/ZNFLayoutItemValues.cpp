@@ -1,0 +1,40 @@
+#include "layout/items/ZNFLayoutItemValues_p.h"
+
+#include "text/ZNFTextFormatter.h"
+
+namespace ZNFItemValues {
+
+std::optional<double> number(const QVariant& v) {
+    double d;
+    if (isNumber(v))
+        d = v.toDouble();
+    else if (isString(v))
+        d = ZNFDoubleReading(v.toString());
+    else
+        return std::nullopt;
+    if (!std::isfinite(d))
+        return std::nullopt;
+    return d;
+}
+
+void setViewFrame(QWidget* view, const QRectF& frame) {
+    if (!view)
+        return;
+    if (auto* v = qobject_cast<ZNFView*>(view)) {
+        v->setFrame(frame);
+        return;
+    }
+    view->setGeometry(QRect(static_cast<int>(std::round(frame.x())), static_cast<int>(std::round(frame.y())),
+                            static_cast<int>(std::round(frame.width())),
+                            static_cast<int>(std::round(frame.height()))));
+}
+
+QRectF viewFrame(const QWidget* view) {
+    if (!view)
+        return QRectF();
+    if (auto* v = qobject_cast<const ZNFView*>(view))
+        return v->frame();
+    return QRectF(view->geometry());
+}
+
+} // namespace ZNFItemValues
