@@ -33,8 +33,13 @@ ip link set lo up
 ip link set lo multicast on
 
 # The daemons keep their sockets and pid files here; private copies hide the machine's own.
+# A folder made here for the mount is shared with the machine; it goes again on exit.
+made_dirs=()
 for dir in /run/dbus /run/avahi-daemon; do
-  mkdir -p "$dir"
+  if [ ! -d "$dir" ]; then
+    mkdir -p "$dir"
+    made_dirs+=("$dir")
+  fi
   mount -t tmpfs -o mode=0755 tmpfs "$dir"
 done
 
@@ -52,6 +57,9 @@ cleanup() {
     wait "$dbus_pid" 2>/dev/null || true
   fi
   rm -rf "$work"
+  for dir in "${made_dirs[@]}"; do
+    umount "$dir" 2>/dev/null && rmdir "$dir" 2>/dev/null || true
+  done
 }
 trap cleanup EXIT
 

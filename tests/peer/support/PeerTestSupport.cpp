@@ -221,9 +221,9 @@ ScopedFastLimits::~ScopedFastLimits() {
     ZNFPeerLimits::current() = m_saved;
 }
 
-PeerPair::PeerPair(const QString& serviceType)
+PeerPair::PeerPair(const QString& serviceType, ZNFPeerDiscovery::Backend backend)
     : hostID(QStringLiteral("Host Computer")), guestID(QStringLiteral("Guest Phone")) {
-    ZNFPeerDiscovery::setBackend(ZNFPeerDiscovery::Backend::Loopback);
+    ZNFPeerDiscovery::setBackend(backend);
     hostSession = ZNFPeerSession::create(hostID);
     guestSession = ZNFPeerSession::create(guestID);
     hostEvents = std::make_shared<RecordingSession>();

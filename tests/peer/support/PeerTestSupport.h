@@ -134,7 +134,8 @@ private:
 // An advertiser + session ("host") and a browser + session ("guest") over in-process
 // discovery; connect() runs the whole invitation and waits until both sides are connected.
 struct PeerPair {
-    explicit PeerPair(const QString& serviceType = QStringLiteral("nc-test"));
+    explicit PeerPair(const QString& serviceType = QStringLiteral("nc-test"),
+                      ZNFPeerDiscovery::Backend backend = ZNFPeerDiscovery::Backend::Loopback);
     ~PeerPair();
     bool connect(double timeout = 5);
 
