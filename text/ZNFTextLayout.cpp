@@ -175,7 +175,9 @@ void ZNFTextLayout::layoutParagraph(int index, double& y) {
                                       ? text
                                       : text.mid(p.range.location, p.range.length);
     p.layout.setText(paragraphText);
-    p.layout.setCacheEnabled(m_purpose == Purpose::Drawing);
+    // Without the cache Qt drops the shaped glyphs at endLayout and shapes again for every
+    // later geometry question; the layout dies with this object anyway.
+    p.layout.setCacheEnabled(true);
 
     // Fonts and kerning: the first run's become the layout's font, the others format ranges.
     const ZNFTextAttributes empty;
@@ -206,7 +208,8 @@ void ZNFTextLayout::layoutParagraph(int index, double& y) {
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     option.setAlignment(qtAlignment(style.alignment));
-    if (style.tabStops != ZNFParagraphStyle::defaultTabStops() || style.defaultTabInterval > 0) {
+    static const std::vector<ZNFTextTab> defaultStops = ZNFParagraphStyle::defaultTabStops();
+    if (style.tabStops != defaultStops || style.defaultTabInterval > 0) {
         QList<QTextOption::Tab> tabs;
         tabs.reserve(static_cast<qsizetype>(style.tabStops.size()));
         for (const ZNFTextTab& tab : style.tabStops)
@@ -284,10 +287,18 @@ QRectF ZNFTextLayout::boundingRectForCharacterRange(ZNFRange range) const {
         const QTextLine line = p.layout.lineAt(l.qtLine);
         const int ls = static_cast<int>(s - p.range.location);
         const int le = static_cast<int>(std::min(e, l.characters.end()) - p.range.location);
-        double x1 = line.cursorToX(ls);
-        double x2 = line.cursorToX(le);
-        if (x1 > x2)
-            std::swap(x1, x2);
+        double x1 = 0, x2 = 0;
+        if (s <= l.characters.location && e >= l.characters.end()) {
+            // The whole line, the common case of measuring: no cursor walk needed.
+            const QRectF natural = line.naturalTextRect();
+            x1 = natural.left();
+            x2 = natural.right();
+        } else {
+            x1 = line.cursorToX(ls);
+            x2 = line.cursorToX(le);
+            if (x1 > x2)
+                std::swap(x1, x2);
+        }
         // Spaces left hanging at a wrap do not widen the text; the last glyph's overhang does.
         if (e >= l.characters.end())
             x2 = std::max(x1, line.naturalTextRect().right() + l.overhang);
