@@ -1,30 +1,11 @@
 #include "text/ZNFTextAttributes.h"
 
-#include <QCoreApplication>
+#include "text/ZNFTextQt.h"
+
 #include <QFontDatabase>
-#include <QGuiApplication>
-#include <QScreen>
 #include <cmath>
 
 namespace {
-
-// The resolution Qt turns point sizes into pixels with when laying text out without a paint
-// device (the same rule as Qt's own default). Platform points are logical pixels, so a font
-// of `points` gets the Qt point size that comes out at `points` pixels.
-double layoutDpi() {
-    if (QCoreApplication::testAttribute(Qt::AA_Use96Dpi))
-        return 96.0;
-    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        if (const QScreen* screen = QGuiApplication::primaryScreen())
-            return std::round(screen->logicalDotsPerInchY());
-    return 100.0;
-}
-
-void applySize(QFont& font, double points) {
-    // Qt refuses sizes <= 0; such a font keeps Qt's default size rather than vanishing.
-    if (points > 0 && std::isfinite(points))
-        font.setPointSizeF(points * 72.0 / layoutDpi());
-}
 
 QString systemFamily() {
     return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
@@ -37,38 +18,14 @@ QString withoutBlanks(QString s) {
 
 } // namespace
 
-QFont::Weight ZNFQtFontWeight(ZNFFontWeight weight) {
-    switch (weight) {
-    case ZNFFontWeight::UltraLight:
-        return QFont::Thin;
-    case ZNFFontWeight::Thin:
-        return QFont::ExtraLight;
-    case ZNFFontWeight::Light:
-        return QFont::Light;
-    case ZNFFontWeight::Regular:
-        return QFont::Normal;
-    case ZNFFontWeight::Medium:
-        return QFont::Medium;
-    case ZNFFontWeight::Semibold:
-        return QFont::DemiBold;
-    case ZNFFontWeight::Bold:
-        return QFont::Bold;
-    case ZNFFontWeight::Heavy:
-        return QFont::ExtraBold;
-    case ZNFFontWeight::Black:
-        return QFont::Black;
-    }
-    return QFont::Normal;
-}
-
 ZNFFont ZNFFont::systemFont(double pointSize, ZNFFontWeight weight) {
     ZNFFont f;
     f.m_system = true;
     f.m_pointSize = pointSize;
     f.m_weight = weight;
     f.m_qfont = QFont(systemFamily());
-    f.m_qfont.setWeight(ZNFQtFontWeight(weight));
-    applySize(f.m_qfont, pointSize);
+    f.m_qfont.setWeight(ZNFTextQt::fontWeight(weight));
+    ZNFTextQt::setPointSize(f.m_qfont, pointSize);
     return f;
 }
 
@@ -118,14 +75,14 @@ std::optional<ZNFFont> ZNFFont::fontWithName(const QString& name, double pointSi
     f.m_pointSize = pointSize;
     f.m_weight = ZNFFontWeight::Regular;
     f.m_qfont = qfont;
-    applySize(f.m_qfont, pointSize);
+    ZNFTextQt::setPointSize(f.m_qfont, pointSize);
     return f;
 }
 
 ZNFFont ZNFFont::withPointSize(double pointSize) const {
     ZNFFont f = *this;
     f.m_pointSize = pointSize;
-    applySize(f.m_qfont, pointSize);
+    ZNFTextQt::setPointSize(f.m_qfont, pointSize);
     return f;
 }
 

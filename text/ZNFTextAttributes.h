@@ -49,8 +49,6 @@ private:
     QFont m_qfont;
 };
 
-// Qt's font weight for a platform weight.
-QFont::Weight ZNFQtFontWeight(ZNFFontWeight weight);
 // The platform's default system font size (the size of `defaultAttributes`).
 inline constexpr double ZNFSystemFontSize = 13.0;
 // The font the text system uses where a run has none.

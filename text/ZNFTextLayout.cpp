@@ -1,5 +1,7 @@
 #include "text/ZNFTextLayout.h"
 
+#include "text/ZNFTextQt.h"
+
 #include <QFontMetricsF>
 #include <QGlyphRun>
 #include <QPainter>
@@ -22,81 +24,10 @@ const ZNFParagraphStyle& defaultParagraphStyle() {
     return style;
 }
 
-// The one place where the platform's names and integers become Qt's.
-Qt::Alignment qtAlignment(ZNFTextAlignment alignment) {
-    switch (alignment) {
-    case ZNFTextAlignment::Left:
-        return Qt::AlignLeft | Qt::AlignAbsolute;
-    case ZNFTextAlignment::Right:
-        return Qt::AlignRight | Qt::AlignAbsolute;
-    case ZNFTextAlignment::Center:
-        return Qt::AlignHCenter;
-    case ZNFTextAlignment::Justified:
-        return Qt::AlignJustify;
-    case ZNFTextAlignment::Natural:
-        break;
-    }
-    return Qt::AlignLeading;
-}
-
-QTextOption::TabType qtTabType(ZNFTextAlignment alignment) {
-    switch (alignment) {
-    case ZNFTextAlignment::Right:
-        return QTextOption::RightTab;
-    case ZNFTextAlignment::Center:
-        return QTextOption::CenterTab;
-    default:
-        return QTextOption::LeftTab;
-    }
-}
-
-Qt::PenStyle qtPenStyle(qint64 lineStyle) {
-    switch (lineStyle & ZNFLineStyle::PatternMask) {
-    case ZNFLineStyle::PatternDot:
-        return Qt::DotLine;
-    case ZNFLineStyle::PatternDash:
-        return Qt::DashLine;
-    case ZNFLineStyle::PatternDashDot:
-        return Qt::DashDotLine;
-    case ZNFLineStyle::PatternDashDotDot:
-        return Qt::DashDotDotLine;
-    default:
-        return Qt::SolidLine;
-    }
-}
-
-enum class LineKind { None, Single, Thick, Double };
-
-LineKind lineKind(const std::optional<qint64>& value) {
-    if (!value)
-        return LineKind::None;
-    switch (*value & ZNFLineStyle::StyleMask) {
-    case ZNFLineStyle::None:
-        return LineKind::None; // a pattern or "by word" alone draws nothing
-    case ZNFLineStyle::Thick:
-        return LineKind::Thick;
-    case ZNFLineStyle::Double:
-        return LineKind::Double;
-    default:
-        return LineKind::Single;
-    }
-}
-
-const QFont& qtFont(const ZNFTextAttributes& attributes) {
-    return attributes.font ? attributes.font->qfont() : ZNFTextDefaultFont().qfont();
-}
-
 // What decides a run's geometry. Runs that agree on it are laid out as one, so that colours and
 // decorations never change shaping, line breaks or measurement.
 bool sameGeometry(const ZNFTextAttributes& a, const ZNFTextAttributes& b) {
-    return qtFont(a) == qtFont(b) && a.kern == b.kern;
-}
-
-QFont geometryFont(const ZNFTextAttributes& attributes) {
-    QFont font = qtFont(attributes);
-    if (attributes.kern && *attributes.kern != 0)
-        font.setLetterSpacing(QFont::AbsoluteSpacing, *attributes.kern);
-    return font;
+    return ZNFTextQt::font(a) == ZNFTextQt::font(b) && a.kern == b.kern;
 }
 
 } // namespace
@@ -157,7 +88,7 @@ double ZNFTextLayout::lastGlyphOverhang(ZNFRange characters) const {
     if (i < characters.location)
         return 0;
     const ZNFTextAttributesPtr a = m_string.attributesAtIndex(i);
-    const QFontMetricsF metrics(a ? geometryFont(*a) : ZNFTextDefaultFont().qfont());
+    const QFontMetricsF metrics(a ? ZNFTextQt::geometryFont(*a) : ZNFTextDefaultFont().qfont());
     return std::max(0.0, -metrics.rightBearing(text.at(i)));
 }
 
@@ -182,7 +113,7 @@ void ZNFTextLayout::layoutParagraph(int index, double& y) {
     // Fonts and kerning: the first run's become the layout's font, the others format ranges.
     const ZNFTextAttributes empty;
     const ZNFTextAttributes& first = head ? *head : empty;
-    p.layout.setFont(geometryFont(first));
+    p.layout.setFont(ZNFTextQt::geometryFont(first));
     if (p.range.length > 0) {
         QList<QTextLayout::FormatRange> formats;
         const ZNFTextAttributes* current = &first;
@@ -197,7 +128,7 @@ void ZNFTextLayout::layoutParagraph(int index, double& y) {
             QTextLayout::FormatRange range;
             range.start = static_cast<int>(piece.location - p.range.location);
             range.length = static_cast<int>(piece.length);
-            range.format.setFont(geometryFont(*attributes));
+            range.format.setFont(ZNFTextQt::geometryFont(*attributes));
             formats.append(range);
             current = attributes.get();
         });
@@ -207,13 +138,13 @@ void ZNFTextLayout::layoutParagraph(int index, double& y) {
 
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    option.setAlignment(qtAlignment(style.alignment));
+    option.setAlignment(ZNFTextQt::alignment(style.alignment));
     static const std::vector<ZNFTextTab> defaultStops = ZNFParagraphStyle::defaultTabStops();
     if (style.tabStops != defaultStops || style.defaultTabInterval > 0) {
         QList<QTextOption::Tab> tabs;
         tabs.reserve(static_cast<qsizetype>(style.tabStops.size()));
         for (const ZNFTextTab& tab : style.tabStops)
-            tabs.append(QTextOption::Tab(tab.location, qtTabType(tab.alignment)));
+            tabs.append(QTextOption::Tab(tab.location, ZNFTextQt::tabType(tab.alignment)));
         option.setTabs(tabs);
         if (style.defaultTabInterval > 0)
             option.setTabStopDistance(style.defaultTabInterval);
@@ -418,16 +349,16 @@ void ZNFTextLayout::draw(QPainter& painter, const QPointF& origin) const {
         // Underlines and strikethroughs of the line's runs.
         const double baseline = line.y() + line.ascent();
         m_string.enumerateAttributes(l.characters, [&](const ZNFTextAttributesPtr& a, ZNFRange piece) {
-            const LineKind under = lineKind(a->underlineStyle);
-            const LineKind strike = lineKind(a->strikethroughStyle);
-            if (under == LineKind::None && strike == LineKind::None)
+            const ZNFTextQt::LineKind under = ZNFTextQt::lineKind(a->underlineStyle);
+            const ZNFTextQt::LineKind strike = ZNFTextQt::lineKind(a->strikethroughStyle);
+            if (under == ZNFTextQt::LineKind::None && strike == ZNFTextQt::LineKind::None)
                 return;
-            const QFontMetricsF metrics(qtFont(*a));
+            const QFontMetricsF metrics(ZNFTextQt::font(*a));
             const QString& text = m_string.string();
             // Segments to decorate: the whole piece, or each word of it for "by word".
             auto segments = [&](qint64 style) {
                 std::vector<ZNFRange> out;
-                if (!(style & ZNFLineStyle::ByWord)) {
+                if (!ZNFTextQt::byWord(style)) {
                     out.push_back(piece);
                     return out;
                 }
@@ -443,13 +374,13 @@ void ZNFTextLayout::draw(QPainter& painter, const QPointF& origin) const {
                 }
                 return out;
             };
-            auto drawLines = [&](LineKind kind, qint64 style, double y, const QColor& color) {
-                if (kind == LineKind::None)
+            auto drawLines = [&](ZNFTextQt::LineKind kind, qint64 style, double y, const QColor& color) {
+                if (kind == ZNFTextQt::LineKind::None)
                     return;
                 // Whole pixels keep lines crisp; "thick" is twice the font's own thickness.
-                const double thickness =
-                    std::max(1.0, std::round(metrics.lineWidth())) * (kind == LineKind::Thick ? 2.0 : 1.0);
-                QPen pen(color, thickness, qtPenStyle(style), Qt::FlatCap);
+                const double thickness = std::max(1.0, std::round(metrics.lineWidth())) *
+                                         (kind == ZNFTextQt::LineKind::Thick ? 2.0 : 1.0);
+                QPen pen(color, thickness, ZNFTextQt::penStyle(style), Qt::FlatCap);
                 painter.setPen(pen);
                 for (const ZNFRange& seg : segments(style)) {
                     double x1 = line.cursorToX(static_cast<int>(seg.location - p.range.location));
@@ -462,7 +393,7 @@ void ZNFTextLayout::draw(QPainter& painter, const QPointF& origin) const {
                         continue;
                     const QPointF from = origin + QPointF(x1, y);
                     const QPointF to = origin + QPointF(x2, y);
-                    if (kind == LineKind::Double) {
+                    if (kind == ZNFTextQt::LineKind::Double) {
                         const QPointF gap(0, thickness);
                         painter.drawLine(from - gap, to - gap);
                         painter.drawLine(from + gap, to + gap);

@@ -261,14 +261,22 @@ TEST(LabelLayoutLifecycle, FollowsNewTextFrameAndInsets) {
 }
 
 TEST(LabelDrawing, ColoursHighlightAndUnderlineReachThePixels) {
-    ZNFAttributedString text(QStringLiteral("Red "), styled(24, Qt::red));
-    ZNFTextAttributes blue = styled(24, Qt::blue);
-    blue.underlineStyle = ZNFLineStyle::Single;
-    blue.underlineColor = QColor(0, 200, 0);
-    text.appendString(QStringLiteral("blue"), blue);
-    ZNFTextAttributes marked = styled(24);
-    marked.backgroundColor = QColor(255, 255, 0);
-    text.appendString(QStringLiteral(" mark"), marked);
+    // Styled the way the screens style text: through the formatter.
+    ZNFTextFormatter formatter;
+    formatter.registerKeyedAttributes(
+        {{"base", QVariantMap{{"fontWeight", "regular"}, {"fontSize", 24}}},
+         {"red", QVariantMap{{"template", "base"}, {"color", "#FF0000"}}},
+         {"link", QVariantMap{{"template", "base"},
+                              {"color", "rgba(0, 0, 255, 1)"},
+                              {"underline", "single"},
+                              {"underlineColor", "#00C800"}}},
+         {"mark", QVariantMap{{"template", "base"}, {"highlight", "#FFFF00"}}}});
+    ZNFAttributedString text(QStringLiteral("Red "), formatter.attributesForKey("red"));
+    const ZNFTextAttributes blue = *formatter.attributesForKey("link");
+    text.appendAttributedString(
+        ZNFAttributedString(QStringLiteral("blue"), formatter.attributesForKey("link")));
+    text.appendAttributedString(
+        ZNFAttributedString(QStringLiteral(" mark"), formatter.attributesForKey("mark")));
 
     ZNFLabel label(text, QRectF(0, 0, 360, 60));
     label.setInsets({10, 12, 0, 0});
@@ -358,4 +366,28 @@ TEST(LabelDrawing, LineStylesPatternsAndThickness) {
                    rows.begin());
     };
     EXPECT_LT(firstRow(strike) + 5, firstRow(single));
+
+    // "By word" leaves the blanks between words bare.
+    ZNFTextAttributes words = styled(30, Qt::white);
+    words.underlineStyle = ZNFLineStyle::Single | ZNFLineStyle::ByWord;
+    words.underlineColor = QColor(Qt::red);
+    ZNFLabel label(ZNFAttributedString(QStringLiteral("mm      mm"), words), QRectF(0, 0, 300, 60));
+    const QImage image = render(label);
+    const QRectF gap = label.rectForCharacterAtIndex(3).united(label.rectForCharacterAtIndex(6));
+    const QRectF word = label.rectForCharacterAtIndex(0).united(label.rectForCharacterAtIndex(1));
+    EXPECT_GT(countPixels(image, word.toAlignedRect(), reddish), 10);
+    EXPECT_EQ(countPixels(image, gap.toAlignedRect(), reddish), 0);
+}
+
+TEST(LabelDrawing, LetterpressLeavesALightImpressionBelowTheGlyphs) {
+    auto lightPixels = [](bool letterpress) {
+        ZNFTextAttributes a = styled(30, QColor(40, 40, 40));
+        if (letterpress)
+            a.textEffect = QString::fromLatin1(ZNFTextEffectLetterpressStyle);
+        ZNFLabel label(ZNFAttributedString(QStringLiteral("Tessanote"), a), QRectF(0, 0, 300, 60));
+        label.setBackgroundColor(QColor(90, 90, 90));
+        return countPixels(render(label), QRect(0, 0, 300, 60), [](QColor c) { return c.lightness() > 150; });
+    };
+    EXPECT_EQ(lightPixels(false), 0);
+    EXPECT_GT(lightPixels(true), 20);
 }
