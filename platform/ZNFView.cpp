@@ -322,6 +322,13 @@ void ZNFView::paintEvent(QPaintEvent*) {
     }
 }
 
+void ZNFView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The first display is a layout pass too.
+    if (m_didLayout)
+        m_didLayout();
+}
+
 void ZNFView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     // A top-level view (or one resized by Qt's own layouts) takes its size from Qt; a size

@@ -61,8 +61,8 @@ public:
     static QRectF frameInWindow(const QWidget* widget);
     static QPointF windowLocation(const QWidget* widget, const QPointF& qtPoint);
 
-    // Called after every change of the view's size has been applied to its subviews: the
-    // place where an owner (a view controller) runs its layout pass.
+    // Called when the view is shown and after every change of its size has been applied to its
+    // subviews: the place where an owner (a view controller) runs its layout pass.
     void setDidLayoutHandler(std::function<void()> handler) { m_didLayout = std::move(handler); }
 
     // Mouse input. A view with a responder (its view controller) hands presses and releases of
@@ -81,6 +81,7 @@ protected:
     virtual void drawContents(QPainter& painter);
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;

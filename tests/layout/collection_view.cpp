@@ -156,7 +156,11 @@ TEST_F(CollectionViewTest, NewItemsShowOnlyAfterAReload) {
     EXPECT_EQ(shownName(0), "B");
     EXPECT_EQ(shownName(1), "C");
 
-    // Every layout pass of the controller's view reloads too (a window resize, for instance).
+    // Every layout pass of the controller's view reloads too: showing it, resizing the window.
+    controller->setLayoutItems({std::make_shared<TestLayoutItem>(QStringLiteral("E"))});
+    root->hide();
+    root->show();
+    EXPECT_EQ(shownName(0), "E");
     controller->setLayoutItems({std::make_shared<TestLayoutItem>(QStringLiteral("D"))});
     root->setFrame(QRectF(0, 0, 300, 400));
     EXPECT_EQ(shownName(0), "D");
