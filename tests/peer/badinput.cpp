@@ -78,6 +78,7 @@ protected:
         EXPECT_TRUE(finishedFrom(fresh).front().error.isNull());
     }
 
+    ScopedTemporaryFolder temporary;
     ScopedFastLimits fast;
     ZNFPeerID hostID{QStringLiteral("Host")};
     std::shared_ptr<ZNFPeerSession> hostSession;

@@ -19,5 +19,4 @@ add_test(NAME peer.netns.EndToEnd
 set_tests_properties(peer.netns.EndToEnd PROPERTIES
   SKIP_RETURN_CODE 77
   TIMEOUT 300
-  RUN_SERIAL TRUE
   ENVIRONMENT "AVAHI_COMPAT_NOWARN=1;QT_QPA_PLATFORM=offscreen")

@@ -210,6 +210,18 @@ QStringList layerTemporaryFiles() {
     return QDir(QDir::tempPath()).entryList({QStringLiteral("notecrate-resource-*")}, QDir::Files);
 }
 
+ScopedTemporaryFolder::ScopedTemporaryFolder()
+    : m_saved(qgetenv("TMPDIR")), m_had(qEnvironmentVariableIsSet("TMPDIR")) {
+    qputenv("TMPDIR", QFile::encodeName(m_dir.path()));
+}
+
+ScopedTemporaryFolder::~ScopedTemporaryFolder() {
+    if (m_had)
+        qputenv("TMPDIR", m_saved);
+    else
+        qunsetenv("TMPDIR");
+}
+
 ScopedFastLimits::ScopedFastLimits() : m_saved(ZNFPeerLimits::current()) {
     ZNFPeerLimits& limits = ZNFPeerLimits::current();
     limits.handshakeTimeoutMs = 300;

@@ -121,6 +121,20 @@ QByteArray sha256OfFile(const QString& path);
 // Files in the temporary folder that the layer names as its own.
 QStringList layerTemporaryFiles();
 
+// A private TMPDIR while alive, so that checks for the layer's temporary files see only this
+// test's, whatever else runs at the same time.
+class ScopedTemporaryFolder {
+public:
+    ScopedTemporaryFolder();
+    ~ScopedTemporaryFolder();
+    QString path() const { return m_dir.path(); }
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_saved;
+    bool m_had;
+};
+
 // Small limits so that failure paths finish in milliseconds; restored on destruction.
 class ScopedFastLimits {
 public:
@@ -139,6 +153,7 @@ struct PeerPair {
     ~PeerPair();
     bool connect(double timeout = 5);
 
+    ScopedTemporaryFolder temporary;
     ZNFPeerID hostID, guestID;
     std::shared_ptr<ZNFPeerSession> hostSession, guestSession;
     std::shared_ptr<RecordingSession> hostEvents, guestEvents;

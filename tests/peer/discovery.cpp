@@ -1,0 +1,98 @@
+// Discovery pieces that need no responder: TXT records, service types, in-process
+// announcements, and what happens when DNS-SD has no daemon to talk to.
+#include "TestSupport.h"
+#include "peer/support/PeerTestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(PeerDiscovery, TXTRecordsRoundTripAndSurviveDamage) {
+    const ZNFDiscoveryInfo info{{QStringLiteral("host"), QStringLiteral("Büro-Mac")},
+                                {QStringLiteral("empty"), QString()},
+                                {QStringLiteral("eq"), QStringLiteral("a=b")}};
+    const QByteArray record = ZNFPeerDiscovery::encodeTXT(info);
+    EXPECT_EQ(ZNFPeerDiscovery::decodeTXT(record), info);
+
+    // Entries that cannot be represented are left out rather than cut.
+    const ZNFDiscoveryInfo bad{{QStringLiteral("long"), QString(300, QLatin1Char('v'))},
+                               {QStringLiteral("k=ey"), QStringLiteral("v")},
+                               {QString(), QStringLiteral("v")},
+                               {QStringLiteral("ok"), QStringLiteral("1")}};
+    EXPECT_EQ(ZNFPeerDiscovery::decodeTXT(ZNFPeerDiscovery::encodeTXT(bad)),
+              (ZNFDiscoveryInfo{{QStringLiteral("ok"), QStringLiteral("1")}}));
+
+    // A record from the network that lies about its lengths keeps only whole entries.
+    QByteArray cut = record;
+    cut.append(char(200)).append("x=y");
+    EXPECT_EQ(ZNFPeerDiscovery::decodeTXT(cut), info);
+    EXPECT_TRUE(ZNFPeerDiscovery::decodeTXT(QByteArray("\x05=abcd\x00", 7)).isEmpty());
+}
+
+TEST(PeerDiscovery, ServiceTypesFollowTheDNSSDRules) {
+    for (const char* good : {"sfn", "znf-svc", "a", "abcdefghijklmno", "a1-b2"})
+        EXPECT_TRUE(ZNFPeerDiscovery::isValidServiceType(QLatin1String(good))) << good;
+    for (const char* bad : {"", "abcdefghijklmnop", "-sfn", "sfn-", "s--n", "Sfn", "s_n", "s.n", "s n"})
+        EXPECT_FALSE(ZNFPeerDiscovery::isValidServiceType(QLatin1String(bad))) << bad;
+
+    ZNFPeerDiscovery::setBackend(ZNFPeerDiscovery::Backend::Loopback);
+    auto advertiser =
+        ZNFPeerAdvertiser::create(ZNFPeerID(QStringLiteral("x")), {}, QStringLiteral("Bad_Type"));
+    advertiser->startAdvertisingPeer();
+    EXPECT_EQ(advertiser->startError().code(), ZNFPeerError::InvalidServiceType);
+    EXPECT_FALSE(advertiser->isAdvertising());
+}
+
+TEST(PeerDiscovery, FoundAndLostFollowTheAdvertiserAndSkipOneself) {
+    ScopedTemporaryFolder temporary;
+    ZNFPeerDiscovery::setBackend(ZNFPeerDiscovery::Backend::Loopback);
+    const ZNFPeerID me(QStringLiteral("Me")), other(QStringLiteral("Other"));
+    auto browsing = std::make_shared<RecordingBrowser>();
+    auto browser = ZNFPeerBrowser::create(me, QStringLiteral("nc-found"));
+    browser->setDelegate(browsing);
+    auto mine = ZNFPeerAdvertiser::create(me, {}, QStringLiteral("nc-found"));
+    mine->startAdvertisingPeer();
+    auto theirs = ZNFPeerAdvertiser::create(other, {{QStringLiteral("_dn"), QStringLiteral("spoof")}},
+                                            QStringLiteral("nc-found"));
+    theirs->startAdvertisingPeer(); // before browsing starts: still found
+    auto elsewhere =
+        ZNFPeerAdvertiser::create(ZNFPeerID(QStringLiteral("Elsewhere")), {}, QStringLiteral("nc-other"));
+    elsewhere->startAdvertisingPeer();
+    browser->startBrowsingForPeers();
+    ASSERT_TRUE(waitUntil([&] { return browsing->found().contains(other); }));
+    waitUntil([] { return false; }, 100);
+    EXPECT_EQ(browsing->found(), QList<ZNFPeerID>{other});
+    // The display name comes from the peer, not from a discovery info key that imitates it.
+    EXPECT_EQ(browsing->found().first().displayName(), QStringLiteral("Other"));
+    theirs->stopAdvertisingPeer();
+    ASSERT_TRUE(waitUntil([&] { return browsing->lost().contains(other); }));
+    theirs.reset(); // released while stopped: nothing more is reported
+    EXPECT_EQ(browsing->lost(), QList<ZNFPeerID>{other});
+}
+
+TEST(PeerDiscovery, WithoutAResponderStartingFailsAtOnceWithAClearError) {
+    ZNFPeerDiscovery::setBackend(ZNFPeerDiscovery::Backend::DnsSd);
+    auto advertiser =
+        ZNFPeerAdvertiser::create(ZNFPeerID(QStringLiteral("x")), {}, QStringLiteral("nc-none"));
+    auto answering = std::make_shared<AnsweringAdvertiser>(AnsweringAdvertiser::Mode::Ignore, nullptr);
+    advertiser->setDelegate(answering);
+    advertiser->startAdvertisingPeer();
+    if (advertiser->startError().isNull())
+        GTEST_SKIP() << "a DNS-SD responder is running here; this checks the machine without one";
+    EXPECT_EQ(advertiser->startError().code(), ZNFPeerError::DiscoveryUnavailable);
+    EXPECT_TRUE(advertiser->startError().message().startsWith(QLatin1String("discovery is unavailable")));
+    EXPECT_TRUE(advertiser->startError().message().contains(QLatin1String("-65537")));
+    EXPECT_FALSE(advertiser->isAdvertising());
+    EXPECT_EQ(advertiser->port(), 0);
+    // The delegate hears it too, on the layer's thread.
+    EXPECT_TRUE(
+        waitUntil([&] { return answering->startError().code() == ZNFPeerError::DiscoveryUnavailable; }));
+
+    auto browser = ZNFPeerBrowser::create(ZNFPeerID(QStringLiteral("y")), QStringLiteral("nc-none"));
+    browser->startBrowsingForPeers();
+    EXPECT_EQ(browser->startError().code(), ZNFPeerError::DiscoveryUnavailable);
+    EXPECT_FALSE(browser->isBrowsing());
+    ZNFPeerDiscovery::setBackend(ZNFPeerDiscovery::Backend::Loopback);
+}
+
+} // namespace
