@@ -1,0 +1,353 @@
+#include "TestSupport.h"
+#include "layout/ZNFLayoutProvider.h"
+#include "layout/items/ZNFBlockLayoutItem.h"
+#include "layout/items/ZNFLayoutButtonItem.h"
+#include "layout/items/ZNFRuleLayoutItem.h"
+#include "layout/items/ZNFSpacerLayoutItem.h"
+#include "layout/items/ZNFTextLayoutItem.h"
+
+#include <QImage>
+#include <QJsonDocument>
+#include <QProgressBar>
+#include <gtest/gtest.h>
+
+namespace {
+
+QVariant json(const char* text) {
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray(text), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << text;
+    return doc.toVariant();
+}
+
+template <typename T> std::shared_ptr<T> only(const ZNFLayoutItemList& items) {
+    EXPECT_EQ(items.size(), 1u);
+    return items.size() == 1 ? std::dynamic_pointer_cast<T>(items.front()) : nullptr;
+}
+
+// Owns a view made by a provider for the length of a test.
+std::unique_ptr<QWidget> own(const ZNFLayoutInstance& instance) {
+    return std::unique_ptr<QWidget>(instance.view);
+}
+
+QColor pixel(QWidget* view, int x, int y) {
+    return view->grab().toImage().pixelColor(x, y);
+}
+
+class TextItemTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        provider = std::make_shared<ZNFLayoutProvider>();
+        formatter = provider->textFormatter();
+        formatter->registerKeyedAttributes(json(R"({
+            "default": {"fontWeight": "regular", "fontSize": 14, "color": "#112233"},
+            "boxed": {"fontWeight": "bold", "fontSize": 20, "color": "#FF0000", "bg": "#00FF00",
+                      "top": 7, "left": 9, "bottom": 11, "right": 13},
+            "roundedNoWidth": {"fontSize": 12, "fontWeight": "regular", "borderColor": "#0000FF",
+                               "cornerRadius": 8},
+            "bordered": {"fontSize": 12, "fontWeight": "regular", "borderColor": "#0000FF",
+                         "borderWidth": 3, "cornerRadius": 8, "bg": "#FFFFFF"}
+        })")
+                                               .toMap());
+    }
+    std::shared_ptr<ZNFTextLayoutItem> parse(const char* text) {
+        const ZNFLayoutItemList items = provider->layoutItemsWithData(json(text));
+        return items.empty() ? nullptr : std::dynamic_pointer_cast<ZNFTextLayoutItem>(items.front());
+    }
+
+    std::shared_ptr<ZNFLayoutProvider> provider;
+    std::shared_ptr<ZNFTextFormatter> formatter;
+};
+
+} // namespace
+
+TEST_F(TextItemTest, DictionariesWithoutAUsableTextGiveNoItem) {
+    EXPECT_FALSE(parse(R"([{"_type": "text", "text": ""}])"));
+    EXPECT_FALSE(parse(R"([{"_type": "text"}])"));
+    EXPECT_FALSE(parse(R"([{"_type": "text", "text": 42}])"));
+    EXPECT_FALSE(parse(R"([{"_type": "text", "text": ["a"]}])"));
+    // Without a formatter nothing can be styled.
+    ZNFTextLayoutParser bare;
+    EXPECT_TRUE(bare.itemsWithDictionary(json(R"({"text": "x"})").toMap(), nullptr).empty());
+
+    const auto item = parse(R"([{"_type": "text", "text": "Hello"}])");
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->kind(), "text");
+    EXPECT_EQ(item->attributedString().string(), "Hello");
+}
+
+TEST_F(TextItemTest, StyleWinsOverAttributesButInsetsComeFromAttributesOnly) {
+    const auto both = parse(R"([{"_type": "text", "text": "Hi", "style": "boxed",
+        "attributes": {"color": "#0000FF", "top": 1, "left": 2, "bottom": 3, "right": 4}}])");
+    ASSERT_TRUE(both);
+    EXPECT_EQ(both->attributedString().attributesAtIndex(0), formatter->attributesForKey("boxed"));
+    EXPECT_EQ(both->insets(), (ZNFEdgeInsets{1, 2, 3, 4}));
+    EXPECT_EQ(both->backgroundColor(), QColor("#00FF00"));
+
+    // A named style's own insets are not used by the parser, but are by the factory.
+    const auto styled = parse(R"([{"_type": "text", "text": "Hi", "style": "boxed"}])");
+    ASSERT_TRUE(styled);
+    EXPECT_EQ(styled->insets(), ZNFEdgeInsetsZero);
+    const auto made = ZNFTextLayoutItem::itemWithString("Hi", "boxed", formatter);
+    EXPECT_EQ(made->insets(), (ZNFEdgeInsets{7, 9, 11, 13}));
+    EXPECT_EQ(made->backgroundColor(), QColor("#00FF00"));
+    EXPECT_EQ(made->attributedString().attributesAtIndex(0), formatter->attributesForKey("boxed"));
+    EXPECT_FALSE(made->fillWidth());
+    EXPECT_FALSE(made->borderColor());
+
+    // Inline attributes alone style the text.
+    const auto inlined = parse(R"([{"_type": "text", "text": "Hi", "attributes": {"color": "#0000FF"}}])");
+    ASSERT_TRUE(inlined);
+    EXPECT_EQ(inlined->attributedString().attributesAtIndex(0)->foregroundColor, QColor("#0000FF"));
+
+    // Neither: the "default" style; without one, the formatter's default attributes.
+    const auto plain = parse(R"([{"_type": "text", "text": "Hi"}])");
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->attributedString().attributesAtIndex(0), formatter->attributesForKey("default"));
+    ZNFTextLayoutParser noDefault(std::make_shared<ZNFTextFormatter>());
+    const auto fallback =
+        only<ZNFTextLayoutItem>(noDefault.itemsWithDictionary(json(R"({"text": "Hi"})").toMap(), nullptr));
+    ASSERT_TRUE(fallback);
+    EXPECT_EQ(*fallback->attributedString().attributesAtIndex(0),
+              *noDefault.textFormatter()->defaultAttributes());
+
+    // A subclass asked through the factory gets an instance of itself; no formatter, no style.
+    class Heading : public ZNFTextLayoutItem {};
+    const std::shared_ptr<Heading> heading =
+        ZNFTextLayoutItem::itemWithString<Heading>("H", "boxed", nullptr);
+    EXPECT_EQ(heading->insets(), ZNFEdgeInsetsZero);
+    EXPECT_FALSE(heading->backgroundColor());
+}
+
+TEST_F(TextItemTest, BorderOnlyWithBorderWidthAndFillWidthReadings) {
+    const auto noWidth = parse(R"([{"_type": "text", "text": "x", "style": "roundedNoWidth"}])");
+    ASSERT_TRUE(noWidth);
+    EXPECT_FALSE(noWidth->borderColor());
+    EXPECT_EQ(noWidth->cornerRadius(), 0);
+    const auto bordered = parse(R"([{"_type": "text", "text": "x", "style": "bordered"}])");
+    ASSERT_TRUE(bordered);
+    EXPECT_EQ(bordered->borderColor(), QColor("#0000FF"));
+    EXPECT_EQ(bordered->borderWidth(), 3);
+    EXPECT_EQ(bordered->cornerRadius(), 8);
+
+    EXPECT_TRUE(parse(R"([{"_type": "text", "text": "x", "fillWidth": "1"}])")->fillWidth());
+    EXPECT_TRUE(parse(R"([{"_type": "text", "text": "x", "fillWidth": 1}])")->fillWidth());
+    EXPECT_TRUE(parse(R"([{"_type": "text", "text": "x", "fillWidth": true}])")->fillWidth());
+    EXPECT_FALSE(parse(R"([{"_type": "text", "text": "x", "fillWidth": "0"}])")->fillWidth());
+    EXPECT_FALSE(parse(R"([{"_type": "text", "text": "x"}])")->fillWidth());
+}
+
+TEST_F(TextItemTest, SizingFillsTheOfferedWidthOrHugsTheText) {
+    const auto item = ZNFTextLayoutItem::itemWithString("Short", "boxed", formatter);
+    const QSizeF hugging = item->sizeThatFits(QSizeF(300, ZNFLayoutFill));
+    const QSizeF bare =
+        ZNFLabel::sizeWithWidth(300 - 9 - 13, item->attributedString(), ZNFEdgeInsetsZero, false);
+    EXPECT_LT(hugging.width(), 300);
+    EXPECT_EQ(hugging.width(), bare.width() + 9 + 13);
+    EXPECT_EQ(hugging.height(), bare.height() + 7 + 11);
+
+    item->setFillWidth(true);
+    EXPECT_EQ(item->sizeThatFits(QSizeF(300, ZNFLayoutFill)), QSizeF(300, hugging.height()));
+    // Only the width is used.
+    EXPECT_EQ(item->sizeThatFits(QSizeF(300, 5)), QSizeF(300, hugging.height()));
+
+    // A long text wraps: narrower offers make it taller.
+    const auto paragraph = ZNFTextLayoutItem::itemWithString(
+        "A paragraph long enough to wrap over several lines in a narrow column of text.", "default",
+        formatter);
+    EXPECT_GT(paragraph->sizeThatFits(QSizeF(120, ZNFLayoutFill)).height(),
+              paragraph->sizeThatFits(QSizeF(800, ZNFLayoutFill)).height());
+}
+
+TEST_F(TextItemTest, RecycledViewTakesEverythingFromTheNewItem) {
+    const auto rounded = parse(R"([{"_type": "text", "text": "Rounded", "style": "bordered"}])");
+    const auto square = ZNFTextLayoutItem::itemWithString("Square", "boxed", formatter);
+    ASSERT_TRUE(rounded && square);
+
+    auto first = own(rounded->instanceForItem(rounded, nullptr, QRectF(0, 0, 200, 40), nullptr));
+    auto* view = qobject_cast<ZNFTextLayoutItemView*>(first.get());
+    ASSERT_TRUE(view);
+    EXPECT_EQ(view->frame(), QRectF(0, 0, 200, 40));
+    EXPECT_EQ(view->cornerRadius(), 8);
+    EXPECT_EQ(view->borderWidth(), 3);
+    EXPECT_EQ(view->borderColor(), QColor("#0000FF"));
+    EXPECT_EQ(view->layoutItem(), rounded);
+
+    const ZNFLayoutInstance again = square->instanceForItem(square, nullptr, QRectF(0, 0, 300, 60), view);
+    ASSERT_EQ(again.view, view);
+    EXPECT_EQ(view->layoutItem(), square);
+    EXPECT_EQ(view->attributedString().string(), "Square");
+    EXPECT_EQ(view->insets(), (ZNFEdgeInsets{7, 9, 11, 13}));
+    EXPECT_EQ(view->cornerRadius(), 0);
+    EXPECT_EQ(view->borderWidth(), 0);
+    EXPECT_EQ(view->backgroundColor(), QColor("#00FF00"));
+    EXPECT_EQ(view->frame(), QRectF(0, 0, 300, 60));
+
+    // The square corners and the background are what is drawn: the corner pixel is green.
+    EXPECT_EQ(pixel(view, 0, 0), QColor("#00FF00"));
+    // A view of another class is not reused.
+    ZNFView other;
+    auto fresh = own(square->instanceForItem(square, nullptr, QRectF(0, 0, 10, 10), &other));
+    EXPECT_NE(fresh.get(), &other);
+    EXPECT_TRUE(qobject_cast<ZNFTextLayoutItemView*>(fresh.get()));
+}
+
+TEST(BlockItem, CallablesSupplySizeAndView) {
+    const auto item =
+        ZNFBlockLayoutItem::itemWithSizing([](const QSizeF&) { return QSizeF(100, 44); }, nullptr);
+    EXPECT_EQ(item->kind(), QLatin1String(ZNFBlockLayoutItemKind));
+    EXPECT_EQ(item->sizeThatFits(QSizeF(320, ZNFLayoutFill)), QSizeF(100, 44));
+    EXPECT_EQ(item->sizeThatFits(QSizeF(0, 0)), QSizeF(100, 44));
+    // No instantiation callable: an empty plain view.
+    auto empty = own(item->instanceForItem(item, nullptr, QRectF(0, 0, 50, 50), nullptr));
+    EXPECT_TRUE(qobject_cast<ZNFView*>(empty.get()));
+
+    const auto bare = std::make_shared<ZNFBlockLayoutItem>();
+    EXPECT_EQ(bare->sizeThatFits(QSizeF(320, 200)), QSizeF(0, 0));
+
+    // The instantiation callable is handed the recycled view (any class) and the frame, and
+    // may give the same view back.
+    QWidget* seenView = nullptr;
+    QRectF seenFrame;
+    const auto spinner =
+        ZNFBlockLayoutItem::itemWithSizing([](const QSizeF& offered) { return QSizeF(offered.width(), 20); },
+                                           [&](QWidget* reusing, const QRectF& frame) -> ZNFLayoutInstance {
+                                               seenView = reusing;
+                                               seenFrame = frame;
+                                               if (auto* bar = qobject_cast<QProgressBar*>(reusing))
+                                                   return bar;
+                                               auto* bar = new QProgressBar;
+                                               bar->setRange(0, 0);
+                                               return bar;
+                                           });
+    auto made = own(spinner->instanceForItem(spinner, nullptr, QRectF(0, 0, 300, 20), nullptr));
+    EXPECT_EQ(seenView, nullptr);
+    EXPECT_EQ(seenFrame, QRectF(0, 0, 300, 20));
+    ASSERT_TRUE(qobject_cast<QProgressBar*>(made.get()));
+    const ZNFLayoutInstance reused =
+        spinner->instanceForItem(spinner, nullptr, QRectF(0, 0, 300, 20), made.get());
+    EXPECT_EQ(seenView, made.get());
+    EXPECT_EQ(reused.view, made.get());
+
+    // The block parser hands back what its callable makes, nothing without one.
+    const auto parser = ZNFBlockLayoutParser::parserWithBlock(
+        [item](const QVariantMap&, ZNFLayoutProvider*) { return ZNFLayoutItemList{item}; });
+    auto provider = std::make_shared<ZNFLayoutProvider>();
+    provider->registerProvider(parser, "block");
+    EXPECT_EQ(provider->layoutItemsWithData(json(R"([{"_type": "block"}])")), ZNFLayoutItemList{item});
+    EXPECT_TRUE(ZNFBlockLayoutParser().itemsWithDictionary({}, provider.get()).empty());
+}
+
+TEST(SpacerItem, ParsesSizesAndColoursAndRecyclesItsView) {
+    auto provider = std::make_shared<ZNFLayoutProvider>();
+    const auto tall = only<ZNFSpacerLayoutItem>(
+        provider->layoutItemsWithData(json(R"([{"_type": "spacer", "height": 20}])")));
+    ASSERT_TRUE(tall);
+    EXPECT_EQ(tall->kind(), "spacer");
+    EXPECT_EQ(tall->size(), QSizeF(0, 20));
+    EXPECT_FALSE(tall->backgroundColor());
+    EXPECT_EQ(tall->sizeThatFits(QSizeF(320, ZNFLayoutFill)), QSizeF(0, 20));
+    EXPECT_EQ(tall->sizeThatFits(QSizeF(1, 1)), QSizeF(0, 20));
+
+    EXPECT_TRUE(provider->layoutItemsWithData(json(R"([{"_type": "spacer", "bg": "#FF0000"}])")).empty());
+    const auto coloured = only<ZNFSpacerLayoutItem>(provider->layoutItemsWithData(
+        json(R"js([{"_type": "spacer", "width": 30.5, "height": "12", "bg": "rgba(255, 0, 0, 1)"}])js")));
+    ASSERT_TRUE(coloured);
+    EXPECT_EQ(coloured->size(), QSizeF(30.5, 12));
+    EXPECT_EQ(coloured->backgroundColor(), QColor(255, 0, 0));
+    // A malformed colour string is black; a value that is no string names no colour.
+    EXPECT_EQ(only<ZNFSpacerLayoutItem>(provider->layoutItemsWithData(
+                                            json(R"([{"_type": "spacer", "width": 1, "bg": "nonsense"}])")))
+                  ->backgroundColor(),
+              QColor(Qt::black));
+    EXPECT_FALSE(only<ZNFSpacerLayoutItem>(
+                     provider->layoutItemsWithData(json(R"([{"_type": "spacer", "width": 1, "bg": 5}])")))
+                     ->backgroundColor());
+
+    auto first = own(coloured->instanceForItem(coloured, nullptr, QRectF(0, 0, 30, 12), nullptr));
+    auto* view = qobject_cast<ZNFSpacerLayoutView*>(first.get());
+    ASSERT_TRUE(view);
+    EXPECT_EQ(pixel(view, 5, 5), QColor(255, 0, 0));
+    // Recycled for a spacer without colour: same view, new frame, clear.
+    EXPECT_EQ(tall->instanceForItem(tall, nullptr, QRectF(0, 0, 40, 20), view).view, view);
+    EXPECT_EQ(view->frame(), QRectF(0, 0, 40, 20));
+    EXPECT_EQ(view->backgroundColor().alpha(), 0);
+}
+
+TEST(RuleItem, SizesAndPlacesItsLineWithinTheInsets) {
+    auto provider = std::make_shared<ZNFLayoutProvider>();
+    const auto rule = only<ZNFRuleLayoutItem>(provider->layoutItemsWithData(
+        json(R"([{"_type": "rule", "width": 1, "left": 16, "right": 16, "top": 8, "bottom": 8}])")));
+    ASSERT_TRUE(rule);
+    EXPECT_EQ(rule->kind(), "rule");
+    EXPECT_EQ(rule->sizeThatFits(QSizeF(320, ZNFLayoutFill)), QSizeF(320, 17));
+    EXPECT_EQ(rule->color(), QColor(Qt::black));
+
+    auto container = own(rule->instanceForItem(rule, nullptr, QRectF(0, 0, 320, 17), nullptr));
+    ASSERT_TRUE(container);
+    const QList<ZNFView*> lines = container->findChildren<ZNFView*>(Qt::FindDirectChildrenOnly);
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_EQ(lines[0]->frame(), QRectF(16, 8, 288, 1));
+    EXPECT_EQ(lines[0]->geometry(), QRect(16, 8, 288, 1));
+    EXPECT_EQ(pixel(container.get(), 16, 8), QColor(Qt::black));
+    EXPECT_NE(pixel(container.get(), 15, 8), QColor(Qt::black));
+
+    // The container's y grows upwards: a top inset of 2 leaves 2 points under the line.
+    const auto lopsided = only<ZNFRuleLayoutItem>(provider->layoutItemsWithData(
+        json(R"([{"_type": "rule", "width": 1, "top": 2, "bottom": 10, "color": "#FF0000"}])")));
+    ASSERT_TRUE(lopsided);
+    EXPECT_EQ(lopsided->sizeThatFits(QSizeF(100, 1)), QSizeF(100, 13));
+    auto second = own(lopsided->instanceForItem(lopsided, nullptr, QRectF(0, 0, 100, 13), nullptr));
+    const QList<ZNFView*> red = second->findChildren<ZNFView*>(Qt::FindDirectChildrenOnly);
+    ASSERT_EQ(red.size(), 1);
+    EXPECT_EQ(red[0]->geometry(), QRect(0, 10, 100, 1));
+    EXPECT_EQ(red[0]->backgroundColor(), QColor(255, 0, 0));
+
+    // An empty rule is still an item, 0 points high.
+    const auto empty = only<ZNFRuleLayoutItem>(provider->layoutItemsWithData(json(R"([{"_type": "rule"}])")));
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(empty->sizeThatFits(QSizeF(320, 100)), QSizeF(320, 0));
+}
+
+namespace {
+class RoundButton : public ZNFLayoutButtonItem {
+public:
+    static double defaultBorderRadius() { return 22; }
+};
+} // namespace
+
+TEST(ButtonItem, BoxIsCappedCentredAndDrawnAtOnce) {
+    const auto button = ZNFLayoutButtonItem::itemWithTitle("Continue");
+    EXPECT_EQ(button->kind(), "ZNFLayoutButtonItem");
+    EXPECT_EQ(button->maxWidth(), 300);
+    EXPECT_EQ(button->borderRadius(), 7);
+    EXPECT_EQ(button->borderWidth(), 2);
+    EXPECT_EQ(button->insets(), (ZNFEdgeInsets{12, 0, 12, 0}));
+    EXPECT_EQ(button->outerInsets(), (ZNFEdgeInsets{10, 10, 10, 10}));
+    EXPECT_EQ(button->title().attributesAtIndex(0)->paragraphStyle->alignment, ZNFTextAlignment::Center);
+    EXPECT_EQ(button->title().attributesAtIndex(0)->foregroundColor,
+              ZNFLayoutButtonItem::defaultBorderColor());
+
+    // Height: the title wrapped in the capped box, its insets, rounded up, then the outer insets.
+    const double title = ZNFLabel::sizeWithWidth(300, button->title(), button->insets()).height();
+    EXPECT_EQ(button->sizeThatFits(QSizeF(400, ZNFLayoutFill)), QSizeF(400, std::ceil(title) + 20));
+
+    auto made = own(button->instanceForItem(button, nullptr, QRectF(0, 0, 400, 64), nullptr));
+    auto* view = qobject_cast<ZNFLayoutButtonItemView*>(made.get());
+    ASSERT_TRUE(view);
+    EXPECT_EQ(view->label()->frame(), QRectF(50, 10, 300, 44));
+    EXPECT_EQ(view->label()->attributedString().string(), "Continue");
+    EXPECT_EQ(view->label()->cornerRadius(), 7);
+    // A freshly made button already draws its border (left edge of the box, mid-height).
+    EXPECT_EQ(pixel(view, 50, 32).rgb(), ZNFLayoutButtonItem::defaultBorderColor().rgb());
+    EXPECT_NE(pixel(view, 48, 32).rgb(), ZNFLayoutButtonItem::defaultBorderColor().rgb());
+
+    // Recycled and narrower than the cap: the box spans the width less the outer insets.
+    EXPECT_EQ(button->instanceForItem(button, nullptr, QRectF(0, 0, 250, 64), view).view, view);
+    EXPECT_EQ(view->label()->frame(), QRectF(10, 10, 230, 44));
+    button->setMaxWidth(0);
+    button->instanceForItem(button, nullptr, QRectF(0, 0, 900, 64), view);
+    EXPECT_EQ(view->label()->frame(), QRectF(10, 10, 880, 44));
+
+    EXPECT_EQ(ZNFLayoutButtonItem::itemWithTitle<RoundButton>("x")->borderRadius(), 22);
+}
