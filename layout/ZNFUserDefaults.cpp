@@ -64,3 +64,60 @@ QString ZNFUserDefaults::filePath() const {
 void ZNFUserDefaults::synchronize() {
     m_settings->sync();
 }
+
+namespace {
+// Deeper nesting than any setting needs; keeps a hostile value from exhausting the stack.
+constexpr int kMaxPropertyListDepth = 512;
+
+bool isPropertyListValue(const QVariant& value, int depth) {
+    if (depth > kMaxPropertyListDepth)
+        return false;
+    switch (value.typeId()) {
+    case QMetaType::QString:
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::QByteArray:
+        return true;
+    case QMetaType::QDateTime:
+        return value.toDateTime().isValid();
+    case QMetaType::QStringList:
+        return true;
+    case QMetaType::QVariantList: {
+        const QVariantList list = value.toList();
+        for (const QVariant& entry : list)
+            if (!isPropertyListValue(entry, depth + 1))
+                return false;
+        return true;
+    }
+    case QMetaType::QVariantMap: {
+        const QVariantMap map = value.toMap();
+        for (auto it = map.cbegin(); it != map.cend(); ++it)
+            if (!isPropertyListValue(it.value(), depth + 1))
+                return false;
+        return true;
+    }
+    case QMetaType::QVariantHash: {
+        const QVariantHash hash = value.toHash();
+        for (auto it = hash.cbegin(); it != hash.cend(); ++it)
+            if (!isPropertyListValue(it.value(), depth + 1))
+                return false;
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+} // namespace
+
+bool ZNFUserDefaults::isPropertyList(const QVariant& value) {
+    return isPropertyListValue(value, 0);
+}

@@ -25,6 +25,11 @@ public:
     QString filePath() const;
     void synchronize();
 
+    // Whether the value can be kept as a property list: a string, number, boolean, valid date
+    // or data, or a list or string-keyed map of such values. Null, invalid and any other
+    // type (a script function, an object pointer) are not.
+    static bool isPropertyList(const QVariant& value);
+
 private:
     std::unique_ptr<QSettings> m_settings;
 };

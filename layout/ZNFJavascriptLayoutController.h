@@ -1,0 +1,104 @@
+#pragma once
+
+#include <QJSValue>
+#include <QString>
+#include <QVariant>
+#include <functional>
+#include <memory>
+
+class QJSEngine;
+class ZNFJavascriptBridgeFunctions;
+class ZNFLayoutProvider;
+class ZNFViewController;
+
+// The names of the functions the bridge installs as globals of its context.
+inline constexpr auto ZNFJavascriptLayoutController_PerformAction = "performAction";
+inline constexpr auto ZNFJavascriptLayoutController_SetUserDefaultsValueForKey = "setUserDefaultsValueForKey";
+inline constexpr auto ZNFJavascriptLayoutController_UserDefaultsValueForKey = "userDefaultsValueForKey";
+inline constexpr auto ZNFJavascriptLayoutController_Log = "log";
+
+// A script context: one JavaScript engine with its global object. Scripts are run through
+// evaluateScript(); an exception that a script leaves uncaught goes to the exception handler
+// and the context stays usable for the next script.
+class ZNFJavascriptContext {
+public:
+    using ExceptionHandler = std::function<void(ZNFJavascriptContext* context, const QJSValue& exception)>;
+
+    ZNFJavascriptContext();
+    ~ZNFJavascriptContext();
+    ZNFJavascriptContext(const ZNFJavascriptContext&) = delete;
+    ZNFJavascriptContext& operator=(const ZNFJavascriptContext&) = delete;
+
+    QJSEngine* engine() const { return m_engine.get(); }
+    QJSValue globalObject() const;
+
+    // The script's completion value, or undefined when it threw.
+    QJSValue evaluateScript(const QString& script, const QString& sourceURL = QString());
+
+    // The exception the last script left uncaught; undefined when it ran through.
+    const QJSValue& exception() const { return m_exception; }
+
+    const ExceptionHandler& exceptionHandler() const { return m_exceptionHandler; }
+    void setExceptionHandler(ExceptionHandler handler) { m_exceptionHandler = std::move(handler); }
+
+    // Script values as native values: objects become QVariantMap, arrays QVariantList, dates
+    // QDateTime, strings QString, booleans bool, numbers int when integral and in range (else
+    // double), array buffers QByteArray; null becomes a null QVariant (std::nullptr_t) and
+    // undefined an invalid QVariant (object properties holding undefined are left out).
+    // Functions, wrapped native objects, cyclic structures and absurdly deep or long ones stay
+    // wrapped as a QJSValue, which is no property list.
+    QVariant toVariant(const QJSValue& value) const;
+    // Native values as script values; an invalid or null QVariant becomes null.
+    QJSValue toScriptValue(const QVariant& value) const;
+
+private:
+    std::unique_ptr<QJSEngine> m_engine;
+    QJSValue m_exception;
+    QJSValue m_arrayBufferPrototype;
+    ExceptionHandler m_exceptionHandler;
+};
+
+// Lets scripts perform layout events and read and write user settings. The context gets four
+// globals: performAction(action), setUserDefaultsValueForKey(value, key),
+// userDefaultsValueForKey(key) and log(message); uncaught script errors are logged as
+// "JS Error: <exception>". The owner runs scripts through context()->evaluateScript().
+//
+// An action with "_delay" runs that many seconds later on the main thread (0 still waits for
+// the next turn of the event loop); one that is still waiting when the bridge is destroyed is
+// dropped.
+class ZNFJavascriptLayoutController {
+public:
+    ZNFJavascriptLayoutController();
+    virtual ~ZNFJavascriptLayoutController();
+    ZNFJavascriptLayoutController(const ZNFJavascriptLayoutController&) = delete;
+    ZNFJavascriptLayoutController& operator=(const ZNFJavascriptLayoutController&) = delete;
+
+    ZNFJavascriptContext* context() const { return m_context.get(); }
+    // A provider with the default registrations, made with the bridge.
+    const std::shared_ptr<ZNFLayoutProvider>& layoutProvider() const { return m_layoutProvider; }
+    void setLayoutProvider(std::shared_ptr<ZNFLayoutProvider> provider) {
+        m_layoutProvider = std::move(provider);
+    }
+
+    // Installs the four globals and the exception handler (the constructor does this; calling
+    // it again puts back globals that a script replaced).
+    void setupHandlers();
+
+    // The view controller passed with performed events; none in this application.
+    virtual ZNFViewController* topMostViewController() const { return nullptr; }
+
+private:
+    friend class ZNFJavascriptBridgeFunctions;
+
+    void performAction(const QJSValue& action);
+    void setUserDefaultsValueForKey(const QJSValue& value, const QJSValue& key);
+    QJSValue userDefaultsValueForKey(const QJSValue& key);
+    void log(const QJSValue& message);
+    void performNow(const QVariantMap& action);
+
+    // Let go first in the destructor: delayed actions check it before touching the bridge.
+    std::shared_ptr<int> m_alive;
+    std::shared_ptr<ZNFLayoutProvider> m_layoutProvider;
+    std::unique_ptr<ZNFJavascriptBridgeFunctions> m_functions;
+    std::unique_ptr<ZNFJavascriptContext> m_context;
+};

@@ -1,0 +1,228 @@
+#include "events_support.h"
+
+#include "layout/ZNFLayoutAlertHandler.h"
+#include "layout/ZNFLayoutBlockBasedHandler.h"
+#include "layout/ZNFLayoutDataHandler.h"
+#include "layout/ZNFLayoutOpenURLEventHandler.h"
+#include "layout/ZNFLayoutProvider.h"
+#include "layout/ZNFLayoutScreenHandler.h"
+#include "layout/ZNFLayoutShareEventHandler.h"
+#include "platform/ZNFView.h"
+
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QObject>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Takes the place of the desktop's default applications for the schemes the tests use, so
+// that nothing is ever really opened.
+class OpenedURLs : public QObject {
+    Q_OBJECT
+public:
+    OpenedURLs() {
+        for (const char* scheme : kSchemes)
+            QDesktopServices::setUrlHandler(QLatin1String(scheme), this, "open");
+    }
+    ~OpenedURLs() override {
+        for (const char* scheme : kSchemes)
+            QDesktopServices::unsetUrlHandler(QLatin1String(scheme));
+    }
+    QList<QUrl> urls;
+
+public slots:
+    void open(const QUrl& url) { urls.append(url); }
+
+private:
+    static constexpr const char* kSchemes[] = {"http", "https", "mailto", "file", "ftp", "tessanote", "not"};
+};
+
+void perform(const std::shared_ptr<ZNFLayoutProvider>& provider, const char* json) {
+    provider->performEvent(jsonValue(json).toMap(), nullptr, nullptr);
+}
+
+} // namespace
+
+TEST(LayoutEventHandlers, DefaultRegistrations) {
+    auto provider = std::make_shared<ZNFLayoutProvider>();
+    const auto& handlers = provider->handlers();
+    EXPECT_TRUE(std::dynamic_pointer_cast<ZNFLayoutOpenURLEventHandler>(handlers.value("openURL")));
+    EXPECT_TRUE(std::dynamic_pointer_cast<ZNFLayoutDataHandler>(handlers.value("data")));
+    EXPECT_TRUE(std::dynamic_pointer_cast<ZNFLayoutShareEventHandler>(handlers.value("share")));
+    const auto alert = std::dynamic_pointer_cast<ZNFLayoutAlertHandler>(handlers.value("alert"));
+    const auto sheet = std::dynamic_pointer_cast<ZNFLayoutAlertHandler>(handlers.value("actionSheet"));
+    ASSERT_TRUE(alert && sheet);
+    EXPECT_NE(alert, sheet);
+    const auto present = std::dynamic_pointer_cast<ZNFLayoutScreenHandler>(handlers.value("presentScreen"));
+    ASSERT_TRUE(present);
+    EXPECT_EQ(handlers.value("pushScreen"), handlers.value("presentScreen"));
+    EXPECT_TRUE(present->screenContainers().isEmpty());
+}
+
+TEST(LayoutEventHandlers, OpenURLOpensOnlyWellFormedAbsoluteURLs) {
+    OpenedURLs opened;
+    auto provider = std::make_shared<ZNFLayoutProvider>();
+    for (const char* bad :
+         {R"({"_type": "openURL", "url": "not a url"})",
+          R"({"_type": "openURL", "url": "http://exa mple.com/"})",
+          R"({"_type": "openURL", "url": "https://example.com/a b"})",
+          R"({"_type": "openURL", "url": "relative/path.html"})", R"({"_type": "openURL", "url": ""})",
+          R"({"_type": "openURL", "url": 42})", R"({"_type": "openURL", "url": ["https://example.com/"]})",
+          R"({"_type": "openURL"})"})
+        perform(provider, bad);
+    EXPECT_TRUE(opened.urls.isEmpty()) << opened.urls.first().toString().toStdString();
+
+    perform(provider, R"({"_type": "openURL", "url": "https://example.com/notes?id=3#top"})");
+    perform(provider, R"({"_type": "openURL", "url": "mailto:someone@example.com"})");
+    ASSERT_EQ(opened.urls.size(), 2);
+    EXPECT_EQ(opened.urls[0], QUrl("https://example.com/notes?id=3#top"));
+    EXPECT_EQ(opened.urls[1].scheme(), "mailto");
+
+    // A failing predicate stops the event before the handler sees it.
+    perform(provider, R"({"_type": "openURL", "url": "https://example.com/", "_predicate": {}})");
+    EXPECT_EQ(opened.urls.size(), 2);
+}
+
+TEST(LayoutEventHandlers, DataSetRemoveAndOtherActions) {
+    auto provider = std::make_shared<ZNFLayoutProvider>();
+    const QString key = QStringLiteral("events-K");
+
+    perform(provider, R"({"_type": "data", "action": "set", "key": "events-K", "value": 5})");
+    EXPECT_EQ(userDefaults().objectForKey(key), QVariant(5));
+
+    // Other actions, a missing key and non-string keys do nothing.
+    perform(provider, R"({"_type": "data", "action": "remove", "key": "events-K"})");
+    perform(provider, R"({"_type": "data", "action": "SET", "key": "events-K", "value": 1})");
+    perform(provider, R"({"_type": "data", "key": "events-K", "value": 1})");
+    perform(provider, R"({"_type": "data", "action": "set", "value": 7})");
+    perform(provider, R"({"_type": "data", "action": "set", "key": 12, "value": 7})");
+    perform(provider, R"({"_type": "data", "action": ["set"], "key": "events-K", "value": 7})");
+    EXPECT_EQ(userDefaults().objectForKey(key), QVariant(5));
+    EXPECT_FALSE(userDefaults().objectForKey(QStringLiteral("12")).isValid());
+
+    // A value that is no property list (null inside an array) is refused; the old value stays.
+    perform(provider, R"({"_type": "data", "action": "set", "key": "events-K", "value": [1, null]})");
+    EXPECT_EQ(userDefaults().objectForKey(key), QVariant(5));
+
+    // Strings, booleans and nested containers keep their shape.
+    perform(provider,
+            R"({"_type": "data", "action": "set", "key": "events-K", "value": {"a": [1, "two", true]}})");
+    EXPECT_EQ(userDefaults().objectForKey(key),
+              QVariant(QVariantMap{{"a", QVariantList{1, QStringLiteral("two"), true}}}));
+
+    // Without a value, or with null, the key goes.
+    perform(provider, R"({"_type": "data", "action": "set", "key": "events-K"})");
+    EXPECT_FALSE(userDefaults().objectForKey(key).isValid());
+    userDefaults().setObject(QStringLiteral("x"), key);
+    perform(provider, R"({"_type": "data", "action": "set", "key": "events-K", "value": null})");
+    EXPECT_FALSE(userDefaults().objectForKey(key).isValid());
+}
+
+TEST(LayoutEventHandlers, DataEventsObeyTheirPredicate) {
+    auto provider = std::make_shared<ZNFLayoutProvider>();
+    const char* guarded = R"({"_type": "data", "action": "set", "key": "events-guarded", "value": "on",
+                              "_predicate": {"data": {"key": "events-unlocked", "equals": true}}})";
+    perform(provider, guarded);
+    EXPECT_FALSE(userDefaults().objectForKey(QStringLiteral("events-guarded")).isValid());
+
+    perform(provider, R"({"_type": "data", "action": "set", "key": "events-unlocked", "value": true})");
+    perform(provider, guarded);
+    EXPECT_EQ(userDefaults().objectForKey(QStringLiteral("events-guarded")), QVariant(QStringLiteral("on")));
+}
+
+TEST(LayoutEventHandlers, PropertyListCheck) {
+    const QVariant good[] = {QStringLiteral("s"),
+                             QString(),
+                             3,
+                             2.5,
+                             true,
+                             QByteArray("\x00\x01", 2),
+                             QDateTime::fromMSecsSinceEpoch(0, Qt::UTC),
+                             QStringList{"a"},
+                             QVariantList{},
+                             QVariantMap{{"k", QVariantList{QVariantMap{{"d", 1.5}}}}}};
+    for (const QVariant& value : good)
+        EXPECT_TRUE(ZNFUserDefaults::isPropertyList(value)) << value.typeName();
+
+    QVariant deep = 1;
+    for (int i = 0; i < 2000; ++i)
+        deep = QVariantList{deep};
+    const QVariant bad[] = {QVariant(),
+                            QVariant::fromValue(nullptr),
+                            QDateTime(),
+                            QVariant::fromValue(QUrl("https://example.com")),
+                            QVariantList{1, QVariant()},
+                            QVariantMap{{"k", QVariant::fromValue(nullptr)}},
+                            deep};
+    for (const QVariant& value : bad)
+        EXPECT_FALSE(ZNFUserDefaults::isPropertyList(value)) << value.typeName();
+}
+
+TEST(LayoutEventHandlers, ShareBuildsTextsAndURLsInOrder) {
+    auto provider = std::make_shared<ZNFLayoutProvider>();
+    auto share = std::dynamic_pointer_cast<ZNFLayoutShareEventHandler>(provider->handlers().value("share"));
+    ASSERT_TRUE(share);
+    QVariantList presented;
+    int calls = 0;
+    share->setPresenter([&](const QVariantList& items, const std::shared_ptr<ZNFLayoutEvent>&) {
+        presented = items;
+        ++calls;
+    });
+    perform(provider, R"({"_type": "share", "items": [
+        {"text": "first", "url": "https://example.com/1"},
+        {"url": "not a url", "text": "second"},
+        "not an entry",
+        {"text": 3, "url": "https://example.com/3"},
+        {}
+    ]})");
+    ASSERT_EQ(calls, 1);
+    EXPECT_EQ(presented, (QVariantList{QStringLiteral("first"), QUrl("https://example.com/1"),
+                                       QStringLiteral("second"), QUrl("https://example.com/3")}));
+
+    perform(provider, R"({"_type": "share", "items": {"text": "not an array"}})");
+    perform(provider, R"({"_type": "share", "items": []})");
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(LayoutEventHandlers, BlockHandlerAndInertTypes) {
+    auto provider = std::make_shared<ZNFLayoutProvider>();
+    std::vector<std::shared_ptr<ZNFLayoutEvent>> seen;
+    auto block = ZNFLayoutBlockBasedHandler::handlerWithBlock(
+        [&](const std::shared_ptr<ZNFLayoutEvent>& event) { seen.push_back(event); });
+    provider->registerHandler(block, QStringLiteral("custom"));
+    provider->registerHandler(std::make_shared<ZNFLayoutBlockBasedHandler>(), QStringLiteral("empty"));
+
+    ZNFView view;
+    provider->performEvent(jsonValue(R"({"_type": "custom", "n": 1})").toMap(), &view, nullptr);
+    perform(provider, R"({"_type": "empty"})");
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0]->event().value("n").toInt(), 1);
+    EXPECT_EQ(seen[0]->sourceView(), &view);
+    EXPECT_EQ(seen[0]->layoutProvider(), provider);
+
+    // A callable that drops its own handler while running is safe.
+    block->setBlock([&](const std::shared_ptr<ZNFLayoutEvent>& event) {
+        block->setBlock({});
+        seen.push_back(event);
+    });
+    perform(provider, R"({"_type": "custom"})");
+    perform(provider, R"({"_type": "custom"})");
+    EXPECT_EQ(seen.size(), 2u);
+
+    // The alert and screen types are accepted and do nothing, also for tap registration.
+    OpenedURLs opened;
+    const QVariantList events = jsonValue(R"([
+        {"_type": "alert", "_gesture": "tap", "title": "t"},
+        {"_type": "actionSheet", "_gesture": "tap"},
+        {"_type": "presentScreen", "_gesture": "tap"},
+        {"_type": "pushScreen", "_gesture": "tap"}
+    ])")
+                                    .toList();
+    EXPECT_EQ(provider->registerEvents(events, nullptr).size(), 4);
+    provider->handleTapForEvents(events, nullptr, nullptr);
+    EXPECT_TRUE(opened.urls.isEmpty());
+}
+
+#include "events_handlers.moc"

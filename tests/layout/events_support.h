@@ -1,0 +1,53 @@
+#pragma once
+
+// Shared by the event-handler and scripting-bridge test programs: every program that includes
+// this gets a private HOME and configuration folder before any test runs, so the standard
+// user defaults (made once, on first use) live in a temporary settings file.
+
+#include "layout/ZNFUserDefaults.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QTemporaryDir>
+#include <QVariant>
+#include <cstdio>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+class TemporaryUserDefaultsEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        if (!m_dir.isValid())
+            die("no temporary folder");
+        for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {
+            const QString path = m_dir.path() + u'/' + QLatin1String(name).toString().toLower();
+            QDir().mkpath(path);
+            qputenv(name, QFile::encodeName(path));
+        }
+        // Pin the store now; a store made before this point would be the user's real one.
+        if (!ZNFUserDefaults::standardUserDefaults().filePath().startsWith(m_dir.path()))
+            die("the standard user defaults were made before the test environment");
+    }
+
+    static QString settingsFolder() { return QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME")); }
+
+private:
+    [[noreturn]] static void die(const char* why) {
+        std::fprintf(stderr, "TemporaryUserDefaultsEnvironment: %s\n", why);
+        std::abort();
+    }
+    QTemporaryDir m_dir;
+};
+
+inline ::testing::Environment* const kTemporaryUserDefaults =
+    ::testing::AddGlobalTestEnvironment(new TemporaryUserDefaultsEnvironment);
+
+inline ZNFUserDefaults& userDefaults() {
+    return ZNFUserDefaults::standardUserDefaults();
+}
+
+inline QVariant jsonValue(const char* text) {
+    return QJsonDocument::fromJson(QByteArray(text)).toVariant();
+}

@@ -1,0 +1,214 @@
+#include "events_support.h"
+
+#include "TestSupport.h"
+#include "layout/ZNFJavascriptLayoutController.h"
+#include "layout/ZNFLayoutBlockBasedHandler.h"
+#include "layout/ZNFLayoutProvider.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QJSEngine>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+QVariant stored(const char* key) {
+    return userDefaults().objectForKey(QLatin1String(key));
+}
+
+QStringList linesStartingWith(const LogCapture& log, const QString& prefix) {
+    QStringList out;
+    for (const QString& line : log.lines())
+        if (line.startsWith(prefix))
+            out << line;
+    return out;
+}
+
+} // namespace
+
+TEST(JavascriptBridge, PerformActionAtOnceOrLater) {
+    ZNFJavascriptLayoutController bridge;
+    ZNFJavascriptContext* context = bridge.context();
+
+    // Without "_delay" the event has run when performAction returns: the script sees it.
+    const QJSValue seen = context->evaluateScript(R"(
+        performAction({_type: "data", action: "set", key: "js-now", value: 1});
+        userDefaultsValueForKey("js-now"))");
+    EXPECT_EQ(seen.toInt(), 1);
+    EXPECT_EQ(stored("js-now"), QVariant(1));
+
+    // With "_delay" 0.5 it runs about half a second later, on the main thread.
+    QElapsedTimer clock;
+    clock.start();
+    context->evaluateScript(
+        R"(performAction({_type: "data", action: "set", key: "js-later", value: 1, _delay: 0.5}))");
+    EXPECT_FALSE(stored("js-later").isValid());
+    QTest::qWait(300);
+    EXPECT_FALSE(stored("js-later").isValid());
+    ASSERT_TRUE(waitUntil([] { return stored("js-later").isValid(); }, 3000));
+    EXPECT_GE(clock.elapsed(), 495);
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_EQ(stored("js-later"), QVariant(1));
+
+    // A delay of 0 still waits for a later turn of the event loop; so does a delay that is
+    // not a number or is negative.
+    context->evaluateScript(R"(
+        performAction({_type: "data", action: "set", key: "js-zero", value: "z", _delay: 0});
+        performAction({_type: "data", action: "set", key: "js-odd", value: "o", _delay: -3});
+        performAction({_type: "data", action: "set", key: "js-nan", value: "n", _delay: "soon"}))");
+    EXPECT_FALSE(stored("js-zero").isValid());
+    EXPECT_FALSE(stored("js-odd").isValid());
+    EXPECT_FALSE(stored("js-nan").isValid());
+    EXPECT_TRUE(waitUntil([] {
+        return stored("js-zero").isValid() && stored("js-odd").isValid() && stored("js-nan").isValid();
+    }));
+}
+
+TEST(JavascriptBridge, PerformActionWantsADictionary) {
+    ZNFJavascriptLayoutController bridge;
+    int events = 0;
+    bridge.layoutProvider()->registerHandler(ZNFLayoutBlockBasedHandler::handlerWithBlock(
+                                                 [&](const std::shared_ptr<ZNFLayoutEvent>&) { ++events; }),
+                                             QStringLiteral("count"));
+    LogCapture log;
+    bridge.context()->evaluateScript(R"(
+        performAction("count");
+        performAction(["count"]);
+        performAction(function () { return {_type: "count"}; });
+        performAction(null);
+        performAction();
+        performAction(new Date());
+        performAction({_type: "unknown"});)");
+    EXPECT_EQ(events, 0);
+    EXPECT_TRUE(linesStartingWith(log, "JS Error: ").isEmpty()) << log.lines().join('\n').toStdString();
+    bridge.context()->evaluateScript(R"(performAction({_type: "count"}))");
+    EXPECT_EQ(events, 1);
+}
+
+TEST(JavascriptBridge, ValuesCrossTheBridge) {
+    ZNFJavascriptLayoutController bridge;
+    ZNFJavascriptContext* context = bridge.context();
+    context->evaluateScript(R"(
+        setUserDefaultsValueForKey("text", "js-string");
+        setUserDefaultsValueForKey(2.5, "js-number");
+        setUserDefaultsValueForKey(7, "js-integer");
+        setUserDefaultsValueForKey(false, "js-bool");
+        setUserDefaultsValueForKey({list: [1, "a", {deep: true}], when: new Date(Date.UTC(2024, 2, 15))}, "js-dict");)");
+    EXPECT_EQ(stored("js-string"), QVariant(QStringLiteral("text")));
+    EXPECT_EQ(stored("js-number"), QVariant(2.5));
+    EXPECT_EQ(stored("js-integer"), QVariant(7));
+    EXPECT_EQ(stored("js-bool").typeId(), QMetaType::Bool);
+    const QVariantMap dict = stored("js-dict").toMap();
+    EXPECT_EQ(dict.value("list"),
+              QVariant(QVariantList{1, QStringLiteral("a"), QVariantMap{{"deep", true}}}));
+    EXPECT_EQ(dict.value("when").toDateTime(), QDateTime(QDate(2024, 3, 15), QTime(0, 0), Qt::UTC));
+
+    // ... and come back as the matching script values.
+    const QJSValue check = context->evaluateScript(R"(
+        var d = userDefaultsValueForKey("js-dict");
+        [typeof userDefaultsValueForKey("js-number"), userDefaultsValueForKey("js-bool") === false,
+         d.list[2].deep === true, d.when instanceof Date && d.when.getTime() === Date.UTC(2024, 2, 15),
+         userDefaultsValueForKey("js-never-stored") === null, userDefaultsValueForKey() === null,
+         userDefaultsValueForKey({}) === null].join(","))");
+    EXPECT_EQ(check.toString(), "number,true,true,true,true,true,true");
+}
+
+TEST(JavascriptBridge, NonPropertyListValuesStoreNothing) {
+    ZNFJavascriptLayoutController bridge;
+    userDefaults().setObject(QStringLiteral("before"), QStringLiteral("js-guarded"));
+    LogCapture log;
+    bridge.context()->evaluateScript(R"(
+        setUserDefaultsValueForKey(function () {}, "js-guarded");
+        setUserDefaultsValueForKey({f: function () {}}, "js-guarded");
+        setUserDefaultsValueForKey([1, null], "js-guarded");
+        setUserDefaultsValueForKey(null, "js-guarded");
+        setUserDefaultsValueForKey(undefined, "js-guarded");
+        var loop = {name: "loop"}; loop.self = loop;
+        setUserDefaultsValueForKey(loop, "js-guarded");
+        var knot = {}; knot.a = knot; knot.b = [knot, knot]; knot.c = knot;
+        setUserDefaultsValueForKey(knot, "js-guarded");
+        setUserDefaultsValueForKey("no key");
+        setUserDefaultsValueForKey("object key", {});
+        performAction({_type: "data", action: "set", key: "js-guarded", value: function () {}});
+        performAction({_type: "data", action: "set", key: "js-guarded", value: loop});)");
+    EXPECT_EQ(stored("js-guarded"), QVariant(QStringLiteral("before")));
+    EXPECT_TRUE(linesStartingWith(log, "JS Error: ").isEmpty()) << log.lines().join('\n').toStdString();
+
+    // A structure that repeats an object without a cycle is still a plain value.
+    bridge.context()->evaluateScript(
+        R"(var leaf = {v: 1}; setUserDefaultsValueForKey({a: leaf, b: [leaf, leaf]}, "js-guarded");)");
+    EXPECT_EQ(stored("js-guarded").toMap().value("b").toList().size(), 2);
+}
+
+TEST(JavascriptBridge, ScriptErrorsAreLoggedAndTheContextStaysUsable) {
+    ZNFJavascriptLayoutController bridge;
+    ZNFJavascriptContext* context = bridge.context();
+    LogCapture log;
+    EXPECT_TRUE(context->evaluateScript(R"(var kept = 41; noSuchFunction();)").isUndefined());
+    QStringList errors = linesStartingWith(log, "JS Error: ");
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains("noSuchFunction")) << errors[0].toStdString();
+    EXPECT_TRUE(context->exception().isError());
+
+    // The next script runs, sees what the failed one left, and clears the exception.
+    EXPECT_EQ(context->evaluateScript("kept + 1").toInt(), 42);
+    EXPECT_TRUE(context->exception().isUndefined());
+
+    // A thrown plain value and a syntax error are uncaught exceptions too; each is one line.
+    context->evaluateScript(R"(throw "first\nsecond")");
+    context->evaluateScript("var = ;");
+    errors = linesStartingWith(log, "JS Error: ");
+    ASSERT_EQ(errors.size(), 3);
+    EXPECT_EQ(errors[1], "JS Error: first\\nsecond");
+    EXPECT_TRUE(errors[2].contains("SyntaxError"));
+    for (const QString& line : log.lines())
+        EXPECT_FALSE(line.contains('\n'));
+
+    // An exception the script catches itself is no error.
+    context->evaluateScript(R"(try { null.x; } catch (e) { log("caught " + e.name); })");
+    EXPECT_EQ(linesStartingWith(log, "JS Error: ").size(), 3);
+    EXPECT_TRUE(log.lines().contains("caught TypeError"));
+}
+
+TEST(JavascriptBridge, LogWritesPresentMessages) {
+    ZNFJavascriptLayoutController bridge;
+    LogCapture log;
+    bridge.context()->evaluateScript(R"(log("hello %@"); log(12); log(null); log(); log("two\nlines");)");
+    EXPECT_EQ(log.lines(), (QStringList{"hello %@", "12", "two\\nlines"}));
+}
+
+TEST(JavascriptBridge, NothingRunsOnceTheBridgeIsGone) {
+    auto bridge = std::make_unique<ZNFJavascriptLayoutController>();
+    bridge->context()->evaluateScript(R"(
+        performAction({_type: "data", action: "set", key: "js-gone-zero", value: 1, _delay: 0});
+        performAction({_type: "data", action: "set", key: "js-gone-later", value: 1, _delay: 0.1});)");
+    // Another bridge's delayed action is not affected.
+    ZNFJavascriptLayoutController other;
+    other.context()->evaluateScript(
+        R"(performAction({_type: "data", action: "set", key: "js-other", value: 1, _delay: 0.1}))");
+    bridge.reset();
+    ASSERT_TRUE(waitUntil([] { return stored("js-other").isValid(); }));
+    QTest::qWait(100);
+    EXPECT_FALSE(stored("js-gone-zero").isValid());
+    EXPECT_FALSE(stored("js-gone-later").isValid());
+}
+
+TEST(JavascriptBridge, GlobalsCanBePutBack) {
+    ZNFJavascriptLayoutController bridge;
+    ZNFJavascriptContext* context = bridge.context();
+    context->evaluateScript(R"(performAction = function () {}; log = undefined;)");
+    bridge.setupHandlers();
+    LogCapture log;
+    context->evaluateScript(
+        R"(log("back"); performAction({_type: "data", action: "set", key: "js-back", value: 2});)");
+    EXPECT_EQ(log.lines(), QStringList{"back"});
+    EXPECT_EQ(stored("js-back"), QVariant(2));
+    // The native object behind the functions is not reachable as a global.
+    EXPECT_EQ(
+        context
+            ->evaluateScript(
+                "Object.keys(this).filter(function (k) { return typeof this[k] === 'object'; }, this).length")
+            .toInt(),
+        0);
+}
