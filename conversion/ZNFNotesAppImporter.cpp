@@ -20,22 +20,62 @@
 #include <future>
 #include <limits>
 
+namespace {
+// Runs are processed one after another, so a late run never renames its archive over a newer one.
+QThreadPool& processingQueue() {
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool();
+        p->setMaxThreadCount(1);
+        return p;
+    }();
+    return *pool;
+}
+} // namespace
+
 void ZNFNotesAppImporter::import(ZNFImporterCompletion completion) {
     m_isCancelled = false;
     m_isImporting = true;
+    // Each run has its own cancellation flag: a run cancelled by Back never completes, even
+    // when its extractor delivers after a newer run has started.
+    auto run = std::make_shared<std::atomic<bool>>(false);
+    m_currentRunCancelled = run;
     std::weak_ptr<ZNFNotesAppImporter> weakSelf = weak_from_this();
     ZNFNotesExtractor extractor;
-    extractor.getNotes(
-        [weakSelf, completion = std::move(completion)](std::optional<QJsonValue> notes, QString) {
-            // The extractor's error is not acted on: whatever came with it is processed.
-            ZNFPostToMainQueue([weakSelf, completion, notes = std::move(notes)] {
+    extractor.getNotes([weakSelf, run, completion = std::move(completion)](std::optional<QJsonValue> notes,
+                                                                           QString) {
+        // The extractor's error is not acted on: whatever came with it is processed. The work
+        // runs off the main thread so the window stays responsive; the completion comes back
+        // to the main thread.
+        if (*run)
+            return;
+        processingQueue().start([weakSelf, run, completion, notes = std::move(notes)] {
+            auto self = weakSelf.lock();
+            if (!self || *run)
+                return;
+            QString path;
+            qint64 count = 0;
+            qint64 attachments = 0;
+            self->processNotes(notes, [&](const QString& p, qint64 n, qint64 a) {
+                path = p;
+                count = n;
+                attachments = a;
+            });
+            ZNFPostToMainQueue([weakSelf, run, completion, path, count, attachments] {
                 auto self = weakSelf.lock();
-                if (!self || self->m_isCancelled)
+                if (!self || *run)
                     return;
-                self->processNotes(notes, completion);
                 self->m_isImporting = false;
+                if (completion)
+                    completion(path, count, attachments);
             });
         });
+    });
+}
+
+void ZNFNotesAppImporter::cancel() {
+    m_isCancelled = true;
+    if (m_currentRunCancelled)
+        *m_currentRunCancelled = true;
 }
 
 void ZNFNotesAppImporter::processNotes(const std::optional<QJsonValue>& notes,

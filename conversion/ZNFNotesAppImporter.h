@@ -31,10 +31,12 @@ class ZNFNotesAppImporter : public std::enable_shared_from_this<ZNFNotesAppImpor
 public:
     virtual ~ZNFNotesAppImporter() = default;
 
-    // Starts a run and returns at once; the completion is called on the main thread once
-    // per run that is not cancelled.
+    // Starts a run and returns at once. The export is processed on a worker thread; the
+    // completion is called on the main thread once per run that is not cancelled.
     void import(ZNFImporterCompletion completion);
-    void cancel() { m_isCancelled = true; }
+    // Stops the current run: its completion never comes and, if its processing has not started,
+    // it writes no archive.
+    void cancel();
     bool isImporting() const { return m_isImporting; }
     bool isCancelled() const { return m_isCancelled; }
 
@@ -65,6 +67,7 @@ public:
 
 private:
     std::atomic<bool> m_isCancelled{false};
+    std::shared_ptr<std::atomic<bool>> m_currentRunCancelled;
     bool m_isImporting = false;
     int m_attachmentThreads = defaultAttachmentThreadCount();
 

@@ -210,3 +210,31 @@ TEST_F(NotesImporterTest, ExtractorDeliversOffTheMainThread) {
     ASSERT_TRUE(delivered.has_value());
     EXPECT_TRUE(delivered->isArray());
 }
+
+TEST_F(NotesImporterTest, ACancelledRunNeverCompletesEvenAfterANewRunStarts) {
+    installScript(R"([{"id":"a"},{"id":"b"}])");
+    auto importer = std::make_shared<ZNFNotesAppImporter>();
+    int cancelledCalls = 0;
+    importer->import([&](const QString&, qint64, qint64) { ++cancelledCalls; });
+    importer->cancel();
+    // The second run starts before the first one's script has delivered.
+    const ImportResult r = run(importer);
+    ASSERT_TRUE(r.called);
+    EXPECT_EQ(r.notes, 2);
+    waitUntil([] { return false; }, 500);
+    EXPECT_EQ(cancelledCalls, 0);
+    EXPECT_FALSE(importer->isImporting());
+}
+
+TEST_F(NotesImporterTest, CompletionArrivesOnTheMainThread) {
+    installScript(R"([{"id":"a"}])");
+    auto importer = std::make_shared<ZNFNotesAppImporter>();
+    bool onMain = false;
+    bool called = false;
+    importer->import([&](const QString&, qint64, qint64) {
+        onMain = QThread::currentThread() == QCoreApplication::instance()->thread();
+        called = true;
+    });
+    ASSERT_TRUE(waitUntil([&] { return called; }, 10000));
+    EXPECT_TRUE(onMain);
+}
