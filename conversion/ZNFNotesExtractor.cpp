@@ -41,13 +41,26 @@ void ZNFNotesExtractor::readExport(std::optional<QJsonValue>& notes, QString& er
     QFile::remove(exportFilePath());
 }
 
-void ZNFNotesExtractor::getNotes(Completion completion) {
-    // An export left behind by an earlier run must never pass for this run's.
-    if (QFile::exists(exportFilePath()) && !QFile::remove(exportFilePath()))
-        ZNFLogf("Notes extractor: could not remove the old export %@", exportFilePath());
+namespace {
+// The export file has one fixed name, so two scripts must never run at once: a run started
+// while an earlier one is still going waits for it.
+QThreadPool& extractionQueue() {
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool();
+        p->setMaxThreadCount(1);
+        p->setExpiryTimeout(-1);
+        return p;
+    }();
+    return *pool;
+}
+} // namespace
 
+void ZNFNotesExtractor::getNotes(Completion completion) {
     const QString command = QStringLiteral("osascript %1").arg(scriptPath());
-    QThreadPool::globalInstance()->start([command, completion = std::move(completion)] {
+    extractionQueue().start([command, completion = std::move(completion)] {
+        // An export left behind by an earlier run must never pass for this run's.
+        if (QFile::exists(exportFilePath()) && !QFile::remove(exportFilePath()))
+            ZNFLogf("Notes extractor: could not remove the old export %@", exportFilePath());
         QProcess process;
         process.setProgram(QStringLiteral("/bin/bash"));
         process.setArguments({QStringLiteral("-c"), command});
