@@ -1,0 +1,359 @@
+#include "TestSupport.h"
+#include "layout/ZNFLayoutProvider.h"
+#include "layout/items/ZNFImageLayoutItem.h"
+#include "platform/ZNFImage.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QJsonDocument>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThreadPool>
+#include <gtest/gtest.h>
+
+namespace {
+
+// The picture cache folder is fixed at its first use, so the whole program runs under one
+// private home, with a resource folder holding one picture for the "name" key.
+class ImageEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        home = std::make_unique<ScopedHome>();
+        m_oldResources = qgetenv("NOTECRATE_RESOURCES");
+        resources = home->root() + QStringLiteral("/resources");
+        QImage picture(40, 20, QImage::Format_RGB32);
+        picture.fill(QColor(0, 0, 255));
+        ASSERT_TRUE(writeFile(resources + QStringLiteral("/picture.png"), ZNFImage::encodePNG(picture)));
+        qputenv("NOTECRATE_RESOURCES", resources.toLocal8Bit());
+    }
+    void TearDown() override {
+        QThreadPool::globalInstance()->waitForDone();
+        qputenv("NOTECRATE_RESOURCES", m_oldResources);
+        home.reset();
+    }
+    std::unique_ptr<ScopedHome> home;
+    QString resources;
+
+private:
+    QByteArray m_oldResources;
+};
+
+ImageEnvironment* const environment =
+    static_cast<ImageEnvironment*>(::testing::AddGlobalTestEnvironment(new ImageEnvironment));
+
+QVariant json(const char* text) {
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray(text), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << text;
+    return doc.toVariant();
+}
+
+std::shared_ptr<ZNFImageLayoutItem> parse(const QVariant& data) {
+    auto provider = std::make_shared<ZNFLayoutProvider>();
+    const ZNFLayoutItemList items = provider->layoutItemsWithData(QVariantList{data});
+    return items.size() == 1 ? std::dynamic_pointer_cast<ZNFImageLayoutItem>(items.front()) : nullptr;
+}
+
+QImage solid(const QColor& color, int w = 200, int h = 100) {
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(color);
+    return image;
+}
+
+QString writePicture(const QString& name, const QColor& color) {
+    const QString path = environment->home->root() + QStringLiteral("/pictures/") + name;
+    EXPECT_TRUE(writeFile(path, ZNFImage::encodePNG(solid(color))));
+    return path;
+}
+
+QColor shownColor(ZNFImageView* view) {
+    const QImage image = view ? view->image() : QImage();
+    return image.isNull() ? QColor() : image.pixelColor(image.width() / 2, image.height() / 2);
+}
+
+QString cacheFile(const QUrl& url) {
+    return QDir(ZNFImageLayoutItem::cacheDirectoryPath()).filePath(ZNFImageLayoutItem::filenameForURL(url));
+}
+
+// A small HTTP server on loopback: fixed answers per path, optionally held back until released.
+class LoopbackServer : public QObject {
+public:
+    struct Answer {
+        int status = 200;
+        QByteArray body;
+        bool hold = false;
+    };
+
+    LoopbackServer() {
+        EXPECT_TRUE(m_server.listen(QHostAddress::LocalHost, 0));
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+    QUrl url(const QString& path) const {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path));
+    }
+    void serve(const QString& path, Answer answer) { m_answers.insert(path, answer); }
+    int requests(const QString& path) const { return m_requests.value(path); }
+    void release(const QString& path) {
+        for (const QPointer<QTcpSocket>& socket : m_held.take(path))
+            if (socket)
+                respond(socket, m_answers.value(path));
+    }
+
+private:
+    void read(QTcpSocket* socket) {
+        QByteArray& buffer = m_buffers[socket];
+        buffer += socket->readAll();
+        if (!buffer.contains("\r\n\r\n"))
+            return;
+        const QList<QByteArray> requestLine = buffer.left(buffer.indexOf("\r\n")).split(' ');
+        m_buffers.remove(socket);
+        const QString path = requestLine.size() > 1 ? QString::fromLatin1(requestLine[1]) : QString();
+        ++m_requests[path];
+        if (!m_answers.contains(path)) {
+            respond(socket, Answer{404, "<html>missing</html>", false});
+            return;
+        }
+        const Answer answer = m_answers.value(path);
+        if (answer.hold)
+            m_held[path].append(socket);
+        else
+            respond(socket, answer);
+    }
+    static void respond(QTcpSocket* socket, const Answer& answer) {
+        socket->write(QStringLiteral("HTTP/1.1 %1 Answer\r\nContent-Length: %2\r\nConnection: close\r\n\r\n")
+                          .arg(answer.status)
+                          .arg(answer.body.size())
+                          .toLatin1());
+        socket->write(answer.body);
+        socket->disconnectFromHost();
+    }
+
+    QTcpServer m_server;
+    QHash<QString, Answer> m_answers;
+    QHash<QString, int> m_requests;
+    QHash<QTcpSocket*, QByteArray> m_buffers;
+    QHash<QString, QList<QPointer<QTcpSocket>>> m_held;
+};
+
+// Shows an item in a container of the given size, reusing `reusing` when given.
+QWidget* show(const std::shared_ptr<ZNFImageLayoutItem>& item, const QSizeF& size,
+              QWidget* reusing = nullptr) {
+    return item->instanceForItem(item, nullptr, QRectF(QPointF(0, 0), size), reusing).view;
+}
+
+} // namespace
+
+TEST(ImageItem, ParsedSizingFollowsTheDrawnWidth) {
+    const auto plain =
+        parse(json(R"({"_type": "image", "name": "picture.png", "width": 200, "height": 100})"));
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->kind(), "image");
+    EXPECT_TRUE(plain->imageURL().isLocalFile());
+    EXPECT_EQ(QFileInfo(plain->imageURL().toLocalFile()).fileName(), "picture.png");
+    EXPECT_EQ(plain->sizeThatFits(QSizeF(320, ZNFLayoutFill)), QSizeF(320, 160));
+
+    const auto inset = parse(json(
+        R"({"_type": "image", "name": "picture.png", "width": 200, "height": 100, "left": 10, "right": 10})"));
+    ASSERT_TRUE(inset);
+    EXPECT_EQ(inset->sizeThatFits(QSizeF(320, ZNFLayoutFill)), QSizeF(320, 150));
+
+    const auto capped = parse(json(R"({"_type": "image", "name": "picture.png", "width": 200, "height": 100,
+                                       "left": 10, "right": 10, "maxWidth": 100, "top": 4, "bottom": 6})"));
+    ASSERT_TRUE(capped);
+    EXPECT_EQ(capped->insets(), (ZNFEdgeInsets{4, 10, 6, 10}));
+    EXPECT_EQ(capped->sizeThatFits(QSizeF(320, ZNFLayoutFill)), QSizeF(320, 60));
+    std::unique_ptr<QWidget> container(show(capped, QSizeF(320, 60)));
+    ASSERT_TRUE(capped->imageView());
+    // The image view spans the width less the insets; the container's y grows upwards.
+    EXPECT_EQ(capped->imageView()->frame(), QRectF(10, 4, 300, 50));
+    EXPECT_EQ(capped->imageView()->geometry(), QRect(10, 6, 300, 50));
+    // The 40 x 20 picture is fitted proportionally and centred: 100 x 50 in the middle.
+    EXPECT_EQ(capped->imageView()->imageRect(), QRectF(100, 0, 100, 50));
+    const QImage drawn = capped->imageView()->grab().toImage();
+    EXPECT_EQ(drawn.pixelColor(150, 25), QColor(0, 0, 255));
+    EXPECT_NE(drawn.pixelColor(50, 25), QColor(0, 0, 255));
+
+    // A narrow slot draws nothing rather than a negative height.
+    EXPECT_EQ(inset->sizeThatFits(QSizeF(10, 10)), QSizeF(10, 0));
+}
+
+TEST(ImageItem, ParserRejectsUnusableDictionaries) {
+    EXPECT_FALSE(parse(json(R"({"_type": "image", "name": "picture.png", "width": "200", "height": 100})")));
+    EXPECT_FALSE(parse(json(R"({"_type": "image", "name": "picture.png", "width": 200})")));
+    EXPECT_FALSE(parse(json(R"({"_type": "image", "name": "absent.png", "width": 200, "height": 100})")));
+    EXPECT_FALSE(parse(json(R"({"_type": "image", "name": "", "width": 200, "height": 100})")));
+    EXPECT_FALSE(parse(json(R"({"_type": "image", "width": 200, "height": 100})")));
+    // A zero or negative nominal width has no aspect ratio to follow.
+    EXPECT_FALSE(parse(json(R"({"_type": "image", "name": "picture.png", "width": 0, "height": 100})")));
+    EXPECT_FALSE(parse(json(R"({"_type": "image", "name": "picture.png", "width": -5, "height": 100})")));
+    // "url" comes before "name", even when it is not a valid URL.
+    EXPECT_FALSE(parse(json(R"({"_type": "image", "url": "http://exa mple.com/a b.png", "name": "picture.png",
+                                "width": 200, "height": 100})")));
+    const auto remote =
+        parse(json(R"({"_type": "image", "url": "http://example.com/a.png", "name": "picture.png",
+                                       "width": 200, "height": 100, "placeholder": "#FF0000"})"));
+    ASSERT_TRUE(remote);
+    EXPECT_EQ(remote->imageURL(), QUrl("http://example.com/a.png"));
+    EXPECT_EQ(remote->placeholderColor(), QColor(255, 0, 0));
+    EXPECT_TRUE(remote->cacheRemoteImages());
+    // A "url" that is no string leaves the way open for "name".
+    const auto named =
+        parse(json(R"({"_type": "image", "url": 7, "name": "picture.png", "width": 1, "height": 1})"));
+    ASSERT_TRUE(named);
+    EXPECT_TRUE(named->imageURL().isLocalFile());
+}
+
+TEST(ImageItem, ScalingHelpersAndCacheNames) {
+    EXPECT_EQ(ZNFImageLayoutItem::sizeScaledToWidth(QSizeF(200, 100), 50), QSizeF(50, 25));
+    EXPECT_EQ(ZNFImageLayoutItem::sizeScaledToHeight(QSizeF(200, 100), 50), QSizeF(100, 50));
+    EXPECT_EQ(ZNFImageLayoutItem::widthSizingBlockWithSize(QSizeF(200, 100))(QSizeF(50, 999)),
+              QSizeF(50, 25));
+    EXPECT_EQ(ZNFImageLayoutItem::heightSizingBlockWithSize(QSizeF(200, 100))(QSizeF(999, 50)),
+              QSizeF(100, 50));
+    ZNFImageLayoutItem unsized(QUrl("http://example.com/a.png"), nullptr);
+    EXPECT_EQ(unsized.sizeThatFits(QSizeF(300, 300)), QSizeF(0, 0));
+
+    EXPECT_EQ(ZNFImageLayoutItem::filenameForURL(QUrl("https://example.com:8080/a/b.png?x=1")),
+              "httpsexample.com8080ab.png?x=1");
+    // Only colons and slashes go, so URLs that differ only in their slashes share a file.
+    EXPECT_EQ(ZNFImageLayoutItem::filenameForURL(QUrl("http://h/a/b.png")),
+              ZNFImageLayoutItem::filenameForURL(QUrl("http://h/ab.png")));
+    EXPECT_EQ(ZNFImageLayoutItem::filenameForURL(QUrl()), "");
+    EXPECT_EQ(ZNFImageLayoutItem::cacheDirectoryPath(),
+              environment->home->caches() + QStringLiteral("/ZNFImageLayoutItemCache"));
+}
+
+TEST(ImageItem, FilePicturesLoadAtOnceAndAreNeverCached) {
+    const QUrl red = QUrl::fromLocalFile(writePicture("red.png", QColor(255, 0, 0)));
+    const QUrl green = QUrl::fromLocalFile(writePicture("green.png", QColor(0, 255, 0)));
+    auto first =
+        std::make_shared<ZNFImageLayoutItem>(red, ZNFImageLayoutItem::widthSizingBlockWithSize({200, 100}));
+    std::unique_ptr<QWidget> container(show(first, QSizeF(200, 100)));
+    ASSERT_TRUE(first->imageView());
+    EXPECT_EQ(shownColor(first->imageView()), QColor(255, 0, 0));
+    EXPECT_FALSE(first->imageView()->isFading());
+    EXPECT_FALSE(QFileInfo::exists(cacheFile(red)));
+
+    // The recycled container keeps its image view; a file picture replaces the old one at once.
+    auto second =
+        std::make_shared<ZNFImageLayoutItem>(green, ZNFImageLayoutItem::widthSizingBlockWithSize({200, 100}));
+    EXPECT_EQ(show(second, QSizeF(300, 150), container.get()), container.get());
+    EXPECT_EQ(second->imageView(), first->imageView());
+    EXPECT_EQ(second->imageView()->frame(), QRectF(0, 0, 300, 150));
+    EXPECT_EQ(shownColor(second->imageView()), QColor(0, 255, 0));
+
+    // A missing file leaves the image view as it was.
+    auto missing =
+        std::make_shared<ZNFImageLayoutItem>(QUrl::fromLocalFile("/nonexistent/picture.png"), nullptr);
+    show(missing, QSizeF(300, 150), container.get());
+    EXPECT_EQ(shownColor(missing->imageView()), QColor(0, 255, 0));
+
+    // A view of another shape is not recycled.
+    ZNFView plain;
+    std::unique_ptr<QWidget> other(show(second, QSizeF(10, 10), &plain));
+    EXPECT_NE(other.get(), &plain);
+}
+
+TEST(ImageItem, RemotePicturesDownloadFadeInAndAreCachedByExtension) {
+    LoopbackServer server;
+    server.serve("/upper.PNG", {200, ZNFImage::encodePNG(solid(QColor(255, 0, 0))), false});
+    server.serve("/photo.jpeg", {200, ZNFImage::encodePNG(solid(QColor(0, 255, 0))), false});
+    server.serve("/anim.gif", {200, ZNFImage::encodePNG(solid(QColor(0, 0, 255))), false});
+
+    const QUrl upper = server.url("/upper.PNG");
+    auto item =
+        std::make_shared<ZNFImageLayoutItem>(upper, ZNFImageLayoutItem::widthSizingBlockWithSize({200, 100}));
+    std::unique_ptr<QWidget> container(show(item, QSizeF(200, 100)));
+    ZNFImageView* view = item->imageView();
+    ASSERT_TRUE(view);
+    EXPECT_TRUE(view->image().isNull());
+    ASSERT_TRUE(waitUntil([&] { return !view->image().isNull(); }));
+    EXPECT_EQ(shownColor(view), QColor(255, 0, 0));
+    EXPECT_TRUE(view->isFading());
+    ASSERT_TRUE(waitUntil([&] { return !view->isFading(); }, 2000));
+
+    // Cached as PNG (capitals count), under the URL's cache name.
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(cacheFile(upper)); }));
+    EXPECT_TRUE(readFile(cacheFile(upper)).startsWith("\x89PNG"));
+    EXPECT_EQ(ZNFImageLayoutItem::cachedImageForURL(upper).pixelColor(10, 10), QColor(255, 0, 0));
+
+    // Shown again: from the cache at once, without asking the server.
+    auto again = std::make_shared<ZNFImageLayoutItem>(upper, nullptr);
+    std::unique_ptr<QWidget> second(show(again, QSizeF(200, 100)));
+    EXPECT_EQ(shownColor(again->imageView()), QColor(255, 0, 0));
+    EXPECT_EQ(server.requests("/upper.PNG"), 1);
+
+    // JPEG by extension; a gif is shown but not cached; caching can be turned off.
+    const QUrl jpeg = server.url("/photo.jpeg");
+    auto photo = std::make_shared<ZNFImageLayoutItem>(jpeg, nullptr);
+    std::unique_ptr<QWidget> third(show(photo, QSizeF(200, 100)));
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(cacheFile(jpeg)); }));
+    EXPECT_TRUE(readFile(cacheFile(jpeg)).startsWith("\xFF\xD8"));
+
+    const QUrl gif = server.url("/anim.gif");
+    auto animation = std::make_shared<ZNFImageLayoutItem>(gif, nullptr);
+    std::unique_ptr<QWidget> fourth(show(animation, QSizeF(200, 100)));
+    ASSERT_TRUE(waitUntil([&] { return !animation->imageView()->image().isNull(); }));
+    EXPECT_EQ(shownColor(animation->imageView()), QColor(0, 0, 255));
+
+    server.serve("/private.png", {200, ZNFImage::encodePNG(solid(QColor(9, 9, 9))), false});
+    const QUrl privateURL = server.url("/private.png");
+    auto uncached = std::make_shared<ZNFImageLayoutItem>(privateURL, nullptr);
+    uncached->setCacheRemoteImages(false);
+    std::unique_ptr<QWidget> fifth(show(uncached, QSizeF(200, 100)));
+    ASSERT_TRUE(waitUntil([&] { return !uncached->imageView()->image().isNull(); }));
+    QThreadPool::globalInstance()->waitForDone();
+    EXPECT_FALSE(QFileInfo::exists(cacheFile(gif)));
+    EXPECT_FALSE(QFileInfo::exists(cacheFile(privateURL)));
+}
+
+TEST(ImageItem, OnlyTheLatestRequestSetsThePicture) {
+    LoopbackServer server;
+    server.serve("/slow.png", {200, ZNFImage::encodePNG(solid(QColor(255, 0, 0))), true});
+    server.serve("/fast.png", {200, ZNFImage::encodePNG(solid(QColor(0, 255, 0))), false});
+    const QUrl slow = server.url("/slow.png");
+
+    // While the slow picture loads, the placeholder colour fills the image view.
+    auto waiting = std::make_shared<ZNFImageLayoutItem>(slow, nullptr);
+    waiting->setPlaceholderColor(QColor(255, 255, 0));
+    std::unique_ptr<QWidget> container(show(waiting, QSizeF(200, 100)));
+    ZNFImageView* view = waiting->imageView();
+    ASSERT_TRUE(waitUntil([&] { return server.requests("/slow.png") == 1; }));
+    EXPECT_EQ(view->grab().toImage().pixelColor(100, 50), QColor(255, 255, 0));
+
+    // The container is recycled for another remote item, which arrives first.
+    auto current = std::make_shared<ZNFImageLayoutItem>(server.url("/fast.png"), nullptr);
+    show(current, QSizeF(200, 100), container.get());
+    ASSERT_TRUE(waitUntil([&] { return !view->image().isNull(); }));
+    EXPECT_EQ(shownColor(view), QColor(0, 255, 0));
+
+    // The stale download finishes later (it is still cached) but leaves the picture alone.
+    server.release("/slow.png");
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(cacheFile(slow)); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shownColor(view), QColor(0, 255, 0));
+
+    // A failed download clears the picture of a view it is still current for.
+    auto broken = std::make_shared<ZNFImageLayoutItem>(server.url("/absent.png"), nullptr);
+    show(broken, QSizeF(200, 100), container.get());
+    EXPECT_EQ(shownColor(view), QColor(0, 255, 0));
+    ASSERT_TRUE(waitUntil([&] { return view->image().isNull(); }));
+    EXPECT_FALSE(QFileInfo::exists(cacheFile(server.url("/absent.png"))));
+
+    // A view that goes away before its download ends is simply not told.
+    server.serve("/late.png", {200, ZNFImage::encodePNG(solid(QColor(1, 2, 3))), true});
+    auto late = std::make_shared<ZNFImageLayoutItem>(server.url("/late.png"), nullptr);
+    std::unique_ptr<QWidget> gone(show(late, QSizeF(50, 50)));
+    ASSERT_TRUE(waitUntil([&] { return server.requests("/late.png") == 1; }));
+    gone.reset();
+    EXPECT_FALSE(late->imageView());
+    server.release("/late.png");
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(cacheFile(server.url("/late.png"))); }));
+}
