@@ -14,7 +14,10 @@ ZNFLayoutCollectionViewItem::~ZNFLayoutCollectionViewItem() {
 }
 
 void ZNFLayoutCollectionViewItem::removePreviousItemView() {
-    if (QWidget* old = m_layoutItemView.data()) {
+    QWidget* old = m_layoutItemView.data();
+    // A provider that hands one view to several cells moves it; only the cell that still
+    // holds it lets it go.
+    if (old && isViewLoaded() && old->parentWidget() == view()) {
         // Deleted later: the click that led here may still be on its way through this view.
         old->hide();
         old->setParent(nullptr);
@@ -73,6 +76,9 @@ void ZNFLayoutCollectionViewItem::detatchContainedViewController() {
         return;
     const auto controller = std::move(m_containedViewController);
     m_containedViewController.reset();
+    // A controller that has since moved to another cell stays where it is now.
+    if (controller->isViewLoaded() && isViewLoaded() && controller->view()->parentWidget() != view())
+        return;
     if (controller->isViewLoaded()) {
         ZNFView* hosted = controller->view();
         hosted->hide();
