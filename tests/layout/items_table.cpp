@@ -1,0 +1,447 @@
+#include "TestSupport.h"
+#include "layout/ZNFLayoutCollectionViewController.h"
+#include "layout/ZNFLayoutProvider.h"
+#include "layout/items/ZNFBlockLayoutItem.h"
+#include "layout/items/ZNFImageLayoutItem.h"
+#include "layout/items/ZNFSpacerLayoutItem.h"
+#include "layout/items/ZNFTableLayoutItem.h"
+#include "layout/items/ZNFTextLayoutItem.h"
+#include "platform/ZNFImage.h"
+#include "support/LayoutTestItems.h"
+
+#include <QApplication>
+#include <QJsonDocument>
+#include <QProgressBar>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+QVariant json(const char* text) {
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray(text), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << text;
+    return doc.toVariant();
+}
+
+std::shared_ptr<ZNFSpacerLayoutItem> box(double width, double height) {
+    return std::make_shared<ZNFSpacerLayoutItem>(QSizeF(width, height));
+}
+
+template <typename T> QList<T*> direct(const QWidget* view) {
+    return view ? view->findChildren<T*>(Qt::FindDirectChildrenOnly) : QList<T*>();
+}
+
+// Where a widget sits inside an ancestor, in Qt's (y-down) coordinates.
+QRect placeIn(const QWidget* widget, const QWidget* ancestor) {
+    return QRect(widget->mapTo(ancestor, QPoint(0, 0)), widget->size());
+}
+
+std::unique_ptr<QWidget> showTable(const std::shared_ptr<ZNFTableLayoutItem>& table, double width,
+                                   ZNFLayoutConsumer* consumer = nullptr) {
+    const QSizeF size = table->sizeThatFits(QSizeF(width, ZNFLayoutFill));
+    return std::unique_ptr<QWidget>(
+        table->instanceForItem(table, consumer, QRectF(QPointF(0, 0), size), nullptr).view);
+}
+
+} // namespace
+
+TEST(TableItem, ColumnsArePlacedByFractions) {
+    const auto table = ZNFTableLayoutItem::columnBasedTableWithItems(
+        {box(10, 10), box(10, 20), ZNFLayoutItemList{box(10, 5), box(10, 5)}, box(10, 30)},
+        {0.1, 0.4, 0.4, 0.1});
+    EXPECT_EQ(table->kind(), "table");
+    ASSERT_EQ(table->rows().size(), 1u);
+    const auto& columns = table->rows()[0]->columns();
+    ASSERT_EQ(columns.size(), 4u);
+    EXPECT_EQ(table->sizeThatFits(QSizeF(400, ZNFLayoutFill)), QSizeF(400, 30));
+
+    auto view = showTable(table, 400);
+    const QList<ZNFTableRowView*> rows = direct<ZNFTableRowView>(view.get());
+    ASSERT_EQ(rows.size(), 1);
+    const QList<ZNFTableColumnView*> shown = direct<ZNFTableColumnView>(rows[0]);
+    ASSERT_EQ(shown.size(), 4);
+    const double xs[] = {0, 40, 200, 360};
+    const double widths[] = {40, 160, 160, 40};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_NEAR(shown[i]->frame().x(), xs[i], 1e-4) << i;
+        EXPECT_NEAR(shown[i]->frame().width(), widths[i], 1e-4) << i;
+        EXPECT_NEAR(ZNFTableRowLayoutItem::widthForColumn(*columns[size_t(i)], 400), widths[i], 1e-4) << i;
+    }
+    // The third column stacks its two items, each as wide as the column.
+    const QList<ZNFSpacerLayoutView*> stacked = direct<ZNFSpacerLayoutView>(shown[2]);
+    ASSERT_EQ(stacked.size(), 2);
+    EXPECT_EQ(stacked[0]->geometry(), QRect(0, 0, 160, 5));
+    EXPECT_EQ(stacked[1]->geometry(), QRect(0, 5, 160, 5));
+
+    // Three widths for four entries: a quarter each.
+    const auto even = ZNFTableLayoutItem::columnBasedTableWithItems(
+        {box(1, 1), box(1, 1), box(1, 1), box(1, 1)}, {0.5, 0.25, 0.25});
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_FLOAT_EQ(*even->rows()[0]->columns()[i]->widthPercentage(), 0.25);
+        EXPECT_FLOAT_EQ(*even->rows()[0]->columns()[i]->offsetPercentage(), 0.25 * double(i));
+    }
+
+    // An entry that is no item (or an empty list) leaves a gap but keeps its width.
+    const auto gapped = ZNFTableLayoutItem::columnBasedTableWithItems(
+        {box(1, 1), ZNFTableEntry(), ZNFLayoutItemList{}, box(1, 1)}, {0.2, 0.3, 0.1, 0.4});
+    const auto& kept = gapped->rows()[0]->columns();
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_FLOAT_EQ(*kept[1]->offsetPercentage(), 0.6);
+    EXPECT_FLOAT_EQ(*kept[1]->widthPercentage(), 0.4);
+}
+
+TEST(TableItem, RowBasedTablesListTheirItemsTopDown) {
+    auto a = std::make_shared<TestLayoutItem>("A", QSizeF(50, 10));
+    auto b = std::make_shared<TestLayoutItem>("B", QSizeF(50, 20));
+    auto c = std::make_shared<TestLayoutItem>("C", QSizeF(50, 30));
+    const auto table = ZNFTableLayoutItem::rowBasedTableWithItems({a, b, c});
+    EXPECT_EQ(table->sizeThatFits(QSizeF(300, ZNFLayoutFill)), QSizeF(300, 60));
+    auto view = showTable(table, 300);
+    std::map<QString, QRect> places;
+    for (auto* shown : view->findChildren<TestLayoutItemView*>())
+        places[shown->itemName] = placeIn(shown, view.get());
+    EXPECT_EQ(places["A"], QRect(0, 0, 300, 10));
+    EXPECT_EQ(places["B"], QRect(0, 10, 300, 20));
+    EXPECT_EQ(places["C"], QRect(0, 30, 300, 30));
+}
+
+TEST(TableItem, RowAndColumnGeometry) {
+    // The row is as high as its tallest column plus its insets.
+    auto shortColumn = std::make_shared<ZNFTableColumnLayoutItem>();
+    shortColumn->setItems({box(10, 30)});
+    shortColumn->setWidthPercentage(0.5);
+    auto tallColumn = std::make_shared<ZNFTableColumnLayoutItem>();
+    tallColumn->setItems({box(10, 20), box(10, 30)});
+    tallColumn->setWidthPercentage(0.5);
+    tallColumn->setOffsetPercentage(0.5);
+    auto row = std::make_shared<ZNFTableRowLayoutItem>();
+    row->setColumns({shortColumn, tallColumn});
+    row->setInsets({5, 0, 5, 0});
+    EXPECT_EQ(row->kind(), "tableRow");
+    EXPECT_EQ(row->sizeThatFits(QSizeF(300, ZNFLayoutFill)), QSizeF(300, 60));
+
+    // Columns sit at the row's top inset and fit the row exactly.
+    std::unique_ptr<QWidget> rowView(row->instanceForItem(row, nullptr, QRectF(0, 0, 300, 60), nullptr).view);
+    const QList<ZNFTableColumnView*> columnViews = direct<ZNFTableColumnView>(rowView.get());
+    ASSERT_EQ(columnViews.size(), 2);
+    EXPECT_EQ(columnViews[1]->frame(), QRectF(150, 5, 150, 50));
+
+    // Half of an inner width of 300, less insets of 10 on both sides, is 130; the items stay
+    // whole inside the column's view.
+    auto inset = std::make_shared<ZNFTableColumnLayoutItem>();
+    inset->setWidthPercentage(0.5);
+    inset->setInsets({4, 10, 6, 10});
+    inset->setItems({box(10, 20)});
+    EXPECT_EQ(inset->kind(), "column");
+    EXPECT_DOUBLE_EQ(ZNFTableRowLayoutItem::widthForColumn(*inset, 300), 130);
+    EXPECT_EQ(inset->sizeThatFits(QSizeF(130, ZNFLayoutFill)), QSizeF(130, 30));
+    std::unique_ptr<QWidget> columnView(
+        inset->instanceForItem(inset, nullptr, QRectF(0, 0, 130, 30), nullptr).view);
+    const QList<ZNFSpacerLayoutView*> items = direct<ZNFSpacerLayoutView>(columnView.get());
+    ASSERT_EQ(items.size(), 1);
+    EXPECT_EQ(items[0]->frame(), QRectF(10, 4, 130, 20));
+    EXPECT_TRUE(columnView->rect().contains(items[0]->geometry()));
+
+    // Items narrower than a column that does not fill are aligned within its 200 points.
+    auto aligned = std::make_shared<ZNFTableColumnLayoutItem>();
+    aligned->setFillWidth(false);
+    aligned->setAlignment(ZNFTableColumnAlignmentCenter);
+    aligned->setInsets({0, 10, 0, 10});
+    auto narrow = box(120, 10);
+    aligned->setItems({narrow, box(300, 10)});
+    std::unique_ptr<QWidget> alignedView(
+        aligned->instanceForItem(aligned, nullptr, QRectF(0, 0, 200, 20), nullptr).view);
+    const QList<ZNFSpacerLayoutView*> alignedItems = direct<ZNFSpacerLayoutView>(alignedView.get());
+    ASSERT_EQ(alignedItems.size(), 2);
+    EXPECT_EQ(alignedItems[0]->frame(), QRectF(50, 0, 120, 10));
+    // Wider than the column: left where it is.
+    EXPECT_EQ(alignedItems[1]->frame(), QRectF(10, 10, 300, 10));
+    aligned->setAlignment(ZNFTableColumnAlignmentRight);
+    alignedView.reset(aligned->instanceForItem(aligned, nullptr, QRectF(0, 0, 200, 20), nullptr).view);
+    EXPECT_EQ(direct<ZNFSpacerLayoutView>(alignedView.get())[0]->frame().x(), 90);
+    // The references follow the latest view only.
+    EXPECT_EQ(aligned->layoutItemForView(direct<ZNFSpacerLayoutView>(alignedView.get())[0]), narrow);
+    EXPECT_EQ(aligned->viewReferences().size(), 2u);
+    EXPECT_FALSE(aligned->layoutItemForView(alignedView.get()));
+}
+
+TEST(TableItem, RowColoursFillAndZPositionsOrderOverlappingColumns) {
+    auto under = std::make_shared<ZNFSpacerLayoutItem>(QSizeF(10, 40));
+    under->setBackgroundColor(QColor(255, 0, 0));
+    auto over = std::make_shared<ZNFSpacerLayoutItem>(QSizeF(10, 40));
+    over->setBackgroundColor(QColor(0, 0, 255));
+    auto first = std::make_shared<ZNFTableColumnLayoutItem>();
+    first->setItems({over});
+    first->setZPosition(2);
+    auto second = std::make_shared<ZNFTableColumnLayoutItem>();
+    second->setItems({under});
+    second->setWidthPercentage(0.5);
+    second->setZPosition(1);
+    auto row = std::make_shared<ZNFTableRowLayoutItem>();
+    row->setColumns({first, second});
+    row->setInsets({0, 0, 20, 0});
+    row->setBackgroundColor(QColor(0, 255, 0));
+    auto table = std::make_shared<ZNFTableLayoutItem>();
+    table->setRows({row});
+    auto view = showTable(table, 200);
+    const QImage drawn = view->grab().toImage();
+    // The later column is under the earlier one because of its lower z position.
+    EXPECT_EQ(drawn.pixelColor(50, 20), QColor(0, 0, 255));
+    // Below the columns, inside the row's bottom inset, the row's own colour shows.
+    EXPECT_EQ(drawn.pixelColor(50, 50), QColor(0, 255, 0));
+}
+
+TEST(TableItem, ParsesRowsItemsAndConfig) {
+    auto provider = std::make_shared<ZNFLayoutProvider>();
+    provider->registerProvider(namedItemParser(), "named");
+    const auto parseOne = [&](const char* text) -> std::shared_ptr<ZNFTableLayoutItem> {
+        const ZNFLayoutItemList items = provider->layoutItemsWithData(json(text));
+        return items.size() == 1 ? std::dynamic_pointer_cast<ZNFTableLayoutItem>(items[0]) : nullptr;
+    };
+    EXPECT_FALSE(parseOne(R"([{"_type": "table"}])"));
+    EXPECT_FALSE(parseOne(R"([{"_type": "table", "rows": [{"columns": []}, {"insets": {}}, 5]}])"));
+    EXPECT_FALSE(parseOne(R"([{"_type": "table", "rows": "not rows"}])"));
+
+    const auto empty = parseOne(R"([{"_type": "table", "items": []}])");
+    ASSERT_TRUE(empty);
+    ASSERT_EQ(empty->rows().size(), 1u);
+    ASSERT_EQ(empty->rows()[0]->columns().size(), 1u);
+    EXPECT_TRUE(empty->rows()[0]->columns()[0]->items().empty());
+
+    const auto configured = parseOne(R"([{"_type": "table", "items": [{"_type": "named", "name": "x"}],
+        "config": {"align": "center", "offset": 0.25, "width": 0.5, "zPosition": 3, "top": 1, "left": 2,
+                   "bottom": 3, "right": 4, "fillWidth": false}}])");
+    ASSERT_TRUE(configured);
+    const auto column = configured->rows()[0]->columns()[0];
+    EXPECT_EQ(column->alignment(), ZNFTableColumnAlignmentCenter);
+    EXPECT_EQ(column->offsetPercentage(), 0.25);
+    EXPECT_EQ(column->widthPercentage(), 0.5);
+    EXPECT_EQ(column->zPosition(), 3);
+    EXPECT_EQ(column->insets(), (ZNFEdgeInsets{1, 2, 3, 4}));
+    EXPECT_TRUE(column->fillWidth());
+    EXPECT_EQ(column->items().size(), 1u);
+
+    // "rows" comes before "items"; the data's first row is shown at the top.
+    const auto rows =
+        parseOne(R"([{"_type": "table", "items": [{"_type": "named", "name": "ignored"}], "rows": [
+        {"columns": [{"items": [{"_type": "named", "name": "first"}], "align": "right", "fillWidth": "0"}],
+         "insets": {"top": 2, "bottom": 3}, "bg": "#FF0000"},
+        {"columns": [{"items": [{"_type": "named", "name": "second"}]}, "not a column"]},
+        {"columns": "not columns"}]}])");
+    ASSERT_TRUE(rows);
+    ASSERT_EQ(rows->rows().size(), 2u);
+    auto view = showTable(rows, 300);
+    std::map<QString, QRect> places;
+    for (auto* shown : view->findChildren<TestLayoutItemView*>())
+        places[shown->itemName] = placeIn(shown, view.get());
+    ASSERT_EQ(places.size(), 2u);
+    EXPECT_EQ(places["first"], QRect(180, 2, 120, 40));
+    EXPECT_EQ(places["second"], QRect(0, 45, 300, 40));
+    const auto firstRow = rows->rows()[1];
+    EXPECT_EQ(firstRow->insets(), (ZNFEdgeInsets{2, 0, 3, 0}));
+    EXPECT_EQ(firstRow->backgroundColor(), QColor(255, 0, 0));
+    EXPECT_EQ(firstRow->columns()[0]->alignment(), ZNFTableColumnAlignmentRight);
+    EXPECT_FALSE(firstRow->columns()[0]->fillWidth());
+
+    EXPECT_EQ(ZNFTableLayoutItemParser::alignmentForKey("center"), 2u);
+    EXPECT_EQ(ZNFTableLayoutItemParser::alignmentForKey("right"), 1u);
+    EXPECT_EQ(ZNFTableLayoutItemParser::alignmentForKey("middle"), 0u);
+    EXPECT_EQ(ZNFTableLayoutItemParser::alignmentForKey(QVariant(2)), 0u);
+}
+
+TEST(TableItem, HoverRoutingAndAReleasedTable) {
+    int hovers = 0;
+    QWidget* hoveredView = nullptr;
+    auto target = box(100, 20);
+    target->setHoverHandler([&](const ZNFEvent&, ZNFCollectionViewItem*, QWidget* view) {
+        ++hovers;
+        hoveredView = view;
+    });
+    auto table = ZNFTableLayoutItem::rowBasedTableWithItems({box(100, 20), target});
+    ZNFView host(QRectF(0, 0, 100, 40));
+    QWidget* tableView = table->instanceForItem(table, nullptr, host.bounds(), nullptr).view;
+    host.addSubview(tableView);
+    auto* targetView =
+        qobject_cast<ZNFView*>(table->rows()[0]->columns()[0]->viewReferences()[0].view.data());
+    ASSERT_TRUE(targetView);
+
+    const ZNFEvent inside(ZNFEventTypeMouseEntered, ZNFView::windowLocation(targetView, QPointF(50, 10)));
+    table->hoverHandler()(inside, nullptr, &host);
+    EXPECT_EQ(hovers, 1);
+    EXPECT_EQ(hoveredView, targetView);
+    // The other row's spacer has no handler; outside every view nothing happens.
+    table->hoverHandler()(ZNFEvent(ZNFEventTypeMouseExited, QPointF(500, 500)), nullptr, &host);
+    EXPECT_EQ(hovers, 1);
+
+    // A click handler kept after its table is gone does nothing.
+    const ZNFLayoutItemEventHandler orphan = table->clickHandler();
+    table.reset();
+    orphan(inside, nullptr, &host);
+    EXPECT_EQ(hovers, 1);
+}
+
+namespace {
+
+// The collection view of a real window, as the application shows its screens.
+class TableScreenTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        controller = std::make_shared<ZNFLayoutCollectionViewController>();
+        root = controller->view();
+        cv = controller->collectionView();
+        cv->setVerticalScrollerWidth(0);
+        root->setFrame(QRectF(0, 0, 400, 600));
+        root->show();
+        QApplication::setActiveWindow(root);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(root));
+        formatter = std::make_shared<ZNFTextFormatter>();
+        formatter->registerKeyedAttributes(json(R"({"caption": {"fontWeight": "medium", "fontSize": 15,
+            "align": "center", "top": 8}, "button": {"fontWeight": "bold", "fontSize": 16, "bg": "#2F6FDB",
+            "top": 10, "bottom": 10, "left": 20, "right": 20}})")
+                                               .toMap());
+        const QString picture = home.root() + QStringLiteral("/icon.png");
+        QImage icon(160, 160, QImage::Format_RGB32);
+        icon.fill(QColor(200, 30, 30));
+        ASSERT_TRUE(writeFile(picture, ZNFImage::encodePNG(icon)));
+        iconURL = QUrl::fromLocalFile(picture);
+    }
+    void TearDown() override { controller.reset(); }
+
+    std::shared_ptr<ZNFImageLayoutItem> icon() {
+        return std::make_shared<ZNFImageLayoutItem>(
+            iconURL, [](const QSizeF& offered) { return QSizeF(offered.width(), 80); });
+    }
+    void show(const ZNFLayoutItemList& items) {
+        controller->setLayoutItems(items);
+        cv->reloadData();
+    }
+    std::shared_ptr<ZNFLayoutCollectionViewItem> cellAt(int index) {
+        return std::dynamic_pointer_cast<ZNFLayoutCollectionViewItem>(
+            cv->itemAtIndexPath(ZNFIndexPath{0, index}));
+    }
+    // Clicks the middle of a widget.
+    static void click(QWidget* widget) {
+        QTest::mouseClick(widget, Qt::LeftButton, {}, widget->rect().center());
+    }
+
+    ScopedHome home;
+    std::shared_ptr<ZNFLayoutCollectionViewController> controller;
+    ZNFView* root = nullptr;
+    ZNFCollectionView* cv = nullptr;
+    std::shared_ptr<ZNFTextFormatter> formatter;
+    QUrl iconURL;
+};
+
+QWidget* viewOf(const std::shared_ptr<ZNFTableColumnLayoutItem>& column,
+                const std::shared_ptr<ZNFLayoutItem>& item) {
+    for (const auto& reference : column->viewReferences())
+        if (reference.layoutItem == item)
+            return reference.view.data();
+    return nullptr;
+}
+
+} // namespace
+
+TEST_F(TableScreenTest, ClicksReachNestedItemsWithTheirOwnViews) {
+    std::vector<std::pair<QString, QWidget*>> clicks;
+    const auto record = [&](const QString& name) {
+        return [&clicks, name](const ZNFEvent& event, ZNFCollectionViewItem*, QWidget* view) {
+            if (event.type() == ZNFEventTypeLeftMouseDown)
+                clicks.emplace_back(name, view);
+        };
+    };
+    // The start screen's choice of two apps: an icon with a caption, and a row table of an
+    // icon and a caption that is clickable as a whole.
+    auto notesIcon = icon();
+    notesIcon->setClickHandler(record("notes"));
+    auto notesCaption = ZNFTextLayoutItem::itemWithString("Notes", "caption", formatter);
+    auto vesperIcon = icon();
+    auto vesperCaption = ZNFTextLayoutItem::itemWithString("Vesper", "caption", formatter);
+    auto vesper = ZNFTableLayoutItem::rowBasedTableWithItems({vesperIcon, vesperCaption});
+    vesper->setClickHandler(record("vesper"));
+    auto choices = ZNFTableLayoutItem::columnBasedTableWithItems(
+        {ZNFLayoutItemList{}, {notesIcon, notesCaption}, {vesper}, ZNFLayoutItemList{}},
+        {0.1, 0.4, 0.4, 0.1});
+    auto heading = ZNFTextLayoutItem::itemWithString("Which app?", "caption", formatter);
+    show({std::make_shared<ZNFSpacerLayoutItem>(QSizeF(0, 60)), heading, choices});
+
+    const auto cell = cellAt(2);
+    ASSERT_TRUE(cell && cell->layoutItemView());
+    const double captionHeight = notesCaption->sizeThatFits(QSizeF(160, ZNFLayoutFill)).height();
+    EXPECT_EQ(cv->frameForItemAtIndexPath({0, 2}).height(), 80 + captionHeight);
+
+    const auto& columns = choices->rows()[0]->columns();
+    ASSERT_EQ(columns.size(), 2u);
+    QWidget* notesView = viewOf(columns[0], notesIcon);
+    QWidget* captionView = viewOf(columns[0], notesCaption);
+    QWidget* vesperView = viewOf(columns[1], vesper);
+    ASSERT_TRUE(notesView && captionView && vesperView);
+    EXPECT_EQ(placeIn(notesView, root),
+              QRect(40, 60 + int(cv->frameForItemAtIndexPath({0, 1}).height()), 160, 80));
+    // The icon's picture loaded from its file at once.
+    EXPECT_FALSE(notesIcon->imageView()->image().isNull());
+
+    click(notesIcon->imageView());
+    ASSERT_EQ(clicks.size(), 1u);
+    EXPECT_EQ(clicks[0], std::make_pair(QString("notes"), notesView));
+    // The caption under the icon has no handler of its own.
+    click(captionView);
+    EXPECT_EQ(clicks.size(), 1u);
+    // Anywhere on the nested table, icon or caption, reaches the nested table's handler.
+    click(vesperIcon->imageView());
+    QWidget* vesperCaptionView = vesper->rows()[0]->columns()[0]->viewReferences()[0].view.data();
+    ASSERT_TRUE(vesperCaptionView);
+    click(vesperCaptionView);
+    ASSERT_EQ(clicks.size(), 3u);
+    EXPECT_EQ(clicks[1], std::make_pair(QString("vesper"), vesperView));
+    EXPECT_EQ(clicks[2], std::make_pair(QString("vesper"), vesperView));
+    // A click in the empty first column lands on no nested view and reaches nothing.
+    QTest::mouseClick(cell->layoutItemView(), Qt::LeftButton, {}, QPoint(20, 20));
+    EXPECT_EQ(clicks.size(), 3u);
+}
+
+TEST_F(TableScreenTest, AScreenOfEveryKindTheApplicationUses) {
+    int nexts = 0;
+    auto back = ZNFTextLayoutItem::itemWithString(QStringLiteral("‹ Back"), "caption", formatter);
+    auto next = ZNFTextLayoutItem::itemWithString("Next", "button", formatter);
+    next->setClickHandler([&](const ZNFEvent& event, ZNFCollectionViewItem*, QWidget*) {
+        if (event.type() == ZNFEventTypeLeftMouseDown)
+            ++nexts;
+    });
+    QPointer<QProgressBar> spinner;
+    auto progress =
+        ZNFBlockLayoutItem::itemWithSizing([](const QSizeF& offered) { return QSizeF(offered.width(), 20); },
+                                           [&spinner](QWidget*, const QRectF& frame) -> ZNFLayoutInstance {
+                                               auto* holder = new ZNFView(frame);
+                                               auto* bar = new QProgressBar;
+                                               bar->setRange(0, 0);
+                                               bar->setGeometry(holder->rect());
+                                               bar->setParent(holder);
+                                               spinner = bar;
+                                               return holder;
+                                           });
+    show({back, std::make_shared<ZNFSpacerLayoutItem>(QSizeF(0, 30)), icon(), progress, next});
+
+    EXPECT_EQ(cv->frameForItemAtIndexPath({0, 1}).height(), 30);
+    EXPECT_EQ(cv->frameForItemAtIndexPath({0, 2}).height(), 80);
+    EXPECT_EQ(cv->frameForItemAtIndexPath({0, 3}),
+              QRectF(0, cv->frameForItemAtIndexPath({0, 2}).bottom(), 400, 20));
+    ASSERT_TRUE(spinner);
+    EXPECT_EQ(spinner->size(), QSize(400, 20));
+    EXPECT_TRUE(spinner->isVisible());
+
+    auto* nextView = qobject_cast<ZNFTextLayoutItemView*>(cellAt(4)->layoutItemView());
+    ASSERT_TRUE(nextView);
+    EXPECT_EQ(nextView->attributedString().string(), "Next");
+    EXPECT_EQ(nextView->grab().toImage().pixelColor(2, 2), QColor("#2F6FDB"));
+    click(nextView);
+    EXPECT_EQ(nexts, 1);
+
+    // The next screen recycles the cells: the text view is reused for another text.
+    auto done = ZNFTextLayoutItem::itemWithString("Done", "caption", formatter);
+    show({done});
+    auto* doneView = qobject_cast<ZNFTextLayoutItemView*>(cellAt(0)->layoutItemView());
+    ASSERT_TRUE(doneView);
+    EXPECT_EQ(doneView->attributedString().string(), "Done");
+}
