@@ -1,3 +1,4 @@
+#include "text/ZNFPropertyList.h"
 #include "text/ZNFTextFormatter.h"
 
 #include <QFile>
@@ -321,4 +322,45 @@ TEST(TextFormatterPropertyList, ApplicationStyleTable) {
     QString error;
     ASSERT_TRUE(f.registerKeyedAttributesFromFile(path, &error)) << error.toStdString();
     EXPECT_TRUE(f.hasStyle("default"));
+}
+
+TEST(TextFormatterPropertyList, DamagedFilesNeverCrash) {
+    // A valid binary table, then every truncation of it and a run of flipped bytes.
+    plist_t dict = plist_new_dict();
+    plist_t formats = plist_new_dict();
+    plist_t a = plist_new_dict();
+    plist_dict_set_item(a, "color", plist_new_string("#FF8000"));
+    plist_t tabs = plist_new_array();
+    plist_array_append_item(tabs, plist_new_uint(1));
+    plist_array_append_item(tabs, plist_new_real(2.5));
+    plist_dict_set_item(a, "tabs", tabs);
+    plist_dict_set_item(formats, "a", a);
+    plist_dict_set_item(dict, "formats", formats);
+    char* bin = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(dict, &bin, &length);
+    plist_free(dict);
+    const QByteArray good(bin, length);
+    free(bin);
+
+    QString error;
+    const QVariant parsed = ZNFPropertyListFromData(good, &error);
+    ASSERT_TRUE(parsed.isValid()) << error.toStdString();
+    EXPECT_EQ(parsed.toMap().value("formats").toMap().value("a").toMap().value("tabs").toList(),
+              (QVariantList{qint64(1), 2.5}));
+
+    for (qsizetype n = 0; n < good.size(); ++n)
+        ZNFPropertyListFromData(good.left(n));
+    quint32 seed = 12345;
+    for (int round = 0; round < 2000; ++round) {
+        QByteArray damaged = good;
+        for (int flips = 0; flips < 3; ++flips) {
+            seed = seed * 1664525u + 1013904223u;
+            damaged[qsizetype(seed % quint32(damaged.size()))] = char(seed >> 24);
+        }
+        const QVariant v = ZNFPropertyListFromData(damaged);
+        ZNFTextFormatter f;
+        f.registerKeyedAttributes(v.toMap().value("formats").toMap());
+    }
+    EXPECT_FALSE(ZNFPropertyListFromData(QByteArray()).isValid());
 }

@@ -391,3 +391,39 @@ TEST(LabelDrawing, LetterpressLeavesALightImpressionBelowTheGlyphs) {
     EXPECT_EQ(lightPixels(false), 0);
     EXPECT_GT(lightPixels(true), 20);
 }
+
+TEST(LabelRobustness, UnusualTextMeasuresDrawsAndHitTests) {
+    const QStringList texts = {
+        QStringLiteral("\r\n\r\n"),
+        QStringLiteral("line\u2028break and\u2029paragraph\rold mac\r\nwindows"),
+        QStringLiteral("\t\t\t"),
+        QStringLiteral("emoji \U0001F600\U0001F44D\U0001F3FD and combining e\u0301\u0301"),
+        QStringLiteral("\u05E9\u05DC\u05D5\u05DD mixed with English \u0645\u0631\u062D\u0628\u0627"),
+        QString(2000, QLatin1Char('W')),
+        QString(300, QLatin1Char(' ')),
+        QStringLiteral("lone surrogate ") + QChar(0xD800) + QStringLiteral(" here"),
+    };
+    ZNFTextAttributes tabbed = styled(14);
+    tabbed.paragraphStyle = ZNFTextFormatter::paragraphStyleFromInfo({{"tabs", QVariantList{500, 20}}});
+    for (const QString& t : texts) {
+        for (const ZNFTextAttributes& a : {styled(14), tabbed, ZNFTextAttributes()}) {
+            const ZNFAttributedString text(t, a);
+            SCOPED_TRACE(t.left(12).toStdString());
+            const QSizeF size = ZNFLabel::sizeWithWidth(150, text, {2, 3, 4, 5}, false);
+            EXPECT_TRUE(std::isfinite(size.width()) && std::isfinite(size.height()));
+            EXPECT_LE(size.width(), 150);
+            ZNFLabel label(text, QRectF(QPointF(), size));
+            label.setInsets({2, 3, 4, 5});
+            render(label);
+            const ZNFTextLayout* layout = label.layoutManager();
+            ASSERT_NE(layout, nullptr);
+            EXPECT_EQ(layout->lineCountFittingContainer(), layout->lineCount());
+            for (const QPointF& p : {QPointF(0, 0), QPointF(75, 10), QPointF(1e9, 1e9), QPointF(-1e9, 5)}) {
+                const qint64 i = label.characterIndexAtPoint(p);
+                EXPECT_TRUE(i == ZNFNotFound || (i >= 0 && i < t.size()));
+            }
+            for (qsizetype i = 0; i < t.size(); i += 7)
+                label.rectForCharacterAtIndex(i);
+        }
+    }
+}
