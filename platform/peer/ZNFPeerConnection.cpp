@@ -113,7 +113,8 @@ ZNFPeerConnection::ZNFPeerConnection(QTcpSocket* socket, QObject* parent)
     : QObject(parent), m_socket(socket) {
     m_socket->setParent(this);
     // Bounded so that a fast sender cannot make us buffer without limit: TCP pushes back.
-    m_socket->setReadBufferSize(qint64(ZNFPeerLimits::current().maxFramePayload) * 2 + 64);
+    m_socket->setReadBufferSize(qMax<qint64>(ZNFPeerLimits::current().readBufferBytes,
+                                             qint64(ZNFPeerLimits::current().maxFramePayload) * 2 + 64));
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(m_socket, &QTcpSocket::readyRead, this, [this] { readFrames(); });
     connect(m_socket, &QTcpSocket::bytesWritten, this, [this] {

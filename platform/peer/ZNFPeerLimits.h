@@ -8,9 +8,12 @@ struct ZNFPeerLimits {
     // Largest frame payload accepted from the network; a larger header closes the link.
     int maxFramePayload = (1 << 20) + 4096;
     // File bytes per resource chunk frame.
-    int chunkBytes = 256 * 1024;
-    // Unsent bytes a link may queue before file reading pauses: keeps memory flat.
-    qint64 writeHighWater = 2 << 20;
+    int chunkBytes = 512 * 1024;
+    // Unsent bytes a link may queue before file reading pauses: keeps memory flat while
+    // leaving enough in flight that a busy machine's scheduling delays do not stall the link.
+    qint64 writeHighWater = 8 << 20;
+    // Received bytes a link buffers before TCP pushes back on the sender.
+    qint64 readBufferBytes = 8 << 20;
     // Names of resources and peers, in UTF-8 bytes. Names are never used as paths here.
     int maxNameBytes = 1024;
     // Invitation context data.
