@@ -1,0 +1,129 @@
+// A notes export file as the script leaves it on the Desktop: read by the extractor, turned
+// into note entries and, through a stand-in Notes store, image entries and their PNG files.
+
+#include "FuzzSupport.h"
+#include "conversion/support/attachments_fixture.h"
+
+#include "conversion/ZNFNotesAppImporter.h"
+#include "conversion/ZNFNotesExtractor.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonObject>
+#include <QSet>
+
+namespace {
+
+// Primary keys 1 to 3 and -1 (a key is read signed) are usable images; the other rows are traps: identifiers
+// that would leave "resources" or name nothing, files that are empty or no picture, types without images.
+void makeStandInStore() {
+    using AttachmentsFixture::png;
+    const QByteArray picture = png(AttachmentsFixture::cornerImage(12, 8));
+    AttachmentsFixture::createStore({
+        {1, QStringLiteral("IMG-PNG"), QStringLiteral("public.png")},
+        {2, QStringLiteral("IMG-JPG"), QStringLiteral("public.jpeg")},
+        {3, QStringLiteral("SKETCH"), QStringLiteral("com.apple.notes.sketch")},
+        {4, QStringLiteral("../escape"), QStringLiteral("public.png")},
+        {5, QStringLiteral("a/b"), QStringLiteral("public.png")},
+        {6, QString(), QStringLiteral("public.png")},
+        {7, QStringLiteral(".."), QStringLiteral("public.jpeg")},
+        {8, QStringLiteral("EMPTY"), QStringLiteral("public.png")},
+        {9, QStringLiteral("NOTPIC"), QStringLiteral("public.png")},
+        {10, QStringLiteral("GIF"), QStringLiteral("com.compuserve.gif")},
+        {11, std::nullopt, QStringLiteral("public.png")},
+        {12, QStringLiteral("NOTYPE"), std::nullopt},
+        {-1, QStringLiteral("NEGATIVE"), QStringLiteral("public.png")},
+    });
+    AttachmentsFixture::writeMedia(QStringLiteral("IMG-PNG"), QStringLiteral("full.png"), picture);
+    AttachmentsFixture::writeMedia(QStringLiteral("EMPTY"), QStringLiteral("zero.png"), QByteArray());
+    AttachmentsFixture::writeMedia(QStringLiteral("NOTPIC"), QStringLiteral("x.png"), "garbage");
+    AttachmentsFixture::writeMedia(QStringLiteral("escape"), QStringLiteral("e.png"), picture);
+    AttachmentsFixture::writePreview(QStringLiteral("IMG-JPG-1.png"), picture);
+    AttachmentsFixture::writePreview(QStringLiteral("SKETCH-large.png"), picture);
+    AttachmentsFixture::writePreview(QStringLiteral("..-1.png"), picture);
+    AttachmentsFixture::writePreview(QStringLiteral("NEGATIVE.png"), picture);
+}
+
+bool isTrimmable(QChar c) {
+    return c.isSpace() || c == QChar(0xFFFC);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool ready = [] {
+        NCFuzz::environment();
+        makeStandInStore();
+        QDir().mkpath(QFileInfo(ZNFNotesExtractor::exportFilePath()).path());
+        return true;
+    }();
+    Q_UNUSED(ready);
+
+    FUZZ_CHECK(writeFile(ZNFNotesExtractor::exportFilePath(), NCFuzz::bytes(data, size)),
+               ZNFNotesExtractor::exportFilePath());
+    std::optional<QJsonValue> notes;
+    QString error;
+    ZNFNotesExtractor::readExport(notes, error);
+    FUZZ_CHECK(!QFile::exists(ZNFNotesExtractor::exportFilePath()), QStringLiteral("the export file stayed"));
+    FUZZ_CHECK(notes.has_value() == error.isEmpty(), QStringLiteral("a value and an error: ") + error);
+
+    ZNFNotesAppImporter importer;
+    importer.setAttachmentThreadCount(1);
+    QString path;
+    qint64 noteCount = -1, attachmentCount = -1;
+    int calls = 0;
+    importer.processNotes(notes, [&](const QString& p, qint64 n, qint64 a) {
+        path = p;
+        noteCount = n;
+        attachmentCount = a;
+        ++calls;
+    });
+    FUZZ_CHECK(calls == 1, QStringLiteral("completion called %1 times").arg(calls));
+    FUZZ_CHECK(attachmentCount == 0, QString::number(attachmentCount));
+
+    const QJsonArray records = notes && notes->isArray() ? notes->toArray() : QJsonArray();
+    FUZZ_CHECK(noteCount == records.size(),
+               QStringLiteral("%1 notes of %2").arg(noteCount).arg(records.size()));
+
+    const NCFuzz::Archive archive = NCFuzz::checkArchive(path);
+    QList<QJsonObject> objects;
+    for (const QJsonValue& record : records)
+        if (record.isObject())
+            objects << record.toObject();
+    FUZZ_CHECK(archive.notes == objects.size(),
+               QStringLiteral("%1 note entries for %2 records").arg(archive.notes).arg(objects.size()));
+
+    static const QSet<QString> usable = {QStringLiteral("IMG-PNG"), QStringLiteral("IMG-JPG"),
+                                         QStringLiteral("SKETCH"), QStringLiteral("NEGATIVE")};
+    for (int i = 0; i < archive.entries.size(); ++i) {
+        const QJsonObject entry = archive.entries.at(i).toObject();
+        if (i < archive.notes) {
+            // Notes first, one per record and in record order.
+            const QJsonObject& record = objects.at(i);
+            FUZZ_CHECK(entry.value(QLatin1String("kind")) == QLatin1String("note"),
+                       QStringLiteral("image before note"));
+            const QJsonValue text = record.value(QLatin1String("text"));
+            if (text.isString()) {
+                const QString body = entry.value(QLatin1String("body")).toString();
+                FUZZ_CHECK(body == ZNFNotesAppImporter::cleanBody(text.toString()), QStringLiteral("body"));
+                FUZZ_CHECK(body.isEmpty() || (!isTrimmable(body.front()) && !isTrimmable(body.back())),
+                           QStringLiteral("the body was not trimmed"));
+            } else if (!text.isUndefined() && !text.isNull()) {
+                FUZZ_CHECK(entry.value(QLatin1String("body")) == text,
+                           QStringLiteral("a non-string text changed"));
+            }
+            const QJsonValue id = record.value(QLatin1String("id"));
+            if (!id.isUndefined() && !id.isNull())
+                FUZZ_CHECK(entry.value(QLatin1String("identifier")) == id, QStringLiteral("identifier"));
+            else
+                FUZZ_CHECK(!entry.contains(QLatin1String("identifier")),
+                           QStringLiteral("invented identifier"));
+            continue;
+        }
+        const QString file = entry.value(QLatin1String("binaryAttachmentId")).toString();
+        FUZZ_CHECK(usable.contains(file), QStringLiteral("an image from the trap row ") + file);
+        const QString identifier = entry.value(QLatin1String("identifier")).toString();
+        FUZZ_CHECK(!identifier.contains(u'/') && !identifier.contains(u':'), identifier);
+    }
+    return 0;
+}

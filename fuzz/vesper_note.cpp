@@ -1,0 +1,127 @@
+// A Vesper note file's text, converted as part of a whole export: fields and text lines,
+// tags, dates, the picture it names and the archive that comes out.
+
+#include "FuzzSupport.h"
+
+#include "conversion/ZNFVesperNoteImporter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const char* const kLabels[] = {ZNFVesperNoteImporterKey_picture, ZNFVesperNoteImporterKey_tags,
+                               ZNFVesperNoteImporterKey_created, ZNFVesperNoteImporterKey_modified};
+
+struct Export {
+    QString top, notes, noteFile;
+};
+
+// An export whose "Pictures" holds one real picture ("a.png"), a file that is no picture
+// ("broken.png") and a link that leads out of the folder ("link.png"); beside the export lies
+// a picture that no note may reach ("outside.png").
+const Export& exportFolder() {
+    static const Export folder = [] {
+        Export e;
+        const QString root = NCFuzz::environment().root();
+        e.top = root + QStringLiteral("/My Vesper Export");
+        e.notes = e.top + QStringLiteral("/Active Notes");
+        e.noteFile = e.notes + QStringLiteral("/Note.txt");
+        QDir().mkpath(e.notes + QStringLiteral("/Pictures"));
+        QImage image(3, 2, QImage::Format_RGB32);
+        image.fill(Qt::red);
+        image.save(e.notes + QStringLiteral("/Pictures/a.png"));
+        image.save(root + QStringLiteral("/outside.png"));
+        writeFile(e.notes + QStringLiteral("/Pictures/broken.png"), "not a picture");
+        QFile::link(root + QStringLiteral("/outside.png"), e.notes + QStringLiteral("/Pictures/link.png"));
+        return e;
+    }();
+    return folder;
+}
+
+// Blank as the export's reader sees it: Unicode separators, tab, LF to CR and NEL.
+bool isBlank(QChar c) {
+    const char16_t u = c.unicode();
+    if (u == u'\t' || (u >= 0x0A && u <= 0x0D) || u == 0x85)
+        return true;
+    return c.category() == QChar::Separator_Space || c.category() == QChar::Separator_Line ||
+           c.category() == QChar::Separator_Paragraph;
+}
+
+bool startsWithLabel(const QString& line) {
+    for (const char* label : kLabels)
+        if (line.startsWith(QLatin1String(label)))
+            return true;
+    return false;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const Export& folder = exportFolder();
+    const QByteArray input = NCFuzz::bytes(data, size);
+
+    // The parse alone: no field line is text, every text line holds something and ends in "\n".
+    QString text = QString::fromUtf8(input);
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
+    const ZNFVesperNote note = ZNFVesperNoteImporter::structuredDataFromNote(text, folder.noteFile);
+    FUZZ_CHECK(note.text.isEmpty() || note.text.endsWith(u'\n'), note.text);
+    QStringList lines = note.text.split(u'\n');
+    lines.removeLast();
+    for (const QString& line : lines) {
+        FUZZ_CHECK(std::any_of(line.begin(), line.end(), [](QChar c) { return !isBlank(c); }),
+                   QStringLiteral("a blank line became text"));
+        FUZZ_CHECK(!startsWithLabel(line), QStringLiteral("a field line became text: ") + line);
+        for (QChar c : line)
+            FUZZ_CHECK(c != u'\r' && c != QChar(0x85) && c != QChar(0x2028) && c != QChar(0x2029),
+                       QStringLiteral("a line break inside a text line"));
+    }
+    for (auto it = note.fields.cbegin(); it != note.fields.cend(); ++it)
+        FUZZ_CHECK(startsWithLabel(it.key()) && !it.value().contains(u'\n'), it.key() + it.value());
+    const QString body = ZNFVesperNoteImporter::textForNote(note);
+    FUZZ_CHECK(body.startsWith(note.text), QStringLiteral("the body lost its text"));
+
+    // The whole conversion of an export that holds this one note.
+    QFile file(folder.noteFile);
+    FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(input) == input.size(),
+               file.errorString());
+    file.close();
+    const ZNFVesperConversion result = ZNFVesperNoteImporter::convert(folder.noteFile);
+    FUZZ_CHECK(!result.path.isEmpty() && result.notes == 1, result.failure);
+    FUZZ_CHECK(result.attachments == 0 || result.attachments == 1, QString::number(result.attachments));
+
+    const NCFuzz::Archive archive = NCFuzz::checkArchive(result.path);
+    FUZZ_CHECK(archive.notes == 1 && archive.images == result.attachments,
+               QStringLiteral("%1 notes, %2 images").arg(archive.notes).arg(archive.images));
+    const QJsonObject entry = archive.entries.at(0).toObject();
+    FUZZ_CHECK(entry.value(QLatin1String("kind")).toString() == QLatin1String("note"),
+               QStringLiteral("the note entry does not come first"));
+    FUZZ_CHECK(entry.value(QLatin1String("body")).toString() == body,
+               QStringLiteral("the archived body differs from the parsed one"));
+    const QString identifier = entry.value(QLatin1String("identifier")).toString();
+    FUZZ_CHECK(identifier.startsWith(QLatin1String("VESPER_")) &&
+                   identifier.endsWith(QLatin1String("_Note.txt")),
+               identifier);
+    for (const char* key : {"date", "updatedDate"})
+        FUZZ_CHECK(entry.value(QLatin1String(key)).isDouble() &&
+                       std::isfinite(entry.value(QLatin1String(key)).toDouble()),
+                   QString::fromLatin1(key));
+    if (archive.images == 1) {
+        // Only the real picture inside "Pictures" may ever be read.
+        FUZZ_CHECK(note.field(ZNFVesperNoteImporterKey_picture) == QStringLiteral("a.png"),
+                   QStringLiteral("a picture came from ") +
+                       note.field(ZNFVesperNoteImporterKey_picture).value_or(QString()));
+        const QJsonObject image = archive.entries.at(1).toObject();
+        FUZZ_CHECK(image.value(QLatin1String("parentId")).toString() == identifier &&
+                       image.value(QLatin1String("identifier")).toString() ==
+                           identifier + QStringLiteral("_a.png"),
+                   image.value(QLatin1String("identifier")).toString());
+    }
+    return 0;
+}
