@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QTimeZone>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <plist/plist.h>
 
@@ -98,6 +99,18 @@ QVariant convert(plist_t node, int depth, bool& ok) {
     }
 }
 
+// libplist 2.2 asserts (and so aborts the process) when it hands out a string or dictionary key
+// that holds a NUL byte. Its XML writer copies such strings whole, so a NUL in the XML form finds
+// them before anything reads them.
+bool holdsStringWithNul(plist_t root) {
+    char* xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(root, &xml, &length);
+    const bool found = xml && std::memchr(xml, 0, length) != nullptr;
+    plist_to_xml_free(xml);
+    return found;
+}
+
 } // namespace
 
 QVariant ZNFPropertyListFromData(const QByteArray& data, QString* error) {
@@ -114,6 +127,10 @@ QVariant ZNFPropertyListFromData(const QByteArray& data, QString* error) {
     plist_from_memory(data.constData(), static_cast<uint32_t>(data.size()), &root);
     if (!root)
         return fail(QStringLiteral("not a property list"));
+    if (holdsStringWithNul(root)) {
+        plist_free(root);
+        return fail(QStringLiteral("property list holds a string with a NUL byte"));
+    }
     bool ok = true;
     QVariant value = convert(root, 0, ok);
     plist_free(root);

@@ -248,6 +248,17 @@ QRectF ZNFTextLayout::boundingRectForCharacterRange(ZNFRange range) const {
     return QRectF(left, top, right - left, bottom - top);
 }
 
+double ZNFTextLayout::requiredWidth() const {
+    double width = 0;
+    for (const Line& l : m_lines) {
+        const Paragraph& p = *m_paragraphs[static_cast<std::size_t>(l.paragraph)];
+        const ZNFParagraphStyle& style = *p.style;
+        const double indent = std::max(0.0, l.qtLine == 0 ? style.firstLineHeadIndent : style.headIndent);
+        width = std::max(width, indent + p.layout.lineAt(l.qtLine).naturalTextWidth() + l.overhang);
+    }
+    return width;
+}
+
 qint64 ZNFTextLayout::characterIndexNearestPoint(const QPointF& point, QRectF* glyphRect) const {
     if (glyphRect)
         *glyphRect = QRectF();

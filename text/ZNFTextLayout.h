@@ -47,6 +47,10 @@ public:
     // characters this is the size a measurement reports.
     QRectF boundingRectForCharacterRange(ZNFRange range) const;
     QRectF usedRect() const { return boundingRectForCharacterRange(ZNFRange{0, m_string.length()}); }
+    // The narrowest container width that breaks every line where this layout broke it: the
+    // widest line's indent, text and last-glyph overhang. It is the used width for text that
+    // starts at the leading edge; centred or right-aligned indented text needs more.
+    double requiredWidth() const;
 
     // The character whose glyph is nearest `point` (container coordinates), with that glyph's
     // bounding rectangle; ZNFNotFound (and a null rectangle) only for an empty string.

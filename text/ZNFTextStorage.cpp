@@ -102,7 +102,12 @@ QSizeF ZNFTextStorage::sizeForTextSize(const QSizeF& textSize, double width, con
                                        bool fillWidth) {
     const double height = textSize.height() + insets.top + insets.bottom;
     const double w = fillWidth ? width : textSize.width() + insets.left + insets.right;
-    return QSizeF(ceilPoint(w), ceilPoint(height));
+    double roundedWidth = ceilPoint(w);
+    // Rounding up never makes a fitting text wider than the width it was offered: a label
+    // given that wider frame would fit more on a line than was measured.
+    if (roundedWidth > width && w <= width)
+        roundedWidth = width;
+    return QSizeF(roundedWidth, ceilPoint(height));
 }
 
 QSizeF ZNFTextStorage::sizeWithWidth(double width, const ZNFAttributedString& string,
@@ -115,7 +120,7 @@ QSizeF ZNFTextStorage::sizeWithWidth(double width, const ZNFAttributedString& st
         available = std::min(available, kMaxLineWidth);
         const ZNFTextLayout layout(string, QSizeF(available, ZNFTextLayout::UnlimitedHeight),
                                    ZNFTextLayout::Purpose::Measuring);
-        textSize = layout.usedRect().size();
+        textSize = QSizeF(layout.requiredWidth(), layout.usedRect().height());
         // Only a glyph wider than the whole line makes the text wider than its width. Such a
         // size, given back as the label's frame, would lay the text out in other lines; held to
         // the width, the label breaks it exactly as measured (and clips the glyph, as it must).

@@ -89,6 +89,10 @@ TEST(LabelMeasuring, MeasuredSizeDrawsInTheSameLines) {
     kerned.kern = 1.25;
     ZNFTextAttributes hanging = styled(14);
     hanging.paragraphStyle = ZNFTextFormatter::paragraphStyleFromInfo({{"tabs", QVariantList{36.5, 120}}});
+    ZNFTextAttributes centredHanging = styled(11, Qt::blue);
+    centredHanging.font = ZNFFont::systemFont(11, ZNFFontWeight::UltraLight);
+    centredHanging.paragraphStyle =
+        ZNFTextFormatter::paragraphStyleFromInfo({{"tabs", QVariantList{22}}, {"align", "center"}});
 
     std::vector<ZNFAttributedString> texts;
     texts.emplace_back(kParagraph, styled(15));
@@ -103,11 +107,15 @@ TEST(LabelMeasuring, MeasuredSizeDrawsInTheSameLines) {
     texts.push_back(mixed);
     texts.emplace_back(QStringLiteral("Averyveryveryverylongwordthatcannotbreakanywhereatallinthiswidth"),
                        styled(16));
+    texts.emplace_back(kParagraph, centredHanging);
 
     const ZNFEdgeInsets insets{6, 11.5, 4, 9.25};
     for (const ZNFAttributedString& text : texts) {
-        for (double width = 60; width <= 640; width += 37.5) {
-            const QSizeF size = ZNFLabel::sizeWithWidth(width, text, insets, false);
+        // Fractional widths too: rounding up must not hand the label room for more per line.
+        for (double width = 60; width <= 640; width += 37.3) {
+            const bool fill = int(width) % 2;
+            const QSizeF size = ZNFLabel::sizeWithWidth(width, text, insets, fill);
+            EXPECT_LE(size.width(), width);
             const ZNFTextLayout atWidth(
                 text, QSizeF(width - insets.left - insets.right, ZNFTextLayout::UnlimitedHeight));
             ZNFLabel label(text, QRectF(QPointF(0, 0), size));
