@@ -321,7 +321,18 @@ TEST(TextFormatterPropertyList, ApplicationStyleTable) {
     ZNFTextFormatter f;
     QString error;
     ASSERT_TRUE(f.registerKeyedAttributesFromFile(path, &error)) << error.toStdString();
-    EXPECT_TRUE(f.hasStyle("default"));
+    EXPECT_TRUE(f.hasStyle("default")); // the text parser's fallback style
+    const QVariantMap formats = ZNFPropertyListFromFile(path).toMap().value("formats").toMap();
+    for (auto it = formats.begin(); it != formats.end(); ++it) {
+        const QVariantMap entry = it.value().toMap();
+        if (entry.contains("template")) {
+            EXPECT_TRUE(formats.contains(entry.value("template").toString())) << it.key().toStdString();
+        }
+        if (entry.contains("fontWeight")) {
+            EXPECT_TRUE(ZNFTextFormatter::keyedFontWeights().count(entry.value("fontWeight").toString()))
+                << it.key().toStdString();
+        }
+    }
 }
 
 TEST(TextFormatterPropertyList, DamagedFilesNeverCrash) {
