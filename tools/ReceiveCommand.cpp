@@ -69,6 +69,13 @@ QString unsafeNameReason(const QString& name) {
     return {};
 }
 
+QString refusal(const QString& name, const ZNFPeerID& peer, const QString& reason) {
+    QString shown = name.left(80);
+    shown.replace(QChar(0), QStringLiteral("\\0"));
+    return QStringLiteral("refusing the resource name \"%1\" from %2: %3")
+        .arg(shown, peer.displayName(), reason);
+}
+
 // Moves the layer's temporary file to `target`, replacing an older file of that name only
 // once the new one is complete.
 QString storeInto(const QString& temporary, const QString& target) {
@@ -126,8 +133,15 @@ int ZNFRunReceive(const QStringList& arguments) {
 
     controller->registerResourceHandlerForSession(
         session,
-        [](const std::shared_ptr<ZNFPeerSession>&, const QString& name, const ZNFPeerID& peer,
-           const std::shared_ptr<ZNFProgress>& progress) {
+        [outcome](const std::shared_ptr<ZNFPeerSession>&, const QString& name, const ZNFPeerID& peer,
+                  const std::shared_ptr<ZNFProgress>& progress) {
+            const QString reason = unsafeNameReason(name);
+            if (!reason.isEmpty()) {
+                // Refused before any byte is kept; the sender learns that it was not delivered.
+                progress->cancel();
+                outcome->finish(1, refusal(name, peer, reason));
+                return;
+            }
             ZNFCommandOutput::progress(QStringLiteral("Receiving %1 from %2").arg(name, peer.displayName()));
             progress->setChangeHandler(percentPrinter(QStringLiteral("Received")));
         },
@@ -141,10 +155,7 @@ int ZNFRunReceive(const QStringList& arguments) {
             }
             const QString reason = unsafeNameReason(name);
             if (!reason.isEmpty()) {
-                QString shown = name;
-                shown.replace(QChar(0), QStringLiteral("\\0"));
-                outcome->finish(1, QStringLiteral("refusing the resource name \"%1\" from %2: %3")
-                                       .arg(shown.left(80), peer.displayName(), reason));
+                outcome->finish(1, refusal(name, peer, reason));
                 return;
             }
             const QString target = QDir(directory).filePath(name);

@@ -28,6 +28,12 @@ ZNFPeerError protocolError(const QString& why) {
     return ZNFPeerError(ZNFPeerError::ProtocolError, why);
 }
 
+// The receiving side cancelled the progress object it was handed: the sender hears it as a
+// failure, so nothing counts as delivered that the receiver did not keep.
+ZNFPeerError receiverCancelled() {
+    return ZNFPeerError(ZNFPeerError::Cancelled, QStringLiteral("the receiver cancelled the transfer"));
+}
+
 // A resource on its way out: read, hashed and sent a chunk at a time.
 struct Outgoing {
     quint32 id = 0;
@@ -357,7 +363,9 @@ void ZNFPeerSession::Core::onResourceBegin(Link* link, const QByteArray& payload
     notify([&](ZNFPeerSessionDelegate& d, const std::shared_ptr<ZNFPeerSession>& s) {
         d.session(s, name, peer, progress);
     });
-    if (!opened)
+    if (progress->isCancelled())
+        failIncoming(link, id, receiverCancelled(), true);
+    else if (!opened)
         failIncoming(link, id,
                      ZNFPeerError(ZNFPeerError::FileError, QStringLiteral("cannot create a temporary file")),
                      true);
@@ -377,6 +385,10 @@ void ZNFPeerSession::Core::onResourceChunk(Link* link, const QByteArray& payload
         return;
     }
     Incoming& in = *it->second;
+    if (in.progress->isCancelled()) {
+        failIncoming(link, id, receiverCancelled(), true);
+        return;
+    }
     const qint64 length = payload.size() - 4;
     if (in.received + length > in.size) {
         failIncoming(
@@ -415,6 +427,10 @@ void ZNFPeerSession::Core::onResourceEnd(Link* link, const QByteArray& payload) 
         return;
     }
     Incoming& in = *it->second;
+    if (in.progress->isCancelled()) {
+        failIncoming(link, id, receiverCancelled(), true);
+        return;
+    }
     if (in.received != in.size) {
         failIncoming(link, id,
                      ZNFPeerError(ZNFPeerError::SizeMismatch,
@@ -507,14 +523,19 @@ void ZNFPeerSession::Core::onResourceResult(Link* link, const QByteArray& payloa
         // The receiver gave up before the end (it could not store the file, say).
         out = std::move(link->queue.front());
         link->queue.pop_front();
+    } else if (id != 0 && id < link->nextId) {
+        // One this side already gave up on: the receiver's answer crossed our abort.
+        return;
     } else {
         link->connection->fail(protocolError(QStringLiteral("result for an unknown resource")));
         return;
     }
     ZNFPeerError error;
-    if (code != 0)
-        error = ZNFPeerError(code < quint32(ZNFPeerError::TooLarge) + 1 ? ZNFPeerError::Code(code)
-                                                                        : ZNFPeerError::FileError,
+    if (code == quint32(ZNFPeerError::Cancelled))
+        error = receiverCancelled();
+    else if (code != 0)
+        error = ZNFPeerError(code <= quint32(ZNFPeerError::TooLarge) ? ZNFPeerError::Code(code)
+                                                                     : ZNFPeerError::FileError,
                              QStringLiteral("the peer could not store the resource (error %1)").arg(code));
     else if (qint64(size) != out->size)
         error = ZNFPeerError(ZNFPeerError::SizeMismatch,

@@ -25,7 +25,8 @@ public:
     // session:didReceiveData:fromPeer:
     virtual void session(const std::shared_ptr<ZNFPeerSession>& session, const QByteArray& data,
                          const ZNFPeerID& peer) = 0;
-    // session:didStartReceivingResourceWithName:fromPeer:withProgress:
+    // session:didStartReceivingResourceWithName:fromPeer:withProgress: -- cancelling the
+    // progress refuses the resource: it is dropped and the sender's completion fails.
     virtual void session(const std::shared_ptr<ZNFPeerSession>& session, const QString& resourceName,
                          const ZNFPeerID& peer, const std::shared_ptr<ZNFProgress>& progress) = 0;
     // session:didFinishReceivingResourceWithName:fromPeer:atURL:withError: -- the file at the

@@ -155,6 +155,17 @@ TEST(PeerSession, SendingFailsCleanlyForMissingFilesStrangersAndCancellation) {
     progress->cancel();
     ASSERT_TRUE(cancelled.wait());
     EXPECT_EQ(cancelled.error().code(), ZNFPeerError::Cancelled);
+    // The receiver may refuse too: then nothing is kept and the sender is not told it was delivered.
+    pair.guestEvents->refuseAll = true;
+    CompletionProbe refused;
+    pair.hostSession->sendResourceAtURL(QUrl::fromLocalFile(path), QStringLiteral("big"), pair.guestID,
+                                        refused.callback());
+    ASSERT_TRUE(refused.wait());
+    EXPECT_EQ(refused.error().code(), ZNFPeerError::Cancelled);
+    ASSERT_TRUE(waitUntil([&] { return !pair.guestEvents->finished().empty(); }));
+    EXPECT_EQ(pair.guestEvents->finished().back().error.code(), ZNFPeerError::Cancelled);
+    EXPECT_TRUE(pair.guestEvents->finished().back().path.isEmpty());
+    pair.guestEvents->refuseAll = false;
     // The link is still good afterwards.
     CompletionProbe after;
     pair.hostSession->sendResourceAtURL(QUrl::fromLocalFile(path), QStringLiteral("big"), pair.guestID,

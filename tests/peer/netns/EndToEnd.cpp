@@ -153,8 +153,11 @@ TEST_F(NetnsTest, ReceiveRefusesANameThatCouldLeaveItsFolder) {
     QProcess* receiver = startCli({QStringLiteral("receive"), inbox});
     QProcess* sender = startCli({QStringLiteral("send"), archive});
     const CliRun received = finishCli(receiver);
-    finishCli(sender);
+    const CliRun sent = finishCli(sender);
     EXPECT_EQ(received.exitCode, 1);
+    // The sender is not told that a refused archive arrived.
+    EXPECT_EQ(sent.exitCode, 1);
+    EXPECT_TRUE(sent.err.contains("receiver cancelled")) << sent.err.constData();
     EXPECT_TRUE(received.err.contains("refusing the resource name"))
         << received.err.constData() << received.exitCode;
     EXPECT_TRUE(QDir(inbox).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());

@@ -22,6 +22,8 @@ void RecordingSession::session(const std::shared_ptr<ZNFPeerSession>&, const QBy
 
 void RecordingSession::session(const std::shared_ptr<ZNFPeerSession>&, const QString& name, const ZNFPeerID&,
                                const std::shared_ptr<ZNFProgress>& progress) {
+    if (refuseAll)
+        progress->cancel();
     QMutexLocker lock(&m_mutex);
     m_began.append(name);
     m_progress = progress;

@@ -13,6 +13,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QWaitCondition>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -49,6 +50,8 @@ public:
     std::vector<Finished> finished() const;
     QStringList began() const;
     std::shared_ptr<ZNFProgress> lastProgress() const;
+    // Cancels every incoming resource as soon as it is announced.
+    std::atomic<bool> refuseAll{false};
     // Called on the layer thread when a resource finished, while the file still exists.
     std::function<void(const QString& path)> onFinished;
 
