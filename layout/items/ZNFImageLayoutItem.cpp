@@ -7,7 +7,9 @@
 #include "platform/ZNFPaths.h"
 #include "text/ZNFTextFormatter.h"
 
+#include <QCache>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
@@ -101,6 +103,21 @@ QString cacheFilePath(const QUrl& url) {
     if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
         return QString();
     return QDir(ZNFImageLayoutItem::cacheDirectoryPath()).filePath(name);
+}
+
+// Decoded file pictures, so that showing the same icon again (every reload reconfigures the
+// visible cells) does not decode its file again. Keyed by path, size and modification time, so
+// a replaced file is read afresh. Main thread only, like the loading that uses it.
+QImage decodedFilePicture(const QFileInfo& file) {
+    static QCache<QString, QImage> pictures(32 * 1024); // cost in KiB
+    const QString key = file.absoluteFilePath() + QLatin1Char('|') + QString::number(file.size()) +
+                        QLatin1Char('|') + QString::number(file.lastModified().toMSecsSinceEpoch());
+    if (const QImage* cached = pictures.object(key))
+        return *cached;
+    const QImage image = ZNFImage::decodeFile(file.absoluteFilePath());
+    if (!image.isNull())
+        pictures.insert(key, new QImage(image), std::max<qsizetype>(1, image.sizeInBytes() / 1024));
+    return image;
 }
 
 } // namespace
@@ -222,10 +239,10 @@ void ZNFImageLayoutItem::loadImageFromURL(const QUrl& url, ZNFImageView* imageVi
     if (url.isEmpty())
         return;
     if (url.isLocalFile()) {
-        const QString path = url.toLocalFile();
-        if (!QFileInfo(path).isFile())
+        const QFileInfo file(url.toLocalFile());
+        if (!file.isFile())
             return;
-        const QImage image = ZNFImage::decodeFile(path);
+        const QImage image = decodedFilePicture(file);
         if (!image.isNull())
             imageView->setImage(image);
         return;

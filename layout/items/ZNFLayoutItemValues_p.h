@@ -10,6 +10,7 @@
 #include <QWidget>
 #include <cmath>
 #include <optional>
+#include <vector>
 
 // Readings of loosely typed layout values shared by the item parsers. Layout data arrives as
 // JSON or property lists, so a number may be any of Qt's numeric types.
@@ -60,5 +61,10 @@ inline QVariantList list(const QVariant& v) {
 // frame; a plain widget takes it as its geometry, which is only right in a flipped parent.
 void setViewFrame(QWidget* view, const QRectF& frame);
 QRectF viewFrame(const QWidget* view);
+
+// Adds views to `parent` in order, each placed by its frame (plain widgets keep their
+// geometry). ZNFView::addSubview re-sorts every sibling by z each time, which makes filling a
+// view with n subviews cost n squared; here the sort runs once, for the last view.
+void addSubviews(ZNFView* parent, const std::vector<QWidget*>& views);
 
 } // namespace ZNFItemValues

@@ -119,6 +119,7 @@ ZNFLayoutInstance ZNFTableLayoutItem::instanceForItem(const std::shared_ptr<ZNFL
                                                       ZNFLayoutConsumer* providerSource, const QRectF& frame,
                                                       QWidget*) {
     auto* view = new ZNFView(frame);
+    std::vector<QWidget*> rowViews;
     double y = 0;
     for (const auto& row : m_rows) {
         if (!row)
@@ -128,10 +129,11 @@ ZNFLayoutInstance ZNFTableLayoutItem::instanceForItem(const std::shared_ptr<ZNFL
             row->instanceForItem(row, providerSource, QRectF(0, y, size.width(), size.height()), nullptr);
         if (!instance.view)
             continue;
-        view->addSubview(instance.view);
+        rowViews.push_back(instance.view);
         // The table's y grows upwards: each row goes above the one before.
         y = ZNFItemValues::viewFrame(instance.view).bottom();
     }
+    ZNFItemValues::addSubviews(view, rowViews);
     return view;
 }
 
@@ -209,6 +211,7 @@ ZNFLayoutInstance ZNFTableRowLayoutItem::instanceForItem(const std::shared_ptr<Z
                                                          const QRectF& frame, QWidget*) {
     auto* view = new ZNFTableRowView(frame);
     const double inner = frame.width() - m_insets.left - m_insets.right;
+    std::vector<QWidget*> columnViews;
     for (const auto& column : m_columns) {
         if (!column)
             continue;
@@ -220,8 +223,9 @@ ZNFLayoutInstance ZNFTableRowLayoutItem::instanceForItem(const std::shared_ptr<Z
         const ZNFLayoutInstance instance =
             column->instanceForItem(column, providerSource, columnFrame, nullptr);
         if (instance.view)
-            view->addSubview(instance.view);
+            columnViews.push_back(instance.view);
     }
+    ZNFItemValues::addSubviews(view, columnViews);
     if (m_backgroundColor)
         view->setBackgroundColor(*m_backgroundColor);
     return view;
@@ -246,6 +250,7 @@ ZNFLayoutInstance ZNFTableColumnLayoutItem::instanceForItem(const std::shared_pt
     if (m_zPosition)
         view->setZPosition(*m_zPosition);
     std::vector<ZNFTableColumnViewReference> references;
+    std::vector<QWidget*> itemViews;
     double y = m_insets.top;
     for (const auto& item : m_items) {
         if (!item)
@@ -268,13 +273,11 @@ ZNFLayoutInstance ZNFTableColumnLayoutItem::instanceForItem(const std::shared_pt
         if (!qobject_cast<ZNFView*>(itemView))
             ZNFItemValues::setViewFrame(itemView, itemFrame);
         alignViewIfNecessary(itemView, contentWidth, m_alignment);
-        const QRectF placed = ZNFItemValues::viewFrame(itemView);
-        view->addSubview(itemView);
-        if (!qobject_cast<ZNFView*>(itemView))
-            ZNFItemValues::setViewFrame(itemView, placed);
-        y = placed.bottom();
+        y = ZNFItemValues::viewFrame(itemView).bottom();
+        itemViews.push_back(itemView);
         references.push_back(ZNFTableColumnViewReference{itemView, item});
     }
+    ZNFItemValues::addSubviews(view, itemViews);
     m_viewReferences = std::move(references);
     return view;
 }

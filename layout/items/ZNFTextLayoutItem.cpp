@@ -18,7 +18,11 @@ void ZNFTextLayoutItem::applyStyle(const QString& string, const QString& key,
 }
 
 QSizeF ZNFTextLayoutItem::sizeThatFits(const QSizeF& size) {
-    return ZNFLabel::sizeWithWidth(size.width(), m_attributedString, m_insets, m_fillWidth);
+    if (m_measured && m_measured->width == size.width())
+        return m_measured->size;
+    const QSizeF measured = ZNFLabel::sizeWithWidth(size.width(), m_attributedString, m_insets, m_fillWidth);
+    m_measured = Measurement{size.width(), measured};
+    return measured;
 }
 
 ZNFLayoutInstance ZNFTextLayoutItem::instanceForItem(const std::shared_ptr<ZNFLayoutItem>& item,

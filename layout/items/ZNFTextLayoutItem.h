@@ -51,9 +51,15 @@ public:
                                       QWidget* reusingView) override;
 
     const ZNFAttributedString& attributedString() const { return m_attributedString; }
-    void setAttributedString(const ZNFAttributedString& string) { m_attributedString = string; }
+    void setAttributedString(const ZNFAttributedString& string) {
+        m_attributedString = string;
+        m_measured.reset();
+    }
     ZNFEdgeInsets insets() const { return m_insets; }
-    void setInsets(const ZNFEdgeInsets& insets) { m_insets = insets; }
+    void setInsets(const ZNFEdgeInsets& insets) {
+        m_insets = insets;
+        m_measured.reset();
+    }
     // None draws no fill.
     std::optional<QColor> backgroundColor() const { return m_backgroundColor; }
     void setBackgroundColor(std::optional<QColor> color) { m_backgroundColor = std::move(color); }
@@ -66,7 +72,10 @@ public:
     void setCornerRadius(double radius) { m_cornerRadius = radius; }
     // True: as wide as the width offered; false: as wide as the text plus the insets.
     bool fillWidth() const { return m_fillWidth; }
-    void setFillWidth(bool fill) { m_fillWidth = fill; }
+    void setFillWidth(bool fill) {
+        m_fillWidth = fill;
+        m_measured.reset();
+    }
 
 private:
     void applyStyle(const QString& string, const QString& key, const ZNFTextFormatter* formatter);
@@ -78,6 +87,14 @@ private:
     double m_borderWidth = 0;
     double m_cornerRadius = 0;
     bool m_fillWidth = false;
+    // The last measurement: the collection view asks again for the same width on every
+    // reload, and laying text out is the dearest part of sizing a screen. Every setter that
+    // changes what is measured forgets it.
+    struct Measurement {
+        double width;
+        QSizeF size;
+    };
+    std::optional<Measurement> m_measured;
 };
 
 // A label that shows a text item: the item's text and insets, and its box on the view's layer.
