@@ -266,8 +266,9 @@ int ZNFRunReceive(const QStringList& arguments) {
         status = outcome->status;
         text = outcome->text;
     }
-    if (status == 0) {
-        // Our confirmation is on its way; the sender hangs up once it has it.
+    {
+        // Our answer (a confirmation or a refusal) is on its way; the sender hangs up once it
+        // has it.
         QEventLoop goodbye;
         QTimer::singleShot(kGoodbyeMs, &goodbye, &QEventLoop::quit);
         QTimer poll;
