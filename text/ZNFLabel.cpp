@@ -42,8 +42,7 @@ void ZNFLabel::setupLayoutManager() {
         m_layout.reset();
     if (m_layout)
         return;
-    m_layout =
-        std::make_unique<ZNFTextLayout>(m_textStorage.storage(), size, ZNFTextLayout::Purpose::Drawing);
+    m_layout = std::make_unique<ZNFTextLayout>(m_textStorage.storage(), size);
     m_layoutContainerSize = size;
     m_layoutChangeCount = m_textStorage.changeCount();
 }

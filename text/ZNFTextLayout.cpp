@@ -41,8 +41,8 @@ struct ZNFTextLayout::Paragraph {
     int lineCount = 0;
 };
 
-ZNFTextLayout::ZNFTextLayout(const ZNFAttributedString& string, const QSizeF& containerSize, Purpose purpose)
-    : m_string(string), m_containerSize(containerSize), m_purpose(purpose) {
+ZNFTextLayout::ZNFTextLayout(const ZNFAttributedString& string, const QSizeF& containerSize)
+    : m_string(string), m_containerSize(containerSize) {
     const QString& text = m_string.string();
     const qsizetype length = text.size();
     qsizetype start = 0;

@@ -14,19 +14,14 @@ class QPainter;
 
 // The text system: lays an attributed string out in a container (line-fragment padding 0) with
 // Qt's QTextLayout, one layout per paragraph, and answers the geometry questions a label asks.
-// Every attribute is mapped onto Qt here and nowhere else.
+// Every attribute reaches the screen here, through the name and integer mappings of ZNFTextQt.
 class ZNFTextLayout {
 public:
     // A container height with no limit.
     static constexpr double UnlimitedHeight = std::numeric_limits<double>::max();
 
-    enum class Purpose {
-        Measuring, // only what decides geometry (fonts, kerning, paragraph settings)
-        Drawing,   // everything
-    };
-
-    ZNFTextLayout(const ZNFAttributedString& string, const QSizeF& containerSize,
-                  Purpose purpose = Purpose::Drawing);
+    // Measuring and drawing build the very same layout, so they cannot disagree.
+    ZNFTextLayout(const ZNFAttributedString& string, const QSizeF& containerSize);
     ~ZNFTextLayout();
     ZNFTextLayout(const ZNFTextLayout&) = delete;
     ZNFTextLayout& operator=(const ZNFTextLayout&) = delete;
@@ -76,7 +71,6 @@ private:
 
     ZNFAttributedString m_string;
     QSizeF m_containerSize;
-    Purpose m_purpose;
     std::vector<std::unique_ptr<Paragraph>> m_paragraphs;
     std::vector<Line> m_lines;
     int m_fittingLines = 0;

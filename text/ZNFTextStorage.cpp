@@ -118,8 +118,7 @@ QSizeF ZNFTextStorage::sizeWithWidth(double width, const ZNFAttributedString& st
         if (!(available > 0))
             available = 0; // also NaN
         available = std::min(available, kMaxLineWidth);
-        const ZNFTextLayout layout(string, QSizeF(available, ZNFTextLayout::UnlimitedHeight),
-                                   ZNFTextLayout::Purpose::Measuring);
+        const ZNFTextLayout layout(string, QSizeF(available, ZNFTextLayout::UnlimitedHeight));
         textSize = QSizeF(layout.requiredWidth(), layout.usedRect().height());
         // Only a glyph wider than the whole line makes the text wider than its width. Such a
         // size, given back as the label's frame, would lay the text out in other lines; held to
