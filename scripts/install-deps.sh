@@ -26,6 +26,15 @@ if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}" >&2
   SUDO=""
   if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  # Installing avahi-daemon or dbus must not start them on the machine's own network:
+  # discovery tests start their own inside a private namespace (scripts/netns-run.sh).
+  made_policy=""
+  if [ ! -e /usr/sbin/policy-rc.d ]; then
+    printf '#!/bin/sh\nexit 101\n' | $SUDO tee /usr/sbin/policy-rc.d >/dev/null
+    $SUDO chmod +x /usr/sbin/policy-rc.d
+    made_policy=1
+  fi
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  if [ -n "$made_policy" ]; then $SUDO rm -f /usr/sbin/policy-rc.d; fi
 fi
