@@ -255,6 +255,11 @@ TEST(ImageItem, FilePicturesLoadAtOnceAndAreNeverCached) {
     show(missing, QSizeF(300, 150), container.get());
     EXPECT_EQ(shownColor(missing->imageView()), QColor(0, 255, 0));
 
+    // A file replaced on disk is read afresh.
+    ASSERT_TRUE(writeFile(red.toLocalFile(), ZNFImage::encodePNG(solid(QColor(0, 0, 255), 30, 30))));
+    show(first, QSizeF(300, 150), container.get());
+    EXPECT_EQ(shownColor(first->imageView()), QColor(0, 0, 255));
+
     // A view of another shape is not recycled.
     ZNFView plain;
     std::unique_ptr<QWidget> other(show(second, QSizeF(10, 10), &plain));

@@ -150,6 +150,15 @@ TEST_F(TextItemTest, SizingFillsTheOfferedWidthOrHugsTheText) {
     EXPECT_EQ(item->sizeThatFits(QSizeF(300, ZNFLayoutFill)), QSizeF(300, hugging.height()));
     // Only the width is used.
     EXPECT_EQ(item->sizeThatFits(QSizeF(300, 5)), QSizeF(300, hugging.height()));
+    // Changing what is measured is seen by the next measurement.
+    item->setFillWidth(false);
+    item->setAttributedString(
+        ZNFAttributedString("Much longer than short", formatter->attributesForKey("boxed")));
+    const QSizeF longer = item->sizeThatFits(QSizeF(300, ZNFLayoutFill));
+    EXPECT_GT(longer.width(), hugging.width());
+    item->setInsets(ZNFEdgeInsetsZero);
+    EXPECT_EQ(item->sizeThatFits(QSizeF(300, ZNFLayoutFill)),
+              QSizeF(longer.width() - 22, longer.height() - 18));
 
     // A long text wraps: narrower offers make it taller.
     const auto paragraph = ZNFTextLayoutItem::itemWithString(

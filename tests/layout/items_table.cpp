@@ -143,6 +143,20 @@ TEST(TableItem, RowAndColumnGeometry) {
     EXPECT_EQ(items[0]->frame(), QRectF(10, 4, 130, 20));
     EXPECT_TRUE(columnView->rect().contains(items[0]->geometry()));
 
+    // A plain widget (a spinner, say) takes the slot the column gives it.
+    auto spinner =
+        ZNFBlockLayoutItem::itemWithSizing([](const QSizeF&) { return QSizeF(50, 20); },
+                                           [](QWidget*, const QRectF&) { return new QProgressBar; });
+    auto holder = std::make_shared<ZNFTableColumnLayoutItem>();
+    holder->setInsets({4, 10, 6, 10});
+    holder->setItems({box(10, 6), spinner});
+    std::unique_ptr<QWidget> holderView(
+        holder->instanceForItem(holder, nullptr, QRectF(0, 0, 130, 36), nullptr).view);
+    const QList<QProgressBar*> bars = direct<QProgressBar>(holderView.get());
+    ASSERT_EQ(bars.size(), 1);
+    EXPECT_EQ(bars[0]->geometry(), QRect(10, 10, 130, 20));
+    EXPECT_EQ(holder->layoutItemForView(bars[0]), spinner);
+
     // Items narrower than a column that does not fill are aligned within its 200 points.
     auto aligned = std::make_shared<ZNFTableColumnLayoutItem>();
     aligned->setFillWidth(false);
