@@ -36,9 +36,10 @@ struct ZNFTextLayout::Paragraph {
     ZNFRange range;                // characters, without the separator
     qsizetype separatorLength = 0; // 0 for the last paragraph without one
     const ZNFParagraphStyle* style = nullptr;
-    QTextLayout layout;
-    int firstLine = 0; // index into m_lines
-    int lineCount = 0;
+    // Qt measures tab stops from each line's start, the platform from the container's edge. When
+    // lines after the first start at another indent and hold tabs, they get a layout of their
+    // own whose stops are moved by that indent.
+    QTextLayout layouts[2];
 };
 
 ZNFTextLayout::ZNFTextLayout(const ZNFAttributedString& string, const QSizeF& containerSize)
@@ -102,57 +103,68 @@ void ZNFTextLayout::layoutParagraph(int index, double& y) {
     p.style = (head && head->paragraphStyle) ? &*head->paragraphStyle : &defaultParagraphStyle();
     const ZNFParagraphStyle& style = *p.style;
 
-    const QString paragraphText = (p.range.location == 0 && p.range.length == text.size())
-                                      ? text
-                                      : text.mid(p.range.location, p.range.length);
-    p.layout.setText(paragraphText);
-    // Without the cache Qt drops the shaped glyphs at endLayout and shapes again for every
-    // later geometry question; the layout dies with this object anyway.
-    p.layout.setCacheEnabled(true);
-
-    // Fonts and kerning: the first run's become the layout's font, the others format ranges.
+    // Fonts and kerning: the first run's become the layouts' font, the others format ranges
+    // (in string positions here, moved to each layout's own positions below).
     const ZNFTextAttributes empty;
     const ZNFTextAttributes& first = head ? *head : empty;
-    p.layout.setFont(ZNFTextQt::geometryFont(first));
+    const QFont baseFont = ZNFTextQt::geometryFont(first);
+    QList<QTextLayout::FormatRange> formats;
     if (p.range.length > 0) {
-        QList<QTextLayout::FormatRange> formats;
         const ZNFTextAttributes* current = &first;
         m_string.enumerateAttributes(p.range, [&](const ZNFTextAttributesPtr& attributes, ZNFRange piece) {
             if (sameGeometry(*attributes, first))
                 return;
             if (!formats.isEmpty() && current == attributes.get() &&
-                formats.back().start + formats.back().length == piece.location - p.range.location) {
+                formats.back().start + formats.back().length == piece.location) {
                 formats.back().length += static_cast<int>(piece.length);
                 return;
             }
             QTextLayout::FormatRange range;
-            range.start = static_cast<int>(piece.location - p.range.location);
+            range.start = static_cast<int>(piece.location);
             range.length = static_cast<int>(piece.length);
             range.format.setFont(ZNFTextQt::geometryFont(*attributes));
             formats.append(range);
             current = attributes.get();
         });
-        if (!formats.isEmpty())
-            p.layout.setFormats(formats);
     }
 
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    option.setAlignment(ZNFTextQt::alignment(style.alignment));
     static const std::vector<ZNFTextTab> defaultStops = ZNFParagraphStyle::defaultTabStops();
-    if (style.tabStops != defaultStops || style.defaultTabInterval > 0) {
+    auto option = [&](double tabShift) {
+        QTextOption o;
+        o.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        o.setAlignment(ZNFTextQt::alignment(style.alignment));
         QList<QTextOption::Tab> tabs;
-        tabs.reserve(static_cast<qsizetype>(style.tabStops.size()));
         for (const ZNFTextTab& tab : style.tabStops)
-            tabs.append(QTextOption::Tab(tab.location, ZNFTextQt::tabType(tab.alignment)));
-        option.setTabs(tabs);
-        if (style.defaultTabInterval > 0)
-            option.setTabStopDistance(style.defaultTabInterval);
-    } else {
-        // The platform's default stops are every 28 points.
-        option.setTabStopDistance(28.0);
-    }
-    p.layout.setTextOption(option);
+            if (tab.location - tabShift > 0)
+                tabs.append(QTextOption::Tab(tab.location - tabShift, ZNFTextQt::tabType(tab.alignment)));
+        if (style.tabStops != defaultStops || tabShift != 0)
+            o.setTabs(tabs);
+        // Past the last stop: the paragraph's interval, else the platform's 28 points.
+        o.setTabStopDistance(style.defaultTabInterval > 0 ? style.defaultTabInterval : 28.0);
+        return o;
+    };
+    auto prepare = [&](QTextLayout& layout, qsizetype from, double tabShift) {
+        const qsizetype length = p.range.end() - from;
+        layout.setText((from == 0 && length == text.size()) ? text : text.mid(from, length));
+        // Without the cache Qt drops the shaped glyphs at endLayout and shapes again for every
+        // later geometry question; the layout dies with this object anyway.
+        layout.setCacheEnabled(true);
+        layout.setFont(baseFont);
+        if (!formats.isEmpty()) {
+            QList<QTextLayout::FormatRange> local;
+            for (QTextLayout::FormatRange r : formats) {
+                const qsizetype start = std::max<qsizetype>(r.start, from);
+                const qsizetype end = r.start + r.length;
+                if (end <= start)
+                    continue;
+                r.start = static_cast<int>(start - from);
+                r.length = static_cast<int>(end - start);
+                local.append(r);
+            }
+            layout.setFormats(local);
+        }
+        layout.setTextOption(option(tabShift));
+    };
 
     // The first line starts at the first-line indent, later ones at the head indent; a negative
     // first-line indent (the hanging indent that "tabs" sets) starts the first line at the edge.
@@ -161,10 +173,13 @@ void ZNFTextLayout::layoutParagraph(int index, double& y) {
     const double headIndent = std::max(0.0, style.headIndent);
     const double multiple = style.lineHeightMultiple > 0 ? style.lineHeightMultiple : 1.0;
 
-    p.firstLine = static_cast<int>(m_lines.size());
-    p.layout.beginLayout();
+    int part = 0;
+    qsizetype base = p.range.location;
+    prepare(p.layouts[0], base, firstIndent);
+    p.layouts[0].beginLayout();
     for (int n = 0;; ++n) {
-        QTextLine line = p.layout.createLine();
+        QTextLayout& layout = p.layouts[part];
+        QTextLine line = layout.createLine();
         if (!line.isValid())
             break;
         const double indent = n == 0 ? firstIndent : headIndent;
@@ -176,16 +191,37 @@ void ZNFTextLayout::layoutParagraph(int index, double& y) {
         line.setPosition(QPointF(indent, y + (fragment - natural)));
         Line l;
         l.paragraph = index;
+        l.part = part;
         l.qtLine = line.lineNumber();
+        l.base = base;
+        l.first = n == 0;
         l.top = y;
         l.height = fragment;
-        l.characters = ZNFRange{p.range.location + line.textStart(), line.textLength()};
+        l.characters = ZNFRange{base + line.textStart(), line.textLength()};
         l.overhang = lastGlyphOverhang(l.characters);
         m_lines.push_back(l);
         y += fragment;
+
+        const qsizetype rest = l.characters.end();
+        if (n == 0 && part == 0 && headIndent != firstIndent && rest < p.range.end() &&
+            QStringView(text).mid(rest, p.range.end() - rest).contains(QLatin1Char('\t'))) {
+            p.layouts[0].endLayout();
+            part = 1;
+            base = rest;
+            prepare(p.layouts[1], base, headIndent);
+            p.layouts[1].beginLayout();
+        }
     }
-    p.layout.endLayout();
-    p.lineCount = static_cast<int>(m_lines.size()) - p.firstLine;
+    p.layouts[part].endLayout();
+    m_lines.back().last = true;
+}
+
+QTextLine ZNFTextLayout::qtLineOf(const Line& line) const {
+    return qtLayoutOf(line).lineAt(line.qtLine);
+}
+
+const QTextLayout& ZNFTextLayout::qtLayoutOf(const Line& line) const {
+    return m_paragraphs[static_cast<std::size_t>(line.paragraph)]->layouts[line.part];
 }
 
 QRectF ZNFTextLayout::lineFragmentRect(int line) const {
@@ -209,15 +245,14 @@ QRectF ZNFTextLayout::boundingRectForCharacterRange(ZNFRange range) const {
     for (const Line& l : m_lines) {
         const Paragraph& p = *m_paragraphs[static_cast<std::size_t>(l.paragraph)];
         // A line owns its characters and, on a paragraph's last line, the separator after them.
-        const bool lastOfParagraph = l.qtLine == p.lineCount - 1;
-        const qsizetype owned = l.characters.end() + (lastOfParagraph ? p.separatorLength : 0);
+        const qsizetype owned = l.characters.end() + (l.last ? p.separatorLength : 0);
         const qsizetype s = std::max(start, l.characters.location);
         const qsizetype e = std::min(end, owned);
         if (s > e || (s == e && !(l.characters.length == 0 && s < owned)))
             continue;
-        const QTextLine line = p.layout.lineAt(l.qtLine);
-        const int ls = static_cast<int>(s - p.range.location);
-        const int le = static_cast<int>(std::min(e, l.characters.end()) - p.range.location);
+        const QTextLine line = qtLineOf(l);
+        const int ls = static_cast<int>(s - l.base);
+        const int le = static_cast<int>(std::min(e, l.characters.end()) - l.base);
         double x1 = 0, x2 = 0;
         if (s <= l.characters.location && e >= l.characters.end()) {
             // The whole line, the common case of measuring: no cursor walk needed.
@@ -253,8 +288,8 @@ double ZNFTextLayout::requiredWidth() const {
     for (const Line& l : m_lines) {
         const Paragraph& p = *m_paragraphs[static_cast<std::size_t>(l.paragraph)];
         const ZNFParagraphStyle& style = *p.style;
-        const double indent = std::max(0.0, l.qtLine == 0 ? style.firstLineHeadIndent : style.headIndent);
-        width = std::max(width, indent + p.layout.lineAt(l.qtLine).naturalTextWidth() + l.overhang);
+        const double indent = std::max(0.0, l.first ? style.firstLineHeadIndent : style.headIndent);
+        width = std::max(width, indent + qtLineOf(l).naturalTextWidth() + l.overhang);
     }
     return width;
 }
@@ -284,7 +319,7 @@ qint64 ZNFTextLayout::characterIndexNearestPoint(const QPointF& point, QRectF* g
     }
     const Line& l = m_lines[static_cast<std::size_t>(best)];
     const Paragraph& p = *m_paragraphs[static_cast<std::size_t>(l.paragraph)];
-    const QTextLine line = p.layout.lineAt(l.qtLine);
+    const QTextLine line = qtLineOf(l);
     if (l.characters.length == 0) {
         // An empty paragraph's only glyph is its separator's.
         const double x = line.cursorToX(0);
@@ -292,13 +327,13 @@ qint64 ZNFTextLayout::characterIndexNearestPoint(const QPointF& point, QRectF* g
             *glyphRect = QRectF(x, l.top, 0, l.height);
         return p.separatorLength > 0 ? l.characters.location : ZNFNotFound;
     }
-    const int lineStart = static_cast<int>(l.characters.location - p.range.location);
+    const int lineStart = static_cast<int>(l.characters.location - l.base);
     const int lineEnd = lineStart + static_cast<int>(l.characters.length);
     int nearest = lineStart;
     QRectF nearestRect;
     double nearestDistance = std::numeric_limits<double>::max();
     for (int a = lineStart; a < lineEnd;) {
-        int b = p.layout.nextCursorPosition(a);
+        int b = qtLayoutOf(l).nextCursorPosition(a);
         if (b <= a || b > lineEnd)
             b = std::min(lineEnd, a + 1);
         double x1 = line.cursorToX(a);
@@ -317,7 +352,7 @@ qint64 ZNFTextLayout::characterIndexNearestPoint(const QPointF& point, QRectF* g
     }
     if (glyphRect)
         *glyphRect = nearestRect;
-    return p.range.location + nearest;
+    return l.base + nearest;
 }
 
 void ZNFTextLayout::draw(QPainter& painter, const QPointF& origin) const {
@@ -326,16 +361,15 @@ void ZNFTextLayout::draw(QPainter& painter, const QPointF& origin) const {
         const Line& l = m_lines[static_cast<std::size_t>(i)];
         if (l.characters.length == 0)
             continue;
-        const Paragraph& p = *m_paragraphs[static_cast<std::size_t>(l.paragraph)];
-        const QTextLine line = p.layout.lineAt(l.qtLine);
+        const QTextLine line = qtLineOf(l);
         const double lineRight = line.naturalTextRect().right();
 
         // Highlights first, over the whole line fragment height.
         m_string.enumerateAttributes(l.characters, [&](const ZNFTextAttributesPtr& a, ZNFRange piece) {
             if (!a->backgroundColor || a->backgroundColor->alpha() == 0)
                 return;
-            double x1 = line.cursorToX(static_cast<int>(piece.location - p.range.location));
-            double x2 = line.cursorToX(static_cast<int>(piece.end() - p.range.location));
+            double x1 = line.cursorToX(static_cast<int>(piece.location - l.base));
+            double x2 = line.cursorToX(static_cast<int>(piece.end() - l.base));
             if (x1 > x2)
                 std::swap(x1, x2);
             painter.fillRect(QRectF(origin.x() + x1, origin.y() + l.top, x2 - x1, l.height),
@@ -343,8 +377,8 @@ void ZNFTextLayout::draw(QPainter& painter, const QPointF& origin) const {
         });
 
         m_string.enumerateAttributes(l.characters, [&](const ZNFTextAttributesPtr& a, ZNFRange piece) {
-            const auto runs = line.glyphRuns(static_cast<int>(piece.location - p.range.location),
-                                             static_cast<int>(piece.length));
+            const auto runs =
+                line.glyphRuns(static_cast<int>(piece.location - l.base), static_cast<int>(piece.length));
             const QColor color = a->foregroundColor.value_or(QColor(Qt::black));
             if (a->textEffect) {
                 // Letterpress: a light impression just below the glyphs.
@@ -394,8 +428,8 @@ void ZNFTextLayout::draw(QPainter& painter, const QPointF& origin) const {
                 QPen pen(color, thickness, ZNFTextQt::penStyle(style), Qt::FlatCap);
                 painter.setPen(pen);
                 for (const ZNFRange& seg : segments(style)) {
-                    double x1 = line.cursorToX(static_cast<int>(seg.location - p.range.location));
-                    double x2 = line.cursorToX(static_cast<int>(seg.end() - p.range.location));
+                    double x1 = line.cursorToX(static_cast<int>(seg.location - l.base));
+                    double x2 = line.cursorToX(static_cast<int>(seg.end() - l.base));
                     if (x1 > x2)
                         std::swap(x1, x2);
                     if (seg.end() >= l.characters.end())

@@ -59,13 +59,19 @@ private:
     struct Paragraph;
     struct Line {
         int paragraph = 0;
-        int qtLine = -1;     // -1: the empty line of an empty paragraph
+        int part = 0;       // which of the paragraph's Qt layouts holds the line
+        int qtLine = 0;     // the line's number in that layout
+        qsizetype base = 0; // string index of that layout's first character
+        bool first = false; // first / last line of its paragraph
+        bool last = false;
         double top = 0;      // line fragment top
         double height = 0;   // line fragment height
         ZNFRange characters; // in the whole string
         double overhang = 0; // of the last glyph past its advance (Qt counts it when breaking)
     };
 
+    QTextLine qtLineOf(const Line& line) const;
+    const QTextLayout& qtLayoutOf(const Line& line) const;
     void layoutParagraph(int index, double& y);
     double lastGlyphOverhang(ZNFRange characters) const;
 

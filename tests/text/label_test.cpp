@@ -175,6 +175,15 @@ TEST(LabelLayout, ParagraphSettingsShapeTheText) {
     EXPECT_NEAR(tabs.boundingRectForCharacterRange({tabs.characterRangeOfLine(1).location, 1}).left(), 40,
                 0.5);
 
+    // Stops are measured from the container's edge on wrapped, indented lines too.
+    ZNFTextAttributes stops = styled(14);
+    stops.paragraphStyle = ZNFTextFormatter::paragraphStyleFromInfo({{"tabs", QVariantList{40, 120, 200}}});
+    const QString wrapped = QStringLiteral("1.\taaaa bbbb cccc dddd ee\tT");
+    const ZNFTextLayout stopped(ZNFAttributedString(wrapped, stops), QSizeF(130, 1e9));
+    ASSERT_EQ(stopped.lineCount(), 3);
+    EXPECT_NEAR(stopped.boundingRectForCharacterRange({wrapped.indexOf('e'), 1}).left(), 40, 0.5);
+    EXPECT_NEAR(stopped.boundingRectForCharacterRange({wrapped.indexOf('T'), 1}).left(), 120, 0.5);
+
     // Kerning widens the text by its amount per character.
     ZNFTextAttributes kern = styled(15);
     kern.kern = 2;
