@@ -61,6 +61,9 @@ public:
     // An empty table whose click and hover handlers are its default handlers.
     ZNFTableLayoutItem();
     ~ZNFTableLayoutItem() override;
+    // The default handlers know their table by address: a copy would route to the original.
+    ZNFTableLayoutItem(const ZNFTableLayoutItem&) = delete;
+    ZNFTableLayoutItem& operator=(const ZNFTableLayoutItem&) = delete;
 
     static QString classKind() { return QStringLiteral("table"); }
     QString kind() const override { return classKind(); }
