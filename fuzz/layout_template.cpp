@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     NCFuzz::environment();
     const QByteArray input = NCFuzz::bytes(data, size);
     const qsizetype split = input.indexOf('\0');
-    const QByteArray templateText = split < 0 ? input : input.left(split);
+    // Templates are text: bytes that are not UTF-8 arrive as replacement characters.
+    const QByteArray templateText = QString::fromUtf8(split < 0 ? input : input.left(split)).toUtf8();
     const QVariantMap values =
         split < 0 ? QVariantMap() : QJsonDocument::fromJson(input.mid(split + 1)).object().toVariantMap();
 

@@ -50,30 +50,44 @@ case "$mode" in
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
   export LSAN_OPTIONS="suppressions=$root/fuzz/lsan.supp:print_suppressions=0"
   artifacts="$root/$dir/fuzz-artifacts"
+  rm -rf "$artifacts"
   mkdir -p "$artifacts"
-  failed=()
-  for corpus in fuzz/corpus/*/; do
-    name="$(basename "$corpus")"
-    binary="$root/$dir/fuzz/fuzz_$name"
-    log="$artifacts/$name.log"
-    # New inputs go to a scratch folder; the committed corpus is only read.
-    scratch="$(mktemp -d)"
-    status=0
+  # One target per core at a time; each writes its log and exit status into the artifacts folder.
+  smoke() {
+    local name="$1" corpus="fuzz/corpus/$1" binary="$root/$dir/fuzz/fuzz_$1" log="$artifacts/$1.log"
+    local scratch status=0
     # Every crash committed earlier must stay fixed.
     if [ -d "fuzz/crashes/$name" ] && [ -n "$(ls -A "fuzz/crashes/$name")" ]; then
-      "$binary" -runs=1 "fuzz/crashes/$name"/* >"$log.crashes" 2>&1 || status=$?
+      "$binary" "fuzz/crashes/$name"/* >"$log.crashes" 2>&1 || status=$?
     fi
     if [ "$status" -eq 0 ]; then
+      # New inputs go to a scratch folder; the committed corpus is only read.
+      scratch="$(mktemp -d)"
       "$binary" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=3072 -print_final_stats=1 \
         -artifact_prefix="$artifacts/$name-" "$scratch" "$corpus" >"$log" 2>&1 || status=$?
+      rm -rf "$scratch"
     fi
-    rm -rf "$scratch"
-    stats="$(grep -E '^#[0-9]+.*(DONE|pulse|NEW|REDUCE|INITED)' "$log" | tail -1 || true)"
-    if [ "$status" -eq 0 ]; then
-      echo "fuzz $name: ok  ${stats}"
+    echo "$status" >"$artifacts/$name.status"
+  }
+  names=()
+  for corpus in fuzz/corpus/*/; do
+    name="$(basename "$corpus")"
+    names+=("$name")
+    while (($(jobs -rp | wc -l) >= $(nproc))); do
+      wait -n || true
+    done
+    smoke "$name" &
+  done
+  wait
+  failed=()
+  for name in "${names[@]}"; do
+    status="$(cat "$artifacts/$name.status" 2>/dev/null || echo missing)"
+    stats="$(grep -E '^#[0-9]+.*(DONE|pulse|NEW|REDUCE|INITED)' "$artifacts/$name.log" 2>/dev/null | tail -1 || true)"
+    if [ "$status" = "0" ]; then
+      echo "fuzz $name: ok  $stats"
     else
-      echo "fuzz $name: FAILED (exit $status), log: $log" >&2
-      tail -40 "$log" >&2 || true
+      echo "fuzz $name: FAILED (exit $status), log: $artifacts/$name.log" >&2
+      tail -40 "$artifacts/$name.log" "$artifacts/$name.log.crashes" 2>/dev/null >&2 || true
       failed+=("$name")
     fi
   done
