@@ -21,6 +21,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <sys/stat.h>
 
 namespace {
 
@@ -164,6 +165,10 @@ int ZNFRunReceive(const QStringList& arguments) {
                 outcome->finish(1, QStringLiteral("cannot store %1: %2").arg(target, failure));
                 return;
             }
+            // The layer's temporary file is private to us; the archive is an ordinary file.
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            ::chmod(QFile::encodeName(target).constData(), 0666 & ~mask);
             outcome->stored = true;
             const QJsonObject result{{QStringLiteral("path"), target},
                                      {QStringLiteral("bytes"), QFileInfo(target).size()},
