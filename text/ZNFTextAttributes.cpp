@@ -3,7 +3,6 @@
 #include "text/ZNFTextQt.h"
 
 #include <QFontDatabase>
-#include <cmath>
 
 namespace {
 
