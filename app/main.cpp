@@ -1,15 +1,29 @@
+#include "app/AppDelegate.h"
+#include "platform/ZNFBundle.h"
 #include "tools/ZNFCommandLine.h"
 
 #include <QApplication>
-#include <QLabel>
-#include <QMainWindow>
+#include <QLocale>
+#include <QTimer>
+#include <QTranslator>
 #include <cstdio>
 
 namespace {
+
 bool hasDisplay() {
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
            !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
 }
+
+// The string table for the user's language; English needs none (the English text is the key).
+void installTranslation(QCoreApplication& app) {
+    auto* translator = new QTranslator(&app);
+    const QString folder = ZNFBundle::mainBundle().pathForResource(QStringLiteral("translations"), QString());
+    if (!folder.isEmpty() &&
+        translator->load(QLocale(), QStringLiteral("notecrate"), QStringLiteral("_"), folder))
+        QCoreApplication::installTranslator(translator);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -24,16 +38,16 @@ int main(int argc, char** argv) {
         return ZNFRunCommandLine(arguments);
     }
     if (!hasDisplay()) {
-        std::fprintf(stderr, "notecrate: no display. Start the window under Xvfb with:\n"
-                             "  xvfb-run -s '-screen 0 1280x900x24' build/notecrate\n");
+        std::fprintf(stderr, "notecrate: there is no display to open the window on. Start it under Xvfb:\n"
+                             "  xvfb-run -s '-screen 0 1280x900x24' build/notecrate\n"
+                             "or convert headless: notecrate convert vesper PATH (see notecrate help)\n");
         return 1;
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Notecrate"));
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Notecrate"));
-    window.setCentralWidget(new QLabel(QStringLiteral("Notecrate")));
-    window.resize(600, 700);
-    window.show();
+    QApplication::setOrganizationName(QStringLiteral("Notecrate"));
+    installTranslation(app);
+    AppDelegate delegate;
+    QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
     return app.exec();
 }

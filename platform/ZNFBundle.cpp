@@ -38,3 +38,13 @@ QString ZNFBundle::pathForResource(const QString& name, const QString& type) con
 QString ZNFLocalizedString(const char* key) {
     return QCoreApplication::translate("Localizable", key);
 }
+
+QUrl ZNFBundle::urlForImageResource(const QString& name) const {
+    for (const char* folder : {"", "images/"})
+        for (const char* type : {"png", "jpg", "jpeg"}) {
+            const QString path = pathForResource(QLatin1String(folder) + name, QLatin1String(type));
+            if (!path.isEmpty())
+                return QUrl::fromLocalFile(path);
+        }
+    return {};
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QUrl>
 
 // A folder of resources, the stand-in for the platform's bundles. The main bundle's
 // folder is, in order: $NOTECRATE_RESOURCES, "resources" next to the executable, the
@@ -18,6 +19,10 @@ public:
 
     // "name.type" in the bundle (type may be empty); empty when there is no such file or folder.
     QString pathForResource(const QString& name, const QString& type) const;
+
+    // An image resource by name: "<name>.png" (or .jpg, .jpeg) in the bundle or its "images"
+    // folder, as a file URL; empty when there is none.
+    QUrl urlForImageResource(const QString& name) const;
 
 private:
     QString m_path;

@@ -302,23 +302,23 @@ void ZNFView::paintEvent(QPaintEvent*) {
     const QRectF r = QRectF(rect());
     QPainterPath shape;
     shape.addRoundedRect(r, m_cornerRadius, m_cornerRadius);
+    // The layer's border lies inside the bounds. Where there is one, the background fills only
+    // the inside of it, so that no antialiased sliver of background shows around the border.
+    const bool hasBorder = m_borderWidth > 0 && m_borderColor.isValid() && m_borderColor.alpha() > 0;
+    const double w = hasBorder ? std::min(m_borderWidth, std::min(r.width(), r.height()) / 2.0) : 0.0;
+    QPainterPath inside;
+    inside.addRoundedRect(r.adjusted(w, w, -w, -w), std::max(0.0, m_cornerRadius - w),
+                          std::max(0.0, m_cornerRadius - w));
     if (m_backgroundColor.isValid() && m_backgroundColor.alpha() > 0)
-        painter.fillPath(shape, m_backgroundColor);
+        painter.fillPath(hasBorder ? inside : shape, m_backgroundColor);
     painter.save();
     if (m_cornerRadius > 0)
         painter.setClipPath(shape);
     drawContents(painter);
     painter.restore();
-    if (m_borderWidth > 0 && m_borderColor.isValid()) {
-        // The layer's border is drawn inside the bounds.
-        const double half = m_borderWidth / 2.0;
-        QPainterPath border;
-        border.addRoundedRect(r.adjusted(half, half, -half, -half), std::max(0.0, m_cornerRadius - half),
-                              std::max(0.0, m_cornerRadius - half));
+    if (hasBorder) {
         painter.setRenderHint(QPainter::Antialiasing, true);
-        painter.setPen(QPen(m_borderColor, m_borderWidth));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawPath(border);
+        painter.fillPath(shape.subtracted(inside), m_borderColor);
     }
 }
 

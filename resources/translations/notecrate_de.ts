@@ -109,5 +109,13 @@ die richtige Datei gewählt hast, und versuche es erneut.</translation>
         <source>Refresh</source>
         <translation>Aktualisieren</translation>
     </message>
+    <message>
+        <source>The archive could not be saved there. Choose another place and try again.</source>
+        <translation>Das Archiv konnte dort nicht gesichert werden. Wähle einen anderen Ort und versuche es erneut.</translation>
+    </message>
+    <message>
+        <source>Sending wirelessly is not available right now: this computer cannot be found on the network.</source>
+        <translation>Drahtloses Senden ist gerade nicht möglich: Dieser Computer ist im Netzwerk nicht auffindbar.</translation>
+    </message>
 </context>
 </TS>

@@ -1,0 +1,331 @@
+#include "app/ZNFMacNotecrateViewController.h"
+
+#include "app/ZNFNotecrateWindowController.h"
+#include "conversion/ZNFNotesAppImporter.h"
+#include "conversion/ZNFVesperNoteImporter.h"
+#include "layout/ZNFLayoutCollectionViewController.h"
+#include "multipeer/ZNFMultipeerController.h"
+#include "platform/ZNFBundle.h"
+#include "platform/ZNFLog.h"
+#include "platform/ZNFMainQueue.h"
+#include "platform/ZNFNotificationCenter.h"
+#include "platform/ZNFPaths.h"
+#include "text/ZNFTextFormatter.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSysInfo>
+
+std::function<void(const ZNFEvent&, ZNFCollectionViewItem*, QWidget*)>
+ZNFOnLeftMouseDown(std::function<void()> action) {
+    return [action = std::move(action)](const ZNFEvent& event, ZNFCollectionViewItem*, QWidget*) {
+        if (event.type() == ZNFEventTypeLeftMouseDown && action)
+            action();
+    };
+}
+
+ZNFMacNotecrateViewController::ZNFMacNotecrateViewController() {
+    openPanel = [](const QUrl& start) -> std::optional<QUrl> {
+        const QString folder = QFileDialog::getExistingDirectory(nullptr, QString(), start.toLocalFile());
+        if (folder.isEmpty())
+            return std::nullopt;
+        return QUrl::fromLocalFile(folder);
+    };
+    savePanel = [](const QUrl& start, const QString& name) -> std::optional<QUrl> {
+        const QString file =
+            QFileDialog::getSaveFileName(nullptr, QString(), QDir(start.toLocalFile()).filePath(name));
+        if (file.isEmpty())
+            return std::nullopt;
+        return QUrl::fromLocalFile(file);
+    };
+    launchApplication = [](const QString& name) {
+#ifdef Q_OS_MACOS
+        return QProcess::startDetached(QStringLiteral("/usr/bin/open"), {QStringLiteral("-a"), name});
+#else
+        ZNFLogf("The %@ app can only be opened on a Mac", name);
+        return false;
+#endif
+    };
+}
+
+ZNFMacNotecrateViewController::~ZNFMacNotecrateViewController() {
+    if (m_notificationToken)
+        ZNFNotificationCenter::defaultCenter().removeObserver(m_notificationToken);
+    if (auto controller = multipeerController())
+        controller->disconnect();
+    // A run still under way must not call back into a controller that is gone.
+    if (m_notesAppImporter && m_notesAppImporter->isImporting())
+        m_notesAppImporter->cancel();
+}
+
+std::weak_ptr<ZNFMacNotecrateViewController> ZNFMacNotecrateViewController::weakSelf() {
+    return std::static_pointer_cast<ZNFMacNotecrateViewController>(shared_from_this());
+}
+
+std::shared_ptr<ZNFMultipeerController> ZNFMacNotecrateViewController::multipeerController() const {
+    QMutexLocker lock(&m_mutex);
+    return m_multipeerController;
+}
+
+void ZNFMacNotecrateViewController::setMultipeerController(const std::shared_ptr<ZNFMultipeerController>& c) {
+    QMutexLocker lock(&m_mutex);
+    m_multipeerController = c;
+}
+
+QString ZNFMacNotecrateViewController::currentBackupPath() const {
+    QMutexLocker lock(&m_mutex);
+    return m_currentBackupPath;
+}
+
+void ZNFMacNotecrateViewController::setCurrentBackupPath(const QString& path) {
+    {
+        QMutexLocker lock(&m_mutex);
+        m_currentBackupPath = path;
+    }
+    ZNFLogf("setCurrent Backup: %@", path);
+}
+
+const ZNFMacNotecrateViewController::Screen& ZNFMacNotecrateViewController::currentItems() const {
+    return m_collectionViewController->layoutItems();
+}
+
+void ZNFMacNotecrateViewController::viewDidLoad() {
+    ZNFViewController::viewDidLoad();
+    m_navigationStack.clear();
+    // Held weakly: the centre outlives this controller.
+    std::weak_ptr<ZNFMacNotecrateViewController> weak = weakSelf();
+    m_notificationToken = ZNFNotificationCenter::defaultCenter().addObserver(
+        QLatin1String(ZNFNotecrateNotification_sendToTessanote), [weak](const QString&) {
+            if (auto self = weak.lock())
+                self->sendToTessanote();
+        });
+    setupTextFormatter();
+
+    // A white page: the button-like texts are framed in white to stand apart from each other.
+    view()->setBackgroundColor(Qt::white);
+    m_collectionViewController = std::make_shared<ZNFLayoutCollectionViewController>();
+    addChildViewController(m_collectionViewController);
+    ZNFView* child = m_collectionViewController->view();
+    child->setFrame(view()->bounds());
+    view()->addSubview(child);
+    child->setAutoresizingMask(ZNFView::WidthSizable | ZNFView::HeightSizable);
+
+    showScreen(initialScreenItems());
+}
+
+void ZNFMacNotecrateViewController::setupTextFormatter() {
+    m_textFormatter = std::make_shared<ZNFTextFormatter>();
+    const QString path = ZNFBundle::mainBundle().pathForResource(QLatin1String(ZNFNotecrate_stylesResource),
+                                                                 QStringLiteral("plist"));
+    QString error;
+    if (path.isEmpty() || !m_textFormatter->registerKeyedAttributesFromFile(path, &error))
+        ZNFLogf("No styles registered from %@: %@", QLatin1String(ZNFNotecrate_stylesResource),
+                path.isEmpty() ? QStringLiteral("resource not found") : error);
+}
+
+QUrl ZNFMacNotecrateViewController::iCloudURL() {
+    return QUrl::fromLocalFile(
+        ZNFPaths::expandTilde(QStringLiteral("~/Library/Mobile Documents/com~apple~CloudDocs")));
+}
+
+void ZNFMacNotecrateViewController::showScreen(const Screen& items) {
+    m_collectionViewController->setLayoutItems(items);
+    m_collectionViewController->collectionView()->reloadData();
+}
+
+void ZNFMacNotecrateViewController::navigateToItems(const Screen& items) {
+    m_navigationStack.push_back(m_collectionViewController->layoutItems());
+    showScreen(items);
+}
+
+void ZNFMacNotecrateViewController::popNavigationStack() {
+    const Screen top = m_navigationStack.empty() ? initialScreenItems() : m_navigationStack.back();
+    showScreen(top);
+    if (!m_navigationStack.empty())
+        m_navigationStack.pop_back();
+}
+
+void ZNFMacNotecrateViewController::resetStackAndShow(const Screen& items) {
+    m_navigationStack.clear();
+    m_navigationStack.push_back(initialScreenItems());
+    showScreen(items);
+}
+
+void ZNFMacNotecrateViewController::backAction() {
+    if (m_notesAppImporter && m_notesAppImporter->isImporting())
+        m_notesAppImporter->cancel();
+    if (auto controller = multipeerController()) {
+        controller->disconnect();
+        setMultipeerController(nullptr);
+    }
+    popNavigationStack();
+}
+
+void ZNFMacNotecrateViewController::acceptConversion(const QString& path, qint64 notes, qint64 attachments) {
+    setCurrentBackupPath(path);
+    m_currentBackupNoteCount = notes;
+    m_currentBackupAttachmentCount = attachments;
+    updateToShowBackup();
+}
+
+void ZNFMacNotecrateViewController::convertFromNotesApp() {
+    if (!m_notesAppImporter)
+        m_notesAppImporter = std::make_shared<ZNFNotesAppImporter>();
+    std::weak_ptr<ZNFMacNotecrateViewController> weak = weakSelf();
+    m_notesAppImporter->import([weak](const QString& path, qint64 notes, qint64 attachments) {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        if (!path.isEmpty() && notes >= 1)
+            self->acceptConversion(path, notes, attachments);
+        else
+            self->showNotesError(ZNFLocalizedString(
+                "No notes were found. Open the Notes app, wait for it to update, and try again."));
+    });
+}
+
+void ZNFMacNotecrateViewController::updateToShowBackup() {
+    resetStackAndShow(currentBackupItems());
+}
+
+void ZNFMacNotecrateViewController::openVesperFilePicker() {
+    const std::optional<QUrl> chosen = openPanel ? openPanel(iCloudURL()) : std::nullopt;
+    if (!chosen || !chosen->isLocalFile())
+        return;
+    std::weak_ptr<ZNFMacNotecrateViewController> weak = weakSelf();
+    ZNFVesperNoteImporter::importNotesAtURLInBackground(
+        chosen->toLocalFile(), [weak](const QString& path, qint64 notes, qint64 attachments) {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            if (!path.isEmpty() && notes >= 1)
+                self->acceptConversion(path, notes, attachments);
+            else
+                self->showVesperError(ZNFLocalizedString(
+                    "Something went wrong—make sure you've selected \nthe correct file, and try again."));
+        });
+}
+
+void ZNFMacNotecrateViewController::showVesperError(const QString& message) {
+    Screen screen = vesperScreen1Items();
+    screen.insert(screen.begin() + 1, errorItem(message));
+    showScreen(screen);
+}
+
+void ZNFMacNotecrateViewController::showNotesError(const QString& message) {
+    Screen screen = notesAppScreen1Items();
+    screen.insert(screen.begin() + 1, errorItem(message));
+    showScreen(screen);
+}
+
+void ZNFMacNotecrateViewController::presentSavePanel() {
+    const QString source = currentBackupPath();
+    const QString name = QFileInfo(source).completeBaseName();
+    const std::optional<QUrl> chosen = savePanel ? savePanel(iCloudURL(), name) : std::nullopt;
+    if (!chosen)
+        return;
+    QString destination = chosen->toLocalFile();
+    if (QFileInfo(destination).suffix() != QLatin1String("notebackup"))
+        destination += QStringLiteral(".notebackup");
+
+    // Copy beside the destination first, so a failed copy never costs the file already there.
+    const QString partial = destination + QStringLiteral(".partial-") + ZNFPaths::newUUIDString();
+    bool saved = QFile::copy(source, partial);
+    if (saved) {
+        if (QFileInfo::exists(destination) && !QFileInfo(destination).isDir())
+            QFile::remove(destination);
+        saved = QFile::rename(partial, destination);
+    }
+    if (!saved) {
+        QFile::remove(partial);
+        ZNFLogf("Could not save the archive %@ to %@", source, destination);
+        Screen screen = currentBackupItems();
+        screen.insert(screen.begin() + 1, errorItem(ZNFLocalizedString(
+                                              "The archive could not be saved there. Choose another place "
+                                              "and try again.")));
+        showScreen(screen);
+        return;
+    }
+    showBackupSuccess();
+}
+
+void ZNFMacNotecrateViewController::showBackupSuccess() {
+    resetStackAndShow(backupSuccessItems());
+}
+
+void ZNFMacNotecrateViewController::sendToTessanote() {
+    if (auto old = multipeerController()) {
+        old->disconnect();
+        setMultipeerController(nullptr);
+    }
+    const QString archive = currentBackupPath();
+    if (archive.isEmpty() || !QFileInfo(archive).isFile()) {
+        ZNFLog(QStringLiteral("Not advertising: there is no converted archive to send yet"));
+        return;
+    }
+
+    ZNFDiscoveryInfo info;
+    info.insert(QLatin1String(ZNFMultipeerControllerDiscoveryKey_host), QSysInfo::machineHostName());
+    auto controller =
+        std::make_shared<ZNFMultipeerController>(QString::fromLatin1(ZNFNotecrate_serviceType), std::nullopt);
+    setMultipeerController(controller);
+    ZNFLog(QStringLiteral("Attempting wireless connection..."));
+
+    std::weak_ptr<ZNFMacNotecrateViewController> weak = weakSelf();
+    std::weak_ptr<ZNFMultipeerController> weakController = controller;
+    // Runs on the peer layer's threads.
+    auto advertiser = controller->startAdvertisingWithInfo(
+        info, [weak, weakController](const std::shared_ptr<ZNFPeerAdvertiser>&, const ZNFPeerID& peer,
+                                     const QByteArray&, const ZNFPeerInvitationHandler& reply) {
+            auto controller = weakController.lock();
+            if (!controller)
+                return;
+            controller->registerHandler(
+                [weak, weakController, peer](const std::shared_ptr<ZNFPeerSession>&, const ZNFPeerID& changed,
+                                             qint64 state) {
+                    ZNFLogf("%@ state changed: %@", peer.displayName(), QString::number(state));
+                    if (state != 2)
+                        return;
+                    auto self = weak.lock();
+                    auto controller = weakController.lock();
+                    if (!self || !controller)
+                        return;
+                    const QUrl url = QUrl::fromLocalFile(self->currentBackupPath());
+                    ZNFLogf("Sending resource: %@", url.toString());
+                    controller->session()->sendResourceAtURL(
+                        url, url.fileName(), changed, [weak, controller](const ZNFPeerError& error) {
+                            ZNFLogf("Sent resource! %@", error.description());
+                            const bool transferred = error.isNull();
+                            ZNFPostToMainQueue([weak, controller, transferred] {
+                                auto self = weak.lock();
+                                if (!self)
+                                    return;
+                                self->resetStackAndShow(self->wirelessSuccessItems(transferred));
+                                controller->disconnect();
+                                if (self->multipeerController() == controller)
+                                    self->setMultipeerController(nullptr);
+                            });
+                        });
+                },
+                peer, controller->session());
+            reply(true, controller->session());
+        });
+    if (advertiser && !advertiser->startError().isNull()) {
+        const QString message = advertiser->startError().message();
+        ZNFLogf("Could not advertise: %@", message);
+        ZNFPostToMainQueue([weak] {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            Screen screen = self->sendWirelesslyItems();
+            screen.insert(screen.begin() + 1, self->errorItem(ZNFLocalizedString(
+                                                  "Sending wirelessly is not available right now: this "
+                                                  "computer cannot be found on the network.")));
+            self->showScreen(screen);
+        });
+    }
+}

@@ -1,0 +1,119 @@
+#pragma once
+
+#include "layout/ZNFLayoutItem.h"
+#include "platform/ZNFViewController.h"
+
+#include <QMutex>
+#include <QString>
+#include <QUrl>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class ZNFLayoutCollectionViewController;
+class ZNFMultipeerController;
+class ZNFNotesAppImporter;
+class ZNFTextFormatter;
+class ZNFPeerError;
+
+inline constexpr auto ZNFNotecrate_stylesResource = "notecrateStyles";
+inline constexpr auto ZNFNotecrate_serviceType = "sfn";
+inline constexpr auto ZNFNotecrate_vesperHelpResource = "help/vesper-export.html";
+
+// The application's flow: owns the screens (through the layout collection view), the
+// navigation stack for Back, both conversions and both ways of delivery.
+class ZNFMacNotecrateViewController : public ZNFViewController {
+    Q_OBJECT
+public:
+    using Screen = ZNFLayoutItemList;
+
+    ZNFMacNotecrateViewController();
+    ~ZNFMacNotecrateViewController() override;
+
+    // Properties.
+    std::shared_ptr<ZNFMultipeerController> multipeerController() const;
+    void setMultipeerController(const std::shared_ptr<ZNFMultipeerController>& controller);
+    std::shared_ptr<ZNFLayoutCollectionViewController> collectionViewController() const {
+        return m_collectionViewController;
+    }
+    std::shared_ptr<ZNFTextFormatter> textFormatter() const { return m_textFormatter; }
+    const std::vector<Screen>& navigationStack() const { return m_navigationStack; }
+    std::shared_ptr<ZNFNotesAppImporter> notesAppImporter() const { return m_notesAppImporter; }
+    QString currentBackupPath() const;
+    void setCurrentBackupPath(const QString& path);
+    qint64 currentBackupNoteCount() const { return m_currentBackupNoteCount; }
+    void setCurrentBackupNoteCount(qint64 count) { m_currentBackupNoteCount = count; }
+    qint64 currentBackupAttachmentCount() const { return m_currentBackupAttachmentCount; }
+    void setCurrentBackupAttachmentCount(qint64 count) { m_currentBackupAttachmentCount = count; }
+
+    // Flow.
+    void setupTextFormatter();
+    static QUrl iCloudURL();
+    void navigateToItems(const Screen& items);
+    void popNavigationStack();
+    void convertFromNotesApp();
+    void updateToShowBackup();
+    void openVesperFilePicker();
+    void showVesperError(const QString& message);
+    void showNotesError(const QString& message);
+    void presentSavePanel();
+    void showBackupSuccess();
+    void sendToTessanote();
+
+    // Screens: every call returns new items.
+    Screen initialScreenItems();
+    Screen notesAppScreen1Items();
+    Screen notesAppScreen2Items();
+    Screen vesperScreen1Items();
+    Screen currentBackupItems();
+    Screen backupSuccessItems();
+    Screen sendWirelesslyItems();
+    Screen wirelessSuccessItems(bool transferred = true);
+    std::shared_ptr<ZNFLayoutItem> backButton();
+    std::shared_ptr<ZNFLayoutItem> iconItemWithName(const QString& name);
+    std::shared_ptr<ZNFLayoutItem> progressItem();
+
+    // What stands in for the platform's panels and workspace; tests replace them.
+    // The open panel answers the chosen folder, or nothing when cancelled.
+    std::function<std::optional<QUrl>(const QUrl& start)> openPanel;
+    // The save panel answers the chosen file, or nothing when cancelled.
+    std::function<std::optional<QUrl>(const QUrl& start, const QString& name)> savePanel;
+    // Launches an application by name; false when there is none to launch.
+    std::function<bool(const QString& name)> launchApplication;
+
+    // The items on display.
+    const Screen& currentItems() const;
+
+protected:
+    void viewDidLoad() override;
+
+public:
+    // Sets the items on display and reloads, leaving the stack alone.
+    void showScreen(const Screen& items);
+
+private:
+    void resetStackAndShow(const Screen& items);
+    void backAction();
+    void acceptConversion(const QString& path, qint64 notes, qint64 attachments);
+    std::shared_ptr<ZNFLayoutItem> textItem(const QString& text, const char* style);
+    std::shared_ptr<ZNFLayoutItem> linkItem(const QString& text, std::function<void()> action);
+    std::shared_ptr<ZNFLayoutItem> archiveIcon();
+    std::shared_ptr<ZNFLayoutItem> errorItem(const QString& message);
+    std::weak_ptr<ZNFMacNotecrateViewController> weakSelf();
+
+    mutable QMutex m_mutex; // the two properties the peer layer's threads read
+    std::shared_ptr<ZNFMultipeerController> m_multipeerController;
+    std::shared_ptr<ZNFLayoutCollectionViewController> m_collectionViewController;
+    std::shared_ptr<ZNFTextFormatter> m_textFormatter;
+    std::vector<Screen> m_navigationStack;
+    std::shared_ptr<ZNFNotesAppImporter> m_notesAppImporter;
+    QString m_currentBackupPath;
+    qint64 m_currentBackupNoteCount = 0;
+    qint64 m_currentBackupAttachmentCount = 0;
+    int m_notificationToken = 0;
+};
+
+// Acts only on a left-mouse-down, as every handler of the application does.
+std::function<void(const ZNFEvent&, ZNFCollectionViewItem*, QWidget*)>
+ZNFOnLeftMouseDown(std::function<void()> action);

@@ -1,0 +1,254 @@
+// The screens of the flow controller: each builder returns new items on every call.
+#include "app/ZNFMacNotecrateViewController.h"
+#include "app/ZNFSpinner.h"
+#include "layout/items/ZNFBlockLayoutItem.h"
+#include "layout/items/ZNFImageLayoutItem.h"
+#include "layout/items/ZNFSpacerLayoutItem.h"
+#include "layout/items/ZNFTableLayoutItem.h"
+#include "layout/items/ZNFTextLayoutItem.h"
+#include "platform/ZNFBundle.h"
+#include "platform/ZNFView.h"
+#include "text/ZNFTextFormatter.h"
+
+#include <QDesktopServices>
+#include <QFileInfo>
+
+namespace {
+
+std::shared_ptr<ZNFLayoutItem> spacer(double height) {
+    return std::make_shared<ZNFSpacerLayoutItem>(QSizeF(0, height));
+}
+
+std::shared_ptr<ZNFLayoutItem> imageItem(const QString& name, double height) {
+    return std::make_shared<ZNFImageLayoutItem>(
+        ZNFBundle::mainBundle().urlForImageResource(name),
+        [height](const QSizeF& size) { return QSizeF(size.width(), height); });
+}
+
+} // namespace
+
+std::shared_ptr<ZNFLayoutItem> ZNFMacNotecrateViewController::textItem(const QString& text,
+                                                                       const char* style) {
+    auto item = ZNFTextLayoutItem::itemWithString(text, QLatin1String(style), m_textFormatter);
+    // The style's box (border and rounded corners) applies to the screens' texts as it does to
+    // parsed ones; the button-like texts rely on it.
+    if (m_textFormatter) {
+        if (const auto attributes = m_textFormatter->attributesForKey(QLatin1String(style))) {
+            if (attributes->borderWidth && attributes->borderColor) {
+                item->setBorderWidth(*attributes->borderWidth);
+                item->setBorderColor(*attributes->borderColor);
+            }
+            if (attributes->cornerRadius)
+                item->setCornerRadius(*attributes->cornerRadius);
+        }
+    }
+    return item;
+}
+
+std::shared_ptr<ZNFLayoutItem> ZNFMacNotecrateViewController::errorItem(const QString& message) {
+    return textItem(message, "error");
+}
+
+std::shared_ptr<ZNFLayoutItem> ZNFMacNotecrateViewController::linkItem(const QString& text,
+                                                                       std::function<void()> action) {
+    auto item = ZNFTextLayoutItem::itemWithString(text, QStringLiteral("centeredText"), m_textFormatter);
+    ZNFAttributedString string = item->attributedString().mutableCopy();
+    const qsizetype here = string.string().indexOf(QLatin1String("here"));
+    if (here >= 0) {
+        ZNFTextAttributes underline;
+        underline.underlineStyle = 1;
+        underline.underlineColor = QColor::fromRgbF(0.2f, 0.2f, 0.2f, 1.0f);
+        string.addAttributes(underline, ZNFRange{here, 4});
+    }
+    item->setAttributedString(string);
+    item->setClickHandler(ZNFOnLeftMouseDown(std::move(action)));
+    return item;
+}
+
+std::shared_ptr<ZNFLayoutItem> ZNFMacNotecrateViewController::backButton() {
+    auto item = textItem(ZNFLocalizedString("‹ Back"), "backButton");
+    std::weak_ptr<ZNFMacNotecrateViewController> weak = weakSelf();
+    item->setClickHandler(ZNFOnLeftMouseDown([weak] {
+        if (auto self = weak.lock())
+            self->backAction();
+    }));
+    return item;
+}
+
+std::shared_ptr<ZNFLayoutItem> ZNFMacNotecrateViewController::iconItemWithName(const QString& name) {
+    return imageItem(name, 80);
+}
+
+std::shared_ptr<ZNFLayoutItem> ZNFMacNotecrateViewController::archiveIcon() {
+    return imageItem(QStringLiteral("backupFileIcon"), 63);
+}
+
+std::shared_ptr<ZNFLayoutItem> ZNFMacNotecrateViewController::progressItem() {
+    return ZNFBlockLayoutItem::itemWithSizing([](const QSizeF& size) { return QSizeF(size.width(), 20); },
+                                              [](QWidget*, const QRectF& frame) -> ZNFLayoutInstance {
+                                                  auto* plain = new ZNFView(frame);
+                                                  auto* spinner = new ZNFSpinner(plain);
+                                                  spinner->setGeometry(plain->rect());
+                                                  spinner->startAnimation();
+                                                  return plain;
+                                              });
+}
+
+ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::initialScreenItems() {
+    std::weak_ptr<ZNFMacNotecrateViewController> weak = weakSelf();
+    auto notesIcon = iconItemWithName(QStringLiteral("appIcon_notes"));
+    notesIcon->setClickHandler(ZNFOnLeftMouseDown([weak] {
+        if (auto self = weak.lock())
+            self->navigateToItems(self->notesAppScreen1Items());
+    }));
+    auto notesName = textItem(ZNFLocalizedString("Notes"), "importFromAppName");
+
+    auto vesper = ZNFTableLayoutItem::rowBasedTableWithItems(
+        {iconItemWithName(QStringLiteral("appIcon_vesper")),
+         textItem(ZNFLocalizedString("Vesper"), "importFromAppName")});
+    vesper->setClickHandler(ZNFOnLeftMouseDown([weak] {
+        if (auto self = weak.lock())
+            self->navigateToItems(self->vesperScreen1Items());
+    }));
+
+    auto table = ZNFTableLayoutItem::columnBasedTableWithItems(
+        {ZNFTableEntry(ZNFLayoutItemList{}), ZNFTableEntry(ZNFLayoutItemList{notesIcon, notesName}),
+         ZNFTableEntry(ZNFLayoutItemList{vesper}), ZNFTableEntry(ZNFLayoutItemList{})},
+        {0.1, 0.4, 0.4, 0.1});
+
+    return {spacer(60),
+            textItem(ZNFLocalizedString("Which app would you like to import from?"), "importFromText"),
+            spacer(40), table};
+}
+
+ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::notesAppScreen1Items() {
+    std::weak_ptr<ZNFMacNotecrateViewController> weak = weakSelf();
+    auto next = textItem(ZNFLocalizedString("Next"), "middleButton");
+    next->setClickHandler(ZNFOnLeftMouseDown([weak] {
+        if (auto self = weak.lock()) {
+            self->navigateToItems(self->notesAppScreen2Items());
+            self->convertFromNotesApp();
+        }
+    }));
+    auto link = linkItem(ZNFLocalizedString("(Click here to open your Mac’s notes app)"), [weak] {
+        if (auto self = weak.lock(); self && self->launchApplication)
+            self->launchApplication(QStringLiteral("Notes"));
+    });
+    return {backButton(),
+            spacer(30),
+            iconItemWithName(QStringLiteral("appIcon_notes")),
+            spacer(10),
+            textItem(ZNFLocalizedString(
+                         "To make sure your notes are up to date on this computer, launch the Notes "
+                         "app, and wait for it to update. When you're ready, click Next."),
+                     "centeredText"),
+            spacer(10),
+            next,
+            spacer(30),
+            link};
+}
+
+ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::notesAppScreen2Items() {
+    return {backButton(),
+            spacer(30),
+            iconItemWithName(QStringLiteral("appIcon_notes")),
+            spacer(10),
+            progressItem(),
+            spacer(4),
+            textItem(ZNFLocalizedString("Converting notes..."), "centeredText")};
+}
+
+ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::vesperScreen1Items() {
+    std::weak_ptr<ZNFMacNotecrateViewController> weak = weakSelf();
+    auto select = textItem(ZNFLocalizedString("Select your Vesper Export file"), "middleButton");
+    select->setClickHandler(ZNFOnLeftMouseDown([weak] {
+        if (auto self = weak.lock())
+            self->openVesperFilePicker();
+    }));
+    auto link = linkItem(ZNFLocalizedString("Learn more about how to export \nfrom Vesper here."), [] {
+        const QString page = ZNFBundle::mainBundle().pathForResource(
+            QLatin1String(ZNFNotecrate_vesperHelpResource), QString());
+        if (!page.isEmpty())
+            QDesktopServices::openUrl(QUrl::fromLocalFile(page));
+    });
+    return {backButton(), spacer(40), iconItemWithName(QStringLiteral("appIcon_vesper")), spacer(20), select,
+            spacer(40),   link};
+}
+
+ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::currentBackupItems() {
+    std::weak_ptr<ZNFMacNotecrateViewController> weak = weakSelf();
+    auto send = textItem(ZNFLocalizedString("Send Wirelessly"), "middleButton");
+    send->setClickHandler(ZNFOnLeftMouseDown([weak] {
+        if (auto self = weak.lock()) {
+            self->navigateToItems(self->sendWirelesslyItems());
+            self->sendToTessanote();
+        }
+    }));
+    auto save = textItem(ZNFLocalizedString("Save to iCloud"), "middleButton");
+    save->setClickHandler(ZNFOnLeftMouseDown([weak] {
+        if (auto self = weak.lock())
+            self->presentSavePanel();
+    }));
+    return {backButton(),
+            spacer(10),
+            archiveIcon(),
+            spacer(5),
+            textItem(QStringLiteral("Converted %1 notes to .notebackup").arg(m_currentBackupNoteCount),
+                     "centeredText"),
+            textItem(ZNFLocalizedString(
+                         "Would you like to save this file to your iCloud Drive to import later from "
+                         "the Tessanote settings menu, or send them wirelessly to your phone right now?"),
+                     "centeredText"),
+            spacer(20),
+            send,
+            save};
+}
+
+ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::backupSuccessItems() {
+    std::weak_ptr<ZNFMacNotecrateViewController> weak = weakSelf();
+    auto ok = textItem(ZNFLocalizedString("OK"), "middleButton");
+    ok->setClickHandler(ZNFOnLeftMouseDown([weak] {
+        if (auto self = weak.lock())
+            self->showScreen(self->initialScreenItems());
+    }));
+    return {backButton(),
+            spacer(30),
+            archiveIcon(),
+            textItem(QFileInfo(currentBackupPath()).fileName(), "filename"),
+            spacer(20),
+            textItem(ZNFLocalizedString("Great!"), "centeredText"),
+            textItem(ZNFLocalizedString(
+                         "Import from the Tessanote settings menu to\n add these notes to your library. "
+                         "We hope you enjoy using Tessanote!"),
+                     "centeredText"),
+            spacer(20),
+            ok};
+}
+
+ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::sendWirelesslyItems() {
+    return {backButton(),
+            spacer(10),
+            archiveIcon(),
+            spacer(10),
+            progressItem(),
+            spacer(20),
+            textItem(ZNFLocalizedString("Attempting to send your notes over the air."), "centeredText"),
+            textItem(ZNFLocalizedString(
+                         "Open your Tessanote app’s settings, then tap “Import Notes”. Tessanote will "
+                         "connect automatically if your phone and your computer are on the same Wifi."),
+                     "centeredText")};
+}
+
+ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::wirelessSuccessItems(bool transferred) {
+    Screen screen{backButton(), spacer(10), archiveIcon(), spacer(20)};
+    if (transferred) {
+        screen.push_back(textItem(ZNFLocalizedString("Success!"), "centeredText"));
+        screen.push_back(
+            textItem(ZNFLocalizedString("Your notes were transferred successfully to your device. "
+                                        "Follow instructions on your phone to finish up."),
+                     "centeredText"));
+    } else {
+        screen.push_back(errorItem(ZNFLocalizedString("The transfer did not finish. Try again.")));
+    }
+    return screen;
+}

@@ -1,0 +1,58 @@
+#include "app/ZNFNotecrateWindowController.h"
+
+#include "app/ZNFMacNotecrateViewController.h"
+#include "platform/ZNFBundle.h"
+#include "platform/ZNFNotificationCenter.h"
+
+#include <QAction>
+#include <QMainWindow>
+#include <QMenuBar>
+
+ZNFNotecrateWindowController::ZNFNotecrateWindowController() {
+    m_window = new QMainWindow();
+    m_window->setAttribute(Qt::WA_DeleteOnClose, false);
+    m_window->setWindowTitle(QStringLiteral("Notecrate"));
+    m_window->resize(600, 700);
+    m_window->setMinimumSize(420, 520);
+
+    QMenu* menu = m_window->menuBar()->addMenu(QStringLiteral("&Notecrate"));
+    QAction* send = menu->addAction(ZNFLocalizedString("Send to Tessanote"));
+    send->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    connect(send, &QAction::triggered, this, &ZNFNotecrateWindowController::sendToTessanote);
+    QAction* refreshAction = menu->addAction(ZNFLocalizedString("Refresh"));
+    refreshAction->setShortcut(QKeySequence::Refresh);
+    connect(refreshAction, &QAction::triggered, this, &ZNFNotecrateWindowController::refresh);
+    menu->addSeparator();
+    QAction* quit = menu->addAction(QStringLiteral("Quit"));
+    quit->setShortcut(QKeySequence::Quit);
+    connect(quit, &QAction::triggered, m_window, &QWidget::close);
+
+    m_contentViewController = std::make_shared<ZNFMacNotecrateViewController>();
+    m_window->setCentralWidget(m_contentViewController->view());
+}
+
+ZNFNotecrateWindowController::~ZNFNotecrateWindowController() {
+    // The central widget belongs to the view controller, which deletes it itself.
+    if (m_window) {
+        if (QWidget* central = m_window->centralWidget())
+            central->setParent(nullptr);
+        delete m_window.data();
+    }
+    m_contentViewController.reset();
+}
+
+void ZNFNotecrateWindowController::showWindow() {
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
+void ZNFNotecrateWindowController::sendToTessanote() {
+    ZNFNotificationCenter::defaultCenter().postNotificationName(
+        QLatin1String(ZNFNotecrateNotification_sendToTessanote));
+}
+
+void ZNFNotecrateWindowController::refresh() {
+    ZNFNotificationCenter::defaultCenter().postNotificationName(
+        QLatin1String(ZNFNotecrateNotification_refresh));
+}

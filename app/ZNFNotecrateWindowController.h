@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <memory>
+
+#include <QMainWindow>
+class ZNFMacNotecrateViewController;
+
+// Notification names of the window's two menu actions.
+inline constexpr auto ZNFNotecrateNotification_sendToTessanote = "sendToTessanote";
+inline constexpr auto ZNFNotecrateNotification_refresh = "refresh";
+
+// The application's one window: the flow controller's view, and a menu with the actions
+// "Send to Tessanote" and "Refresh", which only post their notifications.
+class ZNFNotecrateWindowController : public QObject {
+    Q_OBJECT
+public:
+    ZNFNotecrateWindowController();
+    ~ZNFNotecrateWindowController() override;
+
+    QMainWindow* window() const { return m_window.data(); }
+    std::shared_ptr<ZNFMacNotecrateViewController> contentViewController() const {
+        return m_contentViewController;
+    }
+    void showWindow();
+
+    void sendToTessanote();
+    void refresh();
+
+private:
+    QPointer<QMainWindow> m_window;
+    std::shared_ptr<ZNFMacNotecrateViewController> m_contentViewController;
+};

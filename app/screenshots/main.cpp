@@ -1,0 +1,79 @@
+// Renders every screen of the app into PNG files, to look at them without clicking through.
+//   notecrate-screenshots OUTPUT_DIR [WIDTH HEIGHT]
+#include "app/ZNFMacNotecrateViewController.h"
+#include "app/ZNFNotecrateWindowController.h"
+#include "platform/ZNFBundle.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLocale>
+#include <QMainWindow>
+#include <QTimer>
+#include <QTranslator>
+#include <cstdio>
+
+namespace {
+void settle(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s OUTPUT_DIR [WIDTH HEIGHT]\n", argv[0]);
+        return 2;
+    }
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    const int width = argc > 3 ? std::atoi(argv[2]) : 600;
+    const int height = argc > 3 ? std::atoi(argv[3]) : 700;
+    QDir().mkpath(out);
+
+    auto* translator = new QTranslator(&app);
+    const QString folder = ZNFBundle::mainBundle().pathForResource(QStringLiteral("translations"), QString());
+    if (translator->load(QLocale(), QStringLiteral("notecrate"), QStringLiteral("_"), folder))
+        QCoreApplication::installTranslator(translator);
+
+    ZNFNotecrateWindowController window;
+    window.window()->resize(width, height);
+    window.showWindow();
+    auto vc = window.contentViewController();
+    vc->setCurrentBackupPath(QStringLiteral("/tmp/Vesper_to_Tessanote.notebackup"));
+    vc->setCurrentBackupNoteCount(12);
+
+    const std::vector<std::pair<const char*, std::function<ZNFMacNotecrateViewController::Screen()>>>
+        screens = {
+            {"1-start", [&] { return vc->initialScreenItems(); }},
+            {"2-notes", [&] { return vc->notesAppScreen1Items(); }},
+            {"3-notes-progress", [&] { return vc->notesAppScreen2Items(); }},
+            {"4-vesper", [&] { return vc->vesperScreen1Items(); }},
+            {"6-backup", [&] { return vc->currentBackupItems(); }},
+            {"7-saved", [&] { return vc->backupSuccessItems(); }},
+            {"8-sending", [&] { return vc->sendWirelesslyItems(); }},
+            {"9-sent", [&] { return vc->wirelessSuccessItems(true); }},
+            {"9b-sent-failed", [&] { return vc->wirelessSuccessItems(false); }},
+        };
+    int written = 0;
+    auto shoot = [&](const QString& name) {
+        settle(400);
+        const QString path = QDir(out).filePath(name + QStringLiteral(".png"));
+        if (window.window()->grab().save(path))
+            ++written;
+        else
+            std::fprintf(stderr, "could not write %s\n", qPrintable(path));
+    };
+    for (const auto& [name, build] : screens) {
+        vc->showScreen(build());
+        shoot(QString::fromLatin1(name));
+    }
+    vc->showVesperError(ZNFLocalizedString(
+        "Something went wrong—make sure you've selected \nthe correct file, and try again."));
+    shoot(QStringLiteral("5-vesper-error"));
+    vc->showNotesError(
+        ZNFLocalizedString("No notes were found. Open the Notes app, wait for it to update, and try again."));
+    shoot(QStringLiteral("3b-notes-error"));
+    std::printf("%d screenshots in %s\n", written, qPrintable(out));
+    return written > 0 ? 0 : 1;
+}

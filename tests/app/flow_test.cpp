@@ -1,0 +1,284 @@
+#include "TestSupport.h"
+#include "app/ZNFMacNotecrateViewController.h"
+#include "app/ZNFNotecrateWindowController.h"
+#include "conversion/ZNFNotesAppImporter.h"
+#include "layout/ZNFLayoutCollectionViewController.h"
+#include "layout/items/ZNFSpacerLayoutItem.h"
+#include "layout/items/ZNFTableLayoutItem.h"
+#include "layout/items/ZNFTextLayoutItem.h"
+#include "platform/ZNFCollectionView.h"
+#include "platform/ZNFNotificationCenter.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMainWindow>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+QString textOf(const std::shared_ptr<ZNFLayoutItem>& item) {
+    auto text = std::dynamic_pointer_cast<ZNFTextLayoutItem>(item);
+    return text ? text->attributedString().string() : QString();
+}
+
+QStringList textsOf(const ZNFLayoutItemList& items) {
+    QStringList out;
+    for (const auto& item : items)
+        if (auto text = std::dynamic_pointer_cast<ZNFTextLayoutItem>(item))
+            out << text->attributedString().string();
+    return out;
+}
+
+class FlowTest : public ::testing::Test {
+protected:
+    ScopedHome home;
+    std::unique_ptr<ZNFNotecrateWindowController> window;
+    std::shared_ptr<ZNFMacNotecrateViewController> vc;
+
+    void SetUp() override {
+        window = std::make_unique<ZNFNotecrateWindowController>();
+        window->window()->resize(600, 700);
+        window->showWindow();
+        vc = window->contentViewController();
+        QCoreApplication::processEvents();
+    }
+    void TearDown() override {
+        vc.reset();
+        window.reset();
+    }
+
+    const ZNFLayoutItemList& shown() const { return vc->currentItems(); }
+    ZNFCollectionView* collectionView() const { return vc->collectionViewController()->collectionView(); }
+
+    // A real press and release at the centre of the cell that shows item `index` (or at
+    // `offset` from the cell's top-left corner), on the deepest widget there.
+    void click(int index, std::optional<QPoint> offset = std::nullopt) {
+        QCoreApplication::processEvents();
+        auto cell = collectionView()->itemAtIndexPath(ZNFIndexPath{0, index});
+        ASSERT_TRUE(cell) << "no cell for item " << index;
+        QWidget* cellView = cell->view();
+        const QPoint point = offset.value_or(cellView->rect().center());
+        QWidget* target = cellView->childAt(point);
+        if (!target)
+            target = cellView;
+        const QPoint local = target->mapFrom(cellView, point);
+        QTest::mousePress(target, Qt::LeftButton, {}, local);
+        QTest::mouseRelease(target, Qt::LeftButton, {}, local);
+        QCoreApplication::processEvents();
+    }
+
+    void installExport(const QByteArray& json) {
+        writeFile(home.root() + "/fixture.json", json);
+        home.installTool("osascript",
+                         "#!/bin/sh\nmkdir -p \"$HOME/Desktop\"\nsleep 0.2\ncp \"" + home.root().toUtf8() +
+                             "/fixture.json\" \"$HOME/Desktop/znfexporter_mac_exported_notes.json\"\n");
+    }
+
+    void makeVesperExport(const QString& root) {
+        writeFile(root + "/Active Notes/One.txt",
+                  "First note\n\nTags: a, b\nCreated: Jan 2, 2015, 9:41 AM\n");
+        writeFile(root + "/Active Notes/Two.txt", "Second note\n");
+    }
+};
+
+} // namespace
+
+TEST_F(FlowTest, StartScreenAndBackShowTheVeryArrayShownBefore) {
+    ASSERT_EQ(shown().size(), 4u);
+    EXPECT_EQ(textsOf(shown()), QStringList{"Which app would you like to import from?"});
+    EXPECT_TRUE(vc->navigationStack().empty());
+    const ZNFLayoutItemList start = shown();
+
+    // The Notes icon is item 0 of the second column of the table (item 3): click the table's
+    // cell where the icon sits, a little left of the centre and near the top.
+    auto tableCell = collectionView()->itemAtIndexPath(ZNFIndexPath{0, 3});
+    ASSERT_TRUE(tableCell);
+    const int width = tableCell->view()->width();
+    click(3, QPoint(int(width * 0.3), 30));
+    EXPECT_EQ(textsOf(shown()).value(0), "‹ Back");
+    EXPECT_TRUE(textsOf(shown()).contains("Next"));
+    ASSERT_EQ(vc->navigationStack().size(), 1u);
+
+    click(0); // Back
+    EXPECT_EQ(shown(), start) << "Back shows exactly the items that were displayed";
+    EXPECT_TRUE(vc->navigationStack().empty());
+    // Back with an empty stack builds a new start screen.
+    vc->popNavigationStack();
+    EXPECT_EQ(textsOf(shown()), QStringList{"Which app would you like to import from?"});
+    EXPECT_NE(shown(), start);
+}
+
+TEST_F(FlowTest, StartScreenClickRules) {
+    auto tableCell = collectionView()->itemAtIndexPath(ZNFIndexPath{0, 3});
+    ASSERT_TRUE(tableCell);
+    const int width = tableCell->view()->width();
+    const int height = tableCell->view()->height();
+    // The word "Notes" under the icon is inert.
+    click(3, QPoint(int(width * 0.3), height - 8));
+    EXPECT_EQ(textsOf(shown()), QStringList{"Which app would you like to import from?"});
+    // Anywhere on the Vesper icon or word opens the Vesper screen.
+    click(3, QPoint(int(width * 0.7), height - 8));
+    EXPECT_TRUE(textsOf(shown()).contains("Select your Vesper Export file"));
+    vc->popNavigationStack();
+    click(3, QPoint(int(width * 0.7), 30));
+    EXPECT_TRUE(textsOf(shown()).contains("Select your Vesper Export file"));
+    // Outside both columns nothing happens.
+    vc->popNavigationStack();
+    click(3, QPoint(5, 30));
+    EXPECT_EQ(textsOf(shown()), QStringList{"Which app would you like to import from?"});
+}
+
+TEST_F(FlowTest, NotesConversionEndsOnTheBackupScreenWithTheStackReset) {
+    installExport(R"([{"id":"a","text":"one"},{"id":"b","text":"two"}])");
+    vc->navigateToItems(vc->notesAppScreen1Items());
+    click(6); // Next
+    EXPECT_TRUE(textsOf(shown()).contains("Converting notes..."));
+    ASSERT_TRUE(waitUntil([&] { return textsOf(shown()).contains("Save to iCloud"); }, 15000));
+    EXPECT_TRUE(textsOf(shown()).contains("Converted 2 notes to .notebackup"));
+    EXPECT_EQ(vc->currentBackupPath(), home.caches() + "/iOSNotes_to_Tessanote.notebackup");
+    EXPECT_EQ(vc->currentBackupNoteCount(), 2);
+    ASSERT_EQ(vc->navigationStack().size(), 1u);
+    EXPECT_EQ(textsOf(vc->navigationStack()[0]), QStringList{"Which app would you like to import from?"});
+    click(0);
+    EXPECT_EQ(textsOf(shown()), QStringList{"Which app would you like to import from?"});
+}
+
+TEST_F(FlowTest, BackDuringAnImportCancelsItAndNextStartsAgainOnTheSameImporter) {
+    installExport(R"([{"id":"a","text":"one"}])");
+    vc->navigateToItems(vc->notesAppScreen1Items());
+    click(6);
+    auto importer = vc->notesAppImporter();
+    ASSERT_TRUE(importer && importer->isImporting());
+    click(0); // Back
+    EXPECT_TRUE(importer->isCancelled());
+    EXPECT_TRUE(textsOf(shown()).contains("Next"));
+    waitUntil([] { return false; }, 1500);
+    EXPECT_TRUE(textsOf(shown()).contains("Next")) << "the cancelled run never completes";
+
+    click(6);
+    EXPECT_EQ(vc->notesAppImporter(), importer);
+    ASSERT_TRUE(waitUntil([&] { return textsOf(shown()).contains("Save to iCloud"); }, 15000));
+}
+
+TEST_F(FlowTest, ANotesConversionWithoutNotesShowsTheNotesErrorScreen) {
+    installExport("[]");
+    vc->navigateToItems(vc->notesAppScreen1Items());
+    click(6);
+    ASSERT_TRUE(
+        waitUntil([&] { return textsOf(shown()).value(1).startsWith("No notes were found."); }, 15000));
+    EXPECT_EQ(textsOf(shown()).value(0), "‹ Back");
+    EXPECT_TRUE(textsOf(shown()).contains("Next"));
+}
+
+TEST_F(FlowTest, VesperConversionAndItsErrorScreen) {
+    const QString good = home.root() + "/My Vesper Export";
+    makeVesperExport(good);
+    const QString bad = home.root() + "/Nothing here";
+    QDir().mkpath(bad);
+
+    vc->navigateToItems(vc->vesperScreen1Items());
+    const size_t depth = vc->navigationStack().size();
+    vc->openPanel = [&](const QUrl&) -> std::optional<QUrl> { return QUrl::fromLocalFile(bad); };
+    click(4); // "Select your Vesper Export file"
+    ASSERT_TRUE(waitUntil([&] { return textsOf(shown()).size() == 4; }, 15000));
+    const ZNFLayoutItemList errorScreen = shown();
+    EXPECT_EQ(textsOf(errorScreen).value(1),
+              "Something went wrong—make sure you've selected \nthe correct file, and try again.");
+    // The error text sits right after the back item; the rest keeps its order.
+    EXPECT_EQ(textOf(errorScreen[0]), "‹ Back");
+    EXPECT_TRUE(std::dynamic_pointer_cast<ZNFSpacerLayoutItem>(errorScreen[2]));
+    EXPECT_EQ(textOf(errorScreen[5]), "Select your Vesper Export file");
+    EXPECT_EQ(errorScreen.size(), 8u);
+    EXPECT_EQ(vc->navigationStack().size(), depth) << "the error screen does not touch the stack";
+
+    // A cancelled panel changes nothing.
+    vc->openPanel = [](const QUrl&) -> std::optional<QUrl> { return std::nullopt; };
+    click(5);
+    EXPECT_EQ(shown(), errorScreen);
+
+    vc->openPanel = [&](const QUrl&) -> std::optional<QUrl> { return QUrl::fromLocalFile(good); };
+    click(5);
+    ASSERT_TRUE(waitUntil([&] { return textsOf(shown()).contains("Save to iCloud"); }, 15000));
+    EXPECT_TRUE(textsOf(shown()).contains("Converted 2 notes to .notebackup"));
+    EXPECT_EQ(QFileInfo(vc->currentBackupPath()).fileName(), "Vesper_to_Tessanote.notebackup");
+}
+
+TEST_F(FlowTest, SaveReplacesAnExistingFileAndReportsAFailedCopy) {
+    makeVesperExport(home.root() + "/Vesper");
+    vc->openPanel = [&](const QUrl&) -> std::optional<QUrl> {
+        return QUrl::fromLocalFile(home.root() + "/Vesper");
+    };
+    vc->navigateToItems(vc->vesperScreen1Items());
+    click(4);
+    ASSERT_TRUE(waitUntil([&] { return textsOf(shown()).contains("Save to iCloud"); }, 15000));
+
+    const QString destination = home.root() + "/Backups/mine.notebackup";
+    writeFile(destination, "old content");
+    QString offeredName;
+    vc->savePanel = [&](const QUrl&, const QString& name) -> std::optional<QUrl> {
+        offeredName = name;
+        return QUrl::fromLocalFile(home.root() + "/Backups/mine");
+    };
+    const int save = int(shown().size()) - 1;
+    click(save);
+    EXPECT_EQ(offeredName, "Vesper_to_Tessanote");
+    EXPECT_EQ(readFile(destination), readFile(vc->currentBackupPath()));
+    EXPECT_TRUE(textsOf(shown()).contains("Great!"));
+    EXPECT_TRUE(textsOf(shown()).contains("Vesper_to_Tessanote.notebackup"));
+    ASSERT_EQ(vc->navigationStack().size(), 1u);
+    click(int(shown().size()) - 1); // OK
+    EXPECT_EQ(textsOf(shown()), QStringList{"Which app would you like to import from?"});
+    EXPECT_EQ(vc->navigationStack().size(), 1u) << "OK leaves the stack as it was";
+
+    // A copy that cannot be made is reported, not shown as saved.
+    vc->updateToShowBackup();
+    vc->savePanel = [&](const QUrl&, const QString&) -> std::optional<QUrl> {
+        return QUrl::fromLocalFile(home.root() + "/missing/folder/x");
+    };
+    click(int(shown().size()) - 1);
+    EXPECT_FALSE(textsOf(shown()).contains("Great!"));
+    EXPECT_TRUE(textsOf(shown()).value(1).startsWith("The archive could not be saved there."));
+}
+
+TEST_F(FlowTest, BuildersReturnNewItemsAndTheNotificationNeedsAnArchive) {
+    const auto a = vc->initialScreenItems();
+    const auto b = vc->initialScreenItems();
+    for (const auto& item : a)
+        EXPECT_EQ(std::find(b.begin(), b.end(), item), b.end());
+    EXPECT_NE(vc->backButton(), vc->backButton());
+
+    LogCapture log;
+    ZNFNotificationCenter::defaultCenter().postNotificationName("sendToTessanote");
+    EXPECT_FALSE(vc->multipeerController());
+    EXPECT_TRUE(log.contains("no converted archive"));
+    // "refresh" changes nothing.
+    const ZNFLayoutItemList before = shown();
+    ZNFNotificationCenter::defaultCenter().postNotificationName("refresh");
+    EXPECT_EQ(shown(), before);
+}
+
+TEST_F(FlowTest, LinkTextsUnderlineHereAndStayClickable) {
+    QString launched;
+    vc->launchApplication = [&](const QString& name) {
+        launched = name;
+        return true;
+    };
+    const auto screen = vc->notesAppScreen1Items();
+    auto link = std::dynamic_pointer_cast<ZNFTextLayoutItem>(screen.back());
+    ASSERT_TRUE(link);
+    const ZNFAttributedString& string = link->attributedString();
+    const qsizetype here = string.string().indexOf("here");
+    ASSERT_GE(here, 0);
+    auto attributes = string.attributesAtIndex(here);
+    ASSERT_TRUE(attributes && attributes->underlineStyle);
+    EXPECT_EQ(*attributes->underlineStyle, 1);
+    EXPECT_EQ(attributes->underlineColor, QColor::fromRgbF(0.2f, 0.2f, 0.2f, 1.0f));
+    auto before = string.attributesAtIndex(0);
+    EXPECT_FALSE(before && before->underlineStyle && *before->underlineStyle != 0);
+
+    vc->navigateToItems(screen);
+    click(int(screen.size()) - 1);
+    EXPECT_EQ(launched, "Notes");
+    EXPECT_TRUE(textsOf(shown()).contains("Next")) << "the link changes no screen";
+}
