@@ -1,9 +1,11 @@
 #include "app/AppDelegate.h"
+#include "app/ZNFNotecrateWindowController.h"
 #include "platform/ZNFBundle.h"
 #include "tools/ZNFCommandLine.h"
 
 #include <QApplication>
 #include <QLocale>
+#include <QMainWindow>
 #include <QTimer>
 #include <QTranslator>
 #include <cstdio>
@@ -48,6 +50,13 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName(QStringLiteral("Notecrate"));
     installTranslation(app);
     AppDelegate delegate;
-    QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
+    QTimer::singleShot(0, &delegate, [&delegate] {
+        delegate.applicationDidFinishLaunching();
+        // For the start-up benchmark: draw the first screen once, then quit.
+        if (qEnvironmentVariableIsSet("NOTECRATE_QUIT_AFTER_FIRST_FRAME")) {
+            delegate.windowController()->window()->grab();
+            QCoreApplication::quit();
+        }
+    });
     return app.exec();
 }
