@@ -172,20 +172,28 @@ void ZNFMacNotecrateViewController::acceptConversion(const QString& path, qint64
     updateToShowBackup();
 }
 
-void ZNFMacNotecrateViewController::convertFromNotesApp() {
-    if (!m_notesAppImporter)
-        m_notesAppImporter = std::make_shared<ZNFNotesAppImporter>();
+ZNFImporterCompletion ZNFMacNotecrateViewController::conversionCompletion(
+    void (ZNFMacNotecrateViewController::*showError)(const QString&), QString errorMessage) {
+    // Holds this controller weakly: a conversion that outlives the window does nothing.
     std::weak_ptr<ZNFMacNotecrateViewController> weak = weakSelf();
-    m_notesAppImporter->import([weak](const QString& path, qint64 notes, qint64 attachments) {
+    return [weak, showError, errorMessage](const QString& path, qint64 notes, qint64 attachments) {
         auto self = weak.lock();
         if (!self)
             return;
         if (!path.isEmpty() && notes >= 1)
             self->acceptConversion(path, notes, attachments);
         else
-            self->showNotesError(ZNFLocalizedString(
-                "No notes were found. Open the Notes app, wait for it to update, and try again."));
-    });
+            ((*self).*showError)(errorMessage);
+    };
+}
+
+void ZNFMacNotecrateViewController::convertFromNotesApp() {
+    if (!m_notesAppImporter)
+        m_notesAppImporter = std::make_shared<ZNFNotesAppImporter>();
+    m_notesAppImporter->import(conversionCompletion(
+        &ZNFMacNotecrateViewController::showNotesError,
+        ZNFLocalizedString(
+            "No notes were found. Open the Notes app, wait for it to update, and try again.")));
 }
 
 void ZNFMacNotecrateViewController::updateToShowBackup() {
@@ -196,18 +204,12 @@ void ZNFMacNotecrateViewController::openVesperFilePicker() {
     const std::optional<QUrl> chosen = openPanel ? openPanel(iCloudURL()) : std::nullopt;
     if (!chosen || !chosen->isLocalFile())
         return;
-    std::weak_ptr<ZNFMacNotecrateViewController> weak = weakSelf();
     ZNFVesperNoteImporter::importNotesAtURLInBackground(
-        chosen->toLocalFile(), [weak](const QString& path, qint64 notes, qint64 attachments) {
-            auto self = weak.lock();
-            if (!self)
-                return;
-            if (!path.isEmpty() && notes >= 1)
-                self->acceptConversion(path, notes, attachments);
-            else
-                self->showVesperError(ZNFLocalizedString(
-                    "Something went wrong—make sure you've selected \nthe correct file, and try again."));
-        });
+        chosen->toLocalFile(),
+        conversionCompletion(
+            &ZNFMacNotecrateViewController::showVesperError,
+            ZNFLocalizedString("Something went wrong—make sure you've selected \nthe correct "
+                               "file, and try again.")));
 }
 
 void ZNFMacNotecrateViewController::showVesperError(const QString& message) {

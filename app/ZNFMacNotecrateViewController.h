@@ -96,6 +96,11 @@ private:
     void resetStackAndShow(const Screen& items);
     void backAction();
     void acceptConversion(const QString& path, qint64 notes, qint64 attachments);
+    // What both conversions call back: a path and a note show the backup screen, anything
+    // else the given error screen.
+    std::function<void(const QString&, qint64, qint64)>
+    conversionCompletion(void (ZNFMacNotecrateViewController::*showError)(const QString&),
+                         QString errorMessage);
     std::shared_ptr<ZNFLayoutItem> textItem(const QString& text, const char* style);
     std::shared_ptr<ZNFLayoutItem> linkItem(const QString& text, std::function<void()> action);
     std::shared_ptr<ZNFLayoutItem> archiveIcon();

@@ -2,3 +2,4 @@
 if(TARGET test_conversion_vesper_command_test)
   add_dependencies(test_conversion_vesper_command_test notecrate)
 endif()
+add_dependencies(test_conversion_notes_attachments_command_test notecrate)
