@@ -2,4 +2,6 @@
 if(TARGET test_conversion_vesper_command_test)
   add_dependencies(test_conversion_vesper_command_test notecrate)
 endif()
-add_dependencies(test_conversion_notes_attachments_command_test notecrate)
+if(TARGET test_conversion_notes_attachments_command_test)
+  add_dependencies(test_conversion_notes_attachments_command_test notecrate)
+endif()
