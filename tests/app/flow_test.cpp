@@ -8,6 +8,7 @@
 #include "layout/items/ZNFTextLayoutItem.h"
 #include "platform/ZNFCollectionView.h"
 #include "platform/ZNFNotificationCenter.h"
+#include "support/AppTestSupport.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -16,19 +17,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-QString textOf(const std::shared_ptr<ZNFLayoutItem>& item) {
-    auto text = std::dynamic_pointer_cast<ZNFTextLayoutItem>(item);
-    return text ? text->attributedString().string() : QString();
-}
-
-QStringList textsOf(const ZNFLayoutItemList& items) {
-    QStringList out;
-    for (const auto& item : items)
-        if (auto text = std::dynamic_pointer_cast<ZNFTextLayoutItem>(item))
-            out << text->attributedString().string();
-    return out;
-}
 
 class FlowTest : public ::testing::Test {
 protected:
@@ -51,21 +39,8 @@ protected:
     const ZNFLayoutItemList& shown() const { return vc->currentItems(); }
     ZNFCollectionView* collectionView() const { return vc->collectionViewController()->collectionView(); }
 
-    // A real press and release at the centre of the cell that shows item `index` (or at
-    // `offset` from the cell's top-left corner), on the deepest widget there.
     void click(int index, std::optional<QPoint> offset = std::nullopt) {
-        QCoreApplication::processEvents();
-        auto cell = collectionView()->itemAtIndexPath(ZNFIndexPath{0, index});
-        ASSERT_TRUE(cell) << "no cell for item " << index;
-        QWidget* cellView = cell->view();
-        const QPoint point = offset.value_or(cellView->rect().center());
-        QWidget* target = cellView->childAt(point);
-        if (!target)
-            target = cellView;
-        const QPoint local = target->mapFrom(cellView, point);
-        QTest::mousePress(target, Qt::LeftButton, {}, local);
-        QTest::mouseRelease(target, Qt::LeftButton, {}, local);
-        QCoreApplication::processEvents();
+        ASSERT_TRUE(clickCell(collectionView(), index, offset)) << "no cell for item " << index;
     }
 
     void installExport(const QByteArray& json) {

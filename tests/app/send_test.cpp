@@ -9,6 +9,7 @@
 #include "platform/ZNFCollectionView.h"
 #include "platform/ZNFNotificationCenter.h"
 #include "platform/peer/ZNFPeerDiscovery.h"
+#include "support/AppTestSupport.h"
 
 #include <QFile>
 #include <QMainWindow>
@@ -17,14 +18,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-QStringList textsOf(const ZNFLayoutItemList& items) {
-    QStringList out;
-    for (const auto& item : items)
-        if (auto text = std::dynamic_pointer_cast<ZNFTextLayoutItem>(item))
-            out << text->attributedString().string();
-    return out;
-}
 
 // Plays the phone: browses "sfn", invites the first computer found and keeps what it sends.
 struct Phone {
@@ -89,15 +82,7 @@ protected:
     }
 
     void clickItem(int index) {
-        auto cell = vc->collectionViewController()->collectionView()->itemAtIndexPath(ZNFIndexPath{0, index});
-        ASSERT_TRUE(cell);
-        QWidget* view = cell->view();
-        QWidget* target = view->childAt(view->rect().center());
-        if (!target)
-            target = view;
-        const QPoint at = target->mapFrom(view, view->rect().center());
-        QTest::mousePress(target, Qt::LeftButton, {}, at);
-        QTest::mouseRelease(target, Qt::LeftButton, {}, at);
+        ASSERT_TRUE(clickCell(vc->collectionViewController()->collectionView(), index));
     }
 };
 
@@ -107,8 +92,7 @@ TEST_F(SendTest, ThePhoneReceivesTheArchiveAndTheSentScreenFollows) {
     LogCapture log;
     int itemIndex = -1;
     for (int i = 0; i < int(vc->currentItems().size()); ++i)
-        if (auto t = std::dynamic_pointer_cast<ZNFTextLayoutItem>(vc->currentItems()[size_t(i)]);
-            t && t->attributedString().string() == "Send Wirelessly")
+        if (textOf(vc->currentItems()[size_t(i)]) == "Send Wirelessly")
             itemIndex = i;
     ASSERT_GE(itemIndex, 0);
     clickItem(itemIndex);

@@ -1,0 +1,37 @@
+#include "AppTestSupport.h"
+
+#include "layout/items/ZNFTextLayoutItem.h"
+#include "platform/ZNFCollectionView.h"
+
+#include <QCoreApplication>
+#include <QTest>
+
+QString textOf(const std::shared_ptr<ZNFLayoutItem>& item) {
+    auto text = std::dynamic_pointer_cast<ZNFTextLayoutItem>(item);
+    return text ? text->attributedString().string() : QString();
+}
+
+QStringList textsOf(const ZNFLayoutItemList& items) {
+    QStringList out;
+    for (const auto& item : items)
+        if (std::dynamic_pointer_cast<ZNFTextLayoutItem>(item))
+            out << textOf(item);
+    return out;
+}
+
+bool clickCell(ZNFCollectionView* collectionView, int index, std::optional<QPoint> offset) {
+    QCoreApplication::processEvents();
+    auto cell = collectionView->itemAtIndexPath(ZNFIndexPath{0, index});
+    if (!cell)
+        return false;
+    QWidget* cellView = cell->view();
+    const QPoint point = offset.value_or(cellView->rect().center());
+    QWidget* target = cellView->childAt(point);
+    if (!target)
+        target = cellView;
+    const QPoint local = target->mapFrom(cellView, point);
+    QTest::mousePress(target, Qt::LeftButton, {}, local);
+    QTest::mouseRelease(target, Qt::LeftButton, {}, local);
+    QCoreApplication::processEvents();
+    return true;
+}
