@@ -132,6 +132,12 @@ QUrl ZNFMacNotecrateViewController::iCloudURL() {
         ZNFPaths::expandTilde(QStringLiteral("~/Library/Mobile Documents/com~apple~CloudDocs")));
 }
 
+QUrl ZNFMacNotecrateViewController::panelStartURL() {
+    // iCloud Drive where the phone app imports from; the home folder where there is none.
+    const QUrl iCloud = iCloudURL();
+    return QFileInfo(iCloud.toLocalFile()).isDir() ? iCloud : QUrl::fromLocalFile(ZNFPaths::homeDirectory());
+}
+
 void ZNFMacNotecrateViewController::showScreen(const Screen& items) {
     m_collectionViewController->setLayoutItems(items);
     m_collectionViewController->collectionView()->reloadData();
@@ -201,7 +207,7 @@ void ZNFMacNotecrateViewController::updateToShowBackup() {
 }
 
 void ZNFMacNotecrateViewController::openVesperFilePicker() {
-    const std::optional<QUrl> chosen = openPanel ? openPanel(iCloudURL()) : std::nullopt;
+    const std::optional<QUrl> chosen = openPanel ? openPanel(panelStartURL()) : std::nullopt;
     if (!chosen || !chosen->isLocalFile())
         return;
     ZNFVesperNoteImporter::importNotesAtURLInBackground(
@@ -227,7 +233,7 @@ void ZNFMacNotecrateViewController::showNotesError(const QString& message) {
 void ZNFMacNotecrateViewController::presentSavePanel() {
     const QString source = currentBackupPath();
     const QString name = QFileInfo(source).completeBaseName();
-    const std::optional<QUrl> chosen = savePanel ? savePanel(iCloudURL(), name) : std::nullopt;
+    const std::optional<QUrl> chosen = savePanel ? savePanel(panelStartURL(), name) : std::nullopt;
     if (!chosen)
         return;
     QString destination = chosen->toLocalFile();

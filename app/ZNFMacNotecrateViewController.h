@@ -50,6 +50,8 @@ public:
     // Flow.
     void setupTextFormatter();
     static QUrl iCloudURL();
+    // Where the open and save panels start: iCloudURL() when that folder exists, else home.
+    static QUrl panelStartURL();
     void navigateToItems(const Screen& items);
     void popNavigationStack();
     void convertFromNotesApp();

@@ -191,13 +191,18 @@ TEST_F(FlowTest, SaveReplacesAnExistingFileAndReportsAFailedCopy) {
     const QString destination = home.root() + "/Backups/mine.notebackup";
     writeFile(destination, "old content");
     QString offeredName;
-    vc->savePanel = [&](const QUrl&, const QString& name) -> std::optional<QUrl> {
+    QUrl start;
+    vc->savePanel = [&](const QUrl& at, const QString& name) -> std::optional<QUrl> {
         offeredName = name;
+        start = at;
         return QUrl::fromLocalFile(home.root() + "/Backups/mine");
     };
     const int save = int(shown().size()) - 1;
     click(save);
     EXPECT_EQ(offeredName, "Vesper_to_Tessanote");
+    EXPECT_EQ(start, QUrl::fromLocalFile(home.home())) << "no iCloud Drive folder: the panel starts at home";
+    QDir().mkpath(home.home() + "/Library/Mobile Documents/com~apple~CloudDocs");
+    EXPECT_EQ(ZNFMacNotecrateViewController::panelStartURL(), ZNFMacNotecrateViewController::iCloudURL());
     EXPECT_EQ(readFile(destination), readFile(vc->currentBackupPath()));
     EXPECT_TRUE(textsOf(shown()).contains("Great!"));
     EXPECT_TRUE(textsOf(shown()).contains("Vesper_to_Tessanote.notebackup"));
