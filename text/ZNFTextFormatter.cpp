@@ -35,20 +35,6 @@ bool isStringVariant(const QVariant& v) {
     return v.metaType().id() == QMetaType::QString;
 }
 
-// A number, or a string read as a number; none for other values and for NaN or infinity.
-std::optional<double> numberOrNumericString(const QVariant& v) {
-    double d = 0;
-    if (isNumberVariant(v))
-        d = v.toDouble();
-    else if (isStringVariant(v))
-        d = ZNFDoubleReading(v.toString());
-    else
-        return std::nullopt;
-    if (!std::isfinite(d))
-        return std::nullopt;
-    return d;
-}
-
 std::optional<double> finiteNumber(const QVariant& v) {
     if (!isNumberVariant(v))
         return std::nullopt;
@@ -171,7 +157,7 @@ ZNFTextAttributesPtr ZNFTextFormatter::attributesFromDictionary(const QVariantMa
     ZNFTextAttributes a;
     a.font = fontFromAttributesInfo(info);
     if (info.contains(key(ZNFTextFormatterKey_maxFontSize)))
-        a.maxFontSize = numberOrNumericString(info.value(key(ZNFTextFormatterKey_maxFontSize)));
+        a.maxFontSize = ZNFNumberReading(info.value(key(ZNFTextFormatterKey_maxFontSize)));
     a.foregroundColor = colorFromAttributesInfo(info);
     if (info.contains(key(ZNFTextFormatterKey_highlight)))
         a.backgroundColor = colorFromString(info.value(key(ZNFTextFormatterKey_highlight)));
@@ -182,11 +168,11 @@ ZNFTextAttributesPtr ZNFTextFormatter::attributesFromDictionary(const QVariantMa
     a.strikethroughStyle = strikethroughStyleFromInfo(info);
     a.bg = backgroundColorFromAttributesInfo(info);
     if (info.contains(key(ZNFTextFormatterKey_borderWidth)))
-        a.borderWidth = numberOrNumericString(info.value(key(ZNFTextFormatterKey_borderWidth)));
+        a.borderWidth = ZNFNumberReading(info.value(key(ZNFTextFormatterKey_borderWidth)));
     if (info.contains(key(ZNFTextFormatterKey_borderColor)))
         a.borderColor = colorFromString(info.value(key(ZNFTextFormatterKey_borderColor)));
     if (info.contains(key(ZNFTextFormatterKey_cornerRadius)))
-        a.cornerRadius = numberOrNumericString(info.value(key(ZNFTextFormatterKey_cornerRadius)));
+        a.cornerRadius = ZNFNumberReading(info.value(key(ZNFTextFormatterKey_cornerRadius)));
     if (ZNFBoolReading(info.value(key(ZNFTextFormatterKey_letterpress))))
         a.textEffect = QString::fromLatin1(ZNFTextEffectLetterpressStyle);
     a.kern = finiteNumber(info.value(key(ZNFTextFormatterKey_characterSpacing)));
@@ -240,7 +226,7 @@ void ZNFTextFormatter::parseInsetsFromAttributes(const QVariantMap& style, const
 }
 
 ZNFEdgeInsets ZNFTextFormatter::insetsValueFromDictionary(const QVariantMap& d) {
-    auto read = [&](const char* k) { return numberOrNumericString(d.value(key(k))).value_or(0.0); };
+    auto read = [&](const char* k) { return ZNFNumberReading(d.value(key(k))).value_or(0.0); };
     return ZNFEdgeInsets{read(ZNFTextFormatterKey_top), read(ZNFTextFormatterKey_left),
                          read(ZNFTextFormatterKey_bottom), read(ZNFTextFormatterKey_right)};
 }
@@ -312,7 +298,7 @@ QColor ZNFTextFormatter::colorWithHexString(const QString& string) {
 std::optional<ZNFFont> ZNFTextFormatter::fontFromAttributesInfo(const QVariantMap& info) {
     std::optional<double> size;
     if (info.contains(key(ZNFTextFormatterKey_fontSize)))
-        size = numberOrNumericString(info.value(key(ZNFTextFormatterKey_fontSize)));
+        size = ZNFNumberReading(info.value(key(ZNFTextFormatterKey_fontSize)));
     if (info.contains(key(ZNFTextFormatterKey_fontWeight))) {
         const QVariant weightName = info.value(key(ZNFTextFormatterKey_fontWeight));
         ZNFFontWeight weight = ZNFFontWeight::Regular;
@@ -339,9 +325,9 @@ std::optional<ZNFFont> ZNFTextFormatter::fontFromAttributesInfo(const QVariantMa
 ZNFParagraphStyle ZNFTextFormatter::paragraphStyleFromInfo(const QVariantMap& info) {
     ZNFParagraphStyle style;
     // Negative spacing has no meaning to the text system; such values keep the default.
-    if (auto v = numberOrNumericString(info.value(key(ZNFTextFormatterKey_lineHeight))); v && *v >= 0)
+    if (auto v = ZNFNumberReading(info.value(key(ZNFTextFormatterKey_lineHeight))); v && *v >= 0)
         style.lineHeightMultiple = *v;
-    if (auto v = numberOrNumericString(info.value(key(ZNFTextFormatterKey_paragraphSpacing))); v && *v >= 0)
+    if (auto v = ZNFNumberReading(info.value(key(ZNFTextFormatterKey_paragraphSpacing))); v && *v >= 0)
         style.paragraphSpacing = *v;
 
     const QVariant align = info.value(key(ZNFTextFormatterKey_align));
@@ -446,4 +432,17 @@ const ZNFTextFormatter::AttributesTable* ZNFTextFormatter::dynamicAttributes(con
         table.insert(it.key(), ZNFMakeAttributes(std::move(copy)));
     }
     return &m_attributesKeyedForDynamicType.insert(dynamicTypeKey, std::move(table)).value();
+}
+
+std::optional<double> ZNFNumberReading(const QVariant& v) {
+    double d = 0;
+    if (isNumberVariant(v))
+        d = v.toDouble();
+    else if (isStringVariant(v))
+        d = ZNFDoubleReading(v.toString());
+    else
+        return std::nullopt;
+    if (!std::isfinite(d))
+        return std::nullopt;
+    return d;
 }

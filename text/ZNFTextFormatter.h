@@ -48,6 +48,8 @@ inline constexpr auto ZNFTextFormatterKey_formats = "formats";
 // blanks, a sign and zeros); numbers are true when not 0; anything else is false.
 double ZNFDoubleReading(const QString& text);
 bool ZNFBoolReading(const QVariant& value);
+// A number, or a string read as a number; none for other values and for NaN or infinity.
+std::optional<double> ZNFNumberReading(const QVariant& value);
 
 // The registry of named text styles. Registration resolves templates and builds every
 // style's attributes and insets once; lookups are table reads that hand out the style's

@@ -2,6 +2,7 @@
 // first computer found, and stores the resource it sends into DIR under the resource's name,
 // after checking that the name is a plain file name.
 #include "tools/ZNFCommandLine.h"
+#include "tools/ZNFCommandOutcome_p.h"
 
 #include "multipeer/ZNFMultipeerController.h"
 #include "platform/ZNFLog.h"
@@ -29,27 +30,8 @@ constexpr double kInvitationTimeoutSeconds = 30;
 // After storing, how long to wait for the sender to hang up once it has our confirmation.
 constexpr int kGoodbyeMs = 5000;
 
-struct Outcome : std::enable_shared_from_this<Outcome> {
-    std::atomic<bool> done{false};
+struct Outcome : ZNFCommandOutcome {
     std::atomic<bool> stored{false};
-    QMutex mutex;
-    int status = 1;
-    QString text;
-    QPointer<QEventLoop> loop;
-
-    void finish(int code, const QString& message) {
-        if (done.exchange(true))
-            return;
-        {
-            QMutexLocker lock(&mutex);
-            status = code;
-            text = message;
-        }
-        ZNFPostToMainQueue([self = shared_from_this()] {
-            if (self->loop)
-                self->loop->quit();
-        });
-    }
 };
 
 // Why a resource name cannot become a file name in DIR, or "" when it can. The name comes

@@ -3,6 +3,7 @@
 // resource named by its file name once the phone is connected, and ends when the phone has
 // confirmed what it stored.
 #include "tools/ZNFCommandLine.h"
+#include "tools/ZNFCommandOutcome_p.h"
 
 #include "conversion/ZNFNotesAppImporter.h"
 #include "conversion/ZNFVesperNoteImporter.h"
@@ -52,27 +53,7 @@ std::function<void(qint64, qint64)> percentPrinter(const QString& label) {
 
 // The outcome of a run, reported from the layer's threads. Shared with every handler, so a
 // late callback after the command returned touches nothing that is gone.
-struct Outcome : std::enable_shared_from_this<Outcome> {
-    std::atomic<bool> done{false};
-    QMutex mutex;
-    int status = 1;
-    QString text;
-    QPointer<QEventLoop> loop; // read on the main thread only
-
-    void finish(int code, const QString& message) {
-        if (done.exchange(true))
-            return;
-        {
-            QMutexLocker lock(&mutex);
-            status = code;
-            text = message;
-        }
-        ZNFPostToMainQueue([self = shared_from_this()] {
-            if (self->loop)
-                self->loop->quit();
-        });
-    }
-};
+using Outcome = ZNFCommandOutcome;
 
 } // namespace
 

@@ -5,16 +5,7 @@
 namespace ZNFItemValues {
 
 std::optional<double> number(const QVariant& v) {
-    double d;
-    if (isNumber(v))
-        d = v.toDouble();
-    else if (isString(v))
-        d = ZNFDoubleReading(v.toString());
-    else
-        return std::nullopt;
-    if (!std::isfinite(d))
-        return std::nullopt;
-    return d;
+    return ZNFNumberReading(v);
 }
 
 void setViewFrame(QWidget* view, const QRectF& frame) {
