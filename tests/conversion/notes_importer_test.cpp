@@ -150,7 +150,9 @@ TEST_F(NotesImporterTest, MalformedExportsGiveAnEmptyArchive) {
         {"empty array", "[]", true, 0, 0},
         {"an object", "{\"id\":\"a\"}", true, 0, 0},
         {"a string", "\"notes\"", true, 0, 0},
-        {"non-objects skipped", "[1, \"two\", null, [3], {\"id\":\"ok\"}]", true, 5, 1},
+        // Only records that became note entries are counted.
+        {"non-objects skipped", "[1, \"two\", null, [3], {\"id\":\"ok\"}]", true, 1, 1},
+        {"nothing but non-objects", "[1, \"two\", null, [3], true]", true, 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
