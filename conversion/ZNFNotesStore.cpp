@@ -1,5 +1,6 @@
 #include "conversion/ZNFNotesStore.h"
 
+#include "conversion/ZNFTemporaryFiles.h"
 #include "platform/ZNFLog.h"
 #include "platform/ZNFPaths.h"
 
@@ -97,13 +98,19 @@ std::optional<ZNFNotesStoreAttachmentMap> noteIdsByPrimaryKey() {
     if (!QFileInfo::exists(container.filePath(database)))
         return std::nullopt;
 
-    const QString temporary = QDir(ZNFPaths::cachesDirectory()).filePath(ZNFPaths::newUUIDString());
-    if (!QDir().mkpath(temporary)) {
-        ZNFLogf("Notes store: could not create the folder for the copy of the store %@", temporary);
+    // The copy holds the user's notes: its folder is marked as ours, and watched so that an
+    // interruption removes it.
+    const QString temporary = ZNFTemporaryFiles::createFolder();
+    if (temporary.isEmpty()) {
+        ZNFLogf("Notes store: could not create a folder for the copy of the store in %@",
+                ZNFPaths::cachesDirectory());
         return std::nullopt;
     }
-    for (const QString& name : {database, database + QLatin1String(ZNFNotesStore_sharedMemorySuffix),
-                                database + QLatin1String(ZNFNotesStore_writeAheadLogSuffix)}) {
+    const QStringList copies{database, database + QLatin1String(ZNFNotesStore_sharedMemorySuffix),
+                             database + QLatin1String(ZNFNotesStore_writeAheadLogSuffix)};
+    const ZNFTemporaryFiles::Guard guard(temporary,
+                                         copies + QStringList{database + QStringLiteral("-journal")});
+    for (const QString& name : copies) {
         // A missing "-shm" or "-wal" is normal; a missing main file makes the open fail.
         QFile::copy(container.filePath(name), QDir(temporary).filePath(name));
     }

@@ -46,6 +46,7 @@ TEST(NotesAttachmentsCommand, ConvertNotesWritesTheAttachmentsIntoTheArchive) {
     ASSERT_EQ(process.exitCode(), 0) << errors.toStdString();
     const QJsonObject result = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
     EXPECT_EQ(result.value("notes"), QJsonValue(1));
+    EXPECT_EQ(result.value("attachments"), QJsonValue(2)) << "the image entries written";
     const QString archive = result.value("path").toString();
     EXPECT_TRUE(archive.startsWith(home.caches())) << archive.toStdString();
 

@@ -84,6 +84,16 @@ TEST(ImageResolution, PointsFollowTheResolutionTheFileRecords) {
         for (qsizetype n = 0; n < std::min<qsizetype>(bytes.size(), 700); ++n)
             ZNFImage::decode(bytes.left(n)).sizeInPoints();
     qInstallMessageHandler(previous);
+    // A picture beyond the decode limit is refused from its header, before any allocation.
+    QByteArray huge = F::jpeg(F::cornerImage(16, 16));
+    const qsizetype sof = huge.indexOf("\xff\xc0");
+    ASSERT_GT(sof, 0);
+    huge.replace(sof + 5, 4, QByteArray::fromHex("4e204e20")); // 20000 x 20000
+    {
+        LogCapture log;
+        EXPECT_TRUE(ZNFImage::decode(huge).isNull());
+        EXPECT_TRUE(log.contains("beyond the limit"));
+    }
     QByteArray lying = F::png(image, 144);
     lying.replace(lying.indexOf("pHYs") - 4, 4, QByteArray::fromHex("7fffffff"));
     EXPECT_FALSE(ZNFImage::recordedResolution(lying).isRecorded());
