@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QThreadPool>
 
@@ -31,16 +32,26 @@ void ZNFNotesExtractor::readExport(std::optional<QJsonValue>& notes, QString& er
         error = QStringLiteral("the export is larger than %1 bytes").arg(ZNFNotesExtractor_maxExportBytes);
         ZNFLogf("Notes extractor: %@, not read", error);
     } else if (file.open(QIODevice::ReadOnly)) {
-        const QByteArray bytes = file.readAll();
+        QByteArray bytes = file.readAll();
         file.close();
-        // Wrapped in brackets so that a top-level value that is not an array or object parses too.
+        const QByteArray start = bytes.left(64).trimmed();
         QJsonParseError parseError{};
-        const QJsonDocument doc = QJsonDocument::fromJson("[" + bytes + "]", &parseError);
-        if (parseError.error == QJsonParseError::NoError && doc.isArray() && doc.array().size() == 1)
-            notes = doc.array().at(0);
-        else
-            error = parseError.error == QJsonParseError::NoError ? QStringLiteral("not a single JSON value")
-                                                                 : parseError.errorString();
+        if (start.startsWith('[') || start.startsWith('{')) {
+            // The usual export, parsed as it is: no second copy of a large file.
+            QJsonDocument doc = QJsonDocument::fromJson(bytes, &parseError);
+            bytes = QByteArray();
+            if (parseError.error == QJsonParseError::NoError)
+                notes = doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object());
+        } else {
+            // Wrapped in brackets so that a top-level value that is not an array or object parses too.
+            const QJsonDocument doc = QJsonDocument::fromJson("[" + bytes + "]", &parseError);
+            if (parseError.error == QJsonParseError::NoError && (!doc.isArray() || doc.array().size() != 1))
+                error = QStringLiteral("not a single JSON value");
+            else if (parseError.error == QJsonParseError::NoError)
+                notes = doc.array().at(0);
+        }
+        if (parseError.error != QJsonParseError::NoError)
+            error = parseError.errorString();
     }
     QFile::remove(exportFilePath());
 }

@@ -11,7 +11,7 @@ PACKAGES=(
   libavahi-compat-libdnssd-dev avahi-daemon dbus dbus-daemon dbus-bin libssl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   fonts-dejavu-core xvfb xauth x11-utils imagemagick
-  zip unzip util-linux iproute2 python3
+  zip unzip util-linux iproute2 python3 python3-pil
   clang libclang-rt-14-dev
 )
 
