@@ -113,6 +113,10 @@ QByteArray ZNFFrameReader::rest() {
 }
 
 QByteArray ZNFBufferPool::take(qsizetype size, char** data) {
+    if (size == 0) {
+        *data = nullptr;
+        return {};
+    }
     for (QByteArray& buffer : m_buffers) {
         if (buffer.isDetached()) {
             buffer.resize(size); // keeps its capacity: no allocation once warmed up

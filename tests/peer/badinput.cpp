@@ -322,7 +322,7 @@ TEST_F(BadInput, APeerThatVanishesMidTransferLeavesNoPartialFile) {
 // that sends keepalives is not idle, and this side sends its own.
 TEST_F(BadInput, LinksWhereNothingMovesAreCutOnlyWhileATransferWaits) {
     ZNFPeerLimits& limits = ZNFPeerLimits::current();
-    limits.idleTimeoutMs = 400;
+    limits.idleTimeoutMs = 600;
     limits.keepaliveIntervalMs = 100;
     QTemporaryDir dir;
     const QString big = dir.filePath(QStringLiteral("big"));
