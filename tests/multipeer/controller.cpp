@@ -428,7 +428,7 @@ TEST_F(ControllerTest, AWirelessSendServesTheFirstPhoneAloneWhateverOtherPeersDo
     QByteArray digest;
     quint32 pushedAnswer = 0xFFFFFFFF;
     qint64 bytes = 0;
-    while (digest.isEmpty() && readRawFrame(*socket, &type, &payload)) {
+    while ((digest.isEmpty() || pushedAnswer == 0xFFFFFFFF) && readRawFrame(*socket, &type, &payload)) {
         if (type == ZNFPeerFrame::ResourceChunk) {
             received.addData(payload.constData() + 4, payload.size() - 4);
             bytes += payload.size() - 4;
