@@ -4,10 +4,9 @@
 #include "conversion/ZNFNotesAppImporter.h"
 #include "conversion/ZNFVesperNoteImporter.h"
 #include "layout/ZNFLayoutCollectionViewController.h"
-#include "multipeer/ZNFMultipeerController.h"
+#include "multipeer/ZNFWirelessSender.h"
 #include "platform/ZNFBundle.h"
 #include "platform/ZNFLog.h"
-#include "platform/ZNFMainQueue.h"
 #include "platform/ZNFNotificationCenter.h"
 #include "platform/ZNFPaths.h"
 #include "text/ZNFTextFormatter.h"
@@ -18,7 +17,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSysInfo>
 
 std::function<void(const ZNFEvent&, ZNFCollectionViewItem*, QWidget*)>
 ZNFOnLeftMouseDown(std::function<void()> action) {
@@ -55,8 +53,7 @@ ZNFMacNotecrateViewController::ZNFMacNotecrateViewController() {
 ZNFMacNotecrateViewController::~ZNFMacNotecrateViewController() {
     if (m_notificationToken)
         ZNFNotificationCenter::defaultCenter().removeObserver(m_notificationToken);
-    if (auto controller = multipeerController())
-        controller->disconnect();
+    stopSending();
     // A run still under way must not call back into a controller that is gone.
     if (m_notesAppImporter && m_notesAppImporter->isImporting())
         m_notesAppImporter->cancel();
@@ -67,13 +64,7 @@ std::weak_ptr<ZNFMacNotecrateViewController> ZNFMacNotecrateViewController::weak
 }
 
 std::shared_ptr<ZNFMultipeerController> ZNFMacNotecrateViewController::multipeerController() const {
-    QMutexLocker lock(&m_mutex);
-    return m_multipeerController;
-}
-
-void ZNFMacNotecrateViewController::setMultipeerController(const std::shared_ptr<ZNFMultipeerController>& c) {
-    QMutexLocker lock(&m_mutex);
-    m_multipeerController = c;
+    return m_sender ? m_sender->controller() : nullptr;
 }
 
 QString ZNFMacNotecrateViewController::currentBackupPath() const {
@@ -164,10 +155,7 @@ void ZNFMacNotecrateViewController::resetStackAndShow(const Screen& items) {
 void ZNFMacNotecrateViewController::backAction() {
     if (m_notesAppImporter && m_notesAppImporter->isImporting())
         m_notesAppImporter->cancel();
-    if (auto controller = multipeerController()) {
-        controller->disconnect();
-        setMultipeerController(nullptr);
-    }
+    stopSending();
     popNavigationStack();
 }
 
@@ -266,74 +254,35 @@ void ZNFMacNotecrateViewController::showBackupSuccess() {
 }
 
 void ZNFMacNotecrateViewController::sendToTessanote() {
-    if (auto old = multipeerController()) {
-        old->disconnect();
-        setMultipeerController(nullptr);
-    }
+    stopSending();
     const QString archive = currentBackupPath();
     if (archive.isEmpty() || !QFileInfo(archive).isFile()) {
         ZNFLog(QStringLiteral("Not advertising: there is no converted archive to send yet"));
         return;
     }
+    auto* sender = new ZNFWirelessSender(this);
+    m_sender = sender;
+    connect(sender, &ZNFWirelessSender::finished, this,
+            [this, sender](const ZNFPeerID&, const ZNFPeerError& error) {
+                if (m_sender == sender)
+                    m_sender = nullptr;
+                sender->deleteLater();
+                resetStackAndShow(wirelessSuccessItems(error.isNull()));
+            });
+    if (sender->start(archive))
+        return;
+    stopSending();
+    Screen screen = sendWirelesslyItems();
+    screen.insert(screen.begin() + 1,
+                  errorItem(ZNFLocalizedString("Sending wirelessly is not available right now: this "
+                                               "computer cannot be found on the network.")));
+    showScreen(screen);
+}
 
-    ZNFDiscoveryInfo info;
-    info.insert(QLatin1String(ZNFMultipeerControllerDiscoveryKey_host), QSysInfo::machineHostName());
-    auto controller =
-        std::make_shared<ZNFMultipeerController>(QString::fromLatin1(ZNFNotecrate_serviceType), std::nullopt);
-    setMultipeerController(controller);
-    ZNFLog(QStringLiteral("Attempting wireless connection..."));
-
-    std::weak_ptr<ZNFMacNotecrateViewController> weak = weakSelf();
-    std::weak_ptr<ZNFMultipeerController> weakController = controller;
-    // Runs on the peer layer's threads.
-    auto advertiser = controller->startAdvertisingWithInfo(
-        info, [weak, weakController](const std::shared_ptr<ZNFPeerAdvertiser>&, const ZNFPeerID& peer,
-                                     const QByteArray&, const ZNFPeerInvitationHandler& reply) {
-            auto controller = weakController.lock();
-            if (!controller)
-                return;
-            controller->registerHandler(
-                [weak, weakController, peer](const std::shared_ptr<ZNFPeerSession>&, const ZNFPeerID& changed,
-                                             qint64 state) {
-                    ZNFLogf("%@ state changed: %@", peer.displayName(), QString::number(state));
-                    if (state != 2)
-                        return;
-                    auto self = weak.lock();
-                    auto controller = weakController.lock();
-                    if (!self || !controller)
-                        return;
-                    const QUrl url = QUrl::fromLocalFile(self->currentBackupPath());
-                    ZNFLogf("Sending resource: %@", url.toString());
-                    controller->session()->sendResourceAtURL(
-                        url, url.fileName(), changed, [weak, controller](const ZNFPeerError& error) {
-                            ZNFLogf("Sent resource! %@", error.description());
-                            const bool transferred = error.isNull();
-                            ZNFPostToMainQueue([weak, controller, transferred] {
-                                auto self = weak.lock();
-                                if (!self)
-                                    return;
-                                self->resetStackAndShow(self->wirelessSuccessItems(transferred));
-                                controller->disconnect();
-                                if (self->multipeerController() == controller)
-                                    self->setMultipeerController(nullptr);
-                            });
-                        });
-                },
-                peer, controller->session());
-            reply(true, controller->session());
-        });
-    if (advertiser && !advertiser->startError().isNull()) {
-        const QString message = advertiser->startError().message();
-        ZNFLogf("Could not advertise: %@", message);
-        ZNFPostToMainQueue([weak] {
-            auto self = weak.lock();
-            if (!self)
-                return;
-            Screen screen = self->sendWirelesslyItems();
-            screen.insert(screen.begin() + 1, self->errorItem(ZNFLocalizedString(
-                                                  "Sending wirelessly is not available right now: this "
-                                                  "computer cannot be found on the network.")));
-            self->showScreen(screen);
-        });
-    }
+void ZNFMacNotecrateViewController::stopSending() {
+    if (!m_sender)
+        return;
+    m_sender->cancel();
+    m_sender->deleteLater();
+    m_sender = nullptr;
 }

@@ -16,9 +16,9 @@ class ZNFMultipeerController;
 class ZNFNotesAppImporter;
 class ZNFTextFormatter;
 class ZNFPeerError;
+class ZNFWirelessSender;
 
 inline constexpr auto ZNFNotecrate_stylesResource = "notecrateStyles";
-inline constexpr auto ZNFNotecrate_serviceType = "sfn";
 inline constexpr auto ZNFNotecrate_vesperHelpResource = "help/vesper-export.html";
 
 // The application's flow: owns the screens (through the layout collection view), the
@@ -32,8 +32,8 @@ public:
     ~ZNFMacNotecrateViewController() override;
 
     // Properties.
+    // The controller of the wireless send under way, or none.
     std::shared_ptr<ZNFMultipeerController> multipeerController() const;
-    void setMultipeerController(const std::shared_ptr<ZNFMultipeerController>& controller);
     std::shared_ptr<ZNFLayoutCollectionViewController> collectionViewController() const {
         return m_collectionViewController;
     }
@@ -96,6 +96,8 @@ public:
 
 private:
     void resetStackAndShow(const Screen& items);
+    // Ends the send under way, if any, so that no outcome of it reaches the screens.
+    void stopSending();
     void backAction();
     void acceptConversion(const QString& path, qint64 notes, qint64 attachments);
     // What both conversions call back: a path and a note show the backup screen, anything
@@ -109,8 +111,9 @@ private:
     std::shared_ptr<ZNFLayoutItem> errorItem(const QString& message);
     std::weak_ptr<ZNFMacNotecrateViewController> weakSelf();
 
-    mutable QMutex m_mutex; // the two properties the peer layer's threads read
-    std::shared_ptr<ZNFMultipeerController> m_multipeerController;
+    mutable QMutex m_mutex;                // the backup path may be read from any thread
+    ZNFWirelessSender* m_sender = nullptr; // the send under way: at most one
+
     std::shared_ptr<ZNFLayoutCollectionViewController> m_collectionViewController;
     std::shared_ptr<ZNFTextFormatter> m_textFormatter;
     std::vector<Screen> m_navigationStack;

@@ -1,19 +1,26 @@
-// Wireless delivery speed: a resource over the peer layer on loopback beside a plain TCP
-// copy of the same file in the same run, and the time from advertising to the first found
-// peer. Discovery through DNS-SD is measured only inside the private namespace:
-//   scripts/netns-run.sh build/bench/bench_peer
+// Wireless delivery speed and memory:
+// - a 200 MB resource from this process to a receiving session in a second process over
+//   127.0.0.1, each of five runs right after a plain file-to-socket-to-file copy of the same
+//   file between two processes; medians compared (the ratio is printed last);
+// - what links whose peer never reads make the sending process hold;
+// - the time from advertising to the first found peer. Discovery through DNS-SD is measured
+//   only inside the private namespace: scripts/netns-run.sh build/bench/bench_peer
 #include "platform/peer/ZNFPeerAdvertiser.h"
 #include "platform/peer/ZNFPeerBrowser.h"
+#include "platform/peer/ZNFPeerConnection_p.h"
 #include "platform/peer/ZNFPeerDiscovery.h"
+#include "platform/peer/ZNFPeerLimits.h"
 #include "platform/peer/ZNFPeerSession.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -24,6 +31,9 @@
 namespace {
 
 constexpr qint64 kMB = 1 << 20;
+constexpr int kRuns = 5;
+constexpr const char* kPeerReceiverFlag = "--peer-receiver";
+constexpr const char* kPlainReceiverFlag = "--plain-receiver";
 
 // One flag a layer thread raises and the benchmark thread waits for.
 struct Signal {
@@ -67,6 +77,14 @@ QTemporaryDir& scratch() {
     return dir;
 }
 
+double rssMB() {
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toDouble() * double(::sysconf(_SC_PAGESIZE)) / double(kMB) : 0;
+}
+
 double maxRssMB() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -76,9 +94,12 @@ double maxRssMB() {
 class Sink : public ZNFPeerSessionDelegate {
 public:
     Signal connected;
+    Signal gone;
     void session(const std::shared_ptr<ZNFPeerSession>&, const ZNFPeerID&, qint64 state) override {
         if (state == ZNFPeerSession::Connected)
             connected.raise();
+        if (state == ZNFPeerSession::NotConnected)
+            gone.raise();
     }
     void session(const std::shared_ptr<ZNFPeerSession>&, const QByteArray&, const ZNFPeerID&) override {}
     void session(const std::shared_ptr<ZNFPeerSession>&, const QString&, const ZNFPeerID&,
@@ -108,94 +129,217 @@ public:
     void browser(const std::shared_ptr<ZNFPeerBrowser>&, const ZNFPeerID&) override {}
 };
 
-// A resource from one session to another, both in this process, over 127.0.0.1.
-void BM_PeerResource(benchmark::State& state) {
+// --- the second process ---
+
+// Invites the sender at 127.0.0.1:port and stores what it sends (in TMPDIR, as the layer
+// does) until the sender hangs up.
+int runPeerReceiver(quint16 port) {
+    auto session = ZNFPeerSession::create(ZNFPeerID(QStringLiteral("Receiver")));
+    auto sink = std::make_shared<Sink>();
+    session->setDelegate(sink);
+    session->connectToPeer(ZNFPeerID(), QHostAddress::LocalHost, port, {}, 10);
+    if (!sink->connected.wait(10))
+        return 1;
+    sink->gone.wait(3600);
+    return 0;
+}
+
+// Listens, prints its port, and copies each connection's bytes into `target`, answering one
+// byte once the file is written.
+int runPlainReceiver(const QString& target) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(listener, 1);
+    socklen_t length = sizeof address;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    std::printf("%d\n", ntohs(address.sin_port));
+    std::fflush(stdout);
+    QByteArray buffer(256 * 1024, Qt::Uninitialized);
+    for (;;) {
+        const int fd = ::accept(listener, nullptr, nullptr);
+        if (fd < 0)
+            return 1;
+        QFile out(target);
+        out.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        ssize_t n;
+        while ((n = ::read(fd, buffer.data(), size_t(buffer.size()))) > 0)
+            out.write(buffer.constData(), n);
+        out.close();
+        const char done = 1;
+        if (::write(fd, &done, 1) != 1)
+            return 1;
+        ::close(fd);
+    }
+}
+
+QProcess* startChild(const QStringList& arguments) {
+    auto* child = new QProcess;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TMPDIR"), scratch().path());
+    child->setProcessEnvironment(environment);
+    child->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child->start(QCoreApplication::applicationFilePath(), arguments);
+    child->waitForStarted();
+    return child;
+}
+
+void stopChild(QProcess* child) {
+    if (!child->waitForFinished(5000)) {
+        child->kill();
+        child->waitForFinished(2000);
+    }
+    delete child;
+}
+
+// --- benchmarks ---
+
+// The plain copy: the file from this process into a file written by `child`, through a plain
+// socket, until the child says it has written it. Milliseconds, or -1.
+double plainCopy(quint16 port, const QString& path) {
+    const auto start = std::chrono::steady_clock::now();
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    QFile in(path);
+    in.open(QIODevice::ReadOnly);
+    QByteArray buffer(256 * 1024, Qt::Uninitialized);
+    qint64 n;
+    while ((n = in.read(buffer.data(), buffer.size())) > 0) {
+        for (qint64 sent = 0; sent < n;) {
+            const ssize_t w = ::write(fd, buffer.constData() + sent, size_t(n - sent));
+            if (w <= 0)
+                break;
+            sent += w;
+        }
+    }
+    ::shutdown(fd, SHUT_WR);
+    char done = 0;
+    const bool answered = ::read(fd, &done, 1) == 1;
+    ::close(fd);
+    return answered
+               ? std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count()
+               : -1;
+}
+
+// A resource from this process to a session in another over 127.0.0.1, timed; each run is
+// preceded by the plain copy of the same file, so that both see the same load.
+void BM_TransferTwoProcesses(benchmark::State& state) {
     const qint64 size = state.range(0) * kMB;
     const QString path = patternFile(scratch(), size);
     ZNFPeerDiscovery::setBackend(ZNFPeerDiscovery::Backend::Loopback);
-    const ZNFPeerID host(QStringLiteral("Host")), guest(QStringLiteral("Guest"));
+    const ZNFPeerID host(QStringLiteral("Host"));
     auto hostSession = ZNFPeerSession::create(host);
-    auto guestSession = ZNFPeerSession::create(guest);
     auto sink = std::make_shared<Sink>();
-    guestSession->setDelegate(sink);
+    hostSession->setDelegate(sink);
     auto acceptor = std::make_shared<Acceptor>();
     acceptor->session = hostSession;
     auto advertiser = ZNFPeerAdvertiser::create(host, {}, QStringLiteral("nc-bench"));
     advertiser->setDelegate(acceptor);
     advertiser->startAdvertisingPeer();
-    guestSession->connectToPeer(host, QHostAddress::LocalHost, advertiser->port(), {}, 10);
-    if (!sink->connected.wait(10)) {
-        state.SkipWithError("could not connect");
-        return;
-    }
-    const double rssBefore = maxRssMB();
+    QProcess* peerChild = startChild({QLatin1String(kPeerReceiverFlag), QString::number(advertiser->port())});
+    QProcess* plainChild =
+        startChild({QLatin1String(kPlainReceiverFlag), scratch().filePath(QStringLiteral("plain"))});
+    plainChild->waitForReadyRead(10000);
+    const quint16 plainPort = quint16(plainChild->readLine().trimmed().toUInt());
+    const bool connected = sink->connected.wait(10);
+    const ZNFPeerID receiver = hostSession->connectedPeers().value(0);
     for (auto _ : state) {
+        if (!connected) {
+            state.SkipWithError("the receiving process did not connect");
+            break;
+        }
+        const double plainMs = plainCopy(plainPort, path);
+        const auto start = std::chrono::steady_clock::now();
         Signal done;
         ZNFPeerError result;
-        hostSession->sendResourceAtURL(QUrl::fromLocalFile(path), QStringLiteral("payload"), guest,
+        hostSession->sendResourceAtURL(QUrl::fromLocalFile(path), QStringLiteral("payload"), receiver,
                                        [&](const ZNFPeerError& error) {
                                            result = error;
                                            done.raise();
                                        });
-        if (!done.wait() || !result.isNull()) {
+        if (!done.wait() || !result.isNull() || plainMs < 0) {
             state.SkipWithError(qPrintable(QStringLiteral("transfer failed: %1").arg(result.description())));
             break;
         }
+        const double peerMs =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        state.SetIterationTime(peerMs / 1000.0);
+        state.counters["plain_ms"] = plainMs;
+        state.counters["peer_vs_plain_pct"] = 100.0 * plainMs / peerMs;
     }
     state.SetBytesProcessed(state.iterations() * size);
-    state.counters["maxrss_growth_MB"] = maxRssMB() - rssBefore;
-    state.counters["maxrss_MB"] = maxRssMB();
+    state.counters["sender_maxrss_MB"] = maxRssMB();
     advertiser->stopAdvertisingPeer();
-    guestSession->disconnect();
     hostSession->disconnect();
+    stopChild(peerChild);
+    plainChild->kill();
+    stopChild(plainChild);
 }
-BENCHMARK(BM_PeerResource)->Arg(20)->Arg(200)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TransferTwoProcesses)
+    ->Arg(200)
+    ->Iterations(1)
+    ->Repetitions(kRuns)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
 
-// The same file through a plain TCP connection into a file, one thread each side.
-void BM_PlainTcpCopy(benchmark::State& state) {
-    const qint64 size = state.range(0) * kMB;
-    const QString path = patternFile(scratch(), size);
-    const QString target = scratch().filePath(QStringLiteral("plain-copy"));
+// Links whose peers take a resource each and never read a byte of it: what the sending
+// process holds for them once every link has stalled. As many links as a session allows.
+void BM_LinksThatNeverRead(benchmark::State& state) {
+    const int links = ZNFPeerLimits::current().maxLinksPerSession;
+    const QString path = patternFile(scratch(), 64 * kMB);
+    ZNFPeerDiscovery::setBackend(ZNFPeerDiscovery::Backend::Loopback);
     for (auto _ : state) {
-        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listener, 1);
-        socklen_t length = sizeof address;
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-        std::thread receiver([&] {
-            const int fd = ::accept(listener, nullptr, nullptr);
-            QFile out(target);
-            out.open(QIODevice::WriteOnly);
-            QByteArray buffer(256 * 1024, Qt::Uninitialized);
-            ssize_t n;
-            while ((n = ::read(fd, buffer.data(), buffer.size())) > 0)
-                out.write(buffer.constData(), n);
-            ::close(fd);
-        });
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        QFile in(path);
-        in.open(QIODevice::ReadOnly);
-        QByteArray buffer(256 * 1024, Qt::Uninitialized);
-        qint64 n;
-        while ((n = in.read(buffer.data(), buffer.size())) > 0) {
-            for (qint64 sent = 0; sent < n;) {
-                const ssize_t w = ::write(fd, buffer.constData() + sent, size_t(n - sent));
-                if (w <= 0)
-                    break;
-                sent += w;
-            }
+        const ZNFPeerID host(QStringLiteral("Host"));
+        auto hostSession = ZNFPeerSession::create(host);
+        auto acceptor = std::make_shared<Acceptor>();
+        acceptor->session = hostSession;
+        auto advertiser = ZNFPeerAdvertiser::create(host, {}, QStringLiteral("nc-stall"));
+        advertiser->setDelegate(acceptor);
+        advertiser->startAdvertisingPeer();
+        std::vector<int> sockets;
+        for (int i = 0; i < links; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            address.sin_port = htons(advertiser->port());
+            ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            const ZNFPeerID peer(QStringLiteral("Stalled %1").arg(i));
+            ZNFFrameWriter invite;
+            invite.u8(ZNFPeerFrame::kProtocolVersion).string(peer.uniqueID()).string(peer.displayName());
+            invite.u8(0).bytes({});
+            QByteArray frame(ZNFPeerFrame::kHeaderBytes, Qt::Uninitialized);
+            ZNFPeerFrame::writeHeader(frame.data(), ZNFPeerFrame::Invite, quint32(invite.payload().size()));
+            frame += invite.payload();
+            if (::write(fd, frame.constData(), size_t(frame.size())) != frame.size())
+                state.SkipWithError("cannot invite");
+            sockets.push_back(fd);
+            // One at a time: all at once, they would be more than may wait from one address.
+            while (hostSession->connectedPeers().size() <= i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        ::close(fd);
-        receiver.join();
-        ::close(listener);
+        const double before = rssMB();
+        for (const ZNFPeerID& peer : hostSession->connectedPeers())
+            hostSession->sendResourceAtURL(QUrl::fromLocalFile(path), QStringLiteral("payload"), peer, {});
+        std::this_thread::sleep_for(std::chrono::seconds(2)); // every link has stalled by now
+        const double growth = rssMB() - before;
+        state.counters["rss_growth_MB"] = growth;
+        state.counters["per_link_MB"] = growth / links;
+        state.counters["links"] = links;
+        advertiser->stopAdvertisingPeer();
+        hostSession->disconnect();
+        for (int fd : sockets)
+            ::close(fd);
     }
-    state.SetBytesProcessed(state.iterations() * size);
 }
-BENCHMARK(BM_PlainTcpCopy)->Arg(200)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LinksThatNeverRead)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // From starting to advertise until a browser reports the peer. With DNS-SD this needs the
 // namespace's responder; elsewhere it is skipped.
@@ -236,13 +380,40 @@ BENCHMARK(BM_AdvertiseToFirstFound)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
+// Prints as usual, and keeps the medians of the two-process runs for the ratio.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    double peerMs = 0;
+    double plainMs = 0;
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.aggregate_name != "median" || run.run_name.function_name != "BM_TransferTwoProcesses")
+                continue;
+            peerMs = run.GetAdjustedRealTime();
+            if (auto it = run.counters.find("plain_ms"); it != run.counters.end())
+                plainMs = it->second;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
     qputenv("AVAHI_COMPAT_NOWARN", "1");
     QCoreApplication app(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], kPeerReceiverFlag) == 0)
+        return runPeerReceiver(quint16(QByteArray(argv[2]).toUInt()));
+    if (argc == 3 && qstrcmp(argv[1], kPlainReceiverFlag) == 0)
+        return runPlainReceiver(QString::fromLocal8Bit(argv[2]));
     benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    if (reporter.peerMs > 0 && reporter.plainMs > 0)
+        std::printf(
+            "200 MB between two processes, medians of %d runs: peer layer %.0f ms, plain copy %.0f ms, "
+            "peer layer at %.0f%% of the plain copy's throughput\n",
+            kRuns, reporter.peerMs, reporter.plainMs, 100.0 * reporter.plainMs / reporter.peerMs);
     benchmark::Shutdown();
     return 0;
 }

@@ -278,9 +278,17 @@ void ZNFMultipeerController::session(const std::shared_ptr<ZNFPeerSession>& sess
                                      const QString& resourceName, const ZNFPeerID& peer,
                                      const std::shared_ptr<ZNFProgress>& progress) {
     ZNFMultipeerResourceBeganHandler handler;
+    bool wanted;
     {
         QMutexLocker lock(&m_mutex);
         handler = m_resourceBeganCompletions.value(keyForSession(session));
+        wanted = handler || m_resourceFinishedCompletions.contains(keyForSession(session));
+    }
+    // Nobody here asked for resources: the peer hears at once that this one is refused,
+    // before it can make us store anything.
+    if (!wanted) {
+        progress->cancel();
+        return;
     }
     if (handler)
         handler(session, resourceName, peer, progress);

@@ -1,26 +1,27 @@
-// notecrate receive DIR: the phone's side of a wireless send. Browses "sfn", invites the
-// first computer found, and stores the resource it sends into DIR under the resource's name,
-// after checking that the name is a plain file name.
+// notecrate receive DIR: the phone's side of a wireless send. Browses "sfn", invites a
+// computer it found (again, after a short wait, when one refused or dropped it) and stores the
+// resource it sends into DIR under the resource's name, never over an existing file.
 #include "tools/ZNFCommandLine.h"
 #include "tools/ZNFCommandOutcome_p.h"
 
 #include "multipeer/ZNFMultipeerController.h"
+#include "multipeer/ZNFWirelessSender.h"
 #include "platform/ZNFLog.h"
 #include "platform/ZNFMainQueue.h"
+#include "platform/peer/ZNFPeerLimits.h"
+#include "platform/peer/ZNFResourceName.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMutex>
-#include <QPointer>
-#include <QSet>
+#include <QStorageInfo>
 #include <QTemporaryFile>
 #include <QTimer>
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <sys/stat.h>
 
@@ -29,72 +30,260 @@ namespace {
 constexpr double kInvitationTimeoutSeconds = 30;
 // After storing, how long to wait for the sender to hang up once it has our confirmation.
 constexpr int kGoodbyeMs = 5000;
+// A computer that refused or dropped us is asked again after this, doubling up to the most.
+constexpr int kRetryFirstMs = 500;
+constexpr int kRetryMostMs = 8000;
+// How far " (1)", " (2)"... go before a name counts as taken.
+constexpr int kMaxNumberedCopies = 9999;
 
 struct Outcome : ZNFCommandOutcome {
     std::atomic<bool> stored{false};
 };
 
-// Why a resource name cannot become a file name in DIR, or "" when it can. The name comes
-// from the network: anything that could leave DIR or name something odd is refused.
-QString unsafeNameReason(const QString& name) {
-    if (name.isEmpty())
-        return QStringLiteral("it is empty");
-    if (name.toUtf8().size() > 255)
-        return QStringLiteral("it is longer than 255 bytes");
-    if (name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')))
-        return QStringLiteral("it contains a path separator");
-    if (name.contains(QChar(0)))
-        return QStringLiteral("it contains a NUL character");
-    if (name.contains(QLatin1String("..")))
-        return QStringLiteral("it contains \"..\"");
-    if (name == QLatin1String("."))
-        return QStringLiteral("it names the folder itself");
-    return {};
-}
-
 QString refusal(const QString& name, const ZNFPeerID& peer, const QString& reason) {
-    QString shown = name.left(80);
-    shown.replace(QChar(0), QStringLiteral("\\0"));
     return QStringLiteral("refusing the resource name \"%1\" from %2: %3")
-        .arg(shown, peer.displayName(), reason);
+        .arg(ZNFResourceName::printable(name), peer.displayName(), reason);
 }
 
-// Moves the layer's temporary file to `target`, replacing an older file of that name only
-// once the new one is complete.
-QString storeInto(const QString& temporary, const QString& target) {
-    if (::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(target).constData()) == 0)
-        return {};
-    if (errno != EXDEV)
-        return QString::fromLocal8Bit(strerror(errno));
-    // Another file system: copy next to the target first, then rename into place.
-    QTemporaryFile copy(QFileInfo(target).dir().filePath(QStringLiteral(".notecrate-receive-XXXXXX")));
-    QFile source(temporary);
-    if (!copy.open() || !source.open(QIODevice::ReadOnly))
-        return copy.errorString();
-    while (!source.atEnd()) {
-        const QByteArray block = source.read(1 << 20);
-        if (block.isEmpty() || copy.write(block) != block.size())
+bool sameDevice(const QString& a, const QString& b) {
+    struct stat sa {};
+    struct stat sb {};
+    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
+           ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev;
+}
+
+// "name.ext", then "name (1).ext", "name (2).ext"...
+QString numbered(const QString& name, int number) {
+    if (number == 0)
+        return name;
+    const QFileInfo info(name);
+    const QString suffix = info.suffix();
+    const QString base = suffix.isEmpty() ? name : info.completeBaseName();
+    // Concatenated, not formatted: the name may hold "%1" itself.
+    return base + QStringLiteral(" (") + QString::number(number) + QLatin1Char(')') +
+           (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix);
+}
+
+// Moves the layer's temporary file into `directory` as `name`, or as the first numbered
+// name that is free: never over an existing file. Returns the error, or "" with `stored`
+// set to where it went.
+QString storeInto(const QString& temporary, const QString& directory, const QString& name, QString* stored) {
+    QString source = temporary;
+    QTemporaryFile copy(QDir(directory).filePath(QStringLiteral(".notecrate-receive-XXXXXX")));
+    if (!sameDevice(temporary, directory)) {
+        // Another file system: copied next to the target first, so that the rename below is
+        // one step that cannot replace anything.
+        QFile from(temporary);
+        if (!copy.open() || !from.open(QIODevice::ReadOnly))
             return copy.errorString();
+        while (!from.atEnd()) {
+            const QByteArray block = from.read(1 << 20);
+            if (block.isEmpty() || copy.write(block) != block.size())
+                return copy.errorString();
+        }
+        if (!copy.flush() || copy.size() != from.size())
+            return QStringLiteral("the copy is incomplete");
+        copy.close();
+        source = copy.fileName();
     }
-    if (!copy.flush() || copy.size() != source.size())
-        return QStringLiteral("the copy is incomplete");
-    if (::rename(QFile::encodeName(copy.fileName()).constData(), QFile::encodeName(target).constData()) != 0)
-        return QString::fromLocal8Bit(strerror(errno));
-    copy.setAutoRemove(false);
-    return {};
+    for (int number = 0; number <= kMaxNumberedCopies; ++number) {
+        const QString target = QDir(directory).filePath(numbered(name, number));
+        // Fails rather than replacing an existing file.
+        if (QFile::rename(source, target)) {
+            *stored = target;
+            return {};
+        }
+        const QFileInfo taken(target);
+        if (!taken.exists() && !taken.isSymLink())
+            return QStringLiteral("cannot move it into place");
+    }
+    return QStringLiteral("every numbered name is taken");
 }
 
-std::function<void(qint64, qint64)> percentPrinter(const QString& label) {
-    auto last = std::make_shared<std::atomic<int>>(-1);
-    return [label, last](qint64 done, qint64 total) {
-        const int percent = total > 0 ? int(done * 100 / total) : 100;
-        int previous = last->load();
-        if (percent >= previous + 5 || (percent == 100 && previous != 100)) {
-            if (last->compare_exchange_strong(previous, percent))
-                ZNFCommandOutput::progress(QStringLiteral("%1: %2%").arg(label).arg(percent));
-        }
+// The phone's side of one run. Lives on the main thread; the peer layer's callbacks post
+// what they learn here.
+class Receiver : public std::enable_shared_from_this<Receiver> {
+public:
+    Receiver(const QString& directory, std::shared_ptr<Outcome> outcome)
+        : m_directory(directory), m_outcome(std::move(outcome)) {
+        m_retry.setSingleShot(true);
+        QObject::connect(&m_retry, &QTimer::timeout, [this] { tryNext(); });
+    }
+
+    ZNFPeerError start() {
+        m_controller = std::make_shared<ZNFMultipeerController>(QLatin1String(ZNFWirelessSender_serviceType),
+                                                                std::nullopt);
+        registerResourceHandlers();
+        std::weak_ptr<Receiver> weak = weak_from_this();
+        auto browser =
+            m_controller->startBrowsing([weak](const std::shared_ptr<ZNFPeerBrowser>& browser,
+                                               const ZNFPeerID& peer, const ZNFDiscoveryInfo& info) {
+                const QString host = info.value(QLatin1String(ZNFMultipeerControllerDiscoveryKey_host));
+                ZNFPostToMainQueue([weak, browser, peer, host] {
+                    if (auto self = weak.lock())
+                        self->found(browser, peer, host);
+                });
+            });
+        return browser->startError();
+    }
+
+    std::shared_ptr<ZNFMultipeerController> controller() const { return m_controller; }
+
+private:
+    struct Candidate {
+        ZNFPeerID peer;
+        QString host;
+        QDeadlineTimer nextTry{0};
+        int backoffMs = 0;
+        bool tried = false;
     };
-}
+
+    void registerResourceHandlers() {
+        const QString directory = m_directory;
+        const std::shared_ptr<Outcome> outcome = m_outcome;
+        m_controller->registerResourceHandlerForSession(
+            m_controller->session(),
+            [directory, outcome](const std::shared_ptr<ZNFPeerSession>&, const QString& name,
+                                 const ZNFPeerID& peer, const std::shared_ptr<ZNFProgress>& progress) {
+                const QStorageInfo disk(directory);
+                const qint64 room = disk.bytesAvailable() - ZNFPeerLimits::current().freeSpaceMarginBytes;
+                if (disk.isValid() && progress->totalUnitCount() > room) {
+                    progress->cancel();
+                    outcome->finish(1, QStringLiteral("refusing %1 from %2: %3 bytes do not fit into %4")
+                                           .arg(ZNFResourceName::printable(name), peer.displayName())
+                                           .arg(progress->totalUnitCount())
+                                           .arg(directory));
+                    return;
+                }
+                ZNFCommandOutput::progress(
+                    QStringLiteral("Receiving %1 from %2").arg(name, peer.displayName()));
+                auto last = std::make_shared<std::atomic<int>>(-1);
+                progress->setChangeHandler([last](qint64 done, qint64 total) {
+                    const int percent = total > 0 ? int(done * 100 / total) : 100;
+                    int previous = last->load();
+                    if ((percent >= previous + 5 || (percent == 100 && previous != 100)) &&
+                        last->compare_exchange_strong(previous, percent))
+                        ZNFCommandOutput::progress(QStringLiteral("Received: %1%").arg(percent));
+                });
+            },
+            // On the layer's thread, while its temporary file still exists.
+            [directory, outcome](const std::shared_ptr<ZNFPeerSession>&, const QString& name,
+                                 const ZNFPeerID& peer, const QUrl& url, const ZNFPeerError& error) {
+                if (error.code() == ZNFPeerError::InvalidName) {
+                    outcome->finish(1, refusal(name, peer, ZNFResourceName::problem(name)));
+                    return;
+                }
+                if (error.code() == ZNFPeerError::ConnectionLost || error.code() == ZNFPeerError::TimedOut)
+                    return; // the link went: the computer is asked again
+                if (!error.isNull()) {
+                    outcome->finish(1, QStringLiteral("receiving from %1 failed: %2")
+                                           .arg(peer.displayName(), error.message()));
+                    return;
+                }
+                // The layer refused anything else already; checked again where it is stored.
+                if (const QString problem = ZNFResourceName::problem(name); !problem.isEmpty()) {
+                    outcome->finish(1, refusal(name, peer, problem));
+                    return;
+                }
+                QString target;
+                if (const QString failure = storeInto(url.toLocalFile(), directory, name, &target);
+                    !failure.isEmpty()) {
+                    outcome->finish(1, QStringLiteral("cannot store %1 in %2: %3")
+                                           .arg(ZNFResourceName::printable(name), directory, failure));
+                    return;
+                }
+                // The layer's temporary file is private to us; the archive is an ordinary file.
+                const mode_t mask = ::umask(0);
+                ::umask(mask);
+                ::chmod(QFile::encodeName(target).constData(), 0666 & ~mask);
+                outcome->stored = true;
+                const QJsonObject result{{QStringLiteral("path"), target},
+                                         {QStringLiteral("bytes"), QFileInfo(target).size()},
+                                         {QStringLiteral("peer"), peer.displayName()}};
+                outcome->finish(0, QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact)));
+            });
+    }
+
+    void found(const std::shared_ptr<ZNFPeerBrowser>& browser, const ZNFPeerID& peer, const QString& host) {
+        m_browser = browser;
+        auto it = std::find_if(m_candidates.begin(), m_candidates.end(),
+                               [&](const Candidate& c) { return c.peer == peer; });
+        if (it == m_candidates.end())
+            m_candidates.push_back(Candidate{peer, host});
+        else
+            it->host = host;
+        tryNext();
+    }
+
+    // Invites the computer whose turn it is, unless one is being talked to already.
+    void tryNext() {
+        auto browser = m_browser.lock();
+        if (m_outcome->done || !m_current.isNull() || !browser)
+            return;
+        Candidate* next = nullptr;
+        for (Candidate& c : m_candidates)
+            if (!next || c.nextTry.deadline() < next->nextTry.deadline())
+                next = &c;
+        if (!next)
+            return;
+        if (!next->nextTry.hasExpired()) {
+            m_retry.start(int(qMax<qint64>(1, next->nextTry.remainingTime())));
+            return;
+        }
+        m_current = next->peer;
+        m_connected = false;
+        ZNFCommandOutput::progress(QStringLiteral("%1 %2%3").arg(
+            next->tried ? QStringLiteral("Asking again:") : QStringLiteral("Found"), next->peer.displayName(),
+            next->host.isEmpty() ? QString() : " (" + next->host + ")"));
+        next->tried = true;
+        std::weak_ptr<Receiver> weak = weak_from_this();
+        m_controller->invitePeer(
+            next->peer, browser, QByteArray(), kInvitationTimeoutSeconds,
+            [weak](const std::shared_ptr<ZNFPeerSession>&, const ZNFPeerID& peer, qint64 state) {
+                ZNFLogf(QStringLiteral("%@ state changed: %@"), peer.description(), QString::number(state));
+                ZNFPostToMainQueue([weak, peer, state] {
+                    if (auto self = weak.lock())
+                        self->stateChanged(peer, state);
+                });
+            });
+    }
+
+    void stateChanged(const ZNFPeerID& peer, qint64 state) {
+        if (peer != m_current || m_outcome->done)
+            return;
+        auto it = std::find_if(m_candidates.begin(), m_candidates.end(),
+                               [&](const Candidate& c) { return c.peer == peer; });
+        if (state == ZNFPeerSession::Connected) {
+            m_connected = true;
+            if (it != m_candidates.end())
+                it->backoffMs = 0;
+            ZNFCommandOutput::progress(QStringLiteral("Connected to %1").arg(peer.displayName()));
+            return;
+        }
+        if (state != ZNFPeerSession::NotConnected || m_outcome->stored)
+            return;
+        m_current = ZNFPeerID();
+        if (it != m_candidates.end()) {
+            it->backoffMs = it->backoffMs == 0 ? kRetryFirstMs : qMin(it->backoffMs * 2, kRetryMostMs);
+            it->nextTry = QDeadlineTimer(it->backoffMs);
+            ZNFCommandOutput::progress(
+                QStringLiteral("%1 %2; asking again in %3 s")
+                    .arg(peer.displayName(), m_connected ? QStringLiteral("dropped the connection")
+                                                         : QStringLiteral("did not accept the invitation"))
+                    .arg(it->backoffMs / 1000.0));
+        }
+        tryNext();
+    }
+
+    const QString m_directory;
+    const std::shared_ptr<Outcome> m_outcome;
+    std::shared_ptr<ZNFMultipeerController> m_controller;
+    std::weak_ptr<ZNFPeerBrowser> m_browser;
+    std::vector<Candidate> m_candidates;
+    ZNFPeerID m_current; // the computer invited or connected, if any
+    bool m_connected = false;
+    QTimer m_retry;
+};
 
 } // namespace
 
@@ -109,141 +298,14 @@ int ZNFRunReceive(const QStringList& arguments) {
     QEventLoop loop;
     auto outcome = std::make_shared<Outcome>();
     outcome->loop = &loop;
-
-    auto controller = std::make_shared<ZNFMultipeerController>(QStringLiteral("sfn"), std::nullopt);
-    std::weak_ptr<ZNFMultipeerController> weak = controller;
-    auto session = controller->session();
-
-    controller->registerResourceHandlerForSession(
-        session,
-        [outcome](const std::shared_ptr<ZNFPeerSession>&, const QString& name, const ZNFPeerID& peer,
-                  const std::shared_ptr<ZNFProgress>& progress) {
-            const QString reason = unsafeNameReason(name);
-            if (!reason.isEmpty()) {
-                // Refused before any byte is kept; the sender learns that it was not delivered.
-                progress->cancel();
-                outcome->finish(1, refusal(name, peer, reason));
-                return;
-            }
-            ZNFCommandOutput::progress(QStringLiteral("Receiving %1 from %2").arg(name, peer.displayName()));
-            progress->setChangeHandler(percentPrinter(QStringLiteral("Received")));
-        },
-        [directory, outcome](const std::shared_ptr<ZNFPeerSession>&, const QString& name,
-                             const ZNFPeerID& peer, const QUrl& url, const ZNFPeerError& error) {
-            if (!error.isNull()) {
-                outcome->finish(
-                    1,
-                    QStringLiteral("receiving from %1 failed: %2").arg(peer.displayName(), error.message()));
-                return;
-            }
-            const QString reason = unsafeNameReason(name);
-            if (!reason.isEmpty()) {
-                outcome->finish(1, refusal(name, peer, reason));
-                return;
-            }
-            const QString target = QDir(directory).filePath(name);
-            const QString failure = storeInto(url.toLocalFile(), target);
-            if (!failure.isEmpty()) {
-                outcome->finish(1, QStringLiteral("cannot store %1: %2").arg(target, failure));
-                return;
-            }
-            // The layer's temporary file is private to us; the archive is an ordinary file.
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            ::chmod(QFile::encodeName(target).constData(), 0666 & ~mask);
-            outcome->stored = true;
-            const QJsonObject result{{QStringLiteral("path"), target},
-                                     {QStringLiteral("bytes"), QFileInfo(target).size()},
-                                     {QStringLiteral("peer"), peer.displayName()}};
-            outcome->finish(0, QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact)));
-        });
-
-    // Computers found so far. The first one is invited; when an invitation fails before it
-    // connects (a stale announcement of a sender that has gone, say) the next one is tried.
-    struct Candidates {
-        QMutex mutex;
-        QList<std::pair<ZNFPeerID, QString>> found; // peer, host
-        QSet<QString> tried;
-        bool inviting = false;
-        std::weak_ptr<ZNFPeerBrowser> browser;
-    };
-    auto candidates = std::make_shared<Candidates>();
-    auto inviteNext = std::make_shared<std::function<void()>>();
-    std::weak_ptr<std::function<void()>> weakInviteNext = inviteNext;
-    *inviteNext = [weak, outcome, candidates, weakInviteNext] {
-        auto controller = weak.lock();
-        if (!controller || outcome->done)
-            return;
-        ZNFPeerID peer;
-        QString host;
-        std::shared_ptr<ZNFPeerBrowser> browser;
-        {
-            QMutexLocker lock(&candidates->mutex);
-            if (candidates->inviting)
-                return;
-            for (const auto& [candidate, candidateHost] : std::as_const(candidates->found)) {
-                if (!candidates->tried.contains(candidate.uniqueID())) {
-                    peer = candidate;
-                    host = candidateHost;
-                    break;
-                }
-            }
-            browser = candidates->browser.lock();
-            if (peer.isNull() || !browser)
-                return;
-            candidates->tried.insert(peer.uniqueID());
-            candidates->inviting = true;
-        }
-        ZNFCommandOutput::progress(
-            QStringLiteral("Found %1%2, inviting")
-                .arg(peer.displayName(), host.isEmpty() ? QString() : " (" + host + ")"));
-        auto connected = std::make_shared<std::atomic<bool>>(false);
-        controller->invitePeer(
-            peer, browser, QByteArray(), kInvitationTimeoutSeconds,
-            [outcome, connected, candidates, weakInviteNext](const std::shared_ptr<ZNFPeerSession>&,
-                                                             const ZNFPeerID& peer, qint64 state) {
-                ZNFLogf(QStringLiteral("%@ state changed: %@"), peer.description(), QString::number(state));
-                if (state == ZNFPeerSession::Connected) {
-                    connected->store(true);
-                    ZNFCommandOutput::progress(QStringLiteral("Connected to %1").arg(peer.displayName()));
-                    return;
-                }
-                if (state != ZNFPeerSession::NotConnected || outcome->stored)
-                    return;
-                if (connected->load()) {
-                    outcome->finish(
-                        1,
-                        QStringLiteral("%1 disconnected before sending an archive").arg(peer.displayName()));
-                    return;
-                }
-                ZNFCommandOutput::progress(
-                    QStringLiteral("%1 did not accept the invitation").arg(peer.displayName()));
-                {
-                    QMutexLocker lock(&candidates->mutex);
-                    candidates->inviting = false;
-                }
-                if (auto next = weakInviteNext.lock())
-                    (*next)();
-            });
-    };
-    auto browser = controller->startBrowsing(
-        [candidates, inviteNext](const std::shared_ptr<ZNFPeerBrowser>& browser, const ZNFPeerID& peer,
-                                 const ZNFDiscoveryInfo& info) {
-            {
-                QMutexLocker lock(&candidates->mutex);
-                candidates->browser = browser;
-                candidates->found.append(
-                    {peer, info.value(QLatin1String(ZNFMultipeerControllerDiscoveryKey_host))});
-            }
-            (*inviteNext)();
-        });
-    // Browsing failures the controller does not report: read them off the browser.
-    if (browser && !browser->startError().isNull()) {
-        controller->disconnect();
-        return ZNFCommandOutput::fail(browser->startError().message());
+    auto receiver = std::make_shared<Receiver>(directory, outcome);
+    const ZNFPeerError error = receiver->start();
+    if (!error.isNull()) {
+        receiver->controller()->disconnect();
+        return ZNFCommandOutput::fail(error.message());
     }
-    ZNFCommandOutput::progress(
-        QStringLiteral("Looking for a computer sending over \"sfn\" (Ctrl-C to stop)"));
+    ZNFCommandOutput::progress(QStringLiteral("Looking for a computer sending over \"%1\" (Ctrl-C to stop)")
+                                   .arg(QLatin1String(ZNFWirelessSender_serviceType)));
     loop.exec();
 
     int status;
@@ -256,6 +318,7 @@ int ZNFRunReceive(const QStringList& arguments) {
     {
         // Our answer (a confirmation or a refusal) is on its way; the sender hangs up once it
         // has it.
+        const auto session = receiver->controller()->session();
         QEventLoop goodbye;
         QTimer::singleShot(kGoodbyeMs, &goodbye, &QEventLoop::quit);
         QTimer poll;
@@ -266,7 +329,7 @@ int ZNFRunReceive(const QStringList& arguments) {
         poll.start(20);
         goodbye.exec();
     }
-    controller->disconnect();
+    receiver->controller()->disconnect();
     if (status != 0)
         return ZNFCommandOutput::fail(text);
     std::printf("%s\n", text.toUtf8().constData());

@@ -106,8 +106,7 @@ private:
 
     void report(DNSServiceErrorType error) {
         ZNFLogf(QStringLiteral("DNS-SD registration failed: %@"), QString::number(error));
-        if (onFailed)
-            onFailed(startError("DNSServiceRegister", error));
+        emit failed(startError("DNSServiceRegister", error));
     }
 
     Request* m_request = nullptr;
@@ -129,10 +128,8 @@ public:
 
     void attach() override {
         if (m_browse)
-            m_browse->watch([this](DNSServiceErrorType error) {
-                if (onFailed)
-                    onFailed(startError("DNSServiceBrowse", error));
-            });
+            m_browse->watch(
+                [this](DNSServiceErrorType error) { emit failed(startError("DNSServiceBrowse", error)); });
     }
 
 private:
@@ -193,8 +190,8 @@ private:
         if (it->pending)
             it->pending->finishLater();
         m_instances.erase(it);
-        if (reported && onLost)
-            onLost(instance);
+        if (reported)
+            emit lost(instance);
     }
 
     static void DNSSD_API resolved(DNSServiceRef, DNSServiceFlags, uint32_t interfaceIndex,
@@ -252,8 +249,7 @@ private:
         it->pending->finishLater();
         it->pending = nullptr;
         it->reported = true;
-        if (onFound)
-            onFound(instance, address, it->port, it->txt);
+        emit found(instance, address, it->port, it->txt);
     }
 
     Request* m_browse = nullptr;

@@ -9,8 +9,10 @@
 
 #include <QHash>
 #include <QMutex>
+#include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <algorithm>
 
 namespace {
 // What an invitation's reply needs to find its way back, whichever thread calls it and
@@ -45,7 +47,8 @@ public:
         m_server->setParent(this);
         m_publisher->setParent(this);
         connect(m_server, &QTcpServer::newConnection, this, [this] { accept(); });
-        m_publisher->onFailed = [this](const ZNFPeerError& error) { reportStartError(error); };
+        connect(m_publisher, &ZNFDiscoveryPublisher::failed, this,
+                [this](const ZNFPeerError& error) { reportStartError(error); });
         m_publisher->attach();
         accept(); // anything that arrived while moving over
     }
@@ -55,11 +58,12 @@ public:
         m_publisher = nullptr;
         delete m_server;
         m_server = nullptr;
-        const auto pending = m_pending.keys();
+        const auto pending = m_arrivals;
         for (ZNFPeerConnection* connection : pending) {
             forget(connection);
             connection->deleteLater();
         }
+        m_invited.clear();
     }
 
     void reportStartError(const ZNFPeerError& error) {
@@ -74,11 +78,12 @@ public:
         if (!m_pending.contains(connection))
             return; // closed meanwhile, or the advertiser stopped
         forget(connection);
+        m_invited.remove(connection);
         if (accept && session) {
             session->adoptConnection(connection, peer);
             return;
         }
-        connection->send(ZNFPeerFrame::Decline, {});
+        connection->send(ZNFPeerFrame::Decline);
         connection->closeGracefully();
     }
 
@@ -95,11 +100,44 @@ private:
     }
 
     void forget(ZNFPeerConnection* connection) {
+        m_arrivals.removeOne(connection);
         const std::shared_ptr<ReplyState> state = m_pending.take(connection);
         if (!state)
             return;
         QMutexLocker lock(&state->mutex);
         state->core = nullptr;
+    }
+
+    // Makes room for a newcomer from `address` by dropping the oldest pending connection
+    // from there when that address is at its limit, else the oldest of all when the
+    // advertiser is. Connections still silent go before ones that presented an invitation.
+    void makeRoom(const QHostAddress& address) {
+        const ZNFPeerLimits& limits = ZNFPeerLimits::current();
+        auto oldest = [this](const std::function<bool(ZNFPeerConnection*)>& matches) {
+            ZNFPeerConnection* found = nullptr;
+            for (ZNFPeerConnection* c : std::as_const(m_arrivals)) {
+                if (!matches(c))
+                    continue;
+                if (!m_invited.contains(c))
+                    return c;
+                if (!found)
+                    found = c;
+            }
+            return found;
+        };
+        const auto fromAddress = [&](ZNFPeerConnection* c) { return c->peerAddress().isEqual(address); };
+        ZNFPeerConnection* victim = nullptr;
+        if (std::count_if(m_arrivals.cbegin(), m_arrivals.cend(), fromAddress) >= limits.maxPendingPerAddress)
+            victim = oldest(fromAddress);
+        else if (m_arrivals.size() >= limits.maxPendingConnections)
+            victim = oldest([](ZNFPeerConnection*) { return true; });
+        if (!victim)
+            return;
+        ZNFLogf(QStringLiteral("Dropped the oldest waiting connection from %@ to make room"),
+                victim->peerAddress().toString());
+        forget(victim);
+        m_invited.remove(victim);
+        victim->deleteLater();
     }
 
     void accept() {
@@ -108,25 +146,25 @@ private:
         const ZNFPeerLimits& limits = ZNFPeerLimits::current();
         while (m_server->hasPendingConnections()) {
             QTcpSocket* socket = m_server->nextPendingConnection();
-            if (m_pending.size() >= limits.maxPendingConnections) {
-                // A bounded number wait at once; the rest are turned away.
-                socket->abort();
-                socket->deleteLater();
-                continue;
-            }
+            makeRoom(socket->peerAddress());
             auto* connection = new ZNFPeerConnection(socket, this);
             m_pending.insert(connection, std::make_shared<ReplyState>());
+            m_arrivals.append(connection);
+            // Counted from here, so it covers whatever the transport settles before frames.
             connection->setDeadline(
                 limits.handshakeTimeoutMs,
                 ZNFPeerError(ZNFPeerError::TimedOut, QStringLiteral("no invitation in time")));
-            connection->onClosed = [this, connection](const ZNFPeerError& error) {
-                ZNFLogf(QStringLiteral("Dropped an invitation connection: %@"), error.message());
-                forget(connection);
-                connection->deleteLater();
-            };
-            connection->onFrame = [this, connection](quint8 type, const QByteArray& payload) {
-                invitation(connection, type, payload);
-            };
+            connect(connection, &ZNFPeerConnection::closed, this,
+                    [this, connection](const ZNFPeerError& error) {
+                        ZNFLogf(QStringLiteral("Dropped an invitation connection: %@"), error.message());
+                        forget(connection);
+                        m_invited.remove(connection);
+                        connection->deleteLater();
+                    });
+            connect(connection, &ZNFPeerConnection::frameReceived, this,
+                    [this, connection](quint8 type, const QByteArray& payload) {
+                        invitation(connection, type, payload);
+                    });
         }
     }
 
@@ -156,7 +194,8 @@ private:
 
         // Nothing more is read until the invitation is answered.
         connection->setPaused(true);
-        connection->onFrame = nullptr;
+        QObject::disconnect(connection, &ZNFPeerConnection::frameReceived, this, nullptr);
+        m_invited.insert(connection);
         connection->setDeadline(
             limits.replyTimeoutMs,
             ZNFPeerError(ZNFPeerError::TimedOut, QStringLiteral("the invitation was not answered")));
@@ -187,6 +226,8 @@ private:
     QTcpServer* m_server = nullptr;
     ZNFDiscoveryPublisher* m_publisher = nullptr;
     QHash<ZNFPeerConnection*, std::shared_ptr<ReplyState>> m_pending;
+    QList<ZNFPeerConnection*> m_arrivals; // the pending ones, oldest first
+    QSet<ZNFPeerConnection*> m_invited;   // of those, the ones waiting for an answer
 };
 
 ZNFPeerAdvertiser::ZNFPeerAdvertiser(const ZNFPeerID& myPeerID, const ZNFDiscoveryInfo& discoveryInfo,

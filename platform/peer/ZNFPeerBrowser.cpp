@@ -32,10 +32,9 @@ public:
     void attach(ZNFDiscoveryBrowser* discovery) {
         m_discovery = discovery;
         m_discovery->setParent(this);
-        m_discovery->onFound = [this](const QString& instance, const QHostAddress& address, quint16 port,
-                                      const QByteArray& txt) { peerFound(instance, address, port, txt); };
-        m_discovery->onLost = [this](const QString& instance) { peerLost(instance); };
-        m_discovery->onFailed = [this](const ZNFPeerError& error) { reportStartError(error); };
+        connect(m_discovery, &ZNFDiscoveryBrowser::found, this, &Core::peerFound);
+        connect(m_discovery, &ZNFDiscoveryBrowser::lost, this, &Core::peerLost);
+        connect(m_discovery, &ZNFDiscoveryBrowser::failed, this, &Core::reportStartError);
         m_discovery->attach();
     }
 

@@ -13,7 +13,12 @@ ZNFPeerLimits& ZNFPeerLimits::current() {
     return limits;
 }
 
-// --- payload building and parsing ---
+// --- frames and payloads ---
+
+void ZNFPeerFrame::writeHeader(char* out, quint8 type, quint32 payloadLength) {
+    qToBigEndian(payloadLength, out);
+    out[4] = char(type);
+}
 
 ZNFFrameWriter& ZNFFrameWriter::u8(quint8 value) {
     m_data.append(char(value));
@@ -107,20 +112,54 @@ QByteArray ZNFFrameReader::rest() {
     return value;
 }
 
+QByteArray ZNFBufferPool::take(qsizetype size, char** data) {
+    if (size == 0) {
+        *data = nullptr;
+        return {};
+    }
+    for (QByteArray& buffer : m_buffers) {
+        if (buffer.isDetached()) {
+            buffer.resize(size); // keeps its capacity: no allocation once warmed up
+            *data = buffer.data();
+            return buffer;
+        }
+    }
+    QByteArray fresh(size, Qt::Uninitialized);
+    *data = fresh.data();
+    if (int(m_buffers.size()) < m_keep)
+        m_buffers.push_back(fresh);
+    return fresh;
+}
+
 // --- the link ---
 
+namespace {
+// Payloads at least this large are handed to the socket as a buffer of their own (shared,
+// not copied); smaller frames are assembled in one reused buffer and copied once.
+constexpr qsizetype kShareAbove = 64 * 1024;
+// Buffers a link keeps for the frames it reads: enough for the chunks the storing worker
+// may still hold, plus the one being read.
+int readPoolSize() {
+    return ZNFPeerLimits::current().pipelineChunks + 2;
+}
+} // namespace
+
 ZNFPeerConnection::ZNFPeerConnection(QTcpSocket* socket, QObject* parent)
-    : QObject(parent), m_socket(socket) {
+    : QObject(parent), m_socket(socket), m_readPool(readPoolSize()) {
     m_socket->setParent(this);
     // Bounded so that a fast sender cannot make us buffer without limit: TCP pushes back.
-    m_socket->setReadBufferSize(qMax<qint64>(ZNFPeerLimits::current().readBufferBytes,
-                                             qint64(ZNFPeerLimits::current().maxFramePayload) * 2 + 64));
+    m_socket->setReadBufferSize(ZNFPeerLimits::current().readBufferBytes);
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    connect(m_socket, &QTcpSocket::readyRead, this, [this] { readFrames(); });
-    connect(m_socket, &QTcpSocket::bytesWritten, this, [this] {
-        if (!m_closed && onDrained && bytesToWrite() < ZNFPeerLimits::current().writeHighWater)
-            onDrained();
+    connect(m_socket, &QTcpSocket::connected, this, [this] {
+        if (!m_closed)
+            emit established();
     });
+    connect(m_socket, &QTcpSocket::readyRead, this, [this] {
+        if (m_idle && m_idle->isActive())
+            m_idle->start();
+        readFrames();
+    });
+    connect(m_socket, &QTcpSocket::bytesWritten, this, [this](qint64 count) { wroteBytes(count); });
     connect(m_socket, &QTcpSocket::disconnected, this, [this] {
         // Frames that arrived just before the close still count.
         QPointer<ZNFPeerConnection> self(this);
@@ -141,14 +180,51 @@ ZNFPeerConnection::~ZNFPeerConnection() {
     m_socket->abort();
 }
 
+QHostAddress ZNFPeerConnection::peerAddress() const {
+    return m_socket->peerAddress();
+}
+
 void ZNFPeerConnection::send(quint8 type, const QByteArray& payload) {
     if (m_closed)
         return;
-    char header[ZNFPeerFrame::kHeaderBytes];
-    qToBigEndian(quint32(payload.size()), header);
-    header[4] = char(type);
-    m_socket->write(header, ZNFPeerFrame::kHeaderBytes);
-    m_socket->write(payload);
+    const qsizetype total = ZNFPeerFrame::kHeaderBytes + payload.size();
+    if (payload.size() >= kShareAbove) {
+        QByteArray frame(total, Qt::Uninitialized);
+        ZNFPeerFrame::writeHeader(frame.data(), type, quint32(payload.size()));
+        memcpy(frame.data() + ZNFPeerFrame::kHeaderBytes, payload.constData(), size_t(payload.size()));
+        m_socket->write(frame);
+    } else {
+        m_sendBuffer.resize(total);
+        ZNFPeerFrame::writeHeader(m_sendBuffer.data(), type, quint32(payload.size()));
+        if (!payload.isEmpty())
+            memcpy(m_sendBuffer.data() + ZNFPeerFrame::kHeaderBytes, payload.constData(),
+                   size_t(payload.size()));
+        m_socket->write(m_sendBuffer.constData(), total);
+    }
+    sent();
+}
+
+void ZNFPeerConnection::sendFrame(const QByteArray& frame) {
+    if (m_closed)
+        return;
+    m_socket->write(frame);
+    sent();
+}
+
+void ZNFPeerConnection::sent() {
+    if (m_keepalive)
+        m_keepalive->start();
+}
+
+void ZNFPeerConnection::wroteBytes(qint64 count) {
+    if (m_closed)
+        return;
+    // Our own keepalives leaving say nothing about the peer; anything else does.
+    if (count > m_keepaliveBytesQueued && m_idle && m_idle->isActive())
+        m_idle->start();
+    m_keepaliveBytesQueued = qMax<qint64>(0, m_keepaliveBytesQueued - count);
+    if (bytesToWrite() < ZNFPeerLimits::current().writeHighWater)
+        emit drained();
 }
 
 qint64 ZNFPeerConnection::bytesToWrite() const {
@@ -183,15 +259,40 @@ void ZNFPeerConnection::clearDeadline() {
         m_deadline->stop();
 }
 
+void ZNFPeerConnection::setKeepalive(int intervalMs, int idleMs) {
+    if (!m_keepalive) {
+        m_keepalive = new QTimer(this);
+        m_keepalive->setSingleShot(true);
+        connect(m_keepalive, &QTimer::timeout, this, [this] {
+            if (m_closed)
+                return;
+            m_keepaliveBytesQueued += ZNFPeerFrame::kHeaderBytes;
+            send(ZNFPeerFrame::Keepalive);
+        });
+        m_idle = new QTimer(this);
+        m_idle->setSingleShot(true);
+        connect(m_idle, &QTimer::timeout, this, [this] {
+            if (m_closed)
+                return;
+            m_idle->start(); // the session decides whether an idle link matters
+            emit idle();
+        });
+    }
+    m_keepalive->start(intervalMs);
+    m_idle->start(idleMs);
+}
+
 void ZNFPeerConnection::closeGracefully() {
     if (m_closed)
         return;
     m_closed = true;
     clearDeadline();
+    if (m_keepalive) {
+        m_keepalive->stop();
+        m_idle->stop();
+    }
     m_socket->disconnect(this);
-    onFrame = nullptr;
-    onClosed = nullptr;
-    onDrained = nullptr;
+    disconnect(); // nobody hears from this link again
     // What is queued is still written; the object goes once the socket has closed.
     m_socket->disconnectFromHost();
     if (m_socket->state() == QAbstractSocket::UnconnectedState) {
@@ -212,40 +313,54 @@ void ZNFPeerConnection::finish(const ZNFPeerError& error, bool report) {
         return;
     m_closed = true;
     clearDeadline();
+    if (m_keepalive) {
+        m_keepalive->stop();
+        m_idle->stop();
+    }
     m_socket->disconnect(this);
     m_socket->abort();
-    if (report && onClosed) {
-        // The handler may drop the last reference to this object: keep the callable alive.
-        auto handler = onClosed;
-        handler(error);
-    }
+    if (report)
+        emit closed(error);
 }
 
+// Frames are assembled as their bytes arrive, so the socket's buffer is always emptied while
+// reading goes on: a socket whose buffer filled up while we were paused only reads from the
+// network again once its buffer has run dry.
 void ZNFPeerConnection::readFrames() {
     if (m_reading)
         return; // a frame handler that resumes us must not recurse
     m_reading = true;
     QPointer<ZNFPeerConnection> self(this);
-    const int limit = ZNFPeerLimits::current().maxFramePayload;
-    while (self && !m_closed && !m_paused && m_socket->bytesAvailable() >= ZNFPeerFrame::kHeaderBytes) {
-        char header[ZNFPeerFrame::kHeaderBytes];
-        m_socket->peek(header, ZNFPeerFrame::kHeaderBytes);
-        const quint32 length = qFromBigEndian<quint32>(header);
-        if (length > quint32(limit)) {
-            m_reading = false;
-            fail(ZNFPeerError(
-                ZNFPeerError::ProtocolError,
-                QStringLiteral("frame of %1 bytes is over the limit of %2").arg(length).arg(limit)));
-            return;
+    while (self && !m_closed && !m_paused && m_socket->bytesAvailable() > 0) {
+        if (m_headerFilled < ZNFPeerFrame::kHeaderBytes) {
+            m_headerFilled +=
+                int(m_socket->read(m_header + m_headerFilled, ZNFPeerFrame::kHeaderBytes - m_headerFilled));
+            if (m_headerFilled < ZNFPeerFrame::kHeaderBytes)
+                break;
+            const quint32 length = qFromBigEndian<quint32>(m_header);
+            const int limit = ZNFPeerLimits::current().maxFramePayload;
+            if (length > quint32(limit)) {
+                m_reading = false;
+                fail(ZNFPeerError(
+                    ZNFPeerError::ProtocolError,
+                    QStringLiteral("frame of %1 bytes is over the limit of %2").arg(length).arg(limit)));
+                return;
+            }
+            m_payload = m_readPool.take(qsizetype(length), &m_payloadData);
+            m_payloadFilled = 0;
         }
-        if (m_socket->bytesAvailable() < qint64(ZNFPeerFrame::kHeaderBytes) + qint64(length))
-            break;
-        m_socket->skip(ZNFPeerFrame::kHeaderBytes);
-        const QByteArray payload = m_socket->read(qint64(length));
-        if (onFrame) {
-            auto handler = onFrame;
-            handler(quint8(header[4]), payload);
+        const qint64 wanted = m_payload.size() - m_payloadFilled;
+        if (wanted > 0) {
+            m_payloadFilled += qMax<qint64>(0, m_socket->read(m_payloadData + m_payloadFilled, wanted));
+            if (m_payloadFilled < m_payload.size())
+                break;
         }
+        const quint8 type = quint8(m_header[4]);
+        const QByteArray payload = std::move(m_payload);
+        m_payload = QByteArray();
+        m_headerFilled = 0;
+        if (type != ZNFPeerFrame::Keepalive)
+            emit frameReceived(type, payload);
     }
     if (self)
         m_reading = false;

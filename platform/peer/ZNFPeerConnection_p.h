@@ -3,9 +3,10 @@
 #include "platform/peer/ZNFPeerError.h"
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
-#include <functional>
+#include <vector>
 
 class QTcpSocket;
 class QTimer;
@@ -18,14 +19,20 @@ enum Type : quint8 {
     Accept = 2,         // peer id, display name
     Decline = 3,        // (empty)
     Data = 4,           // bytes
-    ResourceBegin = 5,  // transfer u32, name, size u64
+    ResourceBegin = 5,  // transfer u32 (each larger than the last), name, size u64
     ResourceChunk = 6,  // transfer u32, file bytes (rest of the frame)
     ResourceEnd = 7,    // transfer u32, sender's SHA-256 (32 bytes)
     ResourceResult = 8, // transfer u32, error code u32 (0 = stored), stored size u64, stored SHA-256
     ResourceAbort = 9,  // transfer u32
+    Keepalive = 10,     // (empty): sent by a connected side that has said nothing for a while
 };
 constexpr quint8 kProtocolVersion = 1;
 constexpr int kHeaderBytes = 5;
+constexpr int kDigestBytes = 32;
+// What a chunk frame carries before its file bytes: the header and the transfer number.
+constexpr int kChunkPrefixBytes = kHeaderBytes + 4;
+
+void writeHeader(char* out, quint8 type, quint32 payloadLength);
 } // namespace ZNFPeerFrame
 
 // Builds a frame payload.
@@ -67,17 +74,39 @@ private:
     bool m_ok = true;
 };
 
-// One TCP link speaking frames. Lives on one layer thread; moving it to another (handing an
-// accepted invitation to a session) is done from its current thread while it is paused.
+// Frame-sized buffers used again once nobody else holds a reference: the socket's write
+// queue and the workers share them instead of copying, and a steady transfer allocates
+// nothing. Used from one thread at a time.
+class ZNFBufferPool {
+public:
+    explicit ZNFBufferPool(int keep) : m_keep(keep) {}
+    // A buffer of `size` bytes that only the caller holds besides the pool; `data` points at
+    // its bytes for filling before the buffer is handed on.
+    QByteArray take(qsizetype size, char** data);
+
+private:
+    std::vector<QByteArray> m_buffers;
+    int m_keep;
+};
+
+// One link speaking frames over a TCP socket, or anything built on QTcpSocket (a secure
+// transport settles inside it and reports established() when frames may flow). Lives on one
+// layer thread; moving it to another (handing an accepted invitation to a session) is done
+// from its current thread while it is paused.
 class ZNFPeerConnection : public QObject {
+    Q_OBJECT
 public:
     explicit ZNFPeerConnection(QTcpSocket* socket, QObject* parent = nullptr);
     ~ZNFPeerConnection() override;
 
     QTcpSocket* socket() const { return m_socket; }
     bool isOpen() const { return !m_closed; }
+    QHostAddress peerAddress() const;
 
-    void send(quint8 type, const QByteArray& payload);
+    // One write per frame: the header goes out with the payload.
+    void send(quint8 type, const QByteArray& payload = {});
+    // A frame laid out whole (header included) in a buffer of its own: queued without a copy.
+    void sendFrame(const QByteArray& frame);
     qint64 bytesToWrite() const;
 
     // While paused, received frames wait in the socket's buffer.
@@ -88,24 +117,44 @@ public:
     // A time limit for the current phase; on expiry the link closes with the error.
     void setDeadline(int milliseconds, const ZNFPeerError& error);
     void clearDeadline();
+    // From now on: a keepalive frame whenever this side has sent nothing for `intervalMs`,
+    // and idle() whenever no bytes have moved either way for `idleMs`. Keepalives from the
+    // peer count as bytes moving; our own do not.
+    void setKeepalive(int intervalMs, int idleMs);
 
-    // Sends what is queued, then closes and deletes itself. No callback follows.
+    // Sends what is queued, then closes and deletes itself. No signal follows.
     void closeGracefully();
-    // Closes at once and reports the error through onClosed.
+    // Closes at once and reports the error through closed().
     void fail(const ZNFPeerError& error);
 
-    std::function<void(quint8 type, const QByteArray& payload)> onFrame;
-    std::function<void(const ZNFPeerError& error)> onClosed;
+signals:
+    void established();
+    void frameReceived(quint8 type, const QByteArray& payload);
+    void closed(const ZNFPeerError& error);
     // The write queue fell below the high-water mark.
-    std::function<void()> onDrained;
+    void drained();
+    void idle();
 
 private:
     void readFrames();
     void finish(const ZNFPeerError& error, bool report);
+    void wroteBytes(qint64 count);
+    void sent();
 
     QTcpSocket* m_socket;
     QTimer* m_deadline = nullptr;
     ZNFPeerError m_deadlineError;
+    QTimer* m_keepalive = nullptr;
+    QTimer* m_idle = nullptr;
+    qint64 m_keepaliveBytesQueued = 0;
+    QByteArray m_sendBuffer;
+    ZNFBufferPool m_readPool;
+    // The frame being read: its header, then its payload as far as it has come.
+    char m_header[ZNFPeerFrame::kHeaderBytes] = {};
+    int m_headerFilled = 0;
+    QByteArray m_payload;
+    char* m_payloadData = nullptr;
+    qint64 m_payloadFilled = 0;
     bool m_paused = false;
     bool m_closed = false;
     bool m_reading = false;

@@ -7,7 +7,6 @@
 #include <QMap>
 #include <QObject>
 #include <QString>
-#include <functional>
 #include <memory>
 
 // Finding peers is separate from talking to them. The DNS-SD backend announces
@@ -32,29 +31,44 @@ QMap<QString, QString> decodeTXT(const QByteArray& record);
 } // namespace ZNFPeerDiscovery
 
 // Announces one service instance. start() runs on the creating thread and says at once
-// whether the responder took it; attach() then runs on the layer thread it was moved to.
+// whether the responder took it; attach() then runs on the layer thread it was moved to, and
+// signals come from there.
 class ZNFDiscoveryPublisher : public QObject {
+    Q_OBJECT
 public:
     virtual ZNFPeerError start(const QString& serviceType, const QString& instance, quint16 port,
                                const QByteArray& txt) = 0;
     virtual void attach() {}
-    std::function<void(const ZNFPeerError&)> onFailed;
 
+    // The backend chosen by ZNFPeerDiscovery::backend().
     static std::unique_ptr<ZNFDiscoveryPublisher> create();
+
+signals:
+    // The responder dropped the registration later on.
+    void failed(const ZNFPeerError& error);
 };
 
+// Looks for instances of one service type; as the publisher, started on the creating thread
+// and attached on a layer thread.
 class ZNFDiscoveryBrowser : public QObject {
+    Q_OBJECT
 public:
     virtual ZNFPeerError start(const QString& serviceType) = 0;
     virtual void attach() {}
-    std::function<void(const QString& instance, const QHostAddress& address, quint16 port,
-                       const QByteArray& txt)>
-        onFound;
-    std::function<void(const QString& instance)> onLost;
-    std::function<void(const ZNFPeerError&)> onFailed;
 
     static std::unique_ptr<ZNFDiscoveryBrowser> create();
+
+signals:
+    void found(const QString& instance, const QHostAddress& address, quint16 port, const QByteArray& txt);
+    void lost(const QString& instance);
+    void failed(const ZNFPeerError& error);
 };
+
+// Each backend in its own file.
+std::unique_ptr<ZNFDiscoveryPublisher> ZNFCreateDnsSdPublisher();
+std::unique_ptr<ZNFDiscoveryBrowser> ZNFCreateDnsSdBrowser();
+std::unique_ptr<ZNFDiscoveryPublisher> ZNFCreateLoopbackPublisher();
+std::unique_ptr<ZNFDiscoveryBrowser> ZNFCreateLoopbackBrowser();
 
 // The TXT key that carries the peer's display name beside the caller's discovery info; the
 // service instance name is the peer's unique id.

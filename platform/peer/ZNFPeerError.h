@@ -20,7 +20,10 @@ public:
         SizeMismatch,         // the stored resource has another size than was sent
         HashMismatch,         // the stored resource has another SHA-256 than was sent
         Cancelled,            // the progress object was cancelled
-        TooLarge,             // the data does not fit one frame
+        TooLarge,             // the data does not fit one frame, or a resource is over the size limit
+        InvalidName,          // a resource name that no file may carry
+        NoSpace,              // the receiving disk has not room for the resource
+        LastCode = NoSpace,   // codes above this from a peer are read as FileError
     };
 
     ZNFPeerError() = default;

@@ -2,11 +2,16 @@
 
 #include <QCoreApplication>
 #include <QMutex>
+#include <QThreadPool>
 #include <QVector>
+#include <QWaitCondition>
 #include <atomic>
+#include <deque>
 
 namespace {
 constexpr int kThreadCount = 3;
+// Workers hash and store; more than this only makes them take turns.
+constexpr int kWorkerCount = 4;
 
 struct Threads {
     QMutex mutex;
@@ -29,6 +34,15 @@ void stopThreads() {
     }
     t.threads.clear();
 }
+
+QThreadPool& workers() {
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool; // left to the end of the process, as the threads are
+        p->setMaxThreadCount(kWorkerCount);
+        return p;
+    }();
+    return *pool;
+}
 } // namespace
 
 QThread* ZNFPeerLayer::nextThread() {
@@ -49,4 +63,58 @@ QThread* ZNFPeerLayer::nextThread() {
 
 void ZNFPeerLayer::post(QObject* context, std::function<void()> work) {
     QMetaObject::invokeMethod(context, std::move(work), Qt::QueuedConnection);
+}
+
+struct ZNFSerialWork::State {
+    QMutex mutex;
+    QWaitCondition idle;
+    std::deque<std::function<void()>> jobs;
+    int outstanding = 0;
+    bool running = false;
+
+    static void drain(const std::shared_ptr<State>& self) {
+        for (;;) {
+            std::function<void()> job;
+            {
+                QMutexLocker lock(&self->mutex);
+                if (self->jobs.empty()) {
+                    self->running = false;
+                    return;
+                }
+                job = std::move(self->jobs.front());
+                self->jobs.pop_front();
+            }
+            job();
+            QMutexLocker lock(&self->mutex);
+            if (--self->outstanding == 0)
+                self->idle.wakeAll();
+        }
+    }
+};
+
+ZNFSerialWork::ZNFSerialWork() : d(std::make_shared<State>()) {}
+
+ZNFSerialWork::~ZNFSerialWork() {
+    waitForDone();
+}
+
+void ZNFSerialWork::submit(std::function<void()> job) {
+    QMutexLocker lock(&d->mutex);
+    d->jobs.push_back(std::move(job));
+    ++d->outstanding;
+    if (d->running)
+        return;
+    d->running = true;
+    workers().start([state = d] { State::drain(state); });
+}
+
+int ZNFSerialWork::pending() const {
+    QMutexLocker lock(&d->mutex);
+    return d->outstanding;
+}
+
+void ZNFSerialWork::waitForDone() {
+    QMutexLocker lock(&d->mutex);
+    while (d->outstanding > 0)
+        d->idle.wait(&d->mutex);
 }

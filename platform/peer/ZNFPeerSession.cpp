@@ -4,6 +4,7 @@
 #include "platform/peer/ZNFPeerConnection_p.h"
 #include "platform/peer/ZNFPeerLayer_p.h"
 #include "platform/peer/ZNFPeerLimits.h"
+#include "platform/peer/ZNFResourceName.h"
 #include "platform/peer/ZNFSha256.h"
 
 #include <QDir>
@@ -12,8 +13,11 @@
 #include <QMutex>
 #include <QPointer>
 #include <QSet>
+#include <QStorageInfo>
 #include <QTcpSocket>
 #include <QTemporaryFile>
+#include <QtEndian>
+#include <atomic>
 #include <deque>
 #include <map>
 #include <vector>
@@ -34,39 +38,97 @@ ZNFPeerError receiverCancelled() {
     return ZNFPeerError(ZNFPeerError::Cancelled, QStringLiteral("the receiver cancelled the transfer"));
 }
 
-// A resource on its way out: read, hashed and sent a chunk at a time.
+// What the sender makes of a receiver's refusal code.
+ZNFPeerError receiverRefusal(quint32 code) {
+    switch (code) {
+    case ZNFPeerError::Cancelled:
+        return receiverCancelled();
+    case ZNFPeerError::InvalidName:
+        return ZNFPeerError(ZNFPeerError::InvalidName,
+                            QStringLiteral("the receiver refused the resource name"));
+    case ZNFPeerError::TooLarge:
+        return ZNFPeerError(ZNFPeerError::TooLarge,
+                            QStringLiteral("the resource is larger than the receiver accepts"));
+    case ZNFPeerError::NoSpace:
+        return ZNFPeerError(ZNFPeerError::NoSpace,
+                            QStringLiteral("the receiver has not enough free disk space for the resource"));
+    default:
+        return ZNFPeerError(code <= quint32(ZNFPeerError::LastCode) ? ZNFPeerError::Code(code)
+                                                                    : ZNFPeerError::FileError,
+                            QStringLiteral("the peer could not store the resource (error %1)").arg(code));
+    }
+}
+
+// Reading and hashing ahead of the socket, on a worker. Fields below the mutex belong to
+// the worker's jobs, which run one at a time.
+struct OutgoingPipe {
+    QMutex mutex;
+    std::deque<QByteArray> ready; // whole chunk frames, in file order
+    QByteArray digest;            // set with the last chunk
+    QString error;
+    std::atomic<bool> stop{false};
+
+    QFile file;
+    ZNFSha256 sha;
+    ZNFBufferPool frames{0};
+};
+
+// A resource on its way out.
 struct Outgoing {
+    ~Outgoing() {
+        pipe->stop = true;
+        work.reset(); // waits for a read in progress; the rest see `stop`
+    }
     quint32 id = 0;
     QString name;
-    std::unique_ptr<QFile> file;
     qint64 size = 0;
-    qint64 sent = 0;
+    qint64 requested = 0; // bytes asked of the worker
+    qint64 sent = 0;      // bytes handed to the socket
     bool begun = false;
-    ZNFSha256 sha;
+    std::shared_ptr<OutgoingPipe> pipe = std::make_shared<OutgoingPipe>();
+    std::unique_ptr<ZNFSerialWork> work = std::make_unique<ZNFSerialWork>();
     QByteArray digest;
     std::shared_ptr<ZNFProgress> progress;
     ZNFPeerSession::Completion completion;
 };
 
-// A resource coming in: written to a temporary file, hashed as it is written.
+// Storing and hashing behind the socket, on a worker.
+struct IncomingSink {
+    std::atomic<bool> stop{false};
+    QTemporaryFile file;
+    ZNFSha256 sha;
+    qint64 written = 0;
+    QString error;
+};
+
+// A resource coming in.
 struct Incoming {
+    ~Incoming() {
+        sink->stop = true;
+        work.reset();
+    }
     QString name;
     qint64 size = 0;
     qint64 received = 0;
-    std::unique_ptr<QTemporaryFile> file;
-    ZNFSha256 sha;
+    std::shared_ptr<IncomingSink> sink = std::make_shared<IncomingSink>();
+    std::unique_ptr<ZNFSerialWork> work = std::make_unique<ZNFSerialWork>();
     std::shared_ptr<ZNFProgress> progress;
 };
 
 struct Link {
+    quint64 key = 0; // how workers find the link again, once it may be gone
     ZNFPeerConnection* connection = nullptr;
     ZNFPeerID peer;
     qint64 state = ZNFPeerSession::Connecting;
     std::deque<std::unique_ptr<Outgoing>> queue; // the front one is streaming
     std::map<quint32, std::unique_ptr<Outgoing>> awaiting;
+    QSet<quint32> abandoned; // aborted here: one late result each is still expected
     std::map<quint32, std::unique_ptr<Incoming>> incoming;
-    QSet<quint32> discarded; // failed incoming transfers whose late frames are ignored
+    quint32 lastIncomingId = 0; // transfers are numbered upwards; anything at or below is over
     quint32 nextId = 1;
+    bool waitingForStorage = false;
+
+    bool hasTransfer() const { return !queue.empty() || !awaiting.empty() || !incoming.empty(); }
 };
 } // namespace
 
@@ -87,6 +149,7 @@ public:
     void sendResource(const QString& path, const QString& name, const ZNFPeerID& peer,
                       const std::shared_ptr<ZNFProgress>& progress, const Completion& completion);
     void disconnectAll();
+    void disconnectPeer(const ZNFPeerID& peer);
     void invitationFailed(const ZNFPeerID& peer);
 
 private:
@@ -107,6 +170,16 @@ private:
             d.session(s, peer, state);
         });
     }
+    void notifyFinished(const QString& name, const ZNFPeerID& peer, const QUrl& url,
+                        const ZNFPeerError& error) {
+        notify([&](ZNFPeerSessionDelegate& d, const std::shared_ptr<ZNFPeerSession>& s) {
+            d.session(s, name, peer, url, error);
+        });
+    }
+    bool hasDelegate() const {
+        QMutexLocker lock(&mutex);
+        return !delegate.expired();
+    }
     void run(Work& work) {
         for (auto& item : work)
             item();
@@ -114,6 +187,9 @@ private:
 
     Link* newLink(ZNFPeerConnection* connection, const ZNFPeerID& peer);
     Link* linkForPeer(const ZNFPeerID& peer) const;
+    Link* linkForKey(quint64 key) const;
+    bool hasLinkTo(const ZNFPeerID& peer, const Link* except = nullptr) const;
+    bool atLinkLimit() const;
     void becomeConnected(Link* link);
     void closeLink(Link* link, const ZNFPeerError& error, bool graceful);
     void failResources(Link* link, const ZNFPeerError& error, Work& work);
@@ -125,11 +201,16 @@ private:
     void onResourceEnd(Link* link, const QByteArray& payload);
     void onResourceResult(Link* link, const QByteArray& payload);
     void onResourceAbort(Link* link, const QByteArray& payload);
+    void refuseIncoming(Link* link, quint32 id, const QString& name, const ZNFPeerError& error);
     void failIncoming(Link* link, quint32 id, const ZNFPeerError& error, bool tellSender);
+    void storageProgressed(quint64 key);
     void pump(Link* link);
+    void readAhead(Link* link, Outgoing& out);
+    qint64 reservedBytes() const;
 
     const ZNFPeerID m_me;
     std::vector<std::unique_ptr<Link>> m_links;
+    quint64 m_nextLinkKey = 1;
 };
 
 ZNFPeerSession::Core::~Core() {
@@ -137,9 +218,11 @@ ZNFPeerSession::Core::~Core() {
     // still hear that their transfer ended, and no partial file is left behind.
     Work work;
     for (auto& link : m_links) {
-        for (auto& [id, in] : link->incoming)
-            if (in->file)
-                in->file->remove();
+        for (auto& [id, in] : link->incoming) {
+            in->sink->stop = true;
+            in->work->waitForDone();
+            in->sink->file.remove();
+        }
         link->incoming.clear();
         auto fail = [&work](std::unique_ptr<Outgoing>& out) {
             if (out->completion)
@@ -157,35 +240,70 @@ ZNFPeerSession::Core::~Core() {
 
 Link* ZNFPeerSession::Core::newLink(ZNFPeerConnection* connection, const ZNFPeerID& peer) {
     auto link = std::make_unique<Link>();
+    link->key = m_nextLinkKey++;
     link->connection = connection;
     link->peer = peer;
     Link* raw = link.get();
     m_links.push_back(std::move(link));
-    connection->onFrame = [this, raw](quint8 type, const QByteArray& payload) {
-        onFrame(raw, type, payload);
-    };
-    connection->onClosed = [this, raw](const ZNFPeerError& error) { closeLink(raw, error, false); };
-    connection->onDrained = [this, raw] { pump(raw); };
+    connect(connection, &ZNFPeerConnection::frameReceived, this,
+            [this, raw](quint8 type, const QByteArray& payload) { onFrame(raw, type, payload); });
+    connect(connection, &ZNFPeerConnection::closed, this,
+            [this, raw](const ZNFPeerError& error) { closeLink(raw, error, false); });
+    connect(connection, &ZNFPeerConnection::drained, this, [this, raw] { pump(raw); });
+    connect(connection, &ZNFPeerConnection::idle, this, [this, raw] {
+        if (raw->hasTransfer())
+            raw->connection->fail(ZNFPeerError(
+                ZNFPeerError::TimedOut, QStringLiteral("no bytes moved for %1 seconds during a transfer")
+                                            .arg(ZNFPeerLimits::current().idleTimeoutMs / 1000.0)));
+    });
     return raw;
 }
 
 Link* ZNFPeerSession::Core::linkForPeer(const ZNFPeerID& peer) const {
-    // The newest connected link wins when a peer connected more than once.
-    for (auto it = m_links.rbegin(); it != m_links.rend(); ++it)
-        if ((*it)->state == Connected && (*it)->peer == peer)
-            return it->get();
+    for (const auto& link : m_links)
+        if (link->state == Connected && link->peer == peer)
+            return link.get();
     return nullptr;
+}
+
+Link* ZNFPeerSession::Core::linkForKey(quint64 key) const {
+    for (const auto& link : m_links)
+        if (link->key == key)
+            return link.get();
+    return nullptr;
+}
+
+bool ZNFPeerSession::Core::hasLinkTo(const ZNFPeerID& peer, const Link* except) const {
+    for (const auto& link : m_links)
+        if (link.get() != except && !link->peer.isNull() && link->peer == peer)
+            return true;
+    return false;
+}
+
+bool ZNFPeerSession::Core::atLinkLimit() const {
+    return int(m_links.size()) >= ZNFPeerLimits::current().maxLinksPerSession;
 }
 
 void ZNFPeerSession::Core::connectTo(const ZNFPeerID& peer, const QHostAddress& address, quint16 port,
                                      const QByteArray& context, int timeoutMs) {
+    if (!peer.isNull() && hasLinkTo(peer)) {
+        ZNFLogf(QStringLiteral("Not inviting %@: this session already has a link to it"), peer.description());
+        return;
+    }
+    if (atLinkLimit()) {
+        ZNFLogf(QStringLiteral("Not inviting %@: this session holds as many links as it may"),
+                peer.description());
+        notifyState(peer, NotConnected);
+        return;
+    }
     auto* socket = new QTcpSocket;
     auto* connection = new ZNFPeerConnection(socket, this);
     Link* link = newLink(connection, peer);
+    // Covers everything up to the answer, whatever the transport has to settle first.
     connection->setDeadline(
         timeoutMs,
         ZNFPeerError(ZNFPeerError::TimedOut, QStringLiteral("the invitation was not answered in time")));
-    QObject::connect(socket, &QTcpSocket::connected, connection, [this, connection, context] {
+    connect(connection, &ZNFPeerConnection::established, this, [this, connection, context] {
         ZNFFrameWriter invite;
         invite.u8(ZNFPeerFrame::kProtocolVersion).string(m_me.uniqueID()).string(m_me.displayName());
         invite.u8(context.isNull() ? 0 : 1).bytes(context);
@@ -206,6 +324,19 @@ void ZNFPeerSession::Core::adopt(ZNFPeerConnection* connection, const ZNFPeerID&
         notifyState(peer, NotConnected);
         return;
     }
+    // A second link claiming a peer we already have is not that peer as far as we know:
+    // it gets nothing, and the peer's own link and handlers hear nothing of it.
+    const bool impostor = hasLinkTo(peer);
+    if (impostor || atLinkLimit()) {
+        ZNFLogf(QStringLiteral("Declined %@: %@"), peer.description(),
+                impostor ? QStringLiteral("this session already has a link to a peer of that id")
+                         : QStringLiteral("this session holds as many links as it may"));
+        connection->send(ZNFPeerFrame::Decline);
+        connection->closeGracefully();
+        if (!impostor)
+            notifyState(peer, NotConnected);
+        return;
+    }
     Link* link = newLink(connection, peer);
     notifyState(peer, Connecting);
     if (!connection->isOpen())
@@ -218,6 +349,8 @@ void ZNFPeerSession::Core::adopt(ZNFPeerConnection* connection, const ZNFPeerID&
 
 void ZNFPeerSession::Core::becomeConnected(Link* link) {
     link->state = Connected;
+    const ZNFPeerLimits& limits = ZNFPeerLimits::current();
+    link->connection->setKeepalive(limits.keepaliveIntervalMs, limits.idleTimeoutMs);
     {
         QMutexLocker lock(&mutex);
         connected.append(link->peer);
@@ -240,9 +373,7 @@ void ZNFPeerSession::Core::closeLink(Link* link, const ZNFPeerError& error, bool
     }
     ZNFLogf(QStringLiteral("Peer %@ disconnected: %@"), link->peer.description(), error.description());
     ZNFPeerConnection* connection = link->connection;
-    connection->onFrame = nullptr;
-    connection->onClosed = nullptr;
-    connection->onDrained = nullptr;
+    QObject::disconnect(connection, nullptr, this, nullptr);
     if (graceful)
         connection->closeGracefully();
     else
@@ -264,12 +395,11 @@ void ZNFPeerSession::Core::failResources(Link* link, const ZNFPeerError& error, 
     link->queue.clear();
     link->awaiting.clear();
     for (auto& [id, in] : link->incoming) {
-        in->file->remove();
-        work.push_back([this, name = in->name, peer = link->peer, error] {
-            notify([&](ZNFPeerSessionDelegate& d, const std::shared_ptr<ZNFPeerSession>& s) {
-                d.session(s, name, peer, QUrl(), error);
-            });
-        });
+        in->sink->stop = true;
+        in->work->waitForDone();
+        in->sink->file.remove();
+        work.push_back(
+            [this, name = in->name, peer = link->peer, error] { notifyFinished(name, peer, QUrl(), error); });
     }
     link->incoming.clear();
 }
@@ -327,10 +457,37 @@ void ZNFPeerSession::Core::onInvitationAnswer(Link* link, quint8 type, const QBy
         link->connection->fail(protocolError(QStringLiteral("the invitation was accepted by another peer")));
         return;
     }
-    if (link->peer.isNull())
+    if (link->peer.isNull()) {
+        if (hasLinkTo(ZNFPeerID(name, id), link)) {
+            link->connection->fail(
+                protocolError(QStringLiteral("the invitation was accepted by a peer already linked")));
+            return;
+        }
         link->peer = ZNFPeerID(name, id);
+    }
     link->connection->clearDeadline();
     becomeConnected(link);
+}
+
+qint64 ZNFPeerSession::Core::reservedBytes() const {
+    qint64 total = 0;
+    for (const auto& link : m_links)
+        for (const auto& [id, in] : link->incoming)
+            total += in->size - in->received;
+    return total;
+}
+
+// Refused before anything is stored: the sender hears why, the delegate only that it ended.
+void ZNFPeerSession::Core::refuseIncoming(Link* link, quint32 id, const QString& name,
+                                          const ZNFPeerError& error) {
+    ZNFLogf(QStringLiteral("Refused resource %@: %@"), ZNFResourceName::printable(name), error.description());
+    link->connection->send(ZNFPeerFrame::ResourceResult, ZNFFrameWriter()
+                                                             .u32(id)
+                                                             .u32(quint32(error.code()))
+                                                             .u64(0)
+                                                             .raw(QByteArray(ZNFPeerFrame::kDigestBytes, 0))
+                                                             .payload());
+    notifyFinished(name, link->peer, QUrl(), error);
 }
 
 void ZNFPeerSession::Core::onResourceBegin(Link* link, const QByteArray& payload) {
@@ -338,25 +495,51 @@ void ZNFPeerSession::Core::onResourceBegin(Link* link, const QByteArray& payload
     ZNFFrameReader reader(payload);
     const quint32 id = reader.u32();
     const QString name = reader.string(limits.maxNameBytes);
-    const quint64 size = reader.u64();
-    if (!reader.ok() || !reader.atEnd() || size > quint64(std::numeric_limits<qint64>::max()) ||
-        link->incoming.count(id) || link->discarded.contains(id)) {
+    const quint64 announced = reader.u64();
+    if (!reader.ok() || !reader.atEnd() || id <= link->lastIncomingId) {
         link->connection->fail(protocolError(QStringLiteral("malformed resource announcement")));
         return;
     }
+    link->lastIncomingId = id;
     if (int(link->incoming.size()) >= limits.maxIncomingTransfers) {
         link->connection->fail(protocolError(QStringLiteral("too many resources at once")));
         return;
     }
+    if (const QString problem = ZNFResourceName::problem(name); !problem.isEmpty()) {
+        refuseIncoming(link, id, name, ZNFPeerError(ZNFPeerError::InvalidName, problem));
+        return;
+    }
+    if (announced > quint64(limits.maxResourceBytes)) {
+        refuseIncoming(link, id, name,
+                       ZNFPeerError(ZNFPeerError::TooLarge, QStringLiteral("%1 bytes is over the limit of %2")
+                                                                .arg(announced)
+                                                                .arg(limits.maxResourceBytes)));
+        return;
+    }
+    const qint64 size = qint64(announced);
+    const QStorageInfo disk(QDir::tempPath());
+    const qint64 room = disk.bytesAvailable() - limits.freeSpaceMarginBytes - reservedBytes();
+    if (disk.isValid() && disk.bytesAvailable() >= 0 && size > room) {
+        refuseIncoming(link, id, name,
+                       ZNFPeerError(ZNFPeerError::NoSpace,
+                                    QStringLiteral("%1 bytes do not fit the %2 bytes free for resources")
+                                        .arg(size)
+                                        .arg(qMax<qint64>(0, room))));
+        return;
+    }
+    if (!hasDelegate()) {
+        refuseIncoming(link, id, name, receiverCancelled());
+        return;
+    }
     auto in = std::make_unique<Incoming>();
     in->name = name;
-    in->size = qint64(size);
-    in->progress = std::make_shared<ZNFProgress>(qint64(size));
+    in->size = size;
+    in->progress = std::make_shared<ZNFProgress>(size);
     // The name stays a label: the bytes go to a file of our own choosing.
-    in->file = std::make_unique<QTemporaryFile>(
+    in->sink->file.setFileTemplate(
         QDir(QDir::tempPath()).filePath(QStringLiteral("notecrate-resource-XXXXXX")));
-    in->file->setAutoRemove(false);
-    const bool opened = in->file->open();
+    in->sink->file.setAutoRemove(false);
+    const bool opened = in->sink->file.open();
     const std::shared_ptr<ZNFProgress> progress = in->progress;
     link->incoming.emplace(id, std::move(in));
     const ZNFPeerID peer = link->peer;
@@ -380,9 +563,9 @@ void ZNFPeerSession::Core::onResourceChunk(Link* link, const QByteArray& payload
     }
     auto it = link->incoming.find(id);
     if (it == link->incoming.end()) {
-        if (!link->discarded.contains(id))
+        if (id > link->lastIncomingId)
             link->connection->fail(protocolError(QStringLiteral("chunk for an unknown resource")));
-        return;
+        return; // late bytes of one that already failed
     }
     Incoming& in = *it->second;
     if (in.progress->isCancelled()) {
@@ -398,31 +581,47 @@ void ZNFPeerSession::Core::onResourceChunk(Link* link, const QByteArray& payload
             true);
         return;
     }
-    const char* data = payload.constData() + 4;
-    if (in.file->write(data, length) != length) {
-        failIncoming(
-            link, id,
-            ZNFPeerError(ZNFPeerError::FileError,
-                         QStringLiteral("cannot store the resource: %1").arg(in.file->errorString())),
-            true);
-        return;
-    }
-    in.sha.addData(data, length);
     in.received += length;
+    in.work->submit([this, sink = in.sink, payload, length, key = link->key] {
+        if (sink->stop)
+            return;
+        const char* data = payload.constData() + 4;
+        if (sink->error.isEmpty() && sink->file.write(data, length) != length)
+            sink->error = QStringLiteral("cannot store the resource: %1").arg(sink->file.errorString());
+        sink->sha.addData(data, length);
+        sink->written += length;
+        ZNFPeerLayer::post(this, [this, key] { storageProgressed(key); });
+    });
     in.progress->setCompletedUnitCount(in.received);
+    // Reading stops while storing lags, so a fast sender cannot fill our memory.
+    if (in.work->pending() >= ZNFPeerLimits::current().pipelineChunks) {
+        link->waitingForStorage = true;
+        link->connection->setPaused(true);
+    }
+}
+
+void ZNFPeerSession::Core::storageProgressed(quint64 key) {
+    Link* link = linkForKey(key);
+    if (!link || !link->waitingForStorage)
+        return;
+    for (const auto& [id, in] : link->incoming)
+        if (in->work->pending() >= ZNFPeerLimits::current().pipelineChunks)
+            return;
+    link->waitingForStorage = false;
+    link->connection->resume();
 }
 
 void ZNFPeerSession::Core::onResourceEnd(Link* link, const QByteArray& payload) {
     ZNFFrameReader reader(payload);
     const quint32 id = reader.u32();
     const QByteArray senderDigest = reader.rest();
-    if (!reader.ok() || senderDigest.size() != 32) {
+    if (!reader.ok() || senderDigest.size() != ZNFPeerFrame::kDigestBytes) {
         link->connection->fail(protocolError(QStringLiteral("malformed resource end")));
         return;
     }
     auto it = link->incoming.find(id);
     if (it == link->incoming.end()) {
-        if (!link->discarded.contains(id))
+        if (id > link->lastIncomingId)
             link->connection->fail(protocolError(QStringLiteral("end of an unknown resource")));
         return;
     }
@@ -438,16 +637,21 @@ void ZNFPeerSession::Core::onResourceEnd(Link* link, const QByteArray& payload) 
                      true);
         return;
     }
-    const bool flushed = in.file->flush();
-    in.file->close();
-    const QString path = in.file->fileName();
-    if (!flushed || QFileInfo(path).size() != in.size) {
-        failIncoming(
-            link, id,
-            ZNFPeerError(ZNFPeerError::FileError, QStringLiteral("the stored resource is incomplete")), true);
+    // At most a few chunks are still being stored: wait for them here.
+    in.work->waitForDone();
+    IncomingSink& sink = *in.sink;
+    const bool flushed = sink.error.isEmpty() && sink.file.flush();
+    sink.file.close();
+    const QString path = sink.file.fileName();
+    if (!flushed || sink.written != in.size || QFileInfo(path).size() != in.size) {
+        failIncoming(link, id,
+                     ZNFPeerError(ZNFPeerError::FileError,
+                                  sink.error.isEmpty() ? QStringLiteral("the stored resource is incomplete")
+                                                       : sink.error),
+                     true);
         return;
     }
-    const QByteArray digest = in.sha.result();
+    const QByteArray digest = sink.sha.result();
     if (digest != senderDigest) {
         failIncoming(
             link, id,
@@ -457,13 +661,8 @@ void ZNFPeerSession::Core::onResourceEnd(Link* link, const QByteArray& payload) 
     }
     std::unique_ptr<Incoming> done = std::move(it->second);
     link->incoming.erase(it);
-    link->discarded.insert(id);
-    ZNFPeerConnection* connection = link->connection;
-    QPointer<ZNFPeerConnection> alive(connection);
-    const ZNFPeerID peer = link->peer;
-    notify([&](ZNFPeerSessionDelegate& d, const std::shared_ptr<ZNFPeerSession>& s) {
-        d.session(s, done->name, peer, QUrl::fromLocalFile(path), ZNFPeerError());
-    });
+    QPointer<ZNFPeerConnection> alive(link->connection);
+    notifyFinished(done->name, link->peer, QUrl::fromLocalFile(path), ZNFPeerError());
     QFile::remove(path);
     // Confirmed only after the delegate had the file, so the sender's success means stored.
     if (alive && alive->isOpen())
@@ -477,20 +676,21 @@ void ZNFPeerSession::Core::failIncoming(Link* link, quint32 id, const ZNFPeerErr
         return;
     std::unique_ptr<Incoming> in = std::move(it->second);
     link->incoming.erase(it);
-    link->discarded.insert(id);
-    in->file->remove();
-    ZNFLogf(QStringLiteral("Receiving resource %@ failed: %@"), in->name, error.description());
+    in->sink->stop = true;
+    in->work->waitForDone();
+    in->sink->file.remove();
+    ZNFLogf(QStringLiteral("Receiving resource %@ failed: %@"), ZNFResourceName::printable(in->name),
+            error.description());
     if (tellSender)
-        link->connection->send(ZNFPeerFrame::ResourceResult, ZNFFrameWriter()
-                                                                 .u32(id)
-                                                                 .u32(quint32(error.code()))
-                                                                 .u64(quint64(in->received))
-                                                                 .raw(QByteArray(32, 0))
-                                                                 .payload());
-    const ZNFPeerID peer = link->peer;
-    notify([&](ZNFPeerSessionDelegate& d, const std::shared_ptr<ZNFPeerSession>& s) {
-        d.session(s, in->name, peer, QUrl(), error);
-    });
+        link->connection->send(ZNFPeerFrame::ResourceResult,
+                               ZNFFrameWriter()
+                                   .u32(id)
+                                   .u32(quint32(error.code()))
+                                   .u64(quint64(in->received))
+                                   .raw(QByteArray(ZNFPeerFrame::kDigestBytes, 0))
+                                   .payload());
+    notifyFinished(in->name, link->peer, QUrl(), error);
+    storageProgressed(link->key);
 }
 
 void ZNFPeerSession::Core::onResourceAbort(Link* link, const QByteArray& payload) {
@@ -511,7 +711,7 @@ void ZNFPeerSession::Core::onResourceResult(Link* link, const QByteArray& payloa
     const quint32 code = reader.u32();
     const quint64 size = reader.u64();
     const QByteArray digest = reader.rest();
-    if (!reader.ok()) {
+    if (!reader.ok() || digest.size() != ZNFPeerFrame::kDigestBytes) {
         link->connection->fail(protocolError(QStringLiteral("malformed resource result")));
         return;
     }
@@ -520,24 +720,24 @@ void ZNFPeerSession::Core::onResourceResult(Link* link, const QByteArray& payloa
         out = std::move(it->second);
         link->awaiting.erase(it);
     } else if (!link->queue.empty() && link->queue.front()->id == id && link->queue.front()->begun) {
-        // The receiver gave up before the end (it could not store the file, say).
+        // Only a refusal may come before our end of the resource: a confirmation of bytes we
+        // have not all sent cannot be true.
+        if (code == 0) {
+            link->connection->fail(protocolError(QStringLiteral("a result before the end of the resource")));
+            return;
+        }
         out = std::move(link->queue.front());
         link->queue.pop_front();
-    } else if (id != 0 && id < link->nextId) {
-        // One this side already gave up on: the receiver's answer crossed our abort.
-        return;
+    } else if (link->abandoned.remove(id)) {
+        return; // the receiver's answer crossed our abort
     } else {
         link->connection->fail(protocolError(QStringLiteral("result for an unknown resource")));
         return;
     }
     ZNFPeerError error;
-    if (code == quint32(ZNFPeerError::Cancelled))
-        error = receiverCancelled();
-    else if (code != 0)
-        error = ZNFPeerError(code <= quint32(ZNFPeerError::TooLarge) ? ZNFPeerError::Code(code)
-                                                                     : ZNFPeerError::FileError,
-                             QStringLiteral("the peer could not store the resource (error %1)").arg(code));
-    else if (qint64(size) != out->size)
+    if (code != 0)
+        error = receiverRefusal(code);
+    else if (size != quint64(out->size))
         error = ZNFPeerError(ZNFPeerError::SizeMismatch,
                              QStringLiteral("the peer stored %1 of %2 bytes").arg(size).arg(out->size));
     else if (digest != out->digest)
@@ -545,6 +745,7 @@ void ZNFPeerSession::Core::onResourceResult(Link* link, const QByteArray& payloa
                              QStringLiteral("the peer stored other bytes than were sent"));
     if (out->completion)
         out->completion(error);
+    out.reset();
     pump(link);
 }
 
@@ -572,14 +773,19 @@ void ZNFPeerSession::Core::sendResource(const QString& path, const QString& name
         return;
     }
     auto out = std::make_unique<Outgoing>();
-    out->file = std::make_unique<QFile>(path);
-    if (path.isEmpty() || !out->file->open(QIODevice::ReadOnly) || out->file->isSequential()) {
+    QFile& file = out->pipe->file;
+    file.setFileName(path);
+    if (path.isEmpty() || !file.open(QIODevice::ReadOnly) || file.isSequential()) {
         finish(ZNFPeerError(ZNFPeerError::FileError, QStringLiteral("cannot read %1").arg(path)));
         return;
     }
+    const ZNFPeerLimits& limits = ZNFPeerLimits::current();
+    // Enough frames for the read-ahead and what the socket's queue may hold.
+    out->pipe->frames =
+        ZNFBufferPool(limits.pipelineChunks + int(limits.writeHighWater / limits.chunkBytes) + 2);
     out->id = link->nextId++;
     out->name = name;
-    out->size = out->file->size();
+    out->size = file.size();
     out->progress = progress;
     out->progress->setTotalUnitCount(out->size);
     out->completion = completion;
@@ -587,15 +793,56 @@ void ZNFPeerSession::Core::sendResource(const QString& path, const QString& name
     pump(link);
 }
 
+// Keeps the worker reading and hashing a few chunks ahead of the socket.
+void ZNFPeerSession::Core::readAhead(Link* link, Outgoing& out) {
+    const ZNFPeerLimits& limits = ZNFPeerLimits::current();
+    qsizetype ready;
+    {
+        QMutexLocker lock(&out.pipe->mutex);
+        ready = qsizetype(out.pipe->ready.size());
+    }
+    while (out.requested < out.size && out.work->pending() + ready < limits.pipelineChunks) {
+        const qint64 length = qMin<qint64>(limits.chunkBytes, out.size - out.requested);
+        out.requested += length;
+        const bool last = out.requested == out.size;
+        out.work->submit([this, pipe = out.pipe, id = out.id, length, last, key = link->key] {
+            if (pipe->stop)
+                return;
+            char* frame = nullptr;
+            const QByteArray buffer = pipe->frames.take(ZNFPeerFrame::kChunkPrefixBytes + length, &frame);
+            ZNFPeerFrame::writeHeader(frame, ZNFPeerFrame::ResourceChunk, quint32(4 + length));
+            qToBigEndian(id, frame + ZNFPeerFrame::kHeaderBytes);
+            char* data = frame + ZNFPeerFrame::kChunkPrefixBytes;
+            const bool read = pipe->file.read(data, length) == length;
+            if (read)
+                pipe->sha.addData(data, length);
+            {
+                QMutexLocker lock(&pipe->mutex);
+                if (!read)
+                    pipe->error = QStringLiteral("reading %1 failed").arg(pipe->file.fileName());
+                else
+                    pipe->ready.push_back(buffer);
+                if (read && last)
+                    pipe->digest = pipe->sha.result();
+            }
+            ZNFPeerLayer::post(this, [this, key] {
+                if (Link* link = linkForKey(key))
+                    pump(link);
+            });
+        });
+    }
+}
+
 void ZNFPeerSession::Core::pump(Link* link) {
     const ZNFPeerLimits& limits = ZNFPeerLimits::current();
-    QPointer<ZNFPeerConnection> connection(link->connection);
-    while (connection && connection->isOpen() && !link->queue.empty() &&
-           connection->bytesToWrite() < limits.writeHighWater) {
+    ZNFPeerConnection* connection = link->connection;
+    while (connection->isOpen() && !link->queue.empty()) {
         Outgoing& out = *link->queue.front();
         auto fail = [&](const ZNFPeerError& error) {
-            if (out.begun)
+            if (out.begun) {
                 connection->send(ZNFPeerFrame::ResourceAbort, ZNFFrameWriter().u32(out.id).payload());
+                link->abandoned.insert(out.id);
+            }
             std::unique_ptr<Outgoing> failed = std::move(link->queue.front());
             link->queue.pop_front();
             if (failed->completion)
@@ -609,30 +856,42 @@ void ZNFPeerSession::Core::pump(Link* link) {
             out.begun = true;
             connection->send(ZNFPeerFrame::ResourceBegin,
                              ZNFFrameWriter().u32(out.id).string(out.name).u64(quint64(out.size)).payload());
+            if (out.size == 0)
+                out.pipe->digest = ZNFSha256::hash(QByteArray());
         }
-        const qint64 want = qMin<qint64>(limits.chunkBytes, out.size - out.sent);
-        if (want > 0) {
-            const QByteArray chunk = out.file->read(want);
-            if (chunk.size() != want) {
-                fail(ZNFPeerError(ZNFPeerError::FileError,
-                                  QStringLiteral("reading %1 failed").arg(out.file->fileName())));
-                continue;
+        readAhead(link, out);
+        QString readError;
+        while (connection->bytesToWrite() < limits.writeHighWater) {
+            QByteArray frame;
+            {
+                QMutexLocker lock(&out.pipe->mutex);
+                readError = out.pipe->error;
+                if (!readError.isEmpty() || out.pipe->ready.empty())
+                    break;
+                frame = std::move(out.pipe->ready.front());
+                out.pipe->ready.pop_front();
             }
-            out.sha.addData(chunk);
-            out.sent += want;
-            connection->send(ZNFPeerFrame::ResourceChunk, ZNFFrameWriter().u32(out.id).raw(chunk).payload());
+            connection->sendFrame(frame);
+            out.sent += frame.size() - ZNFPeerFrame::kChunkPrefixBytes;
             out.progress->setCompletedUnitCount(out.sent);
+            readAhead(link, out);
         }
-        if (out.sent == out.size) {
-            out.digest = out.sha.result();
-            out.file.reset();
-            connection->send(ZNFPeerFrame::ResourceEnd,
-                             ZNFFrameWriter().u32(out.id).raw(out.digest).payload());
-            std::unique_ptr<Outgoing> sent = std::move(link->queue.front());
-            link->queue.pop_front();
-            const quint32 id = sent->id;
-            link->awaiting.emplace(id, std::move(sent));
+        if (!readError.isEmpty()) {
+            fail(ZNFPeerError(ZNFPeerError::FileError, readError));
+            continue;
         }
+        if (out.sent < out.size)
+            return; // more when the worker has read ahead or the socket has drained
+        {
+            QMutexLocker lock(&out.pipe->mutex);
+            out.digest = out.pipe->digest;
+        }
+        out.pipe->file.close();
+        connection->send(ZNFPeerFrame::ResourceEnd, ZNFFrameWriter().u32(out.id).raw(out.digest).payload());
+        std::unique_ptr<Outgoing> sent = std::move(link->queue.front());
+        link->queue.pop_front();
+        const quint32 id = sent->id;
+        link->awaiting.emplace(id, std::move(sent));
     }
 }
 
@@ -642,6 +901,15 @@ void ZNFPeerSession::Core::disconnectAll() {
         links.push_back(link.get());
     for (Link* link : links)
         closeLink(link, lost(QStringLiteral("the session was disconnected")), true);
+}
+
+void ZNFPeerSession::Core::disconnectPeer(const ZNFPeerID& peer) {
+    std::vector<Link*> links;
+    for (auto& link : m_links)
+        if (link->peer == peer)
+            links.push_back(link.get());
+    for (Link* link : links)
+        closeLink(link, lost(QStringLiteral("the connection to the peer was cancelled")), true);
 }
 
 // --- the handle ---
@@ -722,6 +990,11 @@ void ZNFPeerSession::disconnect() {
     ZNFPeerLayer::post(core, [core] { core->disconnectAll(); });
 }
 
+void ZNFPeerSession::cancelConnectPeer(const ZNFPeerID& peer) {
+    Core* core = m_core;
+    ZNFPeerLayer::post(core, [core, peer] { core->disconnectPeer(peer); });
+}
+
 void ZNFPeerSession::connectToPeer(const ZNFPeerID& peer, const QHostAddress& address, quint16 port,
                                    const QByteArray& context, double timeoutSeconds) {
     const double seconds = timeoutSeconds > 0 ? timeoutSeconds : kDefaultInvitationSeconds;
@@ -734,9 +1007,7 @@ void ZNFPeerSession::connectToPeer(const ZNFPeerID& peer, const QHostAddress& ad
 
 void ZNFPeerSession::adoptConnection(ZNFPeerConnection* connection, const ZNFPeerID& peer) {
     connection->setParent(nullptr);
-    connection->onFrame = nullptr;
-    connection->onClosed = nullptr;
-    connection->onDrained = nullptr;
+    QObject::disconnect(connection, nullptr, nullptr, nullptr);
     connection->clearDeadline();
     connection->setPaused(true);
     QPointer<Core> core(m_core);

@@ -27,6 +27,8 @@ public:
                          const ZNFPeerID& peer) = 0;
     // session:didStartReceivingResourceWithName:fromPeer:withProgress: -- cancelling the
     // progress refuses the resource: it is dropped and the sender's completion fails.
+    // Resources this layer refuses by itself (a name no file may carry, over the size limit
+    // or the free disk space, no delegate) only reach the finished call, with the error.
     virtual void session(const std::shared_ptr<ZNFPeerSession>& session, const QString& resourceName,
                          const ZNFPeerID& peer, const std::shared_ptr<ZNFProgress>& progress) = 0;
     // session:didFinishReceivingResourceWithName:fromPeer:atURL:withError: -- the file at the
@@ -66,13 +68,16 @@ public:
     bool sendData(const QByteArray& data, const QList<ZNFPeerID>& peers, ZNFPeerError* error = nullptr);
 
     // sendResourceAtURL:withName:toPeer:withCompletionHandler: -- streams the file; the
-    // completion (on the layer thread) reports success only once the peer has confirmed the
-    // size and SHA-256 of what it stored.
+    // completion (on the layer thread) reports success only for the peer's confirmation,
+    // after the whole file went out, of the size and SHA-256 this side read and sent. The
+    // receiver refuses names that ZNFResourceName refuses.
     std::shared_ptr<ZNFProgress> sendResourceAtURL(const QUrl& url, const QString& name,
                                                    const ZNFPeerID& peer, Completion completion);
 
     // Ends every connection; the session stays usable for new ones.
     void disconnect();
+    // cancelConnectPeer: -- ends the connection to one peer (connecting or connected).
+    void cancelConnectPeer(const ZNFPeerID& peer);
 
     // Connects straight to an advertiser's port and presents an invitation: what a browser
     // does once it knows where a peer is, and what tests use without discovery. `peer` may be
@@ -80,7 +85,9 @@ public:
     void connectToPeer(const ZNFPeerID& peer, const QHostAddress& address, quint16 port,
                        const QByteArray& context, double timeoutSeconds);
     // For the advertiser: takes over an accepted invitation's connection. Called on the
-    // connection's current thread.
+    // connection's current thread. The session declines it when it already has a link to a
+    // peer of that id (an impostor must not take over a connected peer's transfers) or holds
+    // as many links as it may.
     void adoptConnection(ZNFPeerConnection* connection, const ZNFPeerID& peer);
     // For the browser: an invitation that could not even be sent.
     void reportInvitationFailure(const ZNFPeerID& peer);

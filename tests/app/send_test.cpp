@@ -28,11 +28,17 @@ struct Phone {
     QByteArray receivedBytes;
     std::atomic<bool> finished{false};
     std::atomic<int> invitations{0};
+    bool refuses = false; // cancels the archive as soon as it is announced
 
     void start() {
         auto session = controller->session();
         controller->registerResourceHandlerForSession(
-            session, [](const auto&, const QString&, const ZNFPeerID&, const auto&) {},
+            session,
+            [this](const auto&, const QString&, const ZNFPeerID&,
+                   const std::shared_ptr<ZNFProgress>& progress) {
+                if (refuses)
+                    progress->cancel();
+            },
             [this](const auto&, const QString& name, const ZNFPeerID&, const QUrl& url,
                    const ZNFPeerError& error) {
                 QMutexLocker lock(&mutex);
@@ -117,6 +123,18 @@ TEST_F(SendTest, ThePhoneReceivesTheArchiveAndTheSentScreenFollows) {
     clickItem(0);
     EXPECT_EQ(textsOf(vc->currentItems()), QStringList{"Which app would you like to import from?"});
     phone.controller->disconnect();
+
+    // A phone that does not keep the archive: the send ends on the error screen, not "Success!".
+    vc->sendToTessanote();
+    Phone refusing;
+    refusing.refuses = true;
+    refusing.start();
+    ASSERT_TRUE(waitUntil(
+        [&] { return textsOf(vc->currentItems()).contains("The transfer did not finish. Try again."); },
+        20000));
+    EXPECT_FALSE(textsOf(vc->currentItems()).contains("Success!"));
+    EXPECT_FALSE(vc->multipeerController());
+    refusing.controller->disconnect();
 }
 
 TEST_F(SendTest, TheNotificationRestartsAdvertisingWithANewController) {

@@ -2,15 +2,24 @@
 // discovery.
 #include "TestSupport.h"
 #include "multipeer/ZNFMultipeerController.h"
+#include "multipeer/ZNFWirelessSender.h"
+#include "peer/support/PeerTestSupport.h"
 #include "platform/peer/ZNFPeerDiscovery.h"
+#include "platform/peer/ZNFSha256.h"
 
 #include <QCoreApplication>
 #include <QMutex>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QtEndian>
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace {
+
+constexpr qint64 kNotConnected = ZNFPeerSession::NotConnected;
+constexpr qint64 kConnecting = ZNFPeerSession::Connecting;
+constexpr qint64 kConnected = ZNFPeerSession::Connected;
 
 // A guest on the other end: its own session and browser, recording what happens.
 class Guest : public ZNFPeerSessionDelegate, public ZNFPeerBrowserDelegate {
@@ -154,16 +163,17 @@ TEST_F(ControllerTest, InvitationsReachTheHandlerAndStateChangesKeepReachingIt) 
     EXPECT_EQ(invitations, 1);
     EXPECT_FALSE(invitedOnMain); // the layer's own thread
     EXPECT_EQ(context, QByteArray("ctx"));
-    EXPECT_EQ(log.seen(), (std::vector<qint64>{1, 2}));
+    EXPECT_EQ(log.seen(), (std::vector<qint64>{kConnecting, kConnected}));
 
     // After the transfer the handler still hears every change, and again on reconnecting.
     guest->peerSession->disconnect();
     ASSERT_TRUE(waitUntil([&] { return log.seen().size() == 3; }));
-    EXPECT_EQ(log.seen().back(), 0);
+    EXPECT_EQ(log.seen().back(), kNotConnected);
     EXPECT_TRUE(controller->peers().isEmpty());
     guest->peerBrowser->invitePeer(controller->peerId(), guest->peerSession, {}, 5);
     ASSERT_TRUE(waitUntil([&] { return log.seen().size() == 5; }));
-    EXPECT_EQ(log.seen(), (std::vector<qint64>{1, 2, 0, 1, 2}));
+    EXPECT_EQ(log.seen(),
+              (std::vector<qint64>{kConnecting, kConnected, kNotConnected, kConnecting, kConnected}));
     EXPECT_FALSE(log.onMainThread);
 }
 
@@ -173,20 +183,20 @@ TEST_F(ControllerTest, APeerListedTwiceGoesWithOneChangeOrWhenLost) {
     auto session = controller->session();
     const ZNFPeerID phone(QStringLiteral("Phone"));
     const ZNFPeerID other(QStringLiteral("Other"));
-    controller->session(session, phone, 2);
-    controller->session(session, phone, 2);
-    controller->session(session, other, 2);
+    controller->session(session, phone, kConnected);
+    controller->session(session, phone, kConnected);
+    controller->session(session, other, kConnected);
     EXPECT_EQ(controller->peers(), (QList<ZNFPeerID>{phone, phone, other}));
-    controller->session(session, phone, 0);
+    controller->session(session, phone, kNotConnected);
     EXPECT_EQ(controller->peers(), QList<ZNFPeerID>{other});
-    controller->session(session, phone, 2);
-    controller->session(session, phone, 1); // connecting again also drops it
+    controller->session(session, phone, kConnected);
+    controller->session(session, phone, kConnecting); // connecting again also drops it
     EXPECT_EQ(controller->peers(), QList<ZNFPeerID>{other});
     controller->browser(ZNFPeerBrowser::create(controller->peerId(), QStringLiteral("nc-ctl")), other);
     EXPECT_TRUE(controller->peers().isEmpty());
     // Equality is by identity: the same peer under another display name is the same peer.
-    controller->session(session, ZNFPeerID(QStringLiteral("Renamed"), phone.uniqueID()), 2);
-    controller->session(session, phone, 0);
+    controller->session(session, ZNFPeerID(QStringLiteral("Renamed"), phone.uniqueID()), kConnected);
+    controller->session(session, phone, kNotConnected);
     EXPECT_TRUE(controller->peers().isEmpty());
 }
 
@@ -228,7 +238,7 @@ TEST_F(ControllerTest, InviteWithoutACompletionSendsNothing) {
     controller->invitePeer(desk, browser, QByteArray("x"), 5, log.handler());
     ASSERT_TRUE(waitUntil([&] { return log.seen().size() == 2; }));
     EXPECT_EQ(counter->count, 1);
-    EXPECT_EQ(log.seen(), (std::vector<qint64>{1, 2}));
+    EXPECT_EQ(log.seen(), (std::vector<qint64>{kConnecting, kConnected}));
     counter->session->disconnect();
 }
 
@@ -288,7 +298,7 @@ TEST_F(ControllerTest, DisconnectOnAFreshControllerAndAfterAdvertisingAndBrowsin
     EXPECT_EQ(controller->session(), session); // kept
     ASSERT_TRUE(waitUntil([&] { return guest->lostSight(controller->peerId()); }));
     ASSERT_TRUE(waitUntil([&] { return log.seen().size() == 3; }));
-    EXPECT_EQ(log.seen().back(), 0); // the state handler stays registered
+    EXPECT_EQ(log.seen().back(), kNotConnected); // the state handler stays registered
 }
 
 TEST_F(ControllerTest, DataAndResourcesGoToTheHandlersOfTheirSession) {
@@ -355,3 +365,86 @@ TEST_F(ControllerTest, DataAndResourcesGoToTheHandlersOfTheirSession) {
 }
 
 } // namespace
+
+// One send, one phone: the first peer to connect gets the whole archive, and nothing another
+// peer does (accepted alongside it, connecting late, dropping, pushing resources at the
+// sender, inviting afterwards) ends or fails the send. The phone is a raw socket that
+// confirms only when told, so the send is under way while the others act.
+TEST_F(ControllerTest, AWirelessSendServesTheFirstPhoneAloneWhateverOtherPeersDo) {
+    ScopedTemporaryFolder temporary;
+    QTemporaryDir dir;
+    const QString archive = dir.filePath(QStringLiteral("Vesper_to_Tessanote.notebackup"));
+    const QByteArray sha = writePatternFile(archive, 16 << 20);
+    ZNFWirelessSender sender;
+    std::optional<ZNFPeerError> outcome;
+    ZNFPeerID served;
+    QObject::connect(&sender, &ZNFWirelessSender::finished,
+                     [&](const ZNFPeerID& phone, const ZNFPeerError& error) {
+                         served = phone;
+                         outcome = error;
+                     });
+    ASSERT_TRUE(sender.start(archive));
+    const auto controller = sender.controller();
+    const auto session = controller->session();
+    const auto advertiser = controller->allAdvertisers().value(0);
+    ASSERT_TRUE(advertiser);
+    const quint16 port = advertiser->port();
+    std::atomic<int> accepted{0};
+    const ZNFPeerInvitationHandler reply = [&](bool accept, const std::shared_ptr<ZNFPeerSession>&) {
+        accepted += accept ? 1 : 0;
+    };
+
+    // Accepted while no phone is connected yet.
+    const ZNFPeerID other(QStringLiteral("Other"));
+    controller->advertiser(advertiser, other, {}, reply);
+    EXPECT_EQ(accepted, 1);
+
+    const ZNFPeerID phone(QStringLiteral("Phone"));
+    auto socket = connectRaw(port);
+    socket->write(rawInvite(phone.uniqueID(), phone.displayName()));
+    quint8 type = 0;
+    QByteArray payload;
+    ASSERT_TRUE(readRawFrame(*socket, &type, &payload));
+    ASSERT_EQ(type, ZNFPeerFrame::Accept);
+    ASSERT_TRUE(readRawFrame(*socket, &type, &payload));
+    ASSERT_EQ(type, ZNFPeerFrame::ResourceBegin);
+    const quint32 id = qFromBigEndian<quint32>(payload.constData());
+
+    // The other peer connects after the phone, drops, finishes a resource: nothing of it counts.
+    controller->session(session, other, kConnected);
+    controller->session(session, other, kNotConnected);
+    controller->session(session, QStringLiteral("x"), other, QUrl(),
+                        ZNFPeerError(ZNFPeerError::ConnectionLost, "x"));
+    // Later invitations are not accepted, and nobody can connect any more.
+    controller->advertiser(advertiser, ZNFPeerID(QStringLiteral("Late")), {}, reply);
+    EXPECT_EQ(accepted, 1);
+    EXPECT_TRUE(waitUntil([&] { return !advertiser->isAdvertising(); }));
+    auto late = connectRaw(port);
+    EXPECT_TRUE(waitClosed(*late, 2000));
+    // The phone itself pushes a resource at the sender, which takes none.
+    socket->write(rawBegin(1, QStringLiteral("pushed.notebackup"), 10));
+
+    ZNFSha256 received;
+    QByteArray digest;
+    quint32 pushedAnswer = 0xFFFFFFFF;
+    qint64 bytes = 0;
+    while ((digest.isEmpty() || pushedAnswer == 0xFFFFFFFF) && readRawFrame(*socket, &type, &payload)) {
+        if (type == ZNFPeerFrame::ResourceChunk) {
+            received.addData(payload.constData() + 4, payload.size() - 4);
+            bytes += payload.size() - 4;
+        } else if (type == ZNFPeerFrame::ResourceEnd) {
+            digest = payload.mid(4);
+        } else if (type == ZNFPeerFrame::ResourceResult) {
+            pushedAnswer = qFromBigEndian<quint32>(payload.constData() + 4);
+        }
+    }
+    EXPECT_EQ(pushedAnswer, quint32(ZNFPeerError::Cancelled));
+    EXPECT_EQ(digest, sha);
+    EXPECT_EQ(received.result(), sha);
+    EXPECT_FALSE(outcome) << "nothing is reported before the phone confirms";
+    socket->write(rawResult(id, 0, quint64(bytes), digest));
+    ASSERT_TRUE(waitUntil([&] { return outcome.has_value(); }, 10000));
+    EXPECT_TRUE(outcome->isNull()) << qPrintable(outcome->description());
+    EXPECT_EQ(served, phone);
+    EXPECT_FALSE(sender.isRunning());
+}

@@ -14,6 +14,16 @@
 
 namespace {
 
+using Frame = ZNFPeerFrame::Type;
+constexpr qint64 kNotConnected = ZNFPeerSession::NotConnected;
+constexpr qint64 kConnecting = ZNFPeerSession::Connecting;
+constexpr qint64 kConnected = ZNFPeerSession::Connected;
+
+// The code a ResourceResult payload carries.
+quint32 resultCode(const QByteArray& payload) {
+    return qFromBigEndian<quint32>(payload.constData() + 4);
+}
+
 class BadInput : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -32,23 +42,25 @@ protected:
         hostSession->disconnect();
     }
 
-    std::unique_ptr<QTcpSocket> connectRaw() {
-        auto socket = std::make_unique<QTcpSocket>();
-        socket->connectToHost(QHostAddress::LocalHost, advertiser->port());
-        EXPECT_TRUE(socket->waitForConnected(2000));
+    std::unique_ptr<QTcpSocket> connectRaw(const QHostAddress& source = {}) {
+        auto socket = ::connectRaw(advertiser->port(), source);
+        EXPECT_EQ(socket->state(), QAbstractSocket::ConnectedState);
         return socket;
     }
 
     // A raw peer that the host has accepted into its session.
-    std::unique_ptr<QTcpSocket> acceptedRaw(const ZNFPeerID& as) {
-        auto socket = connectRaw();
+    std::unique_ptr<QTcpSocket> acceptedRaw(const ZNFPeerID& as, const QHostAddress& source = {}) {
+        auto socket = connectRaw(source);
         socket->write(rawInvite(as.uniqueID(), as.displayName()));
-        quint8 type = 0;
-        QByteArray payload;
-        EXPECT_TRUE(readRawFrame(*socket, &type, &payload));
-        EXPECT_EQ(type, 2); // accepted
+        EXPECT_EQ(nextFrame(*socket), Frame::Accept);
         EXPECT_TRUE(waitUntil([&] { return hostSession->connectedPeers().contains(as); }));
         return socket;
+    }
+
+    quint8 nextFrame(QTcpSocket& socket, QByteArray* payload = nullptr) {
+        quint8 type = 0;
+        QByteArray ignored;
+        return readRawFrame(socket, &type, payload ? payload : &ignored) ? type : 0;
     }
 
     std::vector<RecordingSession::Finished> finishedFrom(const ZNFPeerID& peer) {
@@ -64,15 +76,11 @@ protected:
         const ZNFPeerID fresh(QStringLiteral("Fresh"));
         auto socket = acceptedRaw(fresh);
         const QByteArray body("still working");
-        socket->write(
-            rawFrame(5, rawU32(1) + rawString(QStringLiteral("ok.txt")) + rawU64(quint64(body.size()))));
-        socket->write(rawFrame(6, rawU32(1) + body));
-        socket->write(rawFrame(7, rawU32(1) + ZNFSha256::hash(body)));
-        quint8 type = 0;
+        socket->write(rawBegin(1, QStringLiteral("ok.txt"), quint64(body.size())) + rawChunk(1, body) +
+                      rawEnd(1, ZNFSha256::hash(body)));
         QByteArray payload;
-        ASSERT_TRUE(readRawFrame(*socket, &type, &payload));
-        EXPECT_EQ(type, 8);
-        EXPECT_EQ(payload.mid(4, 4), rawU32(0)); // stored
+        ASSERT_EQ(nextFrame(*socket, &payload), Frame::ResourceResult);
+        EXPECT_EQ(resultCode(payload), 0u); // stored
         EXPECT_EQ(payload.mid(16), ZNFSha256::hash(body));
         ASSERT_EQ(finishedFrom(fresh).size(), 1u);
         EXPECT_TRUE(finishedFrom(fresh).front().error.isNull());
@@ -88,64 +96,105 @@ protected:
     QStringList tempsBefore;
 };
 
-TEST_F(BadInput, ConnectionsThatDoNotInviteProperlyAreClosedUnanswered) {
+TEST_F(BadInput, ConnectionsThatDoNotInviteProperlyAreClosedWithoutTouchingOthers) {
+    const ZNFPeerID phone(QStringLiteral("Phone"));
+    auto phoneSocket = acceptedRaw(phone);
     const struct {
         const char* what;
         QByteArray bytes;
+        quint8 answer; // the frame the connection gets before it is closed, if any
     } cases[] = {
-        {"frame over the size limit", rawU32(0xFFFFFFF0u) + QByteArray(1, char(1))},
-        {"garbage", QByteArray("GET / HTTP/1.1\r\nHost: x\r\n\r\n")},
-        {"unknown frame type", rawFrame(77, QByteArray("hi"))},
-        {"data before an invitation", rawFrame(4, QByteArray("hi"))},
-        {"cut-off invitation", rawFrame(1, QByteArray(1, char(1)) + rawU32(500) + "abc")},
+        {"frame over the size limit", rawU32(0xFFFFFFF0u) + QByteArray(1, char(Frame::Invite)), 0},
+        {"garbage", QByteArray("GET / HTTP/1.1\r\nHost: x\r\n\r\n"), 0},
+        {"unknown frame type", rawFrame(77, QByteArray("hi")), 0},
+        {"data before an invitation", rawFrame(Frame::Data, QByteArray("hi")), 0},
+        {"cut-off invitation", rawFrame(Frame::Invite, QByteArray(1, char(1)) + rawU32(500) + "abc"), 0},
         {"invitation of another version",
-         rawFrame(1, QByteArray(1, char(9)) + rawString("id") + rawString("n") + QByteArray(1, char(0)) +
-                         rawU32(0))},
-        {"invitation without an id", rawInvite(QString(), QStringLiteral("x"))},
+         rawFrame(Frame::Invite, QByteArray(1, char(9)) + rawString("id") + rawString("n") +
+                                     QByteArray(1, char(0)) + rawU32(0)),
+         0},
+        {"invitation without an id", rawInvite(QString(), QStringLiteral("x")), 0},
         {"invitation name that is not UTF-8",
-         rawFrame(1, QByteArray(1, char(1)) + rawString("id") + rawU32(2) + "\xc3\x28" +
-                         QByteArray(1, char(0)) + rawU32(0))},
+         rawFrame(Frame::Invite, QByteArray(1, char(1)) + rawString("id") + rawU32(2) + "\xc3\x28" +
+                                     QByteArray(1, char(0)) + rawU32(0)),
+         0},
+        // Reaches the delegate, which accepts; the session still turns it away.
+        {"second link claiming a connected peer's id", rawInvite(phone.uniqueID(), QStringLiteral("Phone")),
+         Frame::Decline},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         auto socket = connectRaw();
         socket->write(c.bytes);
+        if (c.answer) {
+            EXPECT_EQ(nextFrame(*socket), c.answer);
+        }
         EXPECT_TRUE(waitClosed(*socket, 2000));
     }
-    EXPECT_EQ(answering->invitations(), 0);
-    EXPECT_TRUE(events->states().empty());
+    EXPECT_EQ(answering->invitations(), 2);
+    // The real phone's link and state never heard of the impostor.
+    EXPECT_EQ(events->statesOf(phone), (std::vector<qint64>{kConnecting, kConnected}));
+    EXPECT_TRUE(hostSession->connectedPeers().contains(phone));
     expectSessionStillUsable();
 }
 
-TEST_F(BadInput, IdleConnectionsAreBoundedAndClosedAfterTheHandshakeTime) {
-    ZNFPeerLimits::current().handshakeTimeoutMs = 1500;
-    std::vector<std::unique_ptr<QTcpSocket>> idle;
-    for (int i = 0; i < ZNFPeerLimits::current().maxPendingConnections; ++i)
-        idle.push_back(connectRaw());
+TEST_F(BadInput, IdleSocketsCannotKeepAPhoneOutAndLinksAreBounded) {
+    ZNFPeerLimits& limits = ZNFPeerLimits::current();
+    limits.handshakeTimeoutMs = 1500;
+    limits.maxPendingPerAddress = 2;
+    limits.maxPendingConnections = 3;
+    limits.maxLinksPerSession = 3;
+    const QHostAddress here(QStringLiteral("127.0.0.1")), other(QStringLiteral("127.0.0.2"));
+    auto a1 = connectRaw(here);
+    auto a2 = connectRaw(here);
+    auto b1 = connectRaw(other);
     waitUntil([] { return false; }, 100); // let the advertiser take them all
-    auto extra = connectRaw();
-    EXPECT_TRUE(waitClosed(*extra, 1000)); // turned away at once
-    for (auto& socket : idle)
-        EXPECT_EQ(socket->state(), QAbstractSocket::ConnectedState);
-    for (auto& socket : idle)
-        EXPECT_TRUE(waitClosed(*socket, 5000));
-    expectSessionStillUsable();
+    // Every slot is taken by a silent socket: the phone still gets in, and the oldest silent
+    // socket from its address makes room.
+    const ZNFPeerID phone(QStringLiteral("Phone"));
+    auto phoneSocket = acceptedRaw(phone, here);
+    EXPECT_TRUE(waitClosed(*a1, 1000));
+    EXPECT_EQ(a2->state(), QAbstractSocket::ConnectedState);
+    // Full again; from another address the advertiser's own limit applies: the oldest of all goes.
+    auto c1 = connectRaw(QHostAddress(QStringLiteral("127.0.0.4")));
+    waitUntil([] { return false; }, 100);
+    const ZNFPeerID tablet(QStringLiteral("Tablet"));
+    auto tabletSocket = acceptedRaw(tablet, QHostAddress(QStringLiteral("127.0.0.3")));
+    EXPECT_TRUE(waitClosed(*a2, 1000));
+    EXPECT_EQ(b1->state(), QAbstractSocket::ConnectedState);
+    // What never invites is closed after the handshake time.
+    EXPECT_TRUE(waitClosed(*b1, 5000));
+
+    // Links: a third is taken, a fourth declined.
+    const ZNFPeerID third(QStringLiteral("Third"));
+    auto thirdSocket = acceptedRaw(third);
+    auto fourth = connectRaw();
+    fourth->write(rawInvite(ZNFPeerID(QStringLiteral("Fourth")).uniqueID(), QStringLiteral("Fourth")));
+    EXPECT_EQ(nextFrame(*fourth), Frame::Decline);
+    EXPECT_TRUE(waitClosed(*fourth));
+    EXPECT_EQ(hostSession->connectedPeers().size(), 3);
 }
 
 TEST_F(BadInput, ProtocolFaultsFromAConnectedPeerEndOnlyThatPeer) {
+    const int tooMany = ZNFPeerLimits::current().maxIncomingTransfers + 1;
+    QByteArray announcements;
+    for (int i = 1; i <= tooMany; ++i)
+        announcements += rawBegin(quint32(i), QStringLiteral("r%1").arg(i), 10);
     const struct {
         const char* what;
         QByteArray bytes;
     } cases[] = {
-        {"frame over the size limit", rawU32(quint32(ZNFPeerLimits::current().maxFramePayload + 1)) + "\x04"},
+        {"frame over the size limit",
+         rawU32(quint32(ZNFPeerLimits::current().maxFramePayload + 1)) + QByteArray(1, char(Frame::Data))},
         {"unknown frame type", rawFrame(99, QByteArray("x"))},
-        {"second acceptance", rawFrame(2, rawString("id") + rawString("n"))},
-        {"chunk of an unknown resource", rawFrame(6, rawU32(9) + "abc")},
-        {"end of an unknown resource", rawFrame(7, rawU32(9) + QByteArray(32, 0))},
-        {"malformed announcement", rawFrame(5, rawU32(1) + rawU32(1000))},
-        {"name over the limit",
-         rawFrame(5, rawU32(1) + rawString(QString(2000, QLatin1Char('n'))) + rawU64(1))},
-        {"result for nothing sent", rawFrame(8, rawU32(4) + rawU32(0) + rawU64(0) + QByteArray(32, 0))},
+        {"second acceptance", rawFrame(Frame::Accept, rawString("id") + rawString("n"))},
+        {"chunk of an unknown resource", rawChunk(9, "abc")},
+        {"end of an unknown resource", rawEnd(9, QByteArray(ZNFPeerFrame::kDigestBytes, 0))},
+        {"malformed announcement", rawFrame(Frame::ResourceBegin, rawU32(1) + rawU32(1000))},
+        {"name over the limit", rawBegin(1, QString(2000, QLatin1Char('n')), 1)},
+        {"announcement numbered like an earlier one", rawBegin(2, "a", 10) + rawBegin(2, "b", 10)},
+        {"more resources at once than allowed", announcements},
+        {"result for nothing sent", rawResult(4, 0, 0, QByteArray(ZNFPeerFrame::kDigestBytes, 0))},
     };
     int n = 0;
     for (const auto& c : cases) {
@@ -154,83 +203,109 @@ TEST_F(BadInput, ProtocolFaultsFromAConnectedPeerEndOnlyThatPeer) {
         auto socket = acceptedRaw(raw);
         socket->write(c.bytes);
         EXPECT_TRUE(waitClosed(*socket, 2000));
-        EXPECT_TRUE(
-            waitUntil([&] { return !events->statesOf(raw).empty() && events->statesOf(raw).back() == 0; }));
+        EXPECT_TRUE(waitUntil(
+            [&] { return !events->statesOf(raw).empty() && events->statesOf(raw).back() == kNotConnected; }));
         EXPECT_FALSE(hostSession->connectedPeers().contains(raw));
     }
     expectSessionStillUsable();
     EXPECT_EQ(layerTemporaryFiles(), tempsBefore);
 }
 
-TEST_F(BadInput, ResourcesThatDoNotMatchFailAloneAndLeaveNoFile) {
+// Each resource is refused or fails on its own, with the reason both sides hear, and leaves
+// no file; the link stays.
+TEST_F(BadInput, ResourcesThatCannotBeKeptFailAloneAndLeaveNoFile) {
     const ZNFPeerID raw(QStringLiteral("Raw"));
     auto socket = acceptedRaw(raw);
     const QByteArray ten("0123456789");
-    quint8 type = 0;
-    QByteArray payload;
-    auto expectResult = [&](quint32 id, ZNFPeerError::Code code) {
-        ASSERT_TRUE(readRawFrame(*socket, &type, &payload));
-        EXPECT_EQ(type, 8);
-        EXPECT_EQ(payload.left(4), rawU32(id));
-        EXPECT_EQ(payload.mid(4, 4), rawU32(quint32(code)));
+    const QByteArray tenSha = ZNFSha256::hash(ten);
+    const QByteArray zeros(ZNFPeerFrame::kDigestBytes, 0);
+    const auto whole = [&](const QString& name) {
+        return [=](quint32 id) { return rawBegin(id, name, 10) + rawChunk(id, ten) + rawEnd(id, tenSha); };
     };
-
-    // Bytes that do not hash to what the sender said.
-    socket->write(rawFrame(5, rawU32(1) + rawString("a") + rawU64(10)) + rawFrame(6, rawU32(1) + ten) +
-                  rawFrame(7, rawU32(1) + QByteArray(32, 0)));
-    expectResult(1, ZNFPeerError::HashMismatch);
-    // Fewer bytes than announced.
-    socket->write(rawFrame(5, rawU32(2) + rawString("b") + rawU64(10)) +
-                  rawFrame(6, rawU32(2) + ten.left(5)) +
-                  rawFrame(7, rawU32(2) + ZNFSha256::hash(ten.left(5))));
-    expectResult(2, ZNFPeerError::SizeMismatch);
-    // More bytes than announced; what follows for it is ignored.
-    socket->write(rawFrame(5, rawU32(3) + rawString("c") + rawU64(4)) + rawFrame(6, rawU32(3) + ten) +
-                  rawFrame(6, rawU32(3) + ten) + rawFrame(7, rawU32(3) + ZNFSha256::hash(ten)));
-    expectResult(3, ZNFPeerError::SizeMismatch);
-    // The sender gives up part way.
-    socket->write(rawFrame(5, rawU32(5) + rawString("d") + rawU64(10)) +
-                  rawFrame(6, rawU32(5) + ten.left(3)) + rawFrame(9, rawU32(5)));
-
-    ASSERT_TRUE(waitUntil([&] { return finishedFrom(raw).size() == 4; }));
-    const auto finished = finishedFrom(raw);
-    const ZNFPeerError::Code expected[] = {ZNFPeerError::HashMismatch, ZNFPeerError::SizeMismatch,
-                                           ZNFPeerError::SizeMismatch, ZNFPeerError::Cancelled};
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(finished[i].error.code(), expected[i]) << i;
-        EXPECT_TRUE(finished[i].path.isEmpty()) << i; // no file handed out
+    constexpr int kNoAnswer = -1;
+    // No cap but the disk itself, so that the free space is what refuses the "f" row.
+    ZNFPeerLimits::current().maxResourceBytes = std::numeric_limits<qint64>::max();
+    const struct {
+        const char* what;
+        std::function<QByteArray(quint32 id)> frames;
+        ZNFPeerError::Code expected;
+        int answer; // the code the sender hears, or kNoAnswer
+    } cases[] = {
+        {"bytes that do not hash to what the sender said",
+         [&](quint32 id) { return rawBegin(id, "a", 10) + rawChunk(id, ten) + rawEnd(id, zeros); },
+         ZNFPeerError::HashMismatch, ZNFPeerError::HashMismatch},
+        {"fewer bytes than announced",
+         [&](quint32 id) {
+             return rawBegin(id, "b", 10) + rawChunk(id, ten.left(5)) +
+                    rawEnd(id, ZNFSha256::hash(ten.left(5)));
+         },
+         ZNFPeerError::SizeMismatch, ZNFPeerError::SizeMismatch},
+        {"more bytes than announced, and more after that",
+         [&](quint32 id) {
+             return rawBegin(id, "c", 4) + rawChunk(id, ten) + rawChunk(id, ten) + rawEnd(id, tenSha);
+         },
+         ZNFPeerError::SizeMismatch, ZNFPeerError::SizeMismatch},
+        {"the sender gives up part way",
+         [&](quint32 id) {
+             return rawBegin(id, "d", 10) + rawChunk(id, ten.left(3)) +
+                    rawFrame(ZNFPeerFrame::ResourceAbort, rawU32(id));
+         },
+         ZNFPeerError::Cancelled, kNoAnswer},
+        {"announced over the size limit", [&](quint32 id) { return rawBegin(id, "e", quint64(1) << 63); },
+         ZNFPeerError::TooLarge, ZNFPeerError::TooLarge},
+        {"announced over the free disk space",
+         [&](quint32 id) { return rawBegin(id, "f", quint64(1) << 60); }, ZNFPeerError::NoSpace,
+         ZNFPeerError::NoSpace},
+        // Names no file may carry are refused before a byte is kept.
+        {"empty name", whole(QString()), ZNFPeerError::InvalidName, ZNFPeerError::InvalidName},
+        {"dot", whole(QStringLiteral(".")), ZNFPeerError::InvalidName, ZNFPeerError::InvalidName},
+        {"dot dot", whole(QStringLiteral("..")), ZNFPeerError::InvalidName, ZNFPeerError::InvalidName},
+        {"path", whole(QStringLiteral("../../escape")), ZNFPeerError::InvalidName, ZNFPeerError::InvalidName},
+        {"backslash", whole(QStringLiteral("a\\b")), ZNFPeerError::InvalidName, ZNFPeerError::InvalidName},
+        {"NUL", whole(QString::fromUtf8("nul\0here", 8)), ZNFPeerError::InvalidName,
+         ZNFPeerError::InvalidName},
+        {"escape sequence", whole(QStringLiteral("\x1b[31mred.notebackup")), ZNFPeerError::InvalidName,
+         ZNFPeerError::InvalidName},
+        {"right-to-left override", whole(QString::fromUtf8("notes\u202Epukcabeton.exe")),
+         ZNFPeerError::InvalidName, ZNFPeerError::InvalidName},
+        {"bidi isolate", whole(QString::fromUtf8("a\u2066b.notebackup")), ZNFPeerError::InvalidName,
+         ZNFPeerError::InvalidName},
+        {"hidden file", whole(QStringLiteral(".profile")), ZNFPeerError::InvalidName,
+         ZNFPeerError::InvalidName},
+        {"over 255 bytes", whole(QString(128, QChar(0xe9))), ZNFPeerError::InvalidName,
+         ZNFPeerError::InvalidName},
+        {"double dots inside a name are fine", whole(QStringLiteral("My..notes.notebackup")),
+         ZNFPeerError::None, ZNFPeerError::None},
+    };
+    quint32 id = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const size_t before = finishedFrom(raw).size();
+        socket->write(c.frames(++id));
+        if (c.answer != kNoAnswer) {
+            QByteArray payload;
+            ASSERT_EQ(nextFrame(*socket, &payload), Frame::ResourceResult);
+            EXPECT_EQ(payload.left(4), rawU32(id));
+            EXPECT_EQ(resultCode(payload), quint32(c.answer));
+        }
+        ASSERT_TRUE(waitUntil([&] { return finishedFrom(raw).size() == before + 1; }));
+        const auto got = finishedFrom(raw).back();
+        EXPECT_EQ(got.error.code(), c.expected);
+        // A file is handed out only for a resource that was kept, and only one of the layer's own.
+        EXPECT_EQ(got.path.isEmpty(), c.expected != ZNFPeerError::None);
+        if (c.expected == ZNFPeerError::None) {
+            EXPECT_EQ(QFileInfo(got.path).absolutePath(), QFileInfo(QDir::tempPath()).absoluteFilePath());
+            EXPECT_EQ(got.sha256, tenSha);
+        }
+        EXPECT_EQ(layerTemporaryFiles(), tempsBefore);
     }
-    EXPECT_EQ(layerTemporaryFiles(), tempsBefore);
     EXPECT_TRUE(hostSession->connectedPeers().contains(raw)); // the link itself is fine
-
-    // Names are labels, never paths: whatever they say, the bytes land in a file of the layer's own.
-    const QString names[] = {QStringLiteral("../../escape"), QStringLiteral("a\\b"),
-                             QString::fromUtf8("nul\0here", 8), QStringLiteral("/etc/passwd"),
-                             QString(300, QLatin1Char('x'))};
-    quint32 id = 10;
-    for (const QString& name : names) {
-        socket->write(rawFrame(5, rawU32(id) + rawString(name) + rawU64(10)) + rawFrame(6, rawU32(id) + ten) +
-                      rawFrame(7, rawU32(id) + ZNFSha256::hash(ten)));
-        expectResult(id, ZNFPeerError::None);
-        ++id;
-    }
-    const auto stored = finishedFrom(raw);
-    ASSERT_EQ(stored.size(), 9u);
-    for (size_t i = 4; i < stored.size(); ++i) {
-        EXPECT_EQ(stored[i].name, names[i - 4]);
-        EXPECT_TRUE(stored[i].error.isNull());
-        EXPECT_EQ(QFileInfo(stored[i].path).absolutePath(), QFileInfo(QDir::tempPath()).absoluteFilePath());
-        EXPECT_TRUE(QFileInfo(stored[i].path).fileName().startsWith(QLatin1String("notecrate-resource-")));
-        EXPECT_EQ(stored[i].sha256, ZNFSha256::hash(ten));
-    }
-    EXPECT_EQ(layerTemporaryFiles(), tempsBefore);
 }
 
 TEST_F(BadInput, APeerThatVanishesMidTransferLeavesNoPartialFile) {
     const ZNFPeerID raw(QStringLiteral("Raw"));
     auto socket = acceptedRaw(raw);
-    socket->write(rawFrame(5, rawU32(1) + rawString("big") + rawU64(1 << 20)) +
-                  rawFrame(6, rawU32(1) + QByteArray(1000, 'z')));
+    socket->write(rawBegin(1, "big", 1 << 20) + rawChunk(1, QByteArray(1000, 'z')));
     ASSERT_TRUE(waitUntil([&] {
         auto p = events->lastProgress();
         return p && p->completedUnitCount() == 1000;
@@ -238,67 +313,157 @@ TEST_F(BadInput, APeerThatVanishesMidTransferLeavesNoPartialFile) {
     socket->abort();
     ASSERT_TRUE(waitUntil([&] { return finishedFrom(raw).size() == 1; }));
     EXPECT_EQ(finishedFrom(raw).front().error.code(), ZNFPeerError::ConnectionLost);
-    EXPECT_TRUE(waitUntil([&] { return events->statesOf(raw).back() == 0; }));
+    EXPECT_TRUE(waitUntil([&] { return events->statesOf(raw).back() == kNotConnected; }));
     EXPECT_EQ(layerTemporaryFiles(), tempsBefore);
     expectSessionStillUsable();
 }
 
-// A receiver that does not confirm what was sent must not make the sender report success.
-TEST(BadReceiver, AWrongConfirmationIsAFailureForTheSender) {
+// A link on which nothing moves is cut while a transfer waits on it, and only then; a peer
+// that sends keepalives is not idle, and this side sends its own.
+TEST_F(BadInput, LinksWhereNothingMovesAreCutOnlyWhileATransferWaits) {
+    ZNFPeerLimits& limits = ZNFPeerLimits::current();
+    limits.idleTimeoutMs = 600;
+    limits.keepaliveIntervalMs = 100;
+    QTemporaryDir dir;
+    const QString big = dir.filePath(QStringLiteral("big"));
+    const qint64 bigSize = 48 << 20;
+    writePatternFile(big, bigSize);
+    const struct {
+        const char* what;
+        bool pushes;     // the peer starts sending us a resource, else we send one to it
+        bool keepsAlive; // the peer sends keepalives and reads what comes
+        bool transfer;   // a transfer is under way at all
+        bool cut;
+    } cases[] = {
+        {"stops sending half way through its resource", true, false, true, true},
+        {"stops reading what we send", false, false, true, true},
+        {"sends keepalives half way through its resource", true, true, true, false},
+        {"says nothing, with nothing under way", false, false, false, false},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const ZNFPeerID raw(QStringLiteral("Raw %1").arg(++n));
+        auto socket = acceptedRaw(raw);
+        socket->setReadBufferSize(64 * 1024); // what it does not read stays in the kernel
+        CompletionProbe probe;
+        std::shared_ptr<ZNFProgress> progress;
+        if (c.transfer && c.pushes)
+            socket->write(rawBegin(1, "half", 100) + rawChunk(1, QByteArray(50, 'h')));
+        else if (c.transfer)
+            progress = hostSession->sendResourceAtURL(QUrl::fromLocalFile(big), "big", raw, probe.callback());
+        bool heardKeepalive = false;
+        waitUntil(
+            [&] {
+                if (c.keepsAlive) {
+                    socket->write(rawFrame(Frame::Keepalive));
+                    while (socket->bytesAvailable() >= ZNFPeerFrame::kHeaderBytes) {
+                        QByteArray payload;
+                        heardKeepalive |= nextFrame(*socket, &payload) == Frame::Keepalive;
+                    }
+                }
+                return !hostSession->connectedPeers().contains(raw);
+            },
+            limits.idleTimeoutMs * 3);
+        EXPECT_EQ(!hostSession->connectedPeers().contains(raw), c.cut);
+        if (c.keepsAlive) {
+            EXPECT_TRUE(heardKeepalive);
+        }
+        if (c.cut && c.pushes) {
+            ASSERT_TRUE(waitUntil([&] { return finishedFrom(raw).size() == 1; }));
+            EXPECT_EQ(finishedFrom(raw).front().error.code(), ZNFPeerError::TimedOut);
+        }
+        if (c.cut && !c.pushes) {
+            ASSERT_TRUE(probe.wait());
+            EXPECT_EQ(probe.error().code(), ZNFPeerError::TimedOut);
+            // What we read of the file waited for the socket: a peer that never reads holds
+            // a bounded part of it, not all of it.
+            EXPECT_LT(progress->completedUnitCount(), bigSize / 2);
+        }
+        socket->abort();
+    }
+    EXPECT_EQ(layerTemporaryFiles(), tempsBefore);
+}
+
+// A receiver whose answer does not confirm, after the whole file, what was sent must not make
+// the sender report success; one that answers out of turn loses its link.
+TEST(BadReceiver, OnlyAConfirmationOfTheWholeFileIsSuccess) {
     QTcpServer server;
     ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
     auto session = ZNFPeerSession::create(ZNFPeerID(QStringLiteral("Sender")));
     auto events = std::make_shared<RecordingSession>();
     session->setDelegate(events);
-    session->connectToPeer(ZNFPeerID(), QHostAddress::LocalHost, server.serverPort(), {}, 5);
-    ASSERT_TRUE(server.waitForNewConnection(5000));
-    std::unique_ptr<QTcpSocket> socket(server.nextPendingConnection());
-    quint8 type = 0;
-    QByteArray payload;
-    ASSERT_TRUE(readRawFrame(*socket, &type, &payload));
-    ASSERT_EQ(type, 1);
-    const ZNFPeerID fake(QStringLiteral("Fake"));
-    socket->write(rawFrame(2, rawString(fake.uniqueID()) + rawString(fake.displayName())));
-    ASSERT_TRUE(waitUntil([&] { return session->connectedPeers().contains(fake); }));
-
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("file"));
-    const QByteArray sha = writePatternFile(path, 100000);
+    const qint64 size = 100000;
+    const QByteArray sha = writePatternFile(path, size);
+    // Far more than the socket buffers hold, so that the sender is still sending when an
+    // early answer comes.
+    const QString bigPath = dir.filePath(QStringLiteral("big"));
+    writePatternFile(bigPath, 32 << 20);
+    const QByteArray zeros(ZNFPeerFrame::kDigestBytes, 0);
+
+    enum When { AfterEnd, AfterFirstChunk };
     const struct {
         const char* what;
+        When when;
         std::function<QByteArray(quint32 id)> reply;
         ZNFPeerError::Code expected;
+        bool linkSurvives;
     } cases[] = {
-        {"other bytes",
-         [](quint32 id) { return rawU32(id) + rawU32(0) + rawU64(100000) + QByteArray(32, 'x'); },
-         ZNFPeerError::HashMismatch},
-        {"other size", [&](quint32 id) { return rawU32(id) + rawU32(0) + rawU64(99999) + sha; },
-         ZNFPeerError::SizeMismatch},
-        {"could not store",
-         [&](quint32 id) { return rawU32(id) + rawU32(ZNFPeerError::FileError) + rawU64(0) + sha; },
-         ZNFPeerError::FileError},
-        {"stored", [&](quint32 id) { return rawU32(id) + rawU32(0) + rawU64(100000) + sha; },
-         ZNFPeerError::None},
+        {"other bytes", AfterEnd, [&](quint32 id) { return rawResult(id, 0, size, QByteArray(32, 'x')); },
+         ZNFPeerError::HashMismatch, true},
+        {"other size", AfterEnd, [&](quint32 id) { return rawResult(id, 0, size - 1, sha); },
+         ZNFPeerError::SizeMismatch, true},
+        {"could not store", AfterEnd,
+         [&](quint32 id) { return rawResult(id, ZNFPeerError::FileError, 0, zeros); },
+         ZNFPeerError::FileError, true},
+        {"refused the name", AfterFirstChunk,
+         [&](quint32 id) { return rawResult(id, ZNFPeerError::InvalidName, 0, zeros); },
+         ZNFPeerError::InvalidName, true},
+        {"stored", AfterEnd, [&](quint32 id) { return rawResult(id, 0, size, sha); }, ZNFPeerError::None,
+         true},
+        {"confirmed before the end", AfterFirstChunk,
+         [&](quint32 id) { return rawResult(id, 0, size, zeros); }, ZNFPeerError::ProtocolError, false},
+        {"confirmed twice", AfterEnd,
+         [&](quint32 id) { return rawResult(id, 0, size, sha) + rawResult(id, 0, size, sha); },
+         ZNFPeerError::None, false},
+        {"confirmed another resource", AfterEnd, [&](quint32 id) { return rawResult(id + 7, 0, size, sha); },
+         ZNFPeerError::ProtocolError, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
+        const ZNFPeerID fake(QStringLiteral("Fake %1").arg(c.what));
+        session->connectToPeer(ZNFPeerID(), QHostAddress::LocalHost, server.serverPort(), {}, 5);
+        ASSERT_TRUE(server.waitForNewConnection(5000));
+        std::unique_ptr<QTcpSocket> socket(server.nextPendingConnection());
+        quint8 type = 0;
+        QByteArray payload;
+        ASSERT_TRUE(readRawFrame(*socket, &type, &payload));
+        ASSERT_EQ(type, Frame::Invite);
+        socket->write(rawFrame(Frame::Accept, rawString(fake.uniqueID()) + rawString(fake.displayName())));
+        ASSERT_TRUE(waitUntil([&] { return session->connectedPeers().contains(fake); }));
+
         CompletionProbe probe;
-        session->sendResourceAtURL(QUrl::fromLocalFile(path), QStringLiteral("file"), fake, probe.callback());
+        session->sendResourceAtURL(QUrl::fromLocalFile(c.when == AfterEnd ? path : bigPath),
+                                   QStringLiteral("file"), fake, probe.callback());
         quint32 id = 0;
-        QByteArray digest;
         do {
             ASSERT_TRUE(readRawFrame(*socket, &type, &payload));
             id = qFromBigEndian<quint32>(payload.constData());
-            if (type == 7)
-                digest = payload.mid(4);
-        } while (type != 7);
-        EXPECT_EQ(digest, sha);
+        } while (type != (c.when == AfterEnd ? Frame::ResourceEnd : Frame::ResourceChunk));
+        if (c.when == AfterEnd) {
+            EXPECT_EQ(payload.mid(4), sha);
+        }
         EXPECT_EQ(probe.calls(), 0); // nothing is reported before the receiver answers
-        socket->write(rawFrame(8, c.reply(id)));
+        socket->write(c.reply(id));
         ASSERT_TRUE(probe.wait());
         EXPECT_EQ(probe.error().code(), c.expected);
+        EXPECT_EQ(waitClosed(*socket, c.linkSurvives ? 200 : 5000), !c.linkSurvives);
+        EXPECT_EQ(probe.calls(), 1);
+        session->cancelConnectPeer(fake);
+        ASSERT_TRUE(waitUntil([&] { return session->connectedPeers().isEmpty(); }));
     }
-    session->disconnect();
 }
 
 } // namespace

@@ -8,6 +8,10 @@
 
 namespace {
 
+constexpr qint64 kNotConnected = ZNFPeerSession::NotConnected;
+constexpr qint64 kConnecting = ZNFPeerSession::Connecting;
+constexpr qint64 kConnected = ZNFPeerSession::Connected;
+
 TEST(PeerSession, InvitationConnectsBothSidesAndCarriesDataInOrder) {
     PeerPair pair;
     ASSERT_TRUE(pair.connect());
@@ -21,8 +25,8 @@ TEST(PeerSession, InvitationConnectsBothSidesAndCarriesDataInOrder) {
     EXPECT_EQ(pair.browsing->found().first().displayName(), QStringLiteral("Host Computer"));
 
     // Both sides pass through connecting to connected.
-    EXPECT_EQ(pair.guestEvents->statesOf(pair.hostID), (std::vector<qint64>{1, 2}));
-    EXPECT_EQ(pair.hostEvents->statesOf(pair.guestID), (std::vector<qint64>{1, 2}));
+    EXPECT_EQ(pair.guestEvents->statesOf(pair.hostID), (std::vector<qint64>{kConnecting, kConnected}));
+    EXPECT_EQ(pair.hostEvents->statesOf(pair.guestID), (std::vector<qint64>{kConnecting, kConnected}));
 
     for (int i = 0; i < 20; ++i)
         ASSERT_TRUE(pair.guestSession->sendData(QByteArray::number(i), {pair.hostID}));
@@ -35,7 +39,7 @@ TEST(PeerSession, InvitationConnectsBothSidesAndCarriesDataInOrder) {
     // Disconnecting one side is seen by both, and the session can be invited again.
     pair.guestSession->disconnect();
     ASSERT_TRUE(waitUntil([&] { return pair.hostSession->connectedPeers().isEmpty(); }));
-    EXPECT_EQ(pair.hostEvents->statesOf(pair.guestID).back(), 0);
+    EXPECT_EQ(pair.hostEvents->statesOf(pair.guestID).back(), kNotConnected);
     EXPECT_TRUE(pair.guestSession->connectedPeers().isEmpty());
     pair.browser->invitePeer(pair.hostID, pair.guestSession, QByteArray(), 5);
     ASSERT_TRUE(waitUntil([&] { return pair.hostSession->connectedPeers().contains(pair.guestID); }));
@@ -62,21 +66,21 @@ TEST(PeerSession, DeclinedAndUnansweredInvitationsEndNotConnected) {
     ASSERT_TRUE(waitUntil([&] { return pair.browsing->found().contains(pair.hostID); }));
     pair.browser->invitePeer(pair.hostID, pair.guestSession, {}, 5);
     ASSERT_TRUE(waitUntil([&] { return pair.guestEvents->statesOf(pair.hostID).size() == 2; }));
-    EXPECT_EQ(pair.guestEvents->statesOf(pair.hostID), (std::vector<qint64>{1, 0}));
+    EXPECT_EQ(pair.guestEvents->statesOf(pair.hostID), (std::vector<qint64>{kConnecting, kNotConnected}));
     EXPECT_TRUE(pair.hostEvents->states().empty());
 
     auto silent = std::make_shared<AnsweringAdvertiser>(AnsweringAdvertiser::Mode::Ignore, nullptr);
     pair.advertiser->setDelegate(silent);
     pair.browser->invitePeer(pair.hostID, pair.guestSession, {}, 0.3);
     ASSERT_TRUE(waitUntil([&] { return pair.guestEvents->statesOf(pair.hostID).size() == 4; }, 3000));
-    EXPECT_EQ(pair.guestEvents->statesOf(pair.hostID).back(), 0);
+    EXPECT_EQ(pair.guestEvents->statesOf(pair.hostID).back(), kNotConnected);
     EXPECT_EQ(silent->invitations(), 1);
 
     // A peer the browser never found cannot be invited; the session says so.
     const ZNFPeerID stranger(QStringLiteral("Stranger"));
     pair.browser->invitePeer(stranger, pair.guestSession, {}, 1);
     ASSERT_TRUE(waitUntil([&] { return !pair.guestEvents->statesOf(stranger).empty(); }));
-    EXPECT_EQ(pair.guestEvents->statesOf(stranger), (std::vector<qint64>{0}));
+    EXPECT_EQ(pair.guestEvents->statesOf(stranger), (std::vector<qint64>{kNotConnected}));
 }
 
 TEST(PeerSession, ResourceArrivesWholeAndTheSenderHearsOnlyAfterTheReceiverHadIt) {

@@ -1,15 +1,21 @@
-// The wireless commands' own checks, which need no peer: arguments, files, and a machine
-// with no DNS-SD responder. Transfers between the two commands run in the network namespace
-// test (tests/peer/netns).
+// The wireless commands' own checks: arguments, files, a machine with no DNS-SD responder,
+// and what `receive` does with the names it is sent (against a sender in this process, over
+// in-process discovery). Transfers between the two commands as separate processes run in the
+// network namespace test (tests/peer/netns).
 #include "TestSupport.h"
+#include "multipeer/ZNFWirelessSender.h"
 #include "platform/peer/ZNFPeerDiscovery.h"
+#include "platform/peer/ZNFPeerLimits.h"
 #include "tools/ZNFCommandLine.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -82,6 +88,76 @@ TEST_F(WirelessCommands, BothSayAtOnceThatDiscoveryIsUnavailableWithoutAResponde
     EXPECT_EQ(received.status, 1);
     EXPECT_TRUE(received.err.contains("notecrate: discovery is unavailable")) << received.err.constData();
     EXPECT_LT(received.ms, 2000);
+}
+
+TEST_F(WirelessCommands, ReceiveNeverOverwritesAndRefusesNamesNoFileShouldCarry) {
+    ZNFPeerDiscovery::setBackend(ZNFPeerDiscovery::Backend::Loopback);
+    const QString inbox = home.root() + QStringLiteral("/inbox");
+    const QString archive = home.root() + QStringLiteral("/archive.zip");
+    const QByteArray bytes("the archive");
+    writeFile(archive, bytes);
+    const QString taken = QStringLiteral("Vesper_to_Tessanote.notebackup");
+    const struct {
+        const char* what;
+        QString name;
+        QStringList existing;
+        QString storedAs; // empty: refused
+        bool firstInvitationFails = false;
+    } cases[] = {
+        {"a name that is free", taken, {}, taken},
+        // receive asks again, after a short wait, a computer it could not reach.
+        {"the first invitation fails", taken, {}, taken, true},
+        {"a name that is taken, and its first number too",
+         taken,
+         {taken, QStringLiteral("Vesper_to_Tessanote (1).notebackup")},
+         QStringLiteral("Vesper_to_Tessanote (2).notebackup")},
+        {"double dots inside",
+         QStringLiteral("My..notes.notebackup"),
+         {},
+         QStringLiteral("My..notes.notebackup")},
+        {"control character", QStringLiteral("a\x01b.notebackup"), {}, {}},
+        {"escape sequence", QStringLiteral("\x1b]0;pwned\x07.notebackup"), {}, {}},
+        {"right-to-left override", QString::fromUtf8("x\u202Ekcabeton.exe"), {}, {}},
+        {"bidi isolate", QString::fromUtf8("x\u2068y.notebackup"), {}, {}},
+        {"hidden file", QStringLiteral(".notebackup"), {}, {}},
+        {"dot dot", QStringLiteral(".."), {}, {}},
+        {"path", QStringLiteral("../escape.notebackup"), {}, {}},
+        {"backslash", QStringLiteral("a\\b.notebackup"), {}, {}},
+        {"NUL", QString::fromUtf8("a\0b.notebackup", 14), {}, {}},
+        {"over 255 bytes", QString(256, QLatin1Char('n')), {}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir(inbox).removeRecursively();
+        for (const QString& name : c.existing)
+            writeFile(QDir(inbox).filePath(name), "older");
+        ZNFWirelessSender sender;
+        std::optional<ZNFPeerError> sent;
+        QObject::connect(&sender, &ZNFWirelessSender::finished,
+                         [&](const ZNFPeerID&, const ZNFPeerError& error) { sent = error; });
+        ASSERT_TRUE(sender.start(archive, c.name));
+        if (c.firstInvitationFails) {
+            // No link may be made for a moment: the first invitation fails on the spot.
+            ZNFPeerLimits::current().maxLinksPerSession = 0;
+            QTimer::singleShot(200, [] { ZNFPeerLimits::current() = ZNFPeerLimits(); });
+        }
+        const auto received = run([&] { return ZNFRunReceive({inbox}); });
+        ASSERT_TRUE(waitUntil([&] { return sent.has_value(); }));
+        const QStringList files = QDir(inbox).entryList(QDir::Files | QDir::Hidden | QDir::System);
+        if (c.storedAs.isEmpty()) {
+            EXPECT_EQ(received.status, 1);
+            EXPECT_TRUE(received.err.contains("refusing the resource name")) << received.err.constData();
+            EXPECT_EQ(sent->code(), ZNFPeerError::InvalidName);
+            EXPECT_TRUE(files.isEmpty()) << qPrintable(files.join(u','));
+        } else {
+            EXPECT_EQ(received.status, 0) << received.err.constData();
+            EXPECT_TRUE(sent->isNull());
+            EXPECT_EQ(readFile(QDir(inbox).filePath(c.storedAs)), bytes);
+            for (const QString& name : c.existing)
+                EXPECT_EQ(readFile(QDir(inbox).filePath(name)), QByteArray("older"));
+            EXPECT_EQ(files.size(), c.existing.size() + 1);
+        }
+    }
 }
 
 } // namespace

@@ -229,6 +229,8 @@ ScopedFastLimits::ScopedFastLimits() : m_saved(ZNFPeerLimits::current()) {
     limits.handshakeTimeoutMs = 300;
     limits.replyTimeoutMs = 2000;
     limits.maxPendingConnections = 4;
+    limits.idleTimeoutMs = 2000;
+    limits.keepaliveIntervalMs = 500;
 }
 
 ScopedFastLimits::~ScopedFastLimits() {
@@ -294,8 +296,34 @@ QByteArray rawString(const QString& value) {
 }
 
 QByteArray rawInvite(const QString& id, const QString& name) {
-    return rawFrame(1, QByteArray(1, char(1)) + rawString(id) + rawString(name) + QByteArray(1, char(0)) +
-                           rawU32(0));
+    return rawFrame(ZNFPeerFrame::Invite, QByteArray(1, char(ZNFPeerFrame::kProtocolVersion)) +
+                                              rawString(id) + rawString(name) + QByteArray(1, char(0)) +
+                                              rawU32(0));
+}
+
+QByteArray rawBegin(quint32 id, const QString& name, quint64 size) {
+    return rawFrame(ZNFPeerFrame::ResourceBegin, rawU32(id) + rawString(name) + rawU64(size));
+}
+
+QByteArray rawChunk(quint32 id, const QByteArray& bytes) {
+    return rawFrame(ZNFPeerFrame::ResourceChunk, rawU32(id) + bytes);
+}
+
+QByteArray rawEnd(quint32 id, const QByteArray& digest) {
+    return rawFrame(ZNFPeerFrame::ResourceEnd, rawU32(id) + digest);
+}
+
+QByteArray rawResult(quint32 id, quint32 code, quint64 size, const QByteArray& digest) {
+    return rawFrame(ZNFPeerFrame::ResourceResult, rawU32(id) + rawU32(code) + rawU64(size) + digest);
+}
+
+std::unique_ptr<QTcpSocket> connectRaw(quint16 port, const QHostAddress& source) {
+    auto socket = std::make_unique<QTcpSocket>();
+    if (!source.isNull())
+        socket->bind(source);
+    socket->connectToHost(QHostAddress::LocalHost, port);
+    socket->waitForConnected(2000);
+    return socket;
 }
 
 bool readRawFrame(QTcpSocket& socket, quint8* type, QByteArray* payload, int timeoutMs) {

@@ -2,6 +2,7 @@
 
 #include "platform/peer/ZNFPeerAdvertiser.h"
 #include "platform/peer/ZNFPeerBrowser.h"
+#include "platform/peer/ZNFPeerConnection_p.h"
 #include "platform/peer/ZNFPeerDiscovery.h"
 #include "platform/peer/ZNFPeerLimits.h"
 #include "platform/peer/ZNFPeerSession.h"
@@ -167,11 +168,17 @@ struct PeerPair {
 };
 
 // Frames by hand, for a raw socket playing a peer.
-QByteArray rawFrame(quint8 type, const QByteArray& payload);
+QByteArray rawFrame(quint8 type, const QByteArray& payload = {});
 QByteArray rawString(const QString& value);
 QByteArray rawU32(quint32 value);
 QByteArray rawU64(quint64 value);
 QByteArray rawInvite(const QString& id, const QString& name);
+QByteArray rawBegin(quint32 id, const QString& name, quint64 size);
+QByteArray rawChunk(quint32 id, const QByteArray& bytes);
+QByteArray rawEnd(quint32 id, const QByteArray& digest);
+QByteArray rawResult(quint32 id, quint32 code, quint64 size, const QByteArray& digest);
+// A raw socket connected to a local port, from `source` (any 127.x address) when given.
+std::unique_ptr<QTcpSocket> connectRaw(quint16 port, const QHostAddress& source = {});
 // Reads one frame from a blocking-mode raw socket; false when none arrives in time.
 bool readRawFrame(QTcpSocket& socket, quint8* type, QByteArray* payload, int timeoutMs = 5000);
 // True once the peer has closed the socket.

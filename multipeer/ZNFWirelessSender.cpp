@@ -1,0 +1,193 @@
+#include "multipeer/ZNFWirelessSender.h"
+
+#include "multipeer/ZNFMultipeerController.h"
+#include "platform/ZNFLog.h"
+#include "platform/ZNFMainQueue.h"
+
+#include <QFileInfo>
+#include <QMutex>
+#include <QPointer>
+#include <QSet>
+#include <QUrl>
+#include <atomic>
+
+// Shared by the handlers, which run on the peer layer's threads and may outlive the sender;
+// they hold it weakly, so releasing the sender releases the controller and its session.
+struct ZNFWirelessSender::State {
+    QPointer<ZNFWirelessSender> owner; // read on the main thread only
+    std::shared_ptr<ZNFMultipeerController> controller;
+    QString archive;
+    QString name;
+
+    QMutex mutex;
+    ZNFPeerID phone;       // the first peer that reached connected
+    QSet<QString> invited; // accepted, not yet connected or gone
+    bool over = false;     // finished or cancelled: nothing more is reported
+    std::atomic<int> percent{-1};
+
+    // Runs `work` on the main thread if the send is still on and its sender still there.
+    static void toMain(const std::weak_ptr<State>& weak,
+                       std::function<void(ZNFWirelessSender&, State&)> work) {
+        ZNFPostToMainQueue([weak, work = std::move(work)] {
+            auto state = weak.lock();
+            if (!state || !state->owner)
+                return;
+            {
+                QMutexLocker lock(&state->mutex);
+                if (state->over)
+                    return;
+            }
+            work(*state->owner, *state);
+        });
+    }
+
+    static void invitation(const std::weak_ptr<State>& weak, const ZNFPeerID& peer,
+                           const ZNFPeerInvitationHandler& reply);
+    static void stateChanged(const std::weak_ptr<State>& weak, const ZNFPeerID& peer, qint64 state);
+    void send(const std::weak_ptr<State>& weak, const ZNFPeerID& phone);
+};
+
+void ZNFWirelessSender::State::invitation(const std::weak_ptr<State>& weak, const ZNFPeerID& peer,
+                                          const ZNFPeerInvitationHandler& reply) {
+    auto state = weak.lock();
+    QString refusal;
+    if (!state) {
+        refusal = QStringLiteral("the send has ended");
+    } else {
+        QMutexLocker lock(&state->mutex);
+        if (state->over)
+            refusal = QStringLiteral("the send has ended");
+        else if (!state->phone.isNull())
+            refusal = QStringLiteral("the archive goes to %1").arg(state->phone.description());
+        else if (state->invited.contains(peer.uniqueID()))
+            refusal = QStringLiteral("a peer of that id was accepted already");
+        else
+            state->invited.insert(peer.uniqueID());
+    }
+    if (!refusal.isEmpty()) {
+        ZNFLogf(QStringLiteral("Declined %@: %@"), peer.description(), refusal);
+        reply(false, nullptr);
+        return;
+    }
+    // Until one phone is connected every invitation is accepted, as the phone expects.
+    const auto& controller = state->controller;
+    controller->registerHandler([weak](const std::shared_ptr<ZNFPeerSession>&, const ZNFPeerID& changed,
+                                       qint64 newState) { stateChanged(weak, changed, newState); },
+                                peer, controller->session());
+    toMain(weak, [peer](ZNFWirelessSender& sender, State&) { emit sender.invited(peer); });
+    reply(true, controller->session());
+}
+
+void ZNFWirelessSender::State::stateChanged(const std::weak_ptr<State>& weak, const ZNFPeerID& peer,
+                                            qint64 newState) {
+    ZNFLogf(QStringLiteral("%@ state changed: %@"), peer.description(), QString::number(newState));
+    auto state = weak.lock();
+    if (!state)
+        return;
+    bool chosen = false;
+    bool extra = false;
+    {
+        QMutexLocker lock(&state->mutex);
+        if (state->over)
+            return;
+        if (newState == ZNFPeerSession::Connected) {
+            if (state->phone.isNull()) {
+                state->phone = peer;
+                chosen = true;
+            } else {
+                extra = peer != state->phone;
+            }
+            state->invited.remove(peer.uniqueID());
+        } else if (newState == ZNFPeerSession::NotConnected && peer != state->phone) {
+            state->invited.remove(peer.uniqueID());
+        }
+    }
+    // A peer accepted while the phone was connecting: it gets nothing and is let go.
+    if (extra)
+        state->controller->session()->cancelConnectPeer(peer);
+    if (chosen)
+        state->send(weak, peer);
+}
+
+void ZNFWirelessSender::State::send(const std::weak_ptr<State>& weak, const ZNFPeerID& phone) {
+    // Nobody else is let in from now on.
+    controller->removeAllAdvertisers();
+    const QUrl url = QUrl::fromLocalFile(archive);
+    ZNFLogf(QStringLiteral("Sending resource: %@"), url.toString());
+    toMain(weak, [phone](ZNFWirelessSender& sender, State&) { emit sender.sending(phone); });
+    auto progress =
+        controller->session()->sendResourceAtURL(url, name, phone, [weak, phone](const ZNFPeerError& error) {
+            ZNFLogf(QStringLiteral("Sent resource! %@"), error.description());
+            toMain(weak, [phone, error](ZNFWirelessSender& sender, State& state) {
+                {
+                    QMutexLocker lock(&state.mutex);
+                    state.over = true;
+                }
+                state.controller->disconnect();
+                emit sender.finished(phone, error);
+            });
+        });
+    progress->setChangeHandler([weak](qint64 done, qint64 total) {
+        auto state = weak.lock();
+        if (!state)
+            return;
+        const int percent = total > 0 ? int(done * 100 / total) : 100;
+        if (state->percent.exchange(percent) != percent)
+            toMain(weak,
+                   [done, total](ZNFWirelessSender& sender, State&) { emit sender.progressed(done, total); });
+    });
+}
+
+ZNFWirelessSender::ZNFWirelessSender(QObject* parent) : QObject(parent) {}
+
+ZNFWirelessSender::~ZNFWirelessSender() {
+    cancel();
+}
+
+bool ZNFWirelessSender::start(const QString& archivePath, const QString& resourceName) {
+    cancel();
+    m_startError = ZNFPeerError();
+    auto state = std::make_shared<State>();
+    state->owner = this;
+    state->archive = archivePath;
+    state->name = resourceName.isEmpty() ? QFileInfo(archivePath).fileName() : resourceName;
+    state->controller = std::make_shared<ZNFMultipeerController>(
+        QString::fromLatin1(ZNFWirelessSender_serviceType), std::nullopt);
+    m_state = state;
+    ZNFLog(QStringLiteral("Attempting wireless connection..."));
+    std::weak_ptr<State> weak = state;
+    auto advertiser = state->controller->startAdvertisingWithInfo(
+        ZNFDiscoveryInfo{
+            {QLatin1String(ZNFMultipeerControllerDiscoveryKey_host), ZNFPeerID::localHostName()}},
+        [weak](const std::shared_ptr<ZNFPeerAdvertiser>&, const ZNFPeerID& peer, const QByteArray&,
+               const ZNFPeerInvitationHandler& reply) { State::invitation(weak, peer, reply); });
+    if (!advertiser->startError().isNull()) {
+        m_startError = advertiser->startError();
+        ZNFLogf(QStringLiteral("Could not advertise: %@"), m_startError.description());
+        cancel();
+        return false;
+    }
+    return true;
+}
+
+void ZNFWirelessSender::cancel() {
+    if (!m_state)
+        return;
+    {
+        QMutexLocker lock(&m_state->mutex);
+        m_state->over = true;
+    }
+    m_state->controller->disconnect();
+    m_state.reset();
+}
+
+bool ZNFWirelessSender::isRunning() const {
+    if (!m_state)
+        return false;
+    QMutexLocker lock(&m_state->mutex);
+    return !m_state->over;
+}
+
+std::shared_ptr<ZNFMultipeerController> ZNFWirelessSender::controller() const {
+    return m_state ? m_state->controller : nullptr;
+}
