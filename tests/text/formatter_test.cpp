@@ -20,6 +20,36 @@ ZNFTextAttributesPtr attrs(std::initializer_list<std::pair<const char*, QVariant
     return ZNFTextFormatter().attributesFromDictionary(style(entries));
 }
 
+// A binary property list of `links` arrays, each holding `refs` references to the next (the
+// last to itself when `cycle`), the innermost holding true.
+QByteArray binaryChain(int links, int refs, bool cycle = false) {
+    auto be = [](quint64 v, int width) {
+        QByteArray out(width, '\0');
+        for (int i = width - 1; i >= 0; --i, v >>= 8)
+            out[i] = char(v & 0xff);
+        return out;
+    };
+    QByteArray bytes("bplist00"), table;
+    for (int i = 0; i < links; ++i) {
+        table += be(quint64(bytes.size()), 4);
+        bytes += char(0xa0 | refs);
+        for (int r = 0; r < refs; ++r)
+            bytes += be(cycle && i == links - 1 ? quint64(i) : quint64(i + 1), 4);
+    }
+    table += be(quint64(bytes.size()), 4);
+    bytes += char(0x09);
+    const quint64 tableOffset = quint64(bytes.size());
+    bytes += table + QByteArray(6, '\0') + char(4) + char(4) + be(quint64(links + 1), 8) + be(0, 8) +
+             be(tableOffset, 8);
+    return bytes;
+}
+
+QByteArray nestedXml(int depth, qsizetype padding = 0) {
+    return "<?xml version=\"1.0\"?><plist version=\"1.0\">" + QByteArray(padding, ' ') +
+           QByteArray("<array>").repeated(depth) + "<true/>" + QByteArray("</array>").repeated(depth) +
+           "</plist>";
+}
+
 void expectColor(const QColor& c, int r, int g, int b, double a = 1.0) {
     EXPECT_EQ(c.red(), r);
     EXPECT_EQ(c.green(), g);
@@ -362,6 +392,29 @@ TEST(TextFormatterPropertyList, DamagedFilesNeverCrash) {
 
     for (qsizetype n = 0; n < good.size(); ++n)
         ZNFPropertyListFromData(good.left(n));
+
+    // Shapes that make libplist recurse past the stack or copy shared arrays without end are
+    // refused before it reads them; the largest allowed ones read.
+    const struct {
+        const char* what;
+        QByteArray bytes;
+        bool readable;
+    } shapes[] = {
+        {"XML, 256 levels", nestedXml(256), true},
+        {"XML, 257 levels", nestedXml(257), false},
+        {"XML, 30,000 levels", nestedXml(30000), false},
+        {"XML over 8 MiB", nestedXml(1, 8 * 1024 * 1024), false},
+        {"binary, 256 levels", binaryChain(256, 1), true},
+        {"binary, 100,000 levels", binaryChain(100000, 1), false},
+        {"binary, 2^60 values from 60 shared arrays", binaryChain(60, 2), false},
+        {"binary, 2^15 values from 15 shared arrays", binaryChain(15, 2), true},
+        {"binary, a cycle", binaryChain(3, 1, true), false},
+    };
+    for (const auto& shape : shapes) {
+        QString reason;
+        EXPECT_EQ(ZNFPropertyListFromData(shape.bytes, &reason).isValid(), shape.readable) << shape.what;
+        EXPECT_EQ(reason.isEmpty(), shape.readable) << shape.what;
+    }
     quint32 seed = 12345;
     for (int round = 0; round < 2000; ++round) {
         QByteArray damaged = good;
