@@ -2,6 +2,7 @@
 
 #include <QEnterEvent>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QResizeEvent>
@@ -296,7 +297,7 @@ void ZNFView::leaveEvent(QEvent* event) {
 
 void ZNFView::drawContents(QPainter&) {}
 
-void ZNFView::paintEvent(QPaintEvent*) {
+void ZNFView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing, m_cornerRadius > 0);
     const QRectF r = QRectF(rect());
@@ -314,6 +315,8 @@ void ZNFView::paintEvent(QPaintEvent*) {
     painter.save();
     if (m_cornerRadius > 0)
         painter.setClipPath(shape);
+    // The area being painted, as a clip the contents can read: a tall view draws only that.
+    painter.setClipRect(event->rect(), Qt::IntersectClip);
     drawContents(painter);
     painter.restore();
     if (hasBorder) {
