@@ -1,3 +1,4 @@
+#include "TestSupport.h"
 #include "text/ZNFPropertyList.h"
 #include "text/ZNFTextFormatter.h"
 
@@ -165,6 +166,11 @@ TEST(TextFormatterFonts, WeightSizeAndName) {
     // One point is one logical pixel.
     EXPECT_NEAR(QFontInfo(named->font->qfont()).pixelSize(), 15.5, 0.6);
 
+    // Sizes past what the text system lays out are held to its largest.
+    EXPECT_EQ(attrs({{"fontWeight", "bold"}, {"fontSize", 1e300}})->font->pointSize(), ZNFLargestFontSize);
+    EXPECT_EQ(attrs({{"fontName", "DejaVu Serif"}, {"fontSize", "1e300"}})->font->pointSize(),
+              ZNFLargestFontSize);
+
     for (const auto& [name, weight] : ZNFTextFormatter::keyedFontWeights())
         EXPECT_EQ(attrs({{"fontWeight", name}})->font->weight(), weight) << name.toStdString();
     EXPECT_EQ(ZNFTextFormatter::keyedFontWeights().size(), 9u);
@@ -194,6 +200,20 @@ TEST(TextFormatterParagraph, AlignmentSpacingAndTabs) {
     const auto fraction = attrs({{"tabs", QVariantList{40.7}}})->paragraphStyle;
     EXPECT_EQ(fraction->tabStops, (std::vector<ZNFTextTab>{{ZNFTextAlignment::Left, 40}}));
     EXPECT_NEAR(fraction->headIndent, 40.7, 1e-5);
+
+    // Numbers past what the text system lays out are held to a range, and logged.
+    LogCapture log;
+    const auto wild = attrs({{"tabs", QVariantList{1e300, -40}},
+                             {"lineHeight", 1e300},
+                             {"paragraphSpacing", 1e300},
+                             {"characterSpacing", -1e300}});
+    EXPECT_EQ(wild->paragraphStyle->tabStops,
+              (std::vector<ZNFTextTab>{{ZNFTextAlignment::Left, 10000}, {ZNFTextAlignment::Left, 0}}));
+    EXPECT_EQ(wild->paragraphStyle->headIndent, 10000);
+    EXPECT_EQ(wild->paragraphStyle->lineHeightMultiple, 100);
+    EXPECT_EQ(wild->paragraphStyle->paragraphSpacing, 10000);
+    EXPECT_EQ(wild->kern, -1000);
+    EXPECT_TRUE(log.contains(QStringLiteral("Style value tabs 1e+300 is out of range; 10000 is used")));
 
     // Not an array: the default stops stay.
     EXPECT_EQ(attrs({{"tabs", 40}})->paragraphStyle->tabStops, ZNFParagraphStyle::defaultTabStops());
@@ -249,6 +269,10 @@ TEST(TextFormatterInsets, ValuesAndHostileInput) {
     EXPECT_EQ(ZNFTextFormatter::insetsValueFromDictionary(
                   style({{"top", std::numeric_limits<double>::quiet_NaN()}, {"left", QVariantList{1}}})),
               ZNFEdgeInsetsZero);
+    // A negative inset would measure a text smaller than its lines; absurd ones are held too.
+    EXPECT_EQ(ZNFTextFormatter::insetsValueFromDictionary(
+                  style({{"top", -5}, {"left", "-1e300"}, {"bottom", 1e300}, {"right", 10000}})),
+              (ZNFEdgeInsets{0, 0, 10000, 10000}));
     ZNFTextFormatter f;
     f.parseInsetsFromAttributes(style({{"right", 7}}), "x");
     EXPECT_EQ(f.insetsForKey("x"), (ZNFEdgeInsets{0, 0, 0, 7}));
