@@ -8,7 +8,10 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QJSEngine>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -25,7 +28,41 @@ QStringList linesStartingWith(const LogCapture& log, const QString& prefix) {
     return out;
 }
 
+// The second process of SettingsOutliveTheProcessThatSetThem: sets two values, through a
+// script and through a data event, and ends as its argument says: "quit" quits the event loop
+// in the same turn, "return" ends without ever running one.
+const bool kSetAndEnd = registerChildRoutine(QStringLiteral("set-and-end"), [](const QStringList& arguments) {
+    ZNFJavascriptLayoutController bridge;
+    auto set = [&] {
+        bridge.context()->evaluateScript(QStringLiteral(R"(
+            setUserDefaultsValueForKey({n: 7}, "outlives");
+            performAction({_type: "data", action: "set", key: "handled", value: "yes"});)"));
+    };
+    if (arguments.value(0) != QLatin1String("quit")) {
+        set();
+        return 0;
+    }
+    QTimer::singleShot(0, [&] {
+        set();
+        QCoreApplication::quit();
+    });
+    return QCoreApplication::exec();
+});
+
 } // namespace
+
+TEST(JavascriptBridge, SettingsOutliveTheProcessThatSetThem) {
+    for (const char* ending : {"quit", "return"}) {
+        QTemporaryDir home;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("HOME"), home.path());
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+        ASSERT_EQ(runChild(QStringLiteral("set-and-end"), {QLatin1String(ending)}, environment), 0) << ending;
+        const ZNFUserDefaults next(home.filePath(QStringLiteral("config/Notecrate/userdefaults.ini")));
+        EXPECT_EQ(next.objectForKey(QStringLiteral("outlives")), QVariant(QVariantMap{{"n", 7}})) << ending;
+        EXPECT_EQ(next.objectForKey(QStringLiteral("handled")), QVariant(QStringLiteral("yes"))) << ending;
+    }
+}
 
 TEST(JavascriptBridge, PerformActionAtOnceOrLater) {
     ZNFJavascriptLayoutController bridge;
