@@ -193,11 +193,13 @@ void ZNFCollectionView::reloadData() {
     if (m_reloading)
         return;
     m_reloading = true;
-    // Every shown cell goes back to its pool; the data source takes them out again.
+    // Every shown cell goes back to its pool; the data source takes them out again. Pools hand
+    // out the last cell in first, so the last index goes in first: an unchanged screen gets every
+    // cell back at its own place (and the pointer stays over the cell it was over).
     auto visible = std::move(m_visible);
     m_visible.clear();
-    for (auto& [index, cell] : visible)
-        enqueue(cell);
+    for (auto it = visible.rbegin(); it != visible.rend(); ++it)
+        enqueue(it->second);
     visible.clear();
     computeLayout();
     m_reloading = false;

@@ -231,14 +231,15 @@ void ZNFView::mouseReleaseEvent(QMouseEvent* event) {
         event->ignore();
 }
 
-void ZNFView::addTrackingArea(const std::shared_ptr<ZNFTrackingArea>& area) {
+void ZNFView::addTrackingArea(const std::shared_ptr<ZNFTrackingArea>& area,
+                              const std::shared_ptr<ZNFTrackingArea>& replaces) {
     if (!area)
         return;
     if (std::find(m_trackingAreas.begin(), m_trackingAreas.end(), area) == m_trackingAreas.end())
         m_trackingAreas.push_back(area);
     setMouseTracking(true);
     // Without the "assume inside" option the first movement over the area reports the entry.
-    area->setInside(false);
+    area->setInside(replaces && replaces != area && replaces->isInside());
 }
 
 void ZNFView::removeTrackingArea(const std::shared_ptr<ZNFTrackingArea>& area) {
