@@ -285,3 +285,51 @@ TEST(CollectionView, ReusesCellsByIdentifierAndScrolls) {
     EXPECT_EQ(cv.numberOfItemsInSection(0), 0);
     EXPECT_TRUE(cv.visibleItems().empty());
 }
+
+TEST(CollectionView, KeysScrollItOnceItHasFocusAndTabMovesOn) {
+    QWidget window;
+    window.resize(300, 130);
+    auto* cv = new ZNFCollectionView(QRectF(0, 0, 300, 100));
+    cv->setParent(&window);
+    auto* next = new QLineEdit(&window);
+    next->setGeometry(0, 105, 300, 20);
+    Source source;
+    source.sizes.assign(50, QSizeF(280, 20)); // content 1000 high in a view 100 high
+    cv->setDataSource(&source);
+    cv->setDelegate(&source);
+    cv->reloadData();
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+    // A click on a cell (which takes no focus itself) gives the view the keys.
+    QTest::mouseClick(cv->itemAtIndexPath({0, 1})->view(), Qt::LeftButton, {}, QPoint(5, 5));
+    ASSERT_EQ(QApplication::focusWidget(), cv);
+    const struct {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        double from, to;
+    } rows[] = {
+        {Qt::Key_PageDown, {}, 0, 100},
+        {Qt::Key_PageUp, {}, 500, 400},
+        {Qt::Key_Space, {}, 0, 100},
+        {Qt::Key_Space, Qt::ShiftModifier, 500, 400},
+        {Qt::Key_Down, {}, 0, 20},
+        {Qt::Key_Up, {}, 500, 480},
+        {Qt::Key_End, {}, 0, 900},
+        {Qt::Key_Home, {}, 500, 0},
+        {Qt::Key_Home, Qt::ControlModifier, 500, 0},
+        {Qt::Key_PageDown, {}, 850, 900},
+        {Qt::Key_Down, Qt::ShiftModifier, 500, 500},
+        {Qt::Key_A, {}, 500, 500},
+    };
+    for (const auto& row : rows) {
+        cv->setScrollOffset(row.from);
+        QTest::keyClick(cv, row.key, row.modifiers);
+        EXPECT_EQ(cv->scrollOffset(), row.to) << row.key << " from " << row.from;
+        EXPECT_EQ(cv->verticalScroller()->value(), row.to);
+    }
+    // Tab is not the view's: focus moves on.
+    QTest::keyClick(cv, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), next);
+}
