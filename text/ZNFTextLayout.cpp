@@ -227,10 +227,8 @@ void ZNFTextLayout::layoutParagraph(int index, double& y) {
                 // Lines after the first start at another indent: when they hold tabs, they get
                 // a window of their own whose stops are moved by that indent.
                 if (number == 0 && p.headIndent != p.firstIndent && lineEnd < end &&
-                    QStringView(text).mid(lineEnd, end - lineEnd).contains(QLatin1Char('\t'))) {
-                    part.stop = stop = lineEnd;
+                    QStringView(text).mid(lineEnd, end - lineEnd).contains(QLatin1Char('\t')))
                     break;
-                }
             }
             layout->endLayout();
             if (part.lineCount > 0 || stop >= end)
@@ -241,8 +239,9 @@ void ZNFTextLayout::layoutParagraph(int index, double& y) {
         m_parts.push_back(part);
         // The first windows stay laid out while there is room: they are what a label shows first.
         cachePart(partIndex, std::move(layout), false);
+        // The next window starts where the last line kept from this one ends.
         const qsizetype reached = part.lineCount > 0 ? m_lines.back().characters.end() : end;
-        if (reached >= end || part.stop >= end)
+        if (reached >= end)
             break;
         n += part.lineCount;
         start = reached;
