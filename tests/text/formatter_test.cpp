@@ -284,11 +284,6 @@ TEST(TextFormatterInsets, ValuesAndHostileInput) {
 
 TEST(TextFormatterDynamicType, OffByDefault) {
     ZNFTextFormatter f;
-    EXPECT_EQ(f.dynamicTypeLevel(), -1);
-    EXPECT_FALSE(f.automaticallyInferDynamicTypeSizes());
-    EXPECT_FALSE(f.dynamicTypeKey());
-    EXPECT_TRUE(f.dynamicTypeMultipliers().isEmpty());
-    EXPECT_TRUE(f.dynamicTypeLevels().isEmpty());
     f.registerKeyedAttributes({{"title", style({{"fontWeight", "bold"}, {"fontSize", 20}})}});
     // Scaling on with a key that has no multiplier: no table, so the default attributes.
     f.setDynamicTypeKey(QStringLiteral("large"));
