@@ -4,10 +4,8 @@
 #include "tools/ZNFCommandLine.h"
 
 #include <QApplication>
-#include <QLocale>
 #include <QMainWindow>
 #include <QTimer>
-#include <QTranslator>
 #include <cstdio>
 
 namespace {
@@ -15,15 +13,6 @@ namespace {
 bool hasDisplay() {
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
            !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
-}
-
-// The string table for the user's language; English needs none (the English text is the key).
-void installTranslation(QCoreApplication& app) {
-    auto* translator = new QTranslator(&app);
-    const QString folder = ZNFBundle::mainBundle().pathForResource(QStringLiteral("translations"), QString());
-    if (!folder.isEmpty() &&
-        translator->load(QLocale(), QStringLiteral("notecrate"), QStringLiteral("_"), folder))
-        QCoreApplication::installTranslator(translator);
 }
 
 } // namespace
@@ -48,7 +37,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Notecrate"));
     QApplication::setOrganizationName(QStringLiteral("Notecrate"));
-    installTranslation(app);
+    // The string table for the user's language; English needs none (the English text is the key).
+    ZNFBundle::installLocalizations();
     AppDelegate delegate;
     QTimer::singleShot(0, &delegate, [&delegate] {
         delegate.applicationDidFinishLaunching();

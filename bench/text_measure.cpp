@@ -1,11 +1,16 @@
 // Measuring a screen's worth of text items, as the collection view does on every layout pass,
-// beside the same strings laid out with bare Qt text layout in the same run.
+// beside the same strings laid out with bare Qt text layout in the same run; and texts of a
+// megabyte, measured, drawn a screenful at a time, with the memory a label showing one keeps.
 #include "text/ZNFLabel.h"
 #include "text/ZNFTextFormatter.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QImage>
 #include <QTextLayout>
 #include <benchmark/benchmark.h>
+#include <map>
+#include <sys/resource.h>
 #include <vector>
 
 namespace {
@@ -131,8 +136,83 @@ void BM_BareQtTextLayout(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(c.plain.size()));
 }
 
+// A megabyte of text of three kinds: one word without a break, short lines, long paragraphs.
+enum LargeText { OneWord, ShortLines, Paragraphs };
+
+const ZNFAttributedString& largeText(int kind) {
+    static std::map<int, ZNFAttributedString> texts;
+    auto found = texts.find(kind);
+    if (found != texts.end())
+        return found->second;
+    constexpr qsizetype kSize = 1 << 20;
+    QString text;
+    text.reserve(kSize + 100);
+    if (kind == OneWord) {
+        text = QString(kSize, QLatin1Char('x'));
+    } else if (kind == ShortLines) {
+        while (text.size() < kSize)
+            text += QStringLiteral("Note %1 of the export\n").arg(text.size());
+    } else {
+        const QString sentence =
+            QStringLiteral("Notecrate reads your notes, their pictures and their dates, and packs them. ");
+        while (text.size() < kSize)
+            text += text.size() % 20000 < sentence.size() ? QStringLiteral("\n") + sentence : sentence;
+    }
+    ZNFTextFormatter f;
+    f.registerKeyedAttributes({{"body", style({{"fontWeight", "regular"}, {"fontSize", 15}})}});
+    return texts.emplace(kind, ZNFAttributedString(text, f.attributesForKey("body"))).first->second;
+}
+
+double residentMegabytes() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').front().toDouble() / 1024.0;
+    return 0;
+}
+
+void BM_MeasureMegabyte(benchmark::State& state) {
+    const ZNFAttributedString& text = largeText(int(state.range(0)));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ZNFLabel::sizeWithWidth(kWidth, text, kInsets));
+}
+
+// A label as a text item's cell shows it: sized by measuring, laid out on its first paint, then
+// painted one screenful at the top and one in the middle, as scrolling does.
+void BM_DrawMegabyte(benchmark::State& state) {
+    const ZNFAttributedString& text = largeText(int(state.range(0)));
+    const QSizeF size = ZNFLabel::sizeWithWidth(kWidth, text, kInsets);
+    QImage screen(int(kWidth), 800, QImage::Format_ARGB32_Premultiplied);
+    const double before = residentMegabytes();
+    double kept = 0;
+    for (auto _ : state) {
+        ZNFLabel label(text, QRectF(QPointF(0, 0), size));
+        label.setInsets(kInsets);
+        for (const int top : {0, int(size.height() / 2)}) {
+            screen.fill(Qt::white);
+            label.render(&screen, QPoint(0, 0), QRegion(0, top, int(kWidth), screen.height()));
+        }
+        state.PauseTiming();
+        kept = residentMegabytes() - before;
+        state.ResumeTiming();
+    }
+    // What one label holds for a megabyte while it is shown, and the process at its largest.
+    state.counters["label_MB"] = kept;
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    state.counters["peak_rss_MB"] = double(usage.ru_maxrss) / 1024.0;
+}
+
 BENCHMARK(BM_ZNFLabelSizeWithWidth)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BareQtTextLayout)->Unit(benchmark::kMillisecond);
+// Aim: any megabyte measures, and draws, in under half a second; short lines stay under 100 MB.
+BENCHMARK(BM_DrawMegabyte)->ArgName("kind")->DenseRange(OneWord, Paragraphs)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MeasureMegabyte)
+    ->ArgName("kind")
+    ->DenseRange(OneWord, Paragraphs)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

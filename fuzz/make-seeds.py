@@ -133,6 +133,32 @@ put("style_plist", "binary", plistlib.dumps(
     {"formats": {"h": {"fontWeight": "semibold", "fontSize": 24, "color": "#102030", "tabs": [10, 20.5]}}},
     fmt=plistlib.FMT_BINARY))
 
+# style_plist, nesting: lists at and past the depth limit, shared and cyclic binary arrays.
+def nested_xml(depth):
+    return ('<?xml version="1.0"?><plist version="1.0">' + "<array>" * depth + "<true/>" + "</array>" * depth +
+            "</plist>")
+
+
+def binary_chain(links, refs, cycle=False):
+    body, offsets = b"bplist00", []
+    for i in range(links):
+        offsets.append(len(body))
+        target = i if cycle and i == links - 1 else i + 1
+        body += bytes([0xA0 | refs]) + struct.pack(">H", target) * refs
+    offsets.append(len(body))
+    body += b"\x09"
+    table = len(body)
+    body += b"".join(struct.pack(">H", o) for o in offsets)
+    return body + b"\0" * 6 + bytes([2, 2]) + struct.pack(">QQQ", links + 1, 0, table)
+
+
+put("style_plist", "nested_256", nested_xml(256))
+put("style_plist", "nested_300", nested_xml(300))
+put("style_plist", "nested_binary_256", binary_chain(256, 1))
+put("style_plist", "nested_binary_300", binary_chain(300, 1))
+put("style_plist", "shared_binary_40", binary_chain(40, 2))
+put("style_plist", "cycle_binary", binary_chain(3, 1, cycle=True))
+
 # predicate: the rows of the predicator's table test, against the fuzzer's fixed world.
 predicates = [
     None, {}, [], [{}, {"device": {"minWidth": 1024}}], {"device": {"minWidth": 1024}, "locale": {"language": "en"}},
@@ -159,6 +185,30 @@ templates = [
 ]
 for i, (text, data) in enumerate(templates):
     put("layout_template", f"template_{i}", text.encode() + b"\0" + json.dumps(data).encode())
+
+# javascript_value: scripts from the bridge's tests, the values that once took seconds and
+# gigabytes, and scripts that never end.
+scripts = {
+    "data_set": 'performAction({_type: "data", action: "set", key: "k", value: {list: [1, "a", true]}});'
+                'userDefaultsValueForKey("k")',
+    "delayed": 'performAction({_type: "data", action: "set", key: "k", value: 1, _delay: 0.5}); log("x")',
+    "doubling": 'var a = [1]; for (var i = 0; i < 22; i++) a = [a, a]; performAction({_type: "none", x: a});',
+    "doubling_setting": 'var a = {}; for (var i = 0; i < 30; i++) a = {l: a, r: a}; '
+                        'setUserDefaultsValueForKey(a, "k");',
+    "sparse": 'setUserDefaultsValueForKey(new Array(16777216), "k");',
+    "long_string": 'setUserDefaultsValueForKey("x".repeat(1 << 25), "k");',
+    "cycle": 'var o = {}; o.self = o; o.list = [o, o]; setUserDefaultsValueForKey(o, "k"); o',
+    "deep": 'var d = 1; for (var i = 0; i < 10000; i++) d = [d]; setUserDefaultsValueForKey(d, "k"); d',
+    "getter": 'performAction({_type: "data", get action() { while (true) {} }});',
+    "spin": 'while (true) {}',
+    "spin_catch": 'for (;;) { try { while (true) {} } catch (e) {} }',
+    "buffer": 'setUserDefaultsValueForKey(new ArrayBuffer(8), "k"); new ArrayBuffer(1 << 26)',
+    "throw": 'throw {toString: function () { return "\\n"; }}',
+    "replace_globals": 'performAction = null; log = 5; userDefaultsValueForKey("never")',
+    "completion": '({when: new Date(0), list: [null, undefined, -0, 1e300, NaN], f: function () {}})',
+}
+for name, script in scripts.items():
+    put("javascript_value", name, script)
 
 # layout_data: the item kinds' documented dictionaries.
 layouts = [

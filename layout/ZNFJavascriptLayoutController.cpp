@@ -12,8 +12,12 @@
 #include <QObject>
 #include <QTimer>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <limits>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <vector>
 
 // The native side of the four globals. Scripts reach it only through closures installed by
@@ -59,14 +63,29 @@ QString singleLine(QString text) {
     return text;
 }
 
-// Limits of the value conversion: beyond them a value is kept wrapped, so that it is refused
-// as a setting instead of exhausting the stack or the memory.
+// Limits of one value conversion. Deeper or cyclic values are kept wrapped, so that they are
+// refused as a setting; past the budget of values or bytes the whole conversion is refused.
+// Shared sub-objects are expanded once per reference, so without the budget a few lines of
+// script could make a value of billions of nodes.
 constexpr int kMaxConversionDepth = 256;
-constexpr quint32 kMaxConvertedArrayLength = 1u << 24;
+constexpr qint64 kMaxConvertedValues = 100'000;
+constexpr qint64 kMaxConvertedBytes = 16 * 1024 * 1024;
+// What a value costs besides its text or data, in bytes.
+constexpr qint64 kValueCost = 16;
 
 struct Converter {
     const QJSValue& arrayBufferPrototype;
     std::vector<QJSValue> path;
+    qint64 values = 0;
+    qint64 bytes = 0;
+    bool exceeded = false;
+
+    bool spend(qint64 count, qint64 size) {
+        values += count;
+        bytes += size;
+        exceeded = exceeded || values > kMaxConvertedValues || bytes > kMaxConvertedBytes;
+        return !exceeded;
+    }
 
     bool onPath(const QJSValue& value) const {
         for (const QJSValue& ancestor : path)
@@ -75,7 +94,10 @@ struct Converter {
         return false;
     }
 
-    QVariant convert(const QJSValue& value) {
+    // `paid`: an array element, already counted with its array.
+    QVariant convert(const QJSValue& value, bool paid = false) {
+        if (exceeded || (!paid && !spend(1, kValueCost)))
+            return QVariant();
         if (value.isUndefined())
             return QVariant();
         if (value.isNull())
@@ -90,30 +112,34 @@ struct Converter {
                 return int(number);
             return number;
         }
-        if (value.isString())
-            return value.toString();
+        if (value.isString()) {
+            QString text = value.toString();
+            return spend(0, 2 * text.size()) ? QVariant(std::move(text)) : QVariant();
+        }
         if (value.isDate())
             return value.toDateTime();
         if (value.isCallable() || value.isQObject() || value.isQMetaObject() || value.isVariant() ||
             value.isRegExp() || value.isError() || !value.isObject())
             return QVariant::fromValue(value);
-        if (arrayBufferPrototype.isObject() && value.prototype().strictlyEquals(arrayBufferPrototype))
-            return value.toVariant();
+        if (arrayBufferPrototype.isObject() && value.prototype().strictlyEquals(arrayBufferPrototype)) {
+            const qint64 size = value.property(QStringLiteral("byteLength")).toInt();
+            return spend(0, size) ? value.toVariant() : QVariant();
+        }
         if (int(path.size()) >= kMaxConversionDepth || onPath(value))
             return QVariant::fromValue(value);
 
         path.push_back(value);
         QVariant result;
         if (value.isArray()) {
+            // Every element counts, holes too: a sparse array of millions is refused before a
+            // list is made for it.
             const quint32 length = value.property(QStringLiteral("length")).toUInt();
-            if (length > kMaxConvertedArrayLength) {
-                result = QVariant::fromValue(value);
-            } else {
+            if (spend(length, qint64(length) * kValueCost)) {
                 QVariantList list;
                 list.reserve(qsizetype(length));
-                for (quint32 i = 0; i < length; ++i) {
+                for (quint32 i = 0; i < length && !exceeded; ++i) {
                     // A hole or undefined keeps its place as null, as in JSON.
-                    QVariant element = convert(value.property(i));
+                    QVariant element = convert(value.property(i), true);
                     list.append(element.isValid() ? element : QVariant::fromValue(nullptr));
                 }
                 result = list;
@@ -121,16 +147,16 @@ struct Converter {
         } else {
             QVariantMap map;
             QJSValueIterator it(value);
-            while (it.hasNext()) {
+            while (it.hasNext() && !exceeded) {
                 it.next();
                 QVariant entry = convert(it.value());
-                if (entry.isValid())
+                if (entry.isValid() && spend(0, 2 * it.name().size()))
                     map.insert(it.name(), entry);
             }
             result = map;
         }
         path.pop_back();
-        return result;
+        return exceeded ? QVariant() : result;
     }
 };
 
@@ -173,24 +199,101 @@ std::int64_t delayInNanoseconds(const QVariant& delay) {
 
 // ----------------------------------------------------------------------------------------
 
+// Interrupts the engine from a thread of its own when a run passes its deadline. The engine's
+// interruption flag is the one part of it that may be touched from another thread.
+class ZNFJavascriptWatchdog {
+public:
+    explicit ZNFJavascriptWatchdog(QJSEngine* engine) : m_engine(engine), m_thread([this] { watch(); }) {}
+    ~ZNFJavascriptWatchdog() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_one();
+        m_thread.join();
+    }
+
+    void arm(std::chrono::milliseconds limit) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_deadline = std::chrono::steady_clock::now() + limit;
+            m_fired = false;
+        }
+        m_wake.notify_one();
+    }
+    // Whether the run was interrupted; the engine runs scripts again afterwards.
+    bool disarm() {
+        bool fired = false;
+        {
+            std::lock_guard lock(m_mutex);
+            m_deadline.reset();
+            fired = m_fired;
+            m_fired = false;
+        }
+        if (fired)
+            m_engine->setInterrupted(false);
+        return fired;
+    }
+
+private:
+    void watch() {
+        std::unique_lock lock(m_mutex);
+        while (!m_stop) {
+            if (!m_deadline) {
+                m_wake.wait(lock);
+            } else if (std::chrono::steady_clock::now() >= *m_deadline) {
+                m_engine->setInterrupted(true);
+                m_fired = true;
+                m_deadline.reset();
+            } else {
+                m_wake.wait_until(lock, *m_deadline);
+            }
+        }
+    }
+
+    QJSEngine* m_engine;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::optional<std::chrono::steady_clock::time_point> m_deadline;
+    bool m_fired = false;
+    bool m_stop = false;
+    std::thread m_thread;
+};
+
 ZNFJavascriptContext::ZNFJavascriptContext() : m_engine(std::make_unique<QJSEngine>()) {
     m_arrayBufferPrototype = m_engine->globalObject()
                                  .property(QStringLiteral("ArrayBuffer"))
                                  .property(QStringLiteral("prototype"));
 }
 
-ZNFJavascriptContext::~ZNFJavascriptContext() = default;
+ZNFJavascriptContext::~ZNFJavascriptContext() {
+    // The watchdog's thread goes before the engine it watches.
+    m_watchdog.reset();
+}
 
 QJSValue ZNFJavascriptContext::globalObject() const {
     return m_engine->globalObject();
 }
 
-QJSValue ZNFJavascriptContext::evaluateScript(const QString& script, const QString& sourceURL) {
-    // The engine reports an uncaught exception only through a non-empty stack trace: a
-    // thrown string comes back as a plain string.
-    QStringList stackTrace;
-    const QJSValue result = m_engine->evaluate(script, sourceURL, 1, &stackTrace);
-    if (stackTrace.isEmpty()) {
+QJSValue ZNFJavascriptContext::guarded(const std::function<QJSValue(bool* threw)>& run) {
+    // Only the outermost run is timed: a native function a script calls may run scripts too.
+    const bool outermost = m_running == 0;
+    if (outermost) {
+        if (!m_watchdog)
+            m_watchdog = std::make_unique<ZNFJavascriptWatchdog>(m_engine.get());
+        m_watchdog->arm(m_timeLimit);
+    }
+    ++m_running;
+    bool threw = false;
+    QJSValue result = run(&threw);
+    --m_running;
+    if (outermost && m_watchdog->disarm()) {
+        threw = true;
+        result = m_engine->newErrorObject(
+            QJSValue::GenericError,
+            QStringLiteral("the script ran longer than %1 ms and was interrupted").arg(m_timeLimit.count()));
+    }
+    if (!threw) {
         m_exception = QJSValue();
         return result;
     }
@@ -201,9 +304,38 @@ QJSValue ZNFJavascriptContext::evaluateScript(const QString& script, const QStri
     return QJSValue();
 }
 
-QVariant ZNFJavascriptContext::toVariant(const QJSValue& value) const {
+QJSValue ZNFJavascriptContext::evaluateScript(const QString& script, const QString& sourceURL) {
+    return guarded([&](bool* threw) {
+        // The engine reports an uncaught exception only through a non-empty stack trace: a
+        // thrown string comes back as a plain string.
+        QStringList stackTrace;
+        QJSValue result = m_engine->evaluate(script, sourceURL, 1, &stackTrace);
+        *threw = !stackTrace.isEmpty();
+        return result;
+    });
+}
+
+QJSValue ZNFJavascriptContext::callFunction(const QJSValue& function, const QJSValueList& arguments) {
+    if (!function.isCallable())
+        return QJSValue();
+    return guarded([&](bool* threw) {
+        // A call hands back what the function threw, an error value.
+        QJSValue result = function.call(arguments);
+        *threw = result.isError();
+        return result;
+    });
+}
+
+QVariant ZNFJavascriptContext::toVariant(const QJSValue& value, QString* error) const {
     Converter converter{m_arrayBufferPrototype, {}};
-    return converter.convert(value);
+    QVariant result = converter.convert(value);
+    if (!converter.exceeded)
+        return result;
+    if (error)
+        *error = QStringLiteral("the value is too large to cross the bridge (more than %1 values or %2 MB)")
+                     .arg(kMaxConvertedValues)
+                     .arg(kMaxConvertedBytes / (1024 * 1024));
+    return QVariant();
 }
 
 QJSValue ZNFJavascriptContext::toScriptValue(const QVariant& value) const {
@@ -260,7 +392,12 @@ void ZNFJavascriptLayoutController::performAction(const QJSValue& action) {
     // Only a plain object is a dictionary; arrays, dates and functions are not.
     if (!action.isObject() || action.isArray() || action.isDate() || action.isCallable())
         return;
-    const QVariant converted = m_context->toVariant(action);
+    QString error;
+    const QVariant converted = m_context->toVariant(action, &error);
+    if (!error.isEmpty()) {
+        m_context->engine()->throwError(QJSValue::RangeError, error);
+        return;
+    }
     if (converted.typeId() != QMetaType::QVariantMap)
         return;
     const QVariantMap dictionary = converted.toMap();
@@ -295,7 +432,13 @@ void ZNFJavascriptLayoutController::setUserDefaultsValueForKey(const QJSValue& v
     const QString name = keyFromScript(key);
     if (name.isEmpty())
         return;
-    const QVariant converted = m_context->toVariant(value);
+    QString error;
+    const QVariant converted = m_context->toVariant(value, &error);
+    if (!error.isEmpty()) {
+        // The script learns of it (and the log, unless the script catches it).
+        m_context->engine()->throwError(QJSValue::RangeError, error);
+        return;
+    }
     if (!ZNFUserDefaults::isPropertyList(converted))
         return;
     ZNFUserDefaults::standardUserDefaults().setObject(converted, name);

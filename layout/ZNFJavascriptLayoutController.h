@@ -3,11 +3,13 @@
 #include <QJSValue>
 #include <QString>
 #include <QVariant>
+#include <chrono>
 #include <functional>
 #include <memory>
 
 class QJSEngine;
 class ZNFJavascriptBridgeFunctions;
+class ZNFJavascriptWatchdog;
 class ZNFLayoutProvider;
 class ZNFViewController;
 
@@ -19,10 +21,13 @@ inline constexpr auto ZNFJavascriptLayoutController_Log = "log";
 
 // A script context: one JavaScript engine with its global object. Scripts are run through
 // evaluateScript(); an exception that a script leaves uncaught goes to the exception handler
-// and the context stays usable for the next script.
+// and the context stays usable for the next script. A script that runs longer than the time
+// limit is interrupted and reported to the exception handler the same way.
 class ZNFJavascriptContext {
 public:
     using ExceptionHandler = std::function<void(ZNFJavascriptContext* context, const QJSValue& exception)>;
+    // Long enough for any script a screen runs; a script past it is stuck.
+    static constexpr std::chrono::milliseconds DefaultTimeLimit{2000};
 
     ZNFJavascriptContext();
     ~ZNFJavascriptContext();
@@ -32,8 +37,13 @@ public:
     QJSEngine* engine() const { return m_engine.get(); }
     QJSValue globalObject() const;
 
-    // The script's completion value, or undefined when it threw.
+    // The script's completion value, or undefined when it threw or was interrupted.
     QJSValue evaluateScript(const QString& script, const QString& sourceURL = QString());
+    // Calls a script function (a callback a script handed over) under the same time limit and
+    // exception handling; undefined when it threw or was interrupted.
+    QJSValue callFunction(const QJSValue& function, const QJSValueList& arguments = {});
+    std::chrono::milliseconds timeLimit() const { return m_timeLimit; }
+    void setTimeLimit(std::chrono::milliseconds limit) { m_timeLimit = limit; }
 
     // The exception the last script left uncaught; undefined when it ran through.
     const QJSValue& exception() const { return m_exception; }
@@ -45,14 +55,23 @@ public:
     // QDateTime, strings QString, booleans bool, numbers int when integral and in range (else
     // double), array buffers QByteArray; null becomes a null QVariant (std::nullptr_t) and
     // undefined an invalid QVariant (object properties holding undefined are left out).
-    // Functions, wrapped native objects, cyclic structures and absurdly deep or long ones stay
-    // wrapped as a QJSValue, which is no property list.
-    QVariant toVariant(const QJSValue& value) const;
+    // Functions, wrapped native objects, cyclic structures and absurdly deep ones stay wrapped as
+    // a QJSValue, which is no property list. A value that would expand to more than 100,000
+    // values or 16 MB (shared sub-objects count once per reference) gives an invalid QVariant
+    // and the reason in `error`.
+    QVariant toVariant(const QJSValue& value, QString* error = nullptr) const;
     // Native values as script values; an invalid or null QVariant becomes null.
     QJSValue toScriptValue(const QVariant& value) const;
 
 private:
+    // Runs `run` with the watchdog armed (unless a run is already under way) and reports what it
+    // left uncaught or that it was interrupted.
+    QJSValue guarded(const std::function<QJSValue(bool* threw)>& run);
+
     std::unique_ptr<QJSEngine> m_engine;
+    std::unique_ptr<ZNFJavascriptWatchdog> m_watchdog;
+    std::chrono::milliseconds m_timeLimit = DefaultTimeLimit;
+    int m_running = 0;
     QJSValue m_exception;
     QJSValue m_arrayBufferPrototype;
     ExceptionHandler m_exceptionHandler;

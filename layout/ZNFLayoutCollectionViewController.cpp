@@ -34,6 +34,9 @@ void ZNFLayoutCollectionViewItem::removePreviousItemView() {
 void ZNFLayoutCollectionViewItem::setLayoutItemView(QWidget* itemView) {
     // A view controller hosted before would otherwise stay on screen under the new view.
     detatchContainedViewController();
+    // A reload under the pointer replaces the tracking area: the new one must still report the
+    // exit, or a hover highlight would stay on.
+    const std::shared_ptr<ZNFTrackingArea> previousArea = m_trackingArea;
     if (itemView && itemView == m_layoutItemView.data()) {
         // The provider reconfigured the view the cell already shows: keep it, refresh the rest.
         m_layoutItemView = nullptr;
@@ -67,7 +70,7 @@ void ZNFLayoutCollectionViewItem::setLayoutItemView(QWidget* itemView) {
             qobject_cast<ZNFView*>(itemView) ? qobject_cast<ZNFView*>(itemView)->frame() : bounds;
         m_trackingArea = std::make_shared<ZNFTrackingArea>(
             area, ZNFTrackingMouseEnteredAndExited | ZNFTrackingActiveInKeyWindow, this);
-        cellView->addTrackingArea(m_trackingArea);
+        cellView->addTrackingArea(m_trackingArea, previousArea);
     }
 }
 

@@ -2,12 +2,18 @@
 
 #include "platform/ZNFLog.h"
 
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <algorithm>
 
 namespace {
+
+// Characters a filled template may have: far more than any screen's layout.
+constexpr qsizetype kMaxFilledLength = 16 * 1024 * 1024;
+
 std::optional<QString> compactJSON(const QVariant& value) {
     QJsonDocument document;
     if (value.typeId() == QMetaType::QVariantList || value.typeId() == QMetaType::QStringList)
@@ -44,13 +50,48 @@ std::optional<QVariant> ZNFLayoutTemplate::fulfillWithData(const QVariantMap& da
     const std::optional<QString> text = templateString();
     if (!text)
         return std::nullopt;
-    QString filled = *text;
+    QHash<QString, QString> values;
+    qsizetype longestKey = 0;
     for (auto it = data.cbegin(); it != data.cend(); ++it) {
-        const std::optional<QString> value = templateValueForKey(it.key(), data);
-        if (!value)
-            continue;
-        filled.replace(ZNFFormat(QLatin1String(ZNFLayoutTemplate_PlaceholderFormat), {it.key()}), *value);
+        if (std::optional<QString> value = templateValueForKey(it.key(), data)) {
+            values.insert(it.key(), *value);
+            longestKey = std::max(longestKey, it.key().size());
+        }
     }
+    // One pass over the template: an inserted value is never searched for placeholders again,
+    // so data cannot fill placeholders of its own nor grow the text without end.
+    const QStringView t(*text);
+    QString filled;
+    filled.reserve(t.size());
+    qsizetype at = 0;
+    qsizetype close = -1; // the first "}}" after the current "{{", kept while it still is
+    for (;;) {
+        const qsizetype open = t.indexOf(QLatin1String("{{"), at);
+        if (open < 0)
+            break;
+        if (close < open + 2)
+            close = t.indexOf(QLatin1String("}}"), open + 2);
+        if (close < 0)
+            break;
+        filled += t.mid(at, open - at);
+        const qsizetype keyLength = close - open - 2;
+        const auto value =
+            keyLength <= longestKey ? values.constFind(t.mid(open + 2, keyLength).toString()) : values.cend();
+        if (value != values.cend()) {
+            filled += *value;
+            at = close + 2;
+        } else {
+            // Not a placeholder with a value: the brace stays, the next one may start one.
+            filled += u'{';
+            at = open + 1;
+        }
+        if (filled.size() > kMaxFilledLength) {
+            ZNFLogf(QStringLiteral("Layout template not filled: it would exceed %@ characters"),
+                    QString::number(kMaxFilledLength));
+            return std::nullopt;
+        }
+    }
+    filled += t.mid(at);
     filled.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
     // Any JSON value may stand at the top: wrap it in an array and take its one element back.
     QJsonParseError error;

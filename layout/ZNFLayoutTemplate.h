@@ -20,8 +20,10 @@ public:
 
     // A string value as it is; an array or dictionary as compact JSON; anything else nothing.
     static std::optional<QString> templateValueForKey(const QString& key, const QVariantMap& data);
-    // Fills every placeholder that has a value (literally, no escaping), turns line feeds into
-    // the two characters "\n" and decodes the result. Nothing when it is not valid JSON.
+    // Fills every placeholder that has a value (literally, no escaping) in one pass, so that
+    // inserted values are never searched again; turns line feeds into the two characters "\n"
+    // and decodes the result. Nothing when it is not valid JSON or would be absurdly long. A
+    // key holding "}}" is never found: its placeholder ends at its first "}}".
     std::optional<QVariant> fulfillWithData(const QVariantMap& data);
 
 private:

@@ -1,6 +1,7 @@
 #include "layout/ZNFPredicator.h"
 
 #include "layout/ZNFUserDefaults.h"
+#include "platform/ZNFBundle.h"
 
 #include <QGuiApplication>
 #include <QLocale>
@@ -133,13 +134,9 @@ bool ZNFDevicePredicateEvaluator::predicatePassesForKey(const QString& key, cons
 }
 
 QStringList ZNFLocalizationPredicateEvaluator::preferredLocalizations() {
-    QStringList codes;
-    for (const QString& language : QLocale().uiLanguages()) {
-        const QString code = language.section(QLatin1Char('-'), 0, 0).section(QLatin1Char('_'), 0, 0);
-        if (!code.isEmpty() && !codes.contains(code))
-            codes.append(code);
-    }
-    return codes;
+    // The languages the application loaded its texts in, not the user's: a layout that asks
+    // for English gets it wherever the application shows English.
+    return ZNFBundle::preferredLocalizations();
 }
 
 QString ZNFLocalizationPredicateEvaluator::currentCountryCode() {

@@ -80,7 +80,7 @@ public:
         m_localizations = std::move(source);
     }
     void setCountryCodeSource(std::function<QString()> source) { m_country = std::move(source); }
-    // Language codes of the user's interface languages ("de", "en", ...), most preferred first.
+    // The languages the application runs in ("en", or "de" where German texts were loaded).
     static QStringList preferredLocalizations();
     // The two-letter country of the system locale ("US").
     static QString currentCountryCode();

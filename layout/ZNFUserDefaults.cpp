@@ -7,18 +7,27 @@
 #include <QStandardPaths>
 
 ZNFUserDefaults::ZNFUserDefaults(const QString& filePath)
-    : m_settings(std::make_unique<QSettings>(filePath, QSettings::IniFormat)) {}
+    : m_settings(std::make_unique<QSettings>(filePath, QSettings::IniFormat)) {
+    // QSettings writes its file on a later turn of the event loop. A value set in the turn
+    // that quits would never get there: write it while the application winds down.
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QObject::connect(app, &QCoreApplication::aboutToQuit, m_settings.get(), [this] { synchronize(); });
+}
 
-ZNFUserDefaults::~ZNFUserDefaults() = default;
+ZNFUserDefaults::~ZNFUserDefaults() {
+    synchronize();
+}
 
 ZNFUserDefaults& ZNFUserDefaults::standardUserDefaults() {
-    static ZNFUserDefaults* defaults = [] {
+    // Kept to the end of the process and destroyed then, which writes what is still pending
+    // when the process ends without an event loop.
+    static ZNFUserDefaults defaults([] {
         QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
         if (folder.isEmpty())
             folder = QDir::homePath() + QStringLiteral("/.config");
-        return new ZNFUserDefaults(folder + QStringLiteral("/Notecrate/userdefaults.ini"));
-    }();
-    return *defaults;
+        return folder + QStringLiteral("/Notecrate/userdefaults.ini");
+    }());
+    return defaults;
 }
 
 QVariant ZNFUserDefaults::objectForKey(const QString& key) const {

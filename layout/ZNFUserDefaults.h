@@ -12,9 +12,11 @@ class QSettings;
 class ZNFUserDefaults {
 public:
     explicit ZNFUserDefaults(const QString& filePath);
+    // Writes what is still pending.
     ~ZNFUserDefaults();
 
-    // The application's store, made on first use (main thread).
+    // The application's store, made on first use (main thread). What is set reaches its file
+    // on a later turn of the event loop, when the application quits, or when the process ends.
     static ZNFUserDefaults& standardUserDefaults();
 
     // A null QVariant when nothing is stored under the key.

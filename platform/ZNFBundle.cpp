@@ -3,6 +3,21 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QPointer>
+#include <QTranslator>
+#include <memory>
+
+namespace {
+// Set on the main thread at start-up; read afterwards.
+QPointer<QTranslator>& installedTranslator() {
+    static QPointer<QTranslator> translator;
+    return translator;
+}
+QStringList& loadedLocalizations() {
+    static QStringList languages{QLatin1String(ZNFBundle_DevelopmentLocalization)};
+    return languages;
+}
+} // namespace
 
 ZNFBundle ZNFBundle::mainBundle() {
     const QString env = qEnvironmentVariable("NOTECRATE_RESOURCES");
@@ -47,4 +62,34 @@ QUrl ZNFBundle::urlForImageResource(const QString& name) const {
                 return QUrl::fromLocalFile(path);
         }
     return {};
+}
+
+QStringList ZNFBundle::installLocalizations(const QLocale& locale) {
+    if (QTranslator* old = installedTranslator().data()) {
+        QCoreApplication::removeTranslator(old);
+        delete old;
+    }
+    loadedLocalizations() = QStringList{QLatin1String(ZNFBundle_DevelopmentLocalization)};
+    const QString folder = mainBundle().pathForResource(QStringLiteral("translations"), QString());
+    if (folder.isEmpty())
+        return preferredLocalizations();
+    auto translator = std::make_unique<QTranslator>(QCoreApplication::instance());
+    // Tries each of the locale's languages in order ("notecrate_de.qm" for de-DE); the
+    // development language has no file, so it is never found.
+    if (!translator->load(locale, QStringLiteral("notecrate"), QStringLiteral("_"), folder))
+        return preferredLocalizations();
+    // The table's own language ("de_DE"), else the one its file is named for.
+    QString language = translator->language();
+    if (language.isEmpty())
+        language = QFileInfo(translator->filePath()).completeBaseName().section(QLatin1Char('_'), 1);
+    language = language.section(QLatin1Char('_'), 0, 0).section(QLatin1Char('-'), 0, 0);
+    QCoreApplication::installTranslator(translator.get());
+    installedTranslator() = translator.release();
+    if (!language.isEmpty())
+        loadedLocalizations() = QStringList{language};
+    return preferredLocalizations();
+}
+
+QStringList ZNFBundle::preferredLocalizations() {
+    return loadedLocalizations();
 }

@@ -1,7 +1,12 @@
 #pragma once
 
+#include <QLocale>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
+
+// The language the application's own texts are written in; it needs no string table.
+inline constexpr auto ZNFBundle_DevelopmentLocalization = "en";
 
 // A folder of resources, the stand-in for the platform's bundles. The main bundle's
 // folder is, in order: $NOTECRATE_RESOURCES, "resources" next to the executable, the
@@ -11,6 +16,15 @@ public:
     explicit ZNFBundle(QString path) : m_path(std::move(path)) {}
 
     static ZNFBundle mainBundle();
+
+    // Installs the main bundle's string table ("translations/notecrate_<language>.qm") for the
+    // first of the locale's languages that has one, replacing a table installed before; with
+    // none, the texts stay in the development language. Returns preferredLocalizations().
+    static QStringList installLocalizations(const QLocale& locale = QLocale());
+    // The languages the application runs in, as language codes: the one whose string table
+    // installLocalizations() installed, else the development language. Always a subset of the
+    // application's own languages, whatever the user's are.
+    static QStringList preferredLocalizations();
     // An empty path gives an invalid bundle (every lookup answers empty).
     static ZNFBundle bundleWithPath(const QString& path);
 

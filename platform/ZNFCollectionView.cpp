@@ -1,10 +1,12 @@
 #include "platform/ZNFCollectionView.h"
 
+#include <QKeyEvent>
 #include <QScrollBar>
 #include <QWheelEvent>
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <optional>
 
 QString ZNFIndexPath::description() const {
     return QStringLiteral("{length = 2, path = %1 - %2}").arg(section).arg(item);
@@ -29,6 +31,9 @@ ZNFCollectionView::ZNFCollectionView(const QRectF& frame, QWidget* parent)
         if (static_cast<int>(std::round(m_offset)) != value)
             setScrollOffset(value);
     });
+    // Like Qt's scroll areas: reached by Tab and by a click anywhere in it (cells take no focus
+    // of their own), so the keys scroll it.
+    setFocusPolicy(Qt::StrongFocus);
     placeChrome();
 }
 
@@ -193,11 +198,13 @@ void ZNFCollectionView::reloadData() {
     if (m_reloading)
         return;
     m_reloading = true;
-    // Every shown cell goes back to its pool; the data source takes them out again.
+    // Every shown cell goes back to its pool; the data source takes them out again. Pools hand
+    // out the last cell in first, so the last index goes in first: an unchanged screen gets every
+    // cell back at its own place (and the pointer stays over the cell it was over).
     auto visible = std::move(m_visible);
     m_visible.clear();
-    for (auto& [index, cell] : visible)
-        enqueue(cell);
+    for (auto it = visible.rbegin(); it != visible.rend(); ++it)
+        enqueue(it->second);
     visible.clear();
     computeLayout();
     m_reloading = false;
@@ -298,5 +305,45 @@ void ZNFCollectionView::wheelEvent(QWheelEvent* event) {
         return;
     }
     setScrollOffset(m_offset - dy);
+    event->accept();
+}
+
+void ZNFCollectionView::keyPressEvent(QKeyEvent* event) {
+    // The scroller's own steps, as a Qt scroll area moves: a line, a visible height, the ends.
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    std::optional<QAbstractSlider::SliderAction> action;
+    switch (event->key()) {
+    case Qt::Key_PageDown:
+        action = QAbstractSlider::SliderPageStepAdd;
+        break;
+    case Qt::Key_PageUp:
+        action = QAbstractSlider::SliderPageStepSub;
+        break;
+    case Qt::Key_Space:
+        if (modifiers == Qt::NoModifier)
+            action = QAbstractSlider::SliderPageStepAdd;
+        else if (modifiers == Qt::ShiftModifier)
+            action = QAbstractSlider::SliderPageStepSub;
+        break;
+    case Qt::Key_Down:
+        action = QAbstractSlider::SliderSingleStepAdd;
+        break;
+    case Qt::Key_Up:
+        action = QAbstractSlider::SliderSingleStepSub;
+        break;
+    case Qt::Key_Home:
+        action = QAbstractSlider::SliderToMinimum;
+        break;
+    case Qt::Key_End:
+        action = QAbstractSlider::SliderToMaximum;
+        break;
+    default:
+        break;
+    }
+    if (!action || (event->key() != Qt::Key_Space && (modifiers & ~Qt::ControlModifier))) {
+        event->ignore();
+        return;
+    }
+    m_scroller->triggerAction(*action);
     event->accept();
 }

@@ -107,7 +107,9 @@ public:
 // A scrolling, flipped list of cells in one section. The vertical scroller sits at the right
 // edge and takes its width from the space the cells get. Only the cells inside the visible
 // rectangle (plus a margin of a quarter screen above and below) exist; the others are made
-// when scrolled to.
+// when scrolled to. It takes keyboard focus like any scroll area (by Tab or a click in it) and
+// scrolls with Page Up/Down, Space (Shift+Space up), Home/End and the up and down arrows;
+// other keys, Tab among them, go on to its parent.
 class ZNFCollectionView : public ZNFView {
     Q_OBJECT
 public:
@@ -171,6 +173,7 @@ public:
 
 protected:
     void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void frameSizeDidChange(const QSizeF& oldSize) override;
 
 private:

@@ -2,6 +2,7 @@
 
 #include <QEnterEvent>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QResizeEvent>
@@ -230,14 +231,15 @@ void ZNFView::mouseReleaseEvent(QMouseEvent* event) {
         event->ignore();
 }
 
-void ZNFView::addTrackingArea(const std::shared_ptr<ZNFTrackingArea>& area) {
+void ZNFView::addTrackingArea(const std::shared_ptr<ZNFTrackingArea>& area,
+                              const std::shared_ptr<ZNFTrackingArea>& replaces) {
     if (!area)
         return;
     if (std::find(m_trackingAreas.begin(), m_trackingAreas.end(), area) == m_trackingAreas.end())
         m_trackingAreas.push_back(area);
     setMouseTracking(true);
     // Without the "assume inside" option the first movement over the area reports the entry.
-    area->setInside(false);
+    area->setInside(replaces && replaces != area && replaces->isInside());
 }
 
 void ZNFView::removeTrackingArea(const std::shared_ptr<ZNFTrackingArea>& area) {
@@ -296,7 +298,7 @@ void ZNFView::leaveEvent(QEvent* event) {
 
 void ZNFView::drawContents(QPainter&) {}
 
-void ZNFView::paintEvent(QPaintEvent*) {
+void ZNFView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing, m_cornerRadius > 0);
     const QRectF r = QRectF(rect());
@@ -314,6 +316,8 @@ void ZNFView::paintEvent(QPaintEvent*) {
     painter.save();
     if (m_cornerRadius > 0)
         painter.setClipPath(shape);
+    // The area being painted, as a clip the contents can read: a tall view draws only that.
+    painter.setClipRect(event->rect(), Qt::IntersectClip);
     drawContents(painter);
     painter.restore();
     if (hasBorder) {

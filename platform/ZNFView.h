@@ -71,8 +71,11 @@ public:
     void setMouseResponder(QObject* responder);
     QObject* mouseResponder() const { return m_responder.data(); }
 
-    // Tracking areas report mouse enter and exit inside their rectangle to their owner.
-    void addTrackingArea(const std::shared_ptr<ZNFTrackingArea>& area);
+    // Tracking areas report mouse enter and exit inside their rectangle to their owner. An area
+    // starts outside; one that `replaces` another (removed before) takes over whether the
+    // pointer is inside, so that an area replaced under the pointer still reports the exit.
+    void addTrackingArea(const std::shared_ptr<ZNFTrackingArea>& area,
+                         const std::shared_ptr<ZNFTrackingArea>& replaces = nullptr);
     void removeTrackingArea(const std::shared_ptr<ZNFTrackingArea>& area);
     const std::vector<std::shared_ptr<ZNFTrackingArea>>& trackingAreas() const { return m_trackingAreas; }
 

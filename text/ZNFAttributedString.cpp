@@ -50,7 +50,13 @@ ZNFTextAttributesPtr ZNFAttributedString::attributesAtIndex(qsizetype index, ZNF
 void ZNFAttributedString::enumerateAttributes(
     ZNFRange range, const std::function<void(const ZNFTextAttributesPtr&, ZNFRange)>& fn) const {
     const ZNFRange r = clipped(range);
-    for (const Run& run : m_runs) {
+    // Runs are in order: start at the one that holds the range's start, not at the first.
+    auto it = std::upper_bound(m_runs.begin(), m_runs.end(), r.location,
+                               [](qsizetype i, const Run& run) { return i < run.range.location; });
+    if (it != m_runs.begin())
+        --it;
+    for (; it != m_runs.end(); ++it) {
+        const Run& run = *it;
         const qsizetype start = std::max(run.range.location, r.location);
         const qsizetype end = std::min(run.range.end(), r.end());
         if (start < end)

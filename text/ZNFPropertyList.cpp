@@ -3,15 +3,154 @@
 #include <QDateTime>
 #include <QFile>
 #include <QTimeZone>
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
 #include <plist/plist.h>
+#include <vector>
 
 namespace {
 
-// Deeper nesting than any style table needs; guards the recursion against hostile files.
+// Deeper nesting than any style table needs. libplist's binary reader, its XML writer and its
+// plist_free all recurse once per level, so the depth is checked on the bytes, without
+// recursion, before libplist sees them.
 constexpr int kMaxDepth = 256;
+// Far more than any style table needs; a bound on what a hostile file can make us hold.
+constexpr qsizetype kMaxSize = 8 * 1024 * 1024;
+// Values one list may expand to (binary lists can reference an object many times).
+constexpr std::uint64_t kMaxNodes = 1'000'000;
+
+// The nesting of "array" and "dict" elements of an XML property list. Counted on the text, so
+// tags inside comments or CDATA count too: such a list may be refused, never let through.
+bool xmlNestingWithin(const QByteArray& data, int maxDepth) {
+    int depth = 0;
+    const char* p = data.constData();
+    const char* end = p + data.size();
+    while ((p = static_cast<const char*>(std::memchr(p, '<', static_cast<std::size_t>(end - p))))) {
+        ++p;
+        const bool closing = p < end && *p == '/';
+        if (closing)
+            ++p;
+        const char* name = p;
+        while (p < end && (std::isalnum(static_cast<unsigned char>(*p)) || *p == '_' || *p == ':'))
+            ++p;
+        const QByteArray tag = QByteArray::fromRawData(name, p - name);
+        if (tag != "array" && tag != "dict")
+            continue;
+        const char* close = static_cast<const char*>(std::memchr(p, '>', static_cast<std::size_t>(end - p)));
+        const bool empty = close && close > p && close[-1] == '/';
+        if (closing)
+            depth = std::max(0, depth - 1);
+        else if (!empty && ++depth > maxDepth)
+            return false;
+    }
+    return true;
+}
+
+// The shape of a binary property list, walked through its offset table with a stack of its own.
+// False when it nests deeper than `maxDepth`, holds a cycle, its table does not hold together
+// (libplist refuses such lists too), or it would make more than `maxNodes` values: libplist
+// copies an object for every reference to it, so a few shared arrays expand exponentially.
+bool binaryShapeWithin(const QByteArray& data, int maxDepth, std::uint64_t maxNodes) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data.constData());
+    const std::uint64_t size = static_cast<std::uint64_t>(data.size());
+    constexpr std::uint64_t kHeader = 8, kTrailer = 32;
+    if (size < kHeader + kTrailer)
+        return false;
+    auto number = [&](std::uint64_t at, unsigned width) {
+        std::uint64_t v = 0;
+        for (unsigned i = 0; i < width; ++i)
+            v = (v << 8) | bytes[at + i];
+        return v;
+    };
+    const std::uint64_t trailer = size - kTrailer;
+    const unsigned offsetSize = bytes[trailer + 6];
+    const unsigned refSize = bytes[trailer + 7];
+    const std::uint64_t count = number(trailer + 8, 8);
+    const std::uint64_t top = number(trailer + 16, 8);
+    const std::uint64_t table = number(trailer + 24, 8);
+    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || count == 0 || top >= count ||
+        table < kHeader || table >= trailer || count > (trailer - table) / offsetSize)
+        return false;
+    auto objectAt = [&](std::uint64_t index) { return number(table + index * offsetSize, offsetSize); };
+    // A container's references: where they start and how many there are.
+    auto references = [&](std::uint64_t index, std::uint64_t* first, std::uint64_t* n) {
+        std::uint64_t at = objectAt(index);
+        if (at < kHeader || at >= table)
+            return false;
+        const unsigned kind = bytes[at] >> 4;
+        std::uint64_t length = bytes[at] & 0x0f;
+        *n = 0;
+        if (kind != 0xa && kind != 0xb && kind != 0xc && kind != 0xd)
+            return true;
+        ++at;
+        if (length == 0x0f) {
+            if (at >= table || (bytes[at] >> 4) != 0x1)
+                return false;
+            const unsigned width = 1u << (bytes[at] & 0x0f);
+            if (width > 8 || at + 1 + width > table)
+                return false;
+            length = number(at + 1, width);
+            at += 1 + width;
+        }
+        const std::uint64_t refs = kind == 0xd ? 2 : 1;
+        if (length > (table - at) / refSize / refs)
+            return false;
+        *first = at;
+        *n = length * refs;
+        return true;
+    };
+    // Depth-first, remembering each finished object's expanded size: shared ones are walked once.
+    enum : unsigned char { Unseen, Open, Done };
+    std::vector<unsigned char> state(static_cast<std::size_t>(count), Unseen);
+    std::vector<std::uint64_t> expanded(static_cast<std::size_t>(count), 0);
+    struct Frame {
+        std::uint64_t index, first, n, next, nodes;
+    };
+    std::vector<Frame> stack;
+    // Adds a finished child's size to its parent; false past the budget.
+    auto add = [&](std::uint64_t nodes) {
+        Frame& parent = stack.back();
+        parent.nodes += nodes;
+        return parent.nodes <= maxNodes;
+    };
+    auto enter = [&](std::uint64_t index) {
+        if (index >= count)
+            return false;
+        if (state[index] == Done)
+            return stack.empty() || add(expanded[index]);
+        // Back on the path is a cycle; a path longer than allowed is too deep.
+        if (state[index] == Open || stack.size() > static_cast<std::size_t>(maxDepth))
+            return false;
+        Frame f{index, 0, 0, 0, 1};
+        if (!references(index, &f.first, &f.n))
+            return false;
+        state[index] = Open;
+        stack.push_back(f);
+        return true;
+    };
+    if (!enter(top))
+        return false;
+    while (!stack.empty()) {
+        Frame& f = stack.back();
+        if (f.next == f.n) {
+            const std::uint64_t index = f.index, nodes = f.nodes;
+            state[index] = Done;
+            expanded[index] = nodes;
+            stack.pop_back();
+            if (!stack.empty() && !add(nodes))
+                return false;
+            continue;
+        }
+        const std::uint64_t child = number(f.first + f.next * refSize, refSize);
+        ++f.next;
+        if (!enter(child))
+            return false;
+    }
+    return true;
+}
 
 QVariant convert(plist_t node, int depth, bool& ok) {
     if (!node || depth > kMaxDepth) {
@@ -121,8 +260,11 @@ QVariant ZNFPropertyListFromData(const QByteArray& data, QString* error) {
     };
     if (data.isEmpty())
         return fail(QStringLiteral("empty property list"));
-    if (data.size() > static_cast<qsizetype>(std::numeric_limits<uint32_t>::max()))
+    if (data.size() > kMaxSize)
         return fail(QStringLiteral("property list too large"));
+    const bool binary = plist_is_binary(data.constData(), static_cast<uint32_t>(data.size())) != 0;
+    if (!(binary ? binaryShapeWithin(data, kMaxDepth, kMaxNodes) : xmlNestingWithin(data, kMaxDepth)))
+        return fail(QStringLiteral("property list is unreadable, nested too deeply or too large"));
     plist_t root = nullptr;
     plist_from_memory(data.constData(), static_cast<uint32_t>(data.size()), &root);
     if (!root)

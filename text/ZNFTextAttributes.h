@@ -51,6 +51,9 @@ private:
 
 // The platform's default system font size (the size of `defaultAttributes`).
 inline constexpr double ZNFSystemFontSize = 13.0;
+// The largest font size the text system lays out; Qt's font engines keep sizes and positions
+// in fixed point, and larger sizes only ever come from a mistake.
+inline constexpr double ZNFLargestFontSize = 1000.0;
 // The font the text system uses where a run has none.
 const ZNFFont& ZNFTextDefaultFont();
 

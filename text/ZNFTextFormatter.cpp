@@ -1,5 +1,7 @@
 #include "text/ZNFTextFormatter.h"
 
+#include "platform/ZNFLog.h"
+#include "platform/ZNFNumberFormat.h"
 #include "text/ZNFPropertyList.h"
 
 #include <QSet>
@@ -40,6 +42,21 @@ std::optional<double> finiteNumber(const QVariant& v) {
         return std::nullopt;
     const double d = v.toDouble();
     return std::isfinite(d) ? std::optional<double>(d) : std::nullopt;
+}
+
+// What the text system can lay out: Qt keeps positions in 26.6 fixed point, and a size or
+// distance far beyond a screen only ever comes from a mistake. Values outside are held to the
+// range, with a log line.
+constexpr double kMaxLineHeightMultiple = 100;
+constexpr double kMaxDistance = 10000; // insets, paragraph spacing, tab stops
+constexpr double kMaxCharacterSpacing = 1000;
+
+double clampedStyleValue(const char* key, double value, double low, double high) {
+    const double clamped = std::clamp(value, low, high);
+    if (clamped != value)
+        ZNFLogf(QStringLiteral("Style value %@ %@ is out of range; %@ is used"), QString::fromLatin1(key),
+                ZNFShortestNumber(value), ZNFShortestNumber(clamped));
+    return clamped;
 }
 
 std::optional<qint64> lineStyleFromValue(const QVariant& v) {
@@ -175,7 +192,9 @@ ZNFTextAttributesPtr ZNFTextFormatter::attributesFromDictionary(const QVariantMa
         a.cornerRadius = ZNFNumberReading(info.value(key(ZNFTextFormatterKey_cornerRadius)));
     if (ZNFBoolReading(info.value(key(ZNFTextFormatterKey_letterpress))))
         a.textEffect = QString::fromLatin1(ZNFTextEffectLetterpressStyle);
-    a.kern = finiteNumber(info.value(key(ZNFTextFormatterKey_characterSpacing)));
+    if (const auto kern = finiteNumber(info.value(key(ZNFTextFormatterKey_characterSpacing))))
+        a.kern = clampedStyleValue(ZNFTextFormatterKey_characterSpacing, *kern, -kMaxCharacterSpacing,
+                                   kMaxCharacterSpacing);
     return ZNFMakeAttributes(std::move(a));
 }
 
@@ -226,7 +245,10 @@ void ZNFTextFormatter::parseInsetsFromAttributes(const QVariantMap& style, const
 }
 
 ZNFEdgeInsets ZNFTextFormatter::insetsValueFromDictionary(const QVariantMap& d) {
-    auto read = [&](const char* k) { return ZNFNumberReading(d.value(key(k))).value_or(0.0); };
+    // A negative inset would make a text measure smaller than its lines.
+    auto read = [&](const char* k) {
+        return clampedStyleValue(k, ZNFNumberReading(d.value(key(k))).value_or(0.0), 0, kMaxDistance);
+    };
     return ZNFEdgeInsets{read(ZNFTextFormatterKey_top), read(ZNFTextFormatterKey_left),
                          read(ZNFTextFormatterKey_bottom), read(ZNFTextFormatterKey_right)};
 }
@@ -312,12 +334,14 @@ std::optional<ZNFFont> ZNFTextFormatter::fontFromAttributesInfo(const QVariantMa
         double points = size.value_or(18.0);
         if (points <= 0)
             points = ZNFSystemFontSize;
-        return ZNFFont::systemFont(points, weight);
+        return ZNFFont::systemFont(
+            clampedStyleValue(ZNFTextFormatterKey_fontSize, points, 0, ZNFLargestFontSize), weight);
     }
     const QVariant name = info.value(key(ZNFTextFormatterKey_fontName));
     if (isStringVariant(name) && size) {
         const double points = *size > 0 ? *size : 12.0;
-        return ZNFFont::fontWithName(name.toString(), points);
+        return ZNFFont::fontWithName(
+            name.toString(), clampedStyleValue(ZNFTextFormatterKey_fontSize, points, 0, ZNFLargestFontSize));
     }
     return std::nullopt;
 }
@@ -326,9 +350,10 @@ ZNFParagraphStyle ZNFTextFormatter::paragraphStyleFromInfo(const QVariantMap& in
     ZNFParagraphStyle style;
     // Negative spacing has no meaning to the text system; such values keep the default.
     if (auto v = ZNFNumberReading(info.value(key(ZNFTextFormatterKey_lineHeight))); v && *v >= 0)
-        style.lineHeightMultiple = *v;
+        style.lineHeightMultiple =
+            clampedStyleValue(ZNFTextFormatterKey_lineHeight, *v, 0, kMaxLineHeightMultiple);
     if (auto v = ZNFNumberReading(info.value(key(ZNFTextFormatterKey_paragraphSpacing))); v && *v >= 0)
-        style.paragraphSpacing = *v;
+        style.paragraphSpacing = clampedStyleValue(ZNFTextFormatterKey_paragraphSpacing, *v, 0, kMaxDistance);
 
     const QVariant align = info.value(key(ZNFTextFormatterKey_align));
     const QString alignName = isStringVariant(align) ? align.toString() : QString();
@@ -346,9 +371,10 @@ ZNFParagraphStyle ZNFTextFormatter::paragraphStyleFromInfo(const QVariantMap& in
         style.tabStops.clear();
         const QVariantList list = tabs.toList();
         for (qsizetype i = 0; i < list.size(); ++i) {
-            const auto number = finiteNumber(list.at(i));
+            auto number = finiteNumber(list.at(i));
             if (!number)
                 continue;
+            number = clampedStyleValue(ZNFTextFormatterKey_tabs, *number, 0, kMaxDistance);
             if (i == 0) {
                 // The first stop doubles as a hanging indent: wrapped lines start at it.
                 style.headIndent = static_cast<float>(*number);

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QScreen>
+#include <algorithm>
 #include <cmath>
 
 namespace ZNFTextQt {
@@ -50,7 +51,7 @@ QFont::Weight fontWeight(ZNFFontWeight weight) {
 void setPointSize(QFont& font, double points) {
     // Qt refuses sizes <= 0; such a font keeps Qt's default size rather than vanishing.
     if (points > 0 && std::isfinite(points))
-        font.setPointSizeF(points * 72.0 / layoutDpi());
+        font.setPointSizeF(std::min(points, ZNFLargestFontSize) * 72.0 / layoutDpi());
 }
 
 Qt::Alignment alignment(ZNFTextAlignment alignment) {

@@ -100,8 +100,9 @@ void ZNFTextStorage::fixAttributesInRange(ZNFRange range) {
 
 QSizeF ZNFTextStorage::sizeForTextSize(const QSizeF& textSize, double width, const ZNFEdgeInsets& insets,
                                        bool fillWidth) {
-    const double height = textSize.height() + insets.top + insets.bottom;
-    const double w = fillWidth ? width : textSize.width() + insets.left + insets.right;
+    // Insets set in code are not checked like a style's: a negative one never makes a size so.
+    const double height = std::max(0.0, textSize.height() + insets.top + insets.bottom);
+    const double w = fillWidth ? width : std::max(0.0, textSize.width() + insets.left + insets.right);
     double roundedWidth = ceilPoint(w);
     // Rounding up never makes a fitting text wider than the width it was offered: a label
     // given that wider frame would fit more on a line than was measured.

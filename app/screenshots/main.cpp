@@ -6,10 +6,8 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QLocale>
 #include <QMainWindow>
 #include <QTimer>
-#include <QTranslator>
 #include <cstdio>
 
 namespace {
@@ -31,10 +29,7 @@ int main(int argc, char** argv) {
     const int height = argc > 3 ? std::atoi(argv[3]) : 700;
     QDir().mkpath(out);
 
-    auto* translator = new QTranslator(&app);
-    const QString folder = ZNFBundle::mainBundle().pathForResource(QStringLiteral("translations"), QString());
-    if (translator->load(QLocale(), QStringLiteral("notecrate"), QStringLiteral("_"), folder))
-        QCoreApplication::installTranslator(translator);
+    ZNFBundle::installLocalizations();
 
     ZNFNotecrateWindowController window;
     window.window()->resize(width, height);

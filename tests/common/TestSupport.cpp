@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QThread>
 #include <unzip.h>
 
@@ -129,4 +130,40 @@ bool waitUntil(const std::function<bool()>& pred, int timeoutMs) {
         QThread::msleep(1);
     }
     return true;
+}
+
+namespace {
+std::map<QString, ChildRoutine>& childRoutines() {
+    static std::map<QString, ChildRoutine> routines;
+    return routines;
+}
+} // namespace
+
+bool registerChildRoutine(const QString& name, ChildRoutine routine) {
+    childRoutines()[name] = std::move(routine);
+    return true;
+}
+
+int runChild(const QString& name, const QStringList& arguments, const QProcessEnvironment& environment,
+             int timeoutMs) {
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                QStringList{QStringLiteral("--child"), name} + arguments);
+    if (!child.waitForFinished(timeoutMs)) {
+        child.kill();
+        child.waitForFinished();
+        return -1;
+    }
+    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
+}
+
+std::optional<int> runChildRoutineIfAsked(const QStringList& arguments) {
+    if (arguments.size() < 3 || arguments.at(1) != QLatin1String("--child"))
+        return std::nullopt;
+    const auto found = childRoutines().find(arguments.at(2));
+    if (found == childRoutines().end())
+        return 2;
+    return found->second(arguments.mid(3));
 }

@@ -2,12 +2,14 @@
 
 #include <QByteArray>
 #include <QMutex>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // A private HOME and XDG_CACHE_HOME for one test; both are put back when it ends.
@@ -63,3 +65,16 @@ QByteArray readFile(const QString& path);
 
 // Runs the Qt event loop until pred() holds or the timeout passes; returns pred().
 bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 5000);
+
+// A second process, for what must outlive the process that made it: the test program run again
+// as "PROGRAM --child NAME ARGS...", which runs the routine registered under NAME (inside the
+// program's QApplication, without any test) and exits with its result. Register at namespace
+// scope: `const bool registered = registerChildRoutine("name", [](const QStringList&) { ... });`
+using ChildRoutine = std::function<int(const QStringList& arguments)>;
+bool registerChildRoutine(const QString& name, ChildRoutine routine);
+// Runs this program as such a child with `environment`; its exit code, or -1 when it crashed or
+// did not end within the timeout.
+int runChild(const QString& name, const QStringList& arguments, const QProcessEnvironment& environment,
+             int timeoutMs = 30000);
+// For main(): the routine's result when this process was started as a child.
+std::optional<int> runChildRoutineIfAsked(const QStringList& arguments);

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QTest>
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
@@ -251,6 +252,16 @@ TEST_F(CollectionViewTest, HoverOnlyWithAHoverHandler) {
     QTest::mouseMove(root, QPoint(30, 65));
     QTest::mouseMove(root, QPoint(20, 300));
     EXPECT_EQ(hovers, (std::vector<int>{ZNFEventTypeMouseEntered, ZNFEventTypeMouseExited}));
+    // In, the screen reloaded under the pointer, out: the hover still ends with an exit, and
+    // the cell under the pointer is the one that was there.
+    QTest::mouseMove(root, QPoint(20, 60));
+    const ZNFCollectionViewItem* under = cellAt(1).get();
+    show({plain, hovering});
+    EXPECT_EQ(cellAt(1).get(), under);
+    QTest::mouseMove(root, QPoint(20, 300));
+    EXPECT_EQ(hovers.back(), ZNFEventTypeMouseExited);
+    EXPECT_EQ(std::count(hovers.begin(), hovers.end(), ZNFEventTypeMouseEntered),
+              std::count(hovers.begin(), hovers.end(), ZNFEventTypeMouseExited));
 
     // A reused cell that now shows an item without hover handler drops its tracking area.
     show({plain, plain});

@@ -8,7 +8,10 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QJSEngine>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -25,7 +28,41 @@ QStringList linesStartingWith(const LogCapture& log, const QString& prefix) {
     return out;
 }
 
+// The second process of SettingsOutliveTheProcessThatSetThem: sets two values, through a
+// script and through a data event, and ends as its argument says: "quit" quits the event loop
+// in the same turn, "return" ends without ever running one.
+const bool kSetAndEnd = registerChildRoutine(QStringLiteral("set-and-end"), [](const QStringList& arguments) {
+    ZNFJavascriptLayoutController bridge;
+    auto set = [&] {
+        bridge.context()->evaluateScript(QStringLiteral(R"(
+            setUserDefaultsValueForKey({n: 7}, "outlives");
+            performAction({_type: "data", action: "set", key: "handled", value: "yes"});)"));
+    };
+    if (arguments.value(0) != QLatin1String("quit")) {
+        set();
+        return 0;
+    }
+    QTimer::singleShot(0, [&] {
+        set();
+        QCoreApplication::quit();
+    });
+    return QCoreApplication::exec();
+});
+
 } // namespace
+
+TEST(JavascriptBridge, SettingsOutliveTheProcessThatSetThem) {
+    for (const char* ending : {"quit", "return"}) {
+        QTemporaryDir home;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("HOME"), home.path());
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+        ASSERT_EQ(runChild(QStringLiteral("set-and-end"), {QLatin1String(ending)}, environment), 0) << ending;
+        const ZNFUserDefaults next(home.filePath(QStringLiteral("config/Notecrate/userdefaults.ini")));
+        EXPECT_EQ(next.objectForKey(QStringLiteral("outlives")), QVariant(QVariantMap{{"n", 7}})) << ending;
+        EXPECT_EQ(next.objectForKey(QStringLiteral("handled")), QVariant(QStringLiteral("yes"))) << ending;
+    }
+}
 
 TEST(JavascriptBridge, PerformActionAtOnceOrLater) {
     ZNFJavascriptLayoutController bridge;
@@ -137,10 +174,31 @@ TEST(JavascriptBridge, NonPropertyListValuesStoreNothing) {
     EXPECT_EQ(stored("js-guarded"), QVariant(QStringLiteral("before")));
     EXPECT_TRUE(linesStartingWith(log, "JS Error: ").isEmpty()) << log.lines().join('\n').toStdString();
 
-    // A structure that repeats an object without a cycle is still a plain value.
+    // A structure that repeats an object without a cycle is still a plain value...
     bridge.context()->evaluateScript(
         R"(var leaf = {v: 1}; setUserDefaultsValueForKey({a: leaf, b: [leaf, leaf]}, "js-guarded");)");
     EXPECT_EQ(stored("js-guarded").toMap().value("b").toList().size(), 2);
+
+    // ... until its expansion passes the budget of one conversion: each of these is refused at
+    // once, with a "JS Error" line, and stores nothing.
+    userDefaults().setObject(QStringLiteral("before"), QStringLiteral("js-guarded"));
+    const char* huge[] = {
+        R"(var a = [1]; for (var i = 0; i < 22; i++) a = [a, a];
+           performAction({_type: "data", action: "set", key: "js-guarded", value: a});)",
+        R"(var a = [1]; for (var i = 0; i < 22; i++) a = [a, a]; setUserDefaultsValueForKey(a, "js-guarded");)",
+        R"(setUserDefaultsValueForKey(new Array(16777216), "js-guarded");)",
+        R"(performAction({_type: "none", x: new Array(16777216)});)",
+        R"(setUserDefaultsValueForKey("x".repeat(1 << 24), "js-guarded");)",
+    };
+    QElapsedTimer clock;
+    clock.start();
+    for (const char* script : huge) {
+        const qsizetype errors = linesStartingWith(log, "JS Error: RangeError").size();
+        bridge.context()->evaluateScript(QString::fromLatin1(script));
+        EXPECT_EQ(linesStartingWith(log, "JS Error: RangeError").size(), errors + 1) << script;
+    }
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_EQ(stored("js-guarded"), QVariant(QStringLiteral("before")));
 }
 
 TEST(JavascriptBridge, ScriptErrorsAreLoggedAndTheContextStaysUsable) {
@@ -171,6 +229,24 @@ TEST(JavascriptBridge, ScriptErrorsAreLoggedAndTheContextStaysUsable) {
     context->evaluateScript(R"(try { null.x; } catch (e) { log("caught " + e.name); })");
     EXPECT_EQ(linesStartingWith(log, "JS Error: ").size(), 3);
     EXPECT_TRUE(log.lines().contains("caught TypeError"));
+
+    // A script or a callback that runs past the time limit is interrupted, logged, and the
+    // context runs the next script.
+    context->setTimeLimit(std::chrono::milliseconds(200));
+    const QJSValue spin = context->evaluateScript("(function () { while (true) {} })");
+    for (int round = 0; round < 2; ++round) {
+        QElapsedTimer clock;
+        clock.start();
+        if (round == 0)
+            EXPECT_TRUE(context->evaluateScript("kept = 0; while (true) { kept++; }").isUndefined());
+        else
+            EXPECT_TRUE(context->callFunction(spin).isUndefined());
+        EXPECT_LT(clock.elapsed(), 5000);
+        errors = linesStartingWith(log, "JS Error: ");
+        ASSERT_EQ(errors.size(), 4 + round);
+        EXPECT_TRUE(errors.back().contains("interrupted")) << errors.back().toStdString();
+        EXPECT_EQ(context->evaluateScript("41 + 1").toInt(), 42);
+    }
 }
 
 TEST(JavascriptBridge, LogWritesPresentMessages) {

@@ -2,6 +2,7 @@
 #include "layout/ZNFLayoutProvider.h"
 #include "layout/ZNFPredicator.h"
 #include "layout/ZNFUserDefaults.h"
+#include "platform/ZNFBundle.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -13,7 +14,8 @@
 // Each row: a name, the "_predicate" value (absent when the row has none), the environment
 // it is evaluated in, and the expected verdict. Missing environment entries take the
 // defaults below: a 1440 x 900 screen, localizations ["en"], country "US", the reference date
-// 03/15/2024 10:00 and nothing stored.
+// 03/15/2024 10:00 and nothing stored. Localizations "loaded" are those the application
+// loads its texts in when the user's locale is "locale".
 static const char* const kRows = R"([
  {"name": "no predicate", "expected": true},
  {"name": "empty dictionary", "predicate": {}, "expected": false},
@@ -53,6 +55,11 @@ static const char* const kRows = R"([
  {"name": "country must match exactly", "predicate": {"locale": {"country": "us"}}, "expected": false},
  {"name": "locale without its keys", "predicate": {"locale": {}}, "expected": false},
  {"name": "locale language not a string", "predicate": {"locale": {"language": 1}}, "expected": false},
+ {"name": "English under a French locale: the app runs in English", "predicate": {"locale": {"language": "en"}}, "env": {"languages": "loaded", "locale": "fr_FR"}, "expected": true},
+ {"name": "French under a French locale: the app has no French", "predicate": {"locale": {"language": "fr"}}, "env": {"languages": "loaded", "locale": "fr_FR"}, "expected": false},
+ {"name": "English under the C locale", "predicate": {"locale": {"language": "en"}}, "env": {"languages": "loaded", "locale": "C"}, "expected": true},
+ {"name": "German once its texts are loaded", "predicate": {"locale": {"language": "de"}}, "env": {"languages": "loaded", "locale": "de_DE"}, "expected": true},
+ {"name": "not English once German texts are loaded", "predicate": {"locale": {"language": "en"}}, "env": {"languages": "loaded", "locale": "de_DE"}, "expected": false},
 
  {"name": "after the reference instant itself", "predicate": {"date": {"after": "03/15/2024 10:00"}}, "expected": true},
  {"name": "before the reference instant itself", "predicate": {"date": {"before": "03/15/2024 10:00"}}, "expected": false},
@@ -99,6 +106,8 @@ namespace {
 struct Environment {
     QSizeF screen{1440, 900};
     QStringList languages{"en"};
+    bool loadedLanguages = false;
+    QString locale;
     QString country{"US"};
     QVariantMap data;
 };
@@ -108,7 +117,8 @@ ZNFPredicator makePredicator(const Environment& env) {
     auto device = std::make_shared<ZNFDevicePredicateEvaluator>();
     device->setScreenSizeSource([env] { return env.screen; });
     auto locale = std::make_shared<ZNFLocalizationPredicateEvaluator>();
-    locale->setPreferredLocalizationsSource([env] { return env.languages; });
+    if (!env.loadedLanguages)
+        locale->setPreferredLocalizationsSource([env] { return env.languages; });
     locale->setCountryCodeSource([env] { return env.country; });
     auto date = std::make_shared<ZNFDatePredicateEvaluator>();
     date->setTargetDate(ZNFDatePredicateEvaluator::dateFromString(QStringLiteral("03/15/2024 10:00")));
@@ -125,7 +135,9 @@ Environment environmentFrom(const QJsonObject& json) {
     Environment env;
     if (json.contains("screen"))
         env.screen = QSizeF(json["screen"][0].toDouble(), json["screen"][1].toDouble());
-    if (json.contains("languages")) {
+    env.loadedLanguages = json["languages"] == QLatin1String("loaded");
+    env.locale = json["locale"].toString();
+    if (json["languages"].isArray()) {
         env.languages.clear();
         for (const auto& v : json["languages"].toArray())
             env.languages << v.toString();
@@ -147,10 +159,20 @@ TEST(Predicator, TableOfCases) {
     int checked = 0;
     for (const auto& rowValue : doc.array()) {
         const QJsonObject row = rowValue.toObject();
-        const ZNFPredicator predicator = makePredicator(environmentFrom(row["env"].toObject()));
+        const Environment env = environmentFrom(row["env"].toObject());
+        const ZNFPredicator predicator = makePredicator(env);
+        const QLocale userLocale;
+        if (!env.locale.isEmpty()) {
+            QLocale::setDefault(QLocale(env.locale));
+            ZNFBundle::installLocalizations(QLocale(env.locale));
+        }
         const QVariant predicate = row.contains("predicate") ? row["predicate"].toVariant() : QVariant();
         EXPECT_EQ(predicator.evaluatePredicates(predicate), row["expected"].toBool())
             << row["name"].toString().toStdString();
+        if (!env.locale.isEmpty()) {
+            QLocale::setDefault(userLocale);
+            ZNFBundle::installLocalizations(QLocale::c());
+        }
         ++checked;
     }
     EXPECT_GT(checked, 60);

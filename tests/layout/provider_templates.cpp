@@ -233,6 +233,38 @@ TEST(LayoutTemplate, FillsPlaceholders) {
     EXPECT_FALSE(templ.fulfillWithData({}));
     templ.setTemplateString(QString());
     EXPECT_FALSE(templ.fulfillWithData({}));
+
+    // Inserted values are never searched again: data cannot fill placeholders of its own, nor
+    // double itself key after key; braces around a placeholder stay.
+    const struct {
+        const char* templateText;
+        QVariantMap data;
+        const char* expected;
+    } rows[] = {
+        {R"("{{a}}")", {{"a", "{{b}}"}, {"b", "injected"}}, "{{b}}"},
+        {R"("{{b}}{{a}}")", {{"a", "x"}, {"b", "{{a}}"}}, "{{a}}x"},
+        {R"("{{{a}}}")", {{"a", "x"}}, "{x}"},
+        {R"("{{{{a}}b}}")", {{"a", "x"}, {"xb", "y"}}, "{{xb}}"},
+        {R"("{{a}")", {{"a", "x"}}, "{{a}"},
+    };
+    for (const auto& row : rows) {
+        templ.setTemplateString(QString::fromLatin1(row.templateText));
+        filled = templ.fulfillWithData(row.data);
+        ASSERT_TRUE(filled) << row.templateText;
+        EXPECT_EQ(filled->toString(), QLatin1String(row.expected)) << row.templateText;
+    }
+    // Each key doubles the next (the keys in the order they were once filled in).
+    QVariantMap doubling{{"k24", "x"}};
+    for (int i = 0; i < 24; ++i)
+        doubling.insert(QStringLiteral("k%1").arg(i, 2, 10, QLatin1Char('0')),
+                        QStringLiteral("{{k%1}}{{k%1}}").arg(i + 1, 2, 10, QLatin1Char('0')));
+    templ.setTemplateString(QStringLiteral("\"{{k00}}\""));
+    filled = templ.fulfillWithData(doubling);
+    ASSERT_TRUE(filled);
+    EXPECT_EQ(filled->toString(), "{{k01}}{{k01}}");
+    // A text that would pass 16 million characters is not made.
+    templ.setTemplateString(QStringLiteral("\"%1\"").arg(QStringLiteral("{{a}}").repeated(40)));
+    EXPECT_FALSE(templ.fulfillWithData({{"a", QString(500000, QLatin1Char('z'))}}));
 }
 
 TEST(LayoutTemplate, LineFeeds) {

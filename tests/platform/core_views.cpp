@@ -1,8 +1,10 @@
+#include "platform/ZNFBundle.h"
 #include "platform/ZNFCollectionView.h"
 #include "platform/ZNFView.h"
 #include "platform/ZNFViewController.h"
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QScrollBar>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -146,6 +148,26 @@ TEST(View, TrackingAreasReportEnterAndExitInsideTheirRectangle) {
     EXPECT_TRUE(view->trackingAreas().empty());
 }
 
+TEST(Bundle, InstallsTheStringTableOfTheFirstLanguageItHas) {
+    const struct {
+        const char* locale;
+        const char* language;
+        const char* back;
+    } rows[] = {
+        {"de_DE", "de", "\u2039 Zur\u00fcck"},
+        {"fr_FR", "en", "\u2039 Back"},
+        {"C", "en", "\u2039 Back"},
+        {"de_AT", "de", "\u2039 Zur\u00fcck"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(ZNFBundle::installLocalizations(QLocale(QLatin1String(row.locale))),
+                  QStringList{QLatin1String(row.language)})
+            << row.locale;
+        EXPECT_EQ(ZNFBundle::preferredLocalizations(), QStringList{QLatin1String(row.language)});
+        EXPECT_EQ(ZNFLocalizedString("\u2039 Back"), QString::fromUtf8(row.back)) << row.locale;
+    }
+}
+
 TEST(ViewController, LoadsLazilyAndLaysOutAfterSubviews) {
     auto controller = std::make_shared<LayoutRecorder>();
     EXPECT_FALSE(controller->isViewLoaded());
@@ -262,4 +284,52 @@ TEST(CollectionView, ReusesCellsByIdentifierAndScrolls) {
     cv.reloadData();
     EXPECT_EQ(cv.numberOfItemsInSection(0), 0);
     EXPECT_TRUE(cv.visibleItems().empty());
+}
+
+TEST(CollectionView, KeysScrollItOnceItHasFocusAndTabMovesOn) {
+    QWidget window;
+    window.resize(300, 130);
+    auto* cv = new ZNFCollectionView(QRectF(0, 0, 300, 100));
+    cv->setParent(&window);
+    auto* next = new QLineEdit(&window);
+    next->setGeometry(0, 105, 300, 20);
+    Source source;
+    source.sizes.assign(50, QSizeF(280, 20)); // content 1000 high in a view 100 high
+    cv->setDataSource(&source);
+    cv->setDelegate(&source);
+    cv->reloadData();
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+    // A click on a cell (which takes no focus itself) gives the view the keys.
+    QTest::mouseClick(cv->itemAtIndexPath({0, 1})->view(), Qt::LeftButton, {}, QPoint(5, 5));
+    ASSERT_EQ(QApplication::focusWidget(), cv);
+    const struct {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        double from, to;
+    } rows[] = {
+        {Qt::Key_PageDown, {}, 0, 100},
+        {Qt::Key_PageUp, {}, 500, 400},
+        {Qt::Key_Space, {}, 0, 100},
+        {Qt::Key_Space, Qt::ShiftModifier, 500, 400},
+        {Qt::Key_Down, {}, 0, 20},
+        {Qt::Key_Up, {}, 500, 480},
+        {Qt::Key_End, {}, 0, 900},
+        {Qt::Key_Home, {}, 500, 0},
+        {Qt::Key_Home, Qt::ControlModifier, 500, 0},
+        {Qt::Key_PageDown, {}, 850, 900},
+        {Qt::Key_Down, Qt::ShiftModifier, 500, 500},
+        {Qt::Key_A, {}, 500, 500},
+    };
+    for (const auto& row : rows) {
+        cv->setScrollOffset(row.from);
+        QTest::keyClick(cv, row.key, row.modifiers);
+        EXPECT_EQ(cv->scrollOffset(), row.to) << row.key << " from " << row.from;
+        EXPECT_EQ(cv->verticalScroller()->value(), row.to);
+    }
+    // Tab is not the view's: focus moves on.
+    QTest::keyClick(cv, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), next);
 }

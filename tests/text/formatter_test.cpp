@@ -1,3 +1,4 @@
+#include "TestSupport.h"
 #include "text/ZNFPropertyList.h"
 #include "text/ZNFTextFormatter.h"
 
@@ -18,6 +19,36 @@ QVariantMap style(std::initializer_list<std::pair<const char*, QVariant>> entrie
 
 ZNFTextAttributesPtr attrs(std::initializer_list<std::pair<const char*, QVariant>> entries) {
     return ZNFTextFormatter().attributesFromDictionary(style(entries));
+}
+
+// A binary property list of `links` arrays, each holding `refs` references to the next (the
+// last to itself when `cycle`), the innermost holding true.
+QByteArray binaryChain(int links, int refs, bool cycle = false) {
+    auto be = [](quint64 v, int width) {
+        QByteArray out(width, '\0');
+        for (int i = width - 1; i >= 0; --i, v >>= 8)
+            out[i] = char(v & 0xff);
+        return out;
+    };
+    QByteArray bytes("bplist00"), table;
+    for (int i = 0; i < links; ++i) {
+        table += be(quint64(bytes.size()), 4);
+        bytes += char(0xa0 | refs);
+        for (int r = 0; r < refs; ++r)
+            bytes += be(cycle && i == links - 1 ? quint64(i) : quint64(i + 1), 4);
+    }
+    table += be(quint64(bytes.size()), 4);
+    bytes += char(0x09);
+    const quint64 tableOffset = quint64(bytes.size());
+    bytes += table + QByteArray(6, '\0') + char(4) + char(4) + be(quint64(links + 1), 8) + be(0, 8) +
+             be(tableOffset, 8);
+    return bytes;
+}
+
+QByteArray nestedXml(int depth, qsizetype padding = 0) {
+    return "<?xml version=\"1.0\"?><plist version=\"1.0\">" + QByteArray(padding, ' ') +
+           QByteArray("<array>").repeated(depth) + "<true/>" + QByteArray("</array>").repeated(depth) +
+           "</plist>";
 }
 
 void expectColor(const QColor& c, int r, int g, int b, double a = 1.0) {
@@ -135,6 +166,11 @@ TEST(TextFormatterFonts, WeightSizeAndName) {
     // One point is one logical pixel.
     EXPECT_NEAR(QFontInfo(named->font->qfont()).pixelSize(), 15.5, 0.6);
 
+    // Sizes past what the text system lays out are held to its largest.
+    EXPECT_EQ(attrs({{"fontWeight", "bold"}, {"fontSize", 1e300}})->font->pointSize(), ZNFLargestFontSize);
+    EXPECT_EQ(attrs({{"fontName", "DejaVu Serif"}, {"fontSize", "1e300"}})->font->pointSize(),
+              ZNFLargestFontSize);
+
     for (const auto& [name, weight] : ZNFTextFormatter::keyedFontWeights())
         EXPECT_EQ(attrs({{"fontWeight", name}})->font->weight(), weight) << name.toStdString();
     EXPECT_EQ(ZNFTextFormatter::keyedFontWeights().size(), 9u);
@@ -164,6 +200,20 @@ TEST(TextFormatterParagraph, AlignmentSpacingAndTabs) {
     const auto fraction = attrs({{"tabs", QVariantList{40.7}}})->paragraphStyle;
     EXPECT_EQ(fraction->tabStops, (std::vector<ZNFTextTab>{{ZNFTextAlignment::Left, 40}}));
     EXPECT_NEAR(fraction->headIndent, 40.7, 1e-5);
+
+    // Numbers past what the text system lays out are held to a range, and logged.
+    LogCapture log;
+    const auto wild = attrs({{"tabs", QVariantList{1e300, -40}},
+                             {"lineHeight", 1e300},
+                             {"paragraphSpacing", 1e300},
+                             {"characterSpacing", -1e300}});
+    EXPECT_EQ(wild->paragraphStyle->tabStops,
+              (std::vector<ZNFTextTab>{{ZNFTextAlignment::Left, 10000}, {ZNFTextAlignment::Left, 0}}));
+    EXPECT_EQ(wild->paragraphStyle->headIndent, 10000);
+    EXPECT_EQ(wild->paragraphStyle->lineHeightMultiple, 100);
+    EXPECT_EQ(wild->paragraphStyle->paragraphSpacing, 10000);
+    EXPECT_EQ(wild->kern, -1000);
+    EXPECT_TRUE(log.contains(QStringLiteral("Style value tabs 1e+300 is out of range; 10000 is used")));
 
     // Not an array: the default stops stay.
     EXPECT_EQ(attrs({{"tabs", 40}})->paragraphStyle->tabStops, ZNFParagraphStyle::defaultTabStops());
@@ -219,6 +269,10 @@ TEST(TextFormatterInsets, ValuesAndHostileInput) {
     EXPECT_EQ(ZNFTextFormatter::insetsValueFromDictionary(
                   style({{"top", std::numeric_limits<double>::quiet_NaN()}, {"left", QVariantList{1}}})),
               ZNFEdgeInsetsZero);
+    // A negative inset would measure a text smaller than its lines; absurd ones are held too.
+    EXPECT_EQ(ZNFTextFormatter::insetsValueFromDictionary(
+                  style({{"top", -5}, {"left", "-1e300"}, {"bottom", 1e300}, {"right", 10000}})),
+              (ZNFEdgeInsets{0, 0, 10000, 10000}));
     ZNFTextFormatter f;
     f.parseInsetsFromAttributes(style({{"right", 7}}), "x");
     EXPECT_EQ(f.insetsForKey("x"), (ZNFEdgeInsets{0, 0, 0, 7}));
@@ -230,11 +284,6 @@ TEST(TextFormatterInsets, ValuesAndHostileInput) {
 
 TEST(TextFormatterDynamicType, OffByDefault) {
     ZNFTextFormatter f;
-    EXPECT_EQ(f.dynamicTypeLevel(), -1);
-    EXPECT_FALSE(f.automaticallyInferDynamicTypeSizes());
-    EXPECT_FALSE(f.dynamicTypeKey());
-    EXPECT_TRUE(f.dynamicTypeMultipliers().isEmpty());
-    EXPECT_TRUE(f.dynamicTypeLevels().isEmpty());
     f.registerKeyedAttributes({{"title", style({{"fontWeight", "bold"}, {"fontSize", 20}})}});
     // Scaling on with a key that has no multiplier: no table, so the default attributes.
     f.setDynamicTypeKey(QStringLiteral("large"));
@@ -362,6 +411,29 @@ TEST(TextFormatterPropertyList, DamagedFilesNeverCrash) {
 
     for (qsizetype n = 0; n < good.size(); ++n)
         ZNFPropertyListFromData(good.left(n));
+
+    // Shapes that make libplist recurse past the stack or copy shared arrays without end are
+    // refused before it reads them; the largest allowed ones read.
+    const struct {
+        const char* what;
+        QByteArray bytes;
+        bool readable;
+    } shapes[] = {
+        {"XML, 256 levels", nestedXml(256), true},
+        {"XML, 257 levels", nestedXml(257), false},
+        {"XML, 30,000 levels", nestedXml(30000), false},
+        {"XML over 8 MiB", nestedXml(1, 8 * 1024 * 1024), false},
+        {"binary, 256 levels", binaryChain(256, 1), true},
+        {"binary, 100,000 levels", binaryChain(100000, 1), false},
+        {"binary, 2^60 values from 60 shared arrays", binaryChain(60, 2), false},
+        {"binary, 2^15 values from 15 shared arrays", binaryChain(15, 2), true},
+        {"binary, a cycle", binaryChain(3, 1, true), false},
+    };
+    for (const auto& shape : shapes) {
+        QString reason;
+        EXPECT_EQ(ZNFPropertyListFromData(shape.bytes, &reason).isValid(), shape.readable) << shape.what;
+        EXPECT_EQ(reason.isEmpty(), shape.readable) << shape.what;
+    }
     quint32 seed = 12345;
     for (int round = 0; round < 2000; ++round) {
         QByteArray damaged = good;

@@ -76,6 +76,19 @@ TEST(LabelMeasuring, RoundingAndInsetsArithmetic) {
               QSizeF(6, 4));
     EXPECT_GT(ZNFLabel::sizeWithWidth(4, text, five, false).height(), 0);
     EXPECT_GT(ZNFLabel::sizeWithWidth(std::nan(""), text, five, false).height(), 0);
+    // A style with numbers past any sense is held to what the text system lays out: it measures
+    // as the largest font does, not as nothing.
+    const ZNFTextAttributesPtr absurd =
+        ZNFTextFormatter().attributesFromDictionary({{"fontWeight", "regular"},
+                                                     {"fontSize", 1e300},
+                                                     {"tabs", QVariantList{1e300}},
+                                                     {"lineHeight", 1e300}});
+    const QSizeF huge =
+        ZNFLabel::sizeWithWidth(3000, ZNFAttributedString(QStringLiteral("A\tB"), absurd), {});
+    EXPECT_TRUE(huge.height() > ZNFLargestFontSize && std::isfinite(huge.height()));
+    // Negative insets set in code never make a negative size.
+    EXPECT_EQ(ZNFLabel::sizeWithWidth(300, ZNFAttributedString(), ZNFEdgeInsets{-9, -9, -9, -9}, false),
+              QSizeF(0, 0));
 }
 
 TEST(LabelMeasuring, MeasuredSizeDrawsInTheSameLines) {
@@ -108,6 +121,12 @@ TEST(LabelMeasuring, MeasuredSizeDrawsInTheSameLines) {
     texts.emplace_back(QStringLiteral("Averyveryveryverylongwordthatcannotbreakanywhereatallinthiswidth"),
                        styled(16));
     texts.emplace_back(kParagraph, centredHanging);
+    // Words longer than many lines, alone and among others: laid out in windows.
+    texts.emplace_back(QString(5000, QLatin1Char('x')), styled(15));
+    texts.emplace_back(
+        kParagraph + QString(3000, QLatin1Char('y')) + QLatin1Char(' ') + kParagraph.repeated(9), styled(15));
+    texts.emplace_back(QStringLiteral("1.\t") + QString(2500, QLatin1Char('z')) + QStringLiteral("\tend"),
+                       hanging);
 
     const ZNFEdgeInsets insets{6, 11.5, 4, 9.25};
     for (const ZNFAttributedString& text : texts) {
@@ -128,6 +147,22 @@ TEST(LabelMeasuring, MeasuredSizeDrawsInTheSameLines) {
             EXPECT_EQ(drawn->lineCountFittingContainer(), drawn->lineCount());
             for (int i = 0; i < drawn->lineCount(); ++i)
                 EXPECT_EQ(drawn->characterRangeOfLine(i), atWidth.characterRangeOfLine(i));
+            // A plain paragraph breaks where Qt breaks it as a whole, windows or not.
+            if (text.runs().size() == 1 && *text.runs().front().attributes == styled(15)) {
+                QTextLayout whole(text.string(), text.runs().front().attributes->font->qfont());
+                QTextOption option;
+                option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+                whole.setTextOption(option);
+                whole.beginLayout();
+                int n = 0;
+                for (QTextLine line = whole.createLine(); line.isValid(); line = whole.createLine(), ++n) {
+                    line.setLineWidth(width - insets.left - insets.right);
+                    EXPECT_EQ(atWidth.characterRangeOfLine(n),
+                              (ZNFRange{line.textStart(), line.textLength()}));
+                }
+                whole.endLayout();
+                EXPECT_EQ(atWidth.lineCount(), n);
+            }
         }
     }
 }
@@ -338,6 +373,17 @@ TEST(LabelDrawing, LinesThatDoNotFitAreNotDrawn) {
     EXPECT_EQ(label.layoutManager()->lineCountFittingContainer(), 1);
     EXPECT_GT(countPixels(image, QRect(0, 0, 200, int(one.height())), reddish), 10);
     EXPECT_EQ(countPixels(image, QRect(0, int(one.height()), 200, 4), reddish), 0);
+
+    // A tall label is painted a band at a time, as a scrolled view exposes it: each band shows
+    // its own lines.
+    const ZNFAttributedString tall(QStringLiteral("line\n").repeated(400), styled(20, Qt::red));
+    ZNFLabel column(tall, QRectF(QPointF(0, 0), ZNFLabel::sizeWithWidth(200, tall, {})));
+    for (const int top : {0, int(column.height()) / 2, int(column.height()) - 60}) {
+        QImage band(200, 60, QImage::Format_ARGB32);
+        band.fill(Qt::white);
+        column.render(&band, QPoint(), QRegion(0, top, 200, 60), QWidget::DrawChildren);
+        EXPECT_GT(countPixels(band, band.rect(), reddish), 10) << top;
+    }
 }
 
 TEST(LabelDrawing, LineStylesPatternsAndThickness) {
