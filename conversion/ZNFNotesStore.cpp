@@ -91,30 +91,52 @@ QString containerPath() {
     return ZNFPaths::expandTilde(QLatin1String(ZNFNotesStore_containerPath));
 }
 
-std::optional<ZNFNotesStoreAttachmentMap> noteIdsByPrimaryKey() {
-    const QDir container(containerPath());
+bool readCopyOfStore(const QString& container, const std::function<void(const QString& database)>& read,
+                     QString* failure) {
+    const QDir source(container);
     const QString database = QLatin1String(ZNFNotesStore_databaseFileName);
-    if (!QFileInfo::exists(container.filePath(database)))
-        return std::nullopt;
+    auto fail = [failure](const QString& reason) {
+        if (failure)
+            *failure = reason;
+        return false;
+    };
+    if (!QFileInfo::exists(source.filePath(database)))
+        return fail(QStringLiteral("there is no %1 in %2").arg(database, container));
 
     const QString temporary = QDir(ZNFPaths::cachesDirectory()).filePath(ZNFPaths::newUUIDString());
     if (!QDir().mkpath(temporary)) {
         ZNFLogf("Notes store: could not create the folder for the copy of the store %@", temporary);
-        return std::nullopt;
+        return fail(QStringLiteral("could not create the folder %1 for a copy of the store").arg(temporary));
     }
+    // The copy holds the user's notes: no other user of this machine may read it.
+    QFile::setPermissions(temporary,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     for (const QString& name : {database, database + QLatin1String(ZNFNotesStore_sharedMemorySuffix),
                                 database + QLatin1String(ZNFNotesStore_writeAheadLogSuffix)}) {
-        // A missing "-shm" or "-wal" is normal; a missing main file makes the open fail.
-        QFile::copy(container.filePath(name), QDir(temporary).filePath(name));
+        // A missing "-shm" or "-wal" is normal. The copies are writable even when the originals
+        // are not (a backup, a read-only medium): SQLite replays the write-ahead log into them.
+        const QString copy = QDir(temporary).filePath(name);
+        if (QFile::copy(source.filePath(name), copy))
+            QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
-    auto map = readAttachments(QDir(temporary).filePath(database));
-    // The copy holds the user's notes: never leave it behind, also when it could not be read.
+    if (!QFileInfo::exists(QDir(temporary).filePath(database))) {
+        QDir(temporary).removeRecursively();
+        return fail(QStringLiteral("could not copy %1 into %2").arg(source.filePath(database), temporary));
+    }
+    read(QDir(temporary).filePath(database));
+    // Never left behind, also when it could not be read.
     QDir(temporary).removeRecursively();
+    return true;
+}
+
+std::optional<ZNFNotesStoreAttachmentMap> noteIdsByPrimaryKey(const QString& container) {
+    std::optional<ZNFNotesStoreAttachmentMap> map;
+    readCopyOfStore(container, [&map](const QString& database) { map = readAttachments(database); });
     return map;
 }
 
-std::optional<QStringList> previewAssetURLs() {
-    const QString folder = QDir(containerPath()).filePath(QLatin1String(ZNFNotesStore_previewsFolderName));
+std::optional<QStringList> previewAssetURLs(const QString& container) {
+    const QString folder = QDir(container).filePath(QLatin1String(ZNFNotesStore_previewsFolderName));
     if (!QFileInfo(folder).isDir())
         return std::nullopt;
     QStringList paths;
@@ -123,11 +145,11 @@ std::optional<QStringList> previewAssetURLs() {
     return paths;
 }
 
-QString urlForOriginalMedia(const QString& uuid) {
+QString urlForOriginalMedia(const QString& uuid, const QString& container) {
     if (!isUsableFileName(uuid))
         return {};
     const QString folder =
-        QDir(containerPath()).filePath(QLatin1String(ZNFNotesStore_mediaFolderName) + u'/' + uuid);
+        QDir(container).filePath(QLatin1String(ZNFNotesStore_mediaFolderName) + u'/' + uuid);
     const QFileInfoList entries = listFolder(folder);
     return entries.isEmpty() ? QString() : entries.first().filePath();
 }
