@@ -2,6 +2,7 @@
 
 #include "conversion/ZNFBackupArchive.h"
 #include "conversion/ZNFNotesExtractor.h"
+#include "conversion/ZNFNotesFolderReader.h"
 #include "conversion/ZNFNotesStore.h"
 #include "platform/ZNFLog.h"
 #include "platform/ZNFMainQueue.h"
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QPainter>
+#include <QStandardPaths>
 #include <QThread>
 #include <QThreadPool>
 #include <QTransform>
@@ -40,9 +42,8 @@ void ZNFNotesAppImporter::import(ZNFImporterCompletion completion) {
     auto run = std::make_shared<std::atomic<bool>>(false);
     m_currentRunCancelled = run;
     std::weak_ptr<ZNFNotesAppImporter> weakSelf = weak_from_this();
-    ZNFNotesExtractor extractor;
-    extractor.getNotes([weakSelf, run, completion = std::move(completion)](std::optional<QJsonValue> notes,
-                                                                           QString) {
+    auto deliver = [weakSelf, run, completion = std::move(completion)](std::optional<QJsonValue> notes,
+                                                                       QString) {
         // The extractor's error is not acted on: whatever came with it is processed. The work
         // runs off the main thread so the window stays responsive; the completion comes back
         // to the main thread.
@@ -69,7 +70,15 @@ void ZNFNotesAppImporter::import(ZNFImporterCompletion completion) {
                     completion(path, count, attachments);
             });
         });
-    });
+    };
+    if (m_notesFolder.isEmpty())
+        ZNFNotesExtractor().getNotes(std::move(deliver));
+    else
+        ZNFNotesFolderReader::getNotes(m_notesFolder, std::move(deliver));
+}
+
+bool ZNFNotesAppImporter::canRunExportScript() {
+    return !QStandardPaths::findExecutable(QStringLiteral("osascript")).isEmpty();
 }
 
 void ZNFNotesAppImporter::cancel() {
@@ -248,8 +257,10 @@ qint64 ZNFNotesAppImporter::primaryKeyForAttachmentId(const QString& attachmentI
 
 QJsonArray ZNFNotesAppImporter::processRawAttachments(const QJsonArray& rawAttachments,
                                                       const QString& output) {
-    const std::optional<ZNFNotesStoreAttachmentMap> attachments = ZNFNotesStore::noteIdsByPrimaryKey();
-    const QStringList previews = ZNFNotesStore::previewAssetURLs().value_or(QStringList());
+    const QString container = m_notesFolder.isEmpty() ? ZNFNotesStore::containerPath() : m_notesFolder;
+    const std::optional<ZNFNotesStoreAttachmentMap> attachments =
+        ZNFNotesStore::noteIdsByPrimaryKey(container);
+    const QStringList previews = ZNFNotesStore::previewAssetURLs(container).value_or(QStringList());
     const QString resources = ZNFBackupArchive::resourcesFolder(output);
 
     std::vector<AttachmentJob> jobs;
@@ -283,7 +294,7 @@ QJsonArray ZNFNotesAppImporter::processRawAttachments(const QJsonArray& rawAttac
         job.uuid = attachment.uuid;
         job.isSketch = attachment.type.contains(QLatin1String(ZNFNotesStoreType_sketch));
         if (attachment.type.contains(QLatin1String("png")) || attachment.type.contains(QLatin1String("jpeg")))
-            job.mediaPath = ZNFNotesStore::urlForOriginalMedia(attachment.uuid);
+            job.mediaPath = ZNFNotesStore::urlForOriginalMedia(attachment.uuid, container);
         QString identifier = attachmentId;
         identifier.remove(u'/').remove(u':');
         job.entry.insert(QLatin1String(ZNFBackupEntryKey_parentId), parentId);

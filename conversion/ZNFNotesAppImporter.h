@@ -29,7 +29,15 @@ using ZNFImporterCompletion = std::function<void(const QString& path, qint64 not
 // Turns the Notes app's notes into a backup archive. Lives on the main thread.
 class ZNFNotesAppImporter : public std::enable_shared_from_this<ZNFNotesAppImporter> {
 public:
+    // `notesFolder`: a copied Notes folder (the one holding NoteStore.sqlite, "Media" and
+    // "Previews") whose store gives the notes and whose files give the attachments. Empty: the
+    // Notes app's own folder under the home folder, with the notes from its export script.
+    explicit ZNFNotesAppImporter(QString notesFolder = {}) : m_notesFolder(std::move(notesFolder)) {}
     virtual ~ZNFNotesAppImporter() = default;
+
+    const QString& notesFolder() const { return m_notesFolder; }
+    // Whether the Notes app's export script can run here: only where there is osascript (macOS).
+    static bool canRunExportScript();
 
     // Starts a run and returns at once. The export is processed on a worker thread; the
     // completion is called on the main thread once per run that is not cancelled.
@@ -66,6 +74,7 @@ public:
     static QString cleanBody(const QString& body);
 
 private:
+    const QString m_notesFolder;
     std::atomic<bool> m_isCancelled{false};
     std::shared_ptr<std::atomic<bool>> m_currentRunCancelled;
     bool m_isImporting = false;
