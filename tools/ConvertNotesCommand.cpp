@@ -1,16 +1,48 @@
 #include "conversion/ZNFNotesAppImporter.h"
+#include "conversion/ZNFNotesFolderReader.h"
 #include "tools/ZNFCommandLine.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QStandardPaths>
+#include <cstdio>
+
+namespace {
+
+// A copied Notes folder, read on any system.
+int convertFolder(const QString& folder) {
+    ZNFCommandOutput::progress(QStringLiteral("Reading the notes in %1...").arg(folder));
+    const ZNFNotesFolderReading reading = ZNFNotesFolderReader::read(folder);
+    // Always said, terminal or not: a note that is not in the archive must never go unnoticed.
+    for (const QString& line : reading.leftOutLines())
+        std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    if (!reading.notes)
+        return ZNFCommandOutput::fail(reading.failure);
+    if (reading.notes->isEmpty())
+        return ZNFCommandOutput::fail(QStringLiteral("there is no note to convert in %1").arg(folder));
+
+    ZNFCommandOutput::progress(
+        QStringLiteral("Writing the archive of %1 notes...").arg(reading.notes->size()));
+    ZNFNotesAppImporter importer(folder);
+    int status = 1;
+    importer.processNotes(QJsonValue(*reading.notes),
+                          [&](const QString& path, qint64 notes, qint64 attachments) {
+                              status = ZNFCommandOutput::printConversion(path, notes, attachments);
+                          });
+    return status;
+}
+
+} // namespace
 
 int ZNFRunConvertNotes(const QStringList& arguments) {
+    if (arguments.size() == 2 && arguments.first() == QLatin1String("--from"))
+        return convertFolder(arguments.at(1));
     if (!arguments.isEmpty())
-        return ZNFCommandOutput::fail(QStringLiteral("convert notes takes no arguments"));
-    if (QStandardPaths::findExecutable(QStringLiteral("osascript")).isEmpty())
-        return ZNFCommandOutput::fail(QStringLiteral(
-            "the Notes app's export needs osascript, which only macOS has; try convert vesper"));
+        return ZNFCommandOutput::fail(
+            QStringLiteral("convert notes takes nothing, or --from DIR: a copied Notes folder"));
+    if (!ZNFNotesAppImporter::canRunExportScript())
+        return ZNFCommandOutput::fail(
+            QStringLiteral("the Notes app's export needs osascript, which only macOS has; convert a copy of "
+                           "the Mac's Notes folder with --from DIR"));
     auto importer = std::make_shared<ZNFNotesAppImporter>();
     QEventLoop loop;
     int status = 1;
