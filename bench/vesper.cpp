@@ -1,45 +1,87 @@
-// A Vesper export of 10,000 notes and 1,000 pictures (640x480 JPEG), converted whole, next to
-// the parts no conversion can avoid: decoding and PNG-encoding the pictures, and zipping the
-// staged folder with `zip -r -q -6`. The summary line compares the two and gives the peak
-// memory of `notecrate convert vesper` on the same export.
-
-#include "conversion/ZNFVesperNoteImporter.h"
+// `notecrate convert vesper` on an export of 3,000 notes and 300 camera-sized pictures
+// (4032x3024 JPEG with photographic content), run in one go beside bench/vesper_pillow.py, a
+// plain Python + Pillow script doing the same conversion. Prints the ratio of the two times
+// (aim: at most 1/3), the PNG bytes of each, and the peak memory of the command with 300
+// pictures and with 30 (aim: flat in the number of pictures).
 #include "conversion/support/vesper_export.h"
 #include "platform/ZNFImage.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QProcess>
+#include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstdio>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unzip.h>
 
 extern char** environ;
 
 namespace {
 
-constexpr int kNotes = 10000;
-constexpr int kPictureEvery = 10; // 1,000 pictures
+constexpr int kNotes = 3000;
+constexpr int kPictureEvery = 10; // 300 pictures
+constexpr int kSmallNotes = 300;  // the same export cut to 30 pictures, for the memory check
+constexpr int kVariants = 6;      // distinct photos; each picture file is one of them
+constexpr int kWidth = 4032, kHeight = 3024;
+
+struct Run {
+    double seconds = 0;
+    double peakMiB = 0;
+    bool ok = false;
+};
 
 struct Setup {
     QTemporaryDir dir;
-    QString exportFolder;
-    QStringList pictures;
-    QString staged; // the archive unpacked: what the conversion zips
-    double conversionSeconds = 0, pictureSeconds = 0, zipSeconds = 0;
+    QString exportFolder, smallExport;
+    Run notecrate, pillow, notecrateSmall;
 };
 Setup* g = nullptr;
 
-void makeExport() {
-    g->exportFolder = g->dir.path() + QStringLiteral("/Vesper Export");
+// Smooth light over the frame, a few soft-edged shapes and sensor grain: after JPEG this
+// compresses in PNG about as a phone photo does (a flat colour would make sizes meaningless).
+QImage photo(int seed) {
+    QImage image(kWidth, kHeight, QImage::Format_RGB32);
+    QRandomGenerator rng(uint(seed + 1));
+    struct Blob {
+        double x, y, r;
+        int red, green, blue;
+    } blobs[6];
+    for (Blob& b : blobs)
+        b = {rng.bounded(double(kWidth)), rng.bounded(double(kHeight)), 300 + rng.bounded(900.0),
+             int(rng.bounded(256)),       int(rng.bounded(256)),        int(rng.bounded(256))};
+    for (int y = 0; y < kHeight; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < kWidth; ++x) {
+            double r = 90 + 80.0 * x / kWidth + 20 * std::sin(y / 170.0 + seed);
+            double gr = 110 + 60.0 * y / kHeight + 15 * std::cos(x / 230.0);
+            double b = 140 - 50.0 * (x + y) / (kWidth + kHeight);
+            for (const Blob& blob : blobs) {
+                const double d = std::hypot(x - blob.x, y - blob.y) / blob.r;
+                if (d < 1.2) {
+                    const double w = d < 0.8 ? 1.0 : (1.2 - d) / 0.4;
+                    r += w * (blob.red - r) * 0.7, gr += w * (blob.green - gr) * 0.7,
+                        b += w * (blob.blue - b) * 0.7;
+                }
+            }
+            const int grain = int(rng.bounded(9)) - 4;
+            line[x] = qRgb(qBound(0, int(r) + grain, 255), qBound(0, int(gr) + grain, 255),
+                           qBound(0, int(b) + grain, 255));
+        }
+    }
+    return image;
+}
+
+void makeExport(const QString& folder, int notes, const QList<QByteArray>& jpegs) {
     const QByteArray words = "harbour list kettle garden review paint window letter orange coffee train";
-    for (int i = 0; i < kNotes; ++i) {
+    for (int i = 0; i < notes; ++i) {
         const QString name = QStringLiteral("Note %1.txt").arg(i, 5, 10, QLatin1Char('0'));
         QByteArray text = "Note " + QByteArray::number(i) + "\n";
         for (int line = 0; line < 1 + i % 6; ++line)
@@ -47,127 +89,130 @@ void makeExport() {
         QByteArray picture;
         if (i % kPictureEvery == 0) {
             picture = "IMG_" + QByteArray::number(i) + ".jpg";
-            g->pictures << VesperExport::writePicture(g->exportFolder, QString::fromLatin1(picture),
-                                                      VesperExport::picture(640, 480, i), "JPEG");
+            VesperExport::writeBytes(VesperExport::pictures(folder) + u'/' + QString::fromLatin1(picture),
+                                     jpegs[(i / kPictureEvery) % jpegs.size()]);
         }
         const QByteArray created = "Mar " + QByteArray::number(1 + i % 28) + ", 2016, " +
                                    QByteArray::number(1 + i % 12) + ":" + QByteArray::number(10 + i % 50) +
                                    (i % 2 ? " PM" : " AM");
         VesperExport::writeNote(
-            g->exportFolder, name,
-            VesperExport::noteText(text, i % 3 ? "Work, Home Stuff" : "", created, picture));
+            folder, name, VesperExport::noteText(text, i % 3 ? "Work, Home Stuff" : "", created, picture));
     }
 }
 
-void BM_VesperConversion(benchmark::State& state) {
-    qint64 notes = 0, pictures = 0;
-    for (auto _ : state) {
-        QElapsedTimer timer;
-        timer.start();
-        const ZNFVesperConversion result = ZNFVesperNoteImporter::convert(g->exportFolder);
-        g->conversionSeconds = timer.nsecsElapsed() / 1e9;
-        notes += result.notes;
-        pictures += result.attachments;
-        if (result.notes != kNotes || result.attachments != kNotes / kPictureEvery)
-            state.SkipWithError("the conversion did not convert everything");
-    }
-    state.counters["notes/s"] = benchmark::Counter(double(notes), benchmark::Counter::kIsRate);
-    state.counters["pictures/s"] = benchmark::Counter(double(pictures), benchmark::Counter::kIsRate);
-}
-
-void BM_DecodeAndEncodePictures(benchmark::State& state) {
-    for (auto _ : state) {
-        QElapsedTimer timer;
-        timer.start();
-        qint64 bytes = 0;
-        for (const QString& file : g->pictures)
-            bytes += ZNFImage::encodePNG(ZNFImage::decodeFile(file)).size();
-        g->pictureSeconds = timer.nsecsElapsed() / 1e9;
-        benchmark::DoNotOptimize(bytes);
-    }
-    state.counters["pictures/s"] =
-        benchmark::Counter(double(g->pictures.size()) * state.iterations(), benchmark::Counter::kIsRate);
-}
-
-void BM_ZipStagedFolder(benchmark::State& state) {
-    const QString out = g->dir.path() + QStringLiteral("/zip-baseline.zip");
-    for (auto _ : state) {
-        QFile::remove(out);
-        QProcess zip;
-        zip.setWorkingDirectory(g->staged);
-        QElapsedTimer timer;
-        timer.start();
-        zip.start(QStringLiteral("zip"), {"-r", "-q", "-6", out, "."});
-        if (!zip.waitForFinished(-1) || zip.exitCode() != 0)
-            state.SkipWithError("zip failed");
-        g->zipSeconds = timer.nsecsElapsed() / 1e9;
-    }
-}
-
-// Peak resident memory of the command-line conversion, in MiB; negative when it cannot run.
-double commandPeakMemory(const QString& program) {
-    const QByteArray exe = QFile::encodeName(program);
-    const QByteArray folder = QFile::encodeName(g->exportFolder);
-    char* argv[] = {const_cast<char*>(exe.constData()), const_cast<char*>("convert"),
-                    const_cast<char*>("vesper"), const_cast<char*>(folder.constData()), nullptr};
+// Runs a program to its end; wall time and the peak resident memory of the child.
+Run run(const QStringList& arguments) {
+    QList<QByteArray> bytes;
+    for (const QString& a : arguments)
+        bytes << QFile::encodeName(a);
+    std::vector<char*> argv;
+    for (QByteArray& b : bytes)
+        argv.push_back(b.data());
+    argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    QElapsedTimer timer;
+    timer.start();
     pid_t pid = 0;
-    const int rc = posix_spawn(&pid, exe.constData(), &actions, nullptr, argv, environ);
+    Run result;
+    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
-        return -1;
+        return result;
     int status = 0;
     struct rusage usage {};
-    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return -1;
-    return usage.ru_maxrss / 1024.0;
+    result.ok = wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    result.seconds = double(timer.nsecsElapsed()) / 1e9;
+    result.peakMiB = double(usage.ru_maxrss) / 1024.0;
+    return result;
+}
+
+QString notecrate() {
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/../notecrate");
+}
+
+// Bytes of the pictures in an archive, from the zip's directory.
+qint64 pictureBytes(const QString& archive) {
+    qint64 total = 0;
+    unzFile zf = unzOpen64(QFile::encodeName(archive).constData());
+    if (!zf)
+        return 0;
+    for (int rc = unzGoToFirstFile(zf); rc == UNZ_OK; rc = unzGoToNextFile(zf)) {
+        unz_file_info64 info;
+        char name[512];
+        if (unzGetCurrentFileInfo64(zf, &info, name, sizeof name, nullptr, 0, nullptr, 0) == UNZ_OK &&
+            QByteArray(name).startsWith("resources/"))
+            total += qint64(info.uncompressed_size);
+    }
+    unzClose(zf);
+    return total;
+}
+
+void BM_NotecrateConvertVesper(benchmark::State& state) {
+    for (auto _ : state)
+        g->notecrate = run({notecrate(), "convert", "vesper", g->exportFolder});
+    if (!g->notecrate.ok)
+        state.SkipWithError("notecrate convert vesper failed");
+    state.counters["peak_MiB"] = g->notecrate.peakMiB;
+}
+
+void BM_PillowScript(benchmark::State& state) {
+    const QString script = QStringLiteral(NOTECRATE_SOURCE_DIR "/bench/vesper_pillow.py");
+    for (auto _ : state)
+        g->pillow = run({"/usr/bin/python3", script, g->exportFolder, g->dir.path() + "/pillow.zip"});
+    if (!g->pillow.ok)
+        state.SkipWithError("the Pillow script failed (python3-pil installed?)");
+    state.counters["peak_MiB"] = g->pillow.peakMiB;
+}
+
+void BM_NotecrateThirtyPictures(benchmark::State& state) {
+    for (auto _ : state)
+        g->notecrateSmall = run({notecrate(), "convert", "vesper", g->smallExport});
+    state.counters["peak_MiB"] = g->notecrateSmall.peakMiB;
 }
 
 } // namespace
 
-BENCHMARK(BM_VesperConversion)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
-BENCHMARK(BM_DecodeAndEncodePictures)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
-BENCHMARK(BM_ZipStagedFolder)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_NotecrateConvertVesper)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_PillowScript)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_NotecrateThirtyPictures)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     Setup setup;
     g = &setup;
-    // Archives and staging stay inside the temporary folder.
+    // Archives stay inside the temporary folder.
     qputenv("HOME", QFile::encodeName(setup.dir.path()));
     qputenv("XDG_CACHE_HOME", QFile::encodeName(setup.dir.path() + QStringLiteral("/cache")));
     QDir().mkpath(setup.dir.path() + QStringLiteral("/cache"));
 
-    std::fprintf(stderr, "Writing an export of %d notes and %d pictures...\n", kNotes,
-                 kNotes / kPictureEvery);
-    makeExport();
-    // One conversion up front warms the file cache for everyone and gives the staged folder.
-    const ZNFVesperConversion first = ZNFVesperNoteImporter::convert(setup.exportFolder);
-    setup.staged = setup.dir.path() + QStringLiteral("/staged");
-    QDir().mkpath(setup.staged);
-    if (first.path.isEmpty() ||
-        QProcess::execute(QStringLiteral("unzip"), {"-q", first.path, "-d", setup.staged}) != 0) {
-        std::fprintf(stderr, "could not prepare the staged folder\n");
-        return 1;
-    }
+    std::fprintf(stderr, "Writing an export of %d notes and %d pictures of %dx%d...\n", kNotes,
+                 kNotes / kPictureEvery, kWidth, kHeight);
+    QList<QByteArray> jpegs;
+    for (int v = 0; v < kVariants; ++v)
+        jpegs << ZNFImage::encodeJPEG(photo(v), 90);
+    setup.exportFolder = setup.dir.path() + QStringLiteral("/Vesper Export");
+    setup.smallExport = setup.dir.path() + QStringLiteral("/Small Vesper Export");
+    makeExport(setup.exportFolder, kNotes, jpegs);
+    makeExport(setup.smallExport, kSmallNotes, jpegs);
 
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 
-    const double parts = setup.pictureSeconds + setup.zipSeconds;
-    if (setup.conversionSeconds > 0 && parts > 0)
-        std::printf("conversion %.2f s, unavoidable parts %.2f s (pictures %.2f s + zip %.2f s): %.2fx (aim "
-                    "<= 1.3x)\n",
-                    setup.conversionSeconds, parts, setup.pictureSeconds, setup.zipSeconds,
-                    setup.conversionSeconds / parts);
-    const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/../notecrate");
-    const double peak = commandPeakMemory(program);
-    if (peak > 0)
-        std::printf("peak memory of notecrate convert vesper: %.1f MiB\n", peak);
-    else
-        std::printf("peak memory: could not run %s\n", qPrintable(program));
+    if (setup.notecrate.ok && setup.pillow.ok)
+        std::printf("convert vesper %.1f s, Python + Pillow %.1f s: ratio %.2f (aim <= 0.33)\n",
+                    setup.notecrate.seconds, setup.pillow.seconds,
+                    setup.notecrate.seconds / setup.pillow.seconds);
+    const qint64 ours =
+        pictureBytes(setup.dir.path() + QStringLiteral("/cache/Vesper_to_Tessanote.notebackup"));
+    const qint64 pillow = pictureBytes(setup.dir.path() + QStringLiteral("/pillow.zip"));
+    if (ours > 0 && pillow > 0)
+        std::printf("PNG bytes: ours %.1f MB, Pillow level 6 %.1f MB: %+.1f%% (aim within 15%%)\n",
+                    ours / 1e6, pillow / 1e6, 100.0 * (double(ours) / double(pillow) - 1));
+    if (setup.notecrate.ok && setup.notecrateSmall.ok)
+        std::printf("peak memory of convert vesper: %.0f MiB with 300 pictures, %.0f MiB with 30\n",
+                    setup.notecrate.peakMiB, setup.notecrateSmall.peakMiB);
     return 0;
 }

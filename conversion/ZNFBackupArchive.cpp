@@ -1,198 +1,305 @@
 #include "conversion/ZNFBackupArchive.h"
 
-#include "platform/ZNFImage.h"
 #include "platform/ZNFLog.h"
 #include "platform/ZNFNumberFormat.h"
 #include "platform/ZNFPaths.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
-#include <QJsonObject>
-#include <QSaveFile>
 
-#include <sys/stat.h>
+#include <cstdio>
+#include <libdeflate.h>
 #include <zip.h>
 #include <zlib.h>
 
-namespace ZNFBackupArchive {
-
-QString createStagingFolder() {
-    const QString caches = ZNFPaths::cachesDirectory();
-    if (!QDir().mkpath(caches)) {
-        ZNFLogf("Backup archive: could not create the caches folder %@", caches);
-        return {};
-    }
-    const QString staging = QDir(caches).filePath(ZNFPaths::newUUIDString());
-    if (!QDir().mkdir(staging) || !QDir().mkpath(resourcesFolder(staging))) {
-        ZNFLogf("Backup archive: could not create the staging folder %@", staging);
-        removeFolder(staging);
-        return {};
-    }
-    return staging;
-}
-
-QString resourcesFolder(const QString& staging) {
-    return QDir(staging).filePath(QLatin1String(ZNFBackupArchive_resourcesFolderName));
-}
-
-bool writeEntries(const QString& staging, const QJsonArray& entries) {
-    QJsonObject index;
-    index.insert(QLatin1String(ZNFBackupEntryKey_entries), entries);
-    QSaveFile file(QDir(staging).filePath(QLatin1String(ZNFBackupArchive_entriesFileName)));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(QJsonDocument(index).toJson(QJsonDocument::Compact));
-    return file.commit();
-}
-
 namespace {
 
-struct FileToZip {
-    QString entryName;
-    QString path; // empty for the placeholder
-};
+// The index's level: zlib's default, and what Pillow and zip use.
+constexpr int kIndexLevel = 6;
+// minizip takes lengths as unsigned int.
+constexpr qint64 kWriteChunk = 1 << 30;
 
-// Depth-first, names sorted, so the same folder always gives the same zip.
-bool collect(const QString& root, const QString& folder, std::vector<FileToZip>& out) {
-    const QDir dir(folder);
-    const QFileInfoList children =
-        dir.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                          QDir::Name | QDir::DirsLast);
-    const size_t before = out.size();
-    for (const QFileInfo& child : children) {
-        if (child.isSymLink())
-            continue; // never follow links out of the staging folder
-        if (child.isDir())
-            collect(root, child.filePath(), out);
-        else if (child.isFile())
-            out.push_back({QDir(root).relativeFilePath(child.filePath()), child.filePath()});
-    }
-    if (out.size() == before && folder != root)
-        out.push_back(
-            {QDir(root).relativeFilePath(folder) + u'/' + QLatin1String(ZNFBackupArchive_placeholderFileName),
-             QString()});
-    return true;
-}
-
-zip_fileinfo fileInfoFor(const QString& path) {
-    zip_fileinfo info{};
-    QDateTime modified = QDateTime::currentDateTime();
-    unsigned long mode = 0100644;
-    if (!path.isEmpty()) {
-        struct stat st {};
-        if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
-            mode = st.st_mode;
-            modified = QDateTime::fromSecsSinceEpoch(st.st_mtime);
+// `text` as a JSON string literal in UTF-8. Unpaired surrogates become U+FFFD, as Qt's own
+// writer makes them.
+void appendJSONString(QByteArray& out, const QString& text) {
+    out.reserve(out.size() + text.size() + 2);
+    out += '"';
+    const char16_t* p = reinterpret_cast<const char16_t*>(text.constData());
+    const char16_t* end = p + text.size();
+    auto utf8 = [&out](char32_t c) {
+        if (c < 0x80) {
+            out += char(c);
+        } else if (c < 0x800) {
+            out += char(0xC0 | (c >> 6));
+            out += char(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += char(0xE0 | (c >> 12));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        } else {
+            out += char(0xF0 | (c >> 18));
+            out += char(0x80 | ((c >> 12) & 0x3F));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        }
+    };
+    for (; p < end; ++p) {
+        const char16_t c = *p;
+        switch (c) {
+        case u'"':
+            out += "\\\"";
+            continue;
+        case u'\\':
+            out += "\\\\";
+            continue;
+        case u'\n':
+            out += "\\n";
+            continue;
+        case u'\r':
+            out += "\\r";
+            continue;
+        case u'\t':
+            out += "\\t";
+            continue;
+        case u'\b':
+            out += "\\b";
+            continue;
+        case u'\f':
+            out += "\\f";
+            continue;
+        default:
+            break;
+        }
+        if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", unsigned(c));
+            out += escaped;
+        } else if (QChar::isHighSurrogate(c) && p + 1 < end && QChar::isLowSurrogate(p[1])) {
+            utf8(QChar::surrogateToUcs4(c, p[1]));
+            ++p;
+        } else if (QChar::isSurrogate(c)) {
+            utf8(0xFFFD);
+        } else {
+            utf8(c);
         }
     }
-    const QDate d = modified.date();
-    const QTime t = modified.time();
-    // DOS dates cannot hold years before 1980.
-    info.tmz_date.tm_year = static_cast<uInt>(std::max(d.year(), 1980));
-    info.tmz_date.tm_mon = static_cast<uInt>(d.month() - 1);
-    info.tmz_date.tm_mday = static_cast<uInt>(d.day());
-    info.tmz_date.tm_hour = static_cast<uInt>(t.hour());
-    info.tmz_date.tm_min = static_cast<uInt>(t.minute());
-    info.tmz_date.tm_sec = static_cast<uInt>(t.second());
-    info.external_fa = (mode & 0xFFFF) << 16;
-    return info;
+    out += '"';
 }
 
-bool addEntry(zipFile zf, const FileToZip& file, QByteArray& buffer) {
-    const zip_fileinfo info = fileInfoFor(file.path);
-    const QByteArray name = file.entryName.toUtf8();
-    QFile in(file.path);
-    qint64 size = 0;
-    if (!file.path.isEmpty()) {
-        if (!in.open(QIODevice::ReadOnly))
-            return false;
-        size = in.size();
-    }
-    const int zip64 = size >= 0xFFFFFFFFLL ? 1 : 0;
-    // Made by Unix (3 << 8) so that readers honour the permission bits; UTF-8 names flagged.
-    if (zipOpenNewFileInZip4_64(zf, name.constData(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
-                                Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY,
-                                nullptr, 0, (3 << 8) | 20, 1 << 11, zip64) != ZIP_OK)
-        return false;
-    bool ok = true;
-    if (!file.path.isEmpty()) {
-        for (;;) {
-            const qint64 n = in.read(buffer.data(), buffer.size());
-            if (n < 0) {
-                ok = false;
-                break;
-            }
-            if (n == 0)
-                break;
-            if (zipWriteInFileInZip(zf, buffer.constData(), static_cast<unsigned>(n)) != ZIP_OK) {
-                ok = false;
-                break;
-            }
-        }
-    }
-    return zipCloseFileInZip(zf) == ZIP_OK && ok;
+zipFile zipOf(void* zip) {
+    return static_cast<zipFile>(zip);
 }
 
 } // namespace
 
-bool zipFolder(const QString& folder, const QString& archive) {
-    std::vector<FileToZip> files;
-    if (!QFileInfo(folder).isDir())
-        return false;
-    collect(folder, folder, files);
+ZNFBackupArchiveWriter::ZNFBackupArchiveWriter(const QString& archiveFileName)
+    : m_date(QDateTime::currentDateTime()) {
+    const QString caches = ZNFPaths::cachesDirectory();
+    if (!QDir().mkpath(caches)) {
+        fail(QStringLiteral("could not create the caches folder %1").arg(caches));
+        return;
+    }
+    m_archivePath = ZNFBackupArchive::archivePath(archiveFileName);
+    m_partialPath = ZNFTemporaryFiles::partialPathFor(m_archivePath);
+    m_guard = std::make_unique<ZNFTemporaryFiles::Guard>(m_partialPath);
+    m_zip = zipOpen64(QFile::encodeName(m_partialPath).constData(), APPEND_STATUS_CREATE);
+    if (!m_zip)
+        fail(QStringLiteral("could not create %1").arg(m_partialPath));
+    m_index = "{\"" + QByteArray(ZNFBackupEntryKey_entries) + "\":[";
+}
 
-    const QString temporary = archive + QStringLiteral(".partial-") + ZNFPaths::newUUIDString();
-    zipFile zf = zipOpen64(QFile::encodeName(temporary).constData(), APPEND_STATUS_CREATE);
-    if (!zf)
+ZNFBackupArchiveWriter::~ZNFBackupArchiveWriter() {
+    if (!m_done)
+        abort();
+}
+
+void ZNFBackupArchiveWriter::setDate(const QDateTime& date) {
+    m_date = date;
+}
+
+bool ZNFBackupArchiveWriter::fail(const QString& what) {
+    if (m_failure.isEmpty()) {
+        m_failure = what;
+        ZNFLogf("Backup archive: %@", what);
+    }
+    return false;
+}
+
+bool ZNFBackupArchiveWriter::openMember(const QString& name, bool raw, int method, bool zip64) {
+    zip_fileinfo info{};
+    const QDate d = m_date.date();
+    const QTime t = m_date.time();
+    // DOS dates cannot hold years before 1980.
+    info.tmz_date.tm_year = uInt(std::max(d.year(), 1980));
+    info.tmz_date.tm_mon = uInt(d.month() - 1);
+    info.tmz_date.tm_mday = uInt(d.day());
+    info.tmz_date.tm_hour = uInt(t.hour());
+    info.tmz_date.tm_min = uInt(t.minute());
+    info.tmz_date.tm_sec = uInt(t.second());
+    info.external_fa = 0100644UL << 16; // a regular file, rw-r--r--
+    const QByteArray utf8 = name.toUtf8();
+    // Made by Unix (3 << 8) so that readers honour the permission bits; UTF-8 names flagged.
+    if (zipOpenNewFileInZip4_64(zipOf(m_zip), utf8.constData(), &info, nullptr, 0, nullptr, 0, nullptr,
+                                method, method == 0 ? 0 : kIndexLevel, raw ? 1 : 0, -MAX_WBITS, DEF_MEM_LEVEL,
+                                Z_DEFAULT_STRATEGY, nullptr, 0, (3 << 8) | 20, 1 << 11,
+                                zip64 ? 1 : 0) != ZIP_OK)
+        return fail(QStringLiteral("could not add %1 to the archive").arg(name));
+    return true;
+}
+
+bool ZNFBackupArchiveWriter::write(const char* data, qint64 size) {
+    for (qint64 at = 0; at < size; at += kWriteChunk) {
+        const unsigned n = unsigned(std::min(kWriteChunk, size - at));
+        if (zipWriteInFileInZip(zipOf(m_zip), data + at, n) != ZIP_OK)
+            return fail(QStringLiteral("could not write to %1").arg(m_partialPath));
+    }
+    return true;
+}
+
+bool ZNFBackupArchiveWriter::addResource(const QString& name, const QByteArray& bytes) {
+    if (!isOK() || m_done)
         return false;
-    QByteArray buffer(256 * 1024, Qt::Uninitialized);
-    bool ok = true;
-    for (const auto& file : files) {
-        if (!addEntry(zf, file, buffer)) {
-            ZNFLogf("Backup archive: could not add %@ to the archive", file.entryName);
-            ok = false;
-            break;
+    if (m_entries > 0)
+        return fail(QStringLiteral("a picture came after the first entry"));
+    const QString member = QLatin1String(ZNFBackupArchive_resourcesFolderName) + u'/' + name;
+    const uLong crc = libdeflate_crc32(0, bytes.constData(), size_t(bytes.size()));
+    if (!openMember(member, true, 0, bytes.size() >= 0xFFFFFFFFLL) || !write(bytes.constData(), bytes.size()))
+        return false;
+    if (zipCloseFileInZipRaw64(zipOf(m_zip), ZPOS64_T(bytes.size()), crc) != ZIP_OK)
+        return fail(QStringLiteral("could not finish %1").arg(member));
+    ++m_resources;
+    return true;
+}
+
+bool ZNFBackupArchiveWriter::beginEntry() {
+    if (!isOK() || m_done)
+        return false;
+    if (m_entries == 0 && m_resources == 0) {
+        // No picture will come: ".DS_Store" stands in for the empty "resources" folder.
+        const QString placeholder = QLatin1String(ZNFBackupArchive_resourcesFolderName) + u'/' +
+                                    QLatin1String(ZNFBackupArchive_placeholderFileName);
+        if (!openMember(placeholder, true, 0, false) || zipCloseFileInZipRaw64(zipOf(m_zip), 0, 0) != ZIP_OK)
+            return fail(QStringLiteral("could not add the placeholder"));
+    }
+    if (m_entries > 0)
+        m_index += ',';
+    ++m_entries;
+    return true;
+}
+
+bool ZNFBackupArchiveWriter::endEntry() {
+    return m_index.size() < ZNFBackupArchive_indexBufferBytes || flushIndex(false);
+}
+
+bool ZNFBackupArchiveWriter::addEntry(const QJsonObject& entry) {
+    if (!beginEntry())
+        return false;
+    m_index += QJsonDocument(entry).toJson(QJsonDocument::Compact);
+    return endEntry();
+}
+
+bool ZNFBackupArchiveWriter::addEntry(const QJsonObject& entry, const QString& body) {
+    if (!beginEntry())
+        return false;
+    QByteArray json = QJsonDocument(entry).toJson(QJsonDocument::Compact);
+    json.chop(1); // the closing brace
+    m_index += json;
+    if (!entry.isEmpty())
+        m_index += ',';
+    m_index += "\"";
+    m_index += ZNFBackupEntryKey_body;
+    m_index += "\":";
+    appendJSONString(m_index, body);
+    m_index += '}';
+    return endEntry();
+}
+
+bool ZNFBackupArchiveWriter::flushIndex(bool last) {
+    const QString name = QLatin1String(ZNFBackupArchive_entriesFileName);
+    if (!m_indexStreaming && last) {
+        // Small enough to deflate in one go, several times faster than zlib.
+        libdeflate_compressor* compressor = libdeflate_alloc_compressor(kIndexLevel);
+        if (!compressor)
+            return fail(QStringLiteral("out of memory"));
+        QByteArray deflated(qsizetype(libdeflate_deflate_compress_bound(compressor, size_t(m_index.size()))),
+                            Qt::Uninitialized);
+        const size_t n = libdeflate_deflate_compress(compressor, m_index.constData(), size_t(m_index.size()),
+                                                     deflated.data(), size_t(deflated.size()));
+        libdeflate_free_compressor(compressor);
+        const uLong crc = libdeflate_crc32(0, m_index.constData(), size_t(m_index.size()));
+        const bool ok = n > 0 && openMember(name, true, Z_DEFLATED, false) &&
+                        write(deflated.constData(), qint64(n)) &&
+                        zipCloseFileInZipRaw64(zipOf(m_zip), ZPOS64_T(m_index.size()), crc) == ZIP_OK;
+        m_index.clear();
+        return ok || fail(QStringLiteral("could not write the index"));
+    }
+    if (!m_indexStreaming) {
+        if (!openMember(name, false, Z_DEFLATED, true))
+            return false;
+        m_indexStreaming = true;
+    }
+    if (!write(m_index.constData(), m_index.size()))
+        return false;
+    m_index.resize(0);
+    if (last && zipCloseFileInZip(zipOf(m_zip)) != ZIP_OK)
+        return fail(QStringLiteral("could not write the index"));
+    return true;
+}
+
+QString ZNFBackupArchiveWriter::commit() {
+    if (m_done)
+        return {};
+    if (isOK() && m_entries == 0) {
+        // An empty index still needs the placeholder when there are no pictures.
+        if (m_resources == 0) {
+            const QString placeholder = QLatin1String(ZNFBackupArchive_resourcesFolderName) + u'/' +
+                                        QLatin1String(ZNFBackupArchive_placeholderFileName);
+            if (openMember(placeholder, true, 0, false) &&
+                zipCloseFileInZipRaw64(zipOf(m_zip), 0, 0) != ZIP_OK)
+                fail(QStringLiteral("could not add the placeholder"));
         }
     }
-    if (zipClose(zf, nullptr) != ZIP_OK)
-        ok = false;
-    if (ok) {
-        // rename(2) replaces an existing archive in one step.
-        ok = ::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(archive).constData()) == 0;
+    if (isOK()) {
+        m_index += "]}";
+        flushIndex(true);
     }
-    if (!ok)
-        QFile::remove(temporary);
-    return ok;
+    if (zipClose(zipOf(m_zip), nullptr) != ZIP_OK)
+        fail(QStringLiteral("could not close %1").arg(m_partialPath));
+    m_zip = nullptr;
+    m_done = true;
+    // rename(2) replaces an existing archive in one step.
+    if (isOK() && ::rename(QFile::encodeName(m_partialPath).constData(),
+                           QFile::encodeName(m_archivePath).constData()) != 0)
+        fail(QStringLiteral("could not write the archive %1").arg(m_archivePath));
+    if (!isOK()) {
+        QFile::remove(m_partialPath);
+        m_guard.reset();
+        return {};
+    }
+    m_guard.reset();
+    return m_archivePath;
 }
+
+void ZNFBackupArchiveWriter::abort() {
+    if (m_zip)
+        zipClose(zipOf(m_zip), nullptr);
+    m_zip = nullptr;
+    m_done = true;
+    if (!m_partialPath.isEmpty())
+        QFile::remove(m_partialPath);
+    m_guard.reset();
+}
+
+namespace ZNFBackupArchive {
 
 QString archivePath(const QString& fileName) {
     return QDir(ZNFPaths::cachesDirectory()).filePath(fileName);
 }
 
-QString finish(const QString& staging, const QJsonArray& entries, const QString& archiveFileName) {
-    const QString archive = archivePath(archiveFileName);
-    QString result;
-    if (!writeEntries(staging, entries))
-        ZNFLogf("Backup archive: could not write %@ in %@", QLatin1String(ZNFBackupArchive_entriesFileName),
-                staging);
-    else if (!zipFolder(staging, archive))
-        ZNFLogf("Backup archive: could not write the archive %@", archive);
-    else
-        result = archive;
-    removeFolder(staging);
-    return result;
-}
-
 void removeFolder(const QString& folder) {
     if (!folder.isEmpty())
         QDir(folder).removeRecursively();
-}
-
-bool writeImage(const QImage& image, const QString& file) {
-    return ZNFImage::writePNG(image, file);
 }
 
 QString userInfoForSize(const QSizeF& size) {

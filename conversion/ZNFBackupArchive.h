@@ -1,9 +1,14 @@
 #pragma once
 
+#include <QDateTime>
 #include <QImage>
 #include <QJsonArray>
+#include <QJsonObject>
 #include <QSizeF>
 #include <QString>
+#include <memory>
+
+#include "conversion/ZNFTemporaryFiles.h"
 
 // Keys and values of the archive's index, "entries.json".
 inline constexpr const char* ZNFBackupEntryKey_entries = "entries";
@@ -23,38 +28,77 @@ inline constexpr const char* ZNFBackupArchive_resourcesFolderName = "resources";
 inline constexpr const char* ZNFBackupArchive_placeholderFileName = ".DS_Store";
 inline constexpr const char* ZNFBackupArchive_extension = "notebackup";
 
-// The steps both importers share to stage, index and zip one archive.
+// The index is kept in memory and deflated in one go up to this size; a larger one is
+// streamed into the archive as it grows, so memory stays flat however much text there is.
+inline constexpr qint64 ZNFBackupArchive_indexBufferBytes = 8 * 1024 * 1024;
+
+// Writes one archive straight into a marked partial file beside its final name in the caches
+// folder, member by member in the order given, and renames it into place on commit(): the
+// archive path never holds a half-written zip. Pictures ("resources/<id>", PNG, already
+// compressed) are stored as they are; the index is deflated. All pictures come before the
+// first entry. Nothing depends on timing or threads: the same calls give the same bytes.
+//
+//   ZNFBackupArchiveWriter archive(ZNFVesperNoteImporter_archiveName);
+//   archive.addResource(id, png);
+//   archive.addEntry(entry);
+//   const QString path = archive.commit(); // empty when anything failed
+//
+// A writer destroyed without commit() removes its partial file.
+class ZNFBackupArchiveWriter {
+public:
+    explicit ZNFBackupArchiveWriter(const QString& archiveFileName);
+    ~ZNFBackupArchiveWriter();
+    ZNFBackupArchiveWriter(const ZNFBackupArchiveWriter&) = delete;
+    ZNFBackupArchiveWriter& operator=(const ZNFBackupArchiveWriter&) = delete;
+
+    // False once anything failed; failure() says what.
+    bool isOK() const { return m_failure.isEmpty(); }
+    QString failure() const { return m_failure; }
+    QString archivePath() const { return m_archivePath; }
+    qint64 resourceCount() const { return m_resources; }
+
+    // The date every member carries; the writer's creation time unless set.
+    void setDate(const QDateTime& date);
+
+    bool addResource(const QString& name, const QByteArray& bytes);
+    bool addEntry(const QJsonObject& entry);
+    // The entry with `body` under "body", escaped straight into the index: a long note is
+    // never copied into a JSON object first.
+    bool addEntry(const QJsonObject& entry, const QString& body);
+    // Closes the index ({"entries":[...]}) and the zip and renames the archive into place.
+    // Returns its path, or empty (the partial file removed) when anything failed.
+    QString commit();
+    // Removes the partial file; the writer does nothing more.
+    void abort();
+
+private:
+    bool fail(const QString& what);
+    bool openMember(const QString& name, bool raw, int method, bool zip64);
+    bool write(const char* data, qint64 size);
+    bool beginEntry();
+    bool endEntry();
+    bool flushIndex(bool last);
+
+    QString m_archivePath;
+    QString m_partialPath;
+    void* m_zip = nullptr;
+    std::unique_ptr<ZNFTemporaryFiles::Guard> m_guard;
+    QDateTime m_date;
+    QString m_failure;
+    qint64 m_resources = 0;
+    qint64 m_entries = 0;
+    QByteArray m_index;            // index bytes not yet in the archive
+    bool m_indexStreaming = false; // the index member is open and deflating as it grows
+    bool m_done = false;
+};
+
 namespace ZNFBackupArchive {
-
-// Makes "<caches>/<new UUID>/resources" (and the caches folder when it is missing).
-// Returns the staging folder's path, or empty after logging what failed.
-QString createStagingFolder();
-
-// The staging folder's "resources" folder.
-QString resourcesFolder(const QString& staging);
-
-// Writes {"entries": entries} compactly to "entries.json", atomically.
-bool writeEntries(const QString& staging, const QJsonArray& entries);
-
-// Zips every file under `folder` into `archivePath`: names relative to the folder with "/",
-// deflate at level -1, each with its file's date and permission bits, ".DS_Store" standing
-// in for a folder without files. Written to a temporary name beside the archive and renamed
-// into place, so the archive path never holds a half-written zip. False on any failure.
-bool zipFolder(const QString& folder, const QString& archivePath);
 
 // "<caches>/<fileName>".
 QString archivePath(const QString& fileName);
 
-// The end of every run: index, zip, delete staging. Returns the archive path, or empty
-// (with a log line naming the step) when the archive could not be written whole.
-// The staging folder is deleted in every case.
-QString finish(const QString& staging, const QJsonArray& entries, const QString& archiveFileName);
-
 // Deletes a folder and everything in it; failures are ignored.
 void removeFolder(const QString& folder);
-
-// PNG bytes of the image written to the file, not atomically. False when nothing was written.
-bool writeImage(const QImage& image, const QString& file);
 
 // {"width":W,"height":H} with the shortest decimal numbers.
 QString userInfoForSize(const QSizeF& size);

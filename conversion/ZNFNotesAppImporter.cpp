@@ -4,25 +4,32 @@
 #include "conversion/ZNFNotesExtractor.h"
 #include "conversion/ZNFNotesFolderReader.h"
 #include "conversion/ZNFNotesStore.h"
+#include "conversion/ZNFPicturePipeline.h"
+#include "conversion/ZNFTemporaryFiles.h"
 #include "platform/ZNFLog.h"
 #include "platform/ZNFMainQueue.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QJsonDocument>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QThread>
 #include <QThreadPool>
 #include <QTransform>
 
 #include <cmath>
-#include <deque>
-#include <future>
 #include <limits>
+#include <map>
+#include <set>
 
 namespace {
+// The cancellation flag of the run being processed on this thread (none outside a run).
+thread_local const std::atomic<bool>* tRunCancelled = nullptr;
+
 // Runs are processed one after another, so a late run never renames its archive over a newer one.
 QThreadPool& processingQueue() {
     static QThreadPool* pool = [] {
@@ -56,6 +63,9 @@ void ZNFNotesAppImporter::import(ZNFImporterCompletion completion) {
             QString path;
             qint64 count = 0;
             qint64 attachments = 0;
+            // Cancel is also seen between notes and pictures: the run stops and leaves no files.
+            tRunCancelled = run.get();
+            const auto clear = qScopeGuard([] { tRunCancelled = nullptr; });
             self->processNotes(notes, [&](const QString& p, qint64 n, qint64 a) {
                 path = p;
                 count = n;
@@ -90,10 +100,8 @@ void ZNFNotesAppImporter::cancel() {
 void ZNFNotesAppImporter::processNotes(const std::optional<QJsonValue>& notes,
                                        const ZNFImporterCompletion& completion) {
     std::vector<std::shared_ptr<ZNFNotesAppNote>> wrapped;
-    qint64 delivered = 0;
     if (notes && notes->isArray()) {
         const QJsonArray records = notes->toArray();
-        delivered = records.size();
         wrapped.reserve(records.size());
         qsizetype index = 0;
         for (const QJsonValue& record : records) {
@@ -108,31 +116,48 @@ void ZNFNotesAppImporter::processNotes(const std::optional<QJsonValue>& notes,
         ZNFLog(QStringLiteral("Notes importer: the export is not an array of notes, no notes converted"));
     }
 
+    ZNFTemporaryFiles::removeLeftovers();
+    ZNFBackupArchiveWriter archive{QLatin1String(ZNFNotesAppImporter_archiveName)};
+    const ZNFBackupCounts counts = tessanoteBackupForNotes(wrapped, archive);
+    wrapped.clear();
     QString path;
-    const QString staging = ZNFBackupArchive::createStagingFolder();
-    if (!staging.isEmpty()) {
-        const QJsonObject index = tessanoteBackupForNotes(wrapped, staging);
-        path =
-            ZNFBackupArchive::finish(staging, index.value(QLatin1String(ZNFBackupEntryKey_entries)).toArray(),
-                                     QLatin1String(ZNFNotesAppImporter_archiveName));
-    }
+    if (currentRunCancelled())
+        archive.abort();
+    else
+        path = archive.commit();
     if (completion)
-        completion(path, delivered, 0);
+        completion(path, counts.notes, counts.attachments);
 }
 
-QJsonObject
+bool ZNFNotesAppImporter::currentRunCancelled() const {
+    return tRunCancelled && tRunCancelled->load();
+}
+
+ZNFBackupCounts
 ZNFNotesAppImporter::tessanoteBackupForNotes(const std::vector<std::shared_ptr<ZNFNotesAppNote>>& notes,
-                                             const QString& output) {
+                                             ZNFBackupArchiveWriter& output) {
     static const std::pair<const char*, const char*> mapping[] = {
-        {ZNFBackupEntryKey_body, ZNFNotesAppImporterKey_text},
         {ZNFBackupEntryKey_date, ZNFNotesAppImporterKey_creationDate},
         {ZNFBackupEntryKey_updatedDate, ZNFNotesAppImporterKey_modificationDate},
         {ZNFBackupEntryKey_identifier, ZNFNotesAppImporterKey_id},
     };
-    QJsonArray entries;
+    // Pictures go into the archive before the index, so they are found first.
     QJsonArray rawAttachments;
     for (const auto& note : notes) {
         if (!note || !note->importable())
+            continue;
+        const QJsonValue attachments =
+            note->dictionary().value(QLatin1String(ZNFNotesAppImporterKey_attachments));
+        if (attachments.isArray())
+            for (const QJsonValue& a : attachments.toArray())
+                rawAttachments.append(a);
+    }
+    const QJsonArray images =
+        rawAttachments.isEmpty() ? QJsonArray() : processRawAttachments(rawAttachments, output);
+
+    ZNFBackupCounts counts;
+    for (const auto& note : notes) {
+        if (!note || !note->importable() || currentRunCancelled())
             continue;
         const QJsonObject& record = note->dictionary();
         QJsonObject entry;
@@ -140,25 +165,25 @@ ZNFNotesAppImporter::tessanoteBackupForNotes(const std::vector<std::shared_ptr<Z
         entry.insert(QLatin1String(ZNFBackupEntryKey_state), 0);
         for (const auto& [entryKey, recordKey] : mapping) {
             const auto it = record.constFind(QLatin1String(recordKey));
-            if (it == record.constEnd() || it->isNull() || it->isUndefined())
-                continue;
-            if (qstrcmp(entryKey, ZNFBackupEntryKey_body) == 0 && it->isString())
-                entry.insert(QLatin1String(entryKey), cleanBody(it->toString()));
-            else
+            if (it != record.constEnd() && !it->isNull() && !it->isUndefined())
                 entry.insert(QLatin1String(entryKey), *it);
         }
-        const QJsonValue attachments = record.value(QLatin1String(ZNFNotesAppImporterKey_attachments));
-        if (attachments.isArray())
-            for (const QJsonValue& a : attachments.toArray())
-                rawAttachments.append(a);
-        entries.append(entry);
+        // The body is cleaned and escaped straight into the index; other types are copied.
+        const auto text = record.constFind(QLatin1String(ZNFNotesAppImporterKey_text));
+        if (text != record.constEnd() && text->isString())
+            output.addEntry(entry, cleanBody(text->toString()));
+        else {
+            if (text != record.constEnd() && !text->isNull() && !text->isUndefined())
+                entry.insert(QLatin1String(ZNFBackupEntryKey_body), *text);
+            output.addEntry(entry);
+        }
+        ++counts.notes;
     }
-    if (!rawAttachments.isEmpty())
-        for (const QJsonValue& image : processRawAttachments(rawAttachments, output))
-            entries.append(image);
-    QJsonObject index;
-    index.insert(QLatin1String(ZNFBackupEntryKey_entries), entries);
-    return index;
+    for (const QJsonValue& image : images) {
+        output.addEntry(image.toObject());
+        ++counts.attachments;
+    }
+    return counts;
 }
 
 namespace {
@@ -222,7 +247,7 @@ QString quoted(const QString& text) {
 } // namespace
 
 int ZNFNotesAppImporter::defaultAttachmentThreadCount() {
-    return qBound(1, QThread::idealThreadCount(), 4);
+    return ZNFPicturePipeline::defaultThreadCount();
 }
 
 qint64 ZNFNotesAppImporter::primaryKeyForAttachmentId(const QString& attachmentId) {
@@ -256,12 +281,11 @@ qint64 ZNFNotesAppImporter::primaryKeyForAttachmentId(const QString& attachmentI
 }
 
 QJsonArray ZNFNotesAppImporter::processRawAttachments(const QJsonArray& rawAttachments,
-                                                      const QString& output) {
+                                                      ZNFBackupArchiveWriter& output) {
     const QString container = m_notesFolder.isEmpty() ? ZNFNotesStore::containerPath() : m_notesFolder;
     const std::optional<ZNFNotesStoreAttachmentMap> attachments =
         ZNFNotesStore::noteIdsByPrimaryKey(container);
     const QStringList previews = ZNFNotesStore::previewAssetURLs(container).value_or(QStringList());
-    const QString resources = ZNFBackupArchive::resourcesFolder(output);
 
     std::vector<AttachmentJob> jobs;
     qsizetype index = -1;
@@ -308,49 +332,45 @@ QJsonArray ZNFNotesAppImporter::processRawAttachments(const QJsonArray& rawAttac
     }
 
     QJsonArray entries;
-    // Files are written and entries appended here, in record order, whatever thread made the PNG,
-    // so the archive does not depend on the number of threads.
-    auto finishJob = [&](AttachmentJob& job, const AttachmentImage& image) {
-        if (image.png.isEmpty()) {
-            ZNFLogf("Notes attachments: no usable image for %@", job.uuid);
-            return;
+    // Pictures are written and entries appended here, in record order, whatever thread made the
+    // PNG, so the archive does not depend on the number of threads. A picture that several
+    // records name is written once.
+    std::map<QString, std::optional<QSizeF>> written; // uuid -> its size, or none when unusable
+    auto finishJob = [&](AttachmentJob& job, const AttachmentImage* image) {
+        std::optional<QSizeF>& size = written[job.uuid];
+        if (image) {
+            if (image->png.isEmpty())
+                ZNFLogf("Notes attachments: no usable image for %@", job.uuid);
+            else if (output.addResource(job.uuid, image->png))
+                size = image->size;
         }
-        QFile file(QDir(resources).filePath(job.uuid));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-            file.write(image.png) != image.png.size()) {
-            // An entry without its file would break the archive for the phone app.
-            ZNFLogf("Notes attachments: could not write %@: %@", file.fileName(), file.errorString());
-            return;
-        }
-        job.entry.insert(QLatin1String(ZNFBackupEntryKey_userInfo),
-                         ZNFBackupArchive::userInfoForSize(image.size));
+        if (!size)
+            return; // an entry without its picture would break the archive for the phone app
+        job.entry.insert(QLatin1String(ZNFBackupEntryKey_userInfo), ZNFBackupArchive::userInfoForSize(*size));
         entries.append(job.entry);
     };
 
-    const int threads = int(std::min<size_t>(size_t(m_attachmentThreads), jobs.size()));
-    if (threads <= 1) {
-        for (AttachmentJob& job : jobs)
-            finishJob(job, renderAttachment(job, previews));
-        return entries;
-    }
-
-    // A small window of images in flight keeps memory flat however many attachments there are.
-    QThreadPool pool;
-    pool.setMaxThreadCount(threads);
-    const size_t window = size_t(threads) * 2;
-    std::deque<std::future<AttachmentImage>> pending;
-    size_t submitted = 0;
-    for (size_t i = 0; i < jobs.size(); ++i) {
-        for (; submitted < jobs.size() && submitted < i + window; ++submitted) {
-            auto promise = std::make_shared<std::promise<AttachmentImage>>();
-            pending.push_back(promise->get_future());
-            const AttachmentJob* job = &jobs[submitted];
-            pool.start([promise, job, &previews] { promise->set_value(renderAttachment(*job, previews)); });
+    ZNFPicturePipeline pipeline(m_attachmentThreads);
+    std::set<QString> submitted;
+    for (AttachmentJob& job : jobs) {
+        if (currentRunCancelled()) {
+            pipeline.abandon();
+            return entries;
         }
-        const AttachmentImage image = pending.front().get();
-        pending.pop_front();
-        finishJob(jobs[i], image);
+        if (!submitted.insert(job.uuid).second) {
+            pipeline.submit(0, [&job, &finishJob]() -> ZNFPicturePipeline::Delivery {
+                return [&job, &finishJob] { finishJob(job, nullptr); };
+            });
+            continue;
+        }
+        const QSize pixels = job.mediaPath.isEmpty() ? QSize() : QImageReader(job.mediaPath).size();
+        const qint64 cost = pixels.isValid() ? qint64(pixels.width()) * pixels.height() * 4 : 0;
+        pipeline.submit(cost, [&job, &previews, &finishJob]() -> ZNFPicturePipeline::Delivery {
+            auto image = std::make_shared<AttachmentImage>(renderAttachment(job, previews));
+            return [&job, image, &finishJob] { finishJob(job, image.get()); };
+        });
     }
+    pipeline.finish();
     return entries;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "conversion/ZNFBackupArchive.h"
 #include "conversion/ZNFNotesAppNote.h"
 #include "platform/ZNFImage.h"
 
@@ -26,6 +27,12 @@ inline constexpr const char* ZNFNotesAppImporter_archiveName = "iOSNotes_to_Tess
 // Archive path (empty when no archive was made), note count, attachment count.
 using ZNFImporterCompletion = std::function<void(const QString& path, qint64 notes, qint64 attachments)>;
 
+// What went into an archive: note entries and image entries.
+struct ZNFBackupCounts {
+    qint64 notes = 0;
+    qint64 attachments = 0;
+};
+
 // Turns the Notes app's notes into a backup archive. Lives on the main thread.
 class ZNFNotesAppImporter : public std::enable_shared_from_this<ZNFNotesAppImporter> {
 public:
@@ -48,13 +55,17 @@ public:
     bool isImporting() const { return m_isImporting; }
     bool isCancelled() const { return m_isCancelled; }
 
-    // Builds the archive from the delivered export and calls the completion.
+    // Builds the archive from the delivered export and calls the completion with the number
+    // of note entries and image entries written (elements that are not objects are skipped).
     void processNotes(const std::optional<QJsonValue>& notes, const ZNFImporterCompletion& completion);
-    QJsonObject tessanoteBackupForNotes(const std::vector<std::shared_ptr<ZNFNotesAppNote>>& notes,
-                                        const QString& output);
+    // Writes the notes' pictures, then the index (all note entries, then the image entries)
+    // into the archive, which is left open for the caller to commit.
+    ZNFBackupCounts tessanoteBackupForNotes(const std::vector<std::shared_ptr<ZNFNotesAppNote>>& notes,
+                                            ZNFBackupArchiveWriter& output);
     // Finds the image of each raw attachment record in the Notes app's files, writes it as PNG
-    // into the staging folder's "resources" and returns the image entries, in record order.
-    virtual QJsonArray processRawAttachments(const QJsonArray& rawAttachments, const QString& output);
+    // into the archive's "resources" and returns the image entries, in record order.
+    virtual QJsonArray processRawAttachments(const QJsonArray& rawAttachments,
+                                             ZNFBackupArchiveWriter& output);
 
     // Turns counter-clockwise for positive angles, as on a y-up canvas. 90/270 swap the sides,
     // 180 keeps them, any other angle gives a square of max(w, h) + 20 points; the result has
@@ -81,4 +92,5 @@ private:
     int m_attachmentThreads = defaultAttachmentThreadCount();
 
     static int defaultAttachmentThreadCount();
+    bool currentRunCancelled() const;
 };

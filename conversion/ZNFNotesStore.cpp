@@ -1,5 +1,6 @@
 #include "conversion/ZNFNotesStore.h"
 
+#include "conversion/ZNFTemporaryFiles.h"
 #include "platform/ZNFLog.h"
 #include "platform/ZNFPaths.h"
 
@@ -103,16 +104,23 @@ bool readCopyOfStore(const QString& container, const std::function<void(const QS
     if (!QFileInfo::exists(source.filePath(database)))
         return fail(QStringLiteral("there is no %1 in %2").arg(database, container));
 
-    const QString temporary = QDir(ZNFPaths::cachesDirectory()).filePath(ZNFPaths::newUUIDString());
-    if (!QDir().mkpath(temporary)) {
-        ZNFLogf("Notes store: could not create the folder for the copy of the store %@", temporary);
-        return fail(QStringLiteral("could not create the folder %1 for a copy of the store").arg(temporary));
+    // The copy holds the user's notes: no other user of this machine may read it, its folder is
+    // marked as ours so that a later run removes it if this one dies, and it is watched so that
+    // an interruption removes it.
+    const QString temporary = ZNFTemporaryFiles::createFolder();
+    if (temporary.isEmpty()) {
+        ZNFLogf("Notes store: could not create a folder for the copy of the store in %@",
+                ZNFPaths::cachesDirectory());
+        return fail(QStringLiteral("could not create a folder for a copy of the store in %1")
+                        .arg(ZNFPaths::cachesDirectory()));
     }
-    // The copy holds the user's notes: no other user of this machine may read it.
     QFile::setPermissions(temporary,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    for (const QString& name : {database, database + QLatin1String(ZNFNotesStore_sharedMemorySuffix),
-                                database + QLatin1String(ZNFNotesStore_writeAheadLogSuffix)}) {
+    const QStringList copies{database, database + QLatin1String(ZNFNotesStore_sharedMemorySuffix),
+                             database + QLatin1String(ZNFNotesStore_writeAheadLogSuffix)};
+    const ZNFTemporaryFiles::Guard guard(temporary,
+                                         copies + QStringList{database + QStringLiteral("-journal")});
+    for (const QString& name : copies) {
         // A missing "-shm" or "-wal" is normal. The copies are writable even when the originals
         // are not (a backup, a read-only medium): SQLite replays the write-ahead log into them.
         const QString copy = QDir(temporary).filePath(name);

@@ -2,6 +2,8 @@
 
 #include "conversion/ZNFBackupArchive.h"
 #include "conversion/ZNFJSONAdditions.h"
+#include "conversion/ZNFPicturePipeline.h"
+#include "conversion/ZNFTemporaryFiles.h"
 #include "platform/ZNFImage.h"
 #include "platform/ZNFLog.h"
 #include "platform/ZNFMainQueue.h"
@@ -12,7 +14,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QLocale>
+#include <QStringDecoder>
 #include <QThreadPool>
 
 #include <algorithm>
@@ -44,6 +48,21 @@ QString fileName(const QString& path) {
     return QFileInfo(path).fileName();
 }
 
+// "\n#tag #tag" for a note with a non-empty "Tags: " value, else nothing.
+QString tagLine(const ZNFVesperNote& note) {
+    const QString tags = note.field(ZNFVesperNoteImporterKey_tags).value_or(QString());
+    if (tags.isEmpty())
+        return {};
+    QString line(u'\n');
+    const QStringList list = ZNFVesperNoteImporter::tagsFromVesperTagField(tags);
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        if (i > 0)
+            line += u' ';
+        line += u'#';
+        line += list[i];
+    }
+    return line;
+}
 } // namespace
 
 std::optional<QString> ZNFVesperNote::field(const char* label) const {
@@ -59,18 +78,31 @@ void ZNFVesperNoteImporter::importNotesAtURL(const QString& path, const ZNFImpor
         completion(result.path, result.notes, result.attachments);
 }
 
-void ZNFVesperNoteImporter::importNotesAtURLInBackground(const QString& path,
-                                                         ZNFImporterCompletion completion) {
-    QThreadPool::globalInstance()->start([path, completion = std::move(completion)] {
-        const ZNFVesperConversion result = convert(path);
-        ZNFPostToMainQueue([result, completion] {
-            if (completion)
-                completion(result.path, result.notes, result.attachments);
+ZNFVesperNoteImporter::CancelFlag
+ZNFVesperNoteImporter::importNotesAtURLInBackground(const QString& path, ZNFImporterCompletion completion,
+                                                    Progress progress) {
+    auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    QThreadPool::globalInstance()->start(
+        [path, cancelled, completion = std::move(completion), progress = std::move(progress)] {
+            Progress posted;
+            if (progress)
+                posted = [progress, cancelled](qint64 done, qint64 total) {
+                    ZNFPostToMainQueue([progress, cancelled, done, total] {
+                        if (!*cancelled)
+                            progress(done, total);
+                    });
+                };
+            const ZNFVesperConversion result = convert(path, posted, cancelled);
+            ZNFPostToMainQueue([result, completion, cancelled] {
+                if (completion && !result.cancelled && !*cancelled)
+                    completion(result.path, result.notes, result.attachments);
+            });
         });
-    });
+    return cancelled;
 }
 
-ZNFVesperConversion ZNFVesperNoteImporter::convert(const QString& path, const Progress& progress) {
+ZNFVesperConversion ZNFVesperNoteImporter::convert(const QString& path, const Progress& progress,
+                                                   const CancelFlag& cancelled) {
     ZNFVesperConversion result;
     if (path.isEmpty()) {
         result.failure = QStringLiteral("no export folder was chosen");
@@ -91,14 +123,7 @@ ZNFVesperConversion ZNFVesperNoteImporter::convert(const QString& path, const Pr
                              .arg(QLatin1String(ZNFVesperNoteImporter_activeNotesFolderName), top);
         return result;
     }
-    // Staged only once there is something to convert, so a wrong choice leaves nothing behind.
-    const QString staging = ZNFBackupArchive::createStagingFolder();
-    if (staging.isEmpty()) {
-        result.failure =
-            QStringLiteral("cannot create a staging folder in %1").arg(ZNFPaths::cachesDirectory());
-        return result;
-    }
-    return processVesperNoteFolder(*activeNotes, staging, progress);
+    return processVesperNoteFolder(*activeNotes, top, progress, cancelled);
 }
 
 QString ZNFVesperNoteImporter::topFolderForPath(const QString& chosen) {
@@ -129,30 +154,121 @@ bool ZNFVesperNoteImporter::fileURLIsDirectory(const QString& path) {
     return QFileInfo(path).isDir();
 }
 
-ZNFVesperConversion ZNFVesperNoteImporter::processVesperNoteFolder(const QString& folder,
-                                                                   const QString& output,
-                                                                   const Progress& progress) {
-    ZNFVesperConversion result;
+QStringList ZNFVesperNoteImporter::noteFilesInFolder(const QString& folder, const QString& top) {
+    const QString inside = QFileInfo(top).canonicalFilePath() + u'/';
     QStringList noteFiles;
-    // Only regular files are notes: a pipe or device in the folder would block or never end.
-    for (const QString& entry : filesAtURL(folder).value_or(QStringList()))
-        if (QFileInfo(entry).isFile())
-            noteFiles << entry;
-
-    // One note at a time, so a large export never holds all its notes in memory.
-    QJsonArray entries;
-    const qint64 total = noteFiles.size();
-    for (const QString& file : noteFiles) {
-        for (const QJsonValue& entry : entriesForNote(processNoteAtURL(file), output))
-            entries.append(entry);
-        ++result.notes;
-        if (progress)
-            progress(result.notes, total);
+    for (const QString& entry : filesAtURL(folder).value_or(QStringList())) {
+        const QFileInfo info(entry);
+        if (info.isDir() && !info.isSymLink())
+            continue; // "Pictures", or any other folder
+        // Only regular files are notes: a pipe or device would block or never end, and a link
+        // may lead anywhere on the machine.
+        if (info.isSymLink() || !info.isFile()) {
+            ZNFLogf("Vesper importer: %@ is not a regular file, left out", entry);
+            continue;
+        }
+        if (inside.size() < 2 || !info.canonicalFilePath().startsWith(inside)) {
+            ZNFLogf("Vesper importer: %@ lies outside the export, left out", entry);
+            continue;
+        }
+        if (info.size() > ZNFVesperNoteImporter_maxNoteFileBytes) {
+            ZNFLogf("Vesper importer: %@ is larger than %@ bytes, left out", entry,
+                    QString::number(ZNFVesperNoteImporter_maxNoteFileBytes));
+            continue;
+        }
+        noteFiles << entry;
     }
-    result.attachments = entries.size() - result.notes;
-    result.path = ZNFBackupArchive::finish(output, entries, QLatin1String(ZNFVesperNoteImporter_archiveName));
+    return noteFiles;
+}
+
+namespace {
+
+struct EncodedPicture {
+    QByteArray png; // empty when the file was not a usable picture
+    QSizeF points;
+};
+
+EncodedPicture encodePicture(const QString& path) {
+    const ZNFImage::Decoded decoded = ZNFImage::decodeFileWithResolution(path);
+    if (decoded.isNull())
+        return {};
+    EncodedPicture picture{ZNFImage::encodePNG(decoded.image), decoded.sizeInPoints()};
+    if (picture.png.isEmpty())
+        ZNFLogf("Vesper importer: could not encode the picture %@", path);
+    return picture;
+}
+
+} // namespace
+
+ZNFVesperConversion ZNFVesperNoteImporter::processVesperNoteFolder(const QString& folder, const QString& top,
+                                                                   const Progress& progress,
+                                                                   const CancelFlag& cancelled, int threads) {
+    ZNFVesperConversion result;
+    auto isCancelled = [&cancelled] { return cancelled && cancelled->load(); };
+    ZNFTemporaryFiles::removeLeftovers();
+    const QStringList noteFiles = noteFilesInFolder(folder, top);
+    const qint64 total = noteFiles.size();
+
+    ZNFBackupArchiveWriter archive{QLatin1String(ZNFVesperNoteImporter_archiveName)};
+    // Pictures first (stored in the archive as they come, in note order), then the index:
+    // note by note, each note entry followed by its image entry.
+    std::vector<std::optional<QJsonObject>> images(noteFiles.size());
+    {
+        ZNFPicturePipeline pipeline(threads > 0 ? threads : ZNFPicturePipeline::defaultThreadCount());
+        for (qsizetype i = 0; i < noteFiles.size(); ++i) {
+            if (isCancelled() || !archive.isOK())
+                break;
+            const ZNFVesperNote note = processNoteAtURL(noteFiles[i]);
+            const QString picture =
+                note.field(ZNFVesperNoteImporterKey_picture) ? picturePathForNote(note, top) : QString();
+            if (!picture.isEmpty()) {
+                const QJsonObject parent = noteEntryForNote(note);
+                const QString name = note.field(ZNFVesperNoteImporterKey_picture).value_or(QString());
+                const QSize pixels = QImageReader(picture).size();
+                const qint64 cost = pixels.isValid() ? qint64(pixels.width()) * pixels.height() * 4 : 0;
+                pipeline.submit(cost, [&, i, picture, parent, name]() -> ZNFPicturePipeline::Delivery {
+                    auto encoded = std::make_shared<EncodedPicture>(encodePicture(picture));
+                    return [&, i, encoded, parent, name] {
+                        if (encoded->png.isEmpty())
+                            return;
+                        const QString binaryId = ZNFPaths::newUUIDString();
+                        // An entry whose file is missing would make a broken archive.
+                        if (archive.addResource(binaryId, encoded->png))
+                            images[size_t(i)] = imageEntry(parent, name, binaryId, encoded->points);
+                    };
+                });
+            }
+            if (progress)
+                progress(i + 1, total);
+        }
+        if (isCancelled())
+            pipeline.abandon();
+        else
+            pipeline.finish();
+    }
+    for (qsizetype i = 0; i < noteFiles.size() && archive.isOK() && !isCancelled(); ++i) {
+        ZNFVesperNote note = processNoteAtURL(noteFiles[i]);
+        const QJsonObject entry = noteEntryForNote(note);
+        // Moved, not copied: a long note is held once while it is written.
+        QString body = std::move(note.text);
+        body += tagLine(note);
+        archive.addEntry(entry, body);
+        ++result.notes;
+        if (images[size_t(i)]) {
+            archive.addEntry(*images[size_t(i)]);
+            ++result.attachments;
+        }
+    }
+    if (isCancelled()) {
+        archive.abort();
+        result = {};
+        result.cancelled = true;
+        result.failure = QStringLiteral("the conversion was cancelled");
+        return result;
+    }
+    result.path = archive.commit();
     if (result.path.isEmpty())
-        result.failure = QStringLiteral("the archive could not be written");
+        result.failure = QStringLiteral("the archive could not be written: %1").arg(archive.failure());
     else if (result.notes == 0)
         result.failure = QStringLiteral("no note files in %1").arg(folder);
     return result;
@@ -162,18 +278,31 @@ ZNFVesperNote ZNFVesperNoteImporter::processNoteAtURL(const QString& file) {
     QString text;
     QFile in(file);
     if (in.open(QIODevice::ReadOnly)) {
-        // Invalid UTF-8 keeps its text, with replacement characters where bytes do not decode.
-        text = QString::fromUtf8(in.readAll());
-        if (text.startsWith(QChar(0xFEFF)))
-            text.remove(0, 1);
+        text = decodeNoteText(in.read(ZNFVesperNoteImporter_maxNoteFileBytes));
     } else {
         ZNFLogf("Vesper importer: cannot read %@, converted as an empty note", file);
     }
     ZNFVesperNote note = structuredDataFromNote(text, file);
+    text.clear();
     // Vesper's exporter gave each note file its note's modification time.
     const QDateTime modified = QFileInfo(file).lastModified();
     note.fileModified = modified.isValid() ? ZNFDate::fromDateTime(modified) : ZNFDate::now();
     return note;
+}
+
+QString ZNFVesperNoteImporter::decodeNoteText(const QByteArray& bytes) {
+    QString text;
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
+        const bool little = bytes.startsWith("\xFF\xFE");
+        QStringDecoder decoder(little ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
+        text = decoder.decode(QByteArrayView(bytes).sliced(2));
+    } else {
+        // Invalid UTF-8 keeps its text, with replacement characters where bytes do not decode.
+        text = QString::fromUtf8(bytes);
+    }
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
+    return text;
 }
 
 ZNFVesperNote ZNFVesperNoteImporter::structuredDataFromNote(const QString& text, const QString& file) {
@@ -208,47 +337,20 @@ ZNFVesperNote ZNFVesperNoteImporter::structuredDataFromNote(const QString& text,
     return note;
 }
 
-QJsonArray ZNFVesperNoteImporter::entriesFromNoteData(const std::vector<ZNFVesperNote>& notes,
-                                                      const QString& path) {
-    QJsonArray entries;
-    for (const ZNFVesperNote& note : notes)
-        for (const QJsonValue& entry : entriesForNote(note, path))
-            entries.append(entry);
-    return entries;
-}
-
-QJsonArray ZNFVesperNoteImporter::entriesForNote(const ZNFVesperNote& note, const QString& path) {
+QJsonObject ZNFVesperNoteImporter::noteEntryForNote(const ZNFVesperNote& note) {
     QJsonObject entry;
     entry.insert(QLatin1String(ZNFBackupEntryKey_kind), QLatin1String(ZNFBackupEntryKind_note));
     entry.insert(QLatin1String(ZNFBackupEntryKey_state), 0);
     entry.insert(QLatin1String(ZNFBackupEntryKey_identifier), uuidForNote(note));
-    entry.insert(QLatin1String(ZNFBackupEntryKey_body), textForNote(note));
     entry.insert(QLatin1String(ZNFBackupEntryKey_date),
                  epochJSONValue(epochDateForKey(ZNFVesperNoteImporterKey_created, note)));
     entry.insert(QLatin1String(ZNFBackupEntryKey_updatedDate),
                  epochJSONValue(epochDateForKey(ZNFVesperNoteImporterKey_modified, note)));
-    QJsonArray entries{entry};
-    if (note.field(ZNFVesperNoteImporterKey_picture)) {
-        if (auto picture = pictureEntryForNote(note, entry, ZNFBackupArchive::resourcesFolder(path)))
-            entries.append(*picture);
-    }
-    return entries;
+    return entry;
 }
 
 QString ZNFVesperNoteImporter::textForNote(const ZNFVesperNote& note) {
-    QString text = note.text;
-    const QString tags = note.field(ZNFVesperNoteImporterKey_tags).value_or(QString());
-    if (tags.isEmpty())
-        return text;
-    text += u'\n';
-    const QStringList list = tagsFromVesperTagField(tags);
-    for (qsizetype i = 0; i < list.size(); ++i) {
-        if (i > 0)
-            text += u' ';
-        text += u'#';
-        text += list[i];
-    }
-    return text;
+    return note.text + tagLine(note);
 }
 
 QStringList ZNFVesperNoteImporter::tagsFromVesperTagField(const QString& value) {
@@ -275,48 +377,43 @@ bool ZNFVesperNoteImporter::isPictureFileName(const QString& name) {
            !name.contains(u'/') && !name.contains(u'\\') && !name.contains(QChar(0));
 }
 
-std::optional<QJsonObject> ZNFVesperNoteImporter::pictureEntryForNote(const ZNFVesperNote& note,
-                                                                      const QJsonObject& parent,
-                                                                      const QString& assetsFolder) {
+QString ZNFVesperNoteImporter::picturePathForNote(const ZNFVesperNote& note, const QString& top) {
     const QString name = note.field(ZNFVesperNoteImporterKey_picture).value_or(QString());
     if (!isPictureFileName(name)) {
         ZNFLogf("Vesper importer: \"%@\" in %@ is not a picture's file name, the note keeps no picture", name,
                 note.path);
-        return std::nullopt;
+        return {};
     }
-    const QString pictures = QDir(QFileInfo(note.path).absolutePath())
-                                 .filePath(QLatin1String(ZNFVesperNoteImporter_picturesFolderName));
-    const QFileInfo file(QDir(pictures).filePath(name));
-    if (!file.isFile())
-        return std::nullopt;
-    // A link in "Pictures" may point anywhere; only what really lies inside is read.
-    const QString inside = QFileInfo(pictures).canonicalFilePath() + u'/';
-    if (inside.size() < 2 || !file.canonicalFilePath().startsWith(inside)) {
-        ZNFLogf("Vesper importer: %@ leads out of the Pictures folder, not read", file.filePath());
-        return std::nullopt;
+    const QFileInfo pictures(QDir(QFileInfo(note.path).absolutePath())
+                                 .filePath(QLatin1String(ZNFVesperNoteImporter_picturesFolderName)));
+    const QFileInfo file(QDir(pictures.filePath()).filePath(name));
+    if (!file.exists() && !file.isSymLink())
+        return {};
+    // Only what really lies inside the export is read: no link, not even the folder.
+    const QString export_ = QFileInfo(top).canonicalFilePath() + u'/';
+    if (file.isSymLink() || pictures.isSymLink() || !file.isFile() || export_.size() < 2 ||
+        !file.canonicalFilePath().startsWith(export_) ||
+        !file.canonicalFilePath().startsWith(pictures.canonicalFilePath() + u'/')) {
+        ZNFLogf("Vesper importer: %@ is a link or leads out of the export, not read", file.filePath());
+        return {};
     }
-    const QImage image = ZNFImage::decodeFile(file.filePath());
-    if (image.isNull())
-        return std::nullopt;
+    return file.filePath();
+}
 
+QJsonObject ZNFVesperNoteImporter::imageEntry(const QJsonObject& parent, const QString& pictureName,
+                                              const QString& binaryAttachmentId, const QSizeF& points) {
     const QString parentId = parent.value(QLatin1String(ZNFBackupEntryKey_identifier)).toString();
-    const QString binaryId = ZNFPaths::newUUIDString();
-    // An entry whose file is missing would make a broken archive: no file, no entry.
-    if (!ZNFBackupArchive::writeImage(image, QDir(assetsFolder).filePath(binaryId))) {
-        ZNFLogf("Vesper importer: could not write the picture %@ into the archive", file.filePath());
-        return std::nullopt;
-    }
     QJsonObject entry;
     entry.insert(QLatin1String(ZNFBackupEntryKey_parentId), parentId);
-    entry.insert(QLatin1String(ZNFBackupEntryKey_identifier), QStringLiteral("%1_%2").arg(parentId, name));
+    entry.insert(QLatin1String(ZNFBackupEntryKey_identifier),
+                 QStringLiteral("%1_%2").arg(parentId, pictureName));
     entry.insert(QLatin1String(ZNFBackupEntryKey_date), parent.value(QLatin1String(ZNFBackupEntryKey_date)));
     entry.insert(QLatin1String(ZNFBackupEntryKey_updatedDate),
                  parent.value(QLatin1String(ZNFBackupEntryKey_updatedDate)));
     entry.insert(QLatin1String(ZNFBackupEntryKey_kind), QLatin1String(ZNFBackupEntryKind_image));
-    entry.insert(QLatin1String(ZNFBackupEntryKey_binaryAttachmentId), binaryId);
+    entry.insert(QLatin1String(ZNFBackupEntryKey_binaryAttachmentId), binaryAttachmentId);
     entry.insert(QLatin1String(ZNFBackupEntryKey_state), 0);
-    entry.insert(QLatin1String(ZNFBackupEntryKey_userInfo),
-                 ZNFBackupArchive::userInfoForSize(ZNFImage::sizeInPoints(image)));
+    entry.insert(QLatin1String(ZNFBackupEntryKey_userInfo), ZNFBackupArchive::userInfoForSize(points));
     return entry;
 }
 

@@ -6,9 +6,12 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QSizeF>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -17,6 +20,8 @@ inline constexpr const char* ZNFVesperNoteImporter_archiveName = "Vesper_to_Tess
 inline constexpr const char* ZNFVesperNoteImporter_topFolderMarker = "Vesper";
 inline constexpr const char* ZNFVesperNoteImporter_activeNotesFolderName = "Active Notes";
 inline constexpr const char* ZNFVesperNoteImporter_picturesFolderName = "Pictures";
+// A note file larger than this is not a note Vesper wrote; it is left out with a log line.
+inline constexpr qint64 ZNFVesperNoteImporter_maxNoteFileBytes = 256LL * 1024 * 1024;
 
 // The labels of a note file's field lines, each with its trailing blank.
 inline constexpr const char* ZNFVesperNoteImporterKey_picture = "Picture: ";
@@ -44,6 +49,7 @@ struct ZNFVesperConversion {
     qint64 notes = 0;
     qint64 attachments = 0;
     QString failure;
+    bool cancelled = false;
 };
 
 // Converts a Vesper export folder ("Active Notes" with note files, "Active Notes/Pictures")
@@ -53,17 +59,24 @@ class ZNFVesperNoteImporter {
 public:
     // Called with (notes done, notes in total) on the converting thread.
     using Progress = std::function<void(qint64 done, qint64 total)>;
+    // Set from any thread to stop a run between notes; the run then removes its partial files
+    // and reports `cancelled`.
+    using CancelFlag = std::shared_ptr<std::atomic<bool>>;
 
     // Converts synchronously and calls the completion once, on the calling thread, before
     // returning.
     static void importNotesAtURL(const QString& path, const ZNFImporterCompletion& completion);
 
     // Converts on a pool thread and calls the completion on the main thread, so a window
-    // stays responsive while pictures are encoded and zipped.
-    static void importNotesAtURLInBackground(const QString& path, ZNFImporterCompletion completion);
+    // stays responsive while pictures are encoded and zipped. Progress, when given, also
+    // arrives on the main thread. Setting the returned flag cancels the run: its completion
+    // never comes and it leaves no files.
+    static CancelFlag importNotesAtURLInBackground(const QString& path, ZNFImporterCompletion completion,
+                                                   Progress progress = {});
 
     // The whole conversion of the export found from `path` (the export, or anything inside it).
-    static ZNFVesperConversion convert(const QString& path, const Progress& progress = {});
+    static ZNFVesperConversion convert(const QString& path, const Progress& progress = {},
+                                       const CancelFlag& cancelled = {});
 
     // The export's top folder for a chosen path: when the path mentions "Vesper" but its
     // last component does not, the nearest enclosing folder whose name does; else the path.
@@ -74,25 +87,35 @@ public:
     static std::optional<QStringList> filesAtURL(const QString& folder);
     static bool fileURLIsDirectory(const QString& path);
 
-    // Reads every note file of the "Active Notes" folder and writes the archive from the
-    // staging folder `output`, which is deleted afterwards.
-    static ZNFVesperConversion processVesperNoteFolder(const QString& folder, const QString& output,
-                                                       const Progress& progress = {});
+    // Reads every note file of the "Active Notes" folder inside the export `top` and writes
+    // the archive. Pictures are decoded and encoded on `threads` threads (the archive is the
+    // same whatever the number).
+    static ZNFVesperConversion processVesperNoteFolder(const QString& folder, const QString& top,
+                                                       const Progress& progress = {},
+                                                       const CancelFlag& cancelled = {}, int threads = 0);
+
+    // The note files of the folder: regular files, not links, whose real path lies inside
+    // the export `top`; what is left out is logged.
+    static QStringList noteFilesInFolder(const QString& folder, const QString& top);
 
     static ZNFVesperNote processNoteAtURL(const QString& file);
     static ZNFVesperNote structuredDataFromNote(const QString& text, const QString& file);
+    // Bytes of a note file as text: UTF-16 with its byte order mark, else UTF-8 (invalid
+    // bytes become U+FFFD).
+    static QString decodeNoteText(const QByteArray& bytes);
 
-    // The note entries, each followed by its image entry; pictures are written into
-    // `path`'s "resources" folder.
-    static QJsonArray entriesFromNoteData(const std::vector<ZNFVesperNote>& notes, const QString& path);
-    static QJsonArray entriesForNote(const ZNFVesperNote& note, const QString& path);
+    // The note entry without its body, which is textForNote().
+    static QJsonObject noteEntryForNote(const ZNFVesperNote& note);
+    static QJsonObject imageEntry(const QJsonObject& parent, const QString& pictureName,
+                                  const QString& binaryAttachmentId, const QSizeF& points);
 
     static QString textForNote(const ZNFVesperNote& note);
     static QStringList tagsFromVesperTagField(const QString& value);
     static double epochDateForKey(const char* label, const ZNFVesperNote& note);
     static QString uuidForNote(const ZNFVesperNote& note);
-    static std::optional<QJsonObject>
-    pictureEntryForNote(const ZNFVesperNote& note, const QJsonObject& parent, const QString& assetsFolder);
+    // The picture file a note names, when it is a regular file (not a link) inside the
+    // export's "Pictures" folder; empty otherwise, with a log line saying why.
+    static QString picturePathForNote(const ZNFVesperNote& note, const QString& top);
 
     // Parses a date field: the user's locale first, then English month names.
     static std::optional<ZNFDate> dateFromString(const QString& value);

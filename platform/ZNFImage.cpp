@@ -1,5 +1,8 @@
 #include "platform/ZNFImage.h"
 
+#include "platform/ZNFLog.h"
+#include "platform/ZNFPNGWriter.h"
+
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
@@ -145,10 +148,38 @@ Resolution jpegResolution(const QByteArray& data) {
     return exif;
 }
 
-QImage read(QIODevice* device) {
+// Qt refuses images above 128 MB by default; a 48-megapixel photo needs 186 MB. The limit is
+// process-wide, so it is raised once, to what ZNFImage_maxDecodedPixels needs at 4 bytes a
+// pixel, before the first reader is made.
+void raiseAllocationLimit() {
+    static const bool raised = [] {
+        QImageReader::setAllocationLimit(int(ZNFImage_maxDecodedPixels * 4 / (1024 * 1024)) + 1);
+        return true;
+    }();
+    Q_UNUSED(raised);
+}
+
+// Reads the image upright; `turned` tells whether the orientation swapped its sides.
+QImage read(QIODevice* device, bool& turned) {
+    raiseAllocationLimit();
     QImageReader reader(device);
-    reader.setAutoTransform(false);
-    return reader.read();
+    reader.setAutoTransform(true);
+    const QSize size = reader.size();
+    if (size.isValid() && qint64(size.width()) * size.height() > ZNFImage_maxDecodedPixels) {
+        ZNFLogf("Image: a picture of %@x%@ pixels is beyond the limit of %@ pixels, not decoded",
+                QString::number(size.width()), QString::number(size.height()),
+                QString::number(ZNFImage_maxDecodedPixels));
+        return {};
+    }
+    QImage image;
+    if (!reader.read(&image)) {
+        if (size.isValid())
+            ZNFLogf("Image: a picture of %@x%@ pixels could not be decoded: %@",
+                    QString::number(size.width()), QString::number(size.height()), reader.errorString());
+        return {};
+    }
+    turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
+    return image;
 }
 
 } // namespace
@@ -198,9 +229,12 @@ Decoded decode(const QByteArray& data) {
     QBuffer buffer;
     buffer.setData(data);
     buffer.open(QIODevice::ReadOnly);
-    decoded.image = read(&buffer);
+    bool turned = false;
+    decoded.image = read(&buffer, turned);
     if (!decoded.image.isNull()) {
         decoded.resolution = recordedResolution(data);
+        if (turned)
+            std::swap(decoded.resolution.x, decoded.resolution.y);
         setResolution(decoded.image, decoded.resolution);
     }
     return decoded;
@@ -221,13 +255,24 @@ QImage decodeData(const QByteArray& data) {
     return decode(data).image;
 }
 
-QByteArray encodePNG(const QImage& image) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
+bool encodePNG(const QImage& image, QByteArray& out) {
+    if (ZNFPNGWriter::encode(image, out))
+        return true;
+    out.resize(0);
+    if (image.isNull())
+        return false;
+    QBuffer buffer(&out);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "png");
-    if (!writer.write(image))
-        return {};
+    if (writer.write(image))
+        return true;
+    out.resize(0);
+    return false;
+}
+
+QByteArray encodePNG(const QImage& image) {
+    QByteArray bytes;
+    encodePNG(image, bytes);
     return bytes;
 }
 

@@ -20,6 +20,11 @@
 // Typical use:
 //   const ZNFImage::Decoded decoded = ZNFImage::decode(bytes);
 //   if (!decoded.isNull()) size = decoded.sizeInPoints();
+// Pictures from outside are decoded up to this many pixels (a 48-megapixel phone photo is
+// 8064x6048, a wide panorama a few hundred megapixels). Larger ones are refused with a log
+// line before anything is allocated; Qt's own allocation limit is raised to match.
+inline constexpr qint64 ZNFImage_maxDecodedPixels = 256LL * 1024 * 1024;
+
 namespace ZNFImage {
 
 // Dots per inch on each axis; 0 on an axis the file does not record.
@@ -38,9 +43,10 @@ struct Decoded {
     QSizeF sizeInPoints() const;
 };
 
-// Decodes PNG, JPEG or any format Qt reads; EXIF orientation is not applied. The image's
-// dots-per-metre are set to the recorded resolution (72 dpi when none), so a PNG written from
-// it records the same size in points.
+// Decodes PNG, JPEG or any format Qt reads, turned upright as its EXIF orientation says (PNG
+// cannot carry the orientation, so it is applied here; the resolution turns with it). The
+// image's dots-per-metre are set to the recorded resolution (72 dpi when none), so a PNG
+// written from it records the same size in points. Null beyond ZNFImage_maxDecodedPixels.
 Decoded decode(const QByteArray& data);
 Decoded decodeFileWithResolution(const QString& path);
 
@@ -63,7 +69,10 @@ QImage decodeData(const QByteArray& data);
 // Sets the image's dots-per-metre to the resolution, 72 dpi on an axis that has none.
 void setResolution(QImage& image, const Resolution& resolution);
 
+// PNG through ZNFPNGWriter, or Qt's writer for what that does not cover (16-bit, palettes).
 QByteArray encodePNG(const QImage& image);
+// The same into `out`, reusing its capacity; false (and `out` empty) when nothing was written.
+bool encodePNG(const QImage& image, QByteArray& out);
 QByteArray encodeJPEG(const QImage& image, int quality = 90);
 // Writes PNG bytes to a file (not atomically); false when anything failed.
 bool writePNG(const QImage& image, const QString& path);

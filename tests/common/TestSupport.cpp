@@ -65,6 +65,7 @@ QStringList ZipContents::names() const {
     QStringList out;
     for (const auto& e : entries)
         out << e.name;
+    out.sort();
     return out;
 }
 

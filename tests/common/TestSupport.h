@@ -51,7 +51,8 @@ struct ZipEntry {
 struct ZipContents {
     bool opened = false;
     std::vector<ZipEntry> entries;
-    QStringList names() const;
+    QStringList names() const; // sorted: the order of members carries no meaning
+
     const ZipEntry* find(const QString& name) const;
 };
 ZipContents readZip(const QString& path);

@@ -1,7 +1,9 @@
 #include "TestSupport.h"
 #include "conversion/ZNFBackupArchive.h"
 #include "conversion/ZNFJSONAdditions.h"
+#include "conversion/ZNFTemporaryFiles.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -29,86 +31,171 @@ TEST(UserInfo, PrintsPlainDecimals) {
 class ArchiveTest : public ::testing::Test {
 protected:
     ScopedHome home;
+
+    QStringList cachesContents() const {
+        return QDir(home.caches())
+            .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+    }
 };
 
-TEST_F(ArchiveTest, EmptyRunHoldsIndexAndPlaceholder) {
-    const QString staging = ZNFBackupArchive::createStagingFolder();
-    ASSERT_FALSE(staging.isEmpty());
-    EXPECT_EQ(QFileInfo(staging).absolutePath(), QDir(home.caches()).absolutePath());
-    // Staging folders are named by an upper-case UUID.
-    EXPECT_TRUE(QFileInfo(staging).fileName().contains(
-        QRegularExpression("^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$")));
+TEST_F(ArchiveTest, PicturesAreStoredAndTheIndexDeflated) {
+    const QByteArray png = "\x89PNG\r\n\x1a\n pretend picture";
+    const struct {
+        const char* name;
+        QList<QByteArray> pictures;
+        QJsonArray entries;
+        QStringList members;
+    } rows[] = {
+        {"nothing at all", {}, {}, {"entries.json", "resources/.DS_Store"}},
+        {"notes without pictures",
+         {},
+         {QJsonObject{{"kind", "note"}}},
+         {"entries.json", "resources/.DS_Store"}},
+        {"pictures",
+         {png, png + "2"},
+         {QJsonObject{{"kind", "Image"}}},
+         {"entries.json", "resources/P0", "resources/P1"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ZNFBackupArchiveWriter writer("test.notebackup");
+        for (qsizetype i = 0; i < row.pictures.size(); ++i)
+            ASSERT_TRUE(writer.addResource(QStringLiteral("P%1").arg(i), row.pictures[i]));
+        for (const QJsonValue& entry : row.entries)
+            ASSERT_TRUE(writer.addEntry(entry.toObject()));
+        const QString path = writer.commit();
+        EXPECT_EQ(path, home.caches() + "/test.notebackup");
+        EXPECT_EQ(cachesContents(), QStringList{"test.notebackup"}) << "no partial file is left";
 
-    const QString path = ZNFBackupArchive::finish(staging, {}, "test.notebackup");
-    EXPECT_EQ(path, home.caches() + "/test.notebackup");
-    EXPECT_FALSE(QFileInfo::exists(staging)) << "staging folder is deleted";
-
-    const ZipContents zip = readZip(path);
-    ASSERT_TRUE(zip.opened);
-    EXPECT_EQ(zip.names(), (QStringList{"entries.json", "resources/.DS_Store"}));
-    EXPECT_EQ(zip.find("entries.json")->data, "{\"entries\":[]}");
-    EXPECT_TRUE(zip.find("resources/.DS_Store")->data.isEmpty());
-    for (const auto& e : zip.entries) {
-        EXPECT_EQ(e.method, 8) << e.name.toStdString() << " is deflated";
-        EXPECT_GE(e.year, 2020) << "entries carry a real date";
+        const ZipContents zip = readZip(path);
+        ASSERT_TRUE(zip.opened);
+        EXPECT_EQ(zip.names(), row.members);
+        EXPECT_EQ(QJsonDocument::fromJson(zip.find("entries.json")->data).object(),
+                  (QJsonObject{{"entries", row.entries}}));
+        for (const auto& e : zip.entries) {
+            // Already-compressed pictures are stored, the index deflated.
+            EXPECT_EQ(e.method, e.name == "entries.json" ? 8 : 0) << e.name.toStdString();
+            EXPECT_GE(e.year, 2020) << "entries carry a real date";
+            // Permission bits of a regular file travel in the upper half of the external attributes.
+            EXPECT_EQ((e.externalAttributes >> 16) & 0170000, 0100000u);
+        }
+        for (qsizetype i = 0; i < row.pictures.size(); ++i) {
+            EXPECT_EQ(zip.find(QStringLiteral("resources/P%1").arg(i))->data, row.pictures[i]);
+        }
+        if (row.pictures.isEmpty()) {
+            EXPECT_TRUE(zip.find("resources/.DS_Store")->data.isEmpty());
+        }
     }
-    // Permission bits of a regular file travel in the upper half of the external attributes.
-    EXPECT_EQ((zip.find("entries.json")->externalAttributes >> 16) & 0170000, 0100000u);
 }
 
-TEST_F(ArchiveTest, ImagesReplaceThePlaceholderAndNestedFoldersKeepTheirPath) {
-    const QString staging = ZNFBackupArchive::createStagingFolder();
-    QImage image(4, 3, QImage::Format_ARGB32);
-    image.fill(Qt::red);
-    ASSERT_TRUE(ZNFBackupArchive::writeImage(image, ZNFBackupArchive::resourcesFolder(staging) + "/ABC"));
-    QDir().mkpath(staging + "/extra/empty");
-    const QString path =
-        ZNFBackupArchive::finish(staging, {QJsonObject{{"kind", "Image"}}}, "test.notebackup");
-    const ZipContents zip = readZip(path);
-    EXPECT_EQ(zip.names(), (QStringList{"entries.json", "extra/empty/.DS_Store", "resources/ABC"}));
-    EXPECT_TRUE(zip.find("resources/ABC")->data.startsWith("\x89PNG"));
+TEST_F(ArchiveTest, BodiesOfAnySizeAndCharacterReadBackUnchanged) {
+    // Quotes, backslashes, control characters, non-BMP characters and a lone surrogate (which
+    // any JSON writer turns into U+FFFD).
+    const QString tricky =
+        QString::fromUtf16(u"\"q\" \\ \n\r\t\b\f \u0001\u001f caf\u00e9 \u4e2d \U0001F600 ") + QChar(0xD800) +
+        QStringLiteral("/end");
+    QString expected = tricky;
+    expected.replace(QChar(0xD800), QChar(0xFFFD));
+    const QString big(int(ZNFBackupArchive_indexBufferBytes / 3), u'x'); // three of them stream the index
+    for (const QString& body : {tricky, big}) {
+        ZNFBackupArchiveWriter writer("test.notebackup");
+        for (int i = 0; i < 4; ++i)
+            ASSERT_TRUE(writer.addEntry(QJsonObject{{"identifier", QString::number(i)}}, body));
+        const ZipContents zip = readZip(writer.commit());
+        const QJsonArray entries =
+            QJsonDocument::fromJson(zip.find("entries.json")->data).object().value("entries").toArray();
+        ASSERT_EQ(entries.size(), 4);
+        for (const QJsonValue& entry : entries)
+            EXPECT_EQ(entry["body"].toString(), body == tricky ? expected : body);
+        EXPECT_EQ(entries[3]["identifier"], "3");
+    }
 }
 
 TEST_F(ArchiveTest, SecondRunReplacesTheArchive) {
-    QString staging = ZNFBackupArchive::createStagingFolder();
-    writeFile(ZNFBackupArchive::resourcesFolder(staging) + "/OLD", "x");
-    const QString first = ZNFBackupArchive::finish(staging, {}, "same.notebackup");
-    staging = ZNFBackupArchive::createStagingFolder();
-    const QString second = ZNFBackupArchive::finish(staging, {}, "same.notebackup");
-    EXPECT_EQ(first, second);
-    EXPECT_EQ(readZip(second).names(), (QStringList{"entries.json", "resources/.DS_Store"}));
-    // No temporary file is left beside the archive.
-    EXPECT_EQ(QDir(home.caches()).entryList(QDir::Files), QStringList{"same.notebackup"});
+    ZNFBackupArchiveWriter first("same.notebackup");
+    first.addResource("OLD", "x");
+    const QString path = first.commit();
+    ZNFBackupArchiveWriter second("same.notebackup");
+    EXPECT_EQ(second.commit(), path);
+    EXPECT_EQ(readZip(path).names(), (QStringList{"entries.json", "resources/.DS_Store"}));
+    EXPECT_EQ(cachesContents(), QStringList{"same.notebackup"});
 }
 
-TEST_F(ArchiveTest, MissingCachesFolderIsCreated) {
-    QDir(home.caches()).removeRecursively();
-    const QString staging = ZNFBackupArchive::createStagingFolder();
-    ASSERT_FALSE(staging.isEmpty());
-    EXPECT_FALSE(ZNFBackupArchive::finish(staging, {}, "a.notebackup").isEmpty());
-}
-
-TEST_F(ArchiveTest, FailedStepsReportNoPath) {
+TEST_F(ArchiveTest, FailedStepsReportNoPathAndLeaveNothing) {
     LogCapture log;
+    QDir(home.caches()).removeRecursively();
+    {
+        ZNFBackupArchiveWriter created("a.notebackup");
+        EXPECT_FALSE(created.commit().isEmpty()) << "a missing caches folder is created";
+    }
     // The caches folder cannot be made: it is a file.
     QDir(home.caches()).removeRecursively();
     writeFile(home.caches(), "not a folder");
-    EXPECT_TRUE(ZNFBackupArchive::createStagingFolder().isEmpty());
-    EXPECT_TRUE(log.contains("could not create the caches folder"));
+    {
+        ZNFBackupArchiveWriter writer("a.notebackup");
+        EXPECT_FALSE(writer.isOK());
+        EXPECT_TRUE(writer.commit().isEmpty());
+        EXPECT_TRUE(log.contains("could not create the caches folder"));
+    }
     QFile::remove(home.caches());
     QDir().mkpath(home.caches());
 
-    // The archive cannot be put in place (a folder is in the way): no path, staging still removed,
-    // and the old content at that path is untouched.
+    // The archive cannot be put in place (a folder is in the way): no path, and the old
+    // content at that path is untouched.
     QDir().mkpath(home.caches() + "/blocked.notebackup/keep");
-    const QString staging = ZNFBackupArchive::createStagingFolder();
-    EXPECT_TRUE(ZNFBackupArchive::finish(staging, {}, "blocked.notebackup").isEmpty());
-    EXPECT_FALSE(QFileInfo::exists(staging));
+    {
+        ZNFBackupArchiveWriter writer("blocked.notebackup");
+        EXPECT_TRUE(writer.commit().isEmpty());
+        EXPECT_TRUE(log.contains("could not write the archive"));
+    }
     EXPECT_TRUE(QFileInfo(home.caches() + "/blocked.notebackup/keep").isDir());
-    EXPECT_TRUE(log.contains("could not write the archive"));
-    EXPECT_EQ(QDir(home.caches()).entryList(QDir::Files), QStringList{});
+    // A picture after the index has begun, and a writer dropped uncommitted.
+    {
+        ZNFBackupArchiveWriter writer("late.notebackup");
+        writer.addEntry(QJsonObject{});
+        EXPECT_FALSE(writer.addResource("P", "x"));
+        EXPECT_TRUE(writer.commit().isEmpty());
+    }
+    {
+        ZNFBackupArchiveWriter dropped("dropped.notebackup");
+        dropped.addResource("P", "x");
+    }
+    EXPECT_EQ(cachesContents(), QStringList{"blocked.notebackup"}) << "no partial file is left";
+}
 
-    // The index cannot be written: the staging folder vanished.
-    EXPECT_TRUE(ZNFBackupArchive::finish(home.caches() + "/gone", {}, "x.notebackup").isEmpty());
-    EXPECT_FALSE(QFileInfo::exists(home.caches() + "/x.notebackup"));
+TEST_F(ArchiveTest, LeftoversOfEndedRunsAreRemovedAndNothingElse) {
+    // A process id that cannot be running: above the kernel's largest.
+    const QString gone = QStringLiteral("4194305");
+    const QString live = QString::number(QCoreApplication::applicationPid());
+    const QString uuid = QStringLiteral("0A1B2C3D-0000-4000-8000-00000000ABCD");
+    const struct {
+        QString name;
+        bool folder, marked, removed;
+    } rows[] = {
+        {"Vesper_to_Tessanote.notebackup.partial-" + gone + "-" + uuid, false, false, true},
+        {"iOSNotes_to_Tessanote.notebackup.partial-" + gone + "-" + uuid, false, false, true},
+        {QStringLiteral("notecrate-temporary-") + gone + "-" + uuid, true, true, true},
+        // A run of this very process, or of a process that still runs, is not a leftover.
+        {"Vesper_to_Tessanote.notebackup.partial-" + live + "-" + uuid, false, false, false},
+        // A folder without the marker, and names that only look alike, are the user's own.
+        {QStringLiteral("notecrate-temporary-") + gone + "-" + uuid.toLower(), true, true, false},
+        {QStringLiteral("notecrate-temporary-") + gone + "-0A1B2C3D-0000-4000-8000-00000000ABCE", true, false,
+         false},
+        {"notes.txt.partial-" + gone + "-" + uuid, false, false, false},
+        {uuid, true, false, false},
+        {"Vesper_to_Tessanote.notebackup", false, false, false},
+    };
+    for (const auto& row : rows) {
+        const QString path = home.caches() + "/" + row.name;
+        if (row.folder) {
+            writeFile(path + "/NoteStore.sqlite", "notes");
+            if (row.marked)
+                writeFile(path + "/.notecrate-temporary", "");
+        } else {
+            writeFile(path, "partial");
+        }
+    }
+    EXPECT_EQ(ZNFTemporaryFiles::removeLeftovers(), 3);
+    for (const auto& row : rows)
+        EXPECT_EQ(QFileInfo::exists(home.caches() + "/" + row.name), !row.removed) << row.name.toStdString();
 }

@@ -42,6 +42,7 @@ TEST(NotesAttachmentsCommand, ConvertNotesWritesTheAttachmentsIntoTheArchive) {
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     const QJsonObject result = QJsonDocument::fromJson(run.out).object();
     EXPECT_EQ(result.value("notes"), QJsonValue(1));
+    EXPECT_EQ(result.value("attachments"), QJsonValue(2)) << "the image entries written";
     const QString archive = result.value("path").toString();
     EXPECT_TRUE(archive.startsWith(home.caches())) << archive.toStdString();
 

@@ -84,6 +84,16 @@ TEST(ImageResolution, PointsFollowTheResolutionTheFileRecords) {
         for (qsizetype n = 0; n < std::min<qsizetype>(bytes.size(), 700); ++n)
             ZNFImage::decode(bytes.left(n)).sizeInPoints();
     qInstallMessageHandler(previous);
+    // A picture beyond the decode limit is refused from its header, before any allocation.
+    QByteArray huge = F::jpeg(F::cornerImage(16, 16));
+    const qsizetype sof = huge.indexOf("\xff\xc0");
+    ASSERT_GT(sof, 0);
+    huge.replace(sof + 5, 4, QByteArray::fromHex("4e204e20")); // 20000 x 20000
+    {
+        LogCapture log;
+        EXPECT_TRUE(ZNFImage::decode(huge).isNull());
+        EXPECT_TRUE(log.contains("beyond the limit"));
+    }
     QByteArray lying = F::png(image, 144);
     lying.replace(lying.indexOf("pHYs") - 4, 4, QByteArray::fromHex("7fffffff"));
     EXPECT_FALSE(ZNFImage::recordedResolution(lying).isRecorded());
@@ -230,11 +240,16 @@ namespace {
 class NotesAttachmentsTest : public ::testing::Test {
 protected:
     ScopedHome home;
-    QString staging;
+
+    // Runs the attachment step into an archive; returns the image entries and the archive.
+    std::pair<QJsonArray, ZipContents> process(ZNFNotesAppImporter& importer, const QJsonArray& records) {
+        ZNFBackupArchiveWriter archive("test.notebackup");
+        archive.setDate(QDateTime(QDate(2024, 5, 6), QTime(7, 8, 10)));
+        const QJsonArray entries = importer.processRawAttachments(records, archive);
+        return {entries, readZip(archive.commit())};
+    }
 
     void SetUp() override {
-        staging = home.root() + "/staging";
-        QDir().mkpath(staging + "/resources");
         ASSERT_TRUE(F::createStore({{7, "PNG-UUID", "public.png"},
                                     {8, "JPG-UUID", "public.jpeg"},
                                     {9, "SKETCH-UUID", "com.apple.notes.sketch"},
@@ -279,7 +294,7 @@ protected:
 TEST_F(NotesAttachmentsTest, EachRecordFindsItsImageOrIsLeftOut) {
     LogCapture log;
     ZNFNotesAppImporter importer;
-    const QJsonArray entries = importer.processRawAttachments(records(), staging);
+    const auto [entries, zip] = process(importer, records());
 
     const struct {
         QString uuid;
@@ -302,26 +317,26 @@ TEST_F(NotesAttachmentsTest, EachRecordFindsItsImageOrIsLeftOut) {
         EXPECT_EQ(entry.value("date"), QJsonValue(1000.5));
         EXPECT_EQ(entry.value("updatedDate"), QJsonValue(1000.5));
         EXPECT_TRUE(entry.value("parentId").toString().startsWith("note-"));
-        const QByteArray png = readFile(staging + "/resources/" + e.uuid);
+        const QByteArray png = zip.find("resources/" + e.uuid)->data;
         ASSERT_TRUE(png.startsWith("\x89PNG")) << e.uuid.toStdString();
         EXPECT_EQ(ZNFImage::decode(png).image.size(), e.pixels) << e.uuid.toStdString();
     }
     EXPECT_EQ(entries[0].toObject().value("identifier").toString(), "x-coredataSTOREICAttachmentp7");
 
     // The sketch was turned counter-clockwise: its red top-left corner is now bottom-left.
-    const QImage sketch = ZNFImage::decodeFile(staging + "/resources/SKETCH-UUID");
+    const QImage sketch = ZNFImage::decode(zip.find("resources/SKETCH-UUID")->data).image;
     EXPECT_EQ(sketch.pixelColor(0, 299), QColor(Qt::red));
     EXPECT_EQ(sketch.pixelColor(0, 0), QColor(Qt::green));
 
-    // Nothing but the four PNGs was written, inside the staging folder or anywhere else.
-    EXPECT_EQ(QDir(staging + "/resources").entryList(QDir::Files | QDir::Hidden),
-              QStringList({"JPG-UUID", "PNG-UUID", "RETINA-UUID", "SKETCH-UUID"}));
+    // Nothing but the four PNGs was written, inside the archive or anywhere else.
+    EXPECT_EQ(zip.names(), QStringList({"entries.json", "resources/JPG-UUID", "resources/PNG-UUID",
+                                        "resources/RETINA-UUID", "resources/SKETCH-UUID"}));
     QDirIterator all(home.root(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (all.hasNext())
         EXPECT_FALSE(all.next().endsWith("/escape")) << all.filePath().toStdString();
     EXPECT_TRUE(log.contains("cannot name a file"));
     EXPECT_TRUE(log.contains("no parentId or no date"));
-    EXPECT_EQ(cacheEntries(home), QStringList()) << "the store's copy is gone";
+    EXPECT_EQ(cacheEntries(home), QStringList{"test.notebackup"}) << "the store's copy is gone";
 }
 
 TEST_F(NotesAttachmentsTest, ThreadsDoNotChangeTheArchive) {
@@ -331,19 +346,14 @@ TEST_F(NotesAttachmentsTest, ThreadsDoNotChangeTheArchive) {
             many.append(record(ref(key), QStringLiteral("note-%1-%2").arg(round).arg(key)));
     ZNFNotesAppImporter importer;
     importer.setAttachmentThreadCount(1);
-    const QJsonArray serial = importer.processRawAttachments(many, staging);
-    QMap<QString, QByteArray> serialFiles;
-    for (const QString& name : QDir(staging + "/resources").entryList(QDir::Files))
-        serialFiles[name] = readFile(staging + "/resources/" + name);
-    QDir(staging + "/resources").removeRecursively();
-    QDir().mkpath(staging + "/resources");
-
+    const auto serial = process(importer, many);
+    const QByteArray serialBytes = readFile(home.caches() + "/test.notebackup");
     importer.setAttachmentThreadCount(4);
-    EXPECT_EQ(importer.processRawAttachments(many, staging), serial);
-    EXPECT_EQ(serial.size(), 20);
-    EXPECT_EQ(QDir(staging + "/resources").entryList(QDir::Files), serialFiles.keys());
-    for (auto it = serialFiles.cbegin(); it != serialFiles.cend(); ++it)
-        EXPECT_EQ(readFile(staging + "/resources/" + it.key()), it.value()) << it.key().toStdString();
+    const auto parallel = process(importer, many);
+    EXPECT_EQ(parallel.first, serial.first);
+    EXPECT_EQ(serial.first.size(), 20);
+    EXPECT_EQ(serial.second.entries.size(), 5u) << "a picture named by several records is stored once";
+    EXPECT_EQ(readFile(home.caches() + "/test.notebackup"), serialBytes);
 }
 
 TEST(NotesAttachmentsArchive, ImagesFollowAllNotesAndNoStoreStillConvertsNotes) {

@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -28,11 +29,12 @@ protected:
 
     // A stand-in osascript that copies `fixture` to the export file (or does what `body` says),
     // records the script path it was given and exits with `status`.
-    void installScript(const QByteArray& fixture, int status = 0, bool write = true) {
+    void installScript(const QByteArray& fixture, int status = 0, bool write = true,
+                       const QByteArray& first = {}) {
         writeFile(home.root() + "/fixture.json", fixture);
         QByteArray script = "#!/bin/sh\n"
                             "printf '%s' \"$1\" > \"" +
-                            home.root().toUtf8() + "/script-arg\"\n";
+                            home.root().toUtf8() + "/script-arg\"\n" + first;
         if (write)
             script += "mkdir -p \"$HOME/Desktop\"\ncp \"" + home.root().toUtf8() +
                       "/fixture.json\" \"$HOME/Desktop/" + "znfexporter_mac_exported_notes.json\"\n";
@@ -150,7 +152,9 @@ TEST_F(NotesImporterTest, MalformedExportsGiveAnEmptyArchive) {
         {"empty array", "[]", true, 0, 0},
         {"an object", "{\"id\":\"a\"}", true, 0, 0},
         {"a string", "\"notes\"", true, 0, 0},
-        {"non-objects skipped", "[1, \"two\", null, [3], {\"id\":\"ok\"}]", true, 5, 1},
+        // Only records that became note entries are counted.
+        {"non-objects skipped", "[1, \"two\", null, [3], {\"id\":\"ok\"}]", true, 1, 1},
+        {"nothing but non-objects", "[1, \"two\", null, [3], true]", true, 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -192,6 +196,61 @@ TEST_F(NotesImporterTest, CancelBeforeDeliveryCallsNothingAndWritesNothing) {
     const ImportResult r = run(importer);
     EXPECT_TRUE(r.called);
     EXPECT_EQ(r.notes, 1);
+}
+
+TEST_F(NotesImporterTest, ScriptRunsWithoutShellOrInputAndWithinItsTimeLimit) {
+    const bool hadResources = qEnvironmentVariableIsSet("NOTECRATE_RESOURCES");
+    const QByteArray oldResources = qgetenv("NOTECRATE_RESOURCES");
+    const auto restore = qScopeGuard([&] {
+        if (hadResources)
+            qputenv("NOTECRATE_RESOURCES", oldResources);
+        else
+            qunsetenv("NOTECRATE_RESOURCES");
+    });
+    const QString bundle = "/ZNFNotesExtractor.bundle/exportNotes.scpt";
+    const QString resources = ZNFNotesExtractor::scriptPath().chopped(bundle.size());
+    // An install path with a blank, "(1)" and a command substitution in it.
+    const QString odd = home.root() + "/x$(touch $HOME/PWNED)y (1)";
+    writeFile(odd + bundle, readFile(resources + bundle));
+    QDir().mkpath(home.root() + "/empty");
+    const struct {
+        const char* name;
+        QString resources;
+        QByteArray first; // what the stand-in does before writing the export
+        int timeLimitMs;
+        bool delivered;
+    } rows[] = {
+        {"an ordinary run", resources, "", 10000, true},
+        {"an odd install path is one argument", odd, "", 10000, true},
+        {"a script that reads its input gets none", resources, "cat\n", 10000, true},
+        {"a hanging script is stopped", resources, "sleep 30\n", 300, false},
+        {"no script resource runs nothing", home.root() + "/empty", "", 10000, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        QFile::remove(home.root() + "/script-arg");
+        qputenv("NOTECRATE_RESOURCES", QFile::encodeName(row.resources));
+        installScript(R"([{"id":"a"}])", 0, true, row.first);
+        std::atomic<bool> done{false};
+        std::optional<QJsonValue> delivered;
+        QString error;
+        ZNFNotesExtractor extractor;
+        extractor.setTimeLimit(row.timeLimitMs);
+        extractor.getNotes([&](std::optional<QJsonValue> notes, QString e) {
+            delivered = notes;
+            error = e;
+            done = true;
+        });
+        ASSERT_TRUE(waitUntil([&] { return done.load(); }, 20000));
+        EXPECT_EQ(delivered.has_value(), row.delivered);
+        EXPECT_TRUE(error.isEmpty()) << error.toStdString();
+        if (row.delivered) {
+            EXPECT_EQ(readFile(home.root() + "/script-arg"), (row.resources + bundle).toUtf8());
+        }
+        EXPECT_EQ(QFileInfo::exists(home.root() + "/script-arg"), row.resources != home.root() + "/empty");
+        EXPECT_FALSE(QFileInfo::exists(home.home() + "/PWNED"));
+        EXPECT_FALSE(QFileInfo::exists(exportFile()));
+    }
 }
 
 TEST_F(NotesImporterTest, ExtractorDeliversOffTheMainThread) {

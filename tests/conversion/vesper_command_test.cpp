@@ -2,11 +2,14 @@
 #include "support/command_run.h"
 #include "support/vesper_export.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <gtest/gtest.h>
+#include <signal.h>
 
 namespace {
 
@@ -66,6 +69,31 @@ TEST_F(VesperCommand, FailsWithOneLineWhenThereIsNothingToConvert) {
 
     expectFailure(notecrate({"convert", "vesper", root + "/missing"}), "no such file or folder");
     expectFailure(notecrate({"convert", "vesper"}), "one PATH");
+}
+
+TEST_F(VesperCommand, AnInterruptedRunLeavesNoPartialArchive) {
+    const QString exp = root + "/Export";
+    for (int i = 0; i < 8; ++i) {
+        const QByteArray name = "p" + QByteArray::number(i) + ".jpg";
+        VesperExport::writeNote(exp, QStringLiteral("N%1.txt").arg(i),
+                                VesperExport::noteText("Note", "", "Mar 14, 2016, 6:12 PM", name));
+        VesperExport::writePicture(exp, QString::fromLatin1(name), VesperExport::picture(1600, 1200, i),
+                                   "JPEG");
+    }
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        QProcess process;
+        process.start(notecrateProgram(), {"convert", "vesper", exp});
+        const auto partial = [&] {
+            return !QDir(home.caches()).entryList({"*.partial-*"}, QDir::Files).isEmpty();
+        };
+        ASSERT_TRUE(waitUntil(partial, 20000)) << "the run writes its partial archive";
+        ::kill(pid_t(process.processId()), signal);
+        ASSERT_TRUE(process.waitForFinished(20000));
+        EXPECT_EQ(process.exitStatus(), QProcess::CrashExit) << "ended by the signal, as before";
+        EXPECT_FALSE(partial()) << QDir(home.caches()).entryList().join(' ').toStdString();
+        EXPECT_FALSE(QFileInfo::exists(home.caches() + "/Vesper_to_Tessanote.notebackup"));
+    }
 }
 
 TEST_F(VesperCommand, ConvertsTheBundledExampleFromTheRepositoryRoot) {

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 #include "conversion/ZNFVesperNoteImporter.h"
+#include "support/attachments_fixture.h"
 #include "support/vesper_export.h"
 
 #include <QCoreApplication>
@@ -10,6 +11,7 @@
 #include <QJsonObject>
 #include <QLocale>
 #include <QThread>
+#include <functional>
 #include <gtest/gtest.h>
 #include <time.h>
 
@@ -224,6 +226,14 @@ TEST_F(VesperImport, NotesInNameOrderEachFollowedByItsPicture) {
     VesperExport::writeNote(exp, "a.txt", "A\nPicture: missing.png\nCreated: Jan 1, 2016, 1:00 PM\n");
     VesperExport::writeNote(exp, "C.txt", "C\nPicture: c.png\nCreated: Jan 3, 2016, 1:00 PM\n");
     VesperExport::writeNote(exp, "d.txt", "D\nPicture: broken.png\nCreated: Jan 4, 2016, 1:00 PM\n");
+    // Larger than Qt's default limit of 128 MB decoded, and a portrait photo taken sideways.
+    VesperExport::writeNote(exp, "e.txt", "E\nPicture: big.jpg\nCreated: Jan 5, 2016, 1:00 PM\n");
+    VesperExport::writeNote(exp, "f.txt", "F\nPicture: turned.jpg\nCreated: Jan 6, 2016, 1:00 PM\n");
+    VesperExport::writeBytes(VesperExport::pictures(exp) + "/big.jpg",
+                             AttachmentsFixture::solidJPEG(6000, 6000));
+    VesperExport::writeBytes(VesperExport::pictures(exp) + "/turned.jpg",
+                             AttachmentsFixture::withOrientation(
+                                 AttachmentsFixture::jpeg(AttachmentsFixture::cornerImage(40, 30)), 6));
     VesperExport::writeNote(exp, ".DS_Store", "not a note");
     QDir().mkpath(VesperExport::activeNotes(exp) + "/Old Notes");
     VesperExport::writeBytes(VesperExport::pictures(exp) + "/b.gif",
@@ -232,14 +242,23 @@ TEST_F(VesperImport, NotesInNameOrderEachFollowedByItsPicture) {
     VesperExport::writeBytes(VesperExport::pictures(exp) + "/broken.png", "\x89PNG\r\n\x1a\n not really");
 
     const Converted c = convert(exp);
-    EXPECT_EQ(c.result.notes, 4);
-    EXPECT_EQ(c.result.attachments, 2) << "pictures found and decoded, not Picture: lines";
+    EXPECT_EQ(c.result.notes, 6);
+    EXPECT_EQ(c.result.attachments, 4) << "pictures found and decoded, not Picture: lines";
     EXPECT_EQ(identifiers(c.entries),
               (QStringList{"VESPER_1451826000000_C.txt", "VESPER_1451826000000_C.txt_c.png",
                            "VESPER_1451653200000_a.txt", "VESPER_1451739600000_b.txt",
-                           "VESPER_1451739600000_b.txt_b.gif", "VESPER_1451912400000_d.txt"}));
+                           "VESPER_1451739600000_b.txt_b.gif", "VESPER_1451912400000_d.txt",
+                           "VESPER_1451998800000_e.txt", "VESPER_1451998800000_e.txt_big.jpg",
+                           "VESPER_1452085200000_f.txt", "VESPER_1452085200000_f.txt_turned.jpg"}));
     EXPECT_EQ(c.entries[1]["userInfo"], "{\"width\":75,\"height\":40}");
     EXPECT_EQ(c.entries[4]["userInfo"], "{\"width\":6,\"height\":4}");
+    EXPECT_EQ(c.entries[7]["userInfo"], "{\"width\":6000,\"height\":6000}");
+    // Turned upright: the red top-left corner of the sideways picture is now top-right.
+    EXPECT_EQ(c.entries[9]["userInfo"], "{\"width\":30,\"height\":40}");
+    const QImage upright =
+        QImage::fromData(c.zip.find("resources/" + c.entries[9]["binaryAttachmentId"].toString())->data);
+    EXPECT_EQ(upright.size(), QSize(30, 40));
+    EXPECT_EQ(upright.pixelColor(29, 0).red(), 255);
     // Every image entry has its PNG (a GIF too) and nothing else is in "resources".
     QStringList names{"entries.json"};
     for (const QJsonValue& entry : c.entries)
@@ -252,29 +271,67 @@ TEST_F(VesperImport, NotesInNameOrderEachFollowedByItsPicture) {
             << file.name.toStdString();
 }
 
-TEST_F(VesperImport, PicturesAreReadOnlyFromThePicturesFolder) {
-    const QString exp = root + "/Export";
+TEST_F(VesperImport, NothingIsReadFromOutsideTheExport) {
     const QImage image = VesperExport::picture(16, 16);
-    QDir().mkpath(VesperExport::pictures(exp) + "/sub");
-    // Valid images, each reachable by a value that is not a plain file name.
-    image.save(VesperExport::activeNotes(exp) + "/../secret.png");
-    image.save(VesperExport::pictures(exp) + "/sub/x.png");
     image.save(root + "/outside.png");
-    QFile::link(root + "/outside.png", VesperExport::pictures(exp) + "/link.png");
-    QFile::link(VesperExport::pictures(exp) + "/sub/x.png", VesperExport::pictures(exp) + "/inner.png");
-
-    VesperExport::writeNote(exp, "1.txt", "one\nPicture: ../../secret.png\n");
-    VesperExport::writeNote(exp, "2.txt", "two\nPicture: sub/x.png\n");
-    VesperExport::writeNote(exp, "3.txt", "three\nPicture: sub\\x.png\n");
-    VesperExport::writeNote(exp, "4.txt", "four\nPicture: ..\n");
-    VesperExport::writeNote(exp, "5.txt", "five\nPicture: link.png\n");
-    VesperExport::writeNote(exp, "6.txt", "six\nPicture: inner.png\n");
-
-    const Converted c = convert(exp);
-    EXPECT_EQ(c.result.notes, 6) << "every note is kept";
-    EXPECT_EQ(c.result.attachments, 1) << "only the link that stays inside Pictures";
-    ASSERT_EQ(c.entries.size(), 7);
-    EXPECT_TRUE(c.entries[6]["identifier"].toString().endsWith("6.txt_inner.png"));
+    writeFile(root + "/bashrc", "export SECRET=1\n");
+    const struct {
+        const char* name;
+        std::function<void(const QString& exp)> setUp;
+        qint64 notes, attachments;
+    } rows[] = {
+        {"values that are paths",
+         [&](const QString& exp) {
+             QDir().mkpath(VesperExport::pictures(exp) + "/sub");
+             image.save(VesperExport::activeNotes(exp) + "/../secret.png");
+             image.save(VesperExport::pictures(exp) + "/sub/x.png");
+             VesperExport::writeNote(exp, "1.txt", "one\nPicture: ../../secret.png\n");
+             VesperExport::writeNote(exp, "2.txt", "two\nPicture: sub/x.png\n");
+             VesperExport::writeNote(exp, "3.txt", "three\nPicture: sub\\x.png\n");
+             VesperExport::writeNote(exp, "4.txt", "four\nPicture: ..\n");
+         },
+         4, 0},
+        {"picture links, even to a file inside",
+         [&](const QString& exp) {
+             QDir().mkpath(VesperExport::pictures(exp) + "/sub");
+             image.save(VesperExport::pictures(exp) + "/sub/x.png");
+             QFile::link(root + "/outside.png", VesperExport::pictures(exp) + "/link.png");
+             QFile::link(VesperExport::pictures(exp) + "/sub/x.png",
+                         VesperExport::pictures(exp) + "/inner.png");
+             image.save(VesperExport::pictures(exp) + "/real.png");
+             VesperExport::writeNote(exp, "5.txt", "five\nPicture: link.png\n");
+             VesperExport::writeNote(exp, "6.txt", "six\nPicture: inner.png\n");
+             VesperExport::writeNote(exp, "7.txt", "seven\nPicture: real.png\n");
+         },
+         3, 1},
+        {"a Pictures folder that is a link",
+         [&](const QString& exp) {
+             QDir().mkpath(root + "/elsewhere");
+             image.save(root + "/elsewhere/p.png");
+             QDir().mkpath(VesperExport::activeNotes(exp));
+             QFile::link(root + "/elsewhere", VesperExport::pictures(exp));
+             VesperExport::writeNote(exp, "8.txt", "eight\nPicture: p.png\n");
+         },
+         1, 0},
+        {"note files that are links",
+         [&](const QString& exp) {
+             VesperExport::writeNote(exp, "9.txt", "nine\n");
+             QFile::link(root + "/bashrc", VesperExport::activeNotes(exp) + "/bashrc.txt");
+             QFile::link(VesperExport::activeNotes(exp) + "/9.txt",
+                         VesperExport::activeNotes(exp) + "/again.txt");
+         },
+         1, 0},
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString exp = root + QStringLiteral("/Export%1").arg(n++);
+        row.setUp(exp);
+        const Converted c = convert(exp);
+        EXPECT_EQ(c.result.notes, row.notes) << "every real note is kept";
+        EXPECT_EQ(c.result.attachments, row.attachments);
+        EXPECT_FALSE(QJsonDocument(c.entries).toJson().contains("SECRET"));
+    }
 }
 
 TEST_F(VesperImport, DamagedNotesKeepTheirTextAndTheirFileDates) {
@@ -282,16 +339,26 @@ TEST_F(VesperImport, DamagedNotesKeepTheirTextAndTheirFileDates) {
     const QString latin1 = VesperExport::writeNote(exp, "Caf\xc3\xa9.txt", "Caf\xe9 au lait\nTags: Drinks\n");
     const QString undated = VesperExport::writeNote(
         exp, "Undated.txt", "\xef\xbb\xbfTags: x\nCreated: someday\nModified: Dec 6, 2015\n");
+    QByteArray utf16le("\xff\xfe", 2), utf16be("\xfe\xff", 2);
+    for (const QChar c : QStringLiteral("Th\u00e9\nTags: Tea\n")) {
+        utf16le += char(c.unicode() & 0xff), utf16le += char(c.unicode() >> 8);
+        utf16be += char(c.unicode() >> 8), utf16be += char(c.unicode() & 0xff);
+    }
+    const QString le = VesperExport::writeNote(exp, "Utf16le.txt", utf16le);
+    const QString be = VesperExport::writeNote(exp, "Utf16be.txt", utf16be);
     const QDateTime fileTime = QDateTime::fromSecsSinceEpoch(1388631845, Qt::UTC); // Jan 2, 2014, 03:04:05
-    for (const QString& path : {latin1, undated}) {
+    for (const QString& path : {latin1, undated, le, be}) {
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::ReadWrite));
         ASSERT_TRUE(file.setFileTime(fileTime, QFileDevice::FileModificationTime));
     }
 
     const Converted c = convert(exp);
-    ASSERT_EQ(c.entries.size(), 2);
+    ASSERT_EQ(c.entries.size(), 4);
     const QJsonObject cafe = c.entries[0].toObject(), none = c.entries[1].toObject();
+    // UTF-16 with a byte order mark, either way round, reads as text, not NUL-filled bytes.
+    EXPECT_EQ(c.entries[2]["body"].toString(), QString::fromUtf16(u"Th\u00e9\n\n#tea"));
+    EXPECT_EQ(c.entries[3]["body"].toString(), QString::fromUtf16(u"Th\u00e9\n\n#tea"));
     EXPECT_EQ(cafe["body"].toString(), QString::fromUtf8("Caf\xef\xbf\xbd au lait\n\n#drinks"));
     EXPECT_EQ(cafe["date"].toDouble(), 1388631845000.0) << "no dates: the file's own time";
     EXPECT_EQ(cafe["identifier"], QString::fromUtf8("VESPER_1388631845000_Caf\xc3\xa9.txt"));

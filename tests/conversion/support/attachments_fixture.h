@@ -31,4 +31,10 @@ QByteArray png(const QImage& image, std::optional<int> dpi = std::nullopt);
 // JPEG bytes whose JFIF header records `dpi`, or no resolution at all when it is empty.
 QByteArray jpeg(const QImage& image, std::optional<int> dpi = std::nullopt);
 
+// JPEG bytes with an EXIF block whose orientation tag says `orientation` (6: the camera was
+// turned, the picture must turn 90 degrees clockwise to stand upright).
+QByteArray withOrientation(const QByteArray& jpeg, int orientation);
+// A solid JPEG of the given size: cheap to make, yet it decodes to width x height x 4 bytes.
+QByteArray solidJPEG(int width, int height);
+
 } // namespace AttachmentsFixture

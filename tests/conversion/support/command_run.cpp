@@ -4,8 +4,12 @@
 #include <QProcess>
 #include <gtest/gtest.h>
 
+QString notecrateProgram() {
+    return QStringLiteral(NOTECRATE_BUILD_DIR "/notecrate");
+}
+
 CommandRun notecrate(const QStringList& arguments, const QString& workingDirectory) {
-    const QString program = QStringLiteral(NOTECRATE_BUILD_DIR "/notecrate");
+    const QString program = notecrateProgram();
     CommandRun run;
     if (!QFileInfo(program).isExecutable()) {
         ADD_FAILURE() << "build the notecrate target first: " << program.toStdString();
