@@ -11,7 +11,6 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QSet>
-#include <QThreadPool>
 
 #include <google/protobuf/io/coded_stream.h>
 #include <sqlite3.h>
@@ -109,19 +108,12 @@ QString textColumn(sqlite3_stmt* statement, int column) {
     return text ? QString::fromUtf8(text, sqlite3_column_bytes(statement, column)) : QString();
 }
 
-// A note that goes into the export, waiting for its attachments.
-struct KeptNote {
-    qint64 primaryKey = 0;
-    QJsonObject record;
-    QJsonArray attachments;
-    std::optional<double> created; // milliseconds
-};
-
-// One read of the copy of a store.
+// One read of the copy of a store, handing each note over as it is read.
 class StoreReader {
 public:
-    StoreReader(const ZNFNotesFolderLimits& limits, ZNFNotesFolderReading& reading)
-        : m_limits(limits), m_reading(reading), m_deadline(limits.timeLimitMs) {}
+    StoreReader(const ZNFNotesFolderLimits& limits, ZNFNotesFolderReading& reading,
+                const std::function<bool(QJsonObject)>& take)
+        : m_limits(limits), m_reading(reading), m_take(take), m_deadline(limits.timeLimitMs) {}
     ~StoreReader() { sqlite3_close(m_db); }
 
     void read(const QString& database);
@@ -129,13 +121,15 @@ public:
 private:
     const ZNFNotesFolderLimits& m_limits;
     ZNFNotesFolderReading& m_reading;
+    const std::function<bool(QJsonObject)>& m_take;
     QDeadlineTimer m_deadline;
     sqlite3* m_db = nullptr;
     QString m_uuid;
     QHash<QString, qint64> m_entities;
     QSet<QString> m_objectColumns;
     QSet<QString> m_noteDataColumns;
-    std::vector<KeptNote> m_kept;
+    Statement m_attachments; // one note's attachments; no handle when the store has none
+    qint64 m_attachmentCount = 0;
 
     bool fail(const QString& reason) {
         m_reading.failure = reason;
@@ -154,7 +148,10 @@ private:
     bool readEntities();
     void readUUID();
     bool readNotes();
-    bool readAttachments();
+    bool prepareAttachments();
+    bool readAttachments(qint64 note, const QString& noteId, std::optional<double> created,
+                         QJsonArray& attachments);
+    void createIndex(const char* name, const char* table, const char* column);
     QString identifier(const char* entity, qint64 primaryKey) const;
     // The note's text; nullopt when it has none that can be read, and then `status` is
     // SQLITE_DONE unless reading the data itself failed.
@@ -342,13 +339,7 @@ bool StoreReader::readNotes() {
     Statement data;
     if (m_noteDataColumns.contains(QStringLiteral("ZNOTE")) &&
         m_noteDataColumns.contains(QStringLiteral("ZDATA"))) {
-        // Our copy, so an index of our own may go into it: one lookup per note instead of a
-        // scan of every note's data for each note.
-        const QByteArray index =
-            QByteArray("CREATE INDEX IF NOT EXISTS znf_note_data_by_note ON ") + kNoteDataTable + "(ZNOTE)";
-        if (sqlite3_exec(m_db, index.constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
-            ZNFLogf("Notes folder: could not index the note data: %@",
-                    QString::fromUtf8(sqlite3_errmsg(m_db)));
+        createIndex("znf_note_data_by_note", kNoteDataTable, "ZNOTE");
         // The blob is only loaded when it is within the limit.
         const QByteArray dataSql =
             "SELECT typeof(d.ZDATA), length(d.ZDATA), CASE WHEN typeof(d.ZDATA) = 'blob' "
@@ -359,7 +350,10 @@ bool StoreReader::readNotes() {
         sqlite3_bind_int64(data.handle, 2, m_limits.noteDataBytes);
     }
 
+    if (!prepareAttachments())
+        return false;
     qint64 textBytes = 0;
+    qint64 kept = 0;
     int status;
     while ((status = sqlite3_step(notes.handle)) == SQLITE_ROW) {
         if (sqlite3_column_type(notes.handle, 0) == SQLITE_NULL) {
@@ -380,7 +374,7 @@ bool StoreReader::readNotes() {
             ++m_reading.locked;
             continue;
         }
-        if (qint64(m_kept.size()) >= m_limits.notes || textBytes > m_limits.textBytes) {
+        if (kept >= m_limits.notes || textBytes > m_limits.textBytes) {
             ++m_reading.overLimit;
             continue;
         }
@@ -401,63 +395,79 @@ bool StoreReader::readNotes() {
             ++m_reading.overLimit;
             continue;
         }
-        KeptNote note;
-        note.primaryKey = primaryKey;
-        note.created = numberColumn(notes.handle, 4);
-        if (note.created)
-            note.created = epochMilliseconds(*note.created);
-        note.record.insert(QLatin1String(ZNFNotesAppImporterKey_id), identifier(kNoteEntity, primaryKey));
-        note.record.insert(QLatin1String(ZNFNotesAppImporterKey_text), *text);
-        if (note.created)
-            note.record.insert(QLatin1String(ZNFNotesAppImporterKey_creationDate), *note.created);
+        std::optional<double> created = numberColumn(notes.handle, 4);
+        if (created)
+            created = epochMilliseconds(*created);
+        const QString id = identifier(kNoteEntity, primaryKey);
+        QJsonArray attachments;
+        if (!readAttachments(primaryKey, id, created, attachments))
+            return false;
+        QJsonObject record;
+        record.insert(QLatin1String(ZNFNotesAppImporterKey_id), id);
+        record.insert(QLatin1String(ZNFNotesAppImporterKey_text), *text);
+        if (created)
+            record.insert(QLatin1String(ZNFNotesAppImporterKey_creationDate), *created);
         if (const auto modifiedDate = numberColumn(notes.handle, 5))
-            note.record.insert(QLatin1String(ZNFNotesAppImporterKey_modificationDate),
-                               epochMilliseconds(*modifiedDate));
-        m_kept.push_back(std::move(note));
+            record.insert(QLatin1String(ZNFNotesAppImporterKey_modificationDate),
+                          epochMilliseconds(*modifiedDate));
+        record.insert(QLatin1String(ZNFNotesAppImporterKey_attachments), attachments);
+        ++kept;
+        if (!m_take(std::move(record)))
+            return true;
     }
     return status == SQLITE_DONE || failOnStep(status, "the notes");
 }
 
-bool StoreReader::readAttachments() {
-    if (!m_entities.contains(QLatin1String(kAttachmentEntity)) || m_kept.empty())
+void StoreReader::createIndex(const char* name, const char* table, const char* column) {
+    // Our copy, so an index of our own may go into it: one lookup per note instead of a scan
+    // of the whole table for each note.
+    const QByteArray sql =
+        QByteArray("CREATE INDEX IF NOT EXISTS ") + name + " ON " + table + "(\"" + column + "\")";
+    if (sqlite3_exec(m_db, sql.constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
+        ZNFLogf("Notes folder: could not index %@: %@", QLatin1String(table),
+                QString::fromUtf8(sqlite3_errmsg(m_db)));
+}
+
+bool StoreReader::prepareAttachments() {
+    if (!m_entities.contains(QLatin1String(kAttachmentEntity)) ||
+        !m_objectColumns.contains(QStringLiteral("ZNOTE")) ||
+        !m_objectColumns.contains(QStringLiteral("Z_PK")))
         return true;
-    QHash<qint64, size_t> keptByKey;
-    for (size_t i = 0; i < m_kept.size(); ++i)
-        keptByKey.insert(m_kept[i].primaryKey, i);
-    const QByteArray id = column(m_objectColumns, "a", "Z_PK");
-    const QByteArray note = column(m_objectColumns, "a", "ZNOTE");
-    const QByteArray sql = "SELECT " + id + ", " + note + ", " +
-                           number(column(m_objectColumns, "a", "ZCREATIONDATE")) + " FROM " + kObjectsTable +
-                           " AS a WHERE " + column(m_objectColumns, "a", "Z_ENT") + " = ?1 AND " + note +
-                           " IS NOT NULL AND " + id + " IS NOT NULL ORDER BY " + note + ", " + id;
-    Statement attachments;
-    if (!prepare(attachments, sql, "the attachments"))
+    createIndex("znf_objects_by_note", kObjectsTable, "ZNOTE");
+    const QByteArray sql = "SELECT a.Z_PK, " + number(column(m_objectColumns, "a", "ZCREATIONDATE")) +
+                           " FROM " + kObjectsTable + " AS a WHERE " + column(m_objectColumns, "a", "Z_ENT") +
+                           " = ?1 AND a.ZNOTE = ?2 AND a.Z_PK IS NOT NULL ORDER BY a.Z_PK";
+    if (!prepare(m_attachments, sql, "the attachments"))
         return false;
-    sqlite3_bind_int64(attachments.handle, 1, m_entities.value(QLatin1String(kAttachmentEntity)));
-    qint64 count = 0;
+    sqlite3_bind_int64(m_attachments.handle, 1, m_entities.value(QLatin1String(kAttachmentEntity)));
+    return true;
+}
+
+bool StoreReader::readAttachments(qint64 note, const QString& noteId, std::optional<double> created,
+                                  QJsonArray& attachments) {
+    if (!m_attachments.handle)
+        return true;
+    sqlite3_reset(m_attachments.handle);
+    sqlite3_bind_int64(m_attachments.handle, 2, note);
     int status;
-    while ((status = sqlite3_step(attachments.handle)) == SQLITE_ROW) {
-        const auto kept = keptByKey.constFind(sqlite3_column_int64(attachments.handle, 1));
-        if (kept == keptByKey.constEnd())
-            continue;
-        if (count >= m_limits.attachments) {
+    while ((status = sqlite3_step(m_attachments.handle)) == SQLITE_ROW) {
+        if (m_attachmentCount >= m_limits.attachments) {
             ++m_reading.attachmentsOverLimit;
             continue;
         }
-        ++count;
-        KeptNote& owner = m_kept[*kept];
+        ++m_attachmentCount;
         QJsonObject record;
         record.insert(QLatin1String(ZNFNotesAppImporterKey_id),
-                      identifier(kAttachmentEntity, sqlite3_column_int64(attachments.handle, 0)));
-        record.insert(QLatin1String(ZNFNotesAppImporterKey_parentId),
-                      owner.record.value(QLatin1String(ZNFNotesAppImporterKey_id)));
-        const std::optional<double> created = numberColumn(attachments.handle, 2);
-        if (created)
-            record.insert(QLatin1String(ZNFNotesAppImporterKey_date), epochMilliseconds(*created));
-        else if (owner.created)
-            record.insert(QLatin1String(ZNFNotesAppImporterKey_date), *owner.created);
-        owner.attachments.append(record);
+                      identifier(kAttachmentEntity, sqlite3_column_int64(m_attachments.handle, 0)));
+        record.insert(QLatin1String(ZNFNotesAppImporterKey_parentId), noteId);
+        const std::optional<double> date = numberColumn(m_attachments.handle, 1);
+        if (date)
+            record.insert(QLatin1String(ZNFNotesAppImporterKey_date), epochMilliseconds(*date));
+        else if (created)
+            record.insert(QLatin1String(ZNFNotesAppImporterKey_date), *created);
+        attachments.append(record);
     }
+    sqlite3_reset(m_attachments.handle);
     return status == SQLITE_DONE || failOnStep(status, "the attachments");
 }
 
@@ -475,15 +485,7 @@ void StoreReader::read(const QString& database) {
     readUUID();
     m_objectColumns = columnsOf(kObjectsTable);
     m_noteDataColumns = columnsOf(kNoteDataTable);
-    if (!readNotes() || !readAttachments())
-        return;
-    QJsonArray notes;
-    for (KeptNote& note : m_kept) {
-        note.record.insert(QLatin1String(ZNFNotesAppImporterKey_attachments), note.attachments);
-        notes.append(note.record);
-        note = KeptNote(); // the text lives on in `notes` only
-    }
-    m_reading.notes = std::move(notes);
+    readNotes();
 }
 
 } // namespace
@@ -554,34 +556,41 @@ std::optional<QString> noteText(const QByteArray& data, QString* failure,
     return QString::fromUtf8(text->data(), qsizetype(text->size()));
 }
 
-ZNFNotesFolderReading read(const QString& folder, const ZNFNotesFolderLimits& limits) {
+ZNFNotesFolderReading read(const QString& folder, const std::function<bool(QJsonObject record)>& take,
+                           const ZNFNotesFolderLimits& limits,
+                           const std::function<void(const QString& database)>& copied) {
     ZNFNotesFolderReading reading;
     if (!QFileInfo(folder).isDir()) {
         reading.failure = QStringLiteral("%1 is not a folder").arg(folder);
         return reading;
     }
     QString failure;
-    const bool copied = ZNFNotesStore::readCopyOfStore(
-        folder, [&](const QString& database) { StoreReader(limits, reading).read(database); }, &failure);
-    if (!copied)
+    const bool wasCopied = ZNFNotesStore::readCopyOfStore(
+        folder,
+        [&](const QString& database) {
+            if (copied)
+                copied(database);
+            StoreReader(limits, reading, take).read(database);
+        },
+        &failure);
+    if (!wasCopied)
         reading.failure =
             failure + QStringLiteral(": give the Notes folder copied from the Mac (group.com.apple.notes)");
-    else if (!reading.notes && reading.failure.isEmpty())
-        reading.failure = QStringLiteral("could not read the store in %1").arg(folder);
     return reading;
 }
 
-void getNotes(const QString& folder, std::function<void(std::optional<QJsonValue>, QString)> completion) {
-    QThreadPool::globalInstance()->start([folder, completion = std::move(completion)] {
-        const ZNFNotesFolderReading reading = read(folder);
-        for (const QString& line : reading.leftOutLines())
-            ZNFLogf("Notes folder: %@", line);
-        if (!reading.notes)
-            ZNFLogf("Notes folder: %@", reading.failure);
-        if (completion)
-            completion(reading.notes ? std::optional<QJsonValue>(*reading.notes) : std::nullopt,
-                       reading.failure);
-    });
+ZNFNotesFolderReading read(const QString& folder, const ZNFNotesFolderLimits& limits) {
+    QJsonArray notes;
+    ZNFNotesFolderReading reading = read(
+        folder,
+        [&notes](QJsonObject record) {
+            notes.append(std::move(record));
+            return true;
+        },
+        limits);
+    if (reading.failure.isEmpty())
+        reading.notes = std::move(notes);
+    return reading;
 }
 
 } // namespace ZNFNotesFolderReader

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QJsonArray>
+#include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
 #include <QStringList>
@@ -32,8 +33,9 @@ struct ZNFNotesFolderLimits {
 
 // What reading a copied Notes folder gave.
 struct ZNFNotesFolderReading {
-    // The note records, newest modification first, in the form the export script writes;
-    // nullopt when the store could not be read, and then `failure` says why in one line.
+    // The note records, newest modification first, in the form the export script writes, when
+    // they were collected; nullopt when the store could not be read, and then `failure` says
+    // why in one line.
     std::optional<QJsonArray> notes;
     QString failure;
 
@@ -54,12 +56,15 @@ struct ZNFNotesFolderReading {
 // Stateless; any thread.
 namespace ZNFNotesFolderReader {
 
+// Hands each note record to `take` as it is read, newest modification first, with its
+// attachments, and stops early when `take` returns false. `copied`, when given, is called first
+// with the path of the private copy of the database, which stays until read() returns.
+// Success is an empty `failure`; records may have been handed over before a failure.
+ZNFNotesFolderReading read(const QString& folder, const std::function<bool(QJsonObject record)>& take,
+                           const ZNFNotesFolderLimits& limits = {},
+                           const std::function<void(const QString& database)>& copied = {});
+// The same, collecting the records into `notes`.
 ZNFNotesFolderReading read(const QString& folder, const ZNFNotesFolderLimits& limits = {});
-
-// Reads on a pool thread and calls the completion there, in the form of the export script's
-// extractor: the notes array (nullopt when the store could not be read) and the failure.
-void getNotes(const QString& folder,
-              std::function<void(std::optional<QJsonValue> notes, QString failure)> completion);
 
 // A note's text from its data (gzip'd protocol buffers); nullopt, with the reason in
 // `failure`, when the data is not gzip, passes a limit or holds no readable message.

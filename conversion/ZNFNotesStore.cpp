@@ -137,6 +137,10 @@ bool readCopyOfStore(const QString& container, const std::function<void(const QS
     return true;
 }
 
+std::optional<ZNFNotesStoreAttachmentMap> attachmentsInCopy(const QString& database) {
+    return readAttachments(database);
+}
+
 std::optional<ZNFNotesStoreAttachmentMap> noteIdsByPrimaryKey(const QString& container) {
     std::optional<ZNFNotesStoreAttachmentMap> map;
     readCopyOfStore(container, [&map](const QString& database) { map = readAttachments(database); });

@@ -54,6 +54,9 @@ bool readCopyOfStore(const QString& container, const std::function<void(const QS
 // opened or the table cannot be read.
 std::optional<ZNFNotesStoreAttachmentMap> noteIdsByPrimaryKey(const QString& container = containerPath());
 
+// The same from a copy readCopyOfStore() made, while it is there.
+std::optional<ZNFNotesStoreAttachmentMap> attachmentsInCopy(const QString& database);
+
 // The entries of "Previews" (hidden files skipped, no recursion), sorted by name so that two
 // runs over the same files choose the same previews. Empty when the folder does not exist.
 std::optional<QStringList> previewAssetURLs(const QString& container = containerPath());

@@ -1,5 +1,4 @@
 #include "conversion/ZNFNotesAppImporter.h"
-#include "conversion/ZNFNotesFolderReader.h"
 #include "tools/ZNFCommandLine.h"
 
 #include <QCoreApplication>
@@ -10,25 +9,23 @@ namespace {
 
 // A copied Notes folder, read on any system.
 int convertFolder(const QString& folder) {
-    ZNFCommandOutput::progress(QStringLiteral("Reading the notes in %1...").arg(folder));
-    const ZNFNotesFolderReading reading = ZNFNotesFolderReader::read(folder);
+    ZNFCommandOutput::progress(QStringLiteral("Converting the notes in %1...").arg(folder));
+    ZNFNotesAppImporter importer(folder);
+    QString path;
+    qint64 notes = 0, attachments = 0;
+    const ZNFNotesFolderReading reading = importer.processFolder([&](const QString& p, qint64 n, qint64 a) {
+        path = p;
+        notes = n;
+        attachments = a;
+    });
     // Always said, terminal or not: a note that is not in the archive must never go unnoticed.
     for (const QString& line : reading.leftOutLines())
         std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
-    if (!reading.notes)
+    if (!reading.failure.isEmpty())
         return ZNFCommandOutput::fail(reading.failure);
-    if (reading.notes->isEmpty())
+    if (notes == 0)
         return ZNFCommandOutput::fail(QStringLiteral("there is no note to convert in %1").arg(folder));
-
-    ZNFCommandOutput::progress(
-        QStringLiteral("Writing the archive of %1 notes...").arg(reading.notes->size()));
-    ZNFNotesAppImporter importer(folder);
-    int status = 1;
-    importer.processNotes(QJsonValue(*reading.notes),
-                          [&](const QString& path, qint64 notes, qint64 attachments) {
-                              status = ZNFCommandOutput::printConversion(path, notes, attachments);
-                          });
-    return status;
+    return ZNFCommandOutput::printConversion(path, notes, attachments);
 }
 
 } // namespace

@@ -63,3 +63,12 @@ QByteArray readFile(const QString& path);
 
 // Runs the Qt event loop until pred() holds or the timeout passes; returns pred().
 bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 5000);
+
+// The resident memory high-water mark of this process (benchmarks): reset() makes it the
+// memory in use now, after handing freed memory back to the system, so that a peak read
+// afterwards is that of the work done in between.
+namespace PeakMemory {
+void reset();
+long peakKiB();
+long currentKiB();
+} // namespace PeakMemory
