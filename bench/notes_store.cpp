@@ -100,7 +100,7 @@ void BM_ReadStore(benchmark::State& state) {
     const long start = PeakMemory::currentKiB();
     for (auto _ : state) {
         qint64 read = 0;
-        const ZNFNotesFolderReading reading = ZNFNotesFolderReader::read(f.folder, [&](QJsonObject) {
+        const ZNFNotesFolderReading reading = ZNFNotesFolderReader::read(f.folder, [&](QJsonObject, QString) {
             ++read;
             return true;
         });

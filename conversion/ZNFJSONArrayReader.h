@@ -4,6 +4,7 @@
 #include <QJsonValue>
 #include <QString>
 #include <functional>
+#include <optional>
 
 // What one element of a streamed array may hold. An element past the byte limit is skipped
 // with a log line; nesting past the depth limit fails the whole read.
@@ -21,11 +22,17 @@ struct ZNFJSONArrayLimits {
 // whole text at once accepts.
 namespace ZNFJSONArrayReader {
 
+// `member`: the streamed member's string, when the element is an object that has it (its value
+// in `element` is then ""), else nullopt. Returns false to stop reading.
+using Take = std::function<bool(QJsonValue element, std::optional<QString> member)>;
+
 // Calls `take` with each element of the array `device` holds (read from its current position
 // to its end), in order, and stops early when `take` returns false. False, with the reason in
 // `error`, when the text is not one JSON array; `take` may have been called for the elements
-// before the fault.
-bool read(QIODevice& device, const std::function<bool(QJsonValue element)>& take, QString* error = nullptr,
-          const ZNFJSONArrayLimits& limits = {});
+// before the fault. `streamedMember` names a member of object elements (written without
+// escapes in its key) whose string is decoded slice by slice and handed over apart, so that a
+// long one is never held twice.
+bool read(QIODevice& device, const Take& take, QString* error = nullptr,
+          const ZNFJSONArrayLimits& limits = {}, const QByteArray& streamedMember = {});
 
 } // namespace ZNFJSONArrayReader

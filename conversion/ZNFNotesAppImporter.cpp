@@ -123,7 +123,7 @@ void ZNFNotesAppImporter::processNotes(const std::optional<QJsonValue>& notes,
         [&notes](const ZNFNoteRecordTake& take, QString*) {
             if (notes && notes->isArray()) {
                 for (const QJsonValue& record : notes->toArray())
-                    if (!take(record))
+                    if (!take(record, std::nullopt))
                         break;
             } else if (notes && !notes->isNull() && !notes->isUndefined()) {
                 ZNFLog(QStringLiteral(
@@ -144,8 +144,11 @@ ZNFNotesFolderReading ZNFNotesAppImporter::processFolder(const ZNFImporterComple
     QString copy; // the private copy of the store, while it is read
     const ZNFNoteRecordSource source = [&](const ZNFNoteRecordTake& take, QString* failure) {
         reading = ZNFNotesFolderReader::read(
-            m_notesFolder, [&take](QJsonObject record) { return take(QJsonValue(std::move(record))); }, {},
-            [&copy](const QString& database) { copy = database; });
+            m_notesFolder,
+            [&take](QJsonObject record, QString text) {
+                return take(QJsonValue(std::move(record)), std::move(text));
+            },
+            {}, [&copy](const QString& database) { copy = database; });
         copy.clear();
         if (failure)
             *failure = reading.failure;
@@ -163,7 +166,8 @@ ZNFNotesAppImporter::AttachmentLookup ZNFNotesAppImporter::storeLookup() const {
     return [container] { return ZNFNotesStore::noteIdsByPrimaryKey(container); };
 }
 
-void ZNFNotesAppImporter::writeNoteEntry(ZNFBackupArchiveWriter& output, QJsonObject record) {
+void ZNFNotesAppImporter::writeNoteEntry(ZNFBackupArchiveWriter& output, QJsonObject record,
+                                         std::optional<QString> text) {
     static const std::pair<const char*, const char*> mapping[] = {
         {ZNFBackupEntryKey_date, ZNFNotesAppImporterKey_creationDate},
         {ZNFBackupEntryKey_updatedDate, ZNFNotesAppImporterKey_modificationDate},
@@ -178,14 +182,16 @@ void ZNFNotesAppImporter::writeNoteEntry(ZNFBackupArchiveWriter& output, QJsonOb
             entry.insert(QLatin1String(entryKey), *it);
     }
     QString body;
-    bool isString = false;
-    {
-        const QJsonValue text = record.value(QLatin1String(ZNFNotesAppImporterKey_text));
-        isString = text.isString();
+    bool isString = text.has_value();
+    if (isString) {
+        body = std::move(*text);
+    } else {
+        const QJsonValue value = record.value(QLatin1String(ZNFNotesAppImporterKey_text));
+        isString = value.isString();
         if (isString)
-            body = text.toString();
-        else if (!text.isNull() && !text.isUndefined())
-            entry.insert(QLatin1String(ZNFBackupEntryKey_body), text); // other types are copied
+            body = value.toString();
+        else if (!value.isNull() && !value.isUndefined())
+            entry.insert(QLatin1String(ZNFBackupEntryKey_body), value); // other types are copied
     }
     if (!isString) {
         output.addEntry(entry);
@@ -437,7 +443,7 @@ void ZNFNotesAppImporter::buildArchive(const ZNFNoteRecordSource& source, const 
         std::optional<Pictures> pictures; // made at the first attachment record
         qint64 index = -1;
         read = source(
-            [&](QJsonValue element) {
+            [&](QJsonValue element, std::optional<QString> text) {
                 ++index;
                 if (currentRunCancelled() || !archive->isOK())
                     return false;
@@ -455,7 +461,7 @@ void ZNFNotesAppImporter::buildArchive(const ZNFNoteRecordSource& source, const 
                         pictures.emplace(*this, *archive, lookup);
                     pictures->add(attachments.toArray());
                 }
-                writeNoteEntry(*archive, std::move(record));
+                writeNoteEntry(*archive, std::move(record), std::move(text));
                 ++counts.notes;
                 return true;
             },

@@ -31,9 +31,10 @@ using ZNFImporterCompletion = std::function<void(const QString& path, qint64 not
 
 // Hands note records over one at a time: calls `take` once per element of the notes export, in
 // order (an object is a note record; anything else is skipped), and stops early when `take`
-// returns false. False, with the reason in `failure`, when the records could not be read to
-// their end.
-using ZNFNoteRecordTake = std::function<bool(QJsonValue element)>;
+// returns false. `text`, when given, is the record's "text", handed over apart so that a long
+// note is not held twice. False, with the reason in `failure`, when the records could not be
+// read to their end.
+using ZNFNoteRecordTake = std::function<bool(QJsonValue element, std::optional<QString> text)>;
 using ZNFNoteRecordSource = std::function<bool(const ZNFNoteRecordTake& take, QString* failure)>;
 
 // What went into an archive: note entries and image entries.
@@ -114,5 +115,5 @@ private:
     AttachmentLookup storeLookup() const;
     void buildArchive(const ZNFNoteRecordSource& source, const AttachmentLookup& lookup, bool writeWhenEmpty,
                       const ZNFImporterCompletion& completion);
-    void writeNoteEntry(ZNFBackupArchiveWriter& output, QJsonObject record);
+    void writeNoteEntry(ZNFBackupArchiveWriter& output, QJsonObject record, std::optional<QString> text);
 };

@@ -1,6 +1,6 @@
 #include "conversion/ZNFNotesExtractor.h"
 
-#include "conversion/ZNFJSONArrayReader.h"
+#include "conversion/ZNFNotesAppImporter.h"
 #include "platform/ZNFBundle.h"
 #include "platform/ZNFLog.h"
 #include "platform/ZNFPaths.h"
@@ -40,9 +40,9 @@ ZNFNotesExport ZNFNotesExtractor::takeExport(QString& error) {
     return file;
 }
 
-bool ZNFNotesExtractor::readRecords(QIODevice& exportFile,
-                                    const std::function<bool(QJsonValue element)>& take, QString* error) {
-    return ZNFJSONArrayReader::read(exportFile, take, error);
+bool ZNFNotesExtractor::readRecords(QIODevice& exportFile, const ZNFJSONArrayReader::Take& take,
+                                    QString* error) {
+    return ZNFJSONArrayReader::read(exportFile, take, error, {}, ZNFNotesAppImporterKey_text);
 }
 
 namespace {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "conversion/ZNFJSONArrayReader.h"
+
 #include <QFile>
 #include <QJsonValue>
 #include <QString>
@@ -45,8 +47,8 @@ public:
     static ZNFNotesExport takeExport(QString& error);
     // Calls `take` with each element of the export, one at a time, and stops early when it
     // returns false. False, with the reason in `error`, when the export is not a JSON array.
-    static bool readRecords(QIODevice& exportFile, const std::function<bool(QJsonValue element)>& take,
-                            QString* error);
+    // The records' "text" is handed over apart (see ZNFJSONArrayReader).
+    static bool readRecords(QIODevice& exportFile, const ZNFJSONArrayReader::Take& take, QString* error);
 
 private:
     int m_timeLimitMs = ZNFNotesExtractor_scriptTimeLimitMs;

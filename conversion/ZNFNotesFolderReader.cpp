@@ -112,16 +112,21 @@ QString textColumn(sqlite3_stmt* statement, int column) {
 class StoreReader {
 public:
     StoreReader(const ZNFNotesFolderLimits& limits, ZNFNotesFolderReading& reading,
-                const std::function<bool(QJsonObject)>& take)
+                const std::function<bool(QJsonObject, QString)>& take)
         : m_limits(limits), m_reading(reading), m_take(take), m_deadline(limits.timeLimitMs) {}
-    ~StoreReader() { sqlite3_close(m_db); }
+    ~StoreReader() {
+        // A statement left open would keep the connection from closing.
+        sqlite3_finalize(m_attachments.handle);
+        m_attachments.handle = nullptr;
+        sqlite3_close(m_db);
+    }
 
     void read(const QString& database);
 
 private:
     const ZNFNotesFolderLimits& m_limits;
     ZNFNotesFolderReading& m_reading;
-    const std::function<bool(QJsonObject)>& m_take;
+    const std::function<bool(QJsonObject, QString)>& m_take;
     QDeadlineTimer m_deadline;
     sqlite3* m_db = nullptr;
     QString m_uuid;
@@ -382,7 +387,7 @@ bool StoreReader::readNotes() {
             return failOnStep(SQLITE_INTERRUPT, "the notes");
         qint64 bytes = 0;
         int dataStatus = SQLITE_DONE;
-        const std::optional<QString> text = noteText(data.handle, primaryKey, bytes, dataStatus);
+        std::optional<QString> text = noteText(data.handle, primaryKey, bytes, dataStatus);
         if (dataStatus == SQLITE_INTERRUPT || timedOut())
             return failOnStep(SQLITE_INTERRUPT, "the note data");
         if (!text) {
@@ -404,7 +409,6 @@ bool StoreReader::readNotes() {
             return false;
         QJsonObject record;
         record.insert(QLatin1String(ZNFNotesAppImporterKey_id), id);
-        record.insert(QLatin1String(ZNFNotesAppImporterKey_text), *text);
         if (created)
             record.insert(QLatin1String(ZNFNotesAppImporterKey_creationDate), *created);
         if (const auto modifiedDate = numberColumn(notes.handle, 5))
@@ -412,7 +416,7 @@ bool StoreReader::readNotes() {
                           epochMilliseconds(*modifiedDate));
         record.insert(QLatin1String(ZNFNotesAppImporterKey_attachments), attachments);
         ++kept;
-        if (!m_take(std::move(record)))
+        if (!m_take(std::move(record), std::move(*text)))
             return true;
     }
     return status == SQLITE_DONE || failOnStep(status, "the notes");
@@ -556,7 +560,8 @@ std::optional<QString> noteText(const QByteArray& data, QString* failure,
     return QString::fromUtf8(text->data(), qsizetype(text->size()));
 }
 
-ZNFNotesFolderReading read(const QString& folder, const std::function<bool(QJsonObject record)>& take,
+ZNFNotesFolderReading read(const QString& folder,
+                           const std::function<bool(QJsonObject record, QString text)>& take,
                            const ZNFNotesFolderLimits& limits,
                            const std::function<void(const QString& database)>& copied) {
     ZNFNotesFolderReading reading;
@@ -583,7 +588,8 @@ ZNFNotesFolderReading read(const QString& folder, const ZNFNotesFolderLimits& li
     QJsonArray notes;
     ZNFNotesFolderReading reading = read(
         folder,
-        [&notes](QJsonObject record) {
+        [&notes](QJsonObject record, QString text) {
+            record.insert(QLatin1String(ZNFNotesAppImporterKey_text), text);
             notes.append(std::move(record));
             return true;
         },

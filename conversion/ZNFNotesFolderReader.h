@@ -57,10 +57,12 @@ struct ZNFNotesFolderReading {
 namespace ZNFNotesFolderReader {
 
 // Hands each note record to `take` as it is read, newest modification first, with its
-// attachments, and stops early when `take` returns false. `copied`, when given, is called first
+// attachments and without its "text", which comes apart, and stops early when `take` returns
+// false. `copied`, when given, is called first
 // with the path of the private copy of the database, which stays until read() returns.
 // Success is an empty `failure`; records may have been handed over before a failure.
-ZNFNotesFolderReading read(const QString& folder, const std::function<bool(QJsonObject record)>& take,
+ZNFNotesFolderReading read(const QString& folder,
+                           const std::function<bool(QJsonObject record, QString text)>& take,
                            const ZNFNotesFolderLimits& limits = {},
                            const std::function<void(const QString& database)>& copied = {});
 // The same, collecting the records into `notes`.

@@ -81,20 +81,29 @@ TEST(BodyCleaning, TrimsAndShortensBlankRunsOnce) {
     EXPECT_EQ(ZNFNotesAppImporter::cleanBody(fffc + fffc), "");
 }
 
-TEST(JSONArrayReader, LimitsOnOneElement) {
+TEST(JSONArrayReader, ElementsAndTheStreamedMemberReadAsAWholeParseReadsThem) {
+    // A text of several slices whose cuts fall among escapes, surrogate pairs and UTF-8.
+    QByteArray longText;
+    while (longText.size() < 3500000)
+        longText += "ab\\uD83D\\uDE00\xC3\xA9\\\"\\n\xF0\x9F\x98\x80 ";
+    const QByteArray records = "[{\"id\":\"a\",\"text\":\"" + longText +
+                               "\"}, {\"text\":\"x\",\"text\":\"y\"}, " +
+                               "{\"t\\u0065xt\":\"escaped key\"}, {\"text\":7}, [\"text\"], \"text\"]";
     const struct {
         const char* name;
         QByteArray text;
         ZNFJSONArrayLimits limits;
         bool read;
-        QJsonArray taken;
+        QJsonArray taken; // empty: what parsing the whole text gives
     } rows[] = {
+        {"records with the text apart", records, {}, true, {}},
         {"an element past the byte limit is left out",
-         R"([{"id":"a"}, {"id":"longer than that"}, 3])",
+         R"([{"id":"a"}, {"text":"longer than that"}, 3])",
          {12, ZNFJSONArrayReader_maxDepth},
          true,
          {QJsonObject{{"id", "a"}}, 3}},
         {"nesting past the depth limit fails", "[[[1]]]", {ZNFJSONArrayReader_maxElementBytes, 1}, false, {}},
+        {"bad UTF-8 in a streamed text fails", "[{\"text\":\"a\xff\"}]", {}, false, {}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -103,16 +112,23 @@ TEST(JSONArrayReader, LimitsOnOneElement) {
         buffer.open(QIODevice::ReadOnly);
         QJsonArray taken;
         QString error;
-        EXPECT_EQ(ZNFJSONArrayReader::read(
-                      buffer,
-                      [&](QJsonValue v) {
-                          taken.append(v);
-                          return true;
-                      },
-                      &error, row.limits),
-                  row.read)
-            << error.toStdString();
-        EXPECT_EQ(taken, row.taken);
+        const bool read = ZNFJSONArrayReader::read(
+            buffer,
+            [&](QJsonValue value, std::optional<QString> text) {
+                if (text) {
+                    EXPECT_EQ(value["text"], "");
+                    QJsonObject object = value.toObject();
+                    object.insert("text", *text);
+                    value = object;
+                }
+                taken.append(value);
+                return true;
+            },
+            &error, row.limits, "text");
+        EXPECT_EQ(read, row.read) << error.toStdString();
+        if (row.read) {
+            EXPECT_EQ(taken, row.taken.isEmpty() ? QJsonDocument::fromJson(row.text).array() : row.taken);
+        }
     }
 }
 
@@ -318,7 +334,7 @@ TEST_F(NotesImporterTest, ExtractorDeliversOffTheMainThread) {
     ASSERT_TRUE(delivered);
     EXPECT_FALSE(QFileInfo::exists(exportFile())) << "taken off the Desktop, still readable";
     EXPECT_TRUE(ZNFNotesExtractor::readRecords(
-        *delivered, [](QJsonValue) { return true; }, nullptr));
+        *delivered, [](QJsonValue, std::optional<QString>) { return true; }, nullptr));
 }
 
 TEST_F(NotesImporterTest, ACancelledRunNeverCompletesEvenAfterANewRunStarts) {
