@@ -278,7 +278,9 @@ ZNFVesperNote ZNFVesperNoteImporter::processNoteAtURL(const QString& file) {
     QString text;
     QFile in(file);
     if (in.open(QIODevice::ReadOnly)) {
-        text = decodeNoteText(in.read(ZNFVesperNoteImporter_maxNoteFileBytes));
+        // Sized by the file, not the limit: a buffer of the limit's size is set up for each note
+        // otherwise.
+        text = decodeNoteText(in.read(std::min(in.size(), ZNFVesperNoteImporter_maxNoteFileBytes)));
     } else {
         ZNFLogf("Vesper importer: cannot read %@, converted as an empty note", file);
     }
