@@ -48,6 +48,7 @@ ZNFMacNotecrateViewController::ZNFMacNotecrateViewController() {
         return false;
 #endif
     };
+    canRunNotesScript = &ZNFNotesAppImporter::canRunExportScript;
 }
 
 ZNFMacNotecrateViewController::~ZNFMacNotecrateViewController() {
@@ -181,13 +182,29 @@ ZNFImporterCompletion ZNFMacNotecrateViewController::conversionCompletion(
     };
 }
 
-void ZNFMacNotecrateViewController::convertFromNotesApp() {
-    if (!m_notesAppImporter)
-        m_notesAppImporter = std::make_shared<ZNFNotesAppImporter>();
+void ZNFMacNotecrateViewController::convertFromNotesApp(const QString& notesFolder) {
+    // One importer per source, kept for the next run of the same source.
+    if (!m_notesAppImporter || m_notesAppImporter->notesFolder() != notesFolder) {
+        if (m_notesAppImporter && m_notesAppImporter->isImporting())
+            m_notesAppImporter->cancel();
+        m_notesAppImporter = std::make_shared<ZNFNotesAppImporter>(notesFolder);
+    }
     m_notesAppImporter->import(conversionCompletion(
         &ZNFMacNotecrateViewController::showNotesError,
-        ZNFLocalizedString(
-            "No notes were found. Open the Notes app, wait for it to update, and try again.")));
+        notesFolder.isEmpty()
+            ? ZNFLocalizedString(
+                  "No notes were found. Open the Notes app, wait for it to update, and try again.")
+            : ZNFLocalizedString(
+                  "No notes were found in that folder. Choose the copied Notes folder, the one "
+                  "that holds NoteStore.sqlite.")));
+}
+
+void ZNFMacNotecrateViewController::openNotesFolderPicker() {
+    const std::optional<QUrl> chosen = openPanel ? openPanel(panelStartURL()) : std::nullopt;
+    if (!chosen || !chosen->isLocalFile())
+        return;
+    navigateToItems(notesAppScreen2Items());
+    convertFromNotesApp(chosen->toLocalFile());
 }
 
 void ZNFMacNotecrateViewController::updateToShowBackup() {

@@ -54,7 +54,11 @@ public:
     static QUrl panelStartURL();
     void navigateToItems(const Screen& items);
     void popNavigationStack();
-    void convertFromNotesApp();
+    // Without a folder: the Notes app's notes through its export script; with one: the notes of
+    // that copied Notes folder.
+    void convertFromNotesApp(const QString& notesFolder = {});
+    // Where the script cannot run: a folder chooser for a copied Notes folder, then its conversion.
+    void openNotesFolderPicker();
     void updateToShowBackup();
     void openVesperFilePicker();
     void showVesperError(const QString& message);
@@ -83,6 +87,8 @@ public:
     std::function<std::optional<QUrl>(const QUrl& start, const QString& name)> savePanel;
     // Launches an application by name; false when there is none to launch.
     std::function<bool(const QString& name)> launchApplication;
+    // Whether the Notes app's export script can run on this computer.
+    std::function<bool()> canRunNotesScript;
 
     // The items on display.
     const Screen& currentItems() const;

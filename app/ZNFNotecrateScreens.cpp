@@ -123,6 +123,25 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::initialScre
 
 ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::notesAppScreen1Items() {
     std::weak_ptr<ZNFMacNotecrateViewController> weak = weakSelf();
+    if (canRunNotesScript && !canRunNotesScript()) {
+        // No Notes app to ask here: the notes come from a copy of its folder.
+        auto choose = textItem(ZNFLocalizedString("Choose your copied Notes folder"), "middleButton");
+        choose->setClickHandler(ZNFOnLeftMouseDown([weak] {
+            if (auto self = weak.lock())
+                self->openNotesFolderPicker();
+        }));
+        return {backButton(),
+                spacer(30),
+                iconItemWithName(QStringLiteral("appIcon_notes")),
+                spacer(10),
+                textItem(ZNFLocalizedString(
+                             "This computer cannot ask the Notes app for your notes. Copy your "
+                             "Mac’s Notes folder, ~/Library/Group Containers/group.com.apple.notes, "
+                             "to this computer, then choose it here."),
+                         "centeredText"),
+                spacer(10),
+                choose};
+    }
     auto next = textItem(ZNFLocalizedString("Next"), "middleButton");
     next->setClickHandler(ZNFOnLeftMouseDown([weak] {
         if (auto self = weak.lock()) {

@@ -54,22 +54,6 @@ QImage photo(int seed, int width, int height) {
     return image;
 }
 
-long peakKiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return 0;
-}
-
-void resetPeak() {
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-}
-
 // One fixture for the whole run: the store, 1,000 originals and 1,000 previews.
 struct Fixture {
     ScopedHome home;
@@ -149,7 +133,7 @@ double gLoopSeconds = 0, gStepSeconds = 0;
 void BM_PlainDecodeEncodeLoop(benchmark::State& state) {
     Fixture& f = fixture();
     const int count = int(state.range(0));
-    resetPeak();
+    PeakMemory::reset();
     const double cpu = processCpuSeconds();
     for (auto _ : state) {
         const QString out = f.home.root() + "/plain";
@@ -165,7 +149,7 @@ void BM_PlainDecodeEncodeLoop(benchmark::State& state) {
         QDir(out).removeRecursively();
         state.ResumeTiming();
     }
-    report(state, count, peakKiB(), processCpuSeconds() - cpu);
+    report(state, count, PeakMemory::peakKiB(), processCpuSeconds() - cpu);
 }
 
 // The attachment step itself: store copy and query, lookups, decode, encode, write, entries.
@@ -175,7 +159,7 @@ void BM_ProcessRawAttachments(benchmark::State& state) {
     const QJsonArray records = QJsonArray::fromVariantList(f.records.toVariantList().mid(0, count));
     ZNFNotesAppImporter importer;
     importer.setAttachmentThreadCount(int(state.range(1)));
-    resetPeak();
+    PeakMemory::reset();
     const double cpu = processCpuSeconds();
     for (auto _ : state) {
         QElapsedTimer timer;
@@ -187,7 +171,7 @@ void BM_ProcessRawAttachments(benchmark::State& state) {
         if (count == kMaxAttachments && state.range(1) == ZNFPicturePipeline::defaultThreadCount())
             gStepSeconds = double(timer.nsecsElapsed()) / 1e9;
     }
-    report(state, count, peakKiB(), processCpuSeconds() - cpu);
+    report(state, count, PeakMemory::peakKiB(), processCpuSeconds() - cpu);
 }
 
 } // namespace

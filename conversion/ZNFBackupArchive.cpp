@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <libdeflate.h>
+#include <unistd.h>
 #include <zip.h>
 #include <zlib.h>
 
@@ -17,15 +18,19 @@ namespace {
 
 // The index's level: zlib's default, and what Pillow and zip use.
 constexpr int kIndexLevel = 6;
-// minizip takes lengths as unsigned int.
+// minizip and zlib take lengths as unsigned int.
 constexpr qint64 kWriteChunk = 1 << 30;
+// A body is escaped into the index this many UTF-16 units at a time, so that a long note is
+// never held a second time whole.
+constexpr qsizetype kBodySlice = 1 << 20;
+// Deflated index bytes written to the spill file at a time, and copied from it.
+constexpr qsizetype kSpillChunk = 256 * 1024;
 
-// `text` as a JSON string literal in UTF-8. Unpaired surrogates become U+FFFD, as Qt's own
-// writer makes them.
-void appendJSONString(QByteArray& out, const QString& text) {
-    out.reserve(out.size() + text.size() + 2);
-    out += '"';
-    const char16_t* p = reinterpret_cast<const char16_t*>(text.constData());
+// `text` escaped for the inside of a JSON string literal, in UTF-8. Unpaired surrogates become
+// U+FFFD, as Qt's own writer makes them.
+void appendJSONStringContent(QByteArray& out, QStringView text) {
+    out.reserve(out.size() + text.size());
+    const char16_t* p = text.utf16();
     const char16_t* end = p + text.size();
     auto utf8 = [&out](char32_t c) {
         if (c < 0x80) {
@@ -84,7 +89,6 @@ void appendJSONString(QByteArray& out, const QString& text) {
             utf8(c);
         }
     }
-    out += '"';
 }
 
 zipFile zipOf(void* zip) {
@@ -92,6 +96,22 @@ zipFile zipOf(void* zip) {
 }
 
 } // namespace
+
+// The index past the memory buffer: deflated as it grows into a file whose name is removed as
+// soon as it is open, so nothing of it outlives the process.
+struct ZNFBackupArchiveWriter::Spill {
+    QFile file;
+    z_stream stream{};
+    bool deflating = false;
+    uLong crc = 0;   // of the index itself
+    qint64 size = 0; // its bytes before deflating
+    QByteArray out = QByteArray(kSpillChunk, Qt::Uninitialized);
+
+    ~Spill() {
+        if (deflating)
+            deflateEnd(&stream);
+    }
+};
 
 ZNFBackupArchiveWriter::ZNFBackupArchiveWriter(const QString& archiveFileName)
     : m_date(QDateTime::currentDateTime()) {
@@ -160,8 +180,6 @@ bool ZNFBackupArchiveWriter::write(const char* data, qint64 size) {
 bool ZNFBackupArchiveWriter::addResource(const QString& name, const QByteArray& bytes) {
     if (!isOK() || m_done)
         return false;
-    if (m_entries > 0)
-        return fail(QStringLiteral("a picture came after the first entry"));
     const QString member = QLatin1String(ZNFBackupArchive_resourcesFolderName) + u'/' + name;
     const uLong crc = libdeflate_crc32(0, bytes.constData(), size_t(bytes.size()));
     if (!openMember(member, true, 0, bytes.size() >= 0xFFFFFFFFLL) || !write(bytes.constData(), bytes.size()))
@@ -172,16 +190,18 @@ bool ZNFBackupArchiveWriter::addResource(const QString& name, const QByteArray& 
     return true;
 }
 
+bool ZNFBackupArchiveWriter::addPlaceholder() {
+    // ".DS_Store" stands in for the empty "resources" folder.
+    const QString placeholder = QLatin1String(ZNFBackupArchive_resourcesFolderName) + u'/' +
+                                QLatin1String(ZNFBackupArchive_placeholderFileName);
+    if (!openMember(placeholder, true, 0, false) || zipCloseFileInZipRaw64(zipOf(m_zip), 0, 0) != ZIP_OK)
+        return fail(QStringLiteral("could not add the placeholder"));
+    return true;
+}
+
 bool ZNFBackupArchiveWriter::beginEntry() {
     if (!isOK() || m_done)
         return false;
-    if (m_entries == 0 && m_resources == 0) {
-        // No picture will come: ".DS_Store" stands in for the empty "resources" folder.
-        const QString placeholder = QLatin1String(ZNFBackupArchive_resourcesFolderName) + u'/' +
-                                    QLatin1String(ZNFBackupArchive_placeholderFileName);
-        if (!openMember(placeholder, true, 0, false) || zipCloseFileInZipRaw64(zipOf(m_zip), 0, 0) != ZIP_OK)
-            return fail(QStringLiteral("could not add the placeholder"));
-    }
     if (m_entries > 0)
         m_index += ',';
     ++m_entries;
@@ -189,7 +209,7 @@ bool ZNFBackupArchiveWriter::beginEntry() {
 }
 
 bool ZNFBackupArchiveWriter::endEntry() {
-    return m_index.size() < ZNFBackupArchive_indexBufferBytes || flushIndex(false);
+    return m_index.size() < ZNFBackupArchive_indexBufferBytes || spillIndex(false);
 }
 
 bool ZNFBackupArchiveWriter::addEntry(const QJsonObject& entry) {
@@ -209,15 +229,68 @@ bool ZNFBackupArchiveWriter::addEntry(const QJsonObject& entry, const QString& b
         m_index += ',';
     m_index += "\"";
     m_index += ZNFBackupEntryKey_body;
-    m_index += "\":";
-    appendJSONString(m_index, body);
-    m_index += '}';
+    m_index += "\":\"";
+    for (QStringView rest(body); !rest.isEmpty();) {
+        qsizetype n = std::min(rest.size(), kBodySlice);
+        if (n < rest.size() && QChar::isHighSurrogate(rest[n - 1].unicode()))
+            --n; // a surrogate pair stays in one slice
+        appendJSONStringContent(m_index, rest.first(n));
+        rest = rest.sliced(n);
+        if (m_index.size() >= ZNFBackupArchive_indexBufferBytes && !spillIndex(false))
+            return false;
+    }
+    m_index += "\"}";
     return endEntry();
 }
 
-bool ZNFBackupArchiveWriter::flushIndex(bool last) {
+bool ZNFBackupArchiveWriter::spillIndex(bool last) {
+    if (!m_spill) {
+        auto spill = std::make_unique<Spill>();
+        const QString path = ZNFTemporaryFiles::partialPathFor(m_archivePath);
+        spill->file.setFileName(path);
+        if (!spill->file.open(QIODevice::ReadWrite | QIODevice::NewOnly))
+            return fail(QStringLiteral("could not create %1").arg(path));
+        spill->file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        ::unlink(QFile::encodeName(path).constData());
+        // zlib's raw deflate at the level and window minizip itself would use.
+        if (deflateInit2(&spill->stream, kIndexLevel, Z_DEFLATED, -MAX_WBITS, DEF_MEM_LEVEL,
+                         Z_DEFAULT_STRATEGY) != Z_OK)
+            return fail(QStringLiteral("out of memory"));
+        spill->deflating = true;
+        m_spill = std::move(spill);
+    }
+    Spill& spill = *m_spill;
+    spill.crc = libdeflate_crc32(spill.crc, m_index.constData(), size_t(m_index.size()));
+    spill.size += m_index.size();
+    const char* data = m_index.constData();
+    qint64 left = m_index.size();
+    do {
+        const uInt n = uInt(std::min(left, kWriteChunk));
+        spill.stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+        spill.stream.avail_in = n;
+        data += n;
+        left -= n;
+        const int flush = last && left == 0 ? Z_FINISH : Z_NO_FLUSH;
+        int status;
+        do {
+            spill.stream.next_out = reinterpret_cast<Bytef*>(spill.out.data());
+            spill.stream.avail_out = uInt(spill.out.size());
+            status = deflate(&spill.stream, flush);
+            if (status == Z_STREAM_ERROR)
+                return fail(QStringLiteral("could not deflate the index"));
+            const qint64 produced = spill.out.size() - spill.stream.avail_out;
+            if (spill.file.write(spill.out.constData(), produced) != produced)
+                return fail(QStringLiteral("could not write the index: %1").arg(spill.file.errorString()));
+        } while (spill.stream.avail_out == 0 || (flush == Z_FINISH && status != Z_STREAM_END));
+    } while (left > 0);
+    // Emptied, not freed: the buffer is reused for the next entries.
+    m_index.resize(0);
+    return true;
+}
+
+bool ZNFBackupArchiveWriter::writeIndex() {
     const QString name = QLatin1String(ZNFBackupArchive_entriesFileName);
-    if (!m_indexStreaming && last) {
+    if (!m_spill) {
         // Small enough to deflate in one go, several times faster than zlib.
         libdeflate_compressor* compressor = libdeflate_alloc_compressor(kIndexLevel);
         if (!compressor)
@@ -234,36 +307,31 @@ bool ZNFBackupArchiveWriter::flushIndex(bool last) {
         m_index.clear();
         return ok || fail(QStringLiteral("could not write the index"));
     }
-    if (!m_indexStreaming) {
-        if (!openMember(name, false, Z_DEFLATED, true))
-            return false;
-        m_indexStreaming = true;
-    }
-    if (!write(m_index.constData(), m_index.size()))
+    if (!spillIndex(true) || !openMember(name, true, Z_DEFLATED, true))
         return false;
-    m_index.resize(0);
-    if (last && zipCloseFileInZip(zipOf(m_zip)) != ZIP_OK)
+    Spill& spill = *m_spill;
+    if (!spill.file.seek(0))
+        return fail(QStringLiteral("could not read the index back"));
+    qint64 n;
+    while ((n = spill.file.read(spill.out.data(), spill.out.size())) > 0)
+        if (!write(spill.out.constData(), n))
+            return false;
+    if (n < 0 || zipCloseFileInZipRaw64(zipOf(m_zip), ZPOS64_T(spill.size), spill.crc) != ZIP_OK)
         return fail(QStringLiteral("could not write the index"));
+    m_spill.reset();
     return true;
 }
 
 QString ZNFBackupArchiveWriter::commit() {
     if (m_done)
         return {};
-    if (isOK() && m_entries == 0) {
-        // An empty index still needs the placeholder when there are no pictures.
-        if (m_resources == 0) {
-            const QString placeholder = QLatin1String(ZNFBackupArchive_resourcesFolderName) + u'/' +
-                                        QLatin1String(ZNFBackupArchive_placeholderFileName);
-            if (openMember(placeholder, true, 0, false) &&
-                zipCloseFileInZipRaw64(zipOf(m_zip), 0, 0) != ZIP_OK)
-                fail(QStringLiteral("could not add the placeholder"));
-        }
-    }
+    if (isOK() && m_resources == 0)
+        addPlaceholder();
     if (isOK()) {
         m_index += "]}";
-        flushIndex(true);
+        writeIndex();
     }
+    m_spill.reset();
     if (zipClose(zipOf(m_zip), nullptr) != ZIP_OK)
         fail(QStringLiteral("could not close %1").arg(m_partialPath));
     m_zip = nullptr;
@@ -282,6 +350,7 @@ QString ZNFBackupArchiveWriter::commit() {
 }
 
 void ZNFBackupArchiveWriter::abort() {
+    m_spill.reset();
     if (m_zip)
         zipClose(zipOf(m_zip), nullptr);
     m_zip = nullptr;

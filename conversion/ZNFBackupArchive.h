@@ -28,15 +28,16 @@ inline constexpr const char* ZNFBackupArchive_resourcesFolderName = "resources";
 inline constexpr const char* ZNFBackupArchive_placeholderFileName = ".DS_Store";
 inline constexpr const char* ZNFBackupArchive_extension = "notebackup";
 
-// The index is kept in memory and deflated in one go up to this size; a larger one is
-// streamed into the archive as it grows, so memory stays flat however much text there is.
+// The index is kept in memory up to this size; past it, it is deflated into a private spill
+// file as it grows and copied into the archive at the end, so memory stays flat however much
+// text there is, while pictures may still come.
 inline constexpr qint64 ZNFBackupArchive_indexBufferBytes = 8 * 1024 * 1024;
 
 // Writes one archive straight into a marked partial file beside its final name in the caches
-// folder, member by member in the order given, and renames it into place on commit(): the
-// archive path never holds a half-written zip. Pictures ("resources/<id>", PNG, already
-// compressed) are stored as they are; the index is deflated. All pictures come before the
-// first entry. Nothing depends on timing or threads: the same calls give the same bytes.
+// folder and renames it into place on commit(): the archive path never holds a half-written
+// zip. Pictures ("resources/<id>", PNG, already compressed) are stored as they come; entries
+// may come before, between and after them, and the deflated index follows the last picture.
+// Nothing depends on timing or threads: the same calls give the same bytes.
 //
 //   ZNFBackupArchiveWriter archive(ZNFVesperNoteImporter_archiveName);
 //   archive.addResource(id, png);
@@ -56,6 +57,7 @@ public:
     QString failure() const { return m_failure; }
     QString archivePath() const { return m_archivePath; }
     qint64 resourceCount() const { return m_resources; }
+    qint64 entryCount() const { return m_entries; }
 
     // The date every member carries; the writer's creation time unless set.
     void setDate(const QDateTime& date);
@@ -72,12 +74,15 @@ public:
     void abort();
 
 private:
+    struct Spill;
     bool fail(const QString& what);
     bool openMember(const QString& name, bool raw, int method, bool zip64);
     bool write(const char* data, qint64 size);
+    bool addPlaceholder();
     bool beginEntry();
     bool endEntry();
-    bool flushIndex(bool last);
+    bool spillIndex(bool last);
+    bool writeIndex();
 
     QString m_archivePath;
     QString m_partialPath;
@@ -87,8 +92,8 @@ private:
     QString m_failure;
     qint64 m_resources = 0;
     qint64 m_entries = 0;
-    QByteArray m_index;            // index bytes not yet in the archive
-    bool m_indexStreaming = false; // the index member is open and deflating as it grows
+    QByteArray m_index;             // index bytes not yet deflated
+    std::unique_ptr<Spill> m_spill; // the deflated index past the buffer, once it is needed
     bool m_done = false;
 };
 

@@ -2,6 +2,7 @@
 
 #include "conversion/ZNFBackupArchive.h"
 #include "conversion/ZNFNotesExtractor.h"
+#include "conversion/ZNFNotesFolderReader.h"
 #include "conversion/ZNFNotesStore.h"
 #include "conversion/ZNFPicturePipeline.h"
 #include "conversion/ZNFTemporaryFiles.h"
@@ -15,6 +16,7 @@
 #include <QJsonDocument>
 #include <QPainter>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QThread>
 #include <QThreadPool>
 #include <QTransform>
@@ -47,39 +49,62 @@ void ZNFNotesAppImporter::import(ZNFImporterCompletion completion) {
     auto run = std::make_shared<std::atomic<bool>>(false);
     m_currentRunCancelled = run;
     std::weak_ptr<ZNFNotesAppImporter> weakSelf = weak_from_this();
-    ZNFNotesExtractor extractor;
-    extractor.getNotes(
-        [weakSelf, run, completion = std::move(completion)](std::optional<QJsonValue> notes, QString) {
-            // The extractor's error is not acted on: whatever came with it is processed. The work
-            // runs off the main thread so the window stays responsive; the completion comes back
-            // to the main thread.
-            if (*run)
+    // The work runs off the main thread so the window stays responsive; the completion comes
+    // back to the main thread.
+    auto process = [weakSelf, run, completion = std::move(completion)](ZNFNotesExport notes) {
+        processingQueue().start([weakSelf, run, completion, notes = std::move(notes)] {
+            auto self = weakSelf.lock();
+            if (!self || *run)
                 return;
-            processingQueue().start([weakSelf, run, completion, notes = std::move(notes)] {
+            QString path;
+            qint64 count = 0;
+            qint64 attachments = 0;
+            // Cancel is also seen between notes and pictures: the run stops and leaves no files.
+            tRunCancelled = run.get();
+            const auto clear = qScopeGuard([] { tRunCancelled = nullptr; });
+            const ZNFImporterCompletion done = [&](const QString& p, qint64 n, qint64 a) {
+                path = p;
+                count = n;
+                attachments = a;
+            };
+            if (!self->m_notesFolder.isEmpty()) {
+                const ZNFNotesFolderReading reading = self->processFolder(done);
+                for (const QString& line : reading.leftOutLines())
+                    ZNFLogf("Notes folder: %@", line);
+                if (!reading.failure.isEmpty())
+                    ZNFLogf("Notes folder: %@", reading.failure);
+            } else
+                self->processRecords(
+                    [&notes](const ZNFNoteRecordTake& take, QString* failure) {
+                        if (!notes || ZNFNotesExtractor::readRecords(*notes, take, failure))
+                            return true;
+                        ZNFLogf("Notes importer: the export is %@, no notes converted", *failure);
+                        return false;
+                    },
+                    done);
+            ZNFPostToMainQueue([weakSelf, run, completion, path, count, attachments] {
                 auto self = weakSelf.lock();
                 if (!self || *run)
                     return;
-                QString path;
-                qint64 count = 0;
-                qint64 attachments = 0;
-                // Cancel is also seen between notes and pictures: the run stops and leaves no files.
-                tRunCancelled = run.get();
-                const auto clear = qScopeGuard([] { tRunCancelled = nullptr; });
-                self->processNotes(notes, [&](const QString& p, qint64 n, qint64 a) {
-                    path = p;
-                    count = n;
-                    attachments = a;
-                });
-                ZNFPostToMainQueue([weakSelf, run, completion, path, count, attachments] {
-                    auto self = weakSelf.lock();
-                    if (!self || *run)
-                        return;
-                    self->m_isImporting = false;
-                    if (completion)
-                        completion(path, count, attachments);
-                });
+                self->m_isImporting = false;
+                if (completion)
+                    completion(path, count, attachments);
             });
         });
+    };
+    if (!m_notesFolder.isEmpty()) {
+        process(nullptr);
+        return;
+    }
+    ZNFNotesExtractor().getNotes([run, process](ZNFNotesExport notes, QString) {
+        // The extractor's error is not acted on: whatever came with it is processed.
+        if (!*run)
+            process(std::move(notes));
+    });
+}
+
+bool ZNFNotesAppImporter::canRunExportScript() {
+    return !QStandardPaths::findExecutable(QStringLiteral("osascript")).isEmpty();
 }
 
 void ZNFNotesAppImporter::cancel() {
@@ -88,93 +113,94 @@ void ZNFNotesAppImporter::cancel() {
         *m_currentRunCancelled = true;
 }
 
-void ZNFNotesAppImporter::processNotes(const std::optional<QJsonValue>& notes,
-                                       const ZNFImporterCompletion& completion) {
-    std::vector<std::shared_ptr<ZNFNotesAppNote>> wrapped;
-    if (notes && notes->isArray()) {
-        const QJsonArray records = notes->toArray();
-        wrapped.reserve(records.size());
-        qsizetype index = 0;
-        for (const QJsonValue& record : records) {
-            if (record.isObject())
-                wrapped.push_back(std::make_shared<ZNFNotesAppNote>(record.toObject()));
-            else
-                ZNFLogf("Notes importer: skipped element %@ of the export, it is not an object",
-                        QString::number(index));
-            ++index;
-        }
-    } else if (notes && !notes->isNull() && !notes->isUndefined()) {
-        ZNFLog(QStringLiteral("Notes importer: the export is not an array of notes, no notes converted"));
-    }
-
-    ZNFTemporaryFiles::removeLeftovers();
-    ZNFBackupArchiveWriter archive{QLatin1String(ZNFNotesAppImporter_archiveName)};
-    const ZNFBackupCounts counts = tessanoteBackupForNotes(wrapped, archive);
-    wrapped.clear();
-    QString path;
-    if (currentRunCancelled())
-        archive.abort();
-    else
-        path = archive.commit();
-    if (completion)
-        completion(path, counts.notes, counts.attachments);
-}
-
 bool ZNFNotesAppImporter::currentRunCancelled() const {
     return tRunCancelled && tRunCancelled->load();
 }
 
-ZNFBackupCounts
-ZNFNotesAppImporter::tessanoteBackupForNotes(const std::vector<std::shared_ptr<ZNFNotesAppNote>>& notes,
-                                             ZNFBackupArchiveWriter& output) {
+void ZNFNotesAppImporter::processNotes(const std::optional<QJsonValue>& notes,
+                                       const ZNFImporterCompletion& completion) {
+    processRecords(
+        [&notes](const ZNFNoteRecordTake& take, QString*) {
+            if (notes && notes->isArray()) {
+                for (const QJsonValue& record : notes->toArray())
+                    if (!take(record, std::nullopt))
+                        break;
+            } else if (notes && !notes->isNull() && !notes->isUndefined()) {
+                ZNFLog(QStringLiteral(
+                    "Notes importer: the export is not an array of notes, no notes converted"));
+            }
+            return true;
+        },
+        completion);
+}
+
+void ZNFNotesAppImporter::processRecords(const ZNFNoteRecordSource& source,
+                                         const ZNFImporterCompletion& completion) {
+    buildArchive(source, storeLookup(), true, completion);
+}
+
+ZNFNotesFolderReading ZNFNotesAppImporter::processFolder(const ZNFImporterCompletion& completion) {
+    ZNFNotesFolderReading reading;
+    QString copy; // the private copy of the store, while it is read
+    const ZNFNoteRecordSource source = [&](const ZNFNoteRecordTake& take, QString* failure) {
+        reading = ZNFNotesFolderReader::read(
+            m_notesFolder,
+            [&take](QJsonObject record, QString text) {
+                return take(QJsonValue(std::move(record)), std::move(text));
+            },
+            {}, [&copy](const QString& database) { copy = database; });
+        copy.clear();
+        if (failure)
+            *failure = reading.failure;
+        return reading.failure.isEmpty();
+    };
+    // The attachments are looked up in the copy the notes come from: the store is copied once.
+    buildArchive(
+        source, [&copy] { return copy.isEmpty() ? std::nullopt : ZNFNotesStore::attachmentsInCopy(copy); },
+        false, completion);
+    return reading;
+}
+
+ZNFNotesAppImporter::AttachmentLookup ZNFNotesAppImporter::storeLookup() const {
+    const QString container = m_notesFolder.isEmpty() ? ZNFNotesStore::containerPath() : m_notesFolder;
+    return [container] { return ZNFNotesStore::noteIdsByPrimaryKey(container); };
+}
+
+void ZNFNotesAppImporter::writeNoteEntry(ZNFBackupArchiveWriter& output, QJsonObject record,
+                                         std::optional<QString> text) {
     static const std::pair<const char*, const char*> mapping[] = {
         {ZNFBackupEntryKey_date, ZNFNotesAppImporterKey_creationDate},
         {ZNFBackupEntryKey_updatedDate, ZNFNotesAppImporterKey_modificationDate},
         {ZNFBackupEntryKey_identifier, ZNFNotesAppImporterKey_id},
     };
-    // Pictures go into the archive before the index, so they are found first.
-    QJsonArray rawAttachments;
-    for (const auto& note : notes) {
-        if (!note || !note->importable())
-            continue;
-        const QJsonValue attachments =
-            note->dictionary().value(QLatin1String(ZNFNotesAppImporterKey_attachments));
-        if (attachments.isArray())
-            for (const QJsonValue& a : attachments.toArray())
-                rawAttachments.append(a);
+    QJsonObject entry;
+    entry.insert(QLatin1String(ZNFBackupEntryKey_kind), QLatin1String(ZNFBackupEntryKind_note));
+    entry.insert(QLatin1String(ZNFBackupEntryKey_state), 0);
+    for (const auto& [entryKey, recordKey] : mapping) {
+        const auto it = record.constFind(QLatin1String(recordKey));
+        if (it != record.constEnd() && !it->isNull() && !it->isUndefined())
+            entry.insert(QLatin1String(entryKey), *it);
     }
-    const QJsonArray images =
-        rawAttachments.isEmpty() ? QJsonArray() : processRawAttachments(rawAttachments, output);
-
-    ZNFBackupCounts counts;
-    for (const auto& note : notes) {
-        if (!note || !note->importable() || currentRunCancelled())
-            continue;
-        const QJsonObject& record = note->dictionary();
-        QJsonObject entry;
-        entry.insert(QLatin1String(ZNFBackupEntryKey_kind), QLatin1String(ZNFBackupEntryKind_note));
-        entry.insert(QLatin1String(ZNFBackupEntryKey_state), 0);
-        for (const auto& [entryKey, recordKey] : mapping) {
-            const auto it = record.constFind(QLatin1String(recordKey));
-            if (it != record.constEnd() && !it->isNull() && !it->isUndefined())
-                entry.insert(QLatin1String(entryKey), *it);
-        }
-        // The body is cleaned and escaped straight into the index; other types are copied.
-        const auto text = record.constFind(QLatin1String(ZNFNotesAppImporterKey_text));
-        if (text != record.constEnd() && text->isString())
-            output.addEntry(entry, cleanBody(text->toString()));
-        else {
-            if (text != record.constEnd() && !text->isNull() && !text->isUndefined())
-                entry.insert(QLatin1String(ZNFBackupEntryKey_body), *text);
-            output.addEntry(entry);
-        }
-        ++counts.notes;
+    QString body;
+    bool isString = text.has_value();
+    if (isString) {
+        body = std::move(*text);
+    } else {
+        const QJsonValue value = record.value(QLatin1String(ZNFNotesAppImporterKey_text));
+        isString = value.isString();
+        if (isString)
+            body = value.toString();
+        else if (!value.isNull() && !value.isUndefined())
+            entry.insert(QLatin1String(ZNFBackupEntryKey_body), value); // other types are copied
     }
-    for (const QJsonValue& image : images) {
-        output.addEntry(image.toObject());
-        ++counts.attachments;
+    if (!isString) {
+        output.addEntry(entry);
+        return;
     }
-    return counts;
+    // The record goes before the body is cleaned (in place) and escaped straight into the
+    // index: a long note is held as few times as can be.
+    record = QJsonObject();
+    output.addEntry(entry, cleanBody(std::move(body)));
 }
 
 namespace {
@@ -271,30 +297,68 @@ qint64 ZNFNotesAppImporter::primaryKeyForAttachmentId(const QString& attachmentI
     return negative ? -value : value;
 }
 
-QJsonArray ZNFNotesAppImporter::processRawAttachments(const QJsonArray& rawAttachments,
-                                                      ZNFBackupArchiveWriter& output) {
-    const std::optional<ZNFNotesStoreAttachmentMap> attachments = ZNFNotesStore::noteIdsByPrimaryKey();
-    const QStringList previews = ZNFNotesStore::previewAssetURLs().value_or(QStringList());
+class ZNFNotesAppImporter::Pictures {
+public:
+    Pictures(const ZNFNotesAppImporter& importer, ZNFBackupArchiveWriter& output, AttachmentLookup lookup)
+        : m_importer(importer), m_output(output), m_lookup(std::move(lookup)),
+          m_container(importer.m_notesFolder.isEmpty() ? ZNFNotesStore::containerPath()
+                                                       : importer.m_notesFolder),
+          m_pipeline(importer.m_attachmentThreads) {}
 
-    std::vector<AttachmentJob> jobs;
-    qsizetype index = -1;
+    // Starts on the pictures the records name; they reach the archive in record order.
+    void add(const QJsonArray& rawAttachments);
+    // Waits for the pictures (or drops them when the run is cancelled) and returns the image
+    // entries, in record order.
+    QJsonArray finish();
+
+private:
+    void finishJob(AttachmentJob& job, const AttachmentImage* image);
+
+    const ZNFNotesAppImporter& m_importer;
+    ZNFBackupArchiveWriter& m_output;
+    AttachmentLookup m_lookup;
+    const QString m_container; // the Notes folder whose "Media" and "Previews" hold the images
+    bool m_looked = false;     // the store and "Previews" are read at the first record
+    std::optional<ZNFNotesStoreAttachmentMap> m_attachments;
+    QStringList m_previews;
+    qsizetype m_index = -1;
+    ZNFPicturePipeline m_pipeline;
+    std::set<QString> m_submitted;
+    std::map<QString, std::optional<QSizeF>> m_written; // uuid -> its size, or none when unusable
+    QJsonArray m_entries;
+    bool m_abandoned = false;
+};
+
+void ZNFNotesAppImporter::Pictures::add(const QJsonArray& rawAttachments) {
+    if (!m_looked) {
+        m_looked = true;
+        m_attachments = m_lookup();
+        m_previews = ZNFNotesStore::previewAssetURLs(m_container).value_or(QStringList());
+    }
     for (const QJsonValue& value : rawAttachments) {
-        ++index;
+        ++m_index;
+        if (m_abandoned)
+            return;
+        if (m_importer.currentRunCancelled()) {
+            m_pipeline.abandon();
+            m_abandoned = true;
+            return;
+        }
         const QJsonObject record = value.toObject();
         const QString attachmentId = record.value(QLatin1String(ZNFNotesAppImporterKey_id)).toString();
         const qint64 primaryKey = primaryKeyForAttachmentId(attachmentId);
-        if (!attachments || primaryKey < std::numeric_limits<int>::min() ||
+        if (!m_attachments || primaryKey < std::numeric_limits<int>::min() ||
             primaryKey > std::numeric_limits<int>::max())
             continue;
-        const auto found = attachments->find(int(primaryKey));
-        if (found == attachments->end())
+        const auto found = m_attachments->find(int(primaryKey));
+        if (found == m_attachments->end())
             continue;
         const ZNFNotesStoreAttachment& attachment = found->second;
         const QJsonValue parentId = record.value(QLatin1String(ZNFNotesAppImporterKey_parentId));
         const QJsonValue date = record.value(QLatin1String(ZNFNotesAppImporterKey_date));
         if (!isPresent(parentId) || !isPresent(date)) {
             ZNFLogf("Notes attachments: skipped attachment %@ (%@), it has no parentId or no date",
-                    attachmentId, QString::number(index));
+                    attachmentId, QString::number(m_index));
             continue;
         }
         if (!ZNFNotesStore::isUsableFileName(attachment.uuid)) {
@@ -303,64 +367,126 @@ QJsonArray ZNFNotesAppImporter::processRawAttachments(const QJsonArray& rawAttac
             continue;
         }
 
-        AttachmentJob job;
-        job.uuid = attachment.uuid;
-        job.isSketch = attachment.type.contains(QLatin1String(ZNFNotesStoreType_sketch));
+        auto job = std::make_shared<AttachmentJob>();
+        job->uuid = attachment.uuid;
+        job->isSketch = attachment.type.contains(QLatin1String(ZNFNotesStoreType_sketch));
         if (attachment.type.contains(QLatin1String("png")) || attachment.type.contains(QLatin1String("jpeg")))
-            job.mediaPath = ZNFNotesStore::urlForOriginalMedia(attachment.uuid);
+            job->mediaPath = ZNFNotesStore::urlForOriginalMedia(attachment.uuid, m_container);
         QString identifier = attachmentId;
         identifier.remove(u'/').remove(u':');
-        job.entry.insert(QLatin1String(ZNFBackupEntryKey_parentId), parentId);
-        job.entry.insert(QLatin1String(ZNFBackupEntryKey_identifier), identifier);
-        job.entry.insert(QLatin1String(ZNFBackupEntryKey_date), date);
-        job.entry.insert(QLatin1String(ZNFBackupEntryKey_updatedDate), date);
-        job.entry.insert(QLatin1String(ZNFBackupEntryKey_kind), QLatin1String(ZNFBackupEntryKind_image));
-        job.entry.insert(QLatin1String(ZNFBackupEntryKey_binaryAttachmentId), attachment.uuid);
-        job.entry.insert(QLatin1String(ZNFBackupEntryKey_state), 0);
-        jobs.push_back(std::move(job));
-    }
+        job->entry.insert(QLatin1String(ZNFBackupEntryKey_parentId), parentId);
+        job->entry.insert(QLatin1String(ZNFBackupEntryKey_identifier), identifier);
+        job->entry.insert(QLatin1String(ZNFBackupEntryKey_date), date);
+        job->entry.insert(QLatin1String(ZNFBackupEntryKey_updatedDate), date);
+        job->entry.insert(QLatin1String(ZNFBackupEntryKey_kind), QLatin1String(ZNFBackupEntryKind_image));
+        job->entry.insert(QLatin1String(ZNFBackupEntryKey_binaryAttachmentId), attachment.uuid);
+        job->entry.insert(QLatin1String(ZNFBackupEntryKey_state), 0);
 
-    QJsonArray entries;
-    // Pictures are written and entries appended here, in record order, whatever thread made the
-    // PNG, so the archive does not depend on the number of threads. A picture that several
-    // records name is written once.
-    std::map<QString, std::optional<QSizeF>> written; // uuid -> its size, or none when unusable
-    auto finishJob = [&](AttachmentJob& job, const AttachmentImage* image) {
-        std::optional<QSizeF>& size = written[job.uuid];
-        if (image) {
-            if (image->png.isEmpty())
-                ZNFLogf("Notes attachments: no usable image for %@", job.uuid);
-            else if (output.addResource(job.uuid, image->png))
-                size = image->size;
-        }
-        if (!size)
-            return; // an entry without its picture would break the archive for the phone app
-        job.entry.insert(QLatin1String(ZNFBackupEntryKey_userInfo), ZNFBackupArchive::userInfoForSize(*size));
-        entries.append(job.entry);
-    };
-
-    ZNFPicturePipeline pipeline(m_attachmentThreads);
-    std::set<QString> submitted;
-    for (AttachmentJob& job : jobs) {
-        if (currentRunCancelled()) {
-            pipeline.abandon();
-            return entries;
-        }
-        if (!submitted.insert(job.uuid).second) {
-            pipeline.submit(0, [&job, &finishJob]() -> ZNFPicturePipeline::Delivery {
-                return [&job, &finishJob] { finishJob(job, nullptr); };
+        // A picture that several records name is made once.
+        if (!m_submitted.insert(job->uuid).second) {
+            m_pipeline.submit(0, [this, job]() -> ZNFPicturePipeline::Delivery {
+                return [this, job] { finishJob(*job, nullptr); };
             });
             continue;
         }
-        const QSize pixels = job.mediaPath.isEmpty() ? QSize() : QImageReader(job.mediaPath).size();
+        const QSize pixels = job->mediaPath.isEmpty() ? QSize() : QImageReader(job->mediaPath).size();
         const qint64 cost = pixels.isValid() ? qint64(pixels.width()) * pixels.height() * 4 : 0;
-        pipeline.submit(cost, [&job, &previews, &finishJob]() -> ZNFPicturePipeline::Delivery {
-            auto image = std::make_shared<AttachmentImage>(renderAttachment(job, previews));
-            return [&job, image, &finishJob] { finishJob(job, image.get()); };
+        m_pipeline.submit(cost, [this, job]() -> ZNFPicturePipeline::Delivery {
+            auto image = std::make_shared<AttachmentImage>(renderAttachment(*job, m_previews));
+            return [this, job, image] { finishJob(*job, image.get()); };
         });
     }
-    pipeline.finish();
-    return entries;
+}
+
+void ZNFNotesAppImporter::Pictures::finishJob(AttachmentJob& job, const AttachmentImage* image) {
+    // Pictures are written and entries appended here, in record order, whatever thread made
+    // the PNG, so the archive does not depend on the number of threads.
+    std::optional<QSizeF>& size = m_written[job.uuid];
+    if (image) {
+        if (image->png.isEmpty())
+            ZNFLogf("Notes attachments: no usable image for %@", job.uuid);
+        else if (m_output.addResource(job.uuid, image->png))
+            size = image->size;
+    }
+    if (!size)
+        return; // an entry without its picture would break the archive for the phone app
+    job.entry.insert(QLatin1String(ZNFBackupEntryKey_userInfo), ZNFBackupArchive::userInfoForSize(*size));
+    m_entries.append(job.entry);
+}
+
+QJsonArray ZNFNotesAppImporter::Pictures::finish() {
+    if (m_importer.currentRunCancelled())
+        m_abandoned = true;
+    if (m_abandoned)
+        m_pipeline.abandon();
+    else
+        m_pipeline.finish();
+    return m_entries;
+}
+
+QJsonArray ZNFNotesAppImporter::processRawAttachments(const QJsonArray& rawAttachments,
+                                                      ZNFBackupArchiveWriter& output) {
+    Pictures pictures(*this, output, storeLookup());
+    pictures.add(rawAttachments);
+    return pictures.finish();
+}
+
+void ZNFNotesAppImporter::buildArchive(const ZNFNoteRecordSource& source, const AttachmentLookup& lookup,
+                                       bool writeWhenEmpty, const ZNFImporterCompletion& completion) {
+    ZNFTemporaryFiles::removeLeftovers();
+    auto archive = std::make_unique<ZNFBackupArchiveWriter>(QLatin1String(ZNFNotesAppImporter_archiveName));
+    ZNFBackupCounts counts;
+    QJsonArray images;
+    QString failure;
+    bool read = false;
+    {
+        std::optional<Pictures> pictures; // made at the first attachment record
+        qint64 index = -1;
+        read = source(
+            [&](QJsonValue element, std::optional<QString> text) {
+                ++index;
+                if (currentRunCancelled() || !archive->isOK())
+                    return false;
+                if (!element.isObject()) {
+                    ZNFLogf("Notes importer: skipped element %@ of the export, it is not an object",
+                            QString::number(index));
+                    return true;
+                }
+                QJsonObject record = element.toObject();
+                element = QJsonValue(); // the record holds the note alone
+                const QJsonValue attachments =
+                    record.value(QLatin1String(ZNFNotesAppImporterKey_attachments));
+                if (attachments.isArray() && !attachments.toArray().isEmpty()) {
+                    if (!pictures)
+                        pictures.emplace(*this, *archive, lookup);
+                    pictures->add(attachments.toArray());
+                }
+                writeNoteEntry(*archive, std::move(record), std::move(text));
+                ++counts.notes;
+                return true;
+            },
+            &failure);
+        if (pictures)
+            images = pictures->finish();
+    }
+    if (!read) {
+        // A broken export converts nothing, as if there were none.
+        archive->abort();
+        counts = {};
+        images = {};
+        archive = std::make_unique<ZNFBackupArchiveWriter>(QLatin1String(ZNFNotesAppImporter_archiveName));
+    }
+    for (const QJsonValue& image : std::as_const(images)) {
+        archive->addEntry(image.toObject());
+        ++counts.attachments;
+    }
+    QString path;
+    if (currentRunCancelled() || (counts.notes == 0 && !writeWhenEmpty))
+        archive->abort();
+    else
+        path = archive->commit();
+    if (completion)
+        completion(path, counts.notes, counts.attachments);
 }
 
 ZNFImage::Decoded ZNFNotesAppImporter::imageByRotatingImage(const ZNFImage::Decoded& image, float degrees) {
@@ -411,7 +537,7 @@ ZNFImage::Decoded ZNFNotesAppImporter::imageByRotatingImage(const ZNFImage::Deco
     return rotated;
 }
 
-QString ZNFNotesAppImporter::cleanBody(const QString& body) {
+QString ZNFNotesAppImporter::cleanBody(QString body) {
     auto trimmable = [](QChar c) { return c.isSpace() || c == QChar(0xFFFC); };
     qsizetype begin = 0;
     qsizetype end = body.size();
@@ -419,8 +545,21 @@ QString ZNFNotesAppImporter::cleanBody(const QString& body) {
         ++begin;
     while (end > begin && trimmable(body[end - 1]))
         --end;
-    QString cleaned = body.mid(begin, end - begin);
-    // QString::replace scans left to right over non-overlapping matches and never rescans.
-    cleaned.replace(QLatin1String("\n\n\n"), QLatin1String("\n\n"));
-    return cleaned;
+    body.truncate(end);
+    body.remove(0, begin);
+    // "\n\n\n" -> "\n\n" left to right over non-overlapping runs, never rescanning, in place.
+    QChar* text = body.data();
+    const qsizetype size = body.size();
+    qsizetype out = 0;
+    for (qsizetype in = 0; in < size;) {
+        if (in + 2 < size && text[in] == u'\n' && text[in + 1] == u'\n' && text[in + 2] == u'\n') {
+            text[out++] = u'\n';
+            text[out++] = u'\n';
+            in += 3;
+        } else {
+            text[out++] = text[in++];
+        }
+    }
+    body.truncate(out);
+    return body;
 }

@@ -2,6 +2,8 @@
 
 #include "conversion/ZNFBackupArchive.h"
 #include "conversion/ZNFNotesAppNote.h"
+#include "conversion/ZNFNotesFolderReader.h"
+#include "conversion/ZNFNotesStore.h"
 #include "platform/ZNFImage.h"
 
 #include <QJsonArray>
@@ -27,6 +29,14 @@ inline constexpr const char* ZNFNotesAppImporter_archiveName = "iOSNotes_to_Tess
 // Archive path (empty when no archive was made), note count, attachment count.
 using ZNFImporterCompletion = std::function<void(const QString& path, qint64 notes, qint64 attachments)>;
 
+// Hands note records over one at a time: calls `take` once per element of the notes export, in
+// order (an object is a note record; anything else is skipped), and stops early when `take`
+// returns false. `text`, when given, is the record's "text", handed over apart so that a long
+// note is not held twice. False, with the reason in `failure`, when the records could not be
+// read to their end.
+using ZNFNoteRecordTake = std::function<bool(QJsonValue element, std::optional<QString> text)>;
+using ZNFNoteRecordSource = std::function<bool(const ZNFNoteRecordTake& take, QString* failure)>;
+
 // What went into an archive: note entries and image entries.
 struct ZNFBackupCounts {
     qint64 notes = 0;
@@ -36,7 +46,15 @@ struct ZNFBackupCounts {
 // Turns the Notes app's notes into a backup archive. Lives on the main thread.
 class ZNFNotesAppImporter : public std::enable_shared_from_this<ZNFNotesAppImporter> {
 public:
+    // `notesFolder`: a copied Notes folder (the one holding NoteStore.sqlite, "Media" and
+    // "Previews") whose store gives the notes and whose files give the attachments. Empty: the
+    // Notes app's own folder under the home folder, with the notes from its export script.
+    explicit ZNFNotesAppImporter(QString notesFolder = {}) : m_notesFolder(std::move(notesFolder)) {}
     virtual ~ZNFNotesAppImporter() = default;
+
+    const QString& notesFolder() const { return m_notesFolder; }
+    // Whether the Notes app's export script can run here: only where there is osascript (macOS).
+    static bool canRunExportScript();
 
     // Starts a run and returns at once. The export is processed on a worker thread; the
     // completion is called on the main thread once per run that is not cancelled.
@@ -50,14 +68,18 @@ public:
     // Builds the archive from the delivered export and calls the completion with the number
     // of note entries and image entries written (elements that are not objects are skipped).
     void processNotes(const std::optional<QJsonValue>& notes, const ZNFImporterCompletion& completion);
-    // Writes the notes' pictures, then the index (all note entries, then the image entries)
-    // into the archive, which is left open for the caller to commit.
-    ZNFBackupCounts tessanoteBackupForNotes(const std::vector<std::shared_ptr<ZNFNotesAppNote>>& notes,
-                                            ZNFBackupArchiveWriter& output);
+    // The same from records handed over one at a time: each note entry is written as its record
+    // comes and its pictures are made meanwhile, so one note at a time is in memory however
+    // many there are. The index holds all note entries, then the image entries. A source that
+    // fails converts nothing: the archive is then empty.
+    void processRecords(const ZNFNoteRecordSource& source, const ZNFImporterCompletion& completion);
+    // Converts the copied Notes folder given at construction; one private copy of its store
+    // gives both the notes and their attachments. Writes no archive (the completion gets an
+    // empty path) when the store could not be read or gave no note. Returns what was left out.
+    ZNFNotesFolderReading processFolder(const ZNFImporterCompletion& completion);
     // Finds the image of each raw attachment record in the Notes app's files, writes it as PNG
     // into the archive's "resources" and returns the image entries, in record order.
-    virtual QJsonArray processRawAttachments(const QJsonArray& rawAttachments,
-                                             ZNFBackupArchiveWriter& output);
+    QJsonArray processRawAttachments(const QJsonArray& rawAttachments, ZNFBackupArchiveWriter& output);
 
     // Turns counter-clockwise for positive angles, as on a y-up canvas. 90/270 swap the sides,
     // 180 keeps them, any other angle gives a square of max(w, h) + 20 points; the result has
@@ -74,9 +96,15 @@ public:
     int attachmentThreadCount() const { return m_attachmentThreads; }
 
     // Trims whitespace, newlines and U+FFFC at both ends, then "\n\n\n" -> "\n\n" in one pass.
-    static QString cleanBody(const QString& body);
+    // Works in place on a body it is given to keep.
+    static QString cleanBody(QString body);
 
 private:
+    // The pictures of one run, made as their records come.
+    class Pictures;
+    using AttachmentLookup = std::function<std::optional<ZNFNotesStoreAttachmentMap>()>;
+
+    const QString m_notesFolder;
     std::atomic<bool> m_isCancelled{false};
     std::shared_ptr<std::atomic<bool>> m_currentRunCancelled;
     bool m_isImporting = false;
@@ -84,4 +112,8 @@ private:
 
     static int defaultAttachmentThreadCount();
     bool currentRunCancelled() const;
+    AttachmentLookup storeLookup() const;
+    void buildArchive(const ZNFNoteRecordSource& source, const AttachmentLookup& lookup, bool writeWhenEmpty,
+                      const ZNFImporterCompletion& completion);
+    void writeNoteEntry(ZNFBackupArchiveWriter& output, QJsonObject record, std::optional<QString> text);
 };

@@ -1,14 +1,12 @@
 #include "conversion/ZNFNotesExtractor.h"
 
+#include "conversion/ZNFNotesAppImporter.h"
 #include "platform/ZNFBundle.h"
 #include "platform/ZNFLog.h"
 #include "platform/ZNFPaths.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QThreadPool>
 
@@ -24,36 +22,27 @@ QString ZNFNotesExtractor::scriptPath() {
                          QLatin1String(ZNFNotesExtractor_scriptType));
 }
 
-void ZNFNotesExtractor::readExport(std::optional<QJsonValue>& notes, QString& error) {
-    notes.reset();
+ZNFNotesExport ZNFNotesExtractor::takeExport(QString& error) {
     error.clear();
-    QFile file(exportFilePath());
-    if (file.size() > ZNFNotesExtractor_maxExportBytes) {
+    const QString path = exportFilePath();
+    auto file = std::make_shared<QFile>(path);
+    const bool opened = QFileInfo(path).isFile() && file->open(QIODevice::ReadOnly);
+    // The name goes whatever the file holds; an open file stays readable without it.
+    if (QFileInfo::exists(path) && !QFile::remove(path))
+        ZNFLogf("Notes extractor: could not remove the export %@", path);
+    if (!opened)
+        return nullptr;
+    if (file->size() > ZNFNotesExtractor_maxExportBytes) {
         error = QStringLiteral("the export is larger than %1 bytes").arg(ZNFNotesExtractor_maxExportBytes);
         ZNFLogf("Notes extractor: %@, not read", error);
-    } else if (file.open(QIODevice::ReadOnly)) {
-        QByteArray bytes = file.readAll();
-        file.close();
-        const QByteArray start = bytes.left(64).trimmed();
-        QJsonParseError parseError{};
-        if (start.startsWith('[') || start.startsWith('{')) {
-            // The usual export, parsed as it is: no second copy of a large file.
-            QJsonDocument doc = QJsonDocument::fromJson(bytes, &parseError);
-            bytes = QByteArray();
-            if (parseError.error == QJsonParseError::NoError)
-                notes = doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object());
-        } else {
-            // Wrapped in brackets so that a top-level value that is not an array or object parses too.
-            const QJsonDocument doc = QJsonDocument::fromJson("[" + bytes + "]", &parseError);
-            if (parseError.error == QJsonParseError::NoError && (!doc.isArray() || doc.array().size() != 1))
-                error = QStringLiteral("not a single JSON value");
-            else if (parseError.error == QJsonParseError::NoError)
-                notes = doc.array().at(0);
-        }
-        if (parseError.error != QJsonParseError::NoError)
-            error = parseError.errorString();
+        return nullptr;
     }
-    QFile::remove(exportFilePath());
+    return file;
+}
+
+bool ZNFNotesExtractor::readRecords(QIODevice& exportFile, const ZNFJSONArrayReader::Take& take,
+                                    QString* error) {
+    return ZNFJSONArrayReader::read(exportFile, take, error, {}, ZNFNotesAppImporterKey_text);
 }
 
 namespace {
@@ -81,7 +70,7 @@ void ZNFNotesExtractor::getNotes(Completion completion) {
             // Nothing to run: the script runner would wait for a script on its input.
             ZNFLog(QStringLiteral("Notes extractor: the export script is missing, no notes"));
             if (completion)
-                completion(std::nullopt, QString());
+                completion(nullptr, QString());
             return;
         }
         QProcess process;
@@ -100,9 +89,8 @@ void ZNFNotesExtractor::getNotes(Completion completion) {
             process.kill();
             process.waitForFinished(-1);
         }
-        std::optional<QJsonValue> notes;
         QString error;
-        readExport(notes, error);
+        ZNFNotesExport notes = takeExport(error);
         if (completion)
             completion(std::move(notes), std::move(error));
     });

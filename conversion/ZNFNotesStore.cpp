@@ -92,36 +92,63 @@ QString containerPath() {
     return ZNFPaths::expandTilde(QLatin1String(ZNFNotesStore_containerPath));
 }
 
-std::optional<ZNFNotesStoreAttachmentMap> noteIdsByPrimaryKey() {
-    const QDir container(containerPath());
+bool readCopyOfStore(const QString& container, const std::function<void(const QString& database)>& read,
+                     QString* failure) {
+    const QDir source(container);
     const QString database = QLatin1String(ZNFNotesStore_databaseFileName);
-    if (!QFileInfo::exists(container.filePath(database)))
-        return std::nullopt;
+    auto fail = [failure](const QString& reason) {
+        if (failure)
+            *failure = reason;
+        return false;
+    };
+    if (!QFileInfo::exists(source.filePath(database)))
+        return fail(QStringLiteral("there is no %1 in %2").arg(database, container));
 
-    // The copy holds the user's notes: its folder is marked as ours, and watched so that an
-    // interruption removes it.
+    // The copy holds the user's notes: no other user of this machine may read it, its folder is
+    // marked as ours so that a later run removes it if this one dies, and it is watched so that
+    // an interruption removes it.
     const QString temporary = ZNFTemporaryFiles::createFolder();
     if (temporary.isEmpty()) {
         ZNFLogf("Notes store: could not create a folder for the copy of the store in %@",
                 ZNFPaths::cachesDirectory());
-        return std::nullopt;
+        return fail(QStringLiteral("could not create a folder for a copy of the store in %1")
+                        .arg(ZNFPaths::cachesDirectory()));
     }
+    QFile::setPermissions(temporary,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     const QStringList copies{database, database + QLatin1String(ZNFNotesStore_sharedMemorySuffix),
                              database + QLatin1String(ZNFNotesStore_writeAheadLogSuffix)};
     const ZNFTemporaryFiles::Guard guard(temporary,
                                          copies + QStringList{database + QStringLiteral("-journal")});
     for (const QString& name : copies) {
-        // A missing "-shm" or "-wal" is normal; a missing main file makes the open fail.
-        QFile::copy(container.filePath(name), QDir(temporary).filePath(name));
+        // A missing "-shm" or "-wal" is normal. The copies are writable even when the originals
+        // are not (a backup, a read-only medium): SQLite replays the write-ahead log into them.
+        const QString copy = QDir(temporary).filePath(name);
+        if (QFile::copy(source.filePath(name), copy))
+            QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
-    auto map = readAttachments(QDir(temporary).filePath(database));
-    // The copy holds the user's notes: never leave it behind, also when it could not be read.
+    if (!QFileInfo::exists(QDir(temporary).filePath(database))) {
+        QDir(temporary).removeRecursively();
+        return fail(QStringLiteral("could not copy %1 into %2").arg(source.filePath(database), temporary));
+    }
+    read(QDir(temporary).filePath(database));
+    // Never left behind, also when it could not be read.
     QDir(temporary).removeRecursively();
+    return true;
+}
+
+std::optional<ZNFNotesStoreAttachmentMap> attachmentsInCopy(const QString& database) {
+    return readAttachments(database);
+}
+
+std::optional<ZNFNotesStoreAttachmentMap> noteIdsByPrimaryKey(const QString& container) {
+    std::optional<ZNFNotesStoreAttachmentMap> map;
+    readCopyOfStore(container, [&map](const QString& database) { map = readAttachments(database); });
     return map;
 }
 
-std::optional<QStringList> previewAssetURLs() {
-    const QString folder = QDir(containerPath()).filePath(QLatin1String(ZNFNotesStore_previewsFolderName));
+std::optional<QStringList> previewAssetURLs(const QString& container) {
+    const QString folder = QDir(container).filePath(QLatin1String(ZNFNotesStore_previewsFolderName));
     if (!QFileInfo(folder).isDir())
         return std::nullopt;
     QStringList paths;
@@ -130,11 +157,11 @@ std::optional<QStringList> previewAssetURLs() {
     return paths;
 }
 
-QString urlForOriginalMedia(const QString& uuid) {
+QString urlForOriginalMedia(const QString& uuid, const QString& container) {
     if (!isUsableFileName(uuid))
         return {};
     const QString folder =
-        QDir(containerPath()).filePath(QLatin1String(ZNFNotesStore_mediaFolderName) + u'/' + uuid);
+        QDir(container).filePath(QLatin1String(ZNFNotesStore_mediaFolderName) + u'/' + uuid);
     const QFileInfoList entries = listFolder(folder);
     return entries.isEmpty() ? QString() : entries.first().filePath();
 }

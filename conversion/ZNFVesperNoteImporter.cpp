@@ -278,12 +278,14 @@ ZNFVesperNote ZNFVesperNoteImporter::processNoteAtURL(const QString& file) {
     QString text;
     QFile in(file);
     if (in.open(QIODevice::ReadOnly)) {
-        text = decodeNoteText(in.read(ZNFVesperNoteImporter_maxNoteFileBytes));
+        // Sized by the file, not the limit: a buffer of the limit's size is set up for each note
+        // otherwise.
+        text = decodeNoteText(in.read(std::min(in.size(), ZNFVesperNoteImporter_maxNoteFileBytes)));
     } else {
         ZNFLogf("Vesper importer: cannot read %@, converted as an empty note", file);
     }
-    ZNFVesperNote note = structuredDataFromNote(text, file);
-    text.clear();
+    // Moved: the note's lines are gathered in the very buffer the file was read into.
+    ZNFVesperNote note = structuredDataFromNote(std::move(text), file);
     // Vesper's exporter gave each note file its note's modification time.
     const QDateTime modified = QFileInfo(file).lastModified();
     note.fileModified = modified.isValid() ? ZNFDate::fromDateTime(modified) : ZNFDate::now();
@@ -305,10 +307,17 @@ QString ZNFVesperNoteImporter::decodeNoteText(const QByteArray& bytes) {
     return text;
 }
 
-ZNFVesperNote ZNFVesperNoteImporter::structuredDataFromNote(const QString& text, const QString& file) {
+ZNFVesperNote ZNFVesperNoteImporter::structuredDataFromNote(QString text, const QString& file) {
     ZNFVesperNote note;
     note.path = file;
-    auto takeLine = [&](QStringView line) {
+    // The kept lines are moved to the front of the text itself: a line is never written past
+    // where it was read, so a long note is held once.
+    QChar* data = text.data();
+    const qsizetype size = text.size();
+    qsizetype kept = 0;
+    bool lastNeedsBreak = false; // a kept last line without a line break of its own
+    auto takeLine = [&](qsizetype start, qsizetype end) {
+        const QStringView line(data + start, end - start);
         for (const char* label : kLabels) {
             const QLatin1String key(label);
             if (line.startsWith(key)) {
@@ -316,24 +325,31 @@ ZNFVesperNote ZNFVesperNoteImporter::structuredDataFromNote(const QString& text,
                 return;
             }
         }
-        if (!isBlankLine(line)) {
-            note.text += line;
-            note.text += u'\n';
-        }
+        if (isBlankLine(line))
+            return;
+        std::copy(data + start, data + end, data + kept);
+        kept += end - start;
+        if (end < size)
+            data[kept++] = u'\n';
+        else
+            lastNeedsBreak = true;
     };
-    const QStringView all(text);
     qsizetype start = 0;
-    for (qsizetype i = 0; i < all.size(); ++i) {
-        const char16_t c = all[i].unicode();
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t c = data[i].unicode();
         if (!isLineBreak(c))
             continue;
-        takeLine(all.mid(start, i - start));
-        if (c == u'\r' && i + 1 < all.size() && all[i + 1] == u'\n')
+        takeLine(start, i);
+        if (c == u'\r' && i + 1 < size && data[i + 1] == u'\n')
             ++i;
         start = i + 1;
     }
-    if (start < all.size())
-        takeLine(all.mid(start));
+    if (start < size)
+        takeLine(start, size);
+    text.truncate(kept);
+    if (lastNeedsBreak)
+        text += u'\n';
+    note.text = std::move(text);
     return note;
 }
 

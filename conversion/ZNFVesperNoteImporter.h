@@ -99,7 +99,8 @@ public:
     static QStringList noteFilesInFolder(const QString& folder, const QString& top);
 
     static ZNFVesperNote processNoteAtURL(const QString& file);
-    static ZNFVesperNote structuredDataFromNote(const QString& text, const QString& file);
+    // Works in place on a text it is given to keep.
+    static ZNFVesperNote structuredDataFromNote(QString text, const QString& file);
     // Bytes of a note file as text: UTF-16 with its byte order mark, else UTF-8 (invalid
     // bytes become U+FFFD).
     static QString decodeNoteText(const QByteArray& bytes);

@@ -5,6 +5,7 @@ Run from anywhere; existing seeds of the same name are overwritten, others are k
 that libFuzzer found and that were worth keeping stay beside these).
 """
 import glob
+import gzip
 import hashlib
 import json
 import os
@@ -81,6 +82,48 @@ put("notes_export", "odd_ids",
                                 {"id": "x/99999999999999999999", "parentId": 1, "date": 1},
                                 {"id": 7, "parentId": 1, "date": 1}])]))
 put("notes_export", "newline_runs", json.dumps([note(i, "a" + "\n" * i + "b") for i in range(3, 8)]))
+
+# note_data: a flag byte (even: the stored bytes; odd: a message the target gzips), then the
+# note data of the store tests' rows: readable notes, unknown fields and nested groups, broken gzip.
+def varint(n):
+    out = b""
+    while True:
+        low, n = n & 0x7F, n >> 7
+        if not n:
+            return out + bytes([low])
+        out += bytes([low | 0x80])
+
+
+def field(number, payload):
+    return varint(number << 3 | 2) + varint(len(payload)) + payload
+
+
+def note_message(text, extra=b""):
+    return field(2, field(3, field(2, text) + extra) + field(1, b"version")) + extra
+
+
+def stored(message):
+    return b"\0" + gzip.compress(message, mtime=0)
+
+
+def raw(message):
+    return b"\1" + message
+
+
+put("note_data", "plain", stored(note_message("Groceries\nMilk \ufffc eggs".encode())))
+put("note_data", "emoji", stored(note_message("Trip \U0001F3D4 \U0001D11E\n\n\n\nphoto".encode())))
+put("note_data", "empty_text", stored(note_message(b"")))
+put("note_data", "bad_utf8", stored(note_message(b"a\xffb\xc3")))
+put("note_data", "no_text", stored(field(2, field(3, b""))))
+put("note_data", "unknown_fields", stored(note_message(b"x", varint(5 << 3) + varint(300) + field(9, b"attr"))))
+put("note_data", "nested_groups", raw(note_message(b"x") + varint(99 << 3 | 3) * 20 + varint(99 << 3 | 4) * 20))
+put("note_data", "deep_groups", raw(note_message(b"x") + varint(99 << 3 | 3) * 40 + varint(99 << 3 | 4) * 40))
+put("note_data", "raw_message", raw(note_message("Idee \u00fc".encode())))
+put("note_data", "truncated_varint", raw(b"\x12\xff\xff"))
+put("note_data", "not_gzip", b"\0plain text")
+put("note_data", "cut_short", stored(note_message(b"a" * 200))[:-12])
+put("note_data", "zeros", b"\0" + gzip.compress(b"\0" * 200000, mtime=0))
+
 
 # color_string: the formatter tests' colours and a few hostile ones.
 colors = ["#FF8000", "ff8000", "  #FF8000  ", "#FFF", "#FF800080", "rgba(255, 128, 0, 0.5)", "rgba(255,128,0)",

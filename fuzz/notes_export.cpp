@@ -1,5 +1,7 @@
-// A notes export file as the script leaves it on the Desktop: read by the extractor, turned
-// into note entries and, through a stand-in Notes store, image entries and their PNG files.
+// A notes export file as the script leaves it on the Desktop: taken and streamed by the
+// extractor one element at a time, turned into note entries and, through a stand-in Notes
+// store, image entries and their PNG files. The stream must hand over exactly the elements
+// that parsing the whole file at once gives, and fail where that fails.
 
 #include "FuzzSupport.h"
 #include "conversion/support/attachments_fixture.h"
@@ -9,7 +11,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
 #include <QJsonObject>
+#include <QJsonParseError>
 #include <QSet>
 
 namespace {
@@ -59,39 +63,57 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }();
     Q_UNUSED(ready);
 
-    FUZZ_CHECK(writeFile(ZNFNotesExtractor::exportFilePath(), NCFuzz::bytes(data, size)),
-               ZNFNotesExtractor::exportFilePath());
-    std::optional<QJsonValue> notes;
+    const QByteArray input = NCFuzz::bytes(data, size);
+    FUZZ_CHECK(writeFile(ZNFNotesExtractor::exportFilePath(), input), ZNFNotesExtractor::exportFilePath());
     QString error;
-    ZNFNotesExtractor::readExport(notes, error);
+    const ZNFNotesExport file = ZNFNotesExtractor::takeExport(error);
     FUZZ_CHECK(!QFile::exists(ZNFNotesExtractor::exportFilePath()), QStringLiteral("the export file stayed"));
-    FUZZ_CHECK(notes.has_value() == error.isEmpty(), QStringLiteral("a value and an error: ") + error);
+    FUZZ_CHECK(file && error.isEmpty(), QStringLiteral("the export was not taken: ") + error);
+
+    QJsonParseError parseError{};
+    const QJsonDocument whole = QJsonDocument::fromJson(input, &parseError);
+    const bool isArray = parseError.error == QJsonParseError::NoError && whole.isArray();
 
     ZNFNotesAppImporter importer;
     importer.setAttachmentThreadCount(1);
     QString path;
     qint64 noteCount = -1, attachmentCount = -1;
     int calls = 0;
-    importer.processNotes(notes, [&](const QString& p, qint64 n, qint64 a) {
-        path = p;
-        noteCount = n;
-        attachmentCount = a;
-        ++calls;
-    });
+    bool streamed = false;
+    QString failure;
+    importer.processRecords(
+        [&](const ZNFNoteRecordTake& take, QString* why) {
+            streamed = ZNFNotesExtractor::readRecords(*file, take, why);
+            failure = why ? *why : QString();
+            return streamed;
+        },
+        [&](const QString& p, qint64 n, qint64 a) {
+            path = p;
+            noteCount = n;
+            attachmentCount = a;
+            ++calls;
+        });
     FUZZ_CHECK(calls == 1, QStringLiteral("completion called %1 times").arg(calls));
-    FUZZ_CHECK(attachmentCount == 0, QString::number(attachmentCount));
+    // Only nesting past the stream's own limit (below Qt's) may fail what parses whole.
+    FUZZ_CHECK(streamed == isArray || (isArray && failure.contains(QLatin1String("nested deeper"))),
+               QStringLiteral("streamed %1, whole %2: %3 / %4")
+                   .arg(streamed)
+                   .arg(isArray)
+                   .arg(failure, parseError.errorString()));
 
-    const QJsonArray records = notes && notes->isArray() ? notes->toArray() : QJsonArray();
-    FUZZ_CHECK(noteCount == records.size(),
-               QStringLiteral("%1 notes of %2").arg(noteCount).arg(records.size()));
-
-    const NCFuzz::Archive archive = NCFuzz::checkArchive(path);
+    const QJsonArray records = streamed ? whole.array() : QJsonArray();
     QList<QJsonObject> objects;
     for (const QJsonValue& record : records)
         if (record.isObject())
             objects << record.toObject();
+    FUZZ_CHECK(noteCount == objects.size(),
+               QStringLiteral("%1 notes of %2").arg(noteCount).arg(objects.size()));
+
+    const NCFuzz::Archive archive = NCFuzz::checkArchive(path);
     FUZZ_CHECK(archive.notes == objects.size(),
                QStringLiteral("%1 note entries for %2 records").arg(archive.notes).arg(objects.size()));
+    FUZZ_CHECK(attachmentCount == archive.images,
+               QStringLiteral("%1 attachments counted").arg(attachmentCount));
 
     static const QSet<QString> usable = {QStringLiteral("IMG-PNG"), QStringLiteral("IMG-JPG"),
                                          QStringLiteral("SKETCH"), QStringLiteral("NEGATIVE")};
@@ -105,7 +127,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const QJsonValue text = record.value(QLatin1String("text"));
             if (text.isString()) {
                 const QString body = entry.value(QLatin1String("body")).toString();
-                FUZZ_CHECK(body == ZNFNotesAppImporter::cleanBody(text.toString()), QStringLiteral("body"));
+                FUZZ_CHECK(body ==
+                               NCFuzz::withPairedSurrogates(ZNFNotesAppImporter::cleanBody(text.toString())),
+                           QStringLiteral("body"));
                 FUZZ_CHECK(body.isEmpty() || (!isTrimmable(body.front()) && !isTrimmable(body.back())),
                            QStringLiteral("the body was not trimmed"));
             } else if (!text.isUndefined() && !text.isNull()) {

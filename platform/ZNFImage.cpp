@@ -159,8 +159,9 @@ void raiseAllocationLimit() {
     Q_UNUSED(raised);
 }
 
-// Reads the image upright; `turned` tells whether the orientation swapped its sides.
-QImage read(QIODevice* device, bool& turned) {
+// Reads the image upright, with `recorded` (the file's own resolution) set on it, turned with
+// the picture.
+QImage read(QIODevice* device, Resolution& recorded) {
     raiseAllocationLimit();
     QImageReader reader(device);
     reader.setAutoTransform(true);
@@ -171,14 +172,20 @@ QImage read(QIODevice* device, bool& turned) {
                 QString::number(ZNFImage_maxDecodedPixels));
         return {};
     }
-    QImage image;
+    // Each thread decodes into the pixels of its previous picture when that one is no longer
+    // held and has the same size: a fresh 48 MB image per photo costs a page-fault storm.
+    thread_local QImage reused;
+    QImage& image = reused;
     if (!reader.read(&image)) {
         if (size.isValid())
             ZNFLogf("Image: a picture of %@x%@ pixels could not be decoded: %@",
                     QString::number(size.width()), QString::number(size.height()), reader.errorString());
         return {};
     }
-    turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
+    if (reader.transformation() & QImageIOHandler::TransformationRotate90)
+        std::swap(recorded.x, recorded.y);
+    // Set while this thread's copy is the only one: a change to a shared image copies it.
+    setResolution(image, recorded);
     return image;
 }
 
@@ -229,14 +236,10 @@ Decoded decode(const QByteArray& data) {
     QBuffer buffer;
     buffer.setData(data);
     buffer.open(QIODevice::ReadOnly);
-    bool turned = false;
-    decoded.image = read(&buffer, turned);
-    if (!decoded.image.isNull()) {
-        decoded.resolution = recordedResolution(data);
-        if (turned)
-            std::swap(decoded.resolution.x, decoded.resolution.y);
-        setResolution(decoded.image, decoded.resolution);
-    }
+    Resolution resolution = recordedResolution(data);
+    decoded.image = read(&buffer, resolution);
+    if (!decoded.image.isNull())
+        decoded.resolution = resolution;
     return decoded;
 }
 

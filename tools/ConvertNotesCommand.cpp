@@ -3,14 +3,43 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QStandardPaths>
+#include <cstdio>
+
+namespace {
+
+// A copied Notes folder, read on any system.
+int convertFolder(const QString& folder) {
+    ZNFCommandOutput::progress(QStringLiteral("Converting the notes in %1...").arg(folder));
+    ZNFNotesAppImporter importer(folder);
+    QString path;
+    qint64 notes = 0, attachments = 0;
+    const ZNFNotesFolderReading reading = importer.processFolder([&](const QString& p, qint64 n, qint64 a) {
+        path = p;
+        notes = n;
+        attachments = a;
+    });
+    // Always said, terminal or not: a note that is not in the archive must never go unnoticed.
+    for (const QString& line : reading.leftOutLines())
+        std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    if (!reading.failure.isEmpty())
+        return ZNFCommandOutput::fail(reading.failure);
+    if (notes == 0)
+        return ZNFCommandOutput::fail(QStringLiteral("there is no note to convert in %1").arg(folder));
+    return ZNFCommandOutput::printConversion(path, notes, attachments);
+}
+
+} // namespace
 
 int ZNFRunConvertNotes(const QStringList& arguments) {
+    if (arguments.size() == 2 && arguments.first() == QLatin1String("--from"))
+        return convertFolder(arguments.at(1));
     if (!arguments.isEmpty())
-        return ZNFCommandOutput::fail(QStringLiteral("convert notes takes no arguments"));
-    if (QStandardPaths::findExecutable(QStringLiteral("osascript")).isEmpty())
-        return ZNFCommandOutput::fail(QStringLiteral(
-            "the Notes app's export needs osascript, which only macOS has; try convert vesper"));
+        return ZNFCommandOutput::fail(
+            QStringLiteral("convert notes takes nothing, or --from DIR: a copied Notes folder"));
+    if (!ZNFNotesAppImporter::canRunExportScript())
+        return ZNFCommandOutput::fail(
+            QStringLiteral("the Notes app's export needs osascript, which only macOS has; convert a copy of "
+                           "the Mac's Notes folder with --from DIR"));
     auto importer = std::make_shared<ZNFNotesAppImporter>();
     QEventLoop loop;
     int status = 1;

@@ -39,11 +39,12 @@ int printConversion(const QString& path, qint64 notes, qint64 attachments) {
 
 namespace {
 const char* kUsage = "usage:\n"
-                     "  notecrate                         open the window\n"
-                     "  notecrate convert vesper PATH     convert a Vesper export folder\n"
-                     "  notecrate convert notes           convert the Notes app's notes\n"
-                     "  notecrate send [ARCHIVE]          send an archive to the phone\n"
-                     "  notecrate receive DIR             receive an archive, as the phone does\n";
+                     "  notecrate                           open the window\n"
+                     "  notecrate convert vesper PATH       convert a Vesper export folder\n"
+                     "  notecrate convert notes             convert the Notes app's notes (macOS)\n"
+                     "  notecrate convert notes --from DIR  convert a copied Notes folder (any system)\n"
+                     "  notecrate send [ARCHIVE]            send an archive to the phone\n"
+                     "  notecrate receive DIR               receive an archive, as the phone does\n";
 }
 
 int ZNFRunCommandLine(const QStringList& arguments) {
@@ -57,7 +58,8 @@ int ZNFRunCommandLine(const QStringList& arguments) {
         if (rest.value(0) == QLatin1String("notes"))
             return ZNFRunConvertNotes(rest.mid(1));
         std::fputs(kUsage, stderr);
-        return ZNFCommandOutput::fail(QStringLiteral("convert needs a source: vesper PATH or notes"));
+        return ZNFCommandOutput::fail(
+            QStringLiteral("convert needs a source: vesper PATH, notes or notes --from DIR"));
     }
     if (command == QLatin1String("send"))
         return ZNFRunSend(rest);

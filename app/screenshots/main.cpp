@@ -37,11 +37,20 @@ int main(int argc, char** argv) {
     auto vc = window.contentViewController();
     vc->setCurrentBackupPath(QStringLiteral("/tmp/Vesper_to_Tessanote.notebackup"));
     vc->setCurrentBackupNoteCount(12);
+    // The Notes screens as a Mac shows them, whatever this computer is; "2b" as any other shows it.
+    vc->canRunNotesScript = [] { return true; };
+    auto withoutScript = [&](const std::function<ZNFMacNotecrateViewController::Screen()>& build) {
+        vc->canRunNotesScript = [] { return false; };
+        auto screen = build();
+        vc->canRunNotesScript = [] { return true; };
+        return screen;
+    };
 
     const std::vector<std::pair<const char*, std::function<ZNFMacNotecrateViewController::Screen()>>>
         screens = {
             {"1-start", [&] { return vc->initialScreenItems(); }},
             {"2-notes", [&] { return vc->notesAppScreen1Items(); }},
+            {"2b-notes-folder", [&] { return withoutScript([&] { return vc->notesAppScreen1Items(); }); }},
             {"3-notes-progress", [&] { return vc->notesAppScreen2Items(); }},
             {"4-vesper", [&] { return vc->vesperScreen1Items(); }},
             {"6-backup", [&] { return vc->currentBackupItems(); }},

@@ -121,4 +121,14 @@ Archive checkArchive(const QString& path) {
     return archive;
 }
 
+QString withPairedSurrogates(QString text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        else if (text[i].isSurrogate())
+            text[i] = QChar(0xFFFD);
+    }
+    return text;
+}
+
 } // namespace NCFuzz

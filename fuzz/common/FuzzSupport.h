@@ -36,6 +36,9 @@ struct Archive {
 };
 Archive checkArchive(const QString& path);
 
+// Text as the archive holds it: a surrogate without its pair becomes U+FFFD.
+QString withPairedSurrogates(QString text);
+
 } // namespace NCFuzz
 
 #define FUZZ_CHECK(condition, detail)                                                                        \

@@ -98,6 +98,18 @@ die richtige Datei gewählt hast, und versuche es erneut.</translation>
         <translation>Es wurden keine Notizen gefunden. Öffne die App Notizen, warte, bis sie sich aktualisiert hat, und versuche es erneut.</translation>
     </message>
     <message>
+        <source>Choose your copied Notes folder</source>
+        <translation>Kopierten Notizen-Ordner auswählen</translation>
+    </message>
+    <message>
+        <source>This computer cannot ask the Notes app for your notes. Copy your Mac’s Notes folder, ~/Library/Group Containers/group.com.apple.notes, to this computer, then choose it here.</source>
+        <translation>Dieser Computer kann die App Notizen nicht nach deinen Notizen fragen. Kopiere den Notizen-Ordner deines Mac, ~/Library/Group Containers/group.com.apple.notes, auf diesen Computer und wähle ihn dann hier aus.</translation>
+    </message>
+    <message>
+        <source>No notes were found in that folder. Choose the copied Notes folder, the one that holds NoteStore.sqlite.</source>
+        <translation>In diesem Ordner wurden keine Notizen gefunden. Wähle den kopierten Notizen-Ordner, in dem NoteStore.sqlite liegt.</translation>
+    </message>
+    <message>
         <source>The transfer did not finish. Try again.</source>
         <translation>Die Übertragung wurde nicht abgeschlossen. Versuche es erneut.</translation>
     </message>

@@ -2,6 +2,7 @@
 #include "app/ZNFMacNotecrateViewController.h"
 #include "app/ZNFNotecrateWindowController.h"
 #include "conversion/ZNFNotesAppImporter.h"
+#include "conversion/support/notes_store_fixture.h"
 #include "layout/ZNFLayoutCollectionViewController.h"
 #include "layout/items/ZNFSpacerLayoutItem.h"
 #include "layout/items/ZNFTableLayoutItem.h"
@@ -29,6 +30,7 @@ protected:
         window->window()->resize(600, 700);
         window->showWindow();
         vc = window->contentViewController();
+        vc->canRunNotesScript = [] { return true; }; // as on a Mac; a stand-in osascript runs
         QCoreApplication::processEvents();
     }
     void TearDown() override {
@@ -144,6 +146,34 @@ TEST_F(FlowTest, ANotesConversionWithoutNotesShowsTheNotesErrorScreen) {
         waitUntil([&] { return textsOf(shown()).value(1).startsWith("No notes were found."); }, 15000));
     EXPECT_EQ(textsOf(shown()).value(0), "‹ Back");
     EXPECT_TRUE(textsOf(shown()).contains("Next"));
+}
+
+TEST_F(FlowTest, WithoutTheScriptTheNotesScreenConvertsAChosenCopiedFolder) {
+    const QString folder = home.root() + "/group.com.apple.notes";
+    NotesStoreFixture::Store store;
+    store.notes = {{1, NotesStoreFixture::noteData("one"), {}}, {2, NotesStoreFixture::noteData("two"), {}}};
+    ASSERT_TRUE(NotesStoreFixture::write(folder, store));
+    vc->canRunNotesScript = [] { return false; };
+    vc->navigateToItems(vc->notesAppScreen1Items());
+    const QStringList texts = textsOf(shown());
+    EXPECT_EQ(texts.last(), "Choose your copied Notes folder");
+    EXPECT_FALSE(texts.contains("Next"));
+
+    std::optional<QUrl> chosen; // a cancelled chooser changes nothing
+    vc->openPanel = [&](const QUrl&) { return chosen; };
+    click(6);
+    EXPECT_EQ(textsOf(shown()), texts);
+    chosen = QUrl::fromLocalFile(home.home()); // no store there
+    click(6);
+    ASSERT_TRUE(waitUntil([&] { return textsOf(shown()).value(1).startsWith("No notes were found in that"); },
+                          15000));
+    EXPECT_EQ(textsOf(shown()).last(), "Choose your copied Notes folder");
+    chosen = QUrl::fromLocalFile(folder);
+    click(7);
+    EXPECT_TRUE(textsOf(shown()).contains("Converting notes..."));
+    ASSERT_TRUE(waitUntil([&] { return textsOf(shown()).contains("Save to iCloud"); }, 15000));
+    EXPECT_TRUE(textsOf(shown()).contains("Converted 2 notes to .notebackup"));
+    EXPECT_EQ(vc->notesAppImporter()->notesFolder(), folder);
 }
 
 TEST_F(FlowTest, VesperConversionAndItsErrorScreen) {

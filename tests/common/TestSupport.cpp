@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <malloc.h>
+
 #include "platform/ZNFLog.h"
 
 #include <QCoreApplication>
@@ -167,3 +169,34 @@ std::optional<int> runChildRoutineIfAsked(const QStringList& arguments) {
         return 2;
     return found->second(arguments.mid(3));
 }
+
+namespace PeakMemory {
+
+namespace {
+long statusKiB(const char* field) {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(qsizetype(qstrlen(field))).trimmed().split(' ').first().toLong();
+    return 0;
+}
+} // namespace
+
+void reset() {
+    malloc_trim(0);
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+long peakKiB() {
+    return statusKiB("VmHWM:");
+}
+
+long currentKiB() {
+    return statusKiB("VmRSS:");
+}
+
+} // namespace PeakMemory

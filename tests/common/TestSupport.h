@@ -78,3 +78,12 @@ int runChild(const QString& name, const QStringList& arguments, const QProcessEn
              int timeoutMs = 30000);
 // For main(): the routine's result when this process was started as a child.
 std::optional<int> runChildRoutineIfAsked(const QStringList& arguments);
+
+// The resident memory high-water mark of this process (benchmarks): reset() makes it the
+// memory in use now, after handing freed memory back to the system, so that a peak read
+// afterwards is that of the work done in between.
+namespace PeakMemory {
+void reset();
+long peakKiB();
+long currentKiB();
+} // namespace PeakMemory

@@ -1,7 +1,9 @@
 #include "TestSupport.h"
+#include "conversion/ZNFJSONArrayReader.h"
 #include "conversion/ZNFNotesAppImporter.h"
 #include "conversion/ZNFNotesExtractor.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -77,6 +79,57 @@ TEST(BodyCleaning, TrimsAndShortensBlankRunsOnce) {
     EXPECT_EQ(ZNFNotesAppImporter::cleanBody(QString::fromUtf16(u"\u2028\u00a0\u0085a \u2003b\t\r")),
               "a \u2003b");
     EXPECT_EQ(ZNFNotesAppImporter::cleanBody(fffc + fffc), "");
+}
+
+TEST(JSONArrayReader, ElementsAndTheStreamedMemberReadAsAWholeParseReadsThem) {
+    // A text of several slices whose cuts fall among escapes, surrogate pairs and UTF-8.
+    QByteArray longText;
+    while (longText.size() < 3500000)
+        longText += "ab\\uD83D\\uDE00\xC3\xA9\\\"\\n\xF0\x9F\x98\x80 ";
+    const QByteArray records = "[{\"id\":\"a\",\"text\":\"" + longText +
+                               "\"}, {\"text\":\"x\",\"text\":\"y\"}, " +
+                               "{\"t\\u0065xt\":\"escaped key\"}, {\"text\":7}, [\"text\"], \"text\"]";
+    const struct {
+        const char* name;
+        QByteArray text;
+        ZNFJSONArrayLimits limits;
+        bool read;
+        QJsonArray taken; // empty: what parsing the whole text gives
+    } rows[] = {
+        {"records with the text apart", records, {}, true, {}},
+        {"an element past the byte limit is left out",
+         R"([{"id":"a"}, {"text":"longer than that"}, 3])",
+         {12, ZNFJSONArrayReader_maxDepth},
+         true,
+         {QJsonObject{{"id", "a"}}, 3}},
+        {"nesting past the depth limit fails", "[[[1]]]", {ZNFJSONArrayReader_maxElementBytes, 1}, false, {}},
+        {"bad UTF-8 in a streamed text fails", "[{\"text\":\"a\xff\"}]", {}, false, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        QBuffer buffer;
+        buffer.setData(row.text);
+        buffer.open(QIODevice::ReadOnly);
+        QJsonArray taken;
+        QString error;
+        const bool read = ZNFJSONArrayReader::read(
+            buffer,
+            [&](QJsonValue value, std::optional<QString> text) {
+                if (text) {
+                    EXPECT_EQ(value["text"], "");
+                    QJsonObject object = value.toObject();
+                    object.insert("text", *text);
+                    value = object;
+                }
+                taken.append(value);
+                return true;
+            },
+            &error, row.limits, "text");
+        EXPECT_EQ(read, row.read) << error.toStdString();
+        if (row.read) {
+            EXPECT_EQ(taken, row.taken.isEmpty() ? QJsonDocument::fromJson(row.text).array() : row.taken);
+        }
+    }
 }
 
 TEST(NotesAppNote, DisplayIsOneLineAndKept) {
@@ -155,6 +208,18 @@ TEST_F(NotesImporterTest, MalformedExportsGiveAnEmptyArchive) {
         // Only records that became note entries are counted.
         {"non-objects skipped", "[1, \"two\", null, [3], {\"id\":\"ok\"}]", true, 1, 1},
         {"nothing but non-objects", "[1, \"two\", null, [3], true]", true, 0, 0},
+        // The export is read one record at a time: a fault after good records still converts
+        // nothing, as reading it whole would.
+        {"a broken record after a good one", "[{\"id\":\"a\"}, {\"id\":]", true, 0, 0},
+        {"cut short", "[{\"id\":\"a\"}", true, 0, 0},
+        {"a comma before ]", "[{\"id\":\"a\"},]", true, 0, 0},
+        {"two records without a comma", "[{\"id\":\"a\"} {\"id\":\"b\"}]", true, 0, 0},
+        {"text after the array", "[{\"id\":\"a\"}] x", true, 0, 0},
+        {"a } without its {", "[1}]", true, 0, 0},
+        {"nesting past the limit",
+         "[{\"id\":\"a\",\"x\":" + QByteArray(300, '[') + QByteArray(300, ']') + "}]", true, 0, 0},
+        {"brackets and escapes inside strings", R"( [ {"id":"a]\"},[{","text":"\\"} ] )", true, 1, 1},
+        {"a byte order mark", "\xEF\xBB\xBF[{\"id\":\"a\"}]", true, 1, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -232,17 +297,17 @@ TEST_F(NotesImporterTest, ScriptRunsWithoutShellOrInputAndWithinItsTimeLimit) {
         qputenv("NOTECRATE_RESOURCES", QFile::encodeName(row.resources));
         installScript(R"([{"id":"a"}])", 0, true, row.first);
         std::atomic<bool> done{false};
-        std::optional<QJsonValue> delivered;
+        ZNFNotesExport delivered;
         QString error;
         ZNFNotesExtractor extractor;
         extractor.setTimeLimit(row.timeLimitMs);
-        extractor.getNotes([&](std::optional<QJsonValue> notes, QString e) {
+        extractor.getNotes([&](ZNFNotesExport notes, QString e) {
             delivered = notes;
             error = e;
             done = true;
         });
         ASSERT_TRUE(waitUntil([&] { return done.load(); }, 20000));
-        EXPECT_EQ(delivered.has_value(), row.delivered);
+        EXPECT_EQ(delivered != nullptr, row.delivered);
         EXPECT_TRUE(error.isEmpty()) << error.toStdString();
         if (row.delivered) {
             EXPECT_EQ(readFile(home.root() + "/script-arg"), (row.resources + bundle).toUtf8());
@@ -257,8 +322,8 @@ TEST_F(NotesImporterTest, ExtractorDeliversOffTheMainThread) {
     installScript(R"([])");
     std::atomic<bool> done{false};
     std::atomic<bool> onMain{true};
-    std::optional<QJsonValue> delivered;
-    ZNFNotesExtractor().getNotes([&](std::optional<QJsonValue> notes, QString error) {
+    ZNFNotesExport delivered;
+    ZNFNotesExtractor().getNotes([&](ZNFNotesExport notes, QString error) {
         onMain = QThread::currentThread() == QCoreApplication::instance()->thread();
         delivered = notes;
         EXPECT_TRUE(error.isEmpty());
@@ -266,8 +331,10 @@ TEST_F(NotesImporterTest, ExtractorDeliversOffTheMainThread) {
     });
     ASSERT_TRUE(waitUntil([&] { return done.load(); }, 10000));
     EXPECT_FALSE(onMain);
-    ASSERT_TRUE(delivered.has_value());
-    EXPECT_TRUE(delivered->isArray());
+    ASSERT_TRUE(delivered);
+    EXPECT_FALSE(QFileInfo::exists(exportFile())) << "taken off the Desktop, still readable";
+    EXPECT_TRUE(ZNFNotesExtractor::readRecords(
+        *delivered, [](QJsonValue, std::optional<QString>) { return true; }, nullptr));
 }
 
 TEST_F(NotesImporterTest, ACancelledRunNeverCompletesEvenAfterANewRunStarts) {

@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "support/command_run.h"
 #include "support/vesper_export.h"
 
 #include <QDir>
@@ -11,35 +12,6 @@
 #include <signal.h>
 
 namespace {
-
-struct CommandRun {
-    int exitCode = -1;
-    QByteArray out, err;
-};
-
-// Runs the built executable; it inherits the test's HOME and XDG_CACHE_HOME.
-CommandRun notecrate(const QStringList& arguments, const QString& workingDirectory = {}) {
-    const QString program = QStringLiteral(NOTECRATE_BUILD_DIR "/notecrate");
-    CommandRun run;
-    if (!QFileInfo(program).isExecutable()) {
-        ADD_FAILURE() << "build the notecrate target first: " << program.toStdString();
-        return run;
-    }
-    QProcess process;
-    if (!workingDirectory.isEmpty())
-        process.setWorkingDirectory(workingDirectory);
-    process.start(program, arguments);
-    if (!process.waitForFinished(60000)) {
-        ADD_FAILURE() << "notecrate did not finish";
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    return run;
-}
 
 class VesperCommand : public ::testing::Test {
 protected:
@@ -111,7 +83,7 @@ TEST_F(VesperCommand, AnInterruptedRunLeavesNoPartialArchive) {
     for (const int signal : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(signal);
         QProcess process;
-        process.start(QStringLiteral(NOTECRATE_BUILD_DIR "/notecrate"), {"convert", "vesper", exp});
+        process.start(notecrateProgram(), {"convert", "vesper", exp});
         const auto partial = [&] {
             return !QDir(home.caches()).entryList({"*.partial-*"}, QDir::Files).isEmpty();
         };

@@ -1,0 +1,602 @@
+#include "conversion/ZNFNotesFolderReader.h"
+
+#include "conversion/ZNFNotesAppImporter.h"
+#include "conversion/ZNFNotesStore.h"
+#include "platform/ZNFLog.h"
+
+#include "ZNFNoteStore.pb.h"
+
+#include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QHash>
+#include <QJsonObject>
+#include <QSet>
+
+#include <google/protobuf/io/coded_stream.h>
+#include <sqlite3.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The store's own names. Column names differ between versions of the Notes app, so every
+// column is looked up first and a missing one reads as NULL.
+constexpr const char* kObjectsTable = "ZICCLOUDSYNCINGOBJECT";
+constexpr const char* kNoteDataTable = "ZICNOTEDATA";
+constexpr const char* kEntitiesTable = "Z_PRIMARYKEY";
+constexpr const char* kMetadataTable = "Z_METADATA";
+constexpr const char* kNoteEntity = "ICNote";
+constexpr const char* kAttachmentEntity = "ICAttachment";
+constexpr const char* kFolderEntity = "ICFolder";
+constexpr const char* kIdentifierScheme = "x-coredata://";
+constexpr int kProgressInterval = 10000; // SQLite instructions between deadline checks
+
+QString plural(qint64 count, const char* one, const char* many) {
+    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
+}
+
+// Un-gzips `data` into `out`, never past `limit` bytes.
+bool gunzip(const QByteArray& data, std::string& out, qint64 limit, QString& failure) {
+    z_stream stream{};
+    // 16 + MAX_WBITS: a gzip header and trailer, nothing else.
+    if (inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK) {
+        failure = QStringLiteral("zlib could not start");
+        return false;
+    }
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    stream.avail_in = uInt(data.size());
+    const size_t ceiling = size_t(limit) + 1; // one byte more tells "too large" from "exactly the limit"
+    out.resize(std::min<size_t>(std::max<size_t>(size_t(data.size()) * 4, 4096), ceiling));
+    size_t used = 0;
+    int status = Z_OK;
+    while (status == Z_OK) {
+        if (used == out.size()) {
+            if (out.size() >= ceiling)
+                break;
+            out.resize(std::min(out.size() * 2, ceiling));
+        }
+        stream.next_out = reinterpret_cast<Bytef*>(out.data() + used);
+        stream.avail_out = uInt(out.size() - used);
+        status = inflate(&stream, Z_NO_FLUSH);
+        used = out.size() - stream.avail_out;
+    }
+    inflateEnd(&stream);
+    if (used >= ceiling) {
+        failure = QStringLiteral("its data is larger than %1 bytes once un-gzipped").arg(limit);
+        return false;
+    }
+    if (status != Z_STREAM_END) {
+        failure = status == Z_BUF_ERROR ? QStringLiteral("its gzip data is cut short")
+                                        : QStringLiteral("its gzip data is damaged");
+        return false;
+    }
+    out.resize(used);
+    return true;
+}
+
+std::optional<std::string> decodeNoteText(const QByteArray& data, QString* failure,
+                                          const ZNFNotesFolderLimits& limits);
+
+// One prepared statement, finalized when it goes.
+struct Statement {
+    sqlite3_stmt* handle = nullptr;
+    Statement() = default;
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    ~Statement() { sqlite3_finalize(handle); }
+};
+
+std::optional<double> numberColumn(sqlite3_stmt* statement, int column) {
+    const int type = sqlite3_column_type(statement, column);
+    if (type != SQLITE_INTEGER && type != SQLITE_FLOAT)
+        return std::nullopt;
+    const double value = sqlite3_column_double(statement, column);
+    return std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
+}
+
+// Seconds since 2001 as the export script writes dates: milliseconds since 1970.
+double epochMilliseconds(double referenceSeconds) {
+    return (referenceSeconds + ZNFNotesFolderReader_referenceDateOffset) * 1000.0;
+}
+
+QString textColumn(sqlite3_stmt* statement, int column) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+    return text ? QString::fromUtf8(text, sqlite3_column_bytes(statement, column)) : QString();
+}
+
+// One read of the copy of a store, handing each note over as it is read.
+class StoreReader {
+public:
+    StoreReader(const ZNFNotesFolderLimits& limits, ZNFNotesFolderReading& reading,
+                const std::function<bool(QJsonObject, QString)>& take)
+        : m_limits(limits), m_reading(reading), m_take(take), m_deadline(limits.timeLimitMs) {}
+    ~StoreReader() {
+        // A statement left open would keep the connection from closing.
+        sqlite3_finalize(m_attachments.handle);
+        m_attachments.handle = nullptr;
+        sqlite3_close(m_db);
+    }
+
+    void read(const QString& database);
+
+private:
+    const ZNFNotesFolderLimits& m_limits;
+    ZNFNotesFolderReading& m_reading;
+    const std::function<bool(QJsonObject, QString)>& m_take;
+    QDeadlineTimer m_deadline;
+    sqlite3* m_db = nullptr;
+    QString m_uuid;
+    QHash<QString, qint64> m_entities;
+    QSet<QString> m_objectColumns;
+    QSet<QString> m_noteDataColumns;
+    Statement m_attachments; // one note's attachments; no handle when the store has none
+    qint64 m_attachmentCount = 0;
+
+    bool fail(const QString& reason) {
+        m_reading.failure = reason;
+        return false;
+    }
+    bool timedOut() const { return m_deadline.hasExpired(); }
+    bool failOnStep(int status, const char* what);
+    bool prepare(Statement& statement, const QByteArray& sql, const char* what);
+    bool hasTable(const char* name);
+    QSet<QString> columnsOf(const char* table);
+    // `alias.NAME` when the table has the column, else NULL.
+    QByteArray column(const QSet<QString>& columns, const char* alias, const char* name) const;
+    static QByteArray number(const QByteArray& expression);
+
+    bool open(const QString& database);
+    bool readEntities();
+    void readUUID();
+    bool readNotes();
+    bool prepareAttachments();
+    bool readAttachments(qint64 note, const QString& noteId, std::optional<double> created,
+                         QJsonArray& attachments);
+    void createIndex(const char* name, const char* table, const char* column);
+    QString identifier(const char* entity, qint64 primaryKey) const;
+    // The note's text; nullopt when it has none that can be read, and then `status` is
+    // SQLITE_DONE unless reading the data itself failed.
+    std::optional<QString> noteText(sqlite3_stmt* data, qint64 primaryKey, qint64& textBytes, int& status);
+};
+
+bool StoreReader::failOnStep(int status, const char* what) {
+    if (status == SQLITE_INTERRUPT || timedOut())
+        return fail(
+            QStringLiteral("reading the store took longer than %1 s").arg(m_limits.timeLimitMs / 1000.0));
+    return fail(QStringLiteral("could not read %1 of the store: %2")
+                    .arg(QLatin1String(what), QString::fromUtf8(sqlite3_errstr(status))));
+}
+
+bool StoreReader::prepare(Statement& statement, const QByteArray& sql, const char* what) {
+    const int status = sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &statement.handle, nullptr);
+    if (status == SQLITE_OK)
+        return true;
+    if (status == SQLITE_INTERRUPT || timedOut())
+        return failOnStep(status, what);
+    return fail(QStringLiteral("could not read %1 of the store: %2")
+                    .arg(QLatin1String(what), QString::fromUtf8(sqlite3_errmsg(m_db))));
+}
+
+bool StoreReader::hasTable(const char* name) {
+    Statement statement;
+    if (!prepare(statement,
+                 "SELECT 1 FROM sqlite_master WHERE type IN ('table', 'view') AND name = ?1 COLLATE NOCASE",
+                 "the list of tables"))
+        return false;
+    sqlite3_bind_text(statement.handle, 1, name, -1, SQLITE_STATIC);
+    const int status = sqlite3_step(statement.handle);
+    if (status != SQLITE_ROW && status != SQLITE_DONE)
+        failOnStep(status, "the list of tables");
+    return status == SQLITE_ROW;
+}
+
+QSet<QString> StoreReader::columnsOf(const char* table) {
+    // Columns that cannot be listed read as missing, as columns that are not there do.
+    QSet<QString> columns;
+    Statement statement;
+    if (sqlite3_prepare_v2(m_db, "SELECT name FROM pragma_table_info(?1)", -1, &statement.handle, nullptr) !=
+        SQLITE_OK)
+        return columns;
+    sqlite3_bind_text(statement.handle, 1, table, -1, SQLITE_STATIC);
+    while (sqlite3_step(statement.handle) == SQLITE_ROW)
+        columns.insert(textColumn(statement.handle, 0).toUpper());
+    return columns;
+}
+
+QByteArray StoreReader::column(const QSet<QString>& columns, const char* alias, const char* name) const {
+    if (!columns.contains(QLatin1String(name)))
+        return "NULL";
+    return QByteArray(alias) + ".\"" + name + '"';
+}
+
+QByteArray StoreReader::number(const QByteArray& expression) {
+    // Dates are REAL in the store; anything else in a date column is no date.
+    return "(CASE WHEN typeof(" + expression + ") IN ('integer', 'real') THEN " + expression + " END)";
+}
+
+bool StoreReader::open(const QString& database) {
+    // Read-write on our own copy so that SQLite can replay the copied write-ahead log; without
+    // SQLITE_OPEN_CREATE a missing copy fails here instead of becoming an empty database.
+    const int opened =
+        sqlite3_open_v2(QFile::encodeName(database).constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr);
+    if (opened != SQLITE_OK)
+        return fail(QStringLiteral("could not open the store: %1")
+                        .arg(QString::fromUtf8(m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(opened))));
+    // The store came from outside: nothing in its schema may run code or write beyond our copy.
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    // The copy is thrown away afterwards: what this connection writes (an index) need not
+    // wait for the disk.
+    sqlite3_exec(m_db, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
+    sqlite3_progress_handler(
+        m_db, kProgressInterval,
+        [](void* deadline) { return static_cast<QDeadlineTimer*>(deadline)->hasExpired() ? 1 : 0; },
+        &m_deadline);
+    // A file that is no database at all fails on its first read.
+    Statement probe;
+    if (!prepare(probe, "SELECT count(*) FROM sqlite_master", "the list of tables"))
+        return false;
+    const int status = sqlite3_step(probe.handle);
+    return status == SQLITE_ROW || failOnStep(status, "the list of tables");
+}
+
+bool StoreReader::readEntities() {
+    if (!hasTable(kEntitiesTable)) {
+        if (m_reading.failure.isEmpty())
+            fail(QStringLiteral("the store has no %1 table: it is not a Notes store")
+                     .arg(QLatin1String(kEntitiesTable)));
+        return false;
+    }
+    Statement statement;
+    if (!prepare(statement, QByteArray("SELECT Z_ENT, Z_NAME FROM ") + kEntitiesTable, "the entity table"))
+        return false;
+    int status;
+    while ((status = sqlite3_step(statement.handle)) == SQLITE_ROW)
+        if (sqlite3_column_type(statement.handle, 0) == SQLITE_INTEGER)
+            m_entities.insert(textColumn(statement.handle, 1), sqlite3_column_int64(statement.handle, 0));
+    if (status != SQLITE_DONE)
+        return failOnStep(status, "the entity table");
+    if (!m_entities.contains(QLatin1String(kNoteEntity)))
+        return fail(QStringLiteral("the store's %1 table names no %2 entity: it is not a Notes store")
+                        .arg(QLatin1String(kEntitiesTable), QLatin1String(kNoteEntity)));
+    return true;
+}
+
+void StoreReader::readUUID() {
+    // A store without its identifier still has notes: no failure here.
+    Statement statement;
+    const QByteArray sql = QByteArray("SELECT Z_UUID FROM ") + kMetadataTable;
+    if (sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &statement.handle, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement.handle) == SQLITE_ROW)
+        m_uuid = textColumn(statement.handle, 0);
+    if (m_uuid.isEmpty())
+        ZNFLog(QStringLiteral("Notes folder: the store names no identifier; note identifiers go without it"));
+}
+
+QString StoreReader::identifier(const char* entity, qint64 primaryKey) const {
+    return QLatin1String(kIdentifierScheme) + m_uuid + u'/' + QLatin1String(entity) + QStringLiteral("/p") +
+           QString::number(primaryKey);
+}
+
+std::optional<QString> StoreReader::noteText(sqlite3_stmt* data, qint64 primaryKey, qint64& textBytes,
+                                             int& status) {
+    QString failure = QStringLiteral("there is no note data");
+    status = SQLITE_DONE;
+    if (data) {
+        sqlite3_reset(data);
+        sqlite3_bind_int64(data, 1, primaryKey);
+        // A note has one data row; should there be more, the first readable one counts.
+        while ((status = sqlite3_step(data)) == SQLITE_ROW) {
+            const qint64 length = sqlite3_column_int64(data, 1);
+            if (qstrcmp(reinterpret_cast<const char*>(sqlite3_column_text(data, 0)), "blob") != 0) {
+                failure = QStringLiteral("its data is not gzip");
+                continue;
+            }
+            if (length > m_limits.noteDataBytes) {
+                failure = QStringLiteral("its data is larger than %1 bytes").arg(m_limits.noteDataBytes);
+                continue;
+            }
+            const QByteArray bytes = QByteArray::fromRawData(
+                static_cast<const char*>(sqlite3_column_blob(data, 2)), sqlite3_column_bytes(data, 2));
+            if (const auto text = decodeNoteText(bytes, &failure, m_limits)) {
+                sqlite3_reset(data);
+                textBytes = qint64(text->size());
+                return QString::fromUtf8(text->data(), qsizetype(text->size()));
+            }
+        }
+        sqlite3_reset(data);
+        if (status == SQLITE_INTERRUPT)
+            return std::nullopt;
+        if (status != SQLITE_DONE)
+            failure = QStringLiteral("its data could not be read: %1")
+                          .arg(QString::fromUtf8(sqlite3_errstr(status)));
+    }
+    ZNFLogf("Notes folder: left out note %@, %@", identifier(kNoteEntity, primaryKey), failure);
+    return std::nullopt;
+}
+
+bool StoreReader::readNotes() {
+    const QByteArray id = column(m_objectColumns, "n", "Z_PK");
+    const QByteArray modified = "COALESCE(" + number(column(m_objectColumns, "n", "ZMODIFICATIONDATE1")) +
+                                ", " + number(column(m_objectColumns, "n", "ZMODIFICATIONDATE")) + ")";
+    const QByteArray sql =
+        "SELECT " + id + ", " + column(m_objectColumns, "n", "ZMARKEDFORDELETION") + " = 1, " +
+        column(m_objectColumns, "n", "ZISPASSWORDPROTECTED") + " = 1, " +
+        column(m_objectColumns, "f", "ZFOLDERTYPE") + " = 1, COALESCE(" +
+        number(column(m_objectColumns, "n", "ZCREATIONDATE3")) + ", " +
+        number(column(m_objectColumns, "n", "ZCREATIONDATE1")) + ", " +
+        number(column(m_objectColumns, "n", "ZCREATIONDATE")) + "), " + modified + " AS modified FROM " +
+        kObjectsTable + " AS n LEFT JOIN " + kObjectsTable + " AS f ON " +
+        column(m_objectColumns, "f", "Z_PK") + " = " + column(m_objectColumns, "n", "ZFOLDER") + " AND " +
+        column(m_objectColumns, "f", "Z_ENT") + " = ?2 WHERE " + column(m_objectColumns, "n", "Z_ENT") +
+        " = ?1 ORDER BY modified IS NULL, modified DESC, " + id;
+    Statement notes;
+    if (!prepare(notes, sql, "the notes"))
+        return false;
+    sqlite3_bind_int64(notes.handle, 1, m_entities.value(QLatin1String(kNoteEntity)));
+    if (m_entities.contains(QLatin1String(kFolderEntity)))
+        sqlite3_bind_int64(notes.handle, 2, m_entities.value(QLatin1String(kFolderEntity)));
+
+    Statement data;
+    if (m_noteDataColumns.contains(QStringLiteral("ZNOTE")) &&
+        m_noteDataColumns.contains(QStringLiteral("ZDATA"))) {
+        createIndex("znf_note_data_by_note", kNoteDataTable, "ZNOTE");
+        // The blob is only loaded when it is within the limit.
+        const QByteArray dataSql =
+            "SELECT typeof(d.ZDATA), length(d.ZDATA), CASE WHEN typeof(d.ZDATA) = 'blob' "
+            "AND length(d.ZDATA) <= ?2 THEN d.ZDATA END FROM " +
+            QByteArray(kNoteDataTable) + " AS d WHERE d.ZNOTE = ?1";
+        if (!prepare(data, dataSql, "the note data"))
+            return false;
+        sqlite3_bind_int64(data.handle, 2, m_limits.noteDataBytes);
+    }
+
+    if (!prepareAttachments())
+        return false;
+    qint64 textBytes = 0;
+    qint64 kept = 0;
+    int status;
+    while ((status = sqlite3_step(notes.handle)) == SQLITE_ROW) {
+        if (sqlite3_column_type(notes.handle, 0) == SQLITE_NULL) {
+            ZNFLog(QStringLiteral("Notes folder: left out a note without a primary key"));
+            ++m_reading.unreadable;
+            continue;
+        }
+        const qint64 primaryKey = sqlite3_column_int64(notes.handle, 0);
+        if (sqlite3_column_int(notes.handle, 1)) {
+            ++m_reading.deleted;
+            continue;
+        }
+        if (sqlite3_column_int(notes.handle, 3)) {
+            ++m_reading.recentlyDeleted;
+            continue;
+        }
+        if (sqlite3_column_int(notes.handle, 2)) {
+            ++m_reading.locked;
+            continue;
+        }
+        if (kept >= m_limits.notes || textBytes > m_limits.textBytes) {
+            ++m_reading.overLimit;
+            continue;
+        }
+        if (timedOut())
+            return failOnStep(SQLITE_INTERRUPT, "the notes");
+        qint64 bytes = 0;
+        int dataStatus = SQLITE_DONE;
+        std::optional<QString> text = noteText(data.handle, primaryKey, bytes, dataStatus);
+        if (dataStatus == SQLITE_INTERRUPT || timedOut())
+            return failOnStep(SQLITE_INTERRUPT, "the note data");
+        if (!text) {
+            ++m_reading.unreadable;
+            continue;
+        }
+        textBytes += bytes;
+        if (textBytes > m_limits.textBytes) {
+            // This note and every later one: the newest notes make it in whole.
+            ++m_reading.overLimit;
+            continue;
+        }
+        std::optional<double> created = numberColumn(notes.handle, 4);
+        if (created)
+            created = epochMilliseconds(*created);
+        const QString id = identifier(kNoteEntity, primaryKey);
+        QJsonArray attachments;
+        if (!readAttachments(primaryKey, id, created, attachments))
+            return false;
+        QJsonObject record;
+        record.insert(QLatin1String(ZNFNotesAppImporterKey_id), id);
+        if (created)
+            record.insert(QLatin1String(ZNFNotesAppImporterKey_creationDate), *created);
+        if (const auto modifiedDate = numberColumn(notes.handle, 5))
+            record.insert(QLatin1String(ZNFNotesAppImporterKey_modificationDate),
+                          epochMilliseconds(*modifiedDate));
+        record.insert(QLatin1String(ZNFNotesAppImporterKey_attachments), attachments);
+        ++kept;
+        if (!m_take(std::move(record), std::move(*text)))
+            return true;
+    }
+    return status == SQLITE_DONE || failOnStep(status, "the notes");
+}
+
+void StoreReader::createIndex(const char* name, const char* table, const char* column) {
+    // Our copy, so an index of our own may go into it: one lookup per note instead of a scan
+    // of the whole table for each note.
+    const QByteArray sql =
+        QByteArray("CREATE INDEX IF NOT EXISTS ") + name + " ON " + table + "(\"" + column + "\")";
+    if (sqlite3_exec(m_db, sql.constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
+        ZNFLogf("Notes folder: could not index %@: %@", QLatin1String(table),
+                QString::fromUtf8(sqlite3_errmsg(m_db)));
+}
+
+bool StoreReader::prepareAttachments() {
+    if (!m_entities.contains(QLatin1String(kAttachmentEntity)) ||
+        !m_objectColumns.contains(QStringLiteral("ZNOTE")) ||
+        !m_objectColumns.contains(QStringLiteral("Z_PK")))
+        return true;
+    createIndex("znf_objects_by_note", kObjectsTable, "ZNOTE");
+    const QByteArray sql = "SELECT a.Z_PK, " + number(column(m_objectColumns, "a", "ZCREATIONDATE")) +
+                           " FROM " + kObjectsTable + " AS a WHERE " + column(m_objectColumns, "a", "Z_ENT") +
+                           " = ?1 AND a.ZNOTE = ?2 AND a.Z_PK IS NOT NULL ORDER BY a.Z_PK";
+    if (!prepare(m_attachments, sql, "the attachments"))
+        return false;
+    sqlite3_bind_int64(m_attachments.handle, 1, m_entities.value(QLatin1String(kAttachmentEntity)));
+    return true;
+}
+
+bool StoreReader::readAttachments(qint64 note, const QString& noteId, std::optional<double> created,
+                                  QJsonArray& attachments) {
+    if (!m_attachments.handle)
+        return true;
+    sqlite3_reset(m_attachments.handle);
+    sqlite3_bind_int64(m_attachments.handle, 2, note);
+    int status;
+    while ((status = sqlite3_step(m_attachments.handle)) == SQLITE_ROW) {
+        if (m_attachmentCount >= m_limits.attachments) {
+            ++m_reading.attachmentsOverLimit;
+            continue;
+        }
+        ++m_attachmentCount;
+        QJsonObject record;
+        record.insert(QLatin1String(ZNFNotesAppImporterKey_id),
+                      identifier(kAttachmentEntity, sqlite3_column_int64(m_attachments.handle, 0)));
+        record.insert(QLatin1String(ZNFNotesAppImporterKey_parentId), noteId);
+        const std::optional<double> date = numberColumn(m_attachments.handle, 1);
+        if (date)
+            record.insert(QLatin1String(ZNFNotesAppImporterKey_date), epochMilliseconds(*date));
+        else if (created)
+            record.insert(QLatin1String(ZNFNotesAppImporterKey_date), *created);
+        attachments.append(record);
+    }
+    sqlite3_reset(m_attachments.handle);
+    return status == SQLITE_DONE || failOnStep(status, "the attachments");
+}
+
+void StoreReader::read(const QString& database) {
+    if (!open(database) || !readEntities())
+        return;
+    for (const char* table : {kObjectsTable, kNoteDataTable})
+        if (!hasTable(table)) {
+            if (m_reading.failure.isEmpty())
+                fail(QStringLiteral("the store has no %1 table: it is not a Notes store of a version this "
+                                    "can read")
+                         .arg(QLatin1String(table)));
+            return;
+        }
+    readUUID();
+    m_objectColumns = columnsOf(kObjectsTable);
+    m_noteDataColumns = columnsOf(kNoteDataTable);
+    readNotes();
+}
+
+} // namespace
+
+QStringList ZNFNotesFolderReading::leftOutLines() const {
+    QStringList lines;
+    const QString leftOut = QStringLiteral(" left out");
+    if (deleted)
+        lines << plural(deleted, "deleted note", "deleted notes") + leftOut;
+    if (recentlyDeleted)
+        lines << plural(recentlyDeleted, "note in Recently Deleted", "notes in Recently Deleted") + leftOut;
+    if (locked)
+        lines << plural(locked, "locked note", "locked notes") + leftOut;
+    if (unreadable)
+        lines << plural(unreadable, "note with unreadable data", "notes with unreadable data") + leftOut;
+    if (overLimit)
+        lines << plural(overLimit, "note past the limits on notes and text",
+                        "notes past the limits on notes and text") +
+                     leftOut;
+    if (attachmentsOverLimit)
+        lines << plural(attachmentsOverLimit, "attachment past the limit on attachments",
+                        "attachments past the limit on attachments") +
+                     leftOut;
+    return lines;
+}
+
+namespace {
+
+// The note's UTF-8 text, as the store holds it.
+std::optional<std::string> decodeNoteText(const QByteArray& data, QString* failure,
+                                          const ZNFNotesFolderLimits& limits) {
+    auto fail = [failure](const QString& reason) -> std::optional<std::string> {
+        if (failure)
+            *failure = reason;
+        return std::nullopt;
+    };
+    if (data.isEmpty())
+        return fail(QStringLiteral("there is no note data"));
+    if (data.size() > limits.noteDataBytes)
+        return fail(QStringLiteral("its data is larger than %1 bytes").arg(limits.noteDataBytes));
+    if (data.size() < 2 || uchar(data[0]) != 0x1f || uchar(data[1]) != 0x8b)
+        return fail(QStringLiteral("its data is not gzip"));
+    std::string message;
+    QString reason;
+    if (!gunzip(data, message, limits.noteMessageBytes, reason))
+        return fail(reason);
+
+    google::protobuf::io::CodedInputStream stream(reinterpret_cast<const uint8_t*>(message.data()),
+                                                  int(message.size()));
+    stream.SetRecursionLimit(limits.messageDepth);
+    znf::notestore::NoteStoreProto proto;
+    if (!proto.ParseFromCodedStream(&stream) || !stream.ConsumedEntireMessage())
+        return fail(QStringLiteral("its data is no readable message"));
+    if (!proto.has_document() || !proto.document().has_note() || !proto.document().note().has_note_text())
+        return fail(QStringLiteral("its data holds no note text"));
+    return std::move(*proto.mutable_document()->mutable_note()->mutable_note_text());
+}
+
+} // namespace
+
+namespace ZNFNotesFolderReader {
+
+std::optional<QString> noteText(const QByteArray& data, QString* failure,
+                                const ZNFNotesFolderLimits& limits) {
+    const std::optional<std::string> text = decodeNoteText(data, failure, limits);
+    if (!text)
+        return std::nullopt;
+    return QString::fromUtf8(text->data(), qsizetype(text->size()));
+}
+
+ZNFNotesFolderReading read(const QString& folder,
+                           const std::function<bool(QJsonObject record, QString text)>& take,
+                           const ZNFNotesFolderLimits& limits,
+                           const std::function<void(const QString& database)>& copied) {
+    ZNFNotesFolderReading reading;
+    if (!QFileInfo(folder).isDir()) {
+        reading.failure = QStringLiteral("%1 is not a folder").arg(folder);
+        return reading;
+    }
+    QString failure;
+    const bool wasCopied = ZNFNotesStore::readCopyOfStore(
+        folder,
+        [&](const QString& database) {
+            if (copied)
+                copied(database);
+            StoreReader(limits, reading, take).read(database);
+        },
+        &failure);
+    if (!wasCopied)
+        reading.failure =
+            failure + QStringLiteral(": give the Notes folder copied from the Mac (group.com.apple.notes)");
+    return reading;
+}
+
+ZNFNotesFolderReading read(const QString& folder, const ZNFNotesFolderLimits& limits) {
+    QJsonArray notes;
+    ZNFNotesFolderReading reading = read(
+        folder,
+        [&notes](QJsonObject record, QString text) {
+            record.insert(QLatin1String(ZNFNotesAppImporterKey_text), text);
+            notes.append(std::move(record));
+            return true;
+        },
+        limits);
+    if (reading.failure.isEmpty())
+        reading.notes = std::move(notes);
+    return reading;
+}
+
+} // namespace ZNFNotesFolderReader

@@ -1,0 +1,196 @@
+#include "notes_store_fixture.h"
+
+#include "ZNFNoteStore.pb.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <sqlite3.h>
+#include <zlib.h>
+
+namespace NotesStoreFixture {
+
+namespace {
+
+const QStringList kObjectColumns = {"Z_PK",
+                                    "Z_ENT",
+                                    "Z_OPT",
+                                    "ZMARKEDFORDELETION",
+                                    "ZISPASSWORDPROTECTED",
+                                    "ZFOLDER",
+                                    "ZFOLDERTYPE",
+                                    "ZNOTE",
+                                    "ZCREATIONDATE",
+                                    "ZCREATIONDATE1",
+                                    "ZCREATIONDATE3",
+                                    "ZMODIFICATIONDATE",
+                                    "ZMODIFICATIONDATE1",
+                                    "ZIDENTIFIER",
+                                    "ZTYPEUTI",
+                                    "ZTITLE1"};
+const QStringList kNoteDataColumns = {"Z_PK", "Z_ENT", "Z_OPT", "ZNOTE", "ZDATA"};
+
+bool exec(sqlite3* db, const QString& sql) {
+    return sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+QStringList present(const QStringList& columns, const QStringList& leftOut) {
+    QStringList kept;
+    for (const QString& column : columns)
+        if (!leftOut.contains(column))
+            kept << column;
+    return kept;
+}
+
+bool createTable(sqlite3* db, const QString& table, const QStringList& columns) {
+    QStringList definitions;
+    for (const QString& column : columns)
+        definitions << (column == "Z_PK" ? "Z_PK INTEGER PRIMARY KEY" : column);
+    return exec(db, "CREATE TABLE " + table + " (" + definitions.join(", ") + ")");
+}
+
+// Inserts the row's values of the columns the table has.
+bool insert(sqlite3* db, const QString& table, const QStringList& columns, const Row& row) {
+    QStringList names, marks;
+    for (auto it = row.begin(); it != row.end(); ++it)
+        if (columns.contains(it.key())) {
+            names << it.key();
+            marks << "?";
+        }
+    sqlite3_stmt* statement = nullptr;
+    const QByteArray sql =
+        ("INSERT INTO " + table + " (" + names.join(", ") + ") VALUES (" + marks.join(", ") + ")").toUtf8();
+    if (sqlite3_prepare_v2(db, sql.constData(), -1, &statement, nullptr) != SQLITE_OK)
+        return false;
+    for (int i = 0; i < names.size(); ++i) {
+        const QVariant value = row.value(names[i]);
+        if (value.isNull())
+            sqlite3_bind_null(statement, i + 1);
+        else if (value.typeId() == QMetaType::QByteArray) {
+            const QByteArray bytes = value.toByteArray();
+            sqlite3_bind_blob(statement, i + 1, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT);
+        } else if (value.typeId() == QMetaType::QString) {
+            const QByteArray text = value.toString().toUtf8();
+            sqlite3_bind_text(statement, i + 1, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+        } else if (value.typeId() == QMetaType::Double)
+            sqlite3_bind_double(statement, i + 1, value.toDouble());
+        else
+            sqlite3_bind_int64(statement, i + 1, value.toLongLong());
+    }
+    const bool done = sqlite3_step(statement) == SQLITE_DONE;
+    sqlite3_finalize(statement);
+    return done;
+}
+
+bool insertNote(sqlite3* db, const Store& store, const Note& note) {
+    const QStringList objectColumns = present(kObjectColumns, store.leftOutColumns);
+    Row row{{"Z_PK", note.primaryKey}, {"Z_ENT", kNoteEntity}, {"Z_OPT", 1}};
+    for (auto it = note.extra.begin(); it != note.extra.end(); ++it)
+        row.insert(it.key(), it.value());
+    bool ok = store.leftOutTables.contains("ZICCLOUDSYNCINGOBJECT") ||
+              insert(db, "ZICCLOUDSYNCINGOBJECT", objectColumns, row);
+    if (!note.data.isNull() && !store.leftOutTables.contains("ZICNOTEDATA"))
+        ok = ok && insert(db, "ZICNOTEDATA", present(kNoteDataColumns, store.leftOutColumns),
+                          {{"Z_ENT", 4}, {"ZNOTE", note.primaryKey}, {"ZDATA", note.data}});
+    return ok;
+}
+
+} // namespace
+
+QByteArray message(const QByteArray& utf8) {
+    znf::notestore::NoteStoreProto proto;
+    proto.mutable_document()->mutable_note()->set_note_text(utf8.constData(), size_t(utf8.size()));
+    const std::string bytes = proto.SerializeAsString();
+    return QByteArray(bytes.data(), qsizetype(bytes.size()));
+}
+
+QByteArray gzip(const QByteArray& bytes) {
+    z_stream stream{};
+    deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(qsizetype(deflateBound(&stream, uLong(bytes.size()))), Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.constData()));
+    stream.avail_in = uInt(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = uInt(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    return out;
+}
+
+QByteArray noteData(const QString& text) {
+    return gzip(message(text));
+}
+
+QByteArray nestedMessage(const QString& text, int depth) {
+    // Field 99 as a group: start tag (99 << 3 | 3) = 795, end tag 796, each a two-byte varint.
+    const QByteArray start("\x9b\x06", 2), end("\x9c\x06", 2);
+    return message(text) + start.repeated(depth) + end.repeated(depth);
+}
+
+bool write(const QString& folder, const Store& store) {
+    QDir().mkpath(folder);
+    const QString path = folder + "/NoteStore.sqlite";
+    for (const char* suffix : {"", "-wal", "-shm"})
+        QFile::remove(path + suffix);
+    sqlite3* db = nullptr;
+    if (sqlite3_open(QFile::encodeName(path).constData(), &db) != SQLITE_OK)
+        return false;
+    // No waiting for the disk: the file only has to outlive the test.
+    bool ok = exec(db, "PRAGMA journal_mode=WAL") && exec(db, "PRAGMA synchronous=OFF");
+    if (!store.leftOutTables.contains("Z_PRIMARYKEY")) {
+        ok = ok && exec(db, "CREATE TABLE Z_PRIMARYKEY (Z_ENT INTEGER PRIMARY KEY, Z_NAME VARCHAR, Z_SUPER "
+                            "INTEGER, Z_MAX INTEGER)");
+        for (auto it = store.entities.begin(); it != store.entities.end(); ++it)
+            ok = ok && insert(db, "Z_PRIMARYKEY", {"Z_ENT", "Z_NAME"},
+                              {{"Z_ENT", it.value()}, {"Z_NAME", it.key()}});
+    }
+    if (!store.leftOutTables.contains("Z_METADATA"))
+        ok = ok &&
+             exec(db, "CREATE TABLE Z_METADATA (Z_VERSION INTEGER PRIMARY KEY, Z_UUID VARCHAR(255), "
+                      "Z_PLIST BLOB)") &&
+             insert(db, "Z_METADATA", {"Z_VERSION", "Z_UUID"}, {{"Z_VERSION", 1}, {"Z_UUID", store.uuid}});
+    if (!store.leftOutTables.contains("ZICCLOUDSYNCINGOBJECT"))
+        ok = ok && createTable(db, "ZICCLOUDSYNCINGOBJECT", present(kObjectColumns, store.leftOutColumns));
+    if (!store.leftOutTables.contains("ZICNOTEDATA"))
+        ok = ok && createTable(db, "ZICNOTEDATA", present(kNoteDataColumns, store.leftOutColumns));
+    for (const QString& statement : store.statements)
+        ok = ok && exec(db, statement);
+    ok = ok && exec(db, "BEGIN");
+    for (const Row& row : store.objects)
+        ok = ok && insert(db, "ZICCLOUDSYNCINGOBJECT", present(kObjectColumns, store.leftOutColumns), row);
+    for (const Note& note : store.notes)
+        ok = ok && (note.onlyInWriteAheadLog || insertNote(db, store, note));
+    ok = ok && exec(db, "COMMIT") && exec(db, "PRAGMA wal_checkpoint(TRUNCATE)");
+    // What comes now stays in the -wal file: closing must not move it into the database.
+    sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    for (const Note& note : store.notes)
+        ok = ok && (!note.onlyInWriteAheadLog || insertNote(db, store, note));
+    sqlite3_close(db);
+    return ok;
+}
+
+Row folderRow(qint64 primaryKey, int folderType) {
+    return {
+        {"Z_PK", primaryKey}, {"Z_ENT", kFolderEntity}, {"ZFOLDERTYPE", folderType}, {"ZTITLE1", "folder"}};
+}
+
+Row attachmentRow(qint64 primaryKey, qint64 note, const QString& identifier, const QString& type,
+                  const QVariant& created) {
+    return {{"Z_PK", primaryKey},        {"Z_ENT", kAttachmentEntity}, {"ZNOTE", note},
+            {"ZIDENTIFIER", identifier}, {"ZTYPEUTI", type},           {"ZCREATIONDATE", created}};
+}
+
+QVariantMap snapshot(const QString& folder) {
+    QVariantMap files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile file(path);
+        file.open(QIODevice::ReadOnly);
+        files.insert(path, file.readAll());
+    }
+    return files;
+}
+
+} // namespace NotesStoreFixture

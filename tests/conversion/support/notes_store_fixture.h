@@ -1,0 +1,63 @@
+#pragma once
+
+// A copied Notes folder built by a test: NoteStore.sqlite with the tables a Notes store keeps
+// its notes, folders and attachments in, note data made with the same protocol buffer classes
+// and zlib the app reads them with, and "Media" and "Previews" beside it.
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+#include <vector>
+
+namespace NotesStoreFixture {
+
+// Entity numbers of the fixture's Z_PRIMARYKEY.
+inline constexpr int kNoteEntity = 12;
+inline constexpr int kAttachmentEntity = 5;
+inline constexpr int kFolderEntity = 9;
+inline constexpr const char* kUUID = "7A3F0C9E-1B2D-4E5F-8A9B-0C1D2E3F4A5B";
+
+// The protocol buffer message of a note's text, before and after gzip.
+QByteArray message(const QByteArray& utf8);
+inline QByteArray message(const QString& text) {
+    return message(text.toUtf8());
+}
+QByteArray gzip(const QByteArray& bytes);
+QByteArray noteData(const QString& text);
+// Groups nested `depth` deep in an unknown field, after a valid note: still one message.
+QByteArray nestedMessage(const QString& text, int depth);
+
+// One row: column name -> value (a null QVariant is NULL; QByteArray is a BLOB).
+using Row = QVariantMap;
+
+// A note row of ZICCLOUDSYNCINGOBJECT with its ZICNOTEDATA row holding `data` (no data row
+// when `data` is null). `extra` adds or replaces columns of the note row.
+struct Note {
+    qint64 primaryKey = 0;
+    QByteArray data;
+    Row extra;
+    bool onlyInWriteAheadLog = false;
+};
+
+struct Store {
+    std::vector<Note> notes;
+    QStringList statements;     // SQL run once the tables are made
+    std::vector<Row> objects;   // folders, attachments: any other row of ZICCLOUDSYNCINGOBJECT
+    QStringList leftOutTables;  // e.g. "ZICNOTEDATA": the store is made without them
+    QStringList leftOutColumns; // of ZICCLOUDSYNCINGOBJECT and ZICNOTEDATA
+    QString uuid = QString::fromLatin1(kUUID);
+    QVariantMap entities{
+        {"ICNote", kNoteEntity}, {"ICAttachment", kAttachmentEntity}, {"ICFolder", kFolderEntity}};
+};
+
+// Writes `folder`/NoteStore.sqlite; notes marked onlyInWriteAheadLog stay in its -wal file.
+bool write(const QString& folder, const Store& store);
+
+Row folderRow(qint64 primaryKey, int folderType);
+Row attachmentRow(qint64 primaryKey, qint64 note, const QString& identifier, const QString& type,
+                  const QVariant& created = {});
+
+// Every file under `folder` (recursively) with its bytes.
+QVariantMap snapshot(const QString& folder);
+
+} // namespace NotesStoreFixture
