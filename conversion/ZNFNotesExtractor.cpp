@@ -10,6 +10,11 @@
 #include <QProcess>
 #include <QThreadPool>
 
+#ifdef Q_OS_UNIX
+#include <signal.h>
+#include <unistd.h>
+#endif
+
 QString ZNFNotesExtractor::exportFilePath() {
     return ZNFPaths::expandTilde(QLatin1String(ZNFNotesExtractor_exportFile));
 }
@@ -79,6 +84,11 @@ void ZNFNotesExtractor::getNotes(Completion completion) {
         process.setStandardInputFile(QProcess::nullDevice());
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.setStandardOutputFile(QProcess::nullDevice());
+#ifdef Q_OS_UNIX
+        // Its own process group, so that a stopped run also stops whatever the script started:
+        // a leftover child would keep our stderr open and hold up whoever reads it.
+        process.setChildProcessModifier([] { ::setpgid(0, 0); });
+#endif
         process.start();
         if (!process.waitForStarted(-1)) {
             ZNFLogf("Notes extractor: could not run %@: %@", QLatin1String(ZNFNotesExtractor_scriptRunner),
@@ -86,6 +96,10 @@ void ZNFNotesExtractor::getNotes(Completion completion) {
         } else if (!process.waitForFinished(timeLimit)) {
             ZNFLogf("Notes extractor: the export script ran longer than %@ seconds and was stopped",
                     QString::number(timeLimit / 1000.0));
+#ifdef Q_OS_UNIX
+            if (process.processId() > 0)
+                ::kill(-pid_t(process.processId()), SIGKILL);
+#endif
             process.kill();
             process.waitForFinished(-1);
         }

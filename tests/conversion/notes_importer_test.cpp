@@ -288,7 +288,8 @@ TEST_F(NotesImporterTest, ScriptRunsWithoutShellOrInputAndWithinItsTimeLimit) {
         {"an ordinary run", resources, "", 10000, true},
         {"an odd install path is one argument", odd, "", 10000, true},
         {"a script that reads its input gets none", resources, "cat\n", 10000, true},
-        {"a hanging script is stopped", resources, "sleep 30\n", 300, false},
+        // What the script started is stopped with it, or it would hold our stderr open.
+        {"a hanging script is stopped", resources, "sleep 30 & echo $! >\"$HOME/child\"\nwait\n", 300, false},
         {"no script resource runs nothing", home.root() + "/empty", "", 10000, false},
     };
     for (const auto& row : rows) {
@@ -315,6 +316,11 @@ TEST_F(NotesImporterTest, ScriptRunsWithoutShellOrInputAndWithinItsTimeLimit) {
         EXPECT_EQ(QFileInfo::exists(home.root() + "/script-arg"), row.resources != home.root() + "/empty");
         EXPECT_FALSE(QFileInfo::exists(home.home() + "/PWNED"));
         EXPECT_FALSE(QFileInfo::exists(exportFile()));
+        if (row.first.contains("child")) {
+            const QString stat = "/proc/" + readFile(home.home() + "/child").trimmed() + "/stat";
+            EXPECT_TRUE(
+                waitUntil([&] { return !QFileInfo::exists(stat) || readFile(stat).contains(") Z "); }));
+        }
     }
 }
 
