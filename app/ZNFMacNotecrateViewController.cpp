@@ -171,12 +171,12 @@ ZNFImporterCompletion ZNFMacNotecrateViewController::conversionCompletion(
     void (ZNFMacNotecrateViewController::*showError)(const QString&), QString errorMessage) {
     // Holds this controller weakly: a conversion that outlives the window does nothing.
     std::weak_ptr<ZNFMacNotecrateViewController> weak = weakSelf();
-    return [weak, showError, errorMessage](const QString& path, qint64 notes, qint64 attachments) {
+    return [weak, showError, errorMessage](const ZNFConversionOutcome& outcome) {
         auto self = weak.lock();
         if (!self)
             return;
-        if (!path.isEmpty() && notes >= 1)
-            self->acceptConversion(path, notes, attachments);
+        if (outcome.succeeded())
+            self->acceptConversion(outcome.path, outcome.notes, outcome.attachments);
         else
             ((*self).*showError)(errorMessage);
     };

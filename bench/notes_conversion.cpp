@@ -64,9 +64,9 @@ void convertExport(benchmark::State& state, const QByteArray& exported, qint64 n
             [&](const ZNFNoteRecordTake& take, QString* failure) {
                 return file && ZNFNotesExtractor::readRecords(*file, take, failure);
             },
-            [&](const QString& p, qint64 n, qint64) {
-                path = p;
-                converted = n;
+            [&](const ZNFConversionOutcome& o) {
+                path = o.path;
+                converted = o.notes;
             });
         if (path.isEmpty() || converted != notes)
             state.SkipWithError("no archive");

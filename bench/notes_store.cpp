@@ -74,9 +74,9 @@ void BM_ConvertNotesFromStore(benchmark::State& state) {
         ZNFNotesAppImporter importer(f.folder);
         QString path;
         qint64 converted = 0;
-        importer.processFolder([&](const QString& p, qint64 n, qint64) {
-            path = p;
-            converted = n;
+        importer.processFolder([&](const ZNFConversionOutcome& o) {
+            path = o.path;
+            converted = o.notes;
         });
         if (path.isEmpty() || converted != notes)
             state.SkipWithError("notes were left out");

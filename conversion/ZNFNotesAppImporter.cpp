@@ -56,17 +56,11 @@ void ZNFNotesAppImporter::import(ZNFImporterCompletion completion) {
             auto self = weakSelf.lock();
             if (!self || *run)
                 return;
-            QString path;
-            qint64 count = 0;
-            qint64 attachments = 0;
+            ZNFConversionOutcome outcome;
             // Cancel is also seen between notes and pictures: the run stops and leaves no files.
             tRunCancelled = run.get();
             const auto clear = qScopeGuard([] { tRunCancelled = nullptr; });
-            const ZNFImporterCompletion done = [&](const QString& p, qint64 n, qint64 a) {
-                path = p;
-                count = n;
-                attachments = a;
-            };
+            const ZNFImporterCompletion done = [&outcome](const ZNFConversionOutcome& o) { outcome = o; };
             if (!self->m_notesFolder.isEmpty()) {
                 const ZNFNotesFolderReading reading = self->processFolder(done);
                 for (const QString& line : reading.leftOutLines())
@@ -82,13 +76,13 @@ void ZNFNotesAppImporter::import(ZNFImporterCompletion completion) {
                         return false;
                     },
                     done);
-            ZNFPostToMainQueue([weakSelf, run, completion, path, count, attachments] {
+            ZNFPostToMainQueue([weakSelf, run, completion, outcome] {
                 auto self = weakSelf.lock();
                 if (!self || *run)
                     return;
                 self->m_isImporting = false;
                 if (completion)
-                    completion(path, count, attachments);
+                    completion(outcome);
             });
         });
     };
@@ -157,7 +151,15 @@ ZNFNotesFolderReading ZNFNotesAppImporter::processFolder(const ZNFImporterComple
     // The attachments are looked up in the copy the notes come from: the store is copied once.
     buildArchive(
         source, [&copy] { return copy.isEmpty() ? std::nullopt : ZNFNotesStore::attachmentsInCopy(copy); },
-        false, completion);
+        false,
+        [&](ZNFConversionOutcome outcome) {
+            if (!reading.failure.isEmpty())
+                outcome.failure = reading.failure;
+            else if (outcome.path.isEmpty() && outcome.failure.isEmpty())
+                outcome.failure = QStringLiteral("there is no note to convert in %1").arg(m_notesFolder);
+            if (completion)
+                completion(outcome);
+        });
     return reading;
 }
 
@@ -435,7 +437,7 @@ void ZNFNotesAppImporter::buildArchive(const ZNFNoteRecordSource& source, const 
                                        bool writeWhenEmpty, const ZNFImporterCompletion& completion) {
     ZNFTemporaryFiles::removeLeftovers();
     auto archive = std::make_unique<ZNFBackupArchiveWriter>(QLatin1String(ZNFNotesAppImporter_archiveName));
-    ZNFBackupCounts counts;
+    ZNFConversionOutcome outcome;
     QJsonArray images;
     QString failure;
     bool read = false;
@@ -462,7 +464,7 @@ void ZNFNotesAppImporter::buildArchive(const ZNFNoteRecordSource& source, const 
                     pictures->add(attachments.toArray());
                 }
                 writeNoteEntry(*archive, std::move(record), std::move(text));
-                ++counts.notes;
+                ++outcome.notes;
                 return true;
             },
             &failure);
@@ -478,15 +480,23 @@ void ZNFNotesAppImporter::buildArchive(const ZNFNoteRecordSource& source, const 
     }
     for (const QJsonValue& image : std::as_const(images)) {
         archive->addEntry(image.toObject());
-        ++counts.attachments;
+        ++outcome.attachments;
     }
-    QString path;
-    if (currentRunCancelled() || (counts.notes == 0 && !writeWhenEmpty))
+    if (currentRunCancelled()) {
         archive->abort();
-    else
-        path = archive->commit();
+        outcome.cancelled = true;
+        outcome.failure = QStringLiteral("the conversion was cancelled");
+    } else if (outcome.notes == 0 && !writeWhenEmpty) {
+        archive->abort();
+    } else {
+        outcome.path = archive->commit();
+        if (outcome.path.isEmpty())
+            outcome.failure = QStringLiteral("the archive could not be written: %1").arg(archive->failure());
+        else if (outcome.notes == 0 && outcome.failure.isEmpty())
+            outcome.failure = QStringLiteral("no notes were found");
+    }
     if (completion)
-        completion(path, counts.notes, counts.attachments);
+        completion(outcome);
 }
 
 ZNFImage::Decoded ZNFNotesAppImporter::imageByRotatingImage(const ZNFImage::Decoded& image, float degrees) {

@@ -73,9 +73,8 @@ std::optional<QString> ZNFVesperNote::field(const char* label) const {
 }
 
 void ZNFVesperNoteImporter::importNotesAtURL(const QString& path, const ZNFImporterCompletion& completion) {
-    const ZNFVesperConversion result = convert(path);
     if (completion)
-        completion(result.path, result.notes, result.attachments);
+        completion(convert(path));
 }
 
 ZNFVesperNoteImporter::CancelFlag
@@ -92,18 +91,18 @@ ZNFVesperNoteImporter::importNotesAtURLInBackground(const QString& path, ZNFImpo
                             progress(done, total);
                     });
                 };
-            const ZNFVesperConversion result = convert(path, posted, cancelled);
+            const ZNFConversionOutcome result = convert(path, posted, cancelled);
             ZNFPostToMainQueue([result, completion, cancelled] {
                 if (completion && !result.cancelled && !*cancelled)
-                    completion(result.path, result.notes, result.attachments);
+                    completion(result);
             });
         });
     return cancelled;
 }
 
-ZNFVesperConversion ZNFVesperNoteImporter::convert(const QString& path, const Progress& progress,
-                                                   const CancelFlag& cancelled) {
-    ZNFVesperConversion result;
+ZNFConversionOutcome ZNFVesperNoteImporter::convert(const QString& path, const Progress& progress,
+                                                    const CancelFlag& cancelled) {
+    ZNFConversionOutcome result;
     if (path.isEmpty()) {
         result.failure = QStringLiteral("no export folder was chosen");
         return result;
@@ -200,10 +199,11 @@ EncodedPicture encodePicture(const QString& path) {
 
 } // namespace
 
-ZNFVesperConversion ZNFVesperNoteImporter::processVesperNoteFolder(const QString& folder, const QString& top,
-                                                                   const Progress& progress,
-                                                                   const CancelFlag& cancelled, int threads) {
-    ZNFVesperConversion result;
+ZNFConversionOutcome ZNFVesperNoteImporter::processVesperNoteFolder(const QString& folder, const QString& top,
+                                                                    const Progress& progress,
+                                                                    const CancelFlag& cancelled,
+                                                                    int threads) {
+    ZNFConversionOutcome result;
     auto isCancelled = [&cancelled] { return cancelled && cancelled->load(); };
     ZNFTemporaryFiles::removeLeftovers();
     const QStringList noteFiles = noteFilesInFolder(folder, top);
@@ -270,7 +270,7 @@ ZNFVesperConversion ZNFVesperNoteImporter::processVesperNoteFolder(const QString
     if (result.path.isEmpty())
         result.failure = QStringLiteral("the archive could not be written: %1").arg(archive.failure());
     else if (result.notes == 0)
-        result.failure = QStringLiteral("no note files in %1").arg(folder);
+        result.failure = QStringLiteral("no notes were found in %1").arg(folder);
     return result;
 }
 

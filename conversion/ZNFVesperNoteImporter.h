@@ -42,16 +42,6 @@ struct ZNFVesperNote {
     std::optional<QString> field(const char* label) const;
 };
 
-// What one conversion produced. `path` is empty when no archive was written, and then
-// `failure` says why in one line; a note count of 0 is a failure to the caller too.
-struct ZNFVesperConversion {
-    QString path;
-    qint64 notes = 0;
-    qint64 attachments = 0;
-    QString failure;
-    bool cancelled = false;
-};
-
 // Converts a Vesper export folder ("Active Notes" with note files, "Active Notes/Pictures")
 // into a backup archive. Holds no state: the conversion itself touches nothing shared, so
 // it may run on any thread, one run at a time per process (the archive name is fixed).
@@ -75,8 +65,8 @@ public:
                                                    Progress progress = {});
 
     // The whole conversion of the export found from `path` (the export, or anything inside it).
-    static ZNFVesperConversion convert(const QString& path, const Progress& progress = {},
-                                       const CancelFlag& cancelled = {});
+    static ZNFConversionOutcome convert(const QString& path, const Progress& progress = {},
+                                        const CancelFlag& cancelled = {});
 
     // The export's top folder for a chosen path: when the path mentions "Vesper" but its
     // last component does not, the nearest enclosing folder whose name does; else the path.
@@ -90,9 +80,9 @@ public:
     // Reads every note file of the "Active Notes" folder inside the export `top` and writes
     // the archive. Pictures are decoded and encoded on `threads` threads (the archive is the
     // same whatever the number).
-    static ZNFVesperConversion processVesperNoteFolder(const QString& folder, const QString& top,
-                                                       const Progress& progress = {},
-                                                       const CancelFlag& cancelled = {}, int threads = 0);
+    static ZNFConversionOutcome processVesperNoteFolder(const QString& folder, const QString& top,
+                                                        const Progress& progress = {},
+                                                        const CancelFlag& cancelled = {}, int threads = 0);
 
     // The note files of the folder: regular files, not links, whose real path lies inside
     // the export `top`; what is left out is logged.

@@ -87,10 +87,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             failure = why ? *why : QString();
             return streamed;
         },
-        [&](const QString& p, qint64 n, qint64 a) {
-            path = p;
-            noteCount = n;
-            attachmentCount = a;
+        [&](const ZNFConversionOutcome& o) {
+            path = o.path;
+            noteCount = o.notes;
+            attachmentCount = o.attachments;
             ++calls;
         });
     FUZZ_CHECK(calls == 1, QStringLiteral("completion called %1 times").arg(calls));

@@ -90,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(input) == input.size(),
                file.errorString());
     file.close();
-    const ZNFVesperConversion result = ZNFVesperNoteImporter::convert(folder.noteFile);
+    const ZNFConversionOutcome result = ZNFVesperNoteImporter::convert(folder.noteFile);
     FUZZ_CHECK(!result.path.isEmpty() && result.notes == 1, result.failure);
     FUZZ_CHECK(result.attachments == 0 || result.attachments == 1, QString::number(result.attachments));
 

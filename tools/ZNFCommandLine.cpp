@@ -1,5 +1,7 @@
 #include "tools/ZNFCommandLine.h"
 
+#include "conversion/ZNFConversionOutcome.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <cstdio>
@@ -20,18 +22,17 @@ void progress(const QString& text) {
     std::fflush(stderr);
 }
 
-int printConversion(const QString& path, qint64 notes, qint64 attachments) {
+int printConversion(const ZNFConversionOutcome& outcome) {
+    if (outcome.path.isEmpty())
+        return fail(outcome.failure.isEmpty() ? QStringLiteral("no archive was written") : outcome.failure);
     // Built by hand to keep the documented key order.
     const QByteArray pathJSON =
-        path.isEmpty() ? QByteArray("null")
-                       : QJsonDocument(QJsonArray{path}).toJson(QJsonDocument::Compact).mid(1).chopped(1);
+        QJsonDocument(QJsonArray{outcome.path}).toJson(QJsonDocument::Compact).mid(1).chopped(1);
     std::printf("{\"path\":%s,\"notes\":%lld,\"attachments\":%lld}\n", pathJSON.constData(),
-                static_cast<long long>(notes), static_cast<long long>(attachments));
+                static_cast<long long>(outcome.notes), static_cast<long long>(outcome.attachments));
     std::fflush(stdout);
-    if (path.isEmpty())
-        return fail(QStringLiteral("no archive was written"));
-    if (notes < 1)
-        return fail(QStringLiteral("no notes were found"));
+    if (!outcome.succeeded())
+        return fail(outcome.failure.isEmpty() ? QStringLiteral("no notes were found") : outcome.failure);
     return 0;
 }
 

@@ -365,7 +365,7 @@ TEST(NotesAttachmentsArchive, ImagesFollowAllNotesAndNoStoreStillConvertsNotes) 
     auto convert = [&] {
         QString path;
         ZNFNotesAppImporter importer;
-        importer.processNotes(QJsonValue(notes), [&](const QString& p, qint64, qint64) { path = p; });
+        importer.processNotes(QJsonValue(notes), [&](const ZNFConversionOutcome& o) { path = o.path; });
         const ZipContents zip = readZip(path);
         QStringList kinds;
         for (const QJsonValue& entry :

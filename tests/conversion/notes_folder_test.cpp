@@ -76,9 +76,9 @@ TEST_F(NotesFolderTest, ConvertsTheStoreIntoTheArchiveTheScriptWouldGive) {
     auto importer = std::make_shared<ZNFNotesAppImporter>(folder);
     QString path;
     qint64 notes = -1;
-    importer->import([&](const QString& p, qint64 n, qint64) {
-        path = p;
-        notes = n;
+    importer->import([&](const ZNFConversionOutcome& o) {
+        path = o.path;
+        notes = o.notes;
     });
     ASSERT_TRUE(waitUntil([&] { return notes >= 0; }, 20000));
     EXPECT_EQ(notes, 5);

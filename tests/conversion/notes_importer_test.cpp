@@ -46,9 +46,9 @@ protected:
 
     ImportResult run(const std::shared_ptr<ZNFNotesAppImporter>& importer) {
         ImportResult result;
-        importer->import([&](const QString& path, qint64 notes, qint64 attachments) {
+        importer->import([&](const ZNFConversionOutcome& o) {
             EXPECT_FALSE(result.called) << "completion called once";
-            result = {true, path, notes, attachments};
+            result = {true, o.path, o.notes, o.attachments};
         });
         EXPECT_TRUE(importer->isImporting());
         waitUntil([&] { return result.called; }, 10000);
@@ -245,7 +245,7 @@ TEST_F(NotesImporterTest, CancelBeforeDeliveryCallsNothingAndWritesNothing) {
     installScript(R"([{"id":"a"}])");
     auto importer = std::make_shared<ZNFNotesAppImporter>();
     bool called = false;
-    importer->import([&](const QString&, qint64, qint64) { called = true; });
+    importer->import([&](const ZNFConversionOutcome&) { called = true; });
     importer->cancel();
     EXPECT_TRUE(importer->isCancelled());
     // Let the script finish and its delivery reach the main queue.
@@ -347,7 +347,7 @@ TEST_F(NotesImporterTest, ACancelledRunNeverCompletesEvenAfterANewRunStarts) {
     installScript(R"([{"id":"a"},{"id":"b"}])");
     auto importer = std::make_shared<ZNFNotesAppImporter>();
     int cancelledCalls = 0;
-    importer->import([&](const QString&, qint64, qint64) { ++cancelledCalls; });
+    importer->import([&](const ZNFConversionOutcome&) { ++cancelledCalls; });
     importer->cancel();
     // The second run starts before the first one's script has delivered.
     const ImportResult r = run(importer);
@@ -363,7 +363,7 @@ TEST_F(NotesImporterTest, CompletionArrivesOnTheMainThread) {
     auto importer = std::make_shared<ZNFNotesAppImporter>();
     bool onMain = false;
     bool called = false;
-    importer->import([&](const QString&, qint64, qint64) {
+    importer->import([&](const ZNFConversionOutcome&) {
         onMain = QThread::currentThread() == QCoreApplication::instance()->thread();
         called = true;
     });

@@ -43,7 +43,7 @@ private:
 };
 
 struct Converted {
-    ZNFVesperConversion result;
+    ZNFConversionOutcome result;
     ZipContents zip;
     QJsonArray entries;
 };
@@ -385,12 +385,12 @@ TEST_F(VesperImport, EntryPointsReportThroughTheCompletion) {
     VesperExport::writePicture(exp, "a.png", VesperExport::picture(8, 8), "PNG");
 
     QStringList calls;
-    auto record = [&](const QString& path, qint64 notes, qint64 attachments) {
+    auto record = [&](const ZNFConversionOutcome& o) {
         const bool main = QThread::currentThread() == QCoreApplication::instance()->thread();
         calls << QStringLiteral("%1 %2 %3 %4")
-                     .arg(path.isEmpty() ? "none" : "path")
-                     .arg(notes)
-                     .arg(attachments)
+                     .arg(o.path.isEmpty() ? "none" : "path")
+                     .arg(o.notes)
+                     .arg(o.attachments)
                      .arg(main);
     };
     ZNFVesperNoteImporter::importNotesAtURL(exp, record);
