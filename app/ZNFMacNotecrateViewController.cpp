@@ -6,6 +6,7 @@
 #include "layout/ZNFLayoutCollectionViewController.h"
 #include "multipeer/ZNFWirelessSender.h"
 #include "platform/ZNFBundle.h"
+#include "platform/ZNFFileWrite.h"
 #include "platform/ZNFLog.h"
 #include "platform/ZNFNotificationCenter.h"
 #include "platform/ZNFPaths.h"
@@ -245,16 +246,8 @@ void ZNFMacNotecrateViewController::presentSavePanel() {
     if (QFileInfo(destination).suffix() != QLatin1String("notebackup"))
         destination += QStringLiteral(".notebackup");
 
-    // Copy beside the destination first, so a failed copy never costs the file already there.
-    const QString partial = destination + QStringLiteral(".partial-") + ZNFPaths::newUUIDString();
-    bool saved = QFile::copy(source, partial);
-    if (saved) {
-        if (QFileInfo::exists(destination) && !QFileInfo(destination).isDir())
-            QFile::remove(destination);
-        saved = QFile::rename(partial, destination);
-    }
-    if (!saved) {
-        QFile::remove(partial);
+    // A failed save never costs the backup already there.
+    if (!ZNFFileWrite::copyIntoPlace(source, destination)) {
         ZNFLogf("Could not save the archive %@ to %@", source, destination);
         Screen screen = currentBackupItems();
         screen.insert(screen.begin() + 1, errorItem(ZNFLocalizedString(

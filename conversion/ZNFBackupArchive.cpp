@@ -1,5 +1,6 @@
 #include "conversion/ZNFBackupArchive.h"
 
+#include "platform/ZNFFileWrite.h"
 #include "platform/ZNFLog.h"
 #include "platform/ZNFNumberFormat.h"
 #include "platform/ZNFPaths.h"
@@ -8,7 +9,6 @@
 #include <QFile>
 #include <QJsonDocument>
 
-#include <cstdio>
 #include <libdeflate.h>
 #include <unistd.h>
 #include <zip.h>
@@ -336,10 +336,10 @@ QString ZNFBackupArchiveWriter::commit() {
         fail(QStringLiteral("could not close %1").arg(m_partialPath));
     m_zip = nullptr;
     m_done = true;
-    // rename(2) replaces an existing archive in one step.
-    if (isOK() && ::rename(QFile::encodeName(m_partialPath).constData(),
-                           QFile::encodeName(m_archivePath).constData()) != 0)
-        fail(QStringLiteral("could not write the archive %1").arg(m_archivePath));
+    QString why;
+    if (isOK() &&
+        !ZNFFileWrite::moveIntoPlace(m_partialPath, m_archivePath, ZNFFileWrite::Existing::Replace, &why))
+        fail(QStringLiteral("could not write the archive %1: %2").arg(m_archivePath, why));
     if (!isOK()) {
         QFile::remove(m_partialPath);
         m_guard.reset();
