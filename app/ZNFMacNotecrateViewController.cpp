@@ -121,8 +121,7 @@ void ZNFMacNotecrateViewController::setupTextFormatter() {
 }
 
 QUrl ZNFMacNotecrateViewController::iCloudURL() {
-    return QUrl::fromLocalFile(
-        ZNFPaths::expandTilde(QStringLiteral("~/Library/Mobile Documents/com~apple~CloudDocs")));
+    return QUrl::fromLocalFile(ZNFPaths::iCloudDriveDirectory());
 }
 
 QUrl ZNFMacNotecrateViewController::panelStartURL() {

@@ -10,10 +10,6 @@ QString homeDirectory() {
     return QDir::homePath();
 }
 
-QString desktopDirectory() {
-    return QDir(homeDirectory()).filePath(QStringLiteral("Desktop"));
-}
-
 QString cachesDirectory() {
 #ifdef Q_OS_MACOS
     return QDir(homeDirectory()).filePath(QStringLiteral("Library/Caches"));
