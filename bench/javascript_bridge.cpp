@@ -9,14 +9,14 @@
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 constexpr int kCalls = 10000;
 
-QString loopScript(const char* action) {
-    return QStringLiteral("for (var i = 0; i < %1; ++i) performAction(%2);")
-        .arg(kCalls)
-        .arg(QLatin1String(action));
+QString loopScript(QLatin1StringView action) {
+    return QStringLiteral("for (var i = 0; i < %1; ++i) performAction(%2);").arg(kCalls).arg(action);
 }
 
 void runScript(benchmark::State& state, const QString& script) {
@@ -35,13 +35,14 @@ void runScript(benchmark::State& state, const QString& script) {
 
 // The measured case: every call converts the action, checks its predicate and stores a value.
 void BM_PerformActionDataSet(benchmark::State& state) {
-    runScript(state, loopScript(R"({_type: "data", action: "set", key: "bench-" + (i % 256), value: i})"));
+    runScript(state, loopScript(R"({_type: "data", action: "set", key: "bench-" + (i % 256), value: i})"_L1));
 }
 BENCHMARK(BM_PerformActionDataSet)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 // The bridge alone: an event type without a handler stops right after the conversion.
 void BM_PerformActionNoHandler(benchmark::State& state) {
-    runScript(state, loopScript(R"({_type: "nothing", action: "set", key: "bench-" + (i % 256), value: i})"));
+    runScript(state,
+              loopScript(R"({_type: "nothing", action: "set", key: "bench-" + (i % 256), value: i})"_L1));
 }
 BENCHMARK(BM_PerformActionNoHandler)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 

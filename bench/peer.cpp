@@ -32,8 +32,8 @@ namespace {
 
 constexpr qint64 kMB = 1 << 20;
 constexpr int kRuns = 5;
-constexpr const char* kPeerReceiverFlag = "--peer-receiver";
-constexpr const char* kPlainReceiverFlag = "--plain-receiver";
+constexpr QLatin1StringView kPeerReceiverFlag{"--peer-receiver"};
+constexpr QLatin1StringView kPlainReceiverFlag{"--plain-receiver"};
 
 // One flag a layer thread raises and the benchmark thread waits for.
 struct Signal {
@@ -242,9 +242,8 @@ void BM_TransferTwoProcesses(benchmark::State& state) {
     auto advertiser = ZNFPeerAdvertiser::create(host, {}, QStringLiteral("nc-bench"));
     advertiser->setDelegate(acceptor);
     advertiser->startAdvertisingPeer();
-    QProcess* peerChild = startChild({QLatin1String(kPeerReceiverFlag), QString::number(advertiser->port())});
-    QProcess* plainChild =
-        startChild({QLatin1String(kPlainReceiverFlag), scratch().filePath(QStringLiteral("plain"))});
+    QProcess* peerChild = startChild({kPeerReceiverFlag, QString::number(advertiser->port())});
+    QProcess* plainChild = startChild({kPlainReceiverFlag, scratch().filePath(QStringLiteral("plain"))});
     plainChild->waitForReadyRead(10000);
     const quint16 plainPort = quint16(plainChild->readLine().trimmed().toUInt());
     const bool connected = sink->connected.wait(10);

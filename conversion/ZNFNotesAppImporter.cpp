@@ -26,6 +26,8 @@
 #include <map>
 #include <set>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 // The cancellation flag of the run being processed on this thread (none outside a run).
 thread_local const std::atomic<bool>* tRunCancelled = nullptr;
@@ -120,8 +122,9 @@ void ZNFNotesAppImporter::processNotes(const std::optional<QJsonValue>& notes,
                     if (!take(record, std::nullopt))
                         break;
             } else if (notes && !notes->isNull() && !notes->isUndefined()) {
-                ZNFLog(QStringLiteral(
-                    "Notes importer: the export is not an array of notes, no notes converted"));
+                ZNFWarnf(lcConversion(),
+                         QStringLiteral(
+                             "Notes importer: the export is not an array of notes, no notes converted"));
             }
             return true;
         },
@@ -170,30 +173,30 @@ ZNFNotesAppImporter::AttachmentLookup ZNFNotesAppImporter::storeLookup() const {
 
 void ZNFNotesAppImporter::writeNoteEntry(ZNFBackupArchiveWriter& output, QJsonObject record,
                                          std::optional<QString> text) {
-    static const std::pair<const char*, const char*> mapping[] = {
+    static constexpr std::pair<QLatin1StringView, QLatin1StringView> mapping[] = {
         {ZNFBackupEntryKey_date, ZNFNotesAppImporterKey_creationDate},
         {ZNFBackupEntryKey_updatedDate, ZNFNotesAppImporterKey_modificationDate},
         {ZNFBackupEntryKey_identifier, ZNFNotesAppImporterKey_id},
     };
     QJsonObject entry;
-    entry.insert(QLatin1String(ZNFBackupEntryKey_kind), QLatin1String(ZNFBackupEntryKind_note));
-    entry.insert(QLatin1String(ZNFBackupEntryKey_state), 0);
+    entry.insert(ZNFBackupEntryKey_kind, ZNFBackupEntryKind_note);
+    entry.insert(ZNFBackupEntryKey_state, 0);
     for (const auto& [entryKey, recordKey] : mapping) {
-        const auto it = record.constFind(QLatin1String(recordKey));
+        const auto it = record.constFind(recordKey);
         if (it != record.constEnd() && !it->isNull() && !it->isUndefined())
-            entry.insert(QLatin1String(entryKey), *it);
+            entry.insert(entryKey, *it);
     }
     QString body;
     bool isString = text.has_value();
     if (isString) {
         body = std::move(*text);
     } else {
-        const QJsonValue value = record.value(QLatin1String(ZNFNotesAppImporterKey_text));
+        const QJsonValue value = record.value(ZNFNotesAppImporterKey_text);
         isString = value.isString();
         if (isString)
             body = value.toString();
         else if (!value.isNull() && !value.isUndefined())
-            entry.insert(QLatin1String(ZNFBackupEntryKey_body), value); // other types are copied
+            entry.insert(ZNFBackupEntryKey_body, value); // other types are copied
     }
     if (!isString) {
         output.addEntry(entry);
@@ -347,7 +350,7 @@ void ZNFNotesAppImporter::Pictures::add(const QJsonArray& rawAttachments) {
             return;
         }
         const QJsonObject record = value.toObject();
-        const QString attachmentId = record.value(QLatin1String(ZNFNotesAppImporterKey_id)).toString();
+        const QString attachmentId = record.value(ZNFNotesAppImporterKey_id).toString();
         const qint64 primaryKey = primaryKeyForAttachmentId(attachmentId);
         if (!m_attachments || primaryKey < std::numeric_limits<int>::min() ||
             primaryKey > std::numeric_limits<int>::max())
@@ -356,33 +359,35 @@ void ZNFNotesAppImporter::Pictures::add(const QJsonArray& rawAttachments) {
         if (found == m_attachments->end())
             continue;
         const ZNFNotesStoreAttachment& attachment = found->second;
-        const QJsonValue parentId = record.value(QLatin1String(ZNFNotesAppImporterKey_parentId));
-        const QJsonValue date = record.value(QLatin1String(ZNFNotesAppImporterKey_date));
+        const QJsonValue parentId = record.value(ZNFNotesAppImporterKey_parentId);
+        const QJsonValue date = record.value(ZNFNotesAppImporterKey_date);
         if (!isPresent(parentId) || !isPresent(date)) {
-            ZNFLogf("Notes attachments: skipped attachment %@ (%@), it has no parentId or no date",
-                    attachmentId, QString::number(m_index));
+            ZNFWarnf(lcConversion(),
+                     "Notes attachments: skipped attachment %@ (%@), it has no parentId or no date",
+                     attachmentId, QString::number(m_index));
             continue;
         }
         if (!ZNFNotesStore::isUsableFileName(attachment.uuid)) {
-            ZNFLogf("Notes attachments: skipped attachment %@, its store identifier %@ cannot name a file",
-                    attachmentId, quoted(attachment.uuid));
+            ZNFWarnf(lcConversion(),
+                     "Notes attachments: skipped attachment %@, its store identifier %@ cannot name a file",
+                     attachmentId, quoted(attachment.uuid));
             continue;
         }
 
         auto job = std::make_shared<AttachmentJob>();
         job->uuid = attachment.uuid;
-        job->isSketch = attachment.type.contains(QLatin1String(ZNFNotesStoreType_sketch));
-        if (attachment.type.contains(QLatin1String("png")) || attachment.type.contains(QLatin1String("jpeg")))
+        job->isSketch = attachment.type.contains(ZNFNotesStoreType_sketch);
+        if (attachment.type.contains("png"_L1) || attachment.type.contains("jpeg"_L1))
             job->mediaPath = ZNFNotesStore::urlForOriginalMedia(attachment.uuid, m_container);
         QString identifier = attachmentId;
         identifier.remove(u'/').remove(u':');
-        job->entry.insert(QLatin1String(ZNFBackupEntryKey_parentId), parentId);
-        job->entry.insert(QLatin1String(ZNFBackupEntryKey_identifier), identifier);
-        job->entry.insert(QLatin1String(ZNFBackupEntryKey_date), date);
-        job->entry.insert(QLatin1String(ZNFBackupEntryKey_updatedDate), date);
-        job->entry.insert(QLatin1String(ZNFBackupEntryKey_kind), QLatin1String(ZNFBackupEntryKind_image));
-        job->entry.insert(QLatin1String(ZNFBackupEntryKey_binaryAttachmentId), attachment.uuid);
-        job->entry.insert(QLatin1String(ZNFBackupEntryKey_state), 0);
+        job->entry.insert(ZNFBackupEntryKey_parentId, parentId);
+        job->entry.insert(ZNFBackupEntryKey_identifier, identifier);
+        job->entry.insert(ZNFBackupEntryKey_date, date);
+        job->entry.insert(ZNFBackupEntryKey_updatedDate, date);
+        job->entry.insert(ZNFBackupEntryKey_kind, ZNFBackupEntryKind_image);
+        job->entry.insert(ZNFBackupEntryKey_binaryAttachmentId, attachment.uuid);
+        job->entry.insert(ZNFBackupEntryKey_state, 0);
 
         // A picture that several records name is made once.
         if (!m_submitted.insert(job->uuid).second) {
@@ -412,7 +417,7 @@ void ZNFNotesAppImporter::Pictures::finishJob(AttachmentJob& job, const Attachme
     }
     if (!size)
         return; // an entry without its picture would break the archive for the phone app
-    job.entry.insert(QLatin1String(ZNFBackupEntryKey_userInfo), ZNFBackupArchive::userInfoForSize(*size));
+    job.entry.insert(ZNFBackupEntryKey_userInfo, ZNFBackupArchive::userInfoForSize(*size));
     m_entries.append(job.entry);
 }
 
@@ -436,7 +441,7 @@ QJsonArray ZNFNotesAppImporter::processRawAttachments(const QJsonArray& rawAttac
 void ZNFNotesAppImporter::buildArchive(const ZNFNoteRecordSource& source, const AttachmentLookup& lookup,
                                        bool writeWhenEmpty, const ZNFImporterCompletion& completion) {
     ZNFTemporaryFiles::removeLeftovers();
-    auto archive = std::make_unique<ZNFBackupArchiveWriter>(QLatin1String(ZNFNotesAppImporter_archiveName));
+    auto archive = std::make_unique<ZNFBackupArchiveWriter>(ZNFNotesAppImporter_archiveName);
     ZNFConversionOutcome outcome;
     QJsonArray images;
     QString failure;
@@ -450,14 +455,14 @@ void ZNFNotesAppImporter::buildArchive(const ZNFNoteRecordSource& source, const 
                 if (currentRunCancelled() || !archive->isOK())
                     return false;
                 if (!element.isObject()) {
-                    ZNFLogf("Notes importer: skipped element %@ of the export, it is not an object",
-                            QString::number(index));
+                    ZNFWarnf(lcConversion(),
+                             "Notes importer: skipped element %@ of the export, it is not an object",
+                             QString::number(index));
                     return true;
                 }
                 QJsonObject record = element.toObject();
                 element = QJsonValue(); // the record holds the note alone
-                const QJsonValue attachments =
-                    record.value(QLatin1String(ZNFNotesAppImporterKey_attachments));
+                const QJsonValue attachments = record.value(ZNFNotesAppImporterKey_attachments);
                 if (attachments.isArray() && !attachments.toArray().isEmpty()) {
                     if (!pictures)
                         pictures.emplace(*this, *archive, lookup);
@@ -474,9 +479,10 @@ void ZNFNotesAppImporter::buildArchive(const ZNFNoteRecordSource& source, const 
     if (!read) {
         // A broken export converts nothing, as if there were none.
         archive->abort();
-        counts = {};
+        outcome = {};
+        outcome.failure = QStringLiteral("the notes export is %1").arg(failure);
         images = {};
-        archive = std::make_unique<ZNFBackupArchiveWriter>(QLatin1String(ZNFNotesAppImporter_archiveName));
+        archive = std::make_unique<ZNFBackupArchiveWriter>(ZNFNotesAppImporter_archiveName);
     }
     for (const QJsonValue& image : std::as_const(images)) {
         archive->addEntry(image.toObject());

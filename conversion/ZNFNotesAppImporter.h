@@ -18,14 +18,14 @@
 #include <vector>
 
 // Keys of a note record in the notes export.
-inline constexpr const char* ZNFNotesAppImporterKey_text = "text";
-inline constexpr const char* ZNFNotesAppImporterKey_creationDate = "creationDate";
-inline constexpr const char* ZNFNotesAppImporterKey_modificationDate = "modificationDate";
-inline constexpr const char* ZNFNotesAppImporterKey_id = "id";
-inline constexpr const char* ZNFNotesAppImporterKey_attachments = "attachments";
-inline constexpr const char* ZNFNotesAppImporterKey_parentId = "parentId";
-inline constexpr const char* ZNFNotesAppImporterKey_date = "date";
-inline constexpr const char* ZNFNotesAppImporter_archiveName = "iOSNotes_to_Tessanote.notebackup";
+inline constexpr QLatin1StringView ZNFNotesAppImporterKey_text{"text"};
+inline constexpr QLatin1StringView ZNFNotesAppImporterKey_creationDate{"creationDate"};
+inline constexpr QLatin1StringView ZNFNotesAppImporterKey_modificationDate{"modificationDate"};
+inline constexpr QLatin1StringView ZNFNotesAppImporterKey_id{"id"};
+inline constexpr QLatin1StringView ZNFNotesAppImporterKey_attachments{"attachments"};
+inline constexpr QLatin1StringView ZNFNotesAppImporterKey_parentId{"parentId"};
+inline constexpr QLatin1StringView ZNFNotesAppImporterKey_date{"date"};
+inline constexpr QLatin1StringView ZNFNotesAppImporter_archiveName{"iOSNotes_to_Tessanote.notebackup"};
 
 // Hands note records over one at a time: calls `take` once per element of the notes export, in
 // order (an object is a note record; anything else is skipped), and stops early when `take`

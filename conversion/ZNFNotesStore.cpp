@@ -10,6 +10,8 @@
 
 #include <sqlite3.h>
 
+using namespace Qt::StringLiterals;
+
 namespace ZNFNotesStore {
 
 namespace {
@@ -23,8 +25,8 @@ QString textColumn(sqlite3_stmt* statement, int column) {
 }
 
 bool isImageType(const QString& type) {
-    return type == QLatin1String(ZNFNotesStoreType_sketch) || type == QLatin1String(ZNFNotesStoreType_jpeg) ||
-           type == QLatin1String(ZNFNotesStoreType_png);
+    return type == ZNFNotesStoreType_sketch || type == ZNFNotesStoreType_jpeg ||
+           type == ZNFNotesStoreType_png;
 }
 
 std::optional<ZNFNotesStoreAttachmentMap> readAttachments(const QString& databasePath) {
@@ -40,7 +42,8 @@ std::optional<ZNFNotesStoreAttachmentMap> readAttachments(const QString& databas
         return std::nullopt;
     }
     sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db, ZNFNotesStore_query, -1, &statement, nullptr) != SQLITE_OK) {
+    if (sqlite3_prepare_v2(db, ZNFNotesStore_query.data(), int(ZNFNotesStore_query.size()), &statement,
+                           nullptr) != SQLITE_OK) {
         ZNFLogf("Notes store: could not read the attachments: %@", QString::fromUtf8(sqlite3_errmsg(db)));
         sqlite3_finalize(statement);
         sqlite3_close(db);
@@ -48,17 +51,18 @@ std::optional<ZNFNotesStoreAttachmentMap> readAttachments(const QString& databas
     }
     int primaryKeyColumn = -1, identifierColumn = -1, typeColumn = -1;
     for (int i = 0; i < sqlite3_column_count(statement); ++i) {
-        const char* name = sqlite3_column_name(statement, i);
-        if (qstrcmp(name, ZNFNotesStoreColumn_primaryKey) == 0)
+        const QLatin1StringView name(sqlite3_column_name(statement, i));
+        if (name == ZNFNotesStoreColumn_primaryKey)
             primaryKeyColumn = i;
-        else if (qstrcmp(name, ZNFNotesStoreColumn_identifier) == 0)
+        else if (name == ZNFNotesStoreColumn_identifier)
             identifierColumn = i;
-        else if (qstrcmp(name, ZNFNotesStoreColumn_type) == 0)
+        else if (name == ZNFNotesStoreColumn_type)
             typeColumn = i;
     }
     ZNFNotesStoreAttachmentMap map;
     if (primaryKeyColumn < 0 || identifierColumn < 0 || typeColumn < 0)
-        ZNFLog(QStringLiteral("Notes store: the attachment table lacks an expected column"));
+        ZNFWarnf(lcConversion(),
+                 QStringLiteral("Notes store: the attachment table lacks an expected column"));
     else {
         int step;
         while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
@@ -89,13 +93,13 @@ QFileInfoList listFolder(const QString& folder) {
 } // namespace
 
 QString containerPath() {
-    return ZNFPaths::expandTilde(QLatin1String(ZNFNotesStore_containerPath));
+    return ZNFPaths::expandTilde(ZNFNotesStore_containerPath);
 }
 
 bool readCopyOfStore(const QString& container, const std::function<void(const QString& database)>& read,
                      QString* failure) {
     const QDir source(container);
-    const QString database = QLatin1String(ZNFNotesStore_databaseFileName);
+    const QString database = ZNFNotesStore_databaseFileName;
     auto fail = [failure](const QString& reason) {
         if (failure)
             *failure = reason;
@@ -116,8 +120,8 @@ bool readCopyOfStore(const QString& container, const std::function<void(const QS
     }
     QFile::setPermissions(temporary,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    const QStringList copies{database, database + QLatin1String(ZNFNotesStore_sharedMemorySuffix),
-                             database + QLatin1String(ZNFNotesStore_writeAheadLogSuffix)};
+    const QStringList copies{database, database + ZNFNotesStore_sharedMemorySuffix,
+                             database + ZNFNotesStore_writeAheadLogSuffix};
     const ZNFTemporaryFiles::Guard guard(temporary,
                                          copies + QStringList{database + QStringLiteral("-journal")});
     for (const QString& name : copies) {
@@ -148,7 +152,7 @@ std::optional<ZNFNotesStoreAttachmentMap> noteIdsByPrimaryKey(const QString& con
 }
 
 std::optional<QStringList> previewAssetURLs(const QString& container) {
-    const QString folder = QDir(container).filePath(QLatin1String(ZNFNotesStore_previewsFolderName));
+    const QString folder = QDir(container).filePath(ZNFNotesStore_previewsFolderName);
     if (!QFileInfo(folder).isDir())
         return std::nullopt;
     QStringList paths;
@@ -160,8 +164,7 @@ std::optional<QStringList> previewAssetURLs(const QString& container) {
 QString urlForOriginalMedia(const QString& uuid, const QString& container) {
     if (!isUsableFileName(uuid))
         return {};
-    const QString folder =
-        QDir(container).filePath(QLatin1String(ZNFNotesStore_mediaFolderName) + u'/' + uuid);
+    const QString folder = QDir(container).filePath(ZNFNotesStore_mediaFolderName + u'/' + uuid);
     const QFileInfoList entries = listFolder(folder);
     return entries.isEmpty() ? QString() : entries.first().filePath();
 }
@@ -185,8 +188,8 @@ QString largestAssetURLMatchingId(const QString& uuid, const QStringList& files)
 }
 
 bool isUsableFileName(const QString& uuid) {
-    return !uuid.isEmpty() && uuid != QLatin1String(".") && uuid != QLatin1String("..") &&
-           !uuid.contains(u'/') && !uuid.contains(u'\\') && !uuid.contains(QChar(0));
+    return !uuid.isEmpty() && uuid != "."_L1 && uuid != ".."_L1 && !uuid.contains(u'/') &&
+           !uuid.contains(u'\\') && !uuid.contains(QChar(0));
 }
 
 } // namespace ZNFNotesStore

@@ -167,9 +167,10 @@ QImage read(QIODevice* device, Resolution& recorded) {
     reader.setAutoTransform(true);
     const QSize size = reader.size();
     if (size.isValid() && qint64(size.width()) * size.height() > ZNFImage_maxDecodedPixels) {
-        ZNFLogf("Image: a picture of %@x%@ pixels is beyond the limit of %@ pixels, not decoded",
-                QString::number(size.width()), QString::number(size.height()),
-                QString::number(ZNFImage_maxDecodedPixels));
+        ZNFWarnf(lcPlatform(),
+                 "Image: a picture of %@x%@ pixels is beyond the limit of %@ pixels, not decoded",
+                 QString::number(size.width()), QString::number(size.height()),
+                 QString::number(ZNFImage_maxDecodedPixels));
         return {};
     }
     // Each thread decodes into the pixels of its previous picture when that one is no longer

@@ -5,6 +5,8 @@
 #include <QEventLoop>
 #include <cstdio>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // A copied Notes folder, read on any system.
@@ -23,7 +25,7 @@ int convertFolder(const QString& folder) {
 } // namespace
 
 int ZNFRunConvertNotes(const QStringList& arguments) {
-    if (arguments.size() == 2 && arguments.first() == QLatin1String("--from"))
+    if (arguments.size() == 2 && arguments.first() == "--from"_L1)
         return convertFolder(arguments.at(1));
     if (!arguments.isEmpty())
         return ZNFCommandOutput::fail(

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace ZNFCommandOutput {
 
 int fail(const QString& reason) {
@@ -53,21 +55,20 @@ int ZNFRunCommandLine(const QStringList& arguments) {
         return -1;
     const QString command = arguments.first();
     const QStringList rest = arguments.mid(1);
-    if (command == QLatin1String("convert")) {
-        if (rest.value(0) == QLatin1String("vesper"))
+    if (command == "convert"_L1) {
+        if (rest.value(0) == "vesper"_L1)
             return ZNFRunConvertVesper(rest.mid(1));
-        if (rest.value(0) == QLatin1String("notes"))
+        if (rest.value(0) == "notes"_L1)
             return ZNFRunConvertNotes(rest.mid(1));
         std::fputs(kUsage, stderr);
         return ZNFCommandOutput::fail(
             QStringLiteral("convert needs a source: vesper PATH, notes or notes --from DIR"));
     }
-    if (command == QLatin1String("send"))
+    if (command == "send"_L1)
         return ZNFRunSend(rest);
-    if (command == QLatin1String("receive"))
+    if (command == "receive"_L1)
         return ZNFRunReceive(rest);
-    if (command == QLatin1String("help") || command == QLatin1String("--help") ||
-        command == QLatin1String("-h")) {
+    if (command == "help"_L1 || command == "--help"_L1 || command == "-h"_L1) {
         std::fputs(kUsage, stdout);
         return 0;
     }
