@@ -1,7 +1,7 @@
 #include "conversion/ZNFBackupArchive.h"
 
+#include "conversion/ZNFConversionLog.h"
 #include "platform/ZNFFileWrite.h"
-#include "platform/ZNFLog.h"
 #include "platform/ZNFNumberFormat.h"
 #include "platform/ZNFPaths.h"
 
@@ -141,7 +141,7 @@ void ZNFBackupArchiveWriter::setDate(const QDateTime& date) {
 bool ZNFBackupArchiveWriter::fail(const QString& what) {
     if (m_failure.isEmpty()) {
         m_failure = what;
-        ZNFLogf("Backup archive: %@", what);
+        ZNFWarnf(lcConversion(), "Backup archive: %@", what);
     }
     return false;
 }

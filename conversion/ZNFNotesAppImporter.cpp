@@ -1,12 +1,12 @@
 #include "conversion/ZNFNotesAppImporter.h"
 
 #include "conversion/ZNFBackupArchive.h"
+#include "conversion/ZNFConversionLog.h"
 #include "conversion/ZNFNotesExtractor.h"
 #include "conversion/ZNFNotesFolderReader.h"
 #include "conversion/ZNFNotesStore.h"
 #include "conversion/ZNFPicturePipeline.h"
 #include "conversion/ZNFTemporaryFiles.h"
-#include "platform/ZNFLog.h"
 #include "platform/ZNFMainQueue.h"
 
 #include <QDir>
@@ -66,15 +66,16 @@ void ZNFNotesAppImporter::import(ZNFImporterCompletion completion) {
             if (!self->m_notesFolder.isEmpty()) {
                 const ZNFNotesFolderReading reading = self->processFolder(done);
                 for (const QString& line : reading.leftOutLines())
-                    ZNFLogf("Notes folder: %@", line);
+                    ZNFWarnf(lcConversion(), "Notes folder: %@", line);
                 if (!reading.failure.isEmpty())
-                    ZNFLogf("Notes folder: %@", reading.failure);
+                    ZNFWarnf(lcConversion(), "Notes folder: %@", reading.failure);
             } else
                 self->processRecords(
                     [&notes](const ZNFNoteRecordTake& take, QString* failure) {
                         if (!notes || ZNFNotesExtractor::readRecords(*notes, take, failure))
                             return true;
-                        ZNFLogf("Notes importer: the export is %@, no notes converted", *failure);
+                        ZNFWarnf(lcConversion(), "Notes importer: the export is %@, no notes converted",
+                                 *failure);
                         return false;
                     },
                     done);
@@ -411,7 +412,7 @@ void ZNFNotesAppImporter::Pictures::finishJob(AttachmentJob& job, const Attachme
     std::optional<QSizeF>& size = m_written[job.uuid];
     if (image) {
         if (image->png.isEmpty())
-            ZNFLogf("Notes attachments: no usable image for %@", job.uuid);
+            ZNFWarnf(lcConversion(), "Notes attachments: no usable image for %@", job.uuid);
         else if (m_output.addResource(job.uuid, image->png))
             size = image->size;
     }

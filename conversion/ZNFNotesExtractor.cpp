@@ -1,8 +1,8 @@
 #include "conversion/ZNFNotesExtractor.h"
 
+#include "conversion/ZNFConversionLog.h"
 #include "conversion/ZNFNotesAppImporter.h"
 #include "platform/ZNFBundle.h"
-#include "platform/ZNFLog.h"
 #include "platform/ZNFPaths.h"
 
 #include <QFile>
@@ -33,12 +33,12 @@ ZNFNotesExport ZNFNotesExtractor::takeExport(QString& error) {
     const bool opened = QFileInfo(path).isFile() && file->open(QIODevice::ReadOnly);
     // The name goes whatever the file holds; an open file stays readable without it.
     if (QFileInfo::exists(path) && !QFile::remove(path))
-        ZNFLogf("Notes extractor: could not remove the export %@", path);
+        ZNFWarnf(lcConversion(), "Notes extractor: could not remove the export %@", path);
     if (!opened)
         return nullptr;
     if (file->size() > ZNFNotesExtractor_maxExportBytes) {
         error = QStringLiteral("the export is larger than %1 bytes").arg(ZNFNotesExtractor_maxExportBytes);
-        ZNFLogf("Notes extractor: %@, not read", error);
+        ZNFWarnf(lcConversion(), "Notes extractor: %@, not read", error);
         return nullptr;
     }
     return file;
@@ -69,7 +69,7 @@ void ZNFNotesExtractor::getNotes(Completion completion) {
     extractionQueue().start([script, timeLimit, completion = std::move(completion)] {
         // An export left behind by an earlier run must never pass for this run's.
         if (QFile::exists(exportFilePath()) && !QFile::remove(exportFilePath()))
-            ZNFLogf("Notes extractor: could not remove the old export %@", exportFilePath());
+            ZNFWarnf(lcConversion(), "Notes extractor: could not remove the old export %@", exportFilePath());
         if (script.isEmpty() || !QFileInfo(script).isFile()) {
             // Nothing to run: the script runner would wait for a script on its input.
             ZNFWarnf(lcConversion(),
@@ -91,8 +91,8 @@ void ZNFNotesExtractor::getNotes(Completion completion) {
 #endif
         process.start();
         if (!process.waitForStarted(-1)) {
-            ZNFLogf("Notes extractor: could not run %@: %@", ZNFNotesExtractor_scriptRunner,
-                    process.errorString());
+            ZNFWarnf(lcConversion(), "Notes extractor: could not run %@: %@", ZNFNotesExtractor_scriptRunner,
+                     process.errorString());
         } else if (!process.waitForFinished(timeLimit)) {
             ZNFWarnf(lcConversion(),
                      "Notes extractor: the export script ran longer than %@ seconds and was stopped",

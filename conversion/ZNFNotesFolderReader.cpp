@@ -1,8 +1,8 @@
 #include "conversion/ZNFNotesFolderReader.h"
 
+#include "conversion/ZNFConversionLog.h"
 #include "conversion/ZNFNotesAppImporter.h"
 #include "conversion/ZNFNotesStore.h"
-#include "platform/ZNFLog.h"
 
 #include "ZNFNoteStore.pb.h"
 
@@ -316,7 +316,8 @@ std::optional<QString> StoreReader::noteText(sqlite3_stmt* data, qint64 primaryK
             failure = QStringLiteral("its data could not be read: %1")
                           .arg(QString::fromUtf8(sqlite3_errstr(status)));
     }
-    ZNFLogf("Notes folder: left out note %@, %@", identifier(kNoteEntity, primaryKey), failure);
+    ZNFWarnf(lcConversion(), "Notes folder: left out note %@, %@", identifier(kNoteEntity, primaryKey),
+             failure);
     return std::nullopt;
 }
 
@@ -363,7 +364,7 @@ bool StoreReader::readNotes() {
     int status;
     while ((status = sqlite3_step(notes.handle)) == SQLITE_ROW) {
         if (sqlite3_column_type(notes.handle, 0) == SQLITE_NULL) {
-            ZNFLog(QStringLiteral("Notes folder: left out a note without a primary key"));
+            ZNFWarnf(lcConversion(), QStringLiteral("Notes folder: left out a note without a primary key"));
             ++m_reading.unreadable;
             continue;
         }
@@ -428,8 +429,8 @@ void StoreReader::createIndex(const char* name, const char* table, const char* c
     const QByteArray sql =
         QByteArray("CREATE INDEX IF NOT EXISTS ") + name + " ON " + table + "(\"" + column + "\")";
     if (sqlite3_exec(m_db, sql.constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
-        ZNFLogf("Notes folder: could not index %@: %@", QLatin1StringView(table),
-                QString::fromUtf8(sqlite3_errmsg(m_db)));
+        ZNFWarnf(lcConversion(), "Notes folder: could not index %@: %@", QLatin1StringView(table),
+                 QString::fromUtf8(sqlite3_errmsg(m_db)));
 }
 
 bool StoreReader::prepareAttachments() {

@@ -1,7 +1,7 @@
 #include "conversion/ZNFNotesStore.h"
 
+#include "conversion/ZNFConversionLog.h"
 #include "conversion/ZNFTemporaryFiles.h"
-#include "platform/ZNFLog.h"
 #include "platform/ZNFPaths.h"
 
 #include <QDir>
@@ -36,15 +36,15 @@ std::optional<ZNFNotesStoreAttachmentMap> readAttachments(const QString& databas
     const int opened =
         sqlite3_open_v2(QFile::encodeName(databasePath).constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
     if (opened != SQLITE_OK) {
-        ZNFLogf("Notes store: could not open the copy of the store: %@",
-                QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(opened)));
+        ZNFWarnf(lcConversion(), "Notes store: could not open the copy of the store: %@",
+                 QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(opened)));
         sqlite3_close(db);
         return std::nullopt;
     }
     sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db, ZNFNotesStore_query.data(), int(ZNFNotesStore_query.size()), &statement,
-                           nullptr) != SQLITE_OK) {
-        ZNFLogf("Notes store: could not read the attachments: %@", QString::fromUtf8(sqlite3_errmsg(db)));
+    if (sqlite3_prepare_v2(db, ZNFNotesStore_query.data(), int(ZNFNotesStore_query.size()), &statement, nullptr) != SQLITE_OK) {
+        ZNFWarnf(lcConversion(), "Notes store: could not read the attachments: %@",
+                 QString::fromUtf8(sqlite3_errmsg(db)));
         sqlite3_finalize(statement);
         sqlite3_close(db);
         return std::nullopt;
@@ -77,8 +77,8 @@ std::optional<ZNFNotesStoreAttachmentMap> readAttachments(const QString& databas
             map[primaryKey] = {primaryKey, identifier, type};
         }
         if (step != SQLITE_DONE)
-            ZNFLogf("Notes store: reading the attachments stopped early: %@",
-                    QString::fromUtf8(sqlite3_errmsg(db)));
+            ZNFWarnf(lcConversion(), "Notes store: reading the attachments stopped early: %@",
+                     QString::fromUtf8(sqlite3_errmsg(db)));
     }
     sqlite3_finalize(statement);
     sqlite3_close(db);
@@ -113,8 +113,8 @@ bool readCopyOfStore(const QString& container, const std::function<void(const QS
     // an interruption removes it.
     const QString temporary = ZNFTemporaryFiles::createFolder();
     if (temporary.isEmpty()) {
-        ZNFLogf("Notes store: could not create a folder for the copy of the store in %@",
-                ZNFPaths::cachesDirectory());
+        ZNFWarnf(lcConversion(), "Notes store: could not create a folder for the copy of the store in %@",
+                 ZNFPaths::cachesDirectory());
         return fail(QStringLiteral("could not create a folder for a copy of the store in %1")
                         .arg(ZNFPaths::cachesDirectory()));
     }

@@ -1,6 +1,6 @@
 #include "conversion/ZNFTemporaryFiles.h"
 
-#include "platform/ZNFLog.h"
+#include "conversion/ZNFConversionLog.h"
 #include "platform/ZNFPaths.h"
 
 #include <QDir>
@@ -127,7 +127,8 @@ int removeLeftovers() {
         const QString name = entry.fileName();
         if (const auto match = partialName.match(name); match.hasMatch() && entry.isFile()) {
             if (processIsGone(match.captured(1).toLongLong()) && QFile::remove(entry.filePath())) {
-                ZNFLogf("Removed the partial archive %@ of an interrupted run", entry.filePath());
+                ZNFLogf(lcConversion(), "Removed the partial archive %@ of an interrupted run",
+                        entry.filePath());
                 ++removed;
             }
         } else if (const auto match = folderName.match(name); match.hasMatch() && entry.isDir()) {
@@ -135,7 +136,8 @@ int removeLeftovers() {
                 QFileInfo(QDir(entry.filePath()).filePath(ZNFTemporaryFiles_markerFileName)).isFile();
             if (marked && processIsGone(match.captured(1).toLongLong()) &&
                 QDir(entry.filePath()).removeRecursively()) {
-                ZNFLogf("Removed the temporary folder %@ of an interrupted run", entry.filePath());
+                ZNFLogf(lcConversion(), "Removed the temporary folder %@ of an interrupted run",
+                        entry.filePath());
                 ++removed;
             }
         }

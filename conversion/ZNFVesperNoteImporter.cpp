@@ -1,11 +1,11 @@
 #include "conversion/ZNFVesperNoteImporter.h"
 
 #include "conversion/ZNFBackupArchive.h"
+#include "conversion/ZNFConversionLog.h"
 #include "conversion/ZNFJSONAdditions.h"
 #include "conversion/ZNFPicturePipeline.h"
 #include "conversion/ZNFTemporaryFiles.h"
 #include "platform/ZNFImage.h"
-#include "platform/ZNFLog.h"
 #include "platform/ZNFMainQueue.h"
 #include "platform/ZNFNumberFormat.h"
 #include "platform/ZNFPaths.h"
@@ -164,16 +164,16 @@ QStringList ZNFVesperNoteImporter::noteFilesInFolder(const QString& folder, cons
         // Only regular files are notes: a pipe or device would block or never end, and a link
         // may lead anywhere on the machine.
         if (info.isSymLink() || !info.isFile()) {
-            ZNFLogf("Vesper importer: %@ is not a regular file, left out", entry);
+            ZNFWarnf(lcConversion(), "Vesper importer: %@ is not a regular file, left out", entry);
             continue;
         }
         if (inside.size() < 2 || !info.canonicalFilePath().startsWith(inside)) {
-            ZNFLogf("Vesper importer: %@ lies outside the export, left out", entry);
+            ZNFWarnf(lcConversion(), "Vesper importer: %@ lies outside the export, left out", entry);
             continue;
         }
         if (info.size() > ZNFVesperNoteImporter_maxNoteFileBytes) {
-            ZNFLogf("Vesper importer: %@ is larger than %@ bytes, left out", entry,
-                    QString::number(ZNFVesperNoteImporter_maxNoteFileBytes));
+            ZNFWarnf(lcConversion(), "Vesper importer: %@ is larger than %@ bytes, left out", entry,
+                     QString::number(ZNFVesperNoteImporter_maxNoteFileBytes));
             continue;
         }
         noteFiles << entry;
@@ -194,7 +194,7 @@ EncodedPicture encodePicture(const QString& path) {
         return {};
     EncodedPicture picture{ZNFImage::encodePNG(decoded.image), decoded.sizeInPoints()};
     if (picture.png.isEmpty())
-        ZNFLogf("Vesper importer: could not encode the picture %@", path);
+        ZNFWarnf(lcConversion(), "Vesper importer: could not encode the picture %@", path);
     return picture;
 }
 
@@ -283,7 +283,7 @@ ZNFVesperNote ZNFVesperNoteImporter::processNoteAtURL(const QString& file) {
         // otherwise.
         text = decodeNoteText(in.read(std::min(in.size(), ZNFVesperNoteImporter_maxNoteFileBytes)));
     } else {
-        ZNFLogf("Vesper importer: cannot read %@, converted as an empty note", file);
+        ZNFWarnf(lcConversion(), "Vesper importer: cannot read %@, converted as an empty note", file);
     }
     // Moved: the note's lines are gathered in the very buffer the file was read into.
     ZNFVesperNote note = structuredDataFromNote(std::move(text), file);
@@ -411,7 +411,8 @@ QString ZNFVesperNoteImporter::picturePathForNote(const ZNFVesperNote& note, con
     if (file.isSymLink() || pictures.isSymLink() || !file.isFile() || export_.size() < 2 ||
         !file.canonicalFilePath().startsWith(export_) ||
         !file.canonicalFilePath().startsWith(pictures.canonicalFilePath() + u'/')) {
-        ZNFLogf("Vesper importer: %@ is a link or leads out of the export, not read", file.filePath());
+        ZNFWarnf(lcConversion(), "Vesper importer: %@ is a link or leads out of the export, not read",
+                 file.filePath());
         return {};
     }
     return file.filePath();

@@ -179,8 +179,8 @@ QImage read(QIODevice* device, Resolution& recorded) {
     QImage& image = reused;
     if (!reader.read(&image)) {
         if (size.isValid())
-            ZNFLogf("Image: a picture of %@x%@ pixels could not be decoded: %@",
-                    QString::number(size.width()), QString::number(size.height()), reader.errorString());
+            ZNFWarnf(lcPlatform(), "Image: a picture of %@x%@ pixels could not be decoded: %@",
+                     QString::number(size.width()), QString::number(size.height()), reader.errorString());
         return {};
     }
     if (reader.transformation() & QImageIOHandler::TransformationRotate90)
