@@ -1,5 +1,6 @@
 // Script-driven layout events: 10,000 performAction calls from one script, each setting a
 // user default through the "data" handler. Aim: under 20 microseconds per call.
+#include "bench_main.h"
 #include "layout/ZNFJavascriptLayoutController.h"
 #include "layout/ZNFUserDefaults.h"
 
@@ -48,20 +49,24 @@ BENCHMARK(BM_PerformActionNoHandler)->Unit(benchmark::kMillisecond)->MinTime(2.0
 
 } // namespace
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The settings written here must never reach the user's own store.
-    QTemporaryDir home;
+// The settings written here must never reach the user's own store.
+QTemporaryDir& privateHome() {
+    static QTemporaryDir home;
+    return home;
+}
+
+const bool homeSet = [] {
     for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {
-        const QString path = home.path() + u'/' + QString::fromLatin1(name).toLower();
+        const QString path = privateHome().path() + u'/' + QString::fromLatin1(name).toLower();
         QDir().mkpath(path);
         qputenv(name, QFile::encodeName(path));
     }
-    QApplication app(argc, argv);
-    if (!ZNFUserDefaults::standardUserDefaults().filePath().startsWith(home.path()))
-        return 1;
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+    return true;
+}();
+
+const bool registered = registerBenchProgram(
+    {.widgets = true, .start = [](int, char**) -> std::optional<int> {
+         if (!ZNFUserDefaults::standardUserDefaults().filePath().startsWith(privateHome().path()))
+             return 1;
+         return std::nullopt;
+     }});

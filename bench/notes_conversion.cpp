@@ -3,6 +3,7 @@
 // memory in use at its start: flat in the number of notes (2,500 to 10,000), and for one
 // 50 MB note within three times the note plus a constant.
 #include "TestSupport.h"
+#include "bench_main.h"
 #include "conversion/ZNFBackupArchive.h"
 #include "conversion/ZNFNotesAppImporter.h"
 #include "conversion/ZNFNotesExtractor.h"
@@ -154,11 +155,4 @@ BENCHMARK(BM_ZipStep)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations
 
 } // namespace
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+const bool registered = registerBenchProgram({.widgets = true});

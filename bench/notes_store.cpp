@@ -5,6 +5,7 @@
 // /proc/self/clear_refs), and how far it rose above the memory in use when the run started, at
 // three store sizes: flat in the number of notes, as the notes stream into the archive.
 #include "TestSupport.h"
+#include "bench_main.h"
 #include "conversion/ZNFNotesAppImporter.h"
 #include "conversion/ZNFNotesFolderReader.h"
 #include "conversion/support/notes_store_fixture.h"
@@ -112,11 +113,3 @@ void BM_ReadStore(benchmark::State& state) {
 BENCHMARK(BM_ReadStore)->Arg(2500)->Arg(10000)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
