@@ -70,4 +70,4 @@ BENCHMARK(BM_ScreenChange)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
-const bool registered = registerBenchProgram({.widgets = true});
+const bool registered = registerBenchProgram([](BenchProgram& program) { program.widgets = true; });

@@ -10,8 +10,8 @@ BenchProgram& program() {
 }
 } // namespace
 
-bool registerBenchProgram(BenchProgram registered) {
-    program() = std::move(registered);
+bool registerBenchProgram(const std::function<void(BenchProgram&)>& configure) {
+    configure(program());
     return true;
 }
 

@@ -6,7 +6,7 @@
 
 // What a benchmark program adds around the one main() all of them share (bench_main.cpp).
 // Register it at namespace scope:
-//   const bool registered = registerBenchProgram({.widgets = true});
+//   const bool registered = registerBenchProgram([](BenchProgram& program) { program.widgets = true; });
 // A program that registers nothing runs its benchmarks inside a QCoreApplication.
 struct BenchProgram {
     // A QApplication, on the offscreen platform unless QT_QPA_PLATFORM names one.
@@ -20,4 +20,4 @@ struct BenchProgram {
     std::function<void()> finish;
 };
 
-bool registerBenchProgram(BenchProgram program);
+bool registerBenchProgram(const std::function<void(BenchProgram&)>& configure);

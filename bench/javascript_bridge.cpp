@@ -64,9 +64,11 @@ const bool homeSet = [] {
     return true;
 }();
 
-const bool registered = registerBenchProgram(
-    {.widgets = true, .start = [](int, char**) -> std::optional<int> {
-         if (!ZNFUserDefaults::standardUserDefaults().filePath().startsWith(privateHome().path()))
-             return 1;
-         return std::nullopt;
-     }});
+const bool registered = registerBenchProgram([](BenchProgram& program) {
+    program.widgets = true;
+    program.start = [](int, char**) -> std::optional<int> {
+        if (!ZNFUserDefaults::standardUserDefaults().filePath().startsWith(privateHome().path()))
+            return 1;
+        return std::nullopt;
+    };
+});

@@ -89,4 +89,4 @@ BENCHMARK(BM_ScrollThrough)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
-const bool registered = registerBenchProgram({.widgets = true});
+const bool registered = registerBenchProgram([](BenchProgram& program) { program.widgets = true; });

@@ -192,4 +192,4 @@ BENCHMARK(BM_ShowNestedTable)
 
 } // namespace
 
-const bool registered = registerBenchProgram({.widgets = true});
+const bool registered = registerBenchProgram([](BenchProgram& program) { program.widgets = true; });

@@ -155,4 +155,4 @@ BENCHMARK(BM_ZipStep)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations
 
 } // namespace
 
-const bool registered = registerBenchProgram({.widgets = true});
+const bool registered = registerBenchProgram([](BenchProgram& program) { program.widgets = true; });

@@ -401,21 +401,20 @@ public:
 
 RatioReporter reporter;
 
-const bool registered = registerBenchProgram({
-    .start = [](int argc, char** argv) -> std::optional<int> {
+const bool registered = registerBenchProgram([](BenchProgram& program) {
+    program.start = [](int argc, char** argv) -> std::optional<int> {
         if (argc == 3 && QLatin1StringView(argv[1]) == kPeerReceiverFlag)
             return runPeerReceiver(quint16(QByteArray(argv[2]).toUInt()));
         if (argc == 3 && QLatin1StringView(argv[1]) == kPlainReceiverFlag)
             return runPlainReceiver(QString::fromLocal8Bit(argv[2]));
         return std::nullopt;
-    },
-    .reporter = &reporter,
-    .finish =
-        [] {
-            if (reporter.peerMs > 0 && reporter.plainMs > 0)
-                std::printf(
-                    "200 MB between two processes, medians of %d runs: peer layer %.0f ms, plain copy %.0f "
-                    "ms, peer layer at %.0f%% of the plain copy's throughput\n",
-                    kRuns, reporter.peerMs, reporter.plainMs, 100.0 * reporter.plainMs / reporter.peerMs);
-        },
+    };
+    program.reporter = &reporter;
+    program.finish = [] {
+        if (reporter.peerMs > 0 && reporter.plainMs > 0)
+            std::printf(
+                "200 MB between two processes, medians of %d runs: peer layer %.0f ms, plain copy %.0f "
+                "ms, peer layer at %.0f%% of the plain copy's throughput\n",
+                kRuns, reporter.peerMs, reporter.plainMs, 100.0 * reporter.plainMs / reporter.peerMs);
+    };
 });

@@ -217,8 +217,10 @@ BENCHMARK(BM_MeasureMegabyte)
 
 } // namespace
 
-const bool registered =
-    registerBenchProgram({.widgets = true, .start = [](int, char**) -> std::optional<int> {
-                              corpus(); // fonts and styles are made before timing starts
-                              return std::nullopt;
-                          }});
+const bool registered = registerBenchProgram([](BenchProgram& program) {
+    program.widgets = true;
+    program.start = [](int, char**) -> std::optional<int> {
+        corpus(); // fonts and styles are made before timing starts
+        return std::nullopt;
+    };
+});

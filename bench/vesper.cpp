@@ -263,4 +263,7 @@ void summarize() {
                     kBigNoteBytes / 1000000, g->notecrateBigNote.peakMiB);
 }
 
-const bool registered = registerBenchProgram({.start = prepare, .finish = summarize});
+const bool registered = registerBenchProgram([](BenchProgram& program) {
+    program.start = prepare;
+    program.finish = summarize;
+});
