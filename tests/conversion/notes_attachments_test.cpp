@@ -1,7 +1,7 @@
-#include "TestSupport.h"
 #include "conversion/ZNFBackupArchive.h"
 #include "conversion/ZNFNotesAppImporter.h"
 #include "conversion/ZNFNotesStore.h"
+#include "support/archive_reading.h"
 #include "support/attachments_fixture.h"
 
 #include <QDir>
@@ -28,10 +28,6 @@ QJsonObject record(const QString& id, const QJsonValue& parentId = "note-1",
 
 QString ref(int primaryKey) {
     return QStringLiteral("x-coredata://STORE/ICAttachment/p%1").arg(primaryKey);
-}
-
-QStringList cacheEntries(const ScopedHome& home) {
-    return QDir(home.caches()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
 }
 
 } // namespace
@@ -155,17 +151,17 @@ TEST(NotesStore, MapKeepsTheThreeImageTypesAndTheCopyIsAlwaysDeleted) {
                     .arg(attachment.uuid, attachment.type);
     EXPECT_EQ(kept, QStringList({"1=1:PNG:public.png", "2=2:JPG:public.jpeg",
                                  "3=3:SKETCH:com.apple.notes.sketch", "8=8:INWAL:public.jpeg"}));
-    EXPECT_EQ(cacheEntries(home), QStringList()) << "the copy is deleted";
+    EXPECT_EQ(folderContents(home.caches()), QStringList()) << "the copy is deleted";
 
     // A store that is not a database, and one that cannot even be copied: no map, no copy left.
     QFile::remove(QString::fromLocal8Bit(live));
     writeFile(QString::fromLocal8Bit(live), QByteArray(4096, 'x'));
     EXPECT_FALSE(ZNFNotesStore::noteIdsByPrimaryKey());
-    EXPECT_EQ(cacheEntries(home), QStringList());
+    EXPECT_EQ(folderContents(home.caches()), QStringList());
     QFile::remove(QString::fromLocal8Bit(live));
     QDir().mkpath(QString::fromLocal8Bit(live));
     EXPECT_FALSE(ZNFNotesStore::noteIdsByPrimaryKey());
-    EXPECT_EQ(cacheEntries(home), QStringList());
+    EXPECT_EQ(folderContents(home.caches()), QStringList());
 }
 
 TEST(NotesStore, LargestPreviewGoesToTheEarlierOfTwoEqualFiles) {
@@ -308,14 +304,16 @@ TEST_F(NotesAttachmentsTest, EachRecordFindsItsImageOrIsLeftOut) {
     };
     ASSERT_EQ(entries.size(), std::size(expected)) << QJsonDocument(entries).toJson().toStdString();
     for (qsizetype i = 0; i < entries.size(); ++i) {
-        const QJsonObject entry = entries[i].toObject();
         const auto& e = expected[i];
-        EXPECT_EQ(entry.value("binaryAttachmentId").toString(), e.uuid);
-        EXPECT_EQ(entry.value("userInfo").toString(), e.userInfo) << e.uuid.toStdString();
-        EXPECT_EQ(entry.value("kind").toString(), "Image");
-        EXPECT_EQ(entry.value("state"), QJsonValue(0));
-        EXPECT_EQ(entry.value("date"), QJsonValue(1000.5));
-        EXPECT_EQ(entry.value("updatedDate"), QJsonValue(1000.5));
+        QJsonObject entry = entries[i].toObject();
+        entry.remove("identifier");
+        EXPECT_EQ(entry, (QJsonObject{{"kind", "Image"},
+                                      {"state", 0},
+                                      {"date", 1000.5},
+                                      {"updatedDate", 1000.5},
+                                      {"binaryAttachmentId", e.uuid},
+                                      {"userInfo", e.userInfo},
+                                      {"parentId", entry.value("parentId")}}));
         EXPECT_TRUE(entry.value("parentId").toString().startsWith("note-"));
         const QByteArray png = zip.find("resources/" + e.uuid)->data;
         ASSERT_TRUE(png.startsWith("\x89PNG")) << e.uuid.toStdString();
@@ -336,7 +334,7 @@ TEST_F(NotesAttachmentsTest, EachRecordFindsItsImageOrIsLeftOut) {
         EXPECT_FALSE(all.next().endsWith("/escape")) << all.filePath().toStdString();
     EXPECT_TRUE(log.contains("cannot name a file"));
     EXPECT_TRUE(log.contains("no parentId or no date"));
-    EXPECT_EQ(cacheEntries(home), QStringList{"test.notebackup"}) << "the store's copy is gone";
+    EXPECT_EQ(folderContents(home.caches()), QStringList{"test.notebackup"}) << "the store's copy is gone";
 }
 
 TEST_F(NotesAttachmentsTest, ThreadsDoNotChangeTheArchive) {
@@ -368,8 +366,7 @@ TEST(NotesAttachmentsArchive, ImagesFollowAllNotesAndNoStoreStillConvertsNotes) 
         importer.processNotes(QJsonValue(notes), [&](const ZNFConversionOutcome& o) { path = o.path; });
         const ZipContents zip = readZip(path);
         QStringList kinds;
-        for (const QJsonValue& entry :
-             QJsonDocument::fromJson(zip.find("entries.json")->data).object().value("entries").toArray())
+        for (const QJsonValue& entry : entriesOf(zip))
             kinds << entry.toObject().value("kind").toString() + ":" +
                          entry.toObject()
                              .value(entry.toObject().contains("body") ? "body" : "parentId")
