@@ -213,13 +213,6 @@ QSizeF sizeInPoints(const QSize& pixels, const Resolution& resolution) {
     return {points(pixels.width(), resolution.x), points(pixels.height(), resolution.y)};
 }
 
-QSizeF sizeInPoints(const QImage& image) {
-    if (image.isNull())
-        return {0, 0};
-    return sizeInPoints(image.size(), {dpiFromDotsPerMetre(image.dotsPerMeterX()),
-                                       dpiFromDotsPerMetre(image.dotsPerMeterY())});
-}
-
 void setResolution(QImage& image, const Resolution& resolution) {
     auto dpm = [](double dpi) { return int(std::lround((dpi > 0 ? dpi : kPointsPerInch) / kMetresPerInch)); };
     const int x = dpm(resolution.x);
@@ -289,16 +282,6 @@ QByteArray encodeJPEG(const QImage& image, int quality) {
     if (!writer.write(image))
         return {};
     return bytes;
-}
-
-bool writePNG(const QImage& image, const QString& path) {
-    const QByteArray bytes = encodePNG(image);
-    if (bytes.isEmpty())
-        return false;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    return file.write(bytes) == bytes.size();
 }
 
 } // namespace ZNFImage

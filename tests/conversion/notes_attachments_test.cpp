@@ -50,8 +50,6 @@ TEST(ImageResolution, PointsFollowTheResolutionTheFileRecords) {
         const ZNFImage::Decoded decoded = ZNFImage::decode(c.bytes);
         ASSERT_FALSE(decoded.isNull()) << c.what;
         EXPECT_EQ(decoded.sizeInPoints(), c.points) << c.what;
-        // The older QImage-only functions agree.
-        EXPECT_EQ(ZNFImage::sizeInPoints(ZNFImage::decodeData(c.bytes)), c.points) << c.what;
     }
     EXPECT_EQ(ZNFBackupArchive::userInfoForSize(ZNFImage::decode(cases[5].bytes).sizeInPoints()),
               R"({"width":37.5,"height":20})");
