@@ -13,6 +13,7 @@
 // String constants, here and in every library, are `inline constexpr QLatin1StringView`: Qt
 // takes them as they are (JSON keys, comparisons, arg(), QString), with no wrap at the call;
 // a literal in code is "..."_L1 (using namespace Qt::StringLiterals).
+
 // Keys and values of the archive's index, "entries.json".
 inline constexpr QLatin1StringView ZNFBackupEntryKey_entries{"entries"};
 inline constexpr QLatin1StringView ZNFBackupEntryKey_kind{"kind"};
