@@ -6,6 +6,7 @@
 #include "layout/ZNFLayoutCollectionViewController.h"
 #include "multipeer/ZNFWirelessSender.h"
 #include "platform/ZNFBundle.h"
+#include "platform/ZNFFileWrite.h"
 #include "platform/ZNFLog.h"
 #include "platform/ZNFNotificationCenter.h"
 #include "platform/ZNFPaths.h"
@@ -120,8 +121,7 @@ void ZNFMacNotecrateViewController::setupTextFormatter() {
 }
 
 QUrl ZNFMacNotecrateViewController::iCloudURL() {
-    return QUrl::fromLocalFile(
-        ZNFPaths::expandTilde(QStringLiteral("~/Library/Mobile Documents/com~apple~CloudDocs")));
+    return QUrl::fromLocalFile(ZNFPaths::iCloudDriveDirectory());
 }
 
 QUrl ZNFMacNotecrateViewController::panelStartURL() {
@@ -171,12 +171,12 @@ ZNFImporterCompletion ZNFMacNotecrateViewController::conversionCompletion(
     void (ZNFMacNotecrateViewController::*showError)(const QString&), QString errorMessage) {
     // Holds this controller weakly: a conversion that outlives the window does nothing.
     std::weak_ptr<ZNFMacNotecrateViewController> weak = weakSelf();
-    return [weak, showError, errorMessage](const QString& path, qint64 notes, qint64 attachments) {
+    return [weak, showError, errorMessage](const ZNFConversionOutcome& outcome) {
         auto self = weak.lock();
         if (!self)
             return;
-        if (!path.isEmpty() && notes >= 1)
-            self->acceptConversion(path, notes, attachments);
+        if (outcome.succeeded())
+            self->acceptConversion(outcome.path, outcome.notes, outcome.attachments);
         else
             ((*self).*showError)(errorMessage);
     };
@@ -245,16 +245,8 @@ void ZNFMacNotecrateViewController::presentSavePanel() {
     if (QFileInfo(destination).suffix() != QLatin1String("notebackup"))
         destination += QStringLiteral(".notebackup");
 
-    // Copy beside the destination first, so a failed copy never costs the file already there.
-    const QString partial = destination + QStringLiteral(".partial-") + ZNFPaths::newUUIDString();
-    bool saved = QFile::copy(source, partial);
-    if (saved) {
-        if (QFileInfo::exists(destination) && !QFileInfo(destination).isDir())
-            QFile::remove(destination);
-        saved = QFile::rename(partial, destination);
-    }
-    if (!saved) {
-        QFile::remove(partial);
+    // A failed save never costs the backup already there.
+    if (!ZNFFileWrite::copyIntoPlace(source, destination)) {
         ZNFLogf("Could not save the archive %@ to %@", source, destination);
         Screen screen = currentBackupItems();
         screen.insert(screen.begin() + 1, errorItem(ZNFLocalizedString(

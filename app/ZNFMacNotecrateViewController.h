@@ -1,5 +1,6 @@
 #pragma once
 
+#include "conversion/ZNFConversionOutcome.h"
 #include "layout/ZNFLayoutItem.h"
 #include "platform/ZNFViewController.h"
 
@@ -108,7 +109,7 @@ private:
     void acceptConversion(const QString& path, qint64 notes, qint64 attachments);
     // What both conversions call back: a path and a note show the backup screen, anything
     // else the given error screen.
-    std::function<void(const QString&, qint64, qint64)>
+    ZNFImporterCompletion
     conversionCompletion(void (ZNFMacNotecrateViewController::*showError)(const QString&),
                          QString errorMessage);
     std::shared_ptr<ZNFLayoutItem> textItem(const QString& text, const char* style);

@@ -1,6 +1,7 @@
 // Start-up to the first drawn start screen, and a screen change from click to drawn.
 #include "app/ZNFMacNotecrateViewController.h"
 #include "app/ZNFNotecrateWindowController.h"
+#include "bench_main.h"
 #include "layout/ZNFLayoutCollectionViewController.h"
 #include "platform/ZNFCollectionView.h"
 
@@ -69,12 +70,4 @@ BENCHMARK(BM_ScreenChange)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+const bool registered = registerBenchProgram([](BenchProgram& program) { program.widgets = true; });

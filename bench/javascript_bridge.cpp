@@ -1,5 +1,6 @@
 // Script-driven layout events: 10,000 performAction calls from one script, each setting a
 // user default through the "data" handler. Aim: under 20 microseconds per call.
+#include "bench_main.h"
 #include "layout/ZNFJavascriptLayoutController.h"
 #include "layout/ZNFUserDefaults.h"
 
@@ -9,14 +10,14 @@
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 constexpr int kCalls = 10000;
 
-QString loopScript(const char* action) {
-    return QStringLiteral("for (var i = 0; i < %1; ++i) performAction(%2);")
-        .arg(kCalls)
-        .arg(QLatin1String(action));
+QString loopScript(QLatin1StringView action) {
+    return QStringLiteral("for (var i = 0; i < %1; ++i) performAction(%2);").arg(kCalls).arg(action);
 }
 
 void runScript(benchmark::State& state, const QString& script) {
@@ -35,32 +36,39 @@ void runScript(benchmark::State& state, const QString& script) {
 
 // The measured case: every call converts the action, checks its predicate and stores a value.
 void BM_PerformActionDataSet(benchmark::State& state) {
-    runScript(state, loopScript(R"({_type: "data", action: "set", key: "bench-" + (i % 256), value: i})"));
+    runScript(state, loopScript(R"({_type: "data", action: "set", key: "bench-" + (i % 256), value: i})"_L1));
 }
 BENCHMARK(BM_PerformActionDataSet)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 // The bridge alone: an event type without a handler stops right after the conversion.
 void BM_PerformActionNoHandler(benchmark::State& state) {
-    runScript(state, loopScript(R"({_type: "nothing", action: "set", key: "bench-" + (i % 256), value: i})"));
+    runScript(state,
+              loopScript(R"({_type: "nothing", action: "set", key: "bench-" + (i % 256), value: i})"_L1));
 }
 BENCHMARK(BM_PerformActionNoHandler)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 } // namespace
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The settings written here must never reach the user's own store.
-    QTemporaryDir home;
+// The settings written here must never reach the user's own store.
+QTemporaryDir& privateHome() {
+    static QTemporaryDir home;
+    return home;
+}
+
+const bool homeSet = [] {
     for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {
-        const QString path = home.path() + u'/' + QString::fromLatin1(name).toLower();
+        const QString path = privateHome().path() + u'/' + QString::fromLatin1(name).toLower();
         QDir().mkpath(path);
         qputenv(name, QFile::encodeName(path));
     }
-    QApplication app(argc, argv);
-    if (!ZNFUserDefaults::standardUserDefaults().filePath().startsWith(home.path()))
-        return 1;
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+    return true;
+}();
+
+const bool registered = registerBenchProgram([](BenchProgram& program) {
+    program.widgets = true;
+    program.start = [](int, char**) -> std::optional<int> {
+        if (!ZNFUserDefaults::standardUserDefaults().filePath().startsWith(privateHome().path()))
+            return 1;
+        return std::nullopt;
+    };
+});

@@ -2,6 +2,7 @@
 // visible rows plus a margin. Items are simple fixed-size ones, so the figures leave out text
 // measurement. "items" is the number of items; the window shows 700 points of 40-point rows.
 
+#include "bench_main.h"
 #include "layout/ZNFLayoutCollectionViewController.h"
 #include "layout/ZNFLayoutProvider.h"
 
@@ -88,14 +89,4 @@ BENCHMARK(BM_ScrollThrough)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+const bool registered = registerBenchProgram([](BenchProgram& program) { program.widgets = true; });

@@ -9,6 +9,7 @@
 //   BM_SizeNestedTable/N        measuring one table holding N leaf items three tables deep.
 //   BM_ShowNestedTable/N        making the views of that table (nothing nested is recycled).
 
+#include "bench_main.h"
 #include "layout/ZNFLayoutCollectionViewController.h"
 #include "layout/items/ZNFImageLayoutItem.h"
 #include "layout/items/ZNFRuleLayoutItem.h"
@@ -191,14 +192,4 @@ BENCHMARK(BM_ShowNestedTable)
 
 } // namespace
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+const bool registered = registerBenchProgram([](BenchProgram& program) { program.widgets = true; });

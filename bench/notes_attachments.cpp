@@ -4,6 +4,7 @@
 // times (aim: at most 1/3). Peak memory is the resident high-water mark of each benchmark
 // alone (VmHWM, reset through /proc/self/clear_refs before each one): flat from 100 to 300.
 #include "TestSupport.h"
+#include "bench_main.h"
 #include "conversion/ZNFBackupArchive.h"
 #include "conversion/ZNFNotesAppImporter.h"
 #include "conversion/ZNFPicturePipeline.h"
@@ -190,14 +191,11 @@ BENCHMARK(BM_ProcessRawAttachments)
     ->UseRealTime()
     ->Unit(benchmark::kSecond);
 
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    if (gLoopSeconds > 0 && gStepSeconds > 0)
-        std::printf(
-            "attachment step %.1f s, bare Qt decode-and-encode loop %.1f s: ratio %.2f (aim <= 0.33)\n",
-            gStepSeconds, gLoopSeconds, gStepSeconds / gLoopSeconds);
-    return 0;
-}
+const bool registered = registerBenchProgram([](BenchProgram& program) {
+    program.finish = [] {
+        if (gLoopSeconds > 0 && gStepSeconds > 0)
+            std::printf(
+                "attachment step %.1f s, bare Qt decode-and-encode loop %.1f s: ratio %.2f (aim <= 0.33)\n",
+                gStepSeconds, gLoopSeconds, gStepSeconds / gLoopSeconds);
+    };
+});

@@ -3,6 +3,7 @@
 // memory in use at its start: flat in the number of notes (2,500 to 10,000), and for one
 // 50 MB note within three times the note plus a constant.
 #include "TestSupport.h"
+#include "bench_main.h"
 #include "conversion/ZNFBackupArchive.h"
 #include "conversion/ZNFNotesAppImporter.h"
 #include "conversion/ZNFNotesExtractor.h"
@@ -64,9 +65,9 @@ void convertExport(benchmark::State& state, const QByteArray& exported, qint64 n
             [&](const ZNFNoteRecordTake& take, QString* failure) {
                 return file && ZNFNotesExtractor::readRecords(*file, take, failure);
             },
-            [&](const QString& p, qint64 n, qint64) {
-                path = p;
-                converted = n;
+            [&](const ZNFConversionOutcome& o) {
+                path = o.path;
+                converted = o.notes;
             });
         if (path.isEmpty() || converted != notes)
             state.SkipWithError("no archive");
@@ -154,11 +155,4 @@ BENCHMARK(BM_ZipStep)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations
 
 } // namespace
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+const bool registered = registerBenchProgram([](BenchProgram& program) { program.widgets = true; });

@@ -5,6 +5,7 @@
 // /proc/self/clear_refs), and how far it rose above the memory in use when the run started, at
 // three store sizes: flat in the number of notes, as the notes stream into the archive.
 #include "TestSupport.h"
+#include "bench_main.h"
 #include "conversion/ZNFNotesAppImporter.h"
 #include "conversion/ZNFNotesFolderReader.h"
 #include "conversion/support/notes_store_fixture.h"
@@ -74,9 +75,9 @@ void BM_ConvertNotesFromStore(benchmark::State& state) {
         ZNFNotesAppImporter importer(f.folder);
         QString path;
         qint64 converted = 0;
-        importer.processFolder([&](const QString& p, qint64 n, qint64) {
-            path = p;
-            converted = n;
+        importer.processFolder([&](const ZNFConversionOutcome& o) {
+            path = o.path;
+            converted = o.notes;
         });
         if (path.isEmpty() || converted != notes)
             state.SkipWithError("notes were left out");
@@ -112,11 +113,3 @@ void BM_ReadStore(benchmark::State& state) {
 BENCHMARK(BM_ReadStore)->Arg(2500)->Arg(10000)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -5,6 +5,7 @@
 // - what links whose peer never reads make the sending process hold;
 // - the time from advertising to the first found peer. Discovery through DNS-SD is measured
 //   only inside the private namespace: scripts/netns-run.sh build/bench/bench_peer
+#include "bench_main.h"
 #include "platform/peer/ZNFPeerAdvertiser.h"
 #include "platform/peer/ZNFPeerBrowser.h"
 #include "platform/peer/ZNFPeerConnection_p.h"
@@ -32,8 +33,8 @@ namespace {
 
 constexpr qint64 kMB = 1 << 20;
 constexpr int kRuns = 5;
-constexpr const char* kPeerReceiverFlag = "--peer-receiver";
-constexpr const char* kPlainReceiverFlag = "--plain-receiver";
+constexpr QLatin1StringView kPeerReceiverFlag{"--peer-receiver"};
+constexpr QLatin1StringView kPlainReceiverFlag{"--plain-receiver"};
 
 // One flag a layer thread raises and the benchmark thread waits for.
 struct Signal {
@@ -242,9 +243,8 @@ void BM_TransferTwoProcesses(benchmark::State& state) {
     auto advertiser = ZNFPeerAdvertiser::create(host, {}, QStringLiteral("nc-bench"));
     advertiser->setDelegate(acceptor);
     advertiser->startAdvertisingPeer();
-    QProcess* peerChild = startChild({QLatin1String(kPeerReceiverFlag), QString::number(advertiser->port())});
-    QProcess* plainChild =
-        startChild({QLatin1String(kPlainReceiverFlag), scratch().filePath(QStringLiteral("plain"))});
+    QProcess* peerChild = startChild({kPeerReceiverFlag, QString::number(advertiser->port())});
+    QProcess* plainChild = startChild({kPlainReceiverFlag, scratch().filePath(QStringLiteral("plain"))});
     plainChild->waitForReadyRead(10000);
     const quint16 plainPort = quint16(plainChild->readLine().trimmed().toUInt());
     const bool connected = sink->connected.wait(10);
@@ -399,21 +399,22 @@ public:
 
 } // namespace
 
-int main(int argc, char** argv) {
-    qputenv("AVAHI_COMPAT_NOWARN", "1");
-    QCoreApplication app(argc, argv);
-    if (argc == 3 && qstrcmp(argv[1], kPeerReceiverFlag) == 0)
-        return runPeerReceiver(quint16(QByteArray(argv[2]).toUInt()));
-    if (argc == 3 && qstrcmp(argv[1], kPlainReceiverFlag) == 0)
-        return runPlainReceiver(QString::fromLocal8Bit(argv[2]));
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    if (reporter.peerMs > 0 && reporter.plainMs > 0)
-        std::printf(
-            "200 MB between two processes, medians of %d runs: peer layer %.0f ms, plain copy %.0f ms, "
-            "peer layer at %.0f%% of the plain copy's throughput\n",
-            kRuns, reporter.peerMs, reporter.plainMs, 100.0 * reporter.plainMs / reporter.peerMs);
-    benchmark::Shutdown();
-    return 0;
-}
+RatioReporter reporter;
+
+const bool registered = registerBenchProgram([](BenchProgram& program) {
+    program.start = [](int argc, char** argv) -> std::optional<int> {
+        if (argc == 3 && QLatin1StringView(argv[1]) == kPeerReceiverFlag)
+            return runPeerReceiver(quint16(QByteArray(argv[2]).toUInt()));
+        if (argc == 3 && QLatin1StringView(argv[1]) == kPlainReceiverFlag)
+            return runPlainReceiver(QString::fromLocal8Bit(argv[2]));
+        return std::nullopt;
+    };
+    program.reporter = &reporter;
+    program.finish = [] {
+        if (reporter.peerMs > 0 && reporter.plainMs > 0)
+            std::printf(
+                "200 MB between two processes, medians of %d runs: peer layer %.0f ms, plain copy %.0f "
+                "ms, peer layer at %.0f%% of the plain copy's throughput\n",
+                kRuns, reporter.peerMs, reporter.plainMs, 100.0 * reporter.plainMs / reporter.peerMs);
+    };
+});

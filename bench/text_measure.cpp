@@ -1,6 +1,7 @@
 // Measuring a screen's worth of text items, as the collection view does on every layout pass,
 // beside the same strings laid out with bare Qt text layout in the same run; and texts of a
 // megabyte, measured, drawn a screenful at a time, with the memory a label showing one keeps.
+#include "bench_main.h"
 #include "text/ZNFLabel.h"
 #include "text/ZNFTextFormatter.h"
 
@@ -216,13 +217,10 @@ BENCHMARK(BM_MeasureMegabyte)
 
 } // namespace
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    corpus(); // fonts and styles are made before timing starts
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+const bool registered = registerBenchProgram([](BenchProgram& program) {
+    program.widgets = true;
+    program.start = [](int, char**) -> std::optional<int> {
+        corpus(); // fonts and styles are made before timing starts
+        return std::nullopt;
+    };
+});

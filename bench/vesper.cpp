@@ -9,6 +9,7 @@
 // check at a tenth of the size (300 notes, 30 pictures), set VESPER_BENCH_NOTES=300; the
 // ratio printed is then that of the smaller export.
 #include "TestSupport.h"
+#include "bench_main.h"
 #include "conversion/ZNFPicturePipeline.h"
 #include "conversion/support/vesper_export.h"
 #include "platform/ZNFImage.h"
@@ -204,9 +205,8 @@ BENCHMARK(BM_PillowScript)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime
 BENCHMARK(BM_NotecrateTenthOfThePictures)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK(BM_NotecrateOneBigNote)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    Setup setup;
+std::optional<int> prepare(int, char**) {
+    static Setup setup;
     g = &setup;
     // Archives stay inside the temporary folder.
     qputenv("HOME", QFile::encodeName(setup.dir.path()));
@@ -234,35 +234,36 @@ int main(int argc, char** argv) {
         VesperExport::writeNote(setup.bigNoteExport, QStringLiteral("Big.txt"),
                                 VesperExport::noteText(text, "", "Mar 14, 2016, 6:12 PM", {}));
     }
+    return std::nullopt;
+}
 
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-
-    if (setup.notecrate.ok && setup.pillow.ok)
+void summarize() {
+    if (g->notecrate.ok && g->pillow.ok)
         std::printf("convert vesper %.1f s, Python + Pillow %.1f s: ratio %.2f (aim <= 0.33)\n",
-                    setup.notecrate.seconds, setup.pillow.seconds,
-                    setup.notecrate.seconds / setup.pillow.seconds);
+                    g->notecrate.seconds, g->pillow.seconds, g->notecrate.seconds / g->pillow.seconds);
     // Wall time depends on the cores free at the time; the work done does not.
-    if (setup.notecrate.ok && setup.pillow.ok)
+    if (g->notecrate.ok && g->pillow.ok)
         std::printf("CPU time: convert vesper %.1f s on %d threads, Python + Pillow %.1f s: ratio %.2f\n",
-                    setup.notecrate.cpuSeconds, ZNFPicturePipeline::defaultThreadCount(),
-                    setup.pillow.cpuSeconds, setup.notecrate.cpuSeconds / setup.pillow.cpuSeconds);
-    const qint64 ours =
-        pictureBytes(setup.dir.path() + QStringLiteral("/cache/Vesper_to_Tessanote.notebackup"));
-    const qint64 pillow = pictureBytes(setup.dir.path() + QStringLiteral("/pillow.zip"));
+                    g->notecrate.cpuSeconds, ZNFPicturePipeline::defaultThreadCount(), g->pillow.cpuSeconds,
+                    g->notecrate.cpuSeconds / g->pillow.cpuSeconds);
+    const qint64 ours = pictureBytes(g->dir.path() + QStringLiteral("/cache/Vesper_to_Tessanote.notebackup"));
+    const qint64 pillow = pictureBytes(g->dir.path() + QStringLiteral("/pillow.zip"));
     if (ours > 0 && pillow > 0)
         std::printf("PNG bytes: ours %.1f MB, Pillow level 6 %.1f MB: %+.1f%% (aim within 15%%)\n",
                     ours / 1e6, pillow / 1e6, 100.0 * (double(ours) / double(pillow) - 1));
-    if (setup.notecrate.ok && setup.notecrateSmall.ok)
+    if (g->notecrate.ok && g->notecrateSmall.ok)
         std::printf("peak memory of convert vesper: %.0f MiB with %d pictures, %.0f MiB with %d\n",
-                    setup.notecrate.peakMiB, setup.notes / kPictureEvery, setup.notecrateSmall.peakMiB,
-                    setup.notes / kPictureEvery / kSmallPart);
+                    g->notecrate.peakMiB, g->notes / kPictureEvery, g->notecrateSmall.peakMiB,
+                    g->notes / kPictureEvery / kSmallPart);
     std::printf("(each peak includes up to %.0f MiB this benchmark held when it started the program)\n",
                 spawnerKiB / 1024.0);
-    if (setup.notecrateBigNote.ok)
+    if (g->notecrateBigNote.ok)
         std::printf("peak memory of convert vesper on one note of %d MB: %.0f MiB (aim < 3 x the note + a "
                     "constant)\n",
-                    kBigNoteBytes / 1000000, setup.notecrateBigNote.peakMiB);
-    return 0;
+                    kBigNoteBytes / 1000000, g->notecrateBigNote.peakMiB);
 }
+
+const bool registered = registerBenchProgram([](BenchProgram& program) {
+    program.start = prepare;
+    program.finish = summarize;
+});

@@ -1,6 +1,7 @@
 #include "conversion/ZNFBackupArchive.h"
 
-#include "platform/ZNFLog.h"
+#include "conversion/ZNFConversionLog.h"
+#include "platform/ZNFFileWrite.h"
 #include "platform/ZNFNumberFormat.h"
 #include "platform/ZNFPaths.h"
 
@@ -8,7 +9,6 @@
 #include <QFile>
 #include <QJsonDocument>
 
-#include <cstdio>
 #include <libdeflate.h>
 #include <unistd.h>
 #include <zip.h>
@@ -126,7 +126,7 @@ ZNFBackupArchiveWriter::ZNFBackupArchiveWriter(const QString& archiveFileName)
     m_zip = zipOpen64(QFile::encodeName(m_partialPath).constData(), APPEND_STATUS_CREATE);
     if (!m_zip)
         fail(QStringLiteral("could not create %1").arg(m_partialPath));
-    m_index = "{\"" + QByteArray(ZNFBackupEntryKey_entries) + "\":[";
+    m_index = "{\"" + QByteArray(ZNFBackupEntryKey_entries.data()) + "\":[";
 }
 
 ZNFBackupArchiveWriter::~ZNFBackupArchiveWriter() {
@@ -141,7 +141,7 @@ void ZNFBackupArchiveWriter::setDate(const QDateTime& date) {
 bool ZNFBackupArchiveWriter::fail(const QString& what) {
     if (m_failure.isEmpty()) {
         m_failure = what;
-        ZNFLogf("Backup archive: %@", what);
+        ZNFWarnf(lcConversion(), "Backup archive: %@", what);
     }
     return false;
 }
@@ -180,7 +180,7 @@ bool ZNFBackupArchiveWriter::write(const char* data, qint64 size) {
 bool ZNFBackupArchiveWriter::addResource(const QString& name, const QByteArray& bytes) {
     if (!isOK() || m_done)
         return false;
-    const QString member = QLatin1String(ZNFBackupArchive_resourcesFolderName) + u'/' + name;
+    const QString member = ZNFBackupArchive_resourcesFolderName + u'/' + name;
     const uLong crc = libdeflate_crc32(0, bytes.constData(), size_t(bytes.size()));
     if (!openMember(member, true, 0, bytes.size() >= 0xFFFFFFFFLL) || !write(bytes.constData(), bytes.size()))
         return false;
@@ -192,8 +192,8 @@ bool ZNFBackupArchiveWriter::addResource(const QString& name, const QByteArray& 
 
 bool ZNFBackupArchiveWriter::addPlaceholder() {
     // ".DS_Store" stands in for the empty "resources" folder.
-    const QString placeholder = QLatin1String(ZNFBackupArchive_resourcesFolderName) + u'/' +
-                                QLatin1String(ZNFBackupArchive_placeholderFileName);
+    const QString placeholder =
+        ZNFBackupArchive_resourcesFolderName + u'/' + ZNFBackupArchive_placeholderFileName;
     if (!openMember(placeholder, true, 0, false) || zipCloseFileInZipRaw64(zipOf(m_zip), 0, 0) != ZIP_OK)
         return fail(QStringLiteral("could not add the placeholder"));
     return true;
@@ -289,7 +289,7 @@ bool ZNFBackupArchiveWriter::spillIndex(bool last) {
 }
 
 bool ZNFBackupArchiveWriter::writeIndex() {
-    const QString name = QLatin1String(ZNFBackupArchive_entriesFileName);
+    const QString name = ZNFBackupArchive_entriesFileName;
     if (!m_spill) {
         // Small enough to deflate in one go, several times faster than zlib.
         libdeflate_compressor* compressor = libdeflate_alloc_compressor(kIndexLevel);
@@ -336,10 +336,10 @@ QString ZNFBackupArchiveWriter::commit() {
         fail(QStringLiteral("could not close %1").arg(m_partialPath));
     m_zip = nullptr;
     m_done = true;
-    // rename(2) replaces an existing archive in one step.
-    if (isOK() && ::rename(QFile::encodeName(m_partialPath).constData(),
-                           QFile::encodeName(m_archivePath).constData()) != 0)
-        fail(QStringLiteral("could not write the archive %1").arg(m_archivePath));
+    QString why;
+    if (isOK() &&
+        !ZNFFileWrite::moveIntoPlace(m_partialPath, m_archivePath, ZNFFileWrite::Existing::Replace, &why))
+        fail(QStringLiteral("could not write the archive %1: %2").arg(m_archivePath, why));
     if (!isOK()) {
         QFile::remove(m_partialPath);
         m_guard.reset();

@@ -10,23 +10,27 @@
 
 #include "conversion/ZNFTemporaryFiles.h"
 
+// String constants, here and in every library, are `inline constexpr QLatin1StringView`: Qt
+// takes them as they are (JSON keys, comparisons, arg(), QString), with no wrap at the call;
+// a literal in code is "..."_L1 (using namespace Qt::StringLiterals).
+
 // Keys and values of the archive's index, "entries.json".
-inline constexpr const char* ZNFBackupEntryKey_entries = "entries";
-inline constexpr const char* ZNFBackupEntryKey_kind = "kind";
-inline constexpr const char* ZNFBackupEntryKey_state = "state";
-inline constexpr const char* ZNFBackupEntryKey_identifier = "identifier";
-inline constexpr const char* ZNFBackupEntryKey_body = "body";
-inline constexpr const char* ZNFBackupEntryKey_date = "date";
-inline constexpr const char* ZNFBackupEntryKey_updatedDate = "updatedDate";
-inline constexpr const char* ZNFBackupEntryKey_parentId = "parentId";
-inline constexpr const char* ZNFBackupEntryKey_binaryAttachmentId = "binaryAttachmentId";
-inline constexpr const char* ZNFBackupEntryKey_userInfo = "userInfo";
-inline constexpr const char* ZNFBackupEntryKind_note = "note";
-inline constexpr const char* ZNFBackupEntryKind_image = "Image";
-inline constexpr const char* ZNFBackupArchive_entriesFileName = "entries.json";
-inline constexpr const char* ZNFBackupArchive_resourcesFolderName = "resources";
-inline constexpr const char* ZNFBackupArchive_placeholderFileName = ".DS_Store";
-inline constexpr const char* ZNFBackupArchive_extension = "notebackup";
+inline constexpr QLatin1StringView ZNFBackupEntryKey_entries{"entries"};
+inline constexpr QLatin1StringView ZNFBackupEntryKey_kind{"kind"};
+inline constexpr QLatin1StringView ZNFBackupEntryKey_state{"state"};
+inline constexpr QLatin1StringView ZNFBackupEntryKey_identifier{"identifier"};
+inline constexpr QLatin1StringView ZNFBackupEntryKey_body{"body"};
+inline constexpr QLatin1StringView ZNFBackupEntryKey_date{"date"};
+inline constexpr QLatin1StringView ZNFBackupEntryKey_updatedDate{"updatedDate"};
+inline constexpr QLatin1StringView ZNFBackupEntryKey_parentId{"parentId"};
+inline constexpr QLatin1StringView ZNFBackupEntryKey_binaryAttachmentId{"binaryAttachmentId"};
+inline constexpr QLatin1StringView ZNFBackupEntryKey_userInfo{"userInfo"};
+inline constexpr QLatin1StringView ZNFBackupEntryKind_note{"note"};
+inline constexpr QLatin1StringView ZNFBackupEntryKind_image{"Image"};
+inline constexpr QLatin1StringView ZNFBackupArchive_entriesFileName{"entries.json"};
+inline constexpr QLatin1StringView ZNFBackupArchive_resourcesFolderName{"resources"};
+inline constexpr QLatin1StringView ZNFBackupArchive_placeholderFileName{".DS_Store"};
+inline constexpr QLatin1StringView ZNFBackupArchive_extension{"notebackup"};
 
 // The index is kept in memory up to this size; past it, it is deflated into a private spill
 // file as it grows and copied into the archive at the end, so memory stays flat however much

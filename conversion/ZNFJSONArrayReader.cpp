@@ -1,6 +1,6 @@
 #include "conversion/ZNFJSONArrayReader.h"
 
-#include "platform/ZNFLog.h"
+#include "conversion/ZNFConversionLog.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -243,8 +243,8 @@ bool Reader::byteOfElement(const char* bytes, qint64 i) {
 
 bool Reader::finishElement() {
     if (m_elementBytes > m_limits.elementBytes) {
-        ZNFLogf("JSON array: element %@ is larger than %@ bytes, left out", QString::number(m_index),
-                QString::number(m_limits.elementBytes));
+        ZNFWarnf(lcConversion(), "JSON array: element %@ is larger than %@ bytes, left out",
+                 QString::number(m_index), QString::number(m_limits.elementBytes));
     } else {
         QJsonValue value;
         QString reason;

@@ -1,12 +1,12 @@
 #include "conversion/ZNFNotesAppImporter.h"
 
 #include "conversion/ZNFBackupArchive.h"
+#include "conversion/ZNFConversionLog.h"
 #include "conversion/ZNFNotesExtractor.h"
 #include "conversion/ZNFNotesFolderReader.h"
 #include "conversion/ZNFNotesStore.h"
 #include "conversion/ZNFPicturePipeline.h"
 #include "conversion/ZNFTemporaryFiles.h"
-#include "platform/ZNFLog.h"
 #include "platform/ZNFMainQueue.h"
 
 #include <QDir>
@@ -25,6 +25,8 @@
 #include <limits>
 #include <map>
 #include <set>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 // The cancellation flag of the run being processed on this thread (none outside a run).
@@ -56,39 +58,34 @@ void ZNFNotesAppImporter::import(ZNFImporterCompletion completion) {
             auto self = weakSelf.lock();
             if (!self || *run)
                 return;
-            QString path;
-            qint64 count = 0;
-            qint64 attachments = 0;
+            ZNFConversionOutcome outcome;
             // Cancel is also seen between notes and pictures: the run stops and leaves no files.
             tRunCancelled = run.get();
             const auto clear = qScopeGuard([] { tRunCancelled = nullptr; });
-            const ZNFImporterCompletion done = [&](const QString& p, qint64 n, qint64 a) {
-                path = p;
-                count = n;
-                attachments = a;
-            };
+            const ZNFImporterCompletion done = [&outcome](const ZNFConversionOutcome& o) { outcome = o; };
             if (!self->m_notesFolder.isEmpty()) {
                 const ZNFNotesFolderReading reading = self->processFolder(done);
                 for (const QString& line : reading.leftOutLines())
-                    ZNFLogf("Notes folder: %@", line);
+                    ZNFWarnf(lcConversion(), "Notes folder: %@", line);
                 if (!reading.failure.isEmpty())
-                    ZNFLogf("Notes folder: %@", reading.failure);
+                    ZNFWarnf(lcConversion(), "Notes folder: %@", reading.failure);
             } else
                 self->processRecords(
                     [&notes](const ZNFNoteRecordTake& take, QString* failure) {
                         if (!notes || ZNFNotesExtractor::readRecords(*notes, take, failure))
                             return true;
-                        ZNFLogf("Notes importer: the export is %@, no notes converted", *failure);
+                        ZNFWarnf(lcConversion(), "Notes importer: the export is %@, no notes converted",
+                                 *failure);
                         return false;
                     },
                     done);
-            ZNFPostToMainQueue([weakSelf, run, completion, path, count, attachments] {
+            ZNFPostToMainQueue([weakSelf, run, completion, outcome] {
                 auto self = weakSelf.lock();
                 if (!self || *run)
                     return;
                 self->m_isImporting = false;
                 if (completion)
-                    completion(path, count, attachments);
+                    completion(outcome);
             });
         });
     };
@@ -126,8 +123,9 @@ void ZNFNotesAppImporter::processNotes(const std::optional<QJsonValue>& notes,
                     if (!take(record, std::nullopt))
                         break;
             } else if (notes && !notes->isNull() && !notes->isUndefined()) {
-                ZNFLog(QStringLiteral(
-                    "Notes importer: the export is not an array of notes, no notes converted"));
+                ZNFWarnf(lcConversion(),
+                         QStringLiteral(
+                             "Notes importer: the export is not an array of notes, no notes converted"));
             }
             return true;
         },
@@ -157,7 +155,15 @@ ZNFNotesFolderReading ZNFNotesAppImporter::processFolder(const ZNFImporterComple
     // The attachments are looked up in the copy the notes come from: the store is copied once.
     buildArchive(
         source, [&copy] { return copy.isEmpty() ? std::nullopt : ZNFNotesStore::attachmentsInCopy(copy); },
-        false, completion);
+        false,
+        [&](ZNFConversionOutcome outcome) {
+            if (!reading.failure.isEmpty())
+                outcome.failure = reading.failure;
+            else if (outcome.path.isEmpty() && outcome.failure.isEmpty())
+                outcome.failure = QStringLiteral("there is no note to convert in %1").arg(m_notesFolder);
+            if (completion)
+                completion(outcome);
+        });
     return reading;
 }
 
@@ -168,30 +174,30 @@ ZNFNotesAppImporter::AttachmentLookup ZNFNotesAppImporter::storeLookup() const {
 
 void ZNFNotesAppImporter::writeNoteEntry(ZNFBackupArchiveWriter& output, QJsonObject record,
                                          std::optional<QString> text) {
-    static const std::pair<const char*, const char*> mapping[] = {
+    static constexpr std::pair<QLatin1StringView, QLatin1StringView> mapping[] = {
         {ZNFBackupEntryKey_date, ZNFNotesAppImporterKey_creationDate},
         {ZNFBackupEntryKey_updatedDate, ZNFNotesAppImporterKey_modificationDate},
         {ZNFBackupEntryKey_identifier, ZNFNotesAppImporterKey_id},
     };
     QJsonObject entry;
-    entry.insert(QLatin1String(ZNFBackupEntryKey_kind), QLatin1String(ZNFBackupEntryKind_note));
-    entry.insert(QLatin1String(ZNFBackupEntryKey_state), 0);
+    entry.insert(ZNFBackupEntryKey_kind, ZNFBackupEntryKind_note);
+    entry.insert(ZNFBackupEntryKey_state, 0);
     for (const auto& [entryKey, recordKey] : mapping) {
-        const auto it = record.constFind(QLatin1String(recordKey));
+        const auto it = record.constFind(recordKey);
         if (it != record.constEnd() && !it->isNull() && !it->isUndefined())
-            entry.insert(QLatin1String(entryKey), *it);
+            entry.insert(entryKey, *it);
     }
     QString body;
     bool isString = text.has_value();
     if (isString) {
         body = std::move(*text);
     } else {
-        const QJsonValue value = record.value(QLatin1String(ZNFNotesAppImporterKey_text));
+        const QJsonValue value = record.value(ZNFNotesAppImporterKey_text);
         isString = value.isString();
         if (isString)
             body = value.toString();
         else if (!value.isNull() && !value.isUndefined())
-            entry.insert(QLatin1String(ZNFBackupEntryKey_body), value); // other types are copied
+            entry.insert(ZNFBackupEntryKey_body, value); // other types are copied
     }
     if (!isString) {
         output.addEntry(entry);
@@ -345,7 +351,7 @@ void ZNFNotesAppImporter::Pictures::add(const QJsonArray& rawAttachments) {
             return;
         }
         const QJsonObject record = value.toObject();
-        const QString attachmentId = record.value(QLatin1String(ZNFNotesAppImporterKey_id)).toString();
+        const QString attachmentId = record.value(ZNFNotesAppImporterKey_id).toString();
         const qint64 primaryKey = primaryKeyForAttachmentId(attachmentId);
         if (!m_attachments || primaryKey < std::numeric_limits<int>::min() ||
             primaryKey > std::numeric_limits<int>::max())
@@ -354,33 +360,35 @@ void ZNFNotesAppImporter::Pictures::add(const QJsonArray& rawAttachments) {
         if (found == m_attachments->end())
             continue;
         const ZNFNotesStoreAttachment& attachment = found->second;
-        const QJsonValue parentId = record.value(QLatin1String(ZNFNotesAppImporterKey_parentId));
-        const QJsonValue date = record.value(QLatin1String(ZNFNotesAppImporterKey_date));
+        const QJsonValue parentId = record.value(ZNFNotesAppImporterKey_parentId);
+        const QJsonValue date = record.value(ZNFNotesAppImporterKey_date);
         if (!isPresent(parentId) || !isPresent(date)) {
-            ZNFLogf("Notes attachments: skipped attachment %@ (%@), it has no parentId or no date",
-                    attachmentId, QString::number(m_index));
+            ZNFWarnf(lcConversion(),
+                     "Notes attachments: skipped attachment %@ (%@), it has no parentId or no date",
+                     attachmentId, QString::number(m_index));
             continue;
         }
         if (!ZNFNotesStore::isUsableFileName(attachment.uuid)) {
-            ZNFLogf("Notes attachments: skipped attachment %@, its store identifier %@ cannot name a file",
-                    attachmentId, quoted(attachment.uuid));
+            ZNFWarnf(lcConversion(),
+                     "Notes attachments: skipped attachment %@, its store identifier %@ cannot name a file",
+                     attachmentId, quoted(attachment.uuid));
             continue;
         }
 
         auto job = std::make_shared<AttachmentJob>();
         job->uuid = attachment.uuid;
-        job->isSketch = attachment.type.contains(QLatin1String(ZNFNotesStoreType_sketch));
-        if (attachment.type.contains(QLatin1String("png")) || attachment.type.contains(QLatin1String("jpeg")))
+        job->isSketch = attachment.type.contains(ZNFNotesStoreType_sketch);
+        if (attachment.type.contains("png"_L1) || attachment.type.contains("jpeg"_L1))
             job->mediaPath = ZNFNotesStore::urlForOriginalMedia(attachment.uuid, m_container);
         QString identifier = attachmentId;
         identifier.remove(u'/').remove(u':');
-        job->entry.insert(QLatin1String(ZNFBackupEntryKey_parentId), parentId);
-        job->entry.insert(QLatin1String(ZNFBackupEntryKey_identifier), identifier);
-        job->entry.insert(QLatin1String(ZNFBackupEntryKey_date), date);
-        job->entry.insert(QLatin1String(ZNFBackupEntryKey_updatedDate), date);
-        job->entry.insert(QLatin1String(ZNFBackupEntryKey_kind), QLatin1String(ZNFBackupEntryKind_image));
-        job->entry.insert(QLatin1String(ZNFBackupEntryKey_binaryAttachmentId), attachment.uuid);
-        job->entry.insert(QLatin1String(ZNFBackupEntryKey_state), 0);
+        job->entry.insert(ZNFBackupEntryKey_parentId, parentId);
+        job->entry.insert(ZNFBackupEntryKey_identifier, identifier);
+        job->entry.insert(ZNFBackupEntryKey_date, date);
+        job->entry.insert(ZNFBackupEntryKey_updatedDate, date);
+        job->entry.insert(ZNFBackupEntryKey_kind, ZNFBackupEntryKind_image);
+        job->entry.insert(ZNFBackupEntryKey_binaryAttachmentId, attachment.uuid);
+        job->entry.insert(ZNFBackupEntryKey_state, 0);
 
         // A picture that several records name is made once.
         if (!m_submitted.insert(job->uuid).second) {
@@ -404,13 +412,13 @@ void ZNFNotesAppImporter::Pictures::finishJob(AttachmentJob& job, const Attachme
     std::optional<QSizeF>& size = m_written[job.uuid];
     if (image) {
         if (image->png.isEmpty())
-            ZNFLogf("Notes attachments: no usable image for %@", job.uuid);
+            ZNFWarnf(lcConversion(), "Notes attachments: no usable image for %@", job.uuid);
         else if (m_output.addResource(job.uuid, image->png))
             size = image->size;
     }
     if (!size)
         return; // an entry without its picture would break the archive for the phone app
-    job.entry.insert(QLatin1String(ZNFBackupEntryKey_userInfo), ZNFBackupArchive::userInfoForSize(*size));
+    job.entry.insert(ZNFBackupEntryKey_userInfo, ZNFBackupArchive::userInfoForSize(*size));
     m_entries.append(job.entry);
 }
 
@@ -434,8 +442,8 @@ QJsonArray ZNFNotesAppImporter::processRawAttachments(const QJsonArray& rawAttac
 void ZNFNotesAppImporter::buildArchive(const ZNFNoteRecordSource& source, const AttachmentLookup& lookup,
                                        bool writeWhenEmpty, const ZNFImporterCompletion& completion) {
     ZNFTemporaryFiles::removeLeftovers();
-    auto archive = std::make_unique<ZNFBackupArchiveWriter>(QLatin1String(ZNFNotesAppImporter_archiveName));
-    ZNFBackupCounts counts;
+    auto archive = std::make_unique<ZNFBackupArchiveWriter>(ZNFNotesAppImporter_archiveName);
+    ZNFConversionOutcome outcome;
     QJsonArray images;
     QString failure;
     bool read = false;
@@ -448,21 +456,21 @@ void ZNFNotesAppImporter::buildArchive(const ZNFNoteRecordSource& source, const 
                 if (currentRunCancelled() || !archive->isOK())
                     return false;
                 if (!element.isObject()) {
-                    ZNFLogf("Notes importer: skipped element %@ of the export, it is not an object",
-                            QString::number(index));
+                    ZNFWarnf(lcConversion(),
+                             "Notes importer: skipped element %@ of the export, it is not an object",
+                             QString::number(index));
                     return true;
                 }
                 QJsonObject record = element.toObject();
                 element = QJsonValue(); // the record holds the note alone
-                const QJsonValue attachments =
-                    record.value(QLatin1String(ZNFNotesAppImporterKey_attachments));
+                const QJsonValue attachments = record.value(ZNFNotesAppImporterKey_attachments);
                 if (attachments.isArray() && !attachments.toArray().isEmpty()) {
                     if (!pictures)
                         pictures.emplace(*this, *archive, lookup);
                     pictures->add(attachments.toArray());
                 }
                 writeNoteEntry(*archive, std::move(record), std::move(text));
-                ++counts.notes;
+                ++outcome.notes;
                 return true;
             },
             &failure);
@@ -472,21 +480,30 @@ void ZNFNotesAppImporter::buildArchive(const ZNFNoteRecordSource& source, const 
     if (!read) {
         // A broken export converts nothing, as if there were none.
         archive->abort();
-        counts = {};
+        outcome = {};
+        outcome.failure = QStringLiteral("the notes export is %1").arg(failure);
         images = {};
-        archive = std::make_unique<ZNFBackupArchiveWriter>(QLatin1String(ZNFNotesAppImporter_archiveName));
+        archive = std::make_unique<ZNFBackupArchiveWriter>(ZNFNotesAppImporter_archiveName);
     }
     for (const QJsonValue& image : std::as_const(images)) {
         archive->addEntry(image.toObject());
-        ++counts.attachments;
+        ++outcome.attachments;
     }
-    QString path;
-    if (currentRunCancelled() || (counts.notes == 0 && !writeWhenEmpty))
+    if (currentRunCancelled()) {
         archive->abort();
-    else
-        path = archive->commit();
+        outcome.cancelled = true;
+        outcome.failure = QStringLiteral("the conversion was cancelled");
+    } else if (outcome.notes == 0 && !writeWhenEmpty) {
+        archive->abort();
+    } else {
+        outcome.path = archive->commit();
+        if (outcome.path.isEmpty())
+            outcome.failure = QStringLiteral("the archive could not be written: %1").arg(archive->failure());
+        else if (outcome.notes == 0 && outcome.failure.isEmpty())
+            outcome.failure = QStringLiteral("no notes were found");
+    }
     if (completion)
-        completion(path, counts.notes, counts.attachments);
+        completion(outcome);
 }
 
 ZNFImage::Decoded ZNFNotesAppImporter::imageByRotatingImage(const ZNFImage::Decoded& image, float degrees) {

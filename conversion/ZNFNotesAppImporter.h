@@ -1,6 +1,7 @@
 #pragma once
 
 #include "conversion/ZNFBackupArchive.h"
+#include "conversion/ZNFConversionOutcome.h"
 #include "conversion/ZNFNotesAppNote.h"
 #include "conversion/ZNFNotesFolderReader.h"
 #include "conversion/ZNFNotesStore.h"
@@ -17,17 +18,14 @@
 #include <vector>
 
 // Keys of a note record in the notes export.
-inline constexpr const char* ZNFNotesAppImporterKey_text = "text";
-inline constexpr const char* ZNFNotesAppImporterKey_creationDate = "creationDate";
-inline constexpr const char* ZNFNotesAppImporterKey_modificationDate = "modificationDate";
-inline constexpr const char* ZNFNotesAppImporterKey_id = "id";
-inline constexpr const char* ZNFNotesAppImporterKey_attachments = "attachments";
-inline constexpr const char* ZNFNotesAppImporterKey_parentId = "parentId";
-inline constexpr const char* ZNFNotesAppImporterKey_date = "date";
-inline constexpr const char* ZNFNotesAppImporter_archiveName = "iOSNotes_to_Tessanote.notebackup";
-
-// Archive path (empty when no archive was made), note count, attachment count.
-using ZNFImporterCompletion = std::function<void(const QString& path, qint64 notes, qint64 attachments)>;
+inline constexpr QLatin1StringView ZNFNotesAppImporterKey_text{"text"};
+inline constexpr QLatin1StringView ZNFNotesAppImporterKey_creationDate{"creationDate"};
+inline constexpr QLatin1StringView ZNFNotesAppImporterKey_modificationDate{"modificationDate"};
+inline constexpr QLatin1StringView ZNFNotesAppImporterKey_id{"id"};
+inline constexpr QLatin1StringView ZNFNotesAppImporterKey_attachments{"attachments"};
+inline constexpr QLatin1StringView ZNFNotesAppImporterKey_parentId{"parentId"};
+inline constexpr QLatin1StringView ZNFNotesAppImporterKey_date{"date"};
+inline constexpr QLatin1StringView ZNFNotesAppImporter_archiveName{"iOSNotes_to_Tessanote.notebackup"};
 
 // Hands note records over one at a time: calls `take` once per element of the notes export, in
 // order (an object is a note record; anything else is skipped), and stops early when `take`
@@ -36,12 +34,6 @@ using ZNFImporterCompletion = std::function<void(const QString& path, qint64 not
 // read to their end.
 using ZNFNoteRecordTake = std::function<bool(QJsonValue element, std::optional<QString> text)>;
 using ZNFNoteRecordSource = std::function<bool(const ZNFNoteRecordTake& take, QString* failure)>;
-
-// What went into an archive: note entries and image entries.
-struct ZNFBackupCounts {
-    qint64 notes = 0;
-    qint64 attachments = 0;
-};
 
 // Turns the Notes app's notes into a backup archive. Lives on the main thread.
 class ZNFNotesAppImporter : public std::enable_shared_from_this<ZNFNotesAppImporter> {
@@ -74,8 +66,8 @@ public:
     // fails converts nothing: the archive is then empty.
     void processRecords(const ZNFNoteRecordSource& source, const ZNFImporterCompletion& completion);
     // Converts the copied Notes folder given at construction; one private copy of its store
-    // gives both the notes and their attachments. Writes no archive (the completion gets an
-    // empty path) when the store could not be read or gave no note. Returns what was left out.
+    // gives both the notes and their attachments. Writes no archive (the outcome says why) when
+    // the store could not be read or gave no note. Returns what was left out.
     ZNFNotesFolderReading processFolder(const ZNFImporterCompletion& completion);
     // Finds the image of each raw attachment record in the Notes app's files, writes it as PNG
     // into the archive's "resources" and returns the image entries, in record order.

@@ -1,8 +1,8 @@
 #include "conversion/ZNFNotesExtractor.h"
 
+#include "conversion/ZNFConversionLog.h"
 #include "conversion/ZNFNotesAppImporter.h"
 #include "platform/ZNFBundle.h"
-#include "platform/ZNFLog.h"
 #include "platform/ZNFPaths.h"
 
 #include <QFile>
@@ -16,15 +16,14 @@
 #endif
 
 QString ZNFNotesExtractor::exportFilePath() {
-    return ZNFPaths::expandTilde(QLatin1String(ZNFNotesExtractor_exportFile));
+    return ZNFPaths::expandTilde(ZNFNotesExtractor_exportFile);
 }
 
 QString ZNFNotesExtractor::scriptPath() {
-    const QString bundlePath = ZNFBundle::mainBundle().pathForResource(
-        QLatin1String(ZNFNotesExtractor_bundleName), QStringLiteral("bundle"));
+    const QString bundlePath =
+        ZNFBundle::mainBundle().pathForResource(ZNFNotesExtractor_bundleName, QStringLiteral("bundle"));
     return ZNFBundle::bundleWithPath(bundlePath)
-        .pathForResource(QLatin1String(ZNFNotesExtractor_scriptName),
-                         QLatin1String(ZNFNotesExtractor_scriptType));
+        .pathForResource(ZNFNotesExtractor_scriptName, ZNFNotesExtractor_scriptType);
 }
 
 ZNFNotesExport ZNFNotesExtractor::takeExport(QString& error) {
@@ -34,12 +33,12 @@ ZNFNotesExport ZNFNotesExtractor::takeExport(QString& error) {
     const bool opened = QFileInfo(path).isFile() && file->open(QIODevice::ReadOnly);
     // The name goes whatever the file holds; an open file stays readable without it.
     if (QFileInfo::exists(path) && !QFile::remove(path))
-        ZNFLogf("Notes extractor: could not remove the export %@", path);
+        ZNFWarnf(lcConversion(), "Notes extractor: could not remove the export %@", path);
     if (!opened)
         return nullptr;
     if (file->size() > ZNFNotesExtractor_maxExportBytes) {
         error = QStringLiteral("the export is larger than %1 bytes").arg(ZNFNotesExtractor_maxExportBytes);
-        ZNFLogf("Notes extractor: %@, not read", error);
+        ZNFWarnf(lcConversion(), "Notes extractor: %@, not read", error);
         return nullptr;
     }
     return file;
@@ -47,7 +46,7 @@ ZNFNotesExport ZNFNotesExtractor::takeExport(QString& error) {
 
 bool ZNFNotesExtractor::readRecords(QIODevice& exportFile, const ZNFJSONArrayReader::Take& take,
                                     QString* error) {
-    return ZNFJSONArrayReader::read(exportFile, take, error, {}, ZNFNotesAppImporterKey_text);
+    return ZNFJSONArrayReader::read(exportFile, take, error, {}, ZNFNotesAppImporterKey_text.data());
 }
 
 namespace {
@@ -70,16 +69,17 @@ void ZNFNotesExtractor::getNotes(Completion completion) {
     extractionQueue().start([script, timeLimit, completion = std::move(completion)] {
         // An export left behind by an earlier run must never pass for this run's.
         if (QFile::exists(exportFilePath()) && !QFile::remove(exportFilePath()))
-            ZNFLogf("Notes extractor: could not remove the old export %@", exportFilePath());
+            ZNFWarnf(lcConversion(), "Notes extractor: could not remove the old export %@", exportFilePath());
         if (script.isEmpty() || !QFileInfo(script).isFile()) {
             // Nothing to run: the script runner would wait for a script on its input.
-            ZNFLog(QStringLiteral("Notes extractor: the export script is missing, no notes"));
+            ZNFWarnf(lcConversion(),
+                     QStringLiteral("Notes extractor: the export script is missing, no notes"));
             if (completion)
                 completion(nullptr, QString());
             return;
         }
         QProcess process;
-        process.setProgram(QLatin1String(ZNFNotesExtractor_scriptRunner));
+        process.setProgram(ZNFNotesExtractor_scriptRunner);
         process.setArguments({script});
         process.setStandardInputFile(QProcess::nullDevice());
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -91,11 +91,12 @@ void ZNFNotesExtractor::getNotes(Completion completion) {
 #endif
         process.start();
         if (!process.waitForStarted(-1)) {
-            ZNFLogf("Notes extractor: could not run %@: %@", QLatin1String(ZNFNotesExtractor_scriptRunner),
-                    process.errorString());
+            ZNFWarnf(lcConversion(), "Notes extractor: could not run %@: %@", ZNFNotesExtractor_scriptRunner,
+                     process.errorString());
         } else if (!process.waitForFinished(timeLimit)) {
-            ZNFLogf("Notes extractor: the export script ran longer than %@ seconds and was stopped",
-                    QString::number(timeLimit / 1000.0));
+            ZNFWarnf(lcConversion(),
+                     "Notes extractor: the export script ran longer than %@ seconds and was stopped",
+                     QString::number(timeLimit / 1000.0));
 #ifdef Q_OS_UNIX
             if (process.processId() > 0)
                 ::kill(-pid_t(process.processId()), SIGKILL);

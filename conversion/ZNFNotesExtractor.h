@@ -8,11 +8,12 @@
 #include <functional>
 #include <memory>
 
-inline constexpr const char* ZNFNotesExtractor_bundleName = "ZNFNotesExtractor";
-inline constexpr const char* ZNFNotesExtractor_scriptName = "exportNotes";
-inline constexpr const char* ZNFNotesExtractor_scriptType = "scpt";
-inline constexpr const char* ZNFNotesExtractor_exportFile = "~/Desktop/znfexporter_mac_exported_notes.json";
-inline constexpr const char* ZNFNotesExtractor_scriptRunner = "osascript";
+inline constexpr QLatin1StringView ZNFNotesExtractor_bundleName{"ZNFNotesExtractor"};
+inline constexpr QLatin1StringView ZNFNotesExtractor_scriptName{"exportNotes"};
+inline constexpr QLatin1StringView ZNFNotesExtractor_scriptType{"scpt"};
+inline constexpr QLatin1StringView ZNFNotesExtractor_exportFile{
+    "~/Desktop/znfexporter_mac_exported_notes.json"};
+inline constexpr QLatin1StringView ZNFNotesExtractor_scriptRunner{"osascript"};
 // A script still running after this long is stopped (an automation prompt nobody answers, a
 // Notes app that hangs): one stuck script must not block every later conversion.
 inline constexpr int ZNFNotesExtractor_scriptTimeLimitMs = 10 * 60 * 1000;

@@ -1,8 +1,8 @@
 #include "conversion/ZNFNotesFolderReader.h"
 
+#include "conversion/ZNFConversionLog.h"
 #include "conversion/ZNFNotesAppImporter.h"
 #include "conversion/ZNFNotesStore.h"
-#include "platform/ZNFLog.h"
 
 #include "ZNFNoteStore.pb.h"
 
@@ -23,8 +23,8 @@
 
 namespace {
 
-// The store's own names. Column names differ between versions of the Notes app, so every
-// column is looked up first and a missing one reads as NULL.
+// The store's own names, handed to SQLite's C API as they are. Column names differ between versions of the
+// Notes app, so every column is looked up first and a missing one reads as NULL.
 constexpr const char* kObjectsTable = "ZICCLOUDSYNCINGOBJECT";
 constexpr const char* kNoteDataTable = "ZICNOTEDATA";
 constexpr const char* kEntitiesTable = "Z_PRIMARYKEY";
@@ -36,7 +36,7 @@ constexpr const char* kIdentifierScheme = "x-coredata://";
 constexpr int kProgressInterval = 10000; // SQLite instructions between deadline checks
 
 QString plural(qint64 count, const char* one, const char* many) {
-    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
+    return QStringLiteral("%1 %2").arg(count).arg(QLatin1StringView(count == 1 ? one : many));
 }
 
 // Un-gzips `data` into `out`, never past `limit` bytes.
@@ -168,7 +168,7 @@ bool StoreReader::failOnStep(int status, const char* what) {
         return fail(
             QStringLiteral("reading the store took longer than %1 s").arg(m_limits.timeLimitMs / 1000.0));
     return fail(QStringLiteral("could not read %1 of the store: %2")
-                    .arg(QLatin1String(what), QString::fromUtf8(sqlite3_errstr(status))));
+                    .arg(QLatin1StringView(what), QString::fromUtf8(sqlite3_errstr(status))));
 }
 
 bool StoreReader::prepare(Statement& statement, const QByteArray& sql, const char* what) {
@@ -178,7 +178,7 @@ bool StoreReader::prepare(Statement& statement, const QByteArray& sql, const cha
     if (status == SQLITE_INTERRUPT || timedOut())
         return failOnStep(status, what);
     return fail(QStringLiteral("could not read %1 of the store: %2")
-                    .arg(QLatin1String(what), QString::fromUtf8(sqlite3_errmsg(m_db))));
+                    .arg(QLatin1StringView(what), QString::fromUtf8(sqlite3_errmsg(m_db))));
 }
 
 bool StoreReader::hasTable(const char* name) {
@@ -208,7 +208,7 @@ QSet<QString> StoreReader::columnsOf(const char* table) {
 }
 
 QByteArray StoreReader::column(const QSet<QString>& columns, const char* alias, const char* name) const {
-    if (!columns.contains(QLatin1String(name)))
+    if (!columns.contains(QLatin1StringView(name)))
         return "NULL";
     return QByteArray(alias) + ".\"" + name + '"';
 }
@@ -247,8 +247,7 @@ bool StoreReader::open(const QString& database) {
 bool StoreReader::readEntities() {
     if (!hasTable(kEntitiesTable)) {
         if (m_reading.failure.isEmpty())
-            fail(QStringLiteral("the store has no %1 table: it is not a Notes store")
-                     .arg(QLatin1String(kEntitiesTable)));
+            fail(QStringLiteral("the store has no %1 table: it is not a Notes store").arg(kEntitiesTable));
         return false;
     }
     Statement statement;
@@ -260,9 +259,9 @@ bool StoreReader::readEntities() {
             m_entities.insert(textColumn(statement.handle, 1), sqlite3_column_int64(statement.handle, 0));
     if (status != SQLITE_DONE)
         return failOnStep(status, "the entity table");
-    if (!m_entities.contains(QLatin1String(kNoteEntity)))
+    if (!m_entities.contains(kNoteEntity))
         return fail(QStringLiteral("the store's %1 table names no %2 entity: it is not a Notes store")
-                        .arg(QLatin1String(kEntitiesTable), QLatin1String(kNoteEntity)));
+                        .arg(kEntitiesTable, kNoteEntity));
     return true;
 }
 
@@ -274,12 +273,14 @@ void StoreReader::readUUID() {
         sqlite3_step(statement.handle) == SQLITE_ROW)
         m_uuid = textColumn(statement.handle, 0);
     if (m_uuid.isEmpty())
-        ZNFLog(QStringLiteral("Notes folder: the store names no identifier; note identifiers go without it"));
+        ZNFLogf(
+            lcConversion(),
+            QStringLiteral("Notes folder: the store names no identifier; note identifiers go without it"));
 }
 
 QString StoreReader::identifier(const char* entity, qint64 primaryKey) const {
-    return QLatin1String(kIdentifierScheme) + m_uuid + u'/' + QLatin1String(entity) + QStringLiteral("/p") +
-           QString::number(primaryKey);
+    return QLatin1StringView(kIdentifierScheme) + m_uuid + u'/' + QLatin1StringView(entity) +
+           QStringLiteral("/p") + QString::number(primaryKey);
 }
 
 std::optional<QString> StoreReader::noteText(sqlite3_stmt* data, qint64 primaryKey, qint64& textBytes,
@@ -315,7 +316,8 @@ std::optional<QString> StoreReader::noteText(sqlite3_stmt* data, qint64 primaryK
             failure = QStringLiteral("its data could not be read: %1")
                           .arg(QString::fromUtf8(sqlite3_errstr(status)));
     }
-    ZNFLogf("Notes folder: left out note %@, %@", identifier(kNoteEntity, primaryKey), failure);
+    ZNFWarnf(lcConversion(), "Notes folder: left out note %@, %@", identifier(kNoteEntity, primaryKey),
+             failure);
     return std::nullopt;
 }
 
@@ -337,9 +339,9 @@ bool StoreReader::readNotes() {
     Statement notes;
     if (!prepare(notes, sql, "the notes"))
         return false;
-    sqlite3_bind_int64(notes.handle, 1, m_entities.value(QLatin1String(kNoteEntity)));
-    if (m_entities.contains(QLatin1String(kFolderEntity)))
-        sqlite3_bind_int64(notes.handle, 2, m_entities.value(QLatin1String(kFolderEntity)));
+    sqlite3_bind_int64(notes.handle, 1, m_entities.value(kNoteEntity));
+    if (m_entities.contains(kFolderEntity))
+        sqlite3_bind_int64(notes.handle, 2, m_entities.value(kFolderEntity));
 
     Statement data;
     if (m_noteDataColumns.contains(QStringLiteral("ZNOTE")) &&
@@ -362,7 +364,7 @@ bool StoreReader::readNotes() {
     int status;
     while ((status = sqlite3_step(notes.handle)) == SQLITE_ROW) {
         if (sqlite3_column_type(notes.handle, 0) == SQLITE_NULL) {
-            ZNFLog(QStringLiteral("Notes folder: left out a note without a primary key"));
+            ZNFWarnf(lcConversion(), QStringLiteral("Notes folder: left out a note without a primary key"));
             ++m_reading.unreadable;
             continue;
         }
@@ -408,13 +410,12 @@ bool StoreReader::readNotes() {
         if (!readAttachments(primaryKey, id, created, attachments))
             return false;
         QJsonObject record;
-        record.insert(QLatin1String(ZNFNotesAppImporterKey_id), id);
+        record.insert(ZNFNotesAppImporterKey_id, id);
         if (created)
-            record.insert(QLatin1String(ZNFNotesAppImporterKey_creationDate), *created);
+            record.insert(ZNFNotesAppImporterKey_creationDate, *created);
         if (const auto modifiedDate = numberColumn(notes.handle, 5))
-            record.insert(QLatin1String(ZNFNotesAppImporterKey_modificationDate),
-                          epochMilliseconds(*modifiedDate));
-        record.insert(QLatin1String(ZNFNotesAppImporterKey_attachments), attachments);
+            record.insert(ZNFNotesAppImporterKey_modificationDate, epochMilliseconds(*modifiedDate));
+        record.insert(ZNFNotesAppImporterKey_attachments, attachments);
         ++kept;
         if (!m_take(std::move(record), std::move(*text)))
             return true;
@@ -428,13 +429,12 @@ void StoreReader::createIndex(const char* name, const char* table, const char* c
     const QByteArray sql =
         QByteArray("CREATE INDEX IF NOT EXISTS ") + name + " ON " + table + "(\"" + column + "\")";
     if (sqlite3_exec(m_db, sql.constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
-        ZNFLogf("Notes folder: could not index %@: %@", QLatin1String(table),
-                QString::fromUtf8(sqlite3_errmsg(m_db)));
+        ZNFWarnf(lcConversion(), "Notes folder: could not index %@: %@", QLatin1StringView(table),
+                 QString::fromUtf8(sqlite3_errmsg(m_db)));
 }
 
 bool StoreReader::prepareAttachments() {
-    if (!m_entities.contains(QLatin1String(kAttachmentEntity)) ||
-        !m_objectColumns.contains(QStringLiteral("ZNOTE")) ||
+    if (!m_entities.contains(kAttachmentEntity) || !m_objectColumns.contains(QStringLiteral("ZNOTE")) ||
         !m_objectColumns.contains(QStringLiteral("Z_PK")))
         return true;
     createIndex("znf_objects_by_note", kObjectsTable, "ZNOTE");
@@ -443,7 +443,7 @@ bool StoreReader::prepareAttachments() {
                            " = ?1 AND a.ZNOTE = ?2 AND a.Z_PK IS NOT NULL ORDER BY a.Z_PK";
     if (!prepare(m_attachments, sql, "the attachments"))
         return false;
-    sqlite3_bind_int64(m_attachments.handle, 1, m_entities.value(QLatin1String(kAttachmentEntity)));
+    sqlite3_bind_int64(m_attachments.handle, 1, m_entities.value(kAttachmentEntity));
     return true;
 }
 
@@ -461,14 +461,14 @@ bool StoreReader::readAttachments(qint64 note, const QString& noteId, std::optio
         }
         ++m_attachmentCount;
         QJsonObject record;
-        record.insert(QLatin1String(ZNFNotesAppImporterKey_id),
+        record.insert(ZNFNotesAppImporterKey_id,
                       identifier(kAttachmentEntity, sqlite3_column_int64(m_attachments.handle, 0)));
-        record.insert(QLatin1String(ZNFNotesAppImporterKey_parentId), noteId);
+        record.insert(ZNFNotesAppImporterKey_parentId, noteId);
         const std::optional<double> date = numberColumn(m_attachments.handle, 1);
         if (date)
-            record.insert(QLatin1String(ZNFNotesAppImporterKey_date), epochMilliseconds(*date));
+            record.insert(ZNFNotesAppImporterKey_date, epochMilliseconds(*date));
         else if (created)
-            record.insert(QLatin1String(ZNFNotesAppImporterKey_date), *created);
+            record.insert(ZNFNotesAppImporterKey_date, *created);
         attachments.append(record);
     }
     sqlite3_reset(m_attachments.handle);
@@ -483,7 +483,7 @@ void StoreReader::read(const QString& database) {
             if (m_reading.failure.isEmpty())
                 fail(QStringLiteral("the store has no %1 table: it is not a Notes store of a version this "
                                     "can read")
-                         .arg(QLatin1String(table)));
+                         .arg(QLatin1StringView(table)));
             return;
         }
     readUUID();
@@ -589,7 +589,7 @@ ZNFNotesFolderReading read(const QString& folder, const ZNFNotesFolderLimits& li
     ZNFNotesFolderReading reading = read(
         folder,
         [&notes](QJsonObject record, QString text) {
-            record.insert(QLatin1String(ZNFNotesAppImporterKey_text), text);
+            record.insert(ZNFNotesAppImporterKey_text, text);
             notes.append(std::move(record));
             return true;
         },

@@ -1,7 +1,7 @@
 #include "conversion/ZNFNotesStore.h"
 
+#include "conversion/ZNFConversionLog.h"
 #include "conversion/ZNFTemporaryFiles.h"
-#include "platform/ZNFLog.h"
 #include "platform/ZNFPaths.h"
 
 #include <QDir>
@@ -9,6 +9,8 @@
 #include <QFileInfo>
 
 #include <sqlite3.h>
+
+using namespace Qt::StringLiterals;
 
 namespace ZNFNotesStore {
 
@@ -23,8 +25,8 @@ QString textColumn(sqlite3_stmt* statement, int column) {
 }
 
 bool isImageType(const QString& type) {
-    return type == QLatin1String(ZNFNotesStoreType_sketch) || type == QLatin1String(ZNFNotesStoreType_jpeg) ||
-           type == QLatin1String(ZNFNotesStoreType_png);
+    return type == ZNFNotesStoreType_sketch || type == ZNFNotesStoreType_jpeg ||
+           type == ZNFNotesStoreType_png;
 }
 
 std::optional<ZNFNotesStoreAttachmentMap> readAttachments(const QString& databasePath) {
@@ -34,31 +36,33 @@ std::optional<ZNFNotesStoreAttachmentMap> readAttachments(const QString& databas
     const int opened =
         sqlite3_open_v2(QFile::encodeName(databasePath).constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
     if (opened != SQLITE_OK) {
-        ZNFLogf("Notes store: could not open the copy of the store: %@",
-                QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(opened)));
+        ZNFWarnf(lcConversion(), "Notes store: could not open the copy of the store: %@",
+                 QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(opened)));
         sqlite3_close(db);
         return std::nullopt;
     }
     sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db, ZNFNotesStore_query, -1, &statement, nullptr) != SQLITE_OK) {
-        ZNFLogf("Notes store: could not read the attachments: %@", QString::fromUtf8(sqlite3_errmsg(db)));
+    if (sqlite3_prepare_v2(db, ZNFNotesStore_query.data(), int(ZNFNotesStore_query.size()), &statement, nullptr) != SQLITE_OK) {
+        ZNFWarnf(lcConversion(), "Notes store: could not read the attachments: %@",
+                 QString::fromUtf8(sqlite3_errmsg(db)));
         sqlite3_finalize(statement);
         sqlite3_close(db);
         return std::nullopt;
     }
     int primaryKeyColumn = -1, identifierColumn = -1, typeColumn = -1;
     for (int i = 0; i < sqlite3_column_count(statement); ++i) {
-        const char* name = sqlite3_column_name(statement, i);
-        if (qstrcmp(name, ZNFNotesStoreColumn_primaryKey) == 0)
+        const QLatin1StringView name(sqlite3_column_name(statement, i));
+        if (name == ZNFNotesStoreColumn_primaryKey)
             primaryKeyColumn = i;
-        else if (qstrcmp(name, ZNFNotesStoreColumn_identifier) == 0)
+        else if (name == ZNFNotesStoreColumn_identifier)
             identifierColumn = i;
-        else if (qstrcmp(name, ZNFNotesStoreColumn_type) == 0)
+        else if (name == ZNFNotesStoreColumn_type)
             typeColumn = i;
     }
     ZNFNotesStoreAttachmentMap map;
     if (primaryKeyColumn < 0 || identifierColumn < 0 || typeColumn < 0)
-        ZNFLog(QStringLiteral("Notes store: the attachment table lacks an expected column"));
+        ZNFWarnf(lcConversion(),
+                 QStringLiteral("Notes store: the attachment table lacks an expected column"));
     else {
         int step;
         while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
@@ -73,8 +77,8 @@ std::optional<ZNFNotesStoreAttachmentMap> readAttachments(const QString& databas
             map[primaryKey] = {primaryKey, identifier, type};
         }
         if (step != SQLITE_DONE)
-            ZNFLogf("Notes store: reading the attachments stopped early: %@",
-                    QString::fromUtf8(sqlite3_errmsg(db)));
+            ZNFWarnf(lcConversion(), "Notes store: reading the attachments stopped early: %@",
+                     QString::fromUtf8(sqlite3_errmsg(db)));
     }
     sqlite3_finalize(statement);
     sqlite3_close(db);
@@ -89,13 +93,13 @@ QFileInfoList listFolder(const QString& folder) {
 } // namespace
 
 QString containerPath() {
-    return ZNFPaths::expandTilde(QLatin1String(ZNFNotesStore_containerPath));
+    return ZNFPaths::expandTilde(ZNFNotesStore_containerPath);
 }
 
 bool readCopyOfStore(const QString& container, const std::function<void(const QString& database)>& read,
                      QString* failure) {
     const QDir source(container);
-    const QString database = QLatin1String(ZNFNotesStore_databaseFileName);
+    const QString database = ZNFNotesStore_databaseFileName;
     auto fail = [failure](const QString& reason) {
         if (failure)
             *failure = reason;
@@ -109,15 +113,15 @@ bool readCopyOfStore(const QString& container, const std::function<void(const QS
     // an interruption removes it.
     const QString temporary = ZNFTemporaryFiles::createFolder();
     if (temporary.isEmpty()) {
-        ZNFLogf("Notes store: could not create a folder for the copy of the store in %@",
-                ZNFPaths::cachesDirectory());
+        ZNFWarnf(lcConversion(), "Notes store: could not create a folder for the copy of the store in %@",
+                 ZNFPaths::cachesDirectory());
         return fail(QStringLiteral("could not create a folder for a copy of the store in %1")
                         .arg(ZNFPaths::cachesDirectory()));
     }
     QFile::setPermissions(temporary,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    const QStringList copies{database, database + QLatin1String(ZNFNotesStore_sharedMemorySuffix),
-                             database + QLatin1String(ZNFNotesStore_writeAheadLogSuffix)};
+    const QStringList copies{database, database + ZNFNotesStore_sharedMemorySuffix,
+                             database + ZNFNotesStore_writeAheadLogSuffix};
     const ZNFTemporaryFiles::Guard guard(temporary,
                                          copies + QStringList{database + QStringLiteral("-journal")});
     for (const QString& name : copies) {
@@ -148,7 +152,7 @@ std::optional<ZNFNotesStoreAttachmentMap> noteIdsByPrimaryKey(const QString& con
 }
 
 std::optional<QStringList> previewAssetURLs(const QString& container) {
-    const QString folder = QDir(container).filePath(QLatin1String(ZNFNotesStore_previewsFolderName));
+    const QString folder = QDir(container).filePath(ZNFNotesStore_previewsFolderName);
     if (!QFileInfo(folder).isDir())
         return std::nullopt;
     QStringList paths;
@@ -160,8 +164,7 @@ std::optional<QStringList> previewAssetURLs(const QString& container) {
 QString urlForOriginalMedia(const QString& uuid, const QString& container) {
     if (!isUsableFileName(uuid))
         return {};
-    const QString folder =
-        QDir(container).filePath(QLatin1String(ZNFNotesStore_mediaFolderName) + u'/' + uuid);
+    const QString folder = QDir(container).filePath(ZNFNotesStore_mediaFolderName + u'/' + uuid);
     const QFileInfoList entries = listFolder(folder);
     return entries.isEmpty() ? QString() : entries.first().filePath();
 }
@@ -185,8 +188,8 @@ QString largestAssetURLMatchingId(const QString& uuid, const QStringList& files)
 }
 
 bool isUsableFileName(const QString& uuid) {
-    return !uuid.isEmpty() && uuid != QLatin1String(".") && uuid != QLatin1String("..") &&
-           !uuid.contains(u'/') && !uuid.contains(u'\\') && !uuid.contains(QChar(0));
+    return !uuid.isEmpty() && uuid != "."_L1 && uuid != ".."_L1 && !uuid.contains(u'/') &&
+           !uuid.contains(u'\\') && !uuid.contains(QChar(0));
 }
 
 } // namespace ZNFNotesStore

@@ -7,23 +7,24 @@
 #include <optional>
 
 // The Notes app's own files, read only (the database is only ever opened as a copy).
-inline constexpr const char* ZNFNotesStore_containerPath = "~/Library/Group Containers/group.com.apple.notes";
-inline constexpr const char* ZNFNotesStore_databaseFileName = "NoteStore.sqlite";
-inline constexpr const char* ZNFNotesStore_sharedMemorySuffix = "-shm";
-inline constexpr const char* ZNFNotesStore_writeAheadLogSuffix = "-wal";
-inline constexpr const char* ZNFNotesStore_mediaFolderName = "Media";
-inline constexpr const char* ZNFNotesStore_previewsFolderName = "Previews";
+inline constexpr QLatin1StringView ZNFNotesStore_containerPath{
+    "~/Library/Group Containers/group.com.apple.notes"};
+inline constexpr QLatin1StringView ZNFNotesStore_databaseFileName{"NoteStore.sqlite"};
+inline constexpr QLatin1StringView ZNFNotesStore_sharedMemorySuffix{"-shm"};
+inline constexpr QLatin1StringView ZNFNotesStore_writeAheadLogSuffix{"-wal"};
+inline constexpr QLatin1StringView ZNFNotesStore_mediaFolderName{"Media"};
+inline constexpr QLatin1StringView ZNFNotesStore_previewsFolderName{"Previews"};
 
 // The table and columns that name each attachment.
-inline constexpr const char* ZNFNotesStore_query = "SELECT * FROM ZICCLOUDSYNCINGOBJECT";
-inline constexpr const char* ZNFNotesStoreColumn_primaryKey = "Z_PK";
-inline constexpr const char* ZNFNotesStoreColumn_identifier = "ZIDENTIFIER";
-inline constexpr const char* ZNFNotesStoreColumn_type = "ZTYPEUTI";
+inline constexpr QLatin1StringView ZNFNotesStore_query{"SELECT * FROM ZICCLOUDSYNCINGOBJECT"};
+inline constexpr QLatin1StringView ZNFNotesStoreColumn_primaryKey{"Z_PK"};
+inline constexpr QLatin1StringView ZNFNotesStoreColumn_identifier{"ZIDENTIFIER"};
+inline constexpr QLatin1StringView ZNFNotesStoreColumn_type{"ZTYPEUTI"};
 
 // The attachment types that carry an image.
-inline constexpr const char* ZNFNotesStoreType_sketch = "com.apple.notes.sketch";
-inline constexpr const char* ZNFNotesStoreType_jpeg = "public.jpeg";
-inline constexpr const char* ZNFNotesStoreType_png = "public.png";
+inline constexpr QLatin1StringView ZNFNotesStoreType_sketch{"com.apple.notes.sketch"};
+inline constexpr QLatin1StringView ZNFNotesStoreType_jpeg{"public.jpeg"};
+inline constexpr QLatin1StringView ZNFNotesStoreType_png{"public.png"};
 
 // One image attachment of the store.
 struct ZNFNotesStoreAttachment {

@@ -1,6 +1,6 @@
 #include "conversion/ZNFTemporaryFiles.h"
 
-#include "platform/ZNFLog.h"
+#include "conversion/ZNFConversionLog.h"
 #include "platform/ZNFPaths.h"
 
 #include <QDir>
@@ -93,18 +93,17 @@ const QString kUUID = QStringLiteral("[0-9A-F]{8}(?:-[0-9A-F]{4}){3}-[0-9A-F]{12
 } // namespace
 
 QString partialPathFor(const QString& finalPath) {
-    return finalPath + QLatin1String(ZNFTemporaryFiles_partialInfix) + QString::number(::getpid()) + u'-' +
+    return finalPath + ZNFTemporaryFiles_partialInfix + QString::number(::getpid()) + u'-' +
            ZNFPaths::newUUIDString();
 }
 
 QString createFolder() {
     const QString caches = ZNFPaths::cachesDirectory();
-    const QString folder =
-        QDir(caches).filePath(QLatin1String(ZNFTemporaryFiles_folderPrefix) + QString::number(::getpid()) +
-                              u'-' + ZNFPaths::newUUIDString());
+    const QString folder = QDir(caches).filePath(
+        ZNFTemporaryFiles_folderPrefix + QString::number(::getpid()) + u'-' + ZNFPaths::newUUIDString());
     if (!QDir().mkpath(folder))
         return {};
-    QFile marker(QDir(folder).filePath(QLatin1String(ZNFTemporaryFiles_markerFileName)));
+    QFile marker(QDir(folder).filePath(ZNFTemporaryFiles_markerFileName));
     if (!marker.open(QIODevice::WriteOnly)) {
         QDir().rmdir(folder);
         return {};
@@ -115,10 +114,10 @@ QString createFolder() {
 int removeLeftovers() {
     static const QRegularExpression folderName(
         QStringLiteral("^%1(\\d+)-%2$")
-            .arg(QRegularExpression::escape(QLatin1String(ZNFTemporaryFiles_folderPrefix)), kUUID));
+            .arg(QRegularExpression::escape(ZNFTemporaryFiles_folderPrefix), kUUID));
     static const QRegularExpression partialName(
         QStringLiteral("^.+\\.notebackup%1(\\d+)-%2$")
-            .arg(QRegularExpression::escape(QLatin1String(ZNFTemporaryFiles_partialInfix)), kUUID));
+            .arg(QRegularExpression::escape(ZNFTemporaryFiles_partialInfix), kUUID));
     const QDir caches(ZNFPaths::cachesDirectory());
     int removed = 0;
     for (const QFileInfo& entry :
@@ -128,16 +127,17 @@ int removeLeftovers() {
         const QString name = entry.fileName();
         if (const auto match = partialName.match(name); match.hasMatch() && entry.isFile()) {
             if (processIsGone(match.captured(1).toLongLong()) && QFile::remove(entry.filePath())) {
-                ZNFLogf("Removed the partial archive %@ of an interrupted run", entry.filePath());
+                ZNFLogf(lcConversion(), "Removed the partial archive %@ of an interrupted run",
+                        entry.filePath());
                 ++removed;
             }
         } else if (const auto match = folderName.match(name); match.hasMatch() && entry.isDir()) {
             const bool marked =
-                QFileInfo(QDir(entry.filePath()).filePath(QLatin1String(ZNFTemporaryFiles_markerFileName)))
-                    .isFile();
+                QFileInfo(QDir(entry.filePath()).filePath(ZNFTemporaryFiles_markerFileName)).isFile();
             if (marked && processIsGone(match.captured(1).toLongLong()) &&
                 QDir(entry.filePath()).removeRecursively()) {
-                ZNFLogf("Removed the temporary folder %@ of an interrupted run", entry.filePath());
+                ZNFLogf(lcConversion(), "Removed the temporary folder %@ of an interrupted run",
+                        entry.filePath());
                 ++removed;
             }
         }
@@ -155,7 +155,7 @@ Guard::Guard(const QString& path, const QStringList& folderFiles) {
         bool ok = copyPath(slot.path, QFile::encodeName(path));
         QStringList files = folderFiles;
         if (!folderFiles.isEmpty() || QFileInfo(path).isDir())
-            files << QLatin1String(ZNFTemporaryFiles_markerFileName);
+            files << ZNFTemporaryFiles_markerFileName;
         slot.fileCount = 0;
         for (const QString& file : files) {
             if (slot.fileCount >= ZNFTemporaryFiles_maxFolderFiles + 1)
@@ -170,7 +170,8 @@ Guard::Guard(const QString& path, const QStringList& folderFiles) {
         m_slot = i;
         return;
     }
-    ZNFLogf("Temporary files: cannot watch %@, an interruption would leave it for the next run", path);
+    ZNFWarnf(lcConversion(),
+             "Temporary files: cannot watch %@, an interruption would leave it for the next run", path);
 }
 
 Guard::~Guard() {

@@ -8,9 +8,9 @@
 // name carries a fixed prefix or suffix and the id of the process that made it, and a folder
 // also holds a marker file. The next run removes the marked leftovers of processes that are
 // gone, and nothing else; SIGINT and SIGTERM remove the current run's before the process ends.
-inline constexpr const char* ZNFTemporaryFiles_folderPrefix = "notecrate-temporary-";
-inline constexpr const char* ZNFTemporaryFiles_partialInfix = ".partial-";
-inline constexpr const char* ZNFTemporaryFiles_markerFileName = ".notecrate-temporary";
+inline constexpr QLatin1StringView ZNFTemporaryFiles_folderPrefix{"notecrate-temporary-"};
+inline constexpr QLatin1StringView ZNFTemporaryFiles_partialInfix{".partial-"};
+inline constexpr QLatin1StringView ZNFTemporaryFiles_markerFileName{".notecrate-temporary"};
 // Paths the signal handler can hold at once, and the files it removes from one folder.
 inline constexpr int ZNFTemporaryFiles_maxGuarded = 16;
 inline constexpr int ZNFTemporaryFiles_maxFolderFiles = 8;

@@ -1,11 +1,11 @@
 #include "conversion/ZNFVesperNoteImporter.h"
 
 #include "conversion/ZNFBackupArchive.h"
+#include "conversion/ZNFConversionLog.h"
 #include "conversion/ZNFJSONAdditions.h"
 #include "conversion/ZNFPicturePipeline.h"
 #include "conversion/ZNFTemporaryFiles.h"
 #include "platform/ZNFImage.h"
-#include "platform/ZNFLog.h"
 #include "platform/ZNFMainQueue.h"
 #include "platform/ZNFNumberFormat.h"
 #include "platform/ZNFPaths.h"
@@ -21,10 +21,12 @@
 
 #include <algorithm>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-const char* const kLabels[] = {ZNFVesperNoteImporterKey_picture, ZNFVesperNoteImporterKey_tags,
-                               ZNFVesperNoteImporterKey_created, ZNFVesperNoteImporterKey_modified};
+constexpr QLatin1StringView kLabels[] = {ZNFVesperNoteImporterKey_picture, ZNFVesperNoteImporterKey_tags,
+                                         ZNFVesperNoteImporterKey_created, ZNFVesperNoteImporterKey_modified};
 
 bool isLineBreak(char16_t c) {
     return c == u'\n' || c == u'\r' || c == 0x85 || c == 0x2028 || c == 0x2029;
@@ -65,17 +67,16 @@ QString tagLine(const ZNFVesperNote& note) {
 }
 } // namespace
 
-std::optional<QString> ZNFVesperNote::field(const char* label) const {
-    const auto it = fields.constFind(QLatin1String(label));
+std::optional<QString> ZNFVesperNote::field(QLatin1StringView label) const {
+    const auto it = fields.constFind(label);
     if (it == fields.constEnd())
         return std::nullopt;
     return *it;
 }
 
 void ZNFVesperNoteImporter::importNotesAtURL(const QString& path, const ZNFImporterCompletion& completion) {
-    const ZNFVesperConversion result = convert(path);
     if (completion)
-        completion(result.path, result.notes, result.attachments);
+        completion(convert(path));
 }
 
 ZNFVesperNoteImporter::CancelFlag
@@ -92,18 +93,18 @@ ZNFVesperNoteImporter::importNotesAtURLInBackground(const QString& path, ZNFImpo
                             progress(done, total);
                     });
                 };
-            const ZNFVesperConversion result = convert(path, posted, cancelled);
+            const ZNFConversionOutcome result = convert(path, posted, cancelled);
             ZNFPostToMainQueue([result, completion, cancelled] {
                 if (completion && !result.cancelled && !*cancelled)
-                    completion(result.path, result.notes, result.attachments);
+                    completion(result);
             });
         });
     return cancelled;
 }
 
-ZNFVesperConversion ZNFVesperNoteImporter::convert(const QString& path, const Progress& progress,
-                                                   const CancelFlag& cancelled) {
-    ZNFVesperConversion result;
+ZNFConversionOutcome ZNFVesperNoteImporter::convert(const QString& path, const Progress& progress,
+                                                    const CancelFlag& cancelled) {
+    ZNFConversionOutcome result;
     if (path.isEmpty()) {
         result.failure = QStringLiteral("no export folder was chosen");
         return result;
@@ -115,12 +116,11 @@ ZNFVesperConversion ZNFVesperNoteImporter::convert(const QString& path, const Pr
         return result;
     }
     const auto activeNotes = std::find_if(entries->begin(), entries->end(), [](const QString& entry) {
-        return fileName(entry) == QLatin1String(ZNFVesperNoteImporter_activeNotesFolderName) &&
-               fileURLIsDirectory(entry);
+        return fileName(entry) == ZNFVesperNoteImporter_activeNotesFolderName && fileURLIsDirectory(entry);
     });
     if (activeNotes == entries->end()) {
-        result.failure = QStringLiteral("no \"%1\" folder in %2")
-                             .arg(QLatin1String(ZNFVesperNoteImporter_activeNotesFolderName), top);
+        result.failure =
+            QStringLiteral("no \"%1\" folder in %2").arg(ZNFVesperNoteImporter_activeNotesFolderName, top);
         return result;
     }
     return processVesperNoteFolder(*activeNotes, top, progress, cancelled);
@@ -128,11 +128,11 @@ ZNFVesperConversion ZNFVesperNoteImporter::convert(const QString& path, const Pr
 
 QString ZNFVesperNoteImporter::topFolderForPath(const QString& chosen) {
     QString path = QDir::cleanPath(QFileInfo(chosen).absoluteFilePath());
-    const QLatin1String marker(ZNFVesperNoteImporter_topFolderMarker);
+    const QLatin1StringView marker = ZNFVesperNoteImporter_topFolderMarker;
     if (!path.contains(marker) || fileName(path).contains(marker))
         return path;
     // The marker holds no "/", so some component of the path contains it and this ends.
-    while (!fileName(path).contains(marker) && path != QLatin1String("/"))
+    while (!fileName(path).contains(marker) && path != "/"_L1)
         path = QFileInfo(path).path();
     return path;
 }
@@ -164,16 +164,16 @@ QStringList ZNFVesperNoteImporter::noteFilesInFolder(const QString& folder, cons
         // Only regular files are notes: a pipe or device would block or never end, and a link
         // may lead anywhere on the machine.
         if (info.isSymLink() || !info.isFile()) {
-            ZNFLogf("Vesper importer: %@ is not a regular file, left out", entry);
+            ZNFWarnf(lcConversion(), "Vesper importer: %@ is not a regular file, left out", entry);
             continue;
         }
         if (inside.size() < 2 || !info.canonicalFilePath().startsWith(inside)) {
-            ZNFLogf("Vesper importer: %@ lies outside the export, left out", entry);
+            ZNFWarnf(lcConversion(), "Vesper importer: %@ lies outside the export, left out", entry);
             continue;
         }
         if (info.size() > ZNFVesperNoteImporter_maxNoteFileBytes) {
-            ZNFLogf("Vesper importer: %@ is larger than %@ bytes, left out", entry,
-                    QString::number(ZNFVesperNoteImporter_maxNoteFileBytes));
+            ZNFWarnf(lcConversion(), "Vesper importer: %@ is larger than %@ bytes, left out", entry,
+                     QString::number(ZNFVesperNoteImporter_maxNoteFileBytes));
             continue;
         }
         noteFiles << entry;
@@ -194,22 +194,23 @@ EncodedPicture encodePicture(const QString& path) {
         return {};
     EncodedPicture picture{ZNFImage::encodePNG(decoded.image), decoded.sizeInPoints()};
     if (picture.png.isEmpty())
-        ZNFLogf("Vesper importer: could not encode the picture %@", path);
+        ZNFWarnf(lcConversion(), "Vesper importer: could not encode the picture %@", path);
     return picture;
 }
 
 } // namespace
 
-ZNFVesperConversion ZNFVesperNoteImporter::processVesperNoteFolder(const QString& folder, const QString& top,
-                                                                   const Progress& progress,
-                                                                   const CancelFlag& cancelled, int threads) {
-    ZNFVesperConversion result;
+ZNFConversionOutcome ZNFVesperNoteImporter::processVesperNoteFolder(const QString& folder, const QString& top,
+                                                                    const Progress& progress,
+                                                                    const CancelFlag& cancelled,
+                                                                    int threads) {
+    ZNFConversionOutcome result;
     auto isCancelled = [&cancelled] { return cancelled && cancelled->load(); };
     ZNFTemporaryFiles::removeLeftovers();
     const QStringList noteFiles = noteFilesInFolder(folder, top);
     const qint64 total = noteFiles.size();
 
-    ZNFBackupArchiveWriter archive{QLatin1String(ZNFVesperNoteImporter_archiveName)};
+    ZNFBackupArchiveWriter archive{ZNFVesperNoteImporter_archiveName};
     // Pictures first (stored in the archive as they come, in note order), then the index:
     // note by note, each note entry followed by its image entry.
     std::vector<std::optional<QJsonObject>> images(noteFiles.size());
@@ -270,7 +271,7 @@ ZNFVesperConversion ZNFVesperNoteImporter::processVesperNoteFolder(const QString
     if (result.path.isEmpty())
         result.failure = QStringLiteral("the archive could not be written: %1").arg(archive.failure());
     else if (result.notes == 0)
-        result.failure = QStringLiteral("no note files in %1").arg(folder);
+        result.failure = QStringLiteral("no notes were found in %1").arg(folder);
     return result;
 }
 
@@ -282,7 +283,7 @@ ZNFVesperNote ZNFVesperNoteImporter::processNoteAtURL(const QString& file) {
         // otherwise.
         text = decodeNoteText(in.read(std::min(in.size(), ZNFVesperNoteImporter_maxNoteFileBytes)));
     } else {
-        ZNFLogf("Vesper importer: cannot read %@, converted as an empty note", file);
+        ZNFWarnf(lcConversion(), "Vesper importer: cannot read %@, converted as an empty note", file);
     }
     // Moved: the note's lines are gathered in the very buffer the file was read into.
     ZNFVesperNote note = structuredDataFromNote(std::move(text), file);
@@ -318,10 +319,9 @@ ZNFVesperNote ZNFVesperNoteImporter::structuredDataFromNote(QString text, const 
     bool lastNeedsBreak = false; // a kept last line without a line break of its own
     auto takeLine = [&](qsizetype start, qsizetype end) {
         const QStringView line(data + start, end - start);
-        for (const char* label : kLabels) {
-            const QLatin1String key(label);
-            if (line.startsWith(key)) {
-                note.fields.insert(key, line.mid(key.size()).toString());
+        for (const QLatin1StringView label : kLabels) {
+            if (line.startsWith(label)) {
+                note.fields.insert(label, line.mid(label.size()).toString());
                 return;
             }
         }
@@ -355,12 +355,12 @@ ZNFVesperNote ZNFVesperNoteImporter::structuredDataFromNote(QString text, const 
 
 QJsonObject ZNFVesperNoteImporter::noteEntryForNote(const ZNFVesperNote& note) {
     QJsonObject entry;
-    entry.insert(QLatin1String(ZNFBackupEntryKey_kind), QLatin1String(ZNFBackupEntryKind_note));
-    entry.insert(QLatin1String(ZNFBackupEntryKey_state), 0);
-    entry.insert(QLatin1String(ZNFBackupEntryKey_identifier), uuidForNote(note));
-    entry.insert(QLatin1String(ZNFBackupEntryKey_date),
+    entry.insert(ZNFBackupEntryKey_kind, ZNFBackupEntryKind_note);
+    entry.insert(ZNFBackupEntryKey_state, 0);
+    entry.insert(ZNFBackupEntryKey_identifier, uuidForNote(note));
+    entry.insert(ZNFBackupEntryKey_date,
                  epochJSONValue(epochDateForKey(ZNFVesperNoteImporterKey_created, note)));
-    entry.insert(QLatin1String(ZNFBackupEntryKey_updatedDate),
+    entry.insert(ZNFBackupEntryKey_updatedDate,
                  epochJSONValue(epochDateForKey(ZNFVesperNoteImporterKey_modified, note)));
     return entry;
 }
@@ -376,7 +376,7 @@ QStringList ZNFVesperNoteImporter::tagsFromVesperTagField(const QString& value) 
     return tags;
 }
 
-double ZNFVesperNoteImporter::epochDateForKey(const char* label, const ZNFVesperNote& note) {
+double ZNFVesperNoteImporter::epochDateForKey(QLatin1StringView label, const ZNFVesperNote& note) {
     std::optional<ZNFDate> date;
     if (const auto value = note.field(label))
         date = dateFromString(*value);
@@ -389,19 +389,20 @@ QString ZNFVesperNoteImporter::uuidForNote(const ZNFVesperNote& note) {
 }
 
 bool ZNFVesperNoteImporter::isPictureFileName(const QString& name) {
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
-           !name.contains(u'/') && !name.contains(u'\\') && !name.contains(QChar(0));
+    return !name.isEmpty() && name != "."_L1 && name != ".."_L1 && !name.contains(u'/') &&
+           !name.contains(u'\\') && !name.contains(QChar(0));
 }
 
 QString ZNFVesperNoteImporter::picturePathForNote(const ZNFVesperNote& note, const QString& top) {
     const QString name = note.field(ZNFVesperNoteImporterKey_picture).value_or(QString());
     if (!isPictureFileName(name)) {
-        ZNFLogf("Vesper importer: \"%@\" in %@ is not a picture's file name, the note keeps no picture", name,
-                note.path);
+        ZNFWarnf(lcConversion(),
+                 "Vesper importer: \"%@\" in %@ is not a picture's file name, the note keeps no picture",
+                 name, note.path);
         return {};
     }
-    const QFileInfo pictures(QDir(QFileInfo(note.path).absolutePath())
-                                 .filePath(QLatin1String(ZNFVesperNoteImporter_picturesFolderName)));
+    const QFileInfo pictures(
+        QDir(QFileInfo(note.path).absolutePath()).filePath(ZNFVesperNoteImporter_picturesFolderName));
     const QFileInfo file(QDir(pictures.filePath()).filePath(name));
     if (!file.exists() && !file.isSymLink())
         return {};
@@ -410,7 +411,8 @@ QString ZNFVesperNoteImporter::picturePathForNote(const ZNFVesperNote& note, con
     if (file.isSymLink() || pictures.isSymLink() || !file.isFile() || export_.size() < 2 ||
         !file.canonicalFilePath().startsWith(export_) ||
         !file.canonicalFilePath().startsWith(pictures.canonicalFilePath() + u'/')) {
-        ZNFLogf("Vesper importer: %@ is a link or leads out of the export, not read", file.filePath());
+        ZNFWarnf(lcConversion(), "Vesper importer: %@ is a link or leads out of the export, not read",
+                 file.filePath());
         return {};
     }
     return file.filePath();
@@ -418,23 +420,21 @@ QString ZNFVesperNoteImporter::picturePathForNote(const ZNFVesperNote& note, con
 
 QJsonObject ZNFVesperNoteImporter::imageEntry(const QJsonObject& parent, const QString& pictureName,
                                               const QString& binaryAttachmentId, const QSizeF& points) {
-    const QString parentId = parent.value(QLatin1String(ZNFBackupEntryKey_identifier)).toString();
+    const QString parentId = parent.value(ZNFBackupEntryKey_identifier).toString();
     QJsonObject entry;
-    entry.insert(QLatin1String(ZNFBackupEntryKey_parentId), parentId);
-    entry.insert(QLatin1String(ZNFBackupEntryKey_identifier),
-                 QStringLiteral("%1_%2").arg(parentId, pictureName));
-    entry.insert(QLatin1String(ZNFBackupEntryKey_date), parent.value(QLatin1String(ZNFBackupEntryKey_date)));
-    entry.insert(QLatin1String(ZNFBackupEntryKey_updatedDate),
-                 parent.value(QLatin1String(ZNFBackupEntryKey_updatedDate)));
-    entry.insert(QLatin1String(ZNFBackupEntryKey_kind), QLatin1String(ZNFBackupEntryKind_image));
-    entry.insert(QLatin1String(ZNFBackupEntryKey_binaryAttachmentId), binaryAttachmentId);
-    entry.insert(QLatin1String(ZNFBackupEntryKey_state), 0);
-    entry.insert(QLatin1String(ZNFBackupEntryKey_userInfo), ZNFBackupArchive::userInfoForSize(points));
+    entry.insert(ZNFBackupEntryKey_parentId, parentId);
+    entry.insert(ZNFBackupEntryKey_identifier, QStringLiteral("%1_%2").arg(parentId, pictureName));
+    entry.insert(ZNFBackupEntryKey_date, parent.value(ZNFBackupEntryKey_date));
+    entry.insert(ZNFBackupEntryKey_updatedDate, parent.value(ZNFBackupEntryKey_updatedDate));
+    entry.insert(ZNFBackupEntryKey_kind, ZNFBackupEntryKind_image);
+    entry.insert(ZNFBackupEntryKey_binaryAttachmentId, binaryAttachmentId);
+    entry.insert(ZNFBackupEntryKey_state, 0);
+    entry.insert(ZNFBackupEntryKey_userInfo, ZNFBackupArchive::userInfoForSize(points));
     return entry;
 }
 
 std::optional<ZNFDate> ZNFVesperNoteImporter::dateFromString(const QString& value) {
-    static const QString format = QLatin1String(ZNFVesperNoteImporter_dateFormat);
+    static const QString format = ZNFVesperNoteImporter_dateFormat;
     QString text = value.trimmed();
     // Newer systems put a narrow no-break space before AM/PM.
     text.replace(QChar(0x202F), u' ').replace(QChar(0x00A0), u' ');

@@ -15,22 +15,22 @@
 #include <optional>
 #include <vector>
 
-inline constexpr const char* ZNFVesperNoteImporter_archiveName = "Vesper_to_Tessanote.notebackup";
+inline constexpr QLatin1StringView ZNFVesperNoteImporter_archiveName{"Vesper_to_Tessanote.notebackup"};
 // The export's top folder is the nearest folder whose name holds this word.
-inline constexpr const char* ZNFVesperNoteImporter_topFolderMarker = "Vesper";
-inline constexpr const char* ZNFVesperNoteImporter_activeNotesFolderName = "Active Notes";
-inline constexpr const char* ZNFVesperNoteImporter_picturesFolderName = "Pictures";
+inline constexpr QLatin1StringView ZNFVesperNoteImporter_topFolderMarker{"Vesper"};
+inline constexpr QLatin1StringView ZNFVesperNoteImporter_activeNotesFolderName{"Active Notes"};
+inline constexpr QLatin1StringView ZNFVesperNoteImporter_picturesFolderName{"Pictures"};
 // A note file larger than this is not a note Vesper wrote; it is left out with a log line.
 inline constexpr qint64 ZNFVesperNoteImporter_maxNoteFileBytes = 256LL * 1024 * 1024;
 
 // The labels of a note file's field lines, each with its trailing blank.
-inline constexpr const char* ZNFVesperNoteImporterKey_picture = "Picture: ";
-inline constexpr const char* ZNFVesperNoteImporterKey_tags = "Tags: ";
-inline constexpr const char* ZNFVesperNoteImporterKey_created = "Created: ";
-inline constexpr const char* ZNFVesperNoteImporterKey_modified = "Modified: ";
+inline constexpr QLatin1StringView ZNFVesperNoteImporterKey_picture{"Picture: "};
+inline constexpr QLatin1StringView ZNFVesperNoteImporterKey_tags{"Tags: "};
+inline constexpr QLatin1StringView ZNFVesperNoteImporterKey_created{"Created: "};
+inline constexpr QLatin1StringView ZNFVesperNoteImporterKey_modified{"Modified: "};
 
 // Vesper writes dates as "Dec 5, 2015, 3:04 PM"; this is that format in Qt's notation.
-inline constexpr const char* ZNFVesperNoteImporter_dateFormat = "MMM d, yyyy, h:mm AP";
+inline constexpr QLatin1StringView ZNFVesperNoteImporter_dateFormat{"MMM d, yyyy, h:mm AP"};
 
 // One note file as read: its text lines and its labelled fields.
 struct ZNFVesperNote {
@@ -39,17 +39,7 @@ struct ZNFVesperNote {
     QHash<QString, QString> fields; // label (with its blank) -> the last value seen
     ZNFDate fileModified;           // stands in for a missing or unreadable date field
 
-    std::optional<QString> field(const char* label) const;
-};
-
-// What one conversion produced. `path` is empty when no archive was written, and then
-// `failure` says why in one line; a note count of 0 is a failure to the caller too.
-struct ZNFVesperConversion {
-    QString path;
-    qint64 notes = 0;
-    qint64 attachments = 0;
-    QString failure;
-    bool cancelled = false;
+    std::optional<QString> field(QLatin1StringView label) const;
 };
 
 // Converts a Vesper export folder ("Active Notes" with note files, "Active Notes/Pictures")
@@ -75,8 +65,8 @@ public:
                                                    Progress progress = {});
 
     // The whole conversion of the export found from `path` (the export, or anything inside it).
-    static ZNFVesperConversion convert(const QString& path, const Progress& progress = {},
-                                       const CancelFlag& cancelled = {});
+    static ZNFConversionOutcome convert(const QString& path, const Progress& progress = {},
+                                        const CancelFlag& cancelled = {});
 
     // The export's top folder for a chosen path: when the path mentions "Vesper" but its
     // last component does not, the nearest enclosing folder whose name does; else the path.
@@ -90,9 +80,9 @@ public:
     // Reads every note file of the "Active Notes" folder inside the export `top` and writes
     // the archive. Pictures are decoded and encoded on `threads` threads (the archive is the
     // same whatever the number).
-    static ZNFVesperConversion processVesperNoteFolder(const QString& folder, const QString& top,
-                                                       const Progress& progress = {},
-                                                       const CancelFlag& cancelled = {}, int threads = 0);
+    static ZNFConversionOutcome processVesperNoteFolder(const QString& folder, const QString& top,
+                                                        const Progress& progress = {},
+                                                        const CancelFlag& cancelled = {}, int threads = 0);
 
     // The note files of the folder: regular files, not links, whose real path lies inside
     // the export `top`; what is left out is logged.
@@ -112,7 +102,7 @@ public:
 
     static QString textForNote(const ZNFVesperNote& note);
     static QStringList tagsFromVesperTagField(const QString& value);
-    static double epochDateForKey(const char* label, const ZNFVesperNote& note);
+    static double epochDateForKey(QLatin1StringView label, const ZNFVesperNote& note);
     static QString uuidForNote(const ZNFVesperNote& note);
     // The picture file a note names, when it is a regular file (not a link) inside the
     // export's "Pictures" folder; empty otherwise, with a log line saying why.

@@ -7,6 +7,8 @@
 
 #include <QColor>
 
+using namespace Qt::StringLiterals;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     NCFuzz::environment();
     const QString string = QString::fromUtf8(NCFuzz::bytes(data, size));
@@ -19,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(channel >= 0 && channel <= 1, QStringLiteral("channel out of range for ") + string);
 
     if (const auto rgba = ZNFTextFormatter::colorWithRGBAString(string)) {
-        FUZZ_CHECK(string.contains(QLatin1String("rgba")), string);
+        FUZZ_CHECK(string.contains("rgba"_L1), string);
         FUZZ_CHECK(rgba->isValid() && *rgba == color, QStringLiteral("rgba reading lost: ") + string);
     } else {
         const QColor hex = ZNFTextFormatter::colorWithHexString(string);

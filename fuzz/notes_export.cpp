@@ -16,6 +16,8 @@
 #include <QJsonParseError>
 #include <QSet>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // Primary keys 1 to 3 and -1 (a key is read signed) are usable images; the other rows are traps: identifiers
@@ -87,15 +89,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             failure = why ? *why : QString();
             return streamed;
         },
-        [&](const QString& p, qint64 n, qint64 a) {
-            path = p;
-            noteCount = n;
-            attachmentCount = a;
+        [&](const ZNFConversionOutcome& o) {
+            path = o.path;
+            noteCount = o.notes;
+            attachmentCount = o.attachments;
             ++calls;
         });
     FUZZ_CHECK(calls == 1, QStringLiteral("completion called %1 times").arg(calls));
     // Only nesting past the stream's own limit (below Qt's) may fail what parses whole.
-    FUZZ_CHECK(streamed == isArray || (isArray && failure.contains(QLatin1String("nested deeper"))),
+    FUZZ_CHECK(streamed == isArray || (isArray && failure.contains("nested deeper"_L1)),
                QStringLiteral("streamed %1, whole %2: %3 / %4")
                    .arg(streamed)
                    .arg(isArray)
@@ -122,31 +124,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (i < archive.notes) {
             // Notes first, one per record and in record order.
             const QJsonObject& record = objects.at(i);
-            FUZZ_CHECK(entry.value(QLatin1String("kind")) == QLatin1String("note"),
-                       QStringLiteral("image before note"));
-            const QJsonValue text = record.value(QLatin1String("text"));
+            FUZZ_CHECK(entry.value("kind"_L1) == "note"_L1, QStringLiteral("image before note"));
+            const QJsonValue text = record.value("text"_L1);
             if (text.isString()) {
-                const QString body = entry.value(QLatin1String("body")).toString();
+                const QString body = entry.value("body"_L1).toString();
                 FUZZ_CHECK(body ==
                                NCFuzz::withPairedSurrogates(ZNFNotesAppImporter::cleanBody(text.toString())),
                            QStringLiteral("body"));
                 FUZZ_CHECK(body.isEmpty() || (!isTrimmable(body.front()) && !isTrimmable(body.back())),
                            QStringLiteral("the body was not trimmed"));
             } else if (!text.isUndefined() && !text.isNull()) {
-                FUZZ_CHECK(entry.value(QLatin1String("body")) == text,
-                           QStringLiteral("a non-string text changed"));
+                FUZZ_CHECK(entry.value("body"_L1) == text, QStringLiteral("a non-string text changed"));
             }
-            const QJsonValue id = record.value(QLatin1String("id"));
+            const QJsonValue id = record.value("id"_L1);
             if (!id.isUndefined() && !id.isNull())
-                FUZZ_CHECK(entry.value(QLatin1String("identifier")) == id, QStringLiteral("identifier"));
+                FUZZ_CHECK(entry.value("identifier"_L1) == id, QStringLiteral("identifier"));
             else
-                FUZZ_CHECK(!entry.contains(QLatin1String("identifier")),
-                           QStringLiteral("invented identifier"));
+                FUZZ_CHECK(!entry.contains("identifier"_L1), QStringLiteral("invented identifier"));
             continue;
         }
-        const QString file = entry.value(QLatin1String("binaryAttachmentId")).toString();
+        const QString file = entry.value("binaryAttachmentId"_L1).toString();
         FUZZ_CHECK(usable.contains(file), QStringLiteral("an image from the trap row ") + file);
-        const QString identifier = entry.value(QLatin1String("identifier")).toString();
+        const QString identifier = entry.value("identifier"_L1).toString();
         FUZZ_CHECK(!identifier.contains(u'/') && !identifier.contains(u':'), identifier);
     }
     return 0;

@@ -20,6 +20,8 @@
 #include <QTcpSocket>
 #include <QThread>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 const QString kPeerId = QStringLiteral("FUZZ-PEER-0001");
@@ -129,7 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // The name is a label only: the bytes lie in a temporary file of the layer's choosing.
         const QFileInfo file(f.path);
         FUZZ_CHECK(f.existed && file.absolutePath() == QFileInfo(QDir::tempPath()).absoluteFilePath() &&
-                       file.fileName().startsWith(QLatin1String("notecrate-resource-")),
+                       file.fileName().startsWith("notecrate-resource-"_L1),
                    QStringLiteral("resource %1 stored at %2").arg(f.name, f.path));
     }
     FUZZ_CHECK(layerTemporaryFiles().isEmpty(),

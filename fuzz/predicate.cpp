@@ -11,6 +11,8 @@
 #include <QJsonDocument>
 #include <QTimeZone>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 ZNFPredicator& predicator() {
@@ -27,15 +29,15 @@ ZNFPredicator& predicator() {
         date->setTargetDate(QDateTime(QDate(2024, 3, 15), QTime(10, 0)));
         auto stored = std::make_shared<ZNFDataPredicateEvaluator>();
         stored->setValueSource([](const QString& key) -> QVariant {
-            if (key == QLatin1String("flag"))
+            if (key == "flag"_L1)
                 return true;
-            if (key == QLatin1String("count"))
+            if (key == "count"_L1)
                 return 3;
-            if (key == QLatin1String("name"))
+            if (key == "name"_L1)
                 return QStringLiteral("Ada");
-            if (key == QLatin1String("when"))
+            if (key == "when"_L1)
                 return QDateTime(QDate(2020, 1, 1), QTime(0, 0), QTimeZone::utc());
-            if (key == QLatin1String("list"))
+            if (key == "list"_L1)
                 return QVariantList{1, 2};
             return QVariant();
         });

@@ -13,10 +13,12 @@
 #include <algorithm>
 #include <cmath>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-const char* const kLabels[] = {ZNFVesperNoteImporterKey_picture, ZNFVesperNoteImporterKey_tags,
-                               ZNFVesperNoteImporterKey_created, ZNFVesperNoteImporterKey_modified};
+constexpr QLatin1StringView kLabels[] = {ZNFVesperNoteImporterKey_picture, ZNFVesperNoteImporterKey_tags,
+                                         ZNFVesperNoteImporterKey_created, ZNFVesperNoteImporterKey_modified};
 
 struct Export {
     QString top, notes, noteFile;
@@ -54,8 +56,8 @@ bool isBlank(QChar c) {
 }
 
 bool startsWithLabel(const QString& line) {
-    for (const char* label : kLabels)
-        if (line.startsWith(QLatin1String(label)))
+    for (const QLatin1StringView label : kLabels)
+        if (line.startsWith(label))
             return true;
     return false;
 }
@@ -90,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(input) == input.size(),
                file.errorString());
     file.close();
-    const ZNFVesperConversion result = ZNFVesperNoteImporter::convert(folder.noteFile);
+    const ZNFConversionOutcome result = ZNFVesperNoteImporter::convert(folder.noteFile);
     FUZZ_CHECK(!result.path.isEmpty() && result.notes == 1, result.failure);
     FUZZ_CHECK(result.attachments == 0 || result.attachments == 1, QString::number(result.attachments));
 
@@ -98,28 +100,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(archive.notes == 1 && archive.images == result.attachments,
                QStringLiteral("%1 notes, %2 images").arg(archive.notes).arg(archive.images));
     const QJsonObject entry = archive.entries.at(0).toObject();
-    FUZZ_CHECK(entry.value(QLatin1String("kind")).toString() == QLatin1String("note"),
+    FUZZ_CHECK(entry.value("kind"_L1).toString() == "note"_L1,
                QStringLiteral("the note entry does not come first"));
-    FUZZ_CHECK(entry.value(QLatin1String("body")).toString() == NCFuzz::withPairedSurrogates(body),
+    FUZZ_CHECK(entry.value("body"_L1).toString() == NCFuzz::withPairedSurrogates(body),
                QStringLiteral("the archived body differs from the parsed one"));
-    const QString identifier = entry.value(QLatin1String("identifier")).toString();
-    FUZZ_CHECK(identifier.startsWith(QLatin1String("VESPER_")) &&
-                   identifier.endsWith(QLatin1String("_Note.txt")),
-               identifier);
-    for (const char* key : {"date", "updatedDate"})
-        FUZZ_CHECK(entry.value(QLatin1String(key)).isDouble() &&
-                       std::isfinite(entry.value(QLatin1String(key)).toDouble()),
-                   QString::fromLatin1(key));
+    const QString identifier = entry.value("identifier"_L1).toString();
+    FUZZ_CHECK(identifier.startsWith("VESPER_"_L1) && identifier.endsWith("_Note.txt"_L1), identifier);
+    for (const QLatin1StringView key : {"date"_L1, "updatedDate"_L1})
+        FUZZ_CHECK(entry.value(key).isDouble() && std::isfinite(entry.value(key).toDouble()), key);
     if (archive.images == 1) {
         // Only the real picture inside "Pictures" may ever be read.
         FUZZ_CHECK(note.field(ZNFVesperNoteImporterKey_picture) == QStringLiteral("a.png"),
                    QStringLiteral("a picture came from ") +
                        note.field(ZNFVesperNoteImporterKey_picture).value_or(QString()));
         const QJsonObject image = archive.entries.at(1).toObject();
-        FUZZ_CHECK(image.value(QLatin1String("parentId")).toString() == identifier &&
-                       image.value(QLatin1String("identifier")).toString() ==
-                           identifier + QStringLiteral("_a.png"),
-                   image.value(QLatin1String("identifier")).toString());
+        FUZZ_CHECK(image.value("parentId"_L1).toString() == identifier &&
+                       image.value("identifier"_L1).toString() == identifier + QStringLiteral("_a.png"),
+                   image.value("identifier"_L1).toString());
     }
     return 0;
 }

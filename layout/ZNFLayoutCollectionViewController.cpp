@@ -240,19 +240,14 @@ int ZNFLayoutCollectionViewController::numberOfItemsInSection(ZNFCollectionView*
 }
 
 QSizeF ZNFLayoutCollectionViewController::sizeForItemAtIndexPath(ZNFCollectionView* collectionView,
-                                                                 ZNFCollectionViewLayout* layout,
+                                                                 ZNFCollectionViewLayout*,
                                                                  const ZNFIndexPath& indexPath) {
     const std::shared_ptr<ZNFLayoutItem> item = objectAtIndexPath(indexPath);
     if (!item || !collectionView)
         return QSizeF(0, 0);
     const double available = collectionView->frame().width() - collectionView->verticalScrollerWidth();
     const double boundsHeight = collectionView->bounds().height();
-    auto* flow = dynamic_cast<ZNFCollectionViewFlowLayout*>(layout);
-    QSizeF size;
-    if (flow && flow->scrollDirection() == ZNFCollectionViewFlowLayout::ScrollDirectionHorizontal)
-        size = item->sizeThatFits(QSizeF(ZNFLayoutFill, boundsHeight));
-    else
-        size = item->sizeThatFits(QSizeF(available, ZNFLayoutFill));
+    QSizeF size = item->sizeThatFits(QSizeF(available, ZNFLayoutFill));
     if (m_fillWidth || size.width() == ZNFLayoutFill)
         size.setWidth(available);
     if (m_fillHeight || size.height() == ZNFLayoutFill)

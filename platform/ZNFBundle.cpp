@@ -14,7 +14,7 @@ QPointer<QTranslator>& installedTranslator() {
     return translator;
 }
 QStringList& loadedLocalizations() {
-    static QStringList languages{QLatin1String(ZNFBundle_DevelopmentLocalization)};
+    static QStringList languages{ZNFBundle_DevelopmentLocalization};
     return languages;
 }
 } // namespace
@@ -55,9 +55,9 @@ QString ZNFLocalizedString(const char* key) {
 }
 
 QUrl ZNFBundle::urlForImageResource(const QString& name) const {
-    for (const char* folder : {"", "images/"})
-        for (const char* type : {"png", "jpg", "jpeg"}) {
-            const QString path = pathForResource(QLatin1String(folder) + name, QLatin1String(type));
+    for (const QString& folder : {QString(), QStringLiteral("images/")})
+        for (const QString& type : {QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg")}) {
+            const QString path = pathForResource(folder + name, type);
             if (!path.isEmpty())
                 return QUrl::fromLocalFile(path);
         }
@@ -69,7 +69,7 @@ QStringList ZNFBundle::installLocalizations(const QLocale& locale) {
         QCoreApplication::removeTranslator(old);
         delete old;
     }
-    loadedLocalizations() = QStringList{QLatin1String(ZNFBundle_DevelopmentLocalization)};
+    loadedLocalizations() = QStringList{ZNFBundle_DevelopmentLocalization};
     const QString folder = mainBundle().pathForResource(QStringLiteral("translations"), QString());
     if (folder.isEmpty())
         return preferredLocalizations();

@@ -6,7 +6,7 @@
 #include <QUrl>
 
 // The language the application's own texts are written in; it needs no string table.
-inline constexpr auto ZNFBundle_DevelopmentLocalization = "en";
+inline constexpr QLatin1StringView ZNFBundle_DevelopmentLocalization{"en"};
 
 // A folder of resources, the stand-in for the platform's bundles. The main bundle's
 // folder is, in order: $NOTECRATE_RESOURCES, "resources" next to the executable, the

@@ -16,14 +16,14 @@
 class QScrollBar;
 class ZNFCollectionView;
 
-// (section, item). The collection view shows one section; the section number is kept so the
-// log lines and delegate calls read like the original platform's.
+// (section, item). The collection view shows one section; the section number is kept because
+// delegate calls and the layout's log lines name it.
 struct ZNFIndexPath {
     int section = 0;
     int item = 0;
 
     static ZNFIndexPath indexPathForItem(int item, int section = 0) { return ZNFIndexPath{section, item}; }
-    // "{length = 2, path = 0 - 3}", as the original platform describes an index path.
+    // "{length = 2, path = 0 - 3}": the form the layout's log lines print.
     QString description() const;
     friend bool operator==(const ZNFIndexPath&, const ZNFIndexPath&) = default;
 };
@@ -65,11 +65,6 @@ public:
 // high as its tallest item and shorter items sit in its middle. No spacing unless asked for.
 class ZNFCollectionViewFlowLayout : public ZNFCollectionViewLayout {
 public:
-    enum ScrollDirection { ScrollDirectionVertical = 0, ScrollDirectionHorizontal = 1 };
-
-    // Read by delegates; the collection view itself always stacks lines vertically.
-    ScrollDirection scrollDirection() const { return m_scrollDirection; }
-    void setScrollDirection(ScrollDirection direction) { m_scrollDirection = direction; }
     double minimumLineSpacing() const { return m_lineSpacing; }
     void setMinimumLineSpacing(double spacing) { m_lineSpacing = spacing; }
     double minimumInteritemSpacing() const { return m_interitemSpacing; }
@@ -81,7 +76,6 @@ public:
     void setItemSize(const QSizeF& size) { m_itemSize = size; }
 
 private:
-    ScrollDirection m_scrollDirection = ScrollDirectionVertical;
     double m_lineSpacing = 0;
     double m_interitemSpacing = 0;
     ZNFEdgeInsets m_sectionInset;

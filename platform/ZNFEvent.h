@@ -7,8 +7,8 @@
 
 class ZNFTrackingArea;
 
-// Event type numbers as the original platform numbers them; item handlers compare against
-// these values, so they must never change.
+// Event type numbers. Layout event handlers compare against these values, so they must never
+// change.
 enum ZNFEventType : int {
     ZNFEventTypeLeftMouseDown = 1,
     ZNFEventTypeLeftMouseUp = 2,
@@ -61,7 +61,7 @@ class ZNFMouseResponder {
 public:
     virtual ~ZNFMouseResponder() = default;
     // A view hands button presses to its responder only when this says yes; otherwise the
-    // press travels on to the superview, as an unhandled event does on the original platform.
+    // press travels on to the superview, so an enclosing view that handles it still gets it.
     virtual bool handlesMouseButtons() const { return false; }
     virtual void mouseDown(const ZNFEvent&) {}
     virtual void mouseUp(const ZNFEvent&) {}
@@ -71,7 +71,7 @@ public:
     virtual void mouseExited(const ZNFEvent&) {}
 };
 
-// Tracking options, numbered as on the original platform.
+// Tracking options, a bit set.
 enum ZNFTrackingAreaOptions : int {
     ZNFTrackingMouseEnteredAndExited = 0x01,
     ZNFTrackingMouseMoved = 0x02,

@@ -167,9 +167,10 @@ QImage read(QIODevice* device, Resolution& recorded) {
     reader.setAutoTransform(true);
     const QSize size = reader.size();
     if (size.isValid() && qint64(size.width()) * size.height() > ZNFImage_maxDecodedPixels) {
-        ZNFLogf("Image: a picture of %@x%@ pixels is beyond the limit of %@ pixels, not decoded",
-                QString::number(size.width()), QString::number(size.height()),
-                QString::number(ZNFImage_maxDecodedPixels));
+        ZNFWarnf(lcPlatform(),
+                 "Image: a picture of %@x%@ pixels is beyond the limit of %@ pixels, not decoded",
+                 QString::number(size.width()), QString::number(size.height()),
+                 QString::number(ZNFImage_maxDecodedPixels));
         return {};
     }
     // Each thread decodes into the pixels of its previous picture when that one is no longer
@@ -178,8 +179,8 @@ QImage read(QIODevice* device, Resolution& recorded) {
     QImage& image = reused;
     if (!reader.read(&image)) {
         if (size.isValid())
-            ZNFLogf("Image: a picture of %@x%@ pixels could not be decoded: %@",
-                    QString::number(size.width()), QString::number(size.height()), reader.errorString());
+            ZNFWarnf(lcPlatform(), "Image: a picture of %@x%@ pixels could not be decoded: %@",
+                     QString::number(size.width()), QString::number(size.height()), reader.errorString());
         return {};
     }
     if (reader.transformation() & QImageIOHandler::TransformationRotate90)
@@ -210,13 +211,6 @@ QSizeF sizeInPoints(const QSize& pixels, const Resolution& resolution) {
         return dpi > 0 ? count * kPointsPerInch / dpi : double(count);
     };
     return {points(pixels.width(), resolution.x), points(pixels.height(), resolution.y)};
-}
-
-QSizeF sizeInPoints(const QImage& image) {
-    if (image.isNull())
-        return {0, 0};
-    return sizeInPoints(image.size(), {dpiFromDotsPerMetre(image.dotsPerMeterX()),
-                                       dpiFromDotsPerMetre(image.dotsPerMeterY())});
 }
 
 void setResolution(QImage& image, const Resolution& resolution) {
@@ -288,16 +282,6 @@ QByteArray encodeJPEG(const QImage& image, int quality) {
     if (!writer.write(image))
         return {};
     return bytes;
-}
-
-bool writePNG(const QImage& image, const QString& path) {
-    const QByteArray bytes = encodePNG(image);
-    if (bytes.isEmpty())
-        return false;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    return file.write(bytes) == bytes.size();
 }
 
 } // namespace ZNFImage

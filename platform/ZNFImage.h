@@ -57,11 +57,6 @@ Resolution recordedResolution(const QByteArray& data);
 // pixels x 72 / dpi on each axis; pixels on an axis whose dpi is 0.
 QSizeF sizeInPoints(const QSize& pixels, const Resolution& resolution);
 
-// The image's own dots-per-metre read as dpi, snapped to a whole number of dots per inch
-// when the metre value is its rounding. Right for images from decode(), decodeFile() and
-// decodeData(); an image made in code carries Qt's default of 96 dpi unless it is set.
-QSizeF sizeInPoints(const QImage& image);
-
 // The pixels only (dots-per-metre set as decode() does).
 QImage decodeFile(const QString& path);
 QImage decodeData(const QByteArray& data);
@@ -74,6 +69,4 @@ QByteArray encodePNG(const QImage& image);
 // The same into `out`, reusing its capacity; false (and `out` empty) when nothing was written.
 bool encodePNG(const QImage& image, QByteArray& out);
 QByteArray encodeJPEG(const QImage& image, int quality = 90);
-// Writes PNG bytes to a file (not atomically); false when anything failed.
-bool writePNG(const QImage& image, const QString& path);
 } // namespace ZNFImage

@@ -1,7 +1,5 @@
 #include "platform/ZNFNotificationCenter.h"
 
-#include <QPointer>
-
 ZNFNotificationCenter& ZNFNotificationCenter::defaultCenter() {
     static ZNFNotificationCenter center;
     return center;
@@ -9,7 +7,7 @@ ZNFNotificationCenter& ZNFNotificationCenter::defaultCenter() {
 
 int ZNFNotificationCenter::addObserver(const QString& name, Observer observer, QObject* owner) {
     const int token = m_next++;
-    m_entries.push_back({token, name, std::move(observer), owner, owner != nullptr});
+    m_entries.push_back({token, name, std::move(observer)});
     if (owner)
         QObject::connect(owner, &QObject::destroyed, [this, token] { removeObserver(token); });
     return token;

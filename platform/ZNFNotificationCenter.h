@@ -24,8 +24,6 @@ private:
         int token;
         QString name;
         Observer observer;
-        QObject* owner;
-        bool hasOwner;
     };
     std::vector<Entry> m_entries;
     int m_next = 1;

@@ -4,14 +4,12 @@
 #include <QStandardPaths>
 #include <QUuid>
 
+using namespace Qt::StringLiterals;
+
 namespace ZNFPaths {
 
 QString homeDirectory() {
     return QDir::homePath();
-}
-
-QString desktopDirectory() {
-    return QDir(homeDirectory()).filePath(QStringLiteral("Desktop"));
 }
 
 QString cachesDirectory() {
@@ -30,9 +28,9 @@ QString iCloudDriveDirectory() {
 }
 
 QString expandTilde(const QString& path) {
-    if (path == QLatin1String("~"))
+    if (path == "~"_L1)
         return homeDirectory();
-    if (path.startsWith(QLatin1String("~/")))
+    if (path.startsWith("~/"_L1))
         return homeDirectory() + path.mid(1);
     return path;
 }

@@ -6,9 +6,8 @@
 // Linux and ~/Library/Caches on macOS; it is not created here.
 namespace ZNFPaths {
 QString homeDirectory();
-QString desktopDirectory();
 QString cachesDirectory();
-// iCloud Drive's local folder on macOS ("~/Library/Mobile Documents/com~apple~CloudDocs").
+// iCloud Drive's local folder on macOS, where the phone app imports from.
 QString iCloudDriveDirectory();
 // "~/..." with the home folder put in.
 QString expandTilde(const QString& path);

@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-// The original platform's view on top of QWidget. `frame` is in the superview's
+// A view on top of QWidget. `frame` is in the superview's
 // coordinates with y growing upwards unless the superview is flipped; this class alone
 // converts to Qt's y-down geometry. It also paints the "layer" properties the items use.
 class ZNFView : public QWidget {
@@ -54,7 +54,7 @@ public:
     // Converts a point between this view's coordinates (flipped or not) and Qt's.
     QPointF toQt(const QPointF& p) const;
     QPointF fromQt(const QPointF& p) const;
-    // The point in window (top-level widget) coordinates, y up as on the original platform.
+    // The point in window (top-level widget) coordinates, y up like every frame of this class.
     QPointF convertPointToWindow(const QPointF& p) const;
     // Any widget's rectangle, and a point given in its Qt coordinates, in window coordinates
     // (origin at the window's bottom-left, y up). Works for plain widgets too.
@@ -67,7 +67,7 @@ public:
 
     // Mouse input. A view with a responder (its view controller) hands presses and releases of
     // both buttons to it and keeps the release that follows; a view without one lets the event
-    // travel on to its superview, as the original platform's responder chain does.
+    // travel on to its superview, until a view whose responder handles it.
     void setMouseResponder(QObject* responder);
     QObject* mouseResponder() const { return m_responder.data(); }
 

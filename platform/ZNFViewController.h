@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-// The original platform's view controller: owns one view, made on first use through
+// A view controller: owns one view, made on first use through
 // loadView() and announced with viewDidLoad(); runs viewDidLayout() after every change of
 // the view's size; keeps child controllers. Controllers are shared objects
 // (std::shared_ptr); a parent holds its children, a child knows its parent weakly.

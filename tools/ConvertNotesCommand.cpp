@@ -5,33 +5,27 @@
 #include <QEventLoop>
 #include <cstdio>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // A copied Notes folder, read on any system.
 int convertFolder(const QString& folder) {
     ZNFCommandOutput::progress(QStringLiteral("Converting the notes in %1...").arg(folder));
     ZNFNotesAppImporter importer(folder);
-    QString path;
-    qint64 notes = 0, attachments = 0;
-    const ZNFNotesFolderReading reading = importer.processFolder([&](const QString& p, qint64 n, qint64 a) {
-        path = p;
-        notes = n;
-        attachments = a;
-    });
+    ZNFConversionOutcome outcome;
+    const ZNFNotesFolderReading reading =
+        importer.processFolder([&outcome](const ZNFConversionOutcome& o) { outcome = o; });
     // Always said, terminal or not: a note that is not in the archive must never go unnoticed.
     for (const QString& line : reading.leftOutLines())
         std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
-    if (!reading.failure.isEmpty())
-        return ZNFCommandOutput::fail(reading.failure);
-    if (notes == 0)
-        return ZNFCommandOutput::fail(QStringLiteral("there is no note to convert in %1").arg(folder));
-    return ZNFCommandOutput::printConversion(path, notes, attachments);
+    return ZNFCommandOutput::printConversion(outcome);
 }
 
 } // namespace
 
 int ZNFRunConvertNotes(const QStringList& arguments) {
-    if (arguments.size() == 2 && arguments.first() == QLatin1String("--from"))
+    if (arguments.size() == 2 && arguments.first() == "--from"_L1)
         return convertFolder(arguments.at(1));
     if (!arguments.isEmpty())
         return ZNFCommandOutput::fail(
@@ -44,8 +38,8 @@ int ZNFRunConvertNotes(const QStringList& arguments) {
     QEventLoop loop;
     int status = 1;
     ZNFCommandOutput::progress(QStringLiteral("Exporting notes from the Notes app..."));
-    importer->import([&](const QString& path, qint64 notes, qint64 attachments) {
-        status = ZNFCommandOutput::printConversion(path, notes, attachments);
+    importer->import([&](const ZNFConversionOutcome& outcome) {
+        status = ZNFCommandOutput::printConversion(outcome);
         loop.quit();
     });
     loop.exec();

@@ -13,7 +13,7 @@ int ZNFRunConvertVesper(const QStringList& arguments) {
 
     ZNFCommandOutput::progress(QStringLiteral("Converting the Vesper export at %1...").arg(path));
     qint64 shown = 0;
-    const ZNFVesperConversion result =
+    const ZNFConversionOutcome result =
         ZNFVesperNoteImporter::convert(path, [&shown](qint64 done, qint64 total) {
             // A line per thousand notes is enough to show a large export is moving.
             if (done - shown >= 1000 || done == total) {
@@ -21,7 +21,5 @@ int ZNFRunConvertVesper(const QStringList& arguments) {
                 shown = done;
             }
         });
-    if (result.path.isEmpty())
-        return ZNFCommandOutput::fail(result.failure);
-    return ZNFCommandOutput::printConversion(result.path, result.notes, result.attachments);
+    return ZNFCommandOutput::printConversion(result);
 }

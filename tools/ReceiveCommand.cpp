@@ -6,6 +6,7 @@
 
 #include "multipeer/ZNFMultipeerController.h"
 #include "multipeer/ZNFWirelessSender.h"
+#include "platform/ZNFFileWrite.h"
 #include "platform/ZNFLog.h"
 #include "platform/ZNFMainQueue.h"
 #include "platform/peer/ZNFPeerLimits.h"
@@ -88,8 +89,7 @@ QString storeInto(const QString& temporary, const QString& directory, const QStr
     }
     for (int number = 0; number <= kMaxNumberedCopies; ++number) {
         const QString target = QDir(directory).filePath(numbered(name, number));
-        // Fails rather than replacing an existing file.
-        if (QFile::rename(source, target)) {
+        if (ZNFFileWrite::moveIntoPlace(source, target, ZNFFileWrite::Existing::Keep)) {
             *stored = target;
             return {};
         }

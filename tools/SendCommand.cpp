@@ -21,8 +21,9 @@ namespace {
 QString latestArchive() {
     QString best;
     QDateTime bestTime;
-    for (const char* name : {ZNFNotesAppImporter_archiveName, ZNFVesperNoteImporter_archiveName}) {
-        const QFileInfo info(QDir(ZNFPaths::cachesDirectory()).filePath(QLatin1String(name)));
+    for (const QLatin1StringView name :
+         {ZNFNotesAppImporter_archiveName, ZNFVesperNoteImporter_archiveName}) {
+        const QFileInfo info(QDir(ZNFPaths::cachesDirectory()).filePath(name));
         if (info.isFile() && (best.isEmpty() || info.lastModified() > bestTime)) {
             best = info.absoluteFilePath();
             bestTime = info.lastModified();

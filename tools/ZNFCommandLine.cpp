@@ -1,9 +1,13 @@
 #include "tools/ZNFCommandLine.h"
 
+#include "conversion/ZNFConversionOutcome.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <cstdio>
 #include <unistd.h>
+
+using namespace Qt::StringLiterals;
 
 namespace ZNFCommandOutput {
 
@@ -20,18 +24,17 @@ void progress(const QString& text) {
     std::fflush(stderr);
 }
 
-int printConversion(const QString& path, qint64 notes, qint64 attachments) {
+int printConversion(const ZNFConversionOutcome& outcome) {
+    if (outcome.path.isEmpty())
+        return fail(outcome.failure.isEmpty() ? QStringLiteral("no archive was written") : outcome.failure);
     // Built by hand to keep the documented key order.
     const QByteArray pathJSON =
-        path.isEmpty() ? QByteArray("null")
-                       : QJsonDocument(QJsonArray{path}).toJson(QJsonDocument::Compact).mid(1).chopped(1);
+        QJsonDocument(QJsonArray{outcome.path}).toJson(QJsonDocument::Compact).mid(1).chopped(1);
     std::printf("{\"path\":%s,\"notes\":%lld,\"attachments\":%lld}\n", pathJSON.constData(),
-                static_cast<long long>(notes), static_cast<long long>(attachments));
+                static_cast<long long>(outcome.notes), static_cast<long long>(outcome.attachments));
     std::fflush(stdout);
-    if (path.isEmpty())
-        return fail(QStringLiteral("no archive was written"));
-    if (notes < 1)
-        return fail(QStringLiteral("no notes were found"));
+    if (!outcome.succeeded())
+        return fail(outcome.failure.isEmpty() ? QStringLiteral("no notes were found") : outcome.failure);
     return 0;
 }
 
@@ -52,21 +55,20 @@ int ZNFRunCommandLine(const QStringList& arguments) {
         return -1;
     const QString command = arguments.first();
     const QStringList rest = arguments.mid(1);
-    if (command == QLatin1String("convert")) {
-        if (rest.value(0) == QLatin1String("vesper"))
+    if (command == "convert"_L1) {
+        if (rest.value(0) == "vesper"_L1)
             return ZNFRunConvertVesper(rest.mid(1));
-        if (rest.value(0) == QLatin1String("notes"))
+        if (rest.value(0) == "notes"_L1)
             return ZNFRunConvertNotes(rest.mid(1));
         std::fputs(kUsage, stderr);
         return ZNFCommandOutput::fail(
             QStringLiteral("convert needs a source: vesper PATH, notes or notes --from DIR"));
     }
-    if (command == QLatin1String("send"))
+    if (command == "send"_L1)
         return ZNFRunSend(rest);
-    if (command == QLatin1String("receive"))
+    if (command == "receive"_L1)
         return ZNFRunReceive(rest);
-    if (command == QLatin1String("help") || command == QLatin1String("--help") ||
-        command == QLatin1String("-h")) {
+    if (command == "help"_L1 || command == "--help"_L1 || command == "-h"_L1) {
         std::fputs(kUsage, stdout);
         return 0;
     }

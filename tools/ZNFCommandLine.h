@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+struct ZNFConversionOutcome;
+
 // The headless subcommands. `arguments` excludes the program name.
 // Returns the exit status, or -1 when the arguments name no subcommand.
 int ZNFRunCommandLine(const QStringList& arguments);
@@ -18,6 +20,7 @@ namespace ZNFCommandOutput {
 int fail(const QString& reason);
 // Progress text on stderr, only when stderr is a terminal.
 void progress(const QString& text);
-// {"path":...,"notes":N,"attachments":M} on stdout; the exit status: 0 with a path and a note.
-int printConversion(const QString& path, qint64 notes, qint64 attachments);
+// {"path":...,"notes":N,"attachments":M} on stdout when there is an archive, and the reason
+// on stderr when it is not what was asked for; the exit status: 0 with a path and a note.
+int printConversion(const ZNFConversionOutcome& outcome);
 } // namespace ZNFCommandOutput

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+using namespace Qt::StringLiterals;
+
 namespace NCFuzz {
 
 namespace {
@@ -68,19 +70,19 @@ Archive checkArchive(const QString& path) {
     FUZZ_CHECK(error.error == QJsonParseError::NoError && document.isObject(),
                QStringLiteral("entries.json is not a JSON object: ") + error.errorString());
     const QJsonObject root = document.object();
-    FUZZ_CHECK(root.size() == 1 && root.value(QLatin1String("entries")).isArray(),
+    FUZZ_CHECK(root.size() == 1 && root.value("entries"_L1).isArray(),
                QString::fromUtf8(index->data.left(200)));
-    archive.entries = root.value(QLatin1String("entries")).toArray();
+    archive.entries = root.value("entries"_L1).toArray();
 
     QSet<QString> resources;
     for (const ZipEntry& entry : archive.zip.entries) {
-        if (entry.name == QLatin1String("entries.json"))
+        if (entry.name == "entries.json"_L1)
             continue;
-        FUZZ_CHECK(entry.name.startsWith(QLatin1String("resources/")),
+        FUZZ_CHECK(entry.name.startsWith("resources/"_L1),
                    QStringLiteral("file outside resources: ") + entry.name);
         const QString file = entry.name.mid(10);
-        FUZZ_CHECK(!file.isEmpty() && !file.contains(u'/') && !file.contains(u'\\') &&
-                       file != QLatin1String("..") && file != QLatin1String("."),
+        FUZZ_CHECK(!file.isEmpty() && !file.contains(u'/') && !file.contains(u'\\') && file != ".."_L1 &&
+                       file != "."_L1,
                    QStringLiteral("resource name is not a plain file name: ") + entry.name);
         FUZZ_CHECK(!resources.contains(file), QStringLiteral("resource stored twice: ") + entry.name);
         resources.insert(file);
@@ -90,25 +92,23 @@ Archive checkArchive(const QString& path) {
     for (const QJsonValue& value : archive.entries) {
         FUZZ_CHECK(value.isObject(), QStringLiteral("an entry is not an object"));
         const QJsonObject entry = value.toObject();
-        const QString kind = entry.value(QLatin1String("kind")).toString();
-        FUZZ_CHECK(entry.value(QLatin1String("state")) == QJsonValue(0), QStringLiteral("state is not 0"));
-        if (kind == QLatin1String("note")) {
+        const QString kind = entry.value("kind"_L1).toString();
+        FUZZ_CHECK(entry.value("state"_L1) == QJsonValue(0), QStringLiteral("state is not 0"));
+        if (kind == "note"_L1) {
             ++archive.notes;
             continue;
         }
-        FUZZ_CHECK(kind == QLatin1String("Image"), QStringLiteral("unknown kind ") + kind);
+        FUZZ_CHECK(kind == "Image"_L1, QStringLiteral("unknown kind ") + kind);
         ++archive.images;
-        const QString id = entry.value(QLatin1String("binaryAttachmentId")).toString();
+        const QString id = entry.value("binaryAttachmentId"_L1).toString();
         FUZZ_CHECK(resources.contains(id), QStringLiteral("image entry without its file: ") + id);
         named.insert(id);
         const ZipEntry* file = archive.zip.find(QStringLiteral("resources/") + id);
         FUZZ_CHECK(file && file->data.startsWith("\x89PNG\r\n\x1a\n"), QStringLiteral("not a PNG: ") + id);
-        const QJsonDocument info =
-            QJsonDocument::fromJson(entry.value(QLatin1String("userInfo")).toString().toUtf8());
-        FUZZ_CHECK(info.isObject() && info.object().value(QLatin1String("width")).toDouble() > 0 &&
-                       info.object().value(QLatin1String("height")).toDouble() > 0,
-                   QStringLiteral("userInfo without a size: ") +
-                       entry.value(QLatin1String("userInfo")).toString());
+        const QJsonDocument info = QJsonDocument::fromJson(entry.value("userInfo"_L1).toString().toUtf8());
+        FUZZ_CHECK(info.isObject() && info.object().value("width"_L1).toDouble() > 0 &&
+                       info.object().value("height"_L1).toDouble() > 0,
+                   QStringLiteral("userInfo without a size: ") + entry.value("userInfo"_L1).toString());
     }
     if (archive.images == 0) {
         const ZipEntry* placeholder = archive.zip.find(QStringLiteral("resources/.DS_Store"));

@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "support/archive_reading.h"
 #include "support/command_run.h"
 #include "support/vesper_export.h"
 
@@ -41,8 +42,7 @@ TEST_F(VesperCommand, PrintsTheArchiveAndItsCounts) {
 
     // The archive is whole: the index names the picture that "resources" holds.
     const ZipContents zip = readZip(archive);
-    const QJsonArray entries =
-        QJsonDocument::fromJson(zip.find("entries.json")->data).object().value("entries").toArray();
+    const QJsonArray entries = entriesOf(zip);
     ASSERT_EQ(entries.size(), 3);
     EXPECT_EQ(zip.names(),
               (QStringList{"entries.json", "resources/" + entries[2]["binaryAttachmentId"].toString()}));

@@ -1,5 +1,5 @@
-#include "TestSupport.h"
 #include "conversion/ZNFVesperNoteImporter.h"
+#include "support/archive_reading.h"
 #include "support/attachments_fixture.h"
 #include "support/vesper_export.h"
 
@@ -13,7 +13,6 @@
 #include <QThread>
 #include <functional>
 #include <gtest/gtest.h>
-#include <time.h>
 
 namespace {
 
@@ -22,28 +21,8 @@ QString body(const QString& fileText) {
         ZNFVesperNoteImporter::structuredDataFromNote(fileText, QStringLiteral("/x/Note.txt")));
 }
 
-// Dates are read in the local time zone; the tests fix it.
-class ScopedTimeZone {
-public:
-    explicit ScopedTimeZone(const char* tz) : m_had(qEnvironmentVariableIsSet("TZ")), m_old(qgetenv("TZ")) {
-        qputenv("TZ", tz);
-        tzset();
-    }
-    ~ScopedTimeZone() {
-        if (m_had)
-            qputenv("TZ", m_old);
-        else
-            qunsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool m_had;
-    QByteArray m_old;
-};
-
 struct Converted {
-    ZNFVesperConversion result;
+    ZNFConversionOutcome result;
     ZipContents zip;
     QJsonArray entries;
 };
@@ -54,9 +33,7 @@ Converted convert(const QString& path) {
     if (out.result.path.isEmpty())
         return out;
     out.zip = readZip(out.result.path);
-    if (const ZipEntry* index = out.zip.find(QStringLiteral("entries.json")))
-        out.entries =
-            QJsonDocument::fromJson(index->data).object().value(QStringLiteral("entries")).toArray();
+    out.entries = entriesOf(out.zip);
     return out;
 }
 
@@ -147,13 +124,10 @@ TEST(VesperDates, EnglishExportsParseInAnyLocaleAndTimeZone) {
 class VesperImport : public ::testing::Test {
 protected:
     ScopedHome home;
-    ScopedTimeZone utc{"UTC"};
+    ScopedTimeZone utc{"UTC"}; // dates are read in local time
     // The test folder's path has no "Vesper" in it, so exports named without it do not climb.
     QString root = home.root() + QStringLiteral("/work");
-
-    QStringList cachesContents() const {
-        return QDir(home.caches()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
-    }
+    QStringList cachesContents() const { return folderContents(home.caches()); }
 };
 
 TEST_F(VesperImport, GroceriesNoteAndItsPicture) {
@@ -168,23 +142,22 @@ TEST_F(VesperImport, GroceriesNoteAndItsPicture) {
     EXPECT_EQ(c.result.notes, 1);
     EXPECT_EQ(c.result.attachments, 1);
     ASSERT_EQ(c.entries.size(), 2);
-    const QJsonObject note = c.entries[0].toObject(), image = c.entries[1].toObject();
-    EXPECT_EQ(note.keys(), (QStringList{"body", "date", "identifier", "kind", "state", "updatedDate"}));
-    EXPECT_EQ(note["kind"], "note");
-    EXPECT_EQ(note["state"], 0);
-    EXPECT_EQ(note["identifier"], "VESPER_1449327840000_Groceries.txt");
-    EXPECT_EQ(note["body"], "Buy milk\n\n#errands #homestuff");
-    EXPECT_EQ(note["date"].toDouble(), 1449327840000.0);
-    EXPECT_EQ(note["updatedDate"].toDouble(), 1449392400000.0);
-    EXPECT_EQ(image["identifier"], "VESPER_1449327840000_Groceries.txt_IMG_1.jpg");
-    EXPECT_EQ(image["kind"], "Image");
-    EXPECT_EQ(image["state"], 0);
-    EXPECT_EQ(image["parentId"], note["identifier"]);
-    EXPECT_EQ(image["date"], note["date"]);
-    EXPECT_EQ(image["updatedDate"], note["updatedDate"]);
-    EXPECT_EQ(image["userInfo"], "{\"width\":640,\"height\":480}");
-    const QString binaryId = image["binaryAttachmentId"].toString();
+    const QString binaryId = c.entries[1]["binaryAttachmentId"].toString();
     EXPECT_TRUE(binaryId.contains(QRegularExpression("^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$")));
+    const QJsonObject note{{"kind", "note"},
+                           {"state", 0},
+                           {"identifier", "VESPER_1449327840000_Groceries.txt"},
+                           {"body", "Buy milk\n\n#errands #homestuff"},
+                           {"date", 1449327840000.0},
+                           {"updatedDate", 1449392400000.0}};
+    QJsonObject image = note;
+    image.remove("body");
+    image.insert("kind", "Image");
+    image.insert("identifier", "VESPER_1449327840000_Groceries.txt_IMG_1.jpg");
+    image.insert("parentId", note["identifier"]);
+    image.insert("userInfo", "{\"width\":640,\"height\":480}");
+    image.insert("binaryAttachmentId", binaryId);
+    EXPECT_EQ(c.entries, (QJsonArray{note, image}));
 
     // The picture travels as PNG under its attachment id; no placeholder beside it.
     EXPECT_EQ(c.zip.names(), (QStringList{"entries.json", "resources/" + binaryId}));
@@ -385,12 +358,12 @@ TEST_F(VesperImport, EntryPointsReportThroughTheCompletion) {
     VesperExport::writePicture(exp, "a.png", VesperExport::picture(8, 8), "PNG");
 
     QStringList calls;
-    auto record = [&](const QString& path, qint64 notes, qint64 attachments) {
+    auto record = [&](const ZNFConversionOutcome& o) {
         const bool main = QThread::currentThread() == QCoreApplication::instance()->thread();
         calls << QStringLiteral("%1 %2 %3 %4")
-                     .arg(path.isEmpty() ? "none" : "path")
-                     .arg(notes)
-                     .arg(attachments)
+                     .arg(o.path.isEmpty() ? "none" : "path")
+                     .arg(o.notes)
+                     .arg(o.attachments)
                      .arg(main);
     };
     ZNFVesperNoteImporter::importNotesAtURL(exp, record);

@@ -1,4 +1,5 @@
 #include "attachments_fixture.h"
+#include "notes_store_fixture.h"
 
 #include "TestSupport.h"
 
@@ -7,7 +8,6 @@
 #include <QFile>
 #include <QImageWriter>
 #include <QPainter>
-#include <sqlite3.h>
 
 namespace AttachmentsFixture {
 
@@ -16,40 +16,14 @@ QString container() {
 }
 
 bool createStore(const std::vector<AttachmentsStoreRow>& rows) {
-    QDir().mkpath(container());
-    sqlite3* db = nullptr;
-    if (sqlite3_open(QFile::encodeName(container() + "/NoteStore.sqlite").constData(), &db) != SQLITE_OK)
-        return false;
-    bool ok = sqlite3_exec(db,
-                           "CREATE TABLE ZICCLOUDSYNCINGOBJECT (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, "
-                           "ZTITLE VARCHAR, ZTYPEUTI VARCHAR, ZIDENTIFIER VARCHAR, ZSIZE INTEGER)",
-                           nullptr, nullptr, nullptr) == SQLITE_OK;
-    sqlite3_stmt* insert = nullptr;
-    ok = ok &&
-         sqlite3_prepare_v2(db,
-                            "INSERT INTO ZICCLOUDSYNCINGOBJECT (Z_PK, Z_ENT, ZTITLE, ZTYPEUTI, ZIDENTIFIER) "
-                            "VALUES (?, 5, 'title', ?, ?)",
-                            -1, &insert, nullptr) == SQLITE_OK;
-    for (const auto& row : rows) {
-        if (!ok)
-            break;
-        auto bindText = [&](int index, const std::optional<QString>& text) {
-            if (!text)
-                return sqlite3_bind_null(insert, index);
-            const QByteArray utf8 = text->toUtf8();
-            return sqlite3_bind_text(insert, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
-        };
-        if (row.primaryKey)
-            sqlite3_bind_int(insert, 1, *row.primaryKey);
-        else
-            sqlite3_bind_null(insert, 1);
-        bindText(2, row.type);
-        bindText(3, row.identifier);
-        ok = sqlite3_step(insert) == SQLITE_DONE && sqlite3_reset(insert) == SQLITE_OK;
-    }
-    sqlite3_finalize(insert);
-    sqlite3_close(db);
-    return ok;
+    NotesStoreFixture::Store store;
+    auto value = [](const auto& optional) { return optional ? QVariant(*optional) : QVariant(); };
+    for (const auto& row : rows)
+        store.objects.push_back({{"Z_PK", value(row.primaryKey)},
+                                 {"Z_ENT", NotesStoreFixture::kAttachmentEntity},
+                                 {"ZIDENTIFIER", value(row.identifier)},
+                                 {"ZTYPEUTI", value(row.type)}});
+    return NotesStoreFixture::write(container(), store);
 }
 
 void writeMedia(const QString& uuid, const QString& name, const QByteArray& bytes) {

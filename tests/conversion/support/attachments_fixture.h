@@ -18,7 +18,7 @@ struct AttachmentsStoreRow {
 namespace AttachmentsFixture {
 
 QString container(); // under the current HOME
-// Creates "NoteStore.sqlite" with ZICCLOUDSYNCINGOBJECT (and a few other columns).
+// Writes the container's store (NotesStoreFixture) with `rows` as its attachment rows.
 bool createStore(const std::vector<AttachmentsStoreRow>& rows);
 void writeMedia(const QString& uuid, const QString& name, const QByteArray& bytes);
 void writePreview(const QString& name, const QByteArray& bytes);
