@@ -15,7 +15,7 @@ ZNFLayoutProvider::ZNFLayoutProvider(const QString& templateId) {
 ZNFLayoutProvider::~ZNFLayoutProvider() = default;
 
 void ZNFLayoutProvider::setUp(const QString& templateId) {
-    // A formatter of the provider's own, empty: the parsers registered below keep this one.
+    // A formatter of the provider's own, empty: item parsers registered later keep this one.
     m_textFormatter = std::make_shared<ZNFTextFormatter>();
     if (const auto provider = providerForTemplateId(templateId))
         updateWithTemplate(provider);
@@ -24,7 +24,6 @@ void ZNFLayoutProvider::setUp(const QString& templateId) {
 }
 
 void ZNFLayoutProvider::registerDefaultProviders() {
-    registerDefaultItemParsers();
     registerDefaultEventHandlers();
     registerDefaultEvaluators();
 }

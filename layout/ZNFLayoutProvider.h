@@ -49,8 +49,9 @@ public:
     explicit ZNFLayoutProvider(const QString& templateId);
     virtual ~ZNFLayoutProvider();
 
-    // Parsers: image, text, rule, table, spacer; handlers: openURL, data, share, alert,
-    // actionSheet, presentScreen, pushScreen; evaluators: device, locale, date, data.
+    // Handlers: openURL, data, share, alert, actionSheet, presentScreen, pushScreen; evaluators:
+    // device, locale, date, data. The item parsers live a layer up, in layout/items/: the owner
+    // of a provider registers them with ZNFRegisterDefaultItemParsers().
     void registerDefaultProviders();
 
     // Both ignore a missing object or an empty key; a later registration replaces an earlier one.
@@ -84,8 +85,8 @@ public:
     const HandlerMap& handlers() const { return m_handlers; }
     ZNFPredicator* predicator() { return &m_predicator; }
     const ZNFPredicator* predicator() const { return &m_predicator; }
-    // The provider's own formatter, empty at first. Parsers registered by default keep the
-    // formatter the provider had when they were registered.
+    // The provider's own formatter, empty at first. Item parsers keep the formatter the
+    // provider had when they were registered.
     std::shared_ptr<ZNFTextFormatter> textFormatter() const { return m_textFormatter; }
     void setTextFormatter(std::shared_ptr<ZNFTextFormatter> formatter) {
         m_textFormatter = std::move(formatter);
@@ -93,8 +94,6 @@ public:
 
 private:
     void setUp(const QString& templateId);
-    // Default parsers of the item kinds, in layout/items/ZNFLayoutItemParserRegistrations.cpp.
-    void registerDefaultItemParsers();
     // Default event handlers, in layout/ZNFLayoutEventHandlerRegistrations.cpp.
     void registerDefaultEventHandlers();
     void registerDefaultEvaluators();

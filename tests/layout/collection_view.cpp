@@ -357,7 +357,7 @@ TEST_F(CollectionViewTest, ViewControllersAreHostedAndOtherAnswersChangeNothing)
 TEST_F(CollectionViewTest, ReparseLayout) {
     controller->reparseLayout();
     EXPECT_EQ(cv->numberOfItemsInSection(0), 0);
-    auto provider = std::make_shared<ZNFLayoutProvider>();
+    auto provider = makeDefaultProvider();
     provider->registerProvider(namedItemParser(), QStringLiteral("named"));
     controller->setLayoutProvider(provider);
     controller->reparseLayout(); // no data yet

@@ -2,6 +2,7 @@
 #include "layout/ZNFLayoutProvider.h"
 #include "layout/items/ZNFImageLayoutItem.h"
 #include "platform/ZNFImage.h"
+#include "support/LayoutTestItems.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -51,7 +52,7 @@ QVariant json(const char* text) {
 }
 
 std::shared_ptr<ZNFImageLayoutItem> parse(const QVariant& data) {
-    auto provider = std::make_shared<ZNFLayoutProvider>();
+    auto provider = makeDefaultProvider();
     const ZNFLayoutItemList items = provider->layoutItemsWithData(QVariantList{data});
     return items.size() == 1 ? std::dynamic_pointer_cast<ZNFImageLayoutItem>(items.front()) : nullptr;
 }

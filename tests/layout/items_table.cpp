@@ -207,7 +207,7 @@ TEST(TableItem, RowColoursFillAndZPositionsOrderOverlappingColumns) {
 }
 
 TEST(TableItem, ParsesRowsItemsAndConfig) {
-    auto provider = std::make_shared<ZNFLayoutProvider>();
+    auto provider = makeDefaultProvider();
     provider->registerProvider(namedItemParser(), "named");
     const auto parseOne = [&](const char* text) -> std::shared_ptr<ZNFTableLayoutItem> {
         const ZNFLayoutItemList items = provider->layoutItemsWithData(json(text));

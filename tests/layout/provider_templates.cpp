@@ -45,7 +45,7 @@ public:
 } // namespace
 
 TEST(LayoutProvider, SkipsUnusableElementsAndKeepsOrder) {
-    auto provider = std::make_shared<ZNFLayoutProvider>();
+    auto provider = makeDefaultProvider();
     provider->registerProvider(namedItemParser(), QStringLiteral("named"));
 
     EXPECT_TRUE(provider->layoutItemsWithData(json(R"({"_type": "named", "name": "A"})")).empty());
@@ -103,7 +103,7 @@ TEST(LayoutProvider, ParserResultsAndEventsReachEveryItem) {
 }
 
 TEST(LayoutProvider, LaterRegistrationsReplaceEarlierOnes) {
-    auto provider = std::make_shared<ZNFLayoutProvider>();
+    auto provider = makeDefaultProvider();
     provider->registerProvider(namedItemParser(), QStringLiteral("named"));
     auto replacement = std::make_shared<FunctionParser>([](const QVariantMap&, ZNFLayoutProvider*) {
         return ZNFLayoutItemList{std::make_shared<TestLayoutItem>(QStringLiteral("replaced"))};
@@ -126,7 +126,7 @@ TEST(LayoutProvider, LaterRegistrationsReplaceEarlierOnes) {
 }
 
 TEST(LayoutProvider, PerformingEvents) {
-    auto provider = std::make_shared<ZNFLayoutProvider>();
+    auto provider = makeDefaultProvider();
     auto recorder = std::make_shared<RecordingHandler>();
     provider->registerHandler(recorder, QStringLiteral("record"));
     for (const char* type : {"alert", "actionSheet", "presentScreen", "pushScreen"})
@@ -157,7 +157,7 @@ TEST(LayoutProvider, PerformingEvents) {
 }
 
 TEST(LayoutProvider, TemplateProviders) {
-    auto templ = std::make_shared<ZNFLayoutProvider>();
+    auto templ = makeDefaultProvider();
     templ->registerProvider(namedItemParser(), QStringLiteral("named"));
     templ->registerHandler(std::make_shared<RecordingHandler>(), QStringLiteral("record"));
     auto device = ZNFBlockPredicateEvaluator::evaluatorWithBlock(

@@ -1,5 +1,7 @@
 #include "LayoutTestItems.h"
 
+#include "layout/items/ZNFLayoutItemParserRegistrations.h"
+
 ZNFLayoutInstance TestLayoutItem::instanceForItem(const std::shared_ptr<ZNFLayoutItem>& item,
                                                   ZNFLayoutConsumer*, const QRectF& frame,
                                                   QWidget* reusingView) {
@@ -19,4 +21,10 @@ std::shared_ptr<FunctionParser> namedItemParser() {
         return ZNFLayoutItemList{
             std::make_shared<TestLayoutItem>(dictionary.value(QStringLiteral("name")).toString())};
     });
+}
+
+std::shared_ptr<ZNFLayoutProvider> makeDefaultProvider() {
+    auto provider = std::make_shared<ZNFLayoutProvider>();
+    ZNFRegisterDefaultItemParsers(*provider);
+    return provider;
 }

@@ -66,3 +66,6 @@ private:
 
 // One TestLayoutItem per dictionary, named by its "name".
 std::shared_ptr<FunctionParser> namedItemParser();
+
+// A provider with the default registrations and the default item parsers, as the screens make it.
+std::shared_ptr<ZNFLayoutProvider> makeDefaultProvider();
