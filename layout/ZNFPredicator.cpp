@@ -2,6 +2,7 @@
 
 #include "layout/ZNFUserDefaults.h"
 #include "platform/ZNFBundle.h"
+#include "platform/ZNFValueReading.h"
 
 #include <QGuiApplication>
 #include <QLocale>
@@ -58,28 +59,6 @@ bool conditionOf(const QString& key, const QVariantMap& predicates, QVariantMap*
     return true;
 }
 
-bool isNumber(const QVariant& v) {
-    switch (v.typeId()) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Double:
-    case QMetaType::Float:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool isString(const QVariant& v) {
-    return v.typeId() == QMetaType::QString;
-}
 bool isDate(const QVariant& v) {
     return v.typeId() == QMetaType::QDateTime;
 }
@@ -111,7 +90,8 @@ bool ZNFDevicePredicateEvaluator::predicatePassesForKey(const QString& key, cons
         return false;
     for (auto it = condition.cbegin(); it != condition.cend(); ++it) {
         const QSizeF screen = m_screenSize ? m_screenSize() : mainScreenSize();
-        // Single precision, as the values are read on the original platform.
+        // Single precision: screen sizes are whole or half points, and a limit written as
+        // 320.0000001 in layout data is meant as 320, not as a width no screen has.
         const double v = static_cast<float>(it.value().toDouble());
         const QString& k = it.key();
         bool passes = true;
@@ -156,11 +136,12 @@ bool ZNFLocalizationPredicateEvaluator::predicatePassesForKey(const QString& key
     if (condition.contains(languageKey)) {
         const QStringList localizations = m_localizations ? m_localizations() : preferredLocalizations();
         const QVariant language = condition.value(languageKey);
-        passes = isString(language) && localizations.contains(language.toString());
+        passes = ZNFIsString(language) && localizations.contains(language.toString());
     }
     if (condition.contains(countryKey)) {
         const QVariant country = condition.value(countryKey);
-        passes = isString(country) && (m_country ? m_country() : currentCountryCode()) == country.toString();
+        passes =
+            ZNFIsString(country) && (m_country ? m_country() : currentCountryCode()) == country.toString();
     }
     return passes;
 }
@@ -179,7 +160,7 @@ bool ZNFDatePredicateEvaluator::predicatePassesForKey(const QString& key, const 
         return false;
     const QDateTime reference = m_targetDate ? *m_targetDate : QDateTime::currentDateTime();
     for (auto it = condition.cbegin(); it != condition.cend(); ++it) {
-        if (!isString(it.value()))
+        if (!ZNFIsString(it.value()))
             continue;
         const QDateTime date = dateFromString(it.value().toString());
         if (!date.isValid())
@@ -203,7 +184,7 @@ bool ZNFDataPredicateEvaluator::predicatePassesForKey(const QString& key, const 
     if (!condition.contains(keyKey))
         return true;
     const QVariant storedKey = condition.value(keyKey);
-    if (!isString(storedKey))
+    if (!ZNFIsString(storedKey))
         return false;
     const QVariant stored = m_valueSource
                                 ? m_valueSource(storedKey.toString())
@@ -231,9 +212,9 @@ bool ZNFDataPredicateEvaluator::predicatePassesForKey(const QString& key, const 
 
     int order = 0;
     bool comparable = true;
-    if (isNumber(operand) && isNumber(stored))
+    if (ZNFIsNumber(operand) && ZNFIsNumber(stored))
         order = compareNumbers(stored, operand);
-    else if (isString(operand) && isString(stored)) {
+    else if (ZNFIsString(operand) && ZNFIsString(stored)) {
         const int c = QString::compare(stored.toString(), operand.toString(), Qt::CaseSensitive);
         order = c < 0 ? -1 : (c > 0 ? 1 : 0);
     } else if (isDate(operand) && isDate(stored)) {
@@ -245,7 +226,7 @@ bool ZNFDataPredicateEvaluator::predicatePassesForKey(const QString& key, const 
         return equality ? order == 0 : order == wanted;
     // An unset setting counts as equal to false.
     const bool unset = !stored.isValid() || stored.isNull();
-    if (unset && isNumber(operand) && !operand.toBool())
+    if (unset && ZNFIsNumber(operand) && !operand.toBool())
         return true;
     return false;
 }

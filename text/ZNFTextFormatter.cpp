@@ -2,11 +2,11 @@
 
 #include "platform/ZNFLog.h"
 #include "platform/ZNFNumberFormat.h"
+#include "platform/ZNFValueReading.h"
 #include "text/ZNFPropertyList.h"
 
 #include <QSet>
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
 namespace {
@@ -15,30 +15,8 @@ QString key(const char* k) {
     return QString::fromLatin1(k);
 }
 
-bool isNumberVariant(const QVariant& v) {
-    switch (v.metaType().id()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool isStringVariant(const QVariant& v) {
-    return v.metaType().id() == QMetaType::QString;
-}
-
 std::optional<double> finiteNumber(const QVariant& v) {
-    if (!isNumberVariant(v))
+    if (!ZNFIsNumber(v))
         return std::nullopt;
     const double d = v.toDouble();
     return std::isfinite(d) ? std::optional<double>(d) : std::nullopt;
@@ -60,7 +38,7 @@ double clampedStyleValue(const char* key, double value, double low, double high)
 }
 
 std::optional<qint64> lineStyleFromValue(const QVariant& v) {
-    if (!isStringVariant(v))
+    if (!ZNFIsString(v))
         return std::nullopt;
     const auto styles = ZNFTextFormatter::keyedLineStyles();
     const auto it = styles.find(v.toString());
@@ -70,51 +48,6 @@ std::optional<qint64> lineStyleFromValue(const QVariant& v) {
 }
 
 } // namespace
-
-double ZNFDoubleReading(const QString& text) {
-    // Leading blanks skipped, then the longest decimal prefix; unreadable text reads 0.
-    const QByteArray latin = text.trimmed().toLatin1();
-    const char* begin = latin.constData();
-    const char* end = begin + latin.size();
-    bool negative = false;
-    if (begin < end && (*begin == '+' || *begin == '-')) {
-        negative = *begin == '-';
-        ++begin;
-    }
-    // Only plain decimal forms: no "inf", "nan" or hexadecimal.
-    if (begin == end || !(std::isdigit(static_cast<unsigned char>(*begin)) || *begin == '.'))
-        return 0;
-    double value = 0;
-    const auto result = std::from_chars(begin, end, value, std::chars_format::general);
-    if (result.ec != std::errc() || !std::isfinite(value))
-        return 0;
-    return negative ? -value : value;
-}
-
-bool ZNFBoolReading(const QVariant& value) {
-    if (value.metaType().id() == QMetaType::Bool)
-        return value.toBool();
-    if (isNumberVariant(value))
-        return value.toDouble() != 0;
-    if (isStringVariant(value)) {
-        // The platform's reading of a string: "Y", "y", "T", "t" or a digit 1-9 after blanks,
-        // a sign and leading zeros.
-        const QString s = value.toString();
-        qsizetype i = 0;
-        while (i < s.size() && s.at(i).isSpace())
-            ++i;
-        if (i < s.size() && (s.at(i) == QLatin1Char('+') || s.at(i) == QLatin1Char('-')))
-            ++i;
-        while (i < s.size() && s.at(i) == QLatin1Char('0'))
-            ++i;
-        if (i >= s.size())
-            return false;
-        const QChar c = s.at(i);
-        return c == QLatin1Char('Y') || c == QLatin1Char('y') || c == QLatin1Char('T') ||
-               c == QLatin1Char('t') || (c >= QLatin1Char('1') && c <= QLatin1Char('9'));
-    }
-    return false;
-}
 
 ZNFTextFormatter::ZNFTextFormatter() = default;
 
@@ -133,7 +66,7 @@ void ZNFTextFormatter::registerAttributes(const QVariantMap& style, const QStrin
     QVariantMap current = style;
     for (;;) {
         const QVariant templ = current.value(key(ZNFTextFormatterKey_template));
-        if (!isStringVariant(templ))
+        if (!ZNFIsString(templ))
             break;
         const QString templateName = templ.toString();
         if (seen.contains(templateName) || !master.contains(templateName))
@@ -262,7 +195,7 @@ QColor ZNFTextFormatter::colorFromString(const std::optional<QString>& string) {
 }
 
 QColor ZNFTextFormatter::colorFromString(const QVariant& value) {
-    if (!isStringVariant(value))
+    if (!ZNFIsString(value))
         return QColor(Qt::black);
     return colorFromString(std::optional<QString>(value.toString()));
 }
@@ -324,7 +257,7 @@ std::optional<ZNFFont> ZNFTextFormatter::fontFromAttributesInfo(const QVariantMa
     if (info.contains(key(ZNFTextFormatterKey_fontWeight))) {
         const QVariant weightName = info.value(key(ZNFTextFormatterKey_fontWeight));
         ZNFFontWeight weight = ZNFFontWeight::Regular;
-        if (isStringVariant(weightName)) {
+        if (ZNFIsString(weightName)) {
             const auto& weights = keyedFontWeights();
             const auto it = weights.find(weightName.toString());
             if (it != weights.end())
@@ -338,7 +271,7 @@ std::optional<ZNFFont> ZNFTextFormatter::fontFromAttributesInfo(const QVariantMa
             clampedStyleValue(ZNFTextFormatterKey_fontSize, points, 0, ZNFLargestFontSize), weight);
     }
     const QVariant name = info.value(key(ZNFTextFormatterKey_fontName));
-    if (isStringVariant(name) && size) {
+    if (ZNFIsString(name) && size) {
         const double points = *size > 0 ? *size : 12.0;
         return ZNFFont::fontWithName(
             name.toString(), clampedStyleValue(ZNFTextFormatterKey_fontSize, points, 0, ZNFLargestFontSize));
@@ -356,7 +289,7 @@ ZNFParagraphStyle ZNFTextFormatter::paragraphStyleFromInfo(const QVariantMap& in
         style.paragraphSpacing = clampedStyleValue(ZNFTextFormatterKey_paragraphSpacing, *v, 0, kMaxDistance);
 
     const QVariant align = info.value(key(ZNFTextFormatterKey_align));
-    const QString alignName = isStringVariant(align) ? align.toString() : QString();
+    const QString alignName = ZNFIsString(align) ? align.toString() : QString();
     if (alignName == key(ZNFTextFormatterKey_left))
         style.alignment = ZNFTextAlignment::Left;
     else if (alignName == key(ZNFTextFormatterKey_right))
@@ -402,7 +335,7 @@ QColor ZNFTextFormatter::colorFromAttributesInfo(const QVariantMap& info) {
 
 QColor ZNFTextFormatter::backgroundColorFromAttributesInfo(const QVariantMap& info) {
     const QVariant bg = info.value(key(ZNFTextFormatterKey_backgroundColor));
-    if (isStringVariant(bg) && !bg.toString().isEmpty())
+    if (ZNFIsString(bg) && !bg.toString().isEmpty())
         return colorFromString(bg);
     return QColor(Qt::transparent);
 }
@@ -458,17 +391,4 @@ const ZNFTextFormatter::AttributesTable* ZNFTextFormatter::dynamicAttributes(con
         table.insert(it.key(), ZNFMakeAttributes(std::move(copy)));
     }
     return &m_attributesKeyedForDynamicType.insert(dynamicTypeKey, std::move(table)).value();
-}
-
-std::optional<double> ZNFNumberReading(const QVariant& v) {
-    double d = 0;
-    if (isNumberVariant(v))
-        d = v.toDouble();
-    else if (isStringVariant(v))
-        d = ZNFDoubleReading(v.toString());
-    else
-        return std::nullopt;
-    if (!std::isfinite(d))
-        return std::nullopt;
-    return d;
 }

@@ -42,15 +42,6 @@ inline constexpr auto ZNFTextFormatterKey_natural = "natural";
 // The top-level key of the style resource that holds the style table.
 inline constexpr auto ZNFTextFormatterKey_formats = "formats";
 
-// The platform's readings of loosely typed values, shared by everything that reads style or
-// layout dictionaries. A string's number is its longest leading decimal (blanks skipped, 0
-// when there is none); a string is true when it starts with Y, y, T, t or a digit 1-9 (after
-// blanks, a sign and zeros); numbers are true when not 0; anything else is false.
-double ZNFDoubleReading(const QString& text);
-bool ZNFBoolReading(const QVariant& value);
-// A number, or a string read as a number; none for other values and for NaN or infinity.
-std::optional<double> ZNFNumberReading(const QVariant& value);
-
 // The registry of named text styles. Registration resolves templates and builds every
 // style's attributes and insets once; lookups are table reads that hand out the style's
 // shared, immutable attributes.
