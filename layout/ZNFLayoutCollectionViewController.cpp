@@ -5,8 +5,6 @@
 
 #include <cmath>
 
-// MARK: - Cell
-
 ZNFLayoutCollectionViewItem::ZNFLayoutCollectionViewItem() = default;
 
 ZNFLayoutCollectionViewItem::~ZNFLayoutCollectionViewItem() {
@@ -166,15 +164,7 @@ void ZNFLayoutCollectionViewItem::sendEventIfNecessary(const ZNFEvent& event) {
     }
 }
 
-// MARK: - Controller
-
-ZNFLayoutCollectionViewController::ZNFLayoutCollectionViewController()
-    : ZNFLayoutCollectionViewController(QString(), std::nullopt) {}
-
-ZNFLayoutCollectionViewController::ZNFLayoutCollectionViewController(const QString& nibName,
-                                                                     const std::optional<ZNFBundle>& bundle)
-    : m_nibName(nibName.isEmpty() ? QStringLiteral("ZNFLayoutCollectionViewController") : nibName),
-      m_nibBundle(bundle ? *bundle : ZNFLayoutCollectionViewController::bundle()) {}
+ZNFLayoutCollectionViewController::ZNFLayoutCollectionViewController() = default;
 
 ZNFLayoutCollectionViewController::~ZNFLayoutCollectionViewController() {
     if (m_collectionView) {

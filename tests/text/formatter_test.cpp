@@ -282,18 +282,6 @@ TEST(TextFormatterInsets, ValuesAndHostileInput) {
     expectColor(f.colorForKey("odd"), 0, 0, 0);
 }
 
-TEST(TextFormatterDynamicType, OffByDefault) {
-    ZNFTextFormatter f;
-    f.registerKeyedAttributes({{"title", style({{"fontWeight", "bold"}, {"fontSize", 20}})}});
-    // Scaling on with a key that has no multiplier: no table, so the default attributes.
-    f.setDynamicTypeKey(QStringLiteral("large"));
-    f.setAutomaticallyInferDynamicTypeSizes(true);
-    EXPECT_EQ(f.dynamicAttributes("large"), nullptr);
-    EXPECT_EQ(f.attributesForKey("title")->font->pointSize(), ZNFSystemFontSize);
-    f.setAutomaticallyInferDynamicTypeSizes(false);
-    EXPECT_EQ(f.attributesForKey("title")->font->pointSize(), 20);
-}
-
 TEST(TextFormatterPropertyList, XmlBinaryAndBadFiles) {
     QTemporaryDir dir;
     const QString xmlPath = dir.filePath("styles.plist");
