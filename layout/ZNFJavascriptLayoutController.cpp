@@ -10,6 +10,7 @@
 #include <QJSEngine>
 #include <QJSValueIterator>
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 #include <cmath>
 #include <condition_variable>
@@ -162,23 +163,21 @@ struct Converter {
 
 constexpr std::int64_t kLongestTimerStep = 2'000'000'000; // about 23 days, within a timer's int
 
-// Runs `work` on the main thread after `milliseconds`, never inside this call. Long waits
-// are split into steps a QTimer can hold; `alive` is checked before every step.
-void runOnMainQueueAfter(std::int64_t milliseconds, std::weak_ptr<int> alive, std::function<void()> work) {
-    ZNFPostToMainQueue([milliseconds, alive = std::move(alive), work = std::move(work)]() mutable {
-        if (alive.expired())
+// Runs `work` on the main thread after `milliseconds`, never inside this call, unless `owner`
+// is gone by then. Long waits are split into steps a QTimer can hold; each step's timer has
+// `owner` as its context, so destroying the owner cancels it.
+void runOnMainQueueAfter(std::int64_t milliseconds, QPointer<QObject> owner, std::function<void()> work) {
+    ZNFPostToMainQueue([milliseconds, owner, work = std::move(work)]() mutable {
+        if (!owner)
             return;
         const std::int64_t step = std::min(milliseconds, kLongestTimerStep);
         const std::int64_t rest = milliseconds - step;
-        QTimer::singleShot(int(step), QCoreApplication::instance(),
-                           [rest, alive = std::move(alive), work = std::move(work)]() mutable {
-                               if (alive.expired())
-                                   return;
-                               if (rest > 0)
-                                   runOnMainQueueAfter(rest, std::move(alive), std::move(work));
-                               else
-                                   work();
-                           });
+        QTimer::singleShot(int(step), owner.data(), [rest, owner, work = std::move(work)]() mutable {
+            if (rest > 0)
+                runOnMainQueueAfter(rest, owner, std::move(work));
+            else
+                work();
+        });
     });
 }
 
@@ -347,14 +346,13 @@ QJSValue ZNFJavascriptContext::toScriptValue(const QVariant& value) const {
 // ----------------------------------------------------------------------------------------
 
 ZNFJavascriptLayoutController::ZNFJavascriptLayoutController()
-    : m_alive(std::make_shared<int>(0)), m_layoutProvider(std::make_shared<ZNFLayoutProvider>()),
+    : m_layoutProvider(std::make_shared<ZNFLayoutProvider>()),
       m_functions(std::make_unique<ZNFJavascriptBridgeFunctions>(this)),
       m_context(std::make_unique<ZNFJavascriptContext>()) {
     setupHandlers();
 }
 
 ZNFJavascriptLayoutController::~ZNFJavascriptLayoutController() {
-    m_alive.reset();
     m_functions->detach();
     // The engine goes before the object its closures point at.
     m_context.reset();
@@ -409,7 +407,7 @@ void ZNFJavascriptLayoutController::performAction(const QJSValue& action) {
     const std::int64_t nanoseconds = delayInNanoseconds(dictionary.value(delayKey));
     // Round up: an action must never run before its delay has passed.
     const std::int64_t milliseconds = nanoseconds / 1'000'000 + (nanoseconds % 1'000'000 ? 1 : 0);
-    runOnMainQueueAfter(milliseconds, m_alive, [this, dictionary] { performNow(dictionary); });
+    runOnMainQueueAfter(milliseconds, m_functions.get(), [this, dictionary] { performNow(dictionary); });
 }
 
 void ZNFJavascriptLayoutController::performNow(const QVariantMap& action) {

@@ -93,7 +93,8 @@ public:
     ZNFJavascriptLayoutController& operator=(const ZNFJavascriptLayoutController&) = delete;
 
     ZNFJavascriptContext* context() const { return m_context.get(); }
-    // A provider with the default registrations, made with the bridge.
+    // A provider with the default handlers and evaluators, made with the bridge; events need no
+    // item parsers.
     const std::shared_ptr<ZNFLayoutProvider>& layoutProvider() const { return m_layoutProvider; }
     void setLayoutProvider(std::shared_ptr<ZNFLayoutProvider> provider) {
         m_layoutProvider = std::move(provider);
@@ -115,9 +116,9 @@ private:
     void log(const QJSValue& message);
     void performNow(const QVariantMap& action);
 
-    // Let go first in the destructor: delayed actions check it before touching the bridge.
-    std::shared_ptr<int> m_alive;
     std::shared_ptr<ZNFLayoutProvider> m_layoutProvider;
+    // The native side of the script globals. Delayed actions run with it as their timers'
+    // context, so they die with the bridge.
     std::unique_ptr<ZNFJavascriptBridgeFunctions> m_functions;
     std::unique_ptr<ZNFJavascriptContext> m_context;
 };
