@@ -1,8 +1,8 @@
 #include "layout/ZNFJavascriptLayoutController.h"
 
+#include "layout/ZNFLayoutLog.h"
 #include "layout/ZNFLayoutProvider.h"
 #include "layout/ZNFUserDefaults.h"
-#include "platform/ZNFLog.h"
 #include "platform/ZNFMainQueue.h"
 
 #include <QCoreApplication>
@@ -382,7 +382,7 @@ void ZNFJavascriptLayoutController::setupHandlers() {
     }
 
     m_context->setExceptionHandler([](ZNFJavascriptContext*, const QJSValue& exception) {
-        ZNFLogf(QStringLiteral("JS Error: %@"), singleLine(exception.toString()));
+        ZNFWarnf(lcLayout(), QStringLiteral("JS Error: %@"), singleLine(exception.toString()));
     });
 }
 
@@ -452,7 +452,7 @@ QJSValue ZNFJavascriptLayoutController::userDefaultsValueForKey(const QJSValue& 
 void ZNFJavascriptLayoutController::log(const QJSValue& message) {
     if (message.isUndefined() || message.isNull())
         return;
-    ZNFLogf(QStringLiteral("%@"), singleLine(message.toString()));
+    ZNFLogf(lcLayout(), QStringLiteral("%@"), singleLine(message.toString()));
 }
 
 #include "ZNFJavascriptLayoutController.moc"

@@ -1,7 +1,7 @@
 #include "layout/ZNFLayoutCollectionViewController.h"
 
+#include "layout/ZNFLayoutLog.h"
 #include "layout/ZNFLayoutProvider.h"
-#include "platform/ZNFLog.h"
 
 #include <cmath>
 
@@ -248,8 +248,8 @@ QSizeF ZNFLayoutCollectionViewController::sizeForItemAtIndexPath(ZNFCollectionVi
     if (m_fillHeight || size.height() == ZNFLayoutFill)
         size.setHeight(boundsHeight);
     if (std::isnan(size.width()) || std::isnan(size.height())) {
-        ZNFLogf(QStringLiteral("%@ error: item at index path %@ contains a value of NaN"),
-                QString::fromLatin1(metaObject()->className()), indexPath.description());
+        ZNFWarnf(lcLayout(), QStringLiteral("%@ error: item at index path %@ contains a value of NaN"),
+                 QString::fromLatin1(metaObject()->className()), indexPath.description());
         return QSizeF(0.01, 0.01);
     }
     return size;

@@ -1,6 +1,6 @@
 #include "layout/ZNFLayoutTemplate.h"
 
-#include "platform/ZNFLog.h"
+#include "layout/ZNFLayoutLog.h"
 
 #include <QHash>
 #include <QJsonArray>
@@ -86,8 +86,8 @@ std::optional<QVariant> ZNFLayoutTemplate::fulfillWithData(const QVariantMap& da
             at = open + 1;
         }
         if (filled.size() > kMaxFilledLength) {
-            ZNFLogf(QStringLiteral("Layout template not filled: it would exceed %@ characters"),
-                    QString::number(kMaxFilledLength));
+            ZNFWarnf(lcLayout(), QStringLiteral("Layout template not filled: it would exceed %@ characters"),
+                     QString::number(kMaxFilledLength));
             return std::nullopt;
         }
     }

@@ -3,6 +3,7 @@
 #include <QMutex>
 
 Q_LOGGING_CATEGORY(lcNotecrate, "notecrate", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcPlatform, "notecrate.platform", QtInfoMsg)
 
 namespace {
 QMutex sinkMutex;
@@ -28,7 +29,14 @@ QString ZNFFormat(const QString& format, const QStringList& arguments) {
 }
 
 void ZNFLog(const QString& line) {
-    qCInfo(lcNotecrate).noquote() << line;
+    ZNFLog(lcNotecrate(), QtInfoMsg, line);
+}
+
+void ZNFLog(const QLoggingCategory& category, QtMsgType type, const QString& line) {
+    if (type == QtWarningMsg)
+        qCWarning(category).noquote() << line;
+    else
+        qCInfo(category).noquote() << line;
     QMutexLocker lock(&sinkMutex);
     if (logSink())
         logSink()(line);

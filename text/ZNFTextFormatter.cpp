@@ -1,9 +1,9 @@
 #include "text/ZNFTextFormatter.h"
 
-#include "platform/ZNFLog.h"
 #include "platform/ZNFNumberFormat.h"
 #include "platform/ZNFValueReading.h"
 #include "text/ZNFPropertyList.h"
+#include "text/ZNFTextLog.h"
 
 #include <QSet>
 #include <algorithm>
@@ -32,8 +32,8 @@ constexpr double kMaxCharacterSpacing = 1000;
 double clampedStyleValue(const char* key, double value, double low, double high) {
     const double clamped = std::clamp(value, low, high);
     if (clamped != value)
-        ZNFLogf(QStringLiteral("Style value %@ %@ is out of range; %@ is used"), QString::fromLatin1(key),
-                ZNFShortestNumber(value), ZNFShortestNumber(clamped));
+        ZNFWarnf(lcText(), QStringLiteral("Style value %@ %@ is out of range; %@ is used"),
+                 QString::fromLatin1(key), ZNFShortestNumber(value), ZNFShortestNumber(clamped));
     return clamped;
 }
 
