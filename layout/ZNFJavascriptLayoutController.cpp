@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+using namespace Qt::StringLiterals;
+
 // The native side of the four globals. Scripts reach it only through closures installed by
 // setupHandlers(), never as a global of its own. It holds the bridge by a pointer that the
 // bridge clears when it goes, so a call that arrives afterwards does nothing.
@@ -56,11 +58,11 @@ namespace {
 
 // Log lines are single lines: a script's text must not be able to start lines of its own.
 QString singleLine(QString text) {
-    text.replace(QLatin1String("\r\n"), QLatin1String("\\n"));
-    text.replace(u'\n', QLatin1String("\\n"));
-    text.replace(u'\r', QLatin1String("\\n"));
-    text.replace(QChar(0x2028), QLatin1String("\\n"));
-    text.replace(QChar(0x2029), QLatin1String("\\n"));
+    text.replace("\r\n"_L1, "\\n"_L1);
+    text.replace(u'\n', "\\n"_L1);
+    text.replace(u'\r', "\\n"_L1);
+    text.replace(QChar(0x2028), "\\n"_L1);
+    text.replace(QChar(0x2029), "\\n"_L1);
     return text;
 }
 
@@ -373,11 +375,11 @@ void ZNFJavascriptLayoutController::setupHandlers() {
 }))"));
     const QJSValue functions = install.call({engine->newQObject(m_functions.get())});
     QJSValue global = engine->globalObject();
-    for (const char* name :
+    for (QLatin1StringView name :
          {ZNFJavascriptLayoutController_PerformAction,
           ZNFJavascriptLayoutController_SetUserDefaultsValueForKey,
           ZNFJavascriptLayoutController_UserDefaultsValueForKey, ZNFJavascriptLayoutController_Log}) {
-        const QString key = QLatin1String(name);
+        const QString key = name;
         global.setProperty(key, functions.property(key));
     }
 
@@ -399,7 +401,7 @@ void ZNFJavascriptLayoutController::performAction(const QJSValue& action) {
     if (converted.typeId() != QMetaType::QVariantMap)
         return;
     const QVariantMap dictionary = converted.toMap();
-    const QString delayKey = QLatin1String(ZNFLayoutParser_Delay);
+    const QString delayKey = ZNFLayoutParser_Delay;
     if (!dictionary.contains(delayKey)) {
         performNow(dictionary);
         return;

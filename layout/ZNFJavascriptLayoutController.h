@@ -14,10 +14,12 @@ class ZNFLayoutProvider;
 class ZNFViewController;
 
 // The names of the functions the bridge installs as globals of its context.
-inline constexpr auto ZNFJavascriptLayoutController_PerformAction = "performAction";
-inline constexpr auto ZNFJavascriptLayoutController_SetUserDefaultsValueForKey = "setUserDefaultsValueForKey";
-inline constexpr auto ZNFJavascriptLayoutController_UserDefaultsValueForKey = "userDefaultsValueForKey";
-inline constexpr auto ZNFJavascriptLayoutController_Log = "log";
+inline constexpr QLatin1StringView ZNFJavascriptLayoutController_PerformAction{"performAction"};
+inline constexpr QLatin1StringView ZNFJavascriptLayoutController_SetUserDefaultsValueForKey{
+    "setUserDefaultsValueForKey"};
+inline constexpr QLatin1StringView ZNFJavascriptLayoutController_UserDefaultsValueForKey{
+    "userDefaultsValueForKey"};
+inline constexpr QLatin1StringView ZNFJavascriptLayoutController_Log{"log"};
 
 // A script context: one JavaScript engine with its global object. Scripts are run through
 // evaluateScript(); an exception that a script leaves uncaught goes to the exception handler

@@ -199,7 +199,7 @@ void ZNFLayoutCollectionViewController::viewDidLoad() {
     m_fillWidth = true;
     if (m_collectionView)
         m_collectionView->registerClass<ZNFLayoutCollectionViewItem>(
-            QLatin1String(ZNFLayoutCollectionViewControllerCellIdentifier));
+            ZNFLayoutCollectionViewControllerCellIdentifier);
 }
 
 void ZNFLayoutCollectionViewController::viewDidLayout() {
@@ -262,9 +262,8 @@ ZNFLayoutCollectionViewController::itemForRepresentedObjectAtIndexPath(ZNFCollec
         return nullptr;
     const std::shared_ptr<ZNFLayoutItem> item = objectAtIndexPath(indexPath);
     const QString kind = item ? item->kind() : QString();
-    const QString identifier = m_registeredKinds.contains(kind)
-                                   ? kind
-                                   : QLatin1String(ZNFLayoutCollectionViewControllerCellIdentifier);
+    const QString identifier =
+        m_registeredKinds.contains(kind) ? kind : ZNFLayoutCollectionViewControllerCellIdentifier;
     const std::shared_ptr<ZNFCollectionViewItem> made = collectionView->makeItem(identifier, indexPath);
     auto cell = std::dynamic_pointer_cast<ZNFLayoutCollectionViewItem>(made);
     if (!cell)

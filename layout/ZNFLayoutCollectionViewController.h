@@ -16,7 +16,8 @@
 class ZNFLayoutProvider;
 
 // The reuse identifier of cells whose item kind has no registration of its own.
-inline constexpr auto ZNFLayoutCollectionViewControllerCellIdentifier = "ZNFLayoutCollectionViewItem";
+inline constexpr QLatin1StringView ZNFLayoutCollectionViewControllerCellIdentifier{
+    "ZNFLayoutCollectionViewItem"};
 
 // One cell: hosts the view (or view controller) that the item's view provider made, and turns
 // clicks and mouse enter/exit into calls of the item's handlers.

@@ -16,13 +16,13 @@ class ZNFLayoutProvider;
 class ZNFViewController;
 
 // Keys and values of layout data that the provider reads.
-inline constexpr auto ZNFLayoutParser_Type = "_type";
-inline constexpr auto ZNFLayoutParser_Predicate = "_predicate";
-inline constexpr auto ZNFLayoutParser_Events = "_events";
-inline constexpr auto ZNFLayoutParser_Gesture = "_gesture";
-inline constexpr auto ZNFLayoutParser_Tap = "tap";
-inline constexpr auto ZNFLayoutParser_LongPress = "longPress";
-inline constexpr auto ZNFLayoutParser_Delay = "_delay";
+inline constexpr QLatin1StringView ZNFLayoutParser_Type{"_type"};
+inline constexpr QLatin1StringView ZNFLayoutParser_Predicate{"_predicate"};
+inline constexpr QLatin1StringView ZNFLayoutParser_Events{"_events"};
+inline constexpr QLatin1StringView ZNFLayoutParser_Gesture{"_gesture"};
+inline constexpr QLatin1StringView ZNFLayoutParser_Tap{"tap"};
+inline constexpr QLatin1StringView ZNFLayoutParser_LongPress{"longPress"};
+inline constexpr QLatin1StringView ZNFLayoutParser_Delay{"_delay"};
 
 // Turns one layout dictionary into items: one, several, or none (an empty list). Null entries
 // of the list count as "not an item" and are skipped by the provider. A parser may use the

@@ -2,8 +2,8 @@
 
 #include "layout/ZNFLayoutEvent.h"
 
-inline constexpr auto ZNFLayoutEventType_PresentScreen = "presentScreen";
-inline constexpr auto ZNFLayoutEventType_PushScreen = "pushScreen";
+inline constexpr QLatin1StringView ZNFLayoutEventType_PresentScreen{"presentScreen"};
+inline constexpr QLatin1StringView ZNFLayoutEventType_PushScreen{"pushScreen"};
 
 // Registered for "presentScreen" and "pushScreen" (one instance for both). It has no
 // handleEvent() of its own: such events do nothing here.

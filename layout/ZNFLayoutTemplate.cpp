@@ -9,6 +9,8 @@
 #include <QJsonParseError>
 #include <algorithm>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // Characters a filled template may have: far more than any screen's layout.
@@ -66,11 +68,11 @@ std::optional<QVariant> ZNFLayoutTemplate::fulfillWithData(const QVariantMap& da
     qsizetype at = 0;
     qsizetype close = -1; // the first "}}" after the current "{{", kept while it still is
     for (;;) {
-        const qsizetype open = t.indexOf(QLatin1String("{{"), at);
+        const qsizetype open = t.indexOf("{{"_L1, at);
         if (open < 0)
             break;
         if (close < open + 2)
-            close = t.indexOf(QLatin1String("}}"), open + 2);
+            close = t.indexOf("}}"_L1, open + 2);
         if (close < 0)
             break;
         filled += t.mid(at, open - at);

@@ -95,17 +95,17 @@ bool ZNFDevicePredicateEvaluator::predicatePassesForKey(const QString& key, cons
         const double v = static_cast<float>(it.value().toDouble());
         const QString& k = it.key();
         bool passes = true;
-        if (k == QLatin1String(ZNFDevicePredicateEvaluatorKey_Width))
+        if (k == ZNFDevicePredicateEvaluatorKey_Width)
             passes = screen.width() == v;
-        else if (k == QLatin1String(ZNFDevicePredicateEvaluatorKey_Height))
+        else if (k == ZNFDevicePredicateEvaluatorKey_Height)
             passes = screen.height() == v;
-        else if (k == QLatin1String(ZNFDevicePredicateEvaluatorKey_MinWidth))
+        else if (k == ZNFDevicePredicateEvaluatorKey_MinWidth)
             passes = screen.width() >= v;
-        else if (k == QLatin1String(ZNFDevicePredicateEvaluatorKey_MaxWidth))
+        else if (k == ZNFDevicePredicateEvaluatorKey_MaxWidth)
             passes = v >= screen.width();
-        else if (k == QLatin1String(ZNFDevicePredicateEvaluatorKey_MinHeight))
+        else if (k == ZNFDevicePredicateEvaluatorKey_MinHeight)
             passes = screen.height() >= v;
-        else if (k == QLatin1String(ZNFDevicePredicateEvaluatorKey_MaxHeight))
+        else if (k == ZNFDevicePredicateEvaluatorKey_MaxHeight)
             passes = v >= screen.height();
         if (!passes)
             return false;
@@ -131,8 +131,8 @@ bool ZNFLocalizationPredicateEvaluator::predicatePassesForKey(const QString& key
     if (!conditionOf(key, predicates, &condition))
         return false;
     bool passes = false;
-    const QString languageKey = QLatin1String(ZNFLocalizationPredicateEvaluatorKey_Language);
-    const QString countryKey = QLatin1String(ZNFLocalizationPredicateEvaluatorKey_Country);
+    const QString languageKey = ZNFLocalizationPredicateEvaluatorKey_Language;
+    const QString countryKey = ZNFLocalizationPredicateEvaluatorKey_Country;
     if (condition.contains(languageKey)) {
         const QStringList localizations = m_localizations ? m_localizations() : preferredLocalizations();
         const QVariant language = condition.value(languageKey);
@@ -165,10 +165,10 @@ bool ZNFDatePredicateEvaluator::predicatePassesForKey(const QString& key, const 
         const QDateTime date = dateFromString(it.value().toString());
         if (!date.isValid())
             continue;
-        if (it.key() == QLatin1String(ZNFDatePredicateEvaluatorKey_After)) {
+        if (it.key() == ZNFDatePredicateEvaluatorKey_After) {
             if (!(reference >= date))
                 return false;
-        } else if (it.key() == QLatin1String(ZNFDatePredicateEvaluatorKey_Before)) {
+        } else if (it.key() == ZNFDatePredicateEvaluatorKey_Before) {
             if (!(date > reference))
                 return false;
         }
@@ -180,7 +180,7 @@ bool ZNFDataPredicateEvaluator::predicatePassesForKey(const QString& key, const 
     QVariantMap condition;
     if (!conditionOf(key, predicates, &condition))
         return false;
-    const QString keyKey = QLatin1String(ZNFDataPredicateEvaluatorKey_Key);
+    const QString keyKey = ZNFDataPredicateEvaluatorKey_Key;
     if (!condition.contains(keyKey))
         return true;
     const QVariant storedKey = condition.value(keyKey);
@@ -190,9 +190,9 @@ bool ZNFDataPredicateEvaluator::predicatePassesForKey(const QString& key, const 
                                 ? m_valueSource(storedKey.toString())
                                 : ZNFUserDefaults::standardUserDefaults().objectForKey(storedKey.toString());
 
-    const QString equalsKey = QLatin1String(ZNFDataPredicateEvaluatorKey_Equals);
-    const QString lessKey = QLatin1String(ZNFDataPredicateEvaluatorKey_LessThan);
-    const QString greaterKey = QLatin1String(ZNFDataPredicateEvaluatorKey_GreaterThan);
+    const QString equalsKey = ZNFDataPredicateEvaluatorKey_Equals;
+    const QString lessKey = ZNFDataPredicateEvaluatorKey_LessThan;
+    const QString greaterKey = ZNFDataPredicateEvaluatorKey_GreaterThan;
     QVariant operand;
     int wanted; // the stored value's wanted order against the operand
     bool equality = false;

@@ -104,7 +104,7 @@ inline constexpr qint64 PatternMask = 0x0700;
 } // namespace ZNFLineStyle
 
 // The letterpress text effect, the one effect a style can ask for.
-inline constexpr auto ZNFTextEffectLetterpressStyle = "_NSTextEffectLetterpress";
+inline constexpr QLatin1StringView ZNFTextEffectLetterpressStyle{"_NSTextEffectLetterpress"};
 
 // One attribute dictionary. Field names follow the platform's attribute names
 // (NSFontAttributeName -> font, NSBackgroundColorAttributeName -> backgroundColor, ...);

@@ -9,10 +9,12 @@
 #include <algorithm>
 #include <cmath>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-QString key(const char* k) {
-    return QString::fromLatin1(k);
+QString key(QLatin1StringView k) {
+    return k;
 }
 
 std::optional<double> finiteNumber(const QVariant& v) {
@@ -29,11 +31,11 @@ constexpr double kMaxLineHeightMultiple = 100;
 constexpr double kMaxDistance = 10000; // insets, paragraph spacing, tab stops
 constexpr double kMaxCharacterSpacing = 1000;
 
-double clampedStyleValue(const char* key, double value, double low, double high) {
+double clampedStyleValue(QLatin1StringView key, double value, double low, double high) {
     const double clamped = std::clamp(value, low, high);
     if (clamped != value)
-        ZNFWarnf(lcText(), QStringLiteral("Style value %@ %@ is out of range; %@ is used"),
-                 QString::fromLatin1(key), ZNFShortestNumber(value), ZNFShortestNumber(clamped));
+        ZNFWarnf(lcText(), QStringLiteral("Style value %@ %@ is out of range; %@ is used"), QString(key),
+                 ZNFShortestNumber(value), ZNFShortestNumber(clamped));
     return clamped;
 }
 
@@ -123,7 +125,7 @@ ZNFTextAttributesPtr ZNFTextFormatter::attributesFromDictionary(const QVariantMa
     if (info.contains(key(ZNFTextFormatterKey_cornerRadius)))
         a.cornerRadius = ZNFNumberReading(info.value(key(ZNFTextFormatterKey_cornerRadius)));
     if (ZNFBoolReading(info.value(key(ZNFTextFormatterKey_letterpress))))
-        a.textEffect = QString::fromLatin1(ZNFTextEffectLetterpressStyle);
+        a.textEffect = QString(ZNFTextEffectLetterpressStyle);
     if (const auto kern = finiteNumber(info.value(key(ZNFTextFormatterKey_characterSpacing))))
         a.kern = clampedStyleValue(ZNFTextFormatterKey_characterSpacing, *kern, -kMaxCharacterSpacing,
                                    kMaxCharacterSpacing);
@@ -169,7 +171,7 @@ void ZNFTextFormatter::parseInsetsFromAttributes(const QVariantMap& style, const
 
 ZNFEdgeInsets ZNFTextFormatter::insetsValueFromDictionary(const QVariantMap& d) {
     // A negative inset would make a text measure smaller than its lines.
-    auto read = [&](const char* k) {
+    auto read = [&](QLatin1StringView k) {
         return clampedStyleValue(k, ZNFNumberReading(d.value(key(k))).value_or(0.0), 0, kMaxDistance);
     };
     return ZNFEdgeInsets{read(ZNFTextFormatterKey_top), read(ZNFTextFormatterKey_left),
@@ -191,7 +193,7 @@ QColor ZNFTextFormatter::colorFromString(const QVariant& value) {
 }
 
 std::optional<QColor> ZNFTextFormatter::colorWithRGBAString(const QString& string) {
-    if (!string.contains(QLatin1String("rgba")))
+    if (!string.contains("rgba"_L1))
         return std::nullopt;
     const QString strip = QStringLiteral("rgba() ");
     qsizetype start = 0, end = string.size();

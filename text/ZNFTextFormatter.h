@@ -12,35 +12,35 @@
 #include <optional>
 
 // Style keys of a style dictionary.
-inline constexpr auto ZNFTextFormatterKey_fontName = "fontName";
-inline constexpr auto ZNFTextFormatterKey_fontSize = "fontSize";
-inline constexpr auto ZNFTextFormatterKey_fontWeight = "fontWeight";
-inline constexpr auto ZNFTextFormatterKey_maxFontSize = "maxFontSize";
-inline constexpr auto ZNFTextFormatterKey_color = "color";
-inline constexpr auto ZNFTextFormatterKey_highlight = "highlight";
-inline constexpr auto ZNFTextFormatterKey_backgroundColor = "bg";
-inline constexpr auto ZNFTextFormatterKey_align = "align";
-inline constexpr auto ZNFTextFormatterKey_lineHeight = "lineHeight";
-inline constexpr auto ZNFTextFormatterKey_paragraphSpacing = "paragraphSpacing";
-inline constexpr auto ZNFTextFormatterKey_tabs = "tabs";
-inline constexpr auto ZNFTextFormatterKey_letterpress = "letterpress";
-inline constexpr auto ZNFTextFormatterKey_underline = "underline";
-inline constexpr auto ZNFTextFormatterKey_underlineColor = "underlineColor";
-inline constexpr auto ZNFTextFormatterKey_strikethrough = "strikethrough";
-inline constexpr auto ZNFTextFormatterKey_characterSpacing = "characterSpacing";
-inline constexpr auto ZNFTextFormatterKey_borderColor = "borderColor";
-inline constexpr auto ZNFTextFormatterKey_borderWidth = "borderWidth";
-inline constexpr auto ZNFTextFormatterKey_cornerRadius = "cornerRadius";
-inline constexpr auto ZNFTextFormatterKey_template = "template";
-inline constexpr auto ZNFTextFormatterKey_top = "top";
-inline constexpr auto ZNFTextFormatterKey_left = "left";
-inline constexpr auto ZNFTextFormatterKey_bottom = "bottom";
-inline constexpr auto ZNFTextFormatterKey_right = "right";
+inline constexpr QLatin1StringView ZNFTextFormatterKey_fontName{"fontName"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_fontSize{"fontSize"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_fontWeight{"fontWeight"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_maxFontSize{"maxFontSize"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_color{"color"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_highlight{"highlight"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_backgroundColor{"bg"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_align{"align"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_lineHeight{"lineHeight"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_paragraphSpacing{"paragraphSpacing"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_tabs{"tabs"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_letterpress{"letterpress"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_underline{"underline"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_underlineColor{"underlineColor"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_strikethrough{"strikethrough"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_characterSpacing{"characterSpacing"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_borderColor{"borderColor"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_borderWidth{"borderWidth"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_cornerRadius{"cornerRadius"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_template{"template"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_top{"top"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_left{"left"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_bottom{"bottom"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_right{"right"};
 // Alignment values ("left" and "right" double as inset keys).
-inline constexpr auto ZNFTextFormatterKey_center = "center";
-inline constexpr auto ZNFTextFormatterKey_natural = "natural";
+inline constexpr QLatin1StringView ZNFTextFormatterKey_center{"center"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_natural{"natural"};
 // The top-level key of the style resource that holds the style table.
-inline constexpr auto ZNFTextFormatterKey_formats = "formats";
+inline constexpr QLatin1StringView ZNFTextFormatterKey_formats{"formats"};
 
 // The registry of named text styles. Registration resolves templates and builds every
 // style's attributes and insets once; lookups are table reads that hand out the style's
