@@ -3,7 +3,7 @@
 #include "layout/ZNFPredicator.h"
 #include "layout/ZNFUserDefaults.h"
 #include "platform/ZNFBundle.h"
-#include "support/LayoutTestItems.h"
+#include "support/LayoutTestSupport.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -1,5 +1,5 @@
-#include "events_support.h"
-#include "support/LayoutTestItems.h"
+#include "support/LayoutTestSupport.h"
+#include "support/UserDefaultsEnvironment.h"
 
 #include "layout/ZNFLayoutAlertHandler.h"
 #include "layout/ZNFLayoutBlockBasedHandler.h"
@@ -40,8 +40,8 @@ private:
     static constexpr const char* kSchemes[] = {"http", "https", "mailto", "file", "ftp", "tessanote", "not"};
 };
 
-void perform(const std::shared_ptr<ZNFLayoutProvider>& provider, const char* json) {
-    provider->performEvent(jsonValue(json).toMap(), nullptr, nullptr);
+void perform(const std::shared_ptr<ZNFLayoutProvider>& provider, const char* event) {
+    provider->performEvent(json(event).toMap(), nullptr, nullptr);
 }
 
 } // namespace
@@ -195,7 +195,7 @@ TEST(LayoutEventHandlers, BlockHandlerAndInertTypes) {
     provider->registerHandler(std::make_shared<ZNFLayoutBlockBasedHandler>(), QStringLiteral("empty"));
 
     ZNFView view;
-    provider->performEvent(jsonValue(R"({"_type": "custom", "n": 1})").toMap(), &view, nullptr);
+    provider->performEvent(json(R"({"_type": "custom", "n": 1})").toMap(), &view, nullptr);
     perform(provider, R"({"_type": "empty"})");
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0]->event().value("n").toInt(), 1);
@@ -213,7 +213,7 @@ TEST(LayoutEventHandlers, BlockHandlerAndInertTypes) {
 
     // The alert and screen types are accepted and do nothing, also for tap registration.
     OpenedURLs opened;
-    const QVariantList events = jsonValue(R"([
+    const QVariantList events = json(R"([
         {"_type": "alert", "_gesture": "tap", "title": "t"},
         {"_type": "actionSheet", "_gesture": "tap"},
         {"_type": "presentScreen", "_gesture": "tap"},
@@ -225,4 +225,4 @@ TEST(LayoutEventHandlers, BlockHandlerAndInertTypes) {
     EXPECT_TRUE(opened.urls.isEmpty());
 }
 
-#include "events_handlers.moc"
+#include "events_handlers_test.moc"

@@ -5,7 +5,7 @@
 #include "layout/items/ZNFRuleLayoutItem.h"
 #include "layout/items/ZNFSpacerLayoutItem.h"
 #include "layout/items/ZNFTextLayoutItem.h"
-#include "support/LayoutTestItems.h"
+#include "support/LayoutTestSupport.h"
 
 #include <QImage>
 #include <QJsonDocument>
@@ -13,23 +13,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-QVariant json(const char* text) {
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray(text), &error);
-    EXPECT_EQ(error.error, QJsonParseError::NoError) << text;
-    return doc.toVariant();
-}
-
-template <typename T> std::shared_ptr<T> only(const ZNFLayoutItemList& items) {
-    EXPECT_EQ(items.size(), 1u);
-    return items.size() == 1 ? std::dynamic_pointer_cast<T>(items.front()) : nullptr;
-}
-
-// Owns a view made by a provider for the length of a test.
-std::unique_ptr<QWidget> own(const ZNFLayoutInstance& instance) {
-    return std::unique_ptr<QWidget>(instance.view);
-}
 
 QColor pixel(QWidget* view, int x, int y) {
     return view->grab().toImage().pixelColor(x, y);

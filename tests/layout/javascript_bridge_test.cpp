@@ -1,4 +1,5 @@
-#include "events_support.h"
+#include "support/LayoutTestSupport.h"
+#include "support/UserDefaultsEnvironment.h"
 
 #include "TestSupport.h"
 #include "layout/ZNFJavascriptLayoutController.h"

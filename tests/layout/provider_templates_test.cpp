@@ -1,33 +1,11 @@
 #include "layout/ZNFLayoutProvider.h"
 #include "layout/ZNFLayoutTemplate.h"
-#include "support/LayoutTestItems.h"
+#include "support/LayoutTestSupport.h"
 
 #include <QJsonDocument>
 #include <gtest/gtest.h>
 
 namespace {
-
-QVariant json(const char* text) {
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray(text), &error);
-    EXPECT_EQ(error.error, QJsonParseError::NoError) << text;
-    return doc.toVariant();
-}
-
-QStringList names(const ZNFLayoutItemList& items) {
-    QStringList out;
-    for (const auto& item : items) {
-        auto* test = dynamic_cast<TestLayoutItem*>(item.get());
-        out << (test ? test->name() : QStringLiteral("?"));
-    }
-    return out;
-}
-
-class RecordingHandler : public ZNFLayoutEventHandling {
-public:
-    void handleEvent(const std::shared_ptr<ZNFLayoutEvent>& event) override { events.push_back(event); }
-    std::vector<std::shared_ptr<ZNFLayoutEvent>> events;
-};
 
 // Adopts the protocol without handling anything, like the alert and screen handlers.
 class InertHandler : public ZNFLayoutEventHandling {};
