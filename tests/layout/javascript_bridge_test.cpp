@@ -257,6 +257,20 @@ TEST(JavascriptBridge, LogWritesPresentMessages) {
     EXPECT_EQ(log.lines(), (QStringList{"hello %@", "12", "two\\nlines"}));
 }
 
+TEST(JavascriptBridge, ScriptLinesGoToTheLayoutCategory) {
+    static std::vector<std::pair<QString, QtMsgType>> seen;
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString&) {
+            seen.emplace_back(QString::fromLatin1(context.category), type);
+        });
+    ZNFJavascriptLayoutController bridge;
+    bridge.context()->evaluateScript(R"(log("said"); noSuchFunction();)");
+    qInstallMessageHandler(previous);
+    // What a script says is information; what it leaves uncaught is a failure.
+    EXPECT_EQ(seen, (std::vector<std::pair<QString, QtMsgType>>{{"notecrate.layout", QtInfoMsg},
+                                                                {"notecrate.layout", QtWarningMsg}}));
+}
+
 TEST(JavascriptBridge, NothingRunsOnceTheBridgeIsGone) {
     auto bridge = std::make_unique<ZNFJavascriptLayoutController>();
     bridge->context()->evaluateScript(R"(
