@@ -4,6 +4,7 @@
 #include "FuzzSupport.h"
 
 #include "layout/ZNFLayoutProvider.h"
+#include "layout/items/ZNFLayoutItemParserRegistrations.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -38,6 +39,7 @@ private:
 
 std::shared_ptr<ZNFLayoutProvider> makeProvider() {
     auto provider = std::make_shared<ZNFLayoutProvider>();
+    ZNFRegisterDefaultItemParsers(*provider);
     // The application's styles, so that "style" names resolve as on the real screens.
     provider->textFormatter()->registerKeyedAttributesFromFile(
         QStringLiteral(NOTECRATE_SOURCE_DIR) + QStringLiteral("/resources/notecrateStyles.plist"));

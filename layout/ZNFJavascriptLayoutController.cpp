@@ -1,8 +1,8 @@
 #include "layout/ZNFJavascriptLayoutController.h"
 
+#include "layout/ZNFLayoutLog.h"
 #include "layout/ZNFLayoutProvider.h"
 #include "layout/ZNFUserDefaults.h"
-#include "platform/ZNFLog.h"
 #include "platform/ZNFMainQueue.h"
 
 #include <QCoreApplication>
@@ -10,6 +10,7 @@
 #include <QJSEngine>
 #include <QJSValueIterator>
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 #include <cmath>
 #include <condition_variable>
@@ -19,6 +20,8 @@
 #include <optional>
 #include <thread>
 #include <vector>
+
+using namespace Qt::StringLiterals;
 
 // The native side of the four globals. Scripts reach it only through closures installed by
 // setupHandlers(), never as a global of its own. It holds the bridge by a pointer that the
@@ -55,11 +58,11 @@ namespace {
 
 // Log lines are single lines: a script's text must not be able to start lines of its own.
 QString singleLine(QString text) {
-    text.replace(QLatin1String("\r\n"), QLatin1String("\\n"));
-    text.replace(u'\n', QLatin1String("\\n"));
-    text.replace(u'\r', QLatin1String("\\n"));
-    text.replace(QChar(0x2028), QLatin1String("\\n"));
-    text.replace(QChar(0x2029), QLatin1String("\\n"));
+    text.replace("\r\n"_L1, "\\n"_L1);
+    text.replace(u'\n', "\\n"_L1);
+    text.replace(u'\r', "\\n"_L1);
+    text.replace(QChar(0x2028), "\\n"_L1);
+    text.replace(QChar(0x2029), "\\n"_L1);
     return text;
 }
 
@@ -162,23 +165,21 @@ struct Converter {
 
 constexpr std::int64_t kLongestTimerStep = 2'000'000'000; // about 23 days, within a timer's int
 
-// Runs `work` on the main thread after `milliseconds`, never inside this call. Long waits
-// are split into steps a QTimer can hold; `alive` is checked before every step.
-void runOnMainQueueAfter(std::int64_t milliseconds, std::weak_ptr<int> alive, std::function<void()> work) {
-    ZNFPostToMainQueue([milliseconds, alive = std::move(alive), work = std::move(work)]() mutable {
-        if (alive.expired())
+// Runs `work` on the main thread after `milliseconds`, never inside this call, unless `owner`
+// is gone by then. Long waits are split into steps a QTimer can hold; each step's timer has
+// `owner` as its context, so destroying the owner cancels it.
+void runOnMainQueueAfter(std::int64_t milliseconds, QPointer<QObject> owner, std::function<void()> work) {
+    ZNFPostToMainQueue([milliseconds, owner, work = std::move(work)]() mutable {
+        if (!owner)
             return;
         const std::int64_t step = std::min(milliseconds, kLongestTimerStep);
         const std::int64_t rest = milliseconds - step;
-        QTimer::singleShot(int(step), QCoreApplication::instance(),
-                           [rest, alive = std::move(alive), work = std::move(work)]() mutable {
-                               if (alive.expired())
-                                   return;
-                               if (rest > 0)
-                                   runOnMainQueueAfter(rest, std::move(alive), std::move(work));
-                               else
-                                   work();
-                           });
+        QTimer::singleShot(int(step), owner.data(), [rest, owner, work = std::move(work)]() mutable {
+            if (rest > 0)
+                runOnMainQueueAfter(rest, owner, std::move(work));
+            else
+                work();
+        });
     });
 }
 
@@ -347,14 +348,13 @@ QJSValue ZNFJavascriptContext::toScriptValue(const QVariant& value) const {
 // ----------------------------------------------------------------------------------------
 
 ZNFJavascriptLayoutController::ZNFJavascriptLayoutController()
-    : m_alive(std::make_shared<int>(0)), m_layoutProvider(std::make_shared<ZNFLayoutProvider>()),
+    : m_layoutProvider(std::make_shared<ZNFLayoutProvider>()),
       m_functions(std::make_unique<ZNFJavascriptBridgeFunctions>(this)),
       m_context(std::make_unique<ZNFJavascriptContext>()) {
     setupHandlers();
 }
 
 ZNFJavascriptLayoutController::~ZNFJavascriptLayoutController() {
-    m_alive.reset();
     m_functions->detach();
     // The engine goes before the object its closures point at.
     m_context.reset();
@@ -375,16 +375,16 @@ void ZNFJavascriptLayoutController::setupHandlers() {
 }))"));
     const QJSValue functions = install.call({engine->newQObject(m_functions.get())});
     QJSValue global = engine->globalObject();
-    for (const char* name :
+    for (QLatin1StringView name :
          {ZNFJavascriptLayoutController_PerformAction,
           ZNFJavascriptLayoutController_SetUserDefaultsValueForKey,
           ZNFJavascriptLayoutController_UserDefaultsValueForKey, ZNFJavascriptLayoutController_Log}) {
-        const QString key = QLatin1String(name);
+        const QString key = name;
         global.setProperty(key, functions.property(key));
     }
 
     m_context->setExceptionHandler([](ZNFJavascriptContext*, const QJSValue& exception) {
-        ZNFLogf(QStringLiteral("JS Error: %@"), singleLine(exception.toString()));
+        ZNFWarnf(lcLayout(), QStringLiteral("JS Error: %@"), singleLine(exception.toString()));
     });
 }
 
@@ -401,7 +401,7 @@ void ZNFJavascriptLayoutController::performAction(const QJSValue& action) {
     if (converted.typeId() != QMetaType::QVariantMap)
         return;
     const QVariantMap dictionary = converted.toMap();
-    const QString delayKey = QLatin1String(ZNFLayoutParser_Delay);
+    const QString delayKey = ZNFLayoutParser_Delay;
     if (!dictionary.contains(delayKey)) {
         performNow(dictionary);
         return;
@@ -409,7 +409,7 @@ void ZNFJavascriptLayoutController::performAction(const QJSValue& action) {
     const std::int64_t nanoseconds = delayInNanoseconds(dictionary.value(delayKey));
     // Round up: an action must never run before its delay has passed.
     const std::int64_t milliseconds = nanoseconds / 1'000'000 + (nanoseconds % 1'000'000 ? 1 : 0);
-    runOnMainQueueAfter(milliseconds, m_alive, [this, dictionary] { performNow(dictionary); });
+    runOnMainQueueAfter(milliseconds, m_functions.get(), [this, dictionary] { performNow(dictionary); });
 }
 
 void ZNFJavascriptLayoutController::performNow(const QVariantMap& action) {
@@ -454,7 +454,7 @@ QJSValue ZNFJavascriptLayoutController::userDefaultsValueForKey(const QJSValue& 
 void ZNFJavascriptLayoutController::log(const QJSValue& message) {
     if (message.isUndefined() || message.isNull())
         return;
-    ZNFLogf(QStringLiteral("%@"), singleLine(message.toString()));
+    ZNFLogf(lcLayout(), QStringLiteral("%@"), singleLine(message.toString()));
 }
 
 #include "ZNFJavascriptLayoutController.moc"

@@ -14,10 +14,12 @@ class ZNFLayoutProvider;
 class ZNFViewController;
 
 // The names of the functions the bridge installs as globals of its context.
-inline constexpr auto ZNFJavascriptLayoutController_PerformAction = "performAction";
-inline constexpr auto ZNFJavascriptLayoutController_SetUserDefaultsValueForKey = "setUserDefaultsValueForKey";
-inline constexpr auto ZNFJavascriptLayoutController_UserDefaultsValueForKey = "userDefaultsValueForKey";
-inline constexpr auto ZNFJavascriptLayoutController_Log = "log";
+inline constexpr QLatin1StringView ZNFJavascriptLayoutController_PerformAction{"performAction"};
+inline constexpr QLatin1StringView ZNFJavascriptLayoutController_SetUserDefaultsValueForKey{
+    "setUserDefaultsValueForKey"};
+inline constexpr QLatin1StringView ZNFJavascriptLayoutController_UserDefaultsValueForKey{
+    "userDefaultsValueForKey"};
+inline constexpr QLatin1StringView ZNFJavascriptLayoutController_Log{"log"};
 
 // A script context: one JavaScript engine with its global object. Scripts are run through
 // evaluateScript(); an exception that a script leaves uncaught goes to the exception handler
@@ -93,7 +95,8 @@ public:
     ZNFJavascriptLayoutController& operator=(const ZNFJavascriptLayoutController&) = delete;
 
     ZNFJavascriptContext* context() const { return m_context.get(); }
-    // A provider with the default registrations, made with the bridge.
+    // A provider with the default handlers and evaluators, made with the bridge; events need no
+    // item parsers.
     const std::shared_ptr<ZNFLayoutProvider>& layoutProvider() const { return m_layoutProvider; }
     void setLayoutProvider(std::shared_ptr<ZNFLayoutProvider> provider) {
         m_layoutProvider = std::move(provider);
@@ -115,9 +118,9 @@ private:
     void log(const QJSValue& message);
     void performNow(const QVariantMap& action);
 
-    // Let go first in the destructor: delayed actions check it before touching the bridge.
-    std::shared_ptr<int> m_alive;
     std::shared_ptr<ZNFLayoutProvider> m_layoutProvider;
+    // The native side of the script globals. Delayed actions run with it as their timers'
+    // context, so they die with the bridge.
     std::unique_ptr<ZNFJavascriptBridgeFunctions> m_functions;
     std::unique_ptr<ZNFJavascriptContext> m_context;
 };

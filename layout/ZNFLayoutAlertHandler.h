@@ -2,8 +2,8 @@
 
 #include "layout/ZNFLayoutEvent.h"
 
-inline constexpr auto ZNFLayoutEventType_Alert = "alert";
-inline constexpr auto ZNFLayoutEventType_ActionSheet = "actionSheet";
+inline constexpr QLatin1StringView ZNFLayoutEventType_Alert{"alert"};
+inline constexpr QLatin1StringView ZNFLayoutEventType_ActionSheet{"actionSheet"};
 
 // Registered for "alert" and "actionSheet" so that layout data naming them is accepted.
 // It has no handleEvent() of its own: such events do nothing here.

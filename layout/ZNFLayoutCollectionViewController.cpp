@@ -1,11 +1,9 @@
 #include "layout/ZNFLayoutCollectionViewController.h"
 
+#include "layout/ZNFLayoutLog.h"
 #include "layout/ZNFLayoutProvider.h"
-#include "platform/ZNFLog.h"
 
 #include <cmath>
-
-// MARK: - Cell
 
 ZNFLayoutCollectionViewItem::ZNFLayoutCollectionViewItem() = default;
 
@@ -166,15 +164,7 @@ void ZNFLayoutCollectionViewItem::sendEventIfNecessary(const ZNFEvent& event) {
     }
 }
 
-// MARK: - Controller
-
-ZNFLayoutCollectionViewController::ZNFLayoutCollectionViewController()
-    : ZNFLayoutCollectionViewController(QString(), std::nullopt) {}
-
-ZNFLayoutCollectionViewController::ZNFLayoutCollectionViewController(const QString& nibName,
-                                                                     const std::optional<ZNFBundle>& bundle)
-    : m_nibName(nibName.isEmpty() ? QStringLiteral("ZNFLayoutCollectionViewController") : nibName),
-      m_nibBundle(bundle ? *bundle : ZNFLayoutCollectionViewController::bundle()) {}
+ZNFLayoutCollectionViewController::ZNFLayoutCollectionViewController() = default;
 
 ZNFLayoutCollectionViewController::~ZNFLayoutCollectionViewController() {
     if (m_collectionView) {
@@ -209,7 +199,7 @@ void ZNFLayoutCollectionViewController::viewDidLoad() {
     m_fillWidth = true;
     if (m_collectionView)
         m_collectionView->registerClass<ZNFLayoutCollectionViewItem>(
-            QLatin1String(ZNFLayoutCollectionViewControllerCellIdentifier));
+            ZNFLayoutCollectionViewControllerCellIdentifier);
 }
 
 void ZNFLayoutCollectionViewController::viewDidLayout() {
@@ -253,8 +243,8 @@ QSizeF ZNFLayoutCollectionViewController::sizeForItemAtIndexPath(ZNFCollectionVi
     if (m_fillHeight || size.height() == ZNFLayoutFill)
         size.setHeight(boundsHeight);
     if (std::isnan(size.width()) || std::isnan(size.height())) {
-        ZNFLogf(QStringLiteral("%@ error: item at index path %@ contains a value of NaN"),
-                QString::fromLatin1(metaObject()->className()), indexPath.description());
+        ZNFWarnf(lcLayout(), QStringLiteral("%@ error: item at index path %@ contains a value of NaN"),
+                 QString::fromLatin1(metaObject()->className()), indexPath.description());
         return QSizeF(0.01, 0.01);
     }
     return size;
@@ -267,9 +257,8 @@ ZNFLayoutCollectionViewController::itemForRepresentedObjectAtIndexPath(ZNFCollec
         return nullptr;
     const std::shared_ptr<ZNFLayoutItem> item = objectAtIndexPath(indexPath);
     const QString kind = item ? item->kind() : QString();
-    const QString identifier = m_registeredKinds.contains(kind)
-                                   ? kind
-                                   : QLatin1String(ZNFLayoutCollectionViewControllerCellIdentifier);
+    const QString identifier =
+        m_registeredKinds.contains(kind) ? kind : ZNFLayoutCollectionViewControllerCellIdentifier;
     const std::shared_ptr<ZNFCollectionViewItem> made = collectionView->makeItem(identifier, indexPath);
     auto cell = std::dynamic_pointer_cast<ZNFLayoutCollectionViewItem>(made);
     if (!cell)

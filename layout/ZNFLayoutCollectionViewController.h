@@ -16,7 +16,8 @@
 class ZNFLayoutProvider;
 
 // The reuse identifier of cells whose item kind has no registration of its own.
-inline constexpr auto ZNFLayoutCollectionViewControllerCellIdentifier = "ZNFLayoutCollectionViewItem";
+inline constexpr QLatin1StringView ZNFLayoutCollectionViewControllerCellIdentifier{
+    "ZNFLayoutCollectionViewItem"};
 
 // One cell: hosts the view (or view controller) that the item's view provider made, and turns
 // clicks and mouse enter/exit into calls of the item's handlers.
@@ -65,15 +66,11 @@ class ZNFLayoutCollectionViewController : public ZNFViewController,
                                           public ZNFLayoutConsumer {
     Q_OBJECT
 public:
-    // The default interface: name "ZNFLayoutCollectionViewController" in the class's bundle.
     ZNFLayoutCollectionViewController();
-    ZNFLayoutCollectionViewController(const QString& nibName, const std::optional<ZNFBundle>& bundle);
     ~ZNFLayoutCollectionViewController() override;
 
     // The resource bundle "ZNFLayout.bundle" of the main bundle (invalid when absent).
     static ZNFBundle bundle();
-    QString nibName() const { return m_nibName; }
-    ZNFBundle nibBundle() const { return m_nibBundle; }
 
     // Loads the view when needed.
     ZNFCollectionView* collectionView();
@@ -123,8 +120,6 @@ protected:
     void viewDidLayout() override;
 
 private:
-    QString m_nibName;
-    ZNFBundle m_nibBundle;
     QPointer<ZNFCollectionView> m_collectionView;
     ZNFLayoutItemList m_layoutItems;
     bool m_fillWidth = false;

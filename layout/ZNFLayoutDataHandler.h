@@ -3,11 +3,11 @@
 #include "layout/ZNFLayoutEvent.h"
 
 // The event type it is registered under by default.
-inline constexpr auto ZNFLayoutEventType_Data = "data";
-inline constexpr auto ZNFLayoutDataHandlerKey_Action = "action";
-inline constexpr auto ZNFLayoutDataHandlerKey_Set = "set";
-inline constexpr auto ZNFLayoutDataHandlerKey_Key = "key";
-inline constexpr auto ZNFLayoutDataHandlerKey_Value = "value";
+inline constexpr QLatin1StringView ZNFLayoutEventType_Data{"data"};
+inline constexpr QLatin1StringView ZNFLayoutDataHandlerKey_Action{"action"};
+inline constexpr QLatin1StringView ZNFLayoutDataHandlerKey_Set{"set"};
+inline constexpr QLatin1StringView ZNFLayoutDataHandlerKey_Key{"key"};
+inline constexpr QLatin1StringView ZNFLayoutDataHandlerKey_Value{"value"};
 
 // Writes layout-data settings into the standard user defaults. Only the action "set" does
 // anything: with a key and a value it stores the value, with a key and no value (or null) it

@@ -9,13 +9,12 @@
 // own; "presentScreen" and "pushScreen" share one screen handler, whose containers are meant
 // to be common to both.
 void ZNFLayoutProvider::registerDefaultEventHandlers() {
-    registerHandler(std::make_shared<ZNFLayoutOpenURLEventHandler>(),
-                    QLatin1String(ZNFLayoutEventType_OpenURL));
-    registerHandler(std::make_shared<ZNFLayoutDataHandler>(), QLatin1String(ZNFLayoutEventType_Data));
-    registerHandler(std::make_shared<ZNFLayoutShareEventHandler>(), QLatin1String(ZNFLayoutEventType_Share));
-    registerHandler(std::make_shared<ZNFLayoutAlertHandler>(), QLatin1String(ZNFLayoutEventType_Alert));
-    registerHandler(std::make_shared<ZNFLayoutAlertHandler>(), QLatin1String(ZNFLayoutEventType_ActionSheet));
+    registerHandler(std::make_shared<ZNFLayoutOpenURLEventHandler>(), ZNFLayoutEventType_OpenURL);
+    registerHandler(std::make_shared<ZNFLayoutDataHandler>(), ZNFLayoutEventType_Data);
+    registerHandler(std::make_shared<ZNFLayoutShareEventHandler>(), ZNFLayoutEventType_Share);
+    registerHandler(std::make_shared<ZNFLayoutAlertHandler>(), ZNFLayoutEventType_Alert);
+    registerHandler(std::make_shared<ZNFLayoutAlertHandler>(), ZNFLayoutEventType_ActionSheet);
     const auto screens = std::make_shared<ZNFLayoutScreenHandler>();
-    registerHandler(screens, QLatin1String(ZNFLayoutEventType_PresentScreen));
-    registerHandler(screens, QLatin1String(ZNFLayoutEventType_PushScreen));
+    registerHandler(screens, ZNFLayoutEventType_PresentScreen);
+    registerHandler(screens, ZNFLayoutEventType_PushScreen);
 }

@@ -15,6 +15,13 @@ class ZNFLayoutConsumer;
 class ZNFLayoutItem;
 class ZNFViewController;
 
+// Ownership in the layout engine, one scheme per kind of object:
+// - views and other QObjects belong to their QObject parent (a cell's view, the collection
+//   view); code that must notice one going away holds a QPointer, never a raw pointer;
+// - items, parsers, handlers, providers and formatters are shared_ptr: a provider's
+//   registrations are shared with the template providers and with the events it attaches,
+//   and an item outlives the reload that made it while a cell still shows it;
+// - small fixed-shape data (insets, attributes, event dictionaries) are values.
 using ZNFLayoutItemList = std::vector<std::shared_ptr<ZNFLayoutItem>>;
 
 // Click and hover handlers get (the mouse event, the collection-view cell that shows the

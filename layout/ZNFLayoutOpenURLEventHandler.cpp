@@ -5,7 +5,7 @@
 void ZNFLayoutOpenURLEventHandler::handleEvent(const std::shared_ptr<ZNFLayoutEvent>& event) {
     if (!event)
         return;
-    const QUrl url = urlFromValue(event->event().value(QLatin1String(ZNFLayoutOpenURLEventHandler_URL)));
+    const QUrl url = urlFromValue(event->event().value(ZNFLayoutOpenURLEventHandler_URL));
     if (url.isEmpty())
         return;
     // Whether some application took the URL is of no interest to the layout.

@@ -2,12 +2,13 @@
 
 #include "layout/ZNFLayoutEvent.h"
 
+#include <QString>
 #include <QUrl>
 #include <QVariant>
 
 // The event type it is registered under by default.
-inline constexpr auto ZNFLayoutEventType_OpenURL = "openURL";
-inline constexpr auto ZNFLayoutOpenURLEventHandler_URL = "url";
+inline constexpr QLatin1StringView ZNFLayoutEventType_OpenURL{"openURL"};
+inline constexpr QLatin1StringView ZNFLayoutOpenURLEventHandler_URL{"url"};
 
 // Opens the event's "url" with the user's default application for its scheme.
 class ZNFLayoutOpenURLEventHandler : public ZNFLayoutEventHandling {

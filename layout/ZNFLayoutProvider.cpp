@@ -15,7 +15,7 @@ ZNFLayoutProvider::ZNFLayoutProvider(const QString& templateId) {
 ZNFLayoutProvider::~ZNFLayoutProvider() = default;
 
 void ZNFLayoutProvider::setUp(const QString& templateId) {
-    // A formatter of the provider's own, empty: the parsers registered below keep this one.
+    // A formatter of the provider's own, empty: item parsers registered later keep this one.
     m_textFormatter = std::make_shared<ZNFTextFormatter>();
     if (const auto provider = providerForTemplateId(templateId))
         updateWithTemplate(provider);
@@ -24,20 +24,16 @@ void ZNFLayoutProvider::setUp(const QString& templateId) {
 }
 
 void ZNFLayoutProvider::registerDefaultProviders() {
-    registerDefaultItemParsers();
     registerDefaultEventHandlers();
     registerDefaultEvaluators();
 }
 
 void ZNFLayoutProvider::registerDefaultEvaluators() {
-    m_predicator.registerEvaluator(std::make_shared<ZNFDevicePredicateEvaluator>(),
-                                   QLatin1String(ZNFPredicatorKey_Device));
+    m_predicator.registerEvaluator(std::make_shared<ZNFDevicePredicateEvaluator>(), ZNFPredicatorKey_Device);
     m_predicator.registerEvaluator(std::make_shared<ZNFLocalizationPredicateEvaluator>(),
-                                   QLatin1String(ZNFPredicatorKey_Locale));
-    m_predicator.registerEvaluator(std::make_shared<ZNFDatePredicateEvaluator>(),
-                                   QLatin1String(ZNFPredicatorKey_Date));
-    m_predicator.registerEvaluator(std::make_shared<ZNFDataPredicateEvaluator>(),
-                                   QLatin1String(ZNFPredicatorKey_Data));
+                                   ZNFPredicatorKey_Locale);
+    m_predicator.registerEvaluator(std::make_shared<ZNFDatePredicateEvaluator>(), ZNFPredicatorKey_Date);
+    m_predicator.registerEvaluator(std::make_shared<ZNFDataPredicateEvaluator>(), ZNFPredicatorKey_Data);
 }
 
 void ZNFLayoutProvider::registerProvider(const std::shared_ptr<ZNFLayoutParsing>& parser,
@@ -89,7 +85,7 @@ std::shared_ptr<ZNFLayoutProvider> ZNFLayoutProvider::providerForTemplateId(cons
 }
 
 bool ZNFLayoutProvider::predicatePassesForItem(const QVariantMap& item) const {
-    return m_predicator.evaluatePredicates(item.value(QLatin1String(ZNFLayoutParser_Predicate)));
+    return m_predicator.evaluatePredicates(item.value(ZNFLayoutParser_Predicate));
 }
 
 ZNFLayoutItemList ZNFLayoutProvider::layoutItemsWithData(const QVariant& data) {
@@ -101,7 +97,7 @@ ZNFLayoutItemList ZNFLayoutProvider::layoutItemsWithData(const QVariant& data) {
         if (element.typeId() != QMetaType::QVariantMap)
             continue;
         const QVariantMap dictionary = element.toMap();
-        const QVariant type = dictionary.value(QLatin1String(ZNFLayoutParser_Type));
+        const QVariant type = dictionary.value(ZNFLayoutParser_Type);
         if (type.typeId() != QMetaType::QString)
             continue;
         // Hold the parser: a parser may re-register parsers of this provider while it runs.
@@ -109,7 +105,7 @@ ZNFLayoutItemList ZNFLayoutProvider::layoutItemsWithData(const QVariant& data) {
         if (!parser || !predicatePassesForItem(dictionary))
             continue;
         const ZNFLayoutItemList items = parser->itemsWithDictionary(dictionary, this);
-        const QVariant events = dictionary.value(QLatin1String(ZNFLayoutParser_Events));
+        const QVariant events = dictionary.value(ZNFLayoutParser_Events);
         for (const auto& item : items) {
             if (!item)
                 continue;
@@ -130,11 +126,10 @@ QVariantList ZNFLayoutProvider::registerEvents(const QVariant& events,
         if (entry.typeId() != QMetaType::QVariantMap)
             continue;
         const QVariantMap event = entry.toMap();
-        const QVariant type = event.value(QLatin1String(ZNFLayoutParser_Type));
-        const QVariant gesture = event.value(QLatin1String(ZNFLayoutParser_Gesture));
+        const QVariant type = event.value(ZNFLayoutParser_Type);
+        const QVariant gesture = event.value(ZNFLayoutParser_Gesture);
         if (type.typeId() == QMetaType::QString && m_handlers.contains(type.toString()) &&
-            gesture.typeId() == QMetaType::QString &&
-            gesture.toString() == QLatin1String(ZNFLayoutParser_Tap))
+            gesture.typeId() == QMetaType::QString && gesture.toString() == ZNFLayoutParser_Tap)
             taps.append(event);
     }
     // Nothing is attached to the item: its click handler stays the application's.
@@ -143,10 +138,10 @@ QVariantList ZNFLayoutProvider::registerEvents(const QVariant& events,
 
 void ZNFLayoutProvider::performEvent(const QVariantMap& event, QWidget* view,
                                      ZNFViewController* viewController) {
-    const QString predicateKey = QLatin1String(ZNFLayoutParser_Predicate);
+    const QString predicateKey = ZNFLayoutParser_Predicate;
     if (event.contains(predicateKey) && !m_predicator.evaluatePredicates(event.value(predicateKey)))
         return;
-    const QVariant type = event.value(QLatin1String(ZNFLayoutParser_Type));
+    const QVariant type = event.value(ZNFLayoutParser_Type);
     if (type.typeId() != QMetaType::QString)
         return;
     const std::shared_ptr<ZNFLayoutEventHandling> handler = m_handlers.value(type.toString());

@@ -16,13 +16,13 @@ class ZNFLayoutProvider;
 class ZNFViewController;
 
 // Keys and values of layout data that the provider reads.
-inline constexpr auto ZNFLayoutParser_Type = "_type";
-inline constexpr auto ZNFLayoutParser_Predicate = "_predicate";
-inline constexpr auto ZNFLayoutParser_Events = "_events";
-inline constexpr auto ZNFLayoutParser_Gesture = "_gesture";
-inline constexpr auto ZNFLayoutParser_Tap = "tap";
-inline constexpr auto ZNFLayoutParser_LongPress = "longPress";
-inline constexpr auto ZNFLayoutParser_Delay = "_delay";
+inline constexpr QLatin1StringView ZNFLayoutParser_Type{"_type"};
+inline constexpr QLatin1StringView ZNFLayoutParser_Predicate{"_predicate"};
+inline constexpr QLatin1StringView ZNFLayoutParser_Events{"_events"};
+inline constexpr QLatin1StringView ZNFLayoutParser_Gesture{"_gesture"};
+inline constexpr QLatin1StringView ZNFLayoutParser_Tap{"tap"};
+inline constexpr QLatin1StringView ZNFLayoutParser_LongPress{"longPress"};
+inline constexpr QLatin1StringView ZNFLayoutParser_Delay{"_delay"};
 
 // Turns one layout dictionary into items: one, several, or none (an empty list). Null entries
 // of the list count as "not an item" and are skipped by the provider. A parser may use the
@@ -49,8 +49,9 @@ public:
     explicit ZNFLayoutProvider(const QString& templateId);
     virtual ~ZNFLayoutProvider();
 
-    // Parsers: image, text, rule, table, spacer; handlers: openURL, data, share, alert,
-    // actionSheet, presentScreen, pushScreen; evaluators: device, locale, date, data.
+    // Handlers: openURL, data, share, alert, actionSheet, presentScreen, pushScreen; evaluators:
+    // device, locale, date, data. The item parsers live a layer up, in layout/items/: the owner
+    // of a provider registers them with ZNFRegisterDefaultItemParsers().
     void registerDefaultProviders();
 
     // Both ignore a missing object or an empty key; a later registration replaces an earlier one.
@@ -84,8 +85,8 @@ public:
     const HandlerMap& handlers() const { return m_handlers; }
     ZNFPredicator* predicator() { return &m_predicator; }
     const ZNFPredicator* predicator() const { return &m_predicator; }
-    // The provider's own formatter, empty at first. Parsers registered by default keep the
-    // formatter the provider had when they were registered.
+    // The provider's own formatter, empty at first. Item parsers keep the formatter the
+    // provider had when they were registered.
     std::shared_ptr<ZNFTextFormatter> textFormatter() const { return m_textFormatter; }
     void setTextFormatter(std::shared_ptr<ZNFTextFormatter> formatter) {
         m_textFormatter = std::move(formatter);
@@ -93,8 +94,6 @@ public:
 
 private:
     void setUp(const QString& templateId);
-    // Default parsers of the item kinds, in layout/items/ZNFLayoutItemParserRegistrations.cpp.
-    void registerDefaultItemParsers();
     // Default event handlers, in layout/ZNFLayoutEventHandlerRegistrations.cpp.
     void registerDefaultEventHandlers();
     void registerDefaultEvaluators();

@@ -13,18 +13,18 @@ void ZNFLayoutShareEventHandler::handleEvent(const std::shared_ptr<ZNFLayoutEven
 
 QVariantList ZNFLayoutShareEventHandler::activityItemsForEvent(const QVariantMap& event) {
     QVariantList result;
-    const QVariant items = event.value(QLatin1String(ZNFLayoutShareEventHandlerKey_Items));
+    const QVariant items = event.value(ZNFLayoutShareEventHandlerKey_Items);
     if (items.typeId() != QMetaType::QVariantList)
         return result;
     for (const QVariant& entry : items.toList()) {
         if (entry.typeId() != QMetaType::QVariantMap)
             continue;
         const QVariantMap item = entry.toMap();
-        const QVariant text = item.value(QLatin1String(ZNFLayoutShareEventHandlerKey_Text));
+        const QVariant text = item.value(ZNFLayoutShareEventHandlerKey_Text);
         if (text.typeId() == QMetaType::QString)
             result.append(text);
-        const QUrl url = ZNFLayoutOpenURLEventHandler::urlFromValue(
-            item.value(QLatin1String(ZNFLayoutShareEventHandlerKey_URL)));
+        const QUrl url =
+            ZNFLayoutOpenURLEventHandler::urlFromValue(item.value(ZNFLayoutShareEventHandlerKey_URL));
         if (!url.isEmpty())
             result.append(url);
     }

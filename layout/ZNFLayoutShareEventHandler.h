@@ -2,14 +2,15 @@
 
 #include "layout/ZNFLayoutEvent.h"
 
+#include <QString>
 #include <QVariantList>
 #include <functional>
 
 // The event type it is registered under by default.
-inline constexpr auto ZNFLayoutEventType_Share = "share";
-inline constexpr auto ZNFLayoutShareEventHandlerKey_Items = "items";
-inline constexpr auto ZNFLayoutShareEventHandlerKey_Text = "text";
-inline constexpr auto ZNFLayoutShareEventHandlerKey_URL = "url";
+inline constexpr QLatin1StringView ZNFLayoutEventType_Share{"share"};
+inline constexpr QLatin1StringView ZNFLayoutShareEventHandlerKey_Items{"items"};
+inline constexpr QLatin1StringView ZNFLayoutShareEventHandlerKey_Text{"text"};
+inline constexpr QLatin1StringView ZNFLayoutShareEventHandlerKey_URL{"url"};
 
 // Collects what a "share" event offers: for each entry of "items", its "text" (a QString)
 // and then its "url" (a QUrl) when that is a valid absolute URL. No sharing interface exists

@@ -1,6 +1,6 @@
 #include "layout/ZNFLayoutTemplate.h"
 
-#include "platform/ZNFLog.h"
+#include "layout/ZNFLayoutLog.h"
 
 #include <QHash>
 #include <QJsonArray>
@@ -8,6 +8,8 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <algorithm>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -66,11 +68,11 @@ std::optional<QVariant> ZNFLayoutTemplate::fulfillWithData(const QVariantMap& da
     qsizetype at = 0;
     qsizetype close = -1; // the first "}}" after the current "{{", kept while it still is
     for (;;) {
-        const qsizetype open = t.indexOf(QLatin1String("{{"), at);
+        const qsizetype open = t.indexOf("{{"_L1, at);
         if (open < 0)
             break;
         if (close < open + 2)
-            close = t.indexOf(QLatin1String("}}"), open + 2);
+            close = t.indexOf("}}"_L1, open + 2);
         if (close < 0)
             break;
         filled += t.mid(at, open - at);
@@ -86,8 +88,8 @@ std::optional<QVariant> ZNFLayoutTemplate::fulfillWithData(const QVariantMap& da
             at = open + 1;
         }
         if (filled.size() > kMaxFilledLength) {
-            ZNFLogf(QStringLiteral("Layout template not filled: it would exceed %@ characters"),
-                    QString::number(kMaxFilledLength));
+            ZNFWarnf(lcLayout(), QStringLiteral("Layout template not filled: it would exceed %@ characters"),
+                     QString::number(kMaxFilledLength));
             return std::nullopt;
         }
     }

@@ -6,7 +6,7 @@
 #include <optional>
 
 // Placeholders of the form "{{key}}" in a JSON text, filled from a data dictionary.
-inline constexpr auto ZNFLayoutTemplate_PlaceholderFormat = "{{%@}}";
+inline constexpr QLatin1StringView ZNFLayoutTemplate_PlaceholderFormat{"{{%@}}"};
 
 class ZNFLayoutTemplate {
 public:

@@ -2,6 +2,7 @@
 
 #include "layout/ZNFUserDefaults.h"
 #include "platform/ZNFBundle.h"
+#include "platform/ZNFValueReading.h"
 
 #include <QGuiApplication>
 #include <QLocale>
@@ -58,28 +59,6 @@ bool conditionOf(const QString& key, const QVariantMap& predicates, QVariantMap*
     return true;
 }
 
-bool isNumber(const QVariant& v) {
-    switch (v.typeId()) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Double:
-    case QMetaType::Float:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool isString(const QVariant& v) {
-    return v.typeId() == QMetaType::QString;
-}
 bool isDate(const QVariant& v) {
     return v.typeId() == QMetaType::QDateTime;
 }
@@ -111,21 +90,22 @@ bool ZNFDevicePredicateEvaluator::predicatePassesForKey(const QString& key, cons
         return false;
     for (auto it = condition.cbegin(); it != condition.cend(); ++it) {
         const QSizeF screen = m_screenSize ? m_screenSize() : mainScreenSize();
-        // Single precision, as the values are read on the original platform.
+        // Single precision: screen sizes are whole or half points, and a limit written as
+        // 320.0000001 in layout data is meant as 320, not as a width no screen has.
         const double v = static_cast<float>(it.value().toDouble());
         const QString& k = it.key();
         bool passes = true;
-        if (k == QLatin1String(ZNFDevicePredicateEvaluatorKey_Width))
+        if (k == ZNFDevicePredicateEvaluatorKey_Width)
             passes = screen.width() == v;
-        else if (k == QLatin1String(ZNFDevicePredicateEvaluatorKey_Height))
+        else if (k == ZNFDevicePredicateEvaluatorKey_Height)
             passes = screen.height() == v;
-        else if (k == QLatin1String(ZNFDevicePredicateEvaluatorKey_MinWidth))
+        else if (k == ZNFDevicePredicateEvaluatorKey_MinWidth)
             passes = screen.width() >= v;
-        else if (k == QLatin1String(ZNFDevicePredicateEvaluatorKey_MaxWidth))
+        else if (k == ZNFDevicePredicateEvaluatorKey_MaxWidth)
             passes = v >= screen.width();
-        else if (k == QLatin1String(ZNFDevicePredicateEvaluatorKey_MinHeight))
+        else if (k == ZNFDevicePredicateEvaluatorKey_MinHeight)
             passes = screen.height() >= v;
-        else if (k == QLatin1String(ZNFDevicePredicateEvaluatorKey_MaxHeight))
+        else if (k == ZNFDevicePredicateEvaluatorKey_MaxHeight)
             passes = v >= screen.height();
         if (!passes)
             return false;
@@ -151,16 +131,17 @@ bool ZNFLocalizationPredicateEvaluator::predicatePassesForKey(const QString& key
     if (!conditionOf(key, predicates, &condition))
         return false;
     bool passes = false;
-    const QString languageKey = QLatin1String(ZNFLocalizationPredicateEvaluatorKey_Language);
-    const QString countryKey = QLatin1String(ZNFLocalizationPredicateEvaluatorKey_Country);
+    const QString languageKey = ZNFLocalizationPredicateEvaluatorKey_Language;
+    const QString countryKey = ZNFLocalizationPredicateEvaluatorKey_Country;
     if (condition.contains(languageKey)) {
         const QStringList localizations = m_localizations ? m_localizations() : preferredLocalizations();
         const QVariant language = condition.value(languageKey);
-        passes = isString(language) && localizations.contains(language.toString());
+        passes = ZNFIsString(language) && localizations.contains(language.toString());
     }
     if (condition.contains(countryKey)) {
         const QVariant country = condition.value(countryKey);
-        passes = isString(country) && (m_country ? m_country() : currentCountryCode()) == country.toString();
+        passes =
+            ZNFIsString(country) && (m_country ? m_country() : currentCountryCode()) == country.toString();
     }
     return passes;
 }
@@ -179,15 +160,15 @@ bool ZNFDatePredicateEvaluator::predicatePassesForKey(const QString& key, const 
         return false;
     const QDateTime reference = m_targetDate ? *m_targetDate : QDateTime::currentDateTime();
     for (auto it = condition.cbegin(); it != condition.cend(); ++it) {
-        if (!isString(it.value()))
+        if (!ZNFIsString(it.value()))
             continue;
         const QDateTime date = dateFromString(it.value().toString());
         if (!date.isValid())
             continue;
-        if (it.key() == QLatin1String(ZNFDatePredicateEvaluatorKey_After)) {
+        if (it.key() == ZNFDatePredicateEvaluatorKey_After) {
             if (!(reference >= date))
                 return false;
-        } else if (it.key() == QLatin1String(ZNFDatePredicateEvaluatorKey_Before)) {
+        } else if (it.key() == ZNFDatePredicateEvaluatorKey_Before) {
             if (!(date > reference))
                 return false;
         }
@@ -199,19 +180,19 @@ bool ZNFDataPredicateEvaluator::predicatePassesForKey(const QString& key, const 
     QVariantMap condition;
     if (!conditionOf(key, predicates, &condition))
         return false;
-    const QString keyKey = QLatin1String(ZNFDataPredicateEvaluatorKey_Key);
+    const QString keyKey = ZNFDataPredicateEvaluatorKey_Key;
     if (!condition.contains(keyKey))
         return true;
     const QVariant storedKey = condition.value(keyKey);
-    if (!isString(storedKey))
+    if (!ZNFIsString(storedKey))
         return false;
     const QVariant stored = m_valueSource
                                 ? m_valueSource(storedKey.toString())
                                 : ZNFUserDefaults::standardUserDefaults().objectForKey(storedKey.toString());
 
-    const QString equalsKey = QLatin1String(ZNFDataPredicateEvaluatorKey_Equals);
-    const QString lessKey = QLatin1String(ZNFDataPredicateEvaluatorKey_LessThan);
-    const QString greaterKey = QLatin1String(ZNFDataPredicateEvaluatorKey_GreaterThan);
+    const QString equalsKey = ZNFDataPredicateEvaluatorKey_Equals;
+    const QString lessKey = ZNFDataPredicateEvaluatorKey_LessThan;
+    const QString greaterKey = ZNFDataPredicateEvaluatorKey_GreaterThan;
     QVariant operand;
     int wanted; // the stored value's wanted order against the operand
     bool equality = false;
@@ -231,9 +212,9 @@ bool ZNFDataPredicateEvaluator::predicatePassesForKey(const QString& key, const 
 
     int order = 0;
     bool comparable = true;
-    if (isNumber(operand) && isNumber(stored))
+    if (ZNFIsNumber(operand) && ZNFIsNumber(stored))
         order = compareNumbers(stored, operand);
-    else if (isString(operand) && isString(stored)) {
+    else if (ZNFIsString(operand) && ZNFIsString(stored)) {
         const int c = QString::compare(stored.toString(), operand.toString(), Qt::CaseSensitive);
         order = c < 0 ? -1 : (c > 0 ? 1 : 0);
     } else if (isDate(operand) && isDate(stored)) {
@@ -245,7 +226,7 @@ bool ZNFDataPredicateEvaluator::predicatePassesForKey(const QString& key, const 
         return equality ? order == 0 : order == wanted;
     // An unset setting counts as equal to false.
     const bool unset = !stored.isValid() || stored.isNull();
-    if (unset && isNumber(operand) && !operand.toBool())
+    if (unset && ZNFIsNumber(operand) && !operand.toBool())
         return true;
     return false;
 }

@@ -12,26 +12,26 @@
 #include <optional>
 
 // Condition keys of the standard evaluators.
-inline constexpr auto ZNFDevicePredicateEvaluatorKey_Width = "width";
-inline constexpr auto ZNFDevicePredicateEvaluatorKey_Height = "height";
-inline constexpr auto ZNFDevicePredicateEvaluatorKey_MinWidth = "minWidth";
-inline constexpr auto ZNFDevicePredicateEvaluatorKey_MaxWidth = "maxWidth";
-inline constexpr auto ZNFDevicePredicateEvaluatorKey_MinHeight = "minHeight";
-inline constexpr auto ZNFDevicePredicateEvaluatorKey_MaxHeight = "maxHeight";
-inline constexpr auto ZNFLocalizationPredicateEvaluatorKey_Language = "language";
-inline constexpr auto ZNFLocalizationPredicateEvaluatorKey_Country = "country";
-inline constexpr auto ZNFDatePredicateEvaluatorKey_Before = "before";
-inline constexpr auto ZNFDatePredicateEvaluatorKey_After = "after";
-inline constexpr auto ZNFDataPredicateEvaluatorKey_Key = "key";
-inline constexpr auto ZNFDataPredicateEvaluatorKey_Equals = "equals";
-inline constexpr auto ZNFDataPredicateEvaluatorKey_LessThan = "lessThan";
-inline constexpr auto ZNFDataPredicateEvaluatorKey_GreaterThan = "greaterThan";
+inline constexpr QLatin1StringView ZNFDevicePredicateEvaluatorKey_Width{"width"};
+inline constexpr QLatin1StringView ZNFDevicePredicateEvaluatorKey_Height{"height"};
+inline constexpr QLatin1StringView ZNFDevicePredicateEvaluatorKey_MinWidth{"minWidth"};
+inline constexpr QLatin1StringView ZNFDevicePredicateEvaluatorKey_MaxWidth{"maxWidth"};
+inline constexpr QLatin1StringView ZNFDevicePredicateEvaluatorKey_MinHeight{"minHeight"};
+inline constexpr QLatin1StringView ZNFDevicePredicateEvaluatorKey_MaxHeight{"maxHeight"};
+inline constexpr QLatin1StringView ZNFLocalizationPredicateEvaluatorKey_Language{"language"};
+inline constexpr QLatin1StringView ZNFLocalizationPredicateEvaluatorKey_Country{"country"};
+inline constexpr QLatin1StringView ZNFDatePredicateEvaluatorKey_Before{"before"};
+inline constexpr QLatin1StringView ZNFDatePredicateEvaluatorKey_After{"after"};
+inline constexpr QLatin1StringView ZNFDataPredicateEvaluatorKey_Key{"key"};
+inline constexpr QLatin1StringView ZNFDataPredicateEvaluatorKey_Equals{"equals"};
+inline constexpr QLatin1StringView ZNFDataPredicateEvaluatorKey_LessThan{"lessThan"};
+inline constexpr QLatin1StringView ZNFDataPredicateEvaluatorKey_GreaterThan{"greaterThan"};
 
 // The keys under which the layout provider registers the standard evaluators.
-inline constexpr auto ZNFPredicatorKey_Device = "device";
-inline constexpr auto ZNFPredicatorKey_Locale = "locale";
-inline constexpr auto ZNFPredicatorKey_Date = "date";
-inline constexpr auto ZNFPredicatorKey_Data = "data";
+inline constexpr QLatin1StringView ZNFPredicatorKey_Device{"device"};
+inline constexpr QLatin1StringView ZNFPredicatorKey_Locale{"locale"};
+inline constexpr QLatin1StringView ZNFPredicatorKey_Date{"date"};
+inline constexpr QLatin1StringView ZNFPredicatorKey_Data{"data"};
 
 class ZNFPredicateEvaluator {
 public:

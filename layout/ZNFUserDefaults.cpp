@@ -1,5 +1,7 @@
 #include "layout/ZNFUserDefaults.h"
 
+#include "platform/ZNFValueReading.h"
+
 #include <QCoreApplication>
 #include <QDataStream>
 #include <QDir>
@@ -81,19 +83,10 @@ constexpr int kMaxPropertyListDepth = 512;
 bool isPropertyListValue(const QVariant& value, int depth) {
     if (depth > kMaxPropertyListDepth)
         return false;
+    if (ZNFIsNumber(value))
+        return true;
     switch (value.typeId()) {
     case QMetaType::QString:
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Double:
-    case QMetaType::Float:
     case QMetaType::QByteArray:
         return true;
     case QMetaType::QDateTime:

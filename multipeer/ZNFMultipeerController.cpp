@@ -31,10 +31,7 @@ ZNFMultipeerController::ZNFMultipeerController(const std::optional<QString>& ser
     const QString name = displayName ? *displayName : ZNFPeerID::localHostName();
     // A longer type cannot be announced; it is the caller's mistake, not a runtime condition.
     if (type.size() > kMaxServiceTypeLength) {
-        qFatal("*** Assertion failure in ZNFMultipeerController::ZNFMultipeerController, "
-               "ZNFMultipeerController.cpp:%d: "
-               "Service type must be 15 characters or less.",
-               __LINE__);
+        qFatal("ZNFMultipeerController: Service type must be 15 characters or less.");
     }
     m_peerId = ZNFPeerID(name);
     m_serviceType = type;

@@ -7,7 +7,7 @@
 #include <limits>
 #include <vector>
 
-// A character range: location and length in UTF-16 code units, like the platform's NSRange.
+// A character range: location and length in UTF-16 code units, as QString counts them.
 struct ZNFRange {
     qsizetype location = 0;
     qsizetype length = 0;

@@ -86,7 +86,7 @@ ZNFFont ZNFFont::withPointSize(double pointSize) const {
 }
 
 const ZNFFont& ZNFTextDefaultFont() {
-    // The text system's own default (Helvetica 12 on the original platform).
+    // 12 points: the size the bundled styles are written against when they name none.
     static const ZNFFont font = ZNFFont::systemFont(12.0);
     return font;
 }

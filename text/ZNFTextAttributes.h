@@ -17,7 +17,8 @@ enum class ZNFFontWeight { UltraLight, Thin, Light, Regular, Medium, Semibold, B
 
 // A font in points. The system font has no family name; a named font keeps the name it was
 // asked for. `qfont()` is the Qt font for text layout, built once, sized so that one point
-// is one logical pixel as on the original platform.
+// is one logical pixel: layout data and styles give sizes in points, and the screens are
+// measured in logical pixels.
 class ZNFFont {
 public:
     // The platform's system font at a size and weight.
@@ -86,7 +87,7 @@ struct ZNFParagraphStyle {
 };
 
 // Underline / strikethrough values: a line style in the low byte, a pattern in the second,
-// and the by-word flag (the platform's NSUnderlineStyle integers).
+// and the by-word flag: the integers that style files and layout data store.
 namespace ZNFLineStyle {
 inline constexpr qint64 None = 0x00;
 inline constexpr qint64 Single = 0x01;
@@ -102,8 +103,8 @@ inline constexpr qint64 StyleMask = 0xff;
 inline constexpr qint64 PatternMask = 0x0700;
 } // namespace ZNFLineStyle
 
-// The letterpress text effect (the only effect of the platform).
-inline constexpr auto ZNFTextEffectLetterpressStyle = "_NSTextEffectLetterpress";
+// The letterpress text effect, the one effect a style can ask for.
+inline constexpr QLatin1StringView ZNFTextEffectLetterpressStyle{"_NSTextEffectLetterpress"};
 
 // One attribute dictionary. Field names follow the platform's attribute names
 // (NSFontAttributeName -> font, NSBackgroundColorAttributeName -> backgroundColor, ...);

@@ -1,44 +1,24 @@
 #include "text/ZNFTextFormatter.h"
 
-#include "platform/ZNFLog.h"
 #include "platform/ZNFNumberFormat.h"
+#include "platform/ZNFValueReading.h"
 #include "text/ZNFPropertyList.h"
+#include "text/ZNFTextLog.h"
 
 #include <QSet>
 #include <algorithm>
-#include <charconv>
 #include <cmath>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
-QString key(const char* k) {
-    return QString::fromLatin1(k);
-}
-
-bool isNumberVariant(const QVariant& v) {
-    switch (v.metaType().id()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool isStringVariant(const QVariant& v) {
-    return v.metaType().id() == QMetaType::QString;
+QString key(QLatin1StringView k) {
+    return k;
 }
 
 std::optional<double> finiteNumber(const QVariant& v) {
-    if (!isNumberVariant(v))
+    if (!ZNFIsNumber(v))
         return std::nullopt;
     const double d = v.toDouble();
     return std::isfinite(d) ? std::optional<double>(d) : std::nullopt;
@@ -51,16 +31,16 @@ constexpr double kMaxLineHeightMultiple = 100;
 constexpr double kMaxDistance = 10000; // insets, paragraph spacing, tab stops
 constexpr double kMaxCharacterSpacing = 1000;
 
-double clampedStyleValue(const char* key, double value, double low, double high) {
+double clampedStyleValue(QLatin1StringView key, double value, double low, double high) {
     const double clamped = std::clamp(value, low, high);
     if (clamped != value)
-        ZNFLogf(QStringLiteral("Style value %@ %@ is out of range; %@ is used"), QString::fromLatin1(key),
-                ZNFShortestNumber(value), ZNFShortestNumber(clamped));
+        ZNFWarnf(lcText(), QStringLiteral("Style value %@ %@ is out of range; %@ is used"), QString(key),
+                 ZNFShortestNumber(value), ZNFShortestNumber(clamped));
     return clamped;
 }
 
 std::optional<qint64> lineStyleFromValue(const QVariant& v) {
-    if (!isStringVariant(v))
+    if (!ZNFIsString(v))
         return std::nullopt;
     const auto styles = ZNFTextFormatter::keyedLineStyles();
     const auto it = styles.find(v.toString());
@@ -71,55 +51,9 @@ std::optional<qint64> lineStyleFromValue(const QVariant& v) {
 
 } // namespace
 
-double ZNFDoubleReading(const QString& text) {
-    // Leading blanks skipped, then the longest decimal prefix; unreadable text reads 0.
-    const QByteArray latin = text.trimmed().toLatin1();
-    const char* begin = latin.constData();
-    const char* end = begin + latin.size();
-    bool negative = false;
-    if (begin < end && (*begin == '+' || *begin == '-')) {
-        negative = *begin == '-';
-        ++begin;
-    }
-    // Only plain decimal forms: no "inf", "nan" or hexadecimal.
-    if (begin == end || !(std::isdigit(static_cast<unsigned char>(*begin)) || *begin == '.'))
-        return 0;
-    double value = 0;
-    const auto result = std::from_chars(begin, end, value, std::chars_format::general);
-    if (result.ec != std::errc() || !std::isfinite(value))
-        return 0;
-    return negative ? -value : value;
-}
-
-bool ZNFBoolReading(const QVariant& value) {
-    if (value.metaType().id() == QMetaType::Bool)
-        return value.toBool();
-    if (isNumberVariant(value))
-        return value.toDouble() != 0;
-    if (isStringVariant(value)) {
-        // The platform's reading of a string: "Y", "y", "T", "t" or a digit 1-9 after blanks,
-        // a sign and leading zeros.
-        const QString s = value.toString();
-        qsizetype i = 0;
-        while (i < s.size() && s.at(i).isSpace())
-            ++i;
-        if (i < s.size() && (s.at(i) == QLatin1Char('+') || s.at(i) == QLatin1Char('-')))
-            ++i;
-        while (i < s.size() && s.at(i) == QLatin1Char('0'))
-            ++i;
-        if (i >= s.size())
-            return false;
-        const QChar c = s.at(i);
-        return c == QLatin1Char('Y') || c == QLatin1Char('y') || c == QLatin1Char('T') ||
-               c == QLatin1Char('t') || (c >= QLatin1Char('1') && c <= QLatin1Char('9'));
-    }
-    return false;
-}
-
 ZNFTextFormatter::ZNFTextFormatter() = default;
 
 void ZNFTextFormatter::registerKeyedAttributes(const QVariantMap& table) {
-    m_attributesKeyedForDynamicType.clear();
     for (auto it = table.constBegin(); it != table.constEnd(); ++it)
         registerAttributes(it.value().toMap(), it.key(), table);
 }
@@ -133,7 +67,7 @@ void ZNFTextFormatter::registerAttributes(const QVariantMap& style, const QStrin
     QVariantMap current = style;
     for (;;) {
         const QVariant templ = current.value(key(ZNFTextFormatterKey_template));
-        if (!isStringVariant(templ))
+        if (!ZNFIsString(templ))
             break;
         const QString templateName = templ.toString();
         if (seen.contains(templateName) || !master.contains(templateName))
@@ -191,7 +125,7 @@ ZNFTextAttributesPtr ZNFTextFormatter::attributesFromDictionary(const QVariantMa
     if (info.contains(key(ZNFTextFormatterKey_cornerRadius)))
         a.cornerRadius = ZNFNumberReading(info.value(key(ZNFTextFormatterKey_cornerRadius)));
     if (ZNFBoolReading(info.value(key(ZNFTextFormatterKey_letterpress))))
-        a.textEffect = QString::fromLatin1(ZNFTextEffectLetterpressStyle);
+        a.textEffect = QString(ZNFTextEffectLetterpressStyle);
     if (const auto kern = finiteNumber(info.value(key(ZNFTextFormatterKey_characterSpacing))))
         a.kern = clampedStyleValue(ZNFTextFormatterKey_characterSpacing, *kern, -kMaxCharacterSpacing,
                                    kMaxCharacterSpacing);
@@ -199,15 +133,6 @@ ZNFTextAttributesPtr ZNFTextFormatter::attributesFromDictionary(const QVariantMa
 }
 
 ZNFTextAttributesPtr ZNFTextFormatter::attributesForKey(const QString& name) const {
-    if (m_automaticallyInferDynamicTypeSizes && m_dynamicTypeKey) {
-        // Scaling tables are a cache; the lookup itself stays logically const.
-        if (const AttributesTable* table =
-                const_cast<ZNFTextFormatter*>(this)->dynamicAttributes(*m_dynamicTypeKey)) {
-            if (auto found = table->value(name))
-                return found;
-        }
-        return defaultAttributes();
-    }
     if (auto found = m_internalAttributes.value(name))
         return found;
     return defaultAttributes();
@@ -246,7 +171,7 @@ void ZNFTextFormatter::parseInsetsFromAttributes(const QVariantMap& style, const
 
 ZNFEdgeInsets ZNFTextFormatter::insetsValueFromDictionary(const QVariantMap& d) {
     // A negative inset would make a text measure smaller than its lines.
-    auto read = [&](const char* k) {
+    auto read = [&](QLatin1StringView k) {
         return clampedStyleValue(k, ZNFNumberReading(d.value(key(k))).value_or(0.0), 0, kMaxDistance);
     };
     return ZNFEdgeInsets{read(ZNFTextFormatterKey_top), read(ZNFTextFormatterKey_left),
@@ -262,13 +187,13 @@ QColor ZNFTextFormatter::colorFromString(const std::optional<QString>& string) {
 }
 
 QColor ZNFTextFormatter::colorFromString(const QVariant& value) {
-    if (!isStringVariant(value))
+    if (!ZNFIsString(value))
         return QColor(Qt::black);
     return colorFromString(std::optional<QString>(value.toString()));
 }
 
 std::optional<QColor> ZNFTextFormatter::colorWithRGBAString(const QString& string) {
-    if (!string.contains(QLatin1String("rgba")))
+    if (!string.contains("rgba"_L1))
         return std::nullopt;
     const QString strip = QStringLiteral("rgba() ");
     qsizetype start = 0, end = string.size();
@@ -324,7 +249,7 @@ std::optional<ZNFFont> ZNFTextFormatter::fontFromAttributesInfo(const QVariantMa
     if (info.contains(key(ZNFTextFormatterKey_fontWeight))) {
         const QVariant weightName = info.value(key(ZNFTextFormatterKey_fontWeight));
         ZNFFontWeight weight = ZNFFontWeight::Regular;
-        if (isStringVariant(weightName)) {
+        if (ZNFIsString(weightName)) {
             const auto& weights = keyedFontWeights();
             const auto it = weights.find(weightName.toString());
             if (it != weights.end())
@@ -338,7 +263,7 @@ std::optional<ZNFFont> ZNFTextFormatter::fontFromAttributesInfo(const QVariantMa
             clampedStyleValue(ZNFTextFormatterKey_fontSize, points, 0, ZNFLargestFontSize), weight);
     }
     const QVariant name = info.value(key(ZNFTextFormatterKey_fontName));
-    if (isStringVariant(name) && size) {
+    if (ZNFIsString(name) && size) {
         const double points = *size > 0 ? *size : 12.0;
         return ZNFFont::fontWithName(
             name.toString(), clampedStyleValue(ZNFTextFormatterKey_fontSize, points, 0, ZNFLargestFontSize));
@@ -356,7 +281,7 @@ ZNFParagraphStyle ZNFTextFormatter::paragraphStyleFromInfo(const QVariantMap& in
         style.paragraphSpacing = clampedStyleValue(ZNFTextFormatterKey_paragraphSpacing, *v, 0, kMaxDistance);
 
     const QVariant align = info.value(key(ZNFTextFormatterKey_align));
-    const QString alignName = isStringVariant(align) ? align.toString() : QString();
+    const QString alignName = ZNFIsString(align) ? align.toString() : QString();
     if (alignName == key(ZNFTextFormatterKey_left))
         style.alignment = ZNFTextAlignment::Left;
     else if (alignName == key(ZNFTextFormatterKey_right))
@@ -402,7 +327,7 @@ QColor ZNFTextFormatter::colorFromAttributesInfo(const QVariantMap& info) {
 
 QColor ZNFTextFormatter::backgroundColorFromAttributesInfo(const QVariantMap& info) {
     const QVariant bg = info.value(key(ZNFTextFormatterKey_backgroundColor));
-    if (isStringVariant(bg) && !bg.toString().isEmpty())
+    if (ZNFIsString(bg) && !bg.toString().isEmpty())
         return colorFromString(bg);
     return QColor(Qt::transparent);
 }
@@ -436,39 +361,4 @@ const std::map<QString, ZNFFontWeight>& ZNFTextFormatter::keyedFontWeights() {
         {QStringLiteral("black"), ZNFFontWeight::Black},
     };
     return weights;
-}
-
-const ZNFTextFormatter::AttributesTable* ZNFTextFormatter::dynamicAttributes(const QString& dynamicTypeKey) {
-    const auto cached = m_attributesKeyedForDynamicType.constFind(dynamicTypeKey);
-    if (cached != m_attributesKeyedForDynamicType.constEnd())
-        return &cached.value();
-    const QVariantMap multipliers = dynamicTypeMultipliers();
-    if (!multipliers.contains(dynamicTypeKey))
-        return nullptr;
-    const double multiplier = multipliers.value(dynamicTypeKey).toDouble();
-    AttributesTable table;
-    for (auto it = m_internalAttributes.constBegin(); it != m_internalAttributes.constEnd(); ++it) {
-        ZNFTextAttributes copy = *it.value();
-        if (copy.font) {
-            double size = copy.font->pointSize() * multiplier;
-            if (copy.maxFontSize && *copy.maxFontSize < size)
-                size = *copy.maxFontSize;
-            copy.font = copy.font->withPointSize(size);
-        }
-        table.insert(it.key(), ZNFMakeAttributes(std::move(copy)));
-    }
-    return &m_attributesKeyedForDynamicType.insert(dynamicTypeKey, std::move(table)).value();
-}
-
-std::optional<double> ZNFNumberReading(const QVariant& v) {
-    double d = 0;
-    if (isNumberVariant(v))
-        d = v.toDouble();
-    else if (isStringVariant(v))
-        d = ZNFDoubleReading(v.toString());
-    else
-        return std::nullopt;
-    if (!std::isfinite(d))
-        return std::nullopt;
-    return d;
 }

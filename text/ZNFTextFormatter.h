@@ -12,44 +12,35 @@
 #include <optional>
 
 // Style keys of a style dictionary.
-inline constexpr auto ZNFTextFormatterKey_fontName = "fontName";
-inline constexpr auto ZNFTextFormatterKey_fontSize = "fontSize";
-inline constexpr auto ZNFTextFormatterKey_fontWeight = "fontWeight";
-inline constexpr auto ZNFTextFormatterKey_maxFontSize = "maxFontSize";
-inline constexpr auto ZNFTextFormatterKey_color = "color";
-inline constexpr auto ZNFTextFormatterKey_highlight = "highlight";
-inline constexpr auto ZNFTextFormatterKey_backgroundColor = "bg";
-inline constexpr auto ZNFTextFormatterKey_align = "align";
-inline constexpr auto ZNFTextFormatterKey_lineHeight = "lineHeight";
-inline constexpr auto ZNFTextFormatterKey_paragraphSpacing = "paragraphSpacing";
-inline constexpr auto ZNFTextFormatterKey_tabs = "tabs";
-inline constexpr auto ZNFTextFormatterKey_letterpress = "letterpress";
-inline constexpr auto ZNFTextFormatterKey_underline = "underline";
-inline constexpr auto ZNFTextFormatterKey_underlineColor = "underlineColor";
-inline constexpr auto ZNFTextFormatterKey_strikethrough = "strikethrough";
-inline constexpr auto ZNFTextFormatterKey_characterSpacing = "characterSpacing";
-inline constexpr auto ZNFTextFormatterKey_borderColor = "borderColor";
-inline constexpr auto ZNFTextFormatterKey_borderWidth = "borderWidth";
-inline constexpr auto ZNFTextFormatterKey_cornerRadius = "cornerRadius";
-inline constexpr auto ZNFTextFormatterKey_template = "template";
-inline constexpr auto ZNFTextFormatterKey_top = "top";
-inline constexpr auto ZNFTextFormatterKey_left = "left";
-inline constexpr auto ZNFTextFormatterKey_bottom = "bottom";
-inline constexpr auto ZNFTextFormatterKey_right = "right";
+inline constexpr QLatin1StringView ZNFTextFormatterKey_fontName{"fontName"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_fontSize{"fontSize"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_fontWeight{"fontWeight"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_maxFontSize{"maxFontSize"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_color{"color"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_highlight{"highlight"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_backgroundColor{"bg"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_align{"align"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_lineHeight{"lineHeight"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_paragraphSpacing{"paragraphSpacing"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_tabs{"tabs"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_letterpress{"letterpress"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_underline{"underline"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_underlineColor{"underlineColor"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_strikethrough{"strikethrough"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_characterSpacing{"characterSpacing"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_borderColor{"borderColor"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_borderWidth{"borderWidth"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_cornerRadius{"cornerRadius"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_template{"template"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_top{"top"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_left{"left"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_bottom{"bottom"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_right{"right"};
 // Alignment values ("left" and "right" double as inset keys).
-inline constexpr auto ZNFTextFormatterKey_center = "center";
-inline constexpr auto ZNFTextFormatterKey_natural = "natural";
+inline constexpr QLatin1StringView ZNFTextFormatterKey_center{"center"};
+inline constexpr QLatin1StringView ZNFTextFormatterKey_natural{"natural"};
 // The top-level key of the style resource that holds the style table.
-inline constexpr auto ZNFTextFormatterKey_formats = "formats";
-
-// The platform's readings of loosely typed values, shared by everything that reads style or
-// layout dictionaries. A string's number is its longest leading decimal (blanks skipped, 0
-// when there is none); a string is true when it starts with Y, y, T, t or a digit 1-9 (after
-// blanks, a sign and zeros); numbers are true when not 0; anything else is false.
-double ZNFDoubleReading(const QString& text);
-bool ZNFBoolReading(const QVariant& value);
-// A number, or a string read as a number; none for other values and for NaN or infinity.
-std::optional<double> ZNFNumberReading(const QVariant& value);
+inline constexpr QLatin1StringView ZNFTextFormatterKey_formats{"formats"};
 
 // The registry of named text styles. Registration resolves templates and builds every
 // style's attributes and insets once; lookups are table reads that hand out the style's
@@ -117,31 +108,11 @@ public:
     // Weight names to weights ("ultraLight" ... "black"); made once per process.
     static const std::map<QString, ZNFFontWeight>& keyedFontWeights();
 
-    // Dynamic type. No multipliers or levels exist in this application, so scaling has
-    // nothing to scale by; the machinery is here for styles that opt in later.
-    // The scaled table for a key, cached; none for a key without a multiplier.
-    const AttributesTable* dynamicAttributes(const QString& dynamicTypeKey);
-    QVariantMap dynamicTypeMultipliers() const { return {}; }
-    QVariantMap dynamicTypeLevels() const { return {}; }
-    void updateDynamicTypeCategory(const QString& category) { Q_UNUSED(category); }
-    void handleDynamicTypeNotification(const QString& notificationName) { Q_UNUSED(notificationName); }
-
-    const std::optional<QString>& dynamicTypeKey() const { return m_dynamicTypeKey; }
-    void setDynamicTypeKey(const std::optional<QString>& key) { m_dynamicTypeKey = key; }
-    qint64 dynamicTypeLevel() const { return m_dynamicTypeLevel; }
-    void setDynamicTypeLevel(qint64 level) { m_dynamicTypeLevel = level; }
-    bool automaticallyInferDynamicTypeSizes() const { return m_automaticallyInferDynamicTypeSizes; }
-    void setAutomaticallyInferDynamicTypeSizes(bool on) { m_automaticallyInferDynamicTypeSizes = on; }
-
     const AttributesTable& internalAttributes() const { return m_internalAttributes; }
     const QHash<QString, ZNFEdgeInsets>& internalInsets() const { return m_internalInsets; }
 
 private:
     AttributesTable m_internalAttributes;
     QHash<QString, ZNFEdgeInsets> m_internalInsets;
-    QHash<QString, AttributesTable> m_attributesKeyedForDynamicType;
-    std::optional<QString> m_dynamicTypeKey;
-    qint64 m_dynamicTypeLevel = -1;
-    bool m_automaticallyInferDynamicTypeSizes = false;
     mutable ZNFTextAttributesPtr m_defaultAttributes;
 };

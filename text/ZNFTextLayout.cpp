@@ -204,7 +204,8 @@ void ZNFTextLayout::layoutParagraph(int index, double& y) {
                     break;
                 const double natural = line.height();
                 const double fragment = natural * multiple;
-                // Extra line height goes above the glyphs, as on the original platform.
+                // Extra line height goes above the glyphs: the baseline keeps its place at the
+                // foot of the line, so a taller line spaces text apart without moving it down.
                 line.setPosition(QPointF(indent, y + (fragment - natural)));
                 Line l;
                 l.part = partIndex;

@@ -122,8 +122,6 @@ QImage decodedFilePicture(const QFileInfo& file) {
 
 } // namespace
 
-// MARK: - Item
-
 QSizeF ZNFImageLayoutItem::sizeThatFits(const QSizeF& size) {
     return m_sizingBlock ? m_sizingBlock(size) : QSizeF(0, 0);
 }
@@ -260,8 +258,6 @@ void ZNFImageLayoutItem::loadImageFromURL(const QUrl& url, ZNFImageView* imageVi
             view->setImage(image, true);
     });
 }
-
-// MARK: - Parser
 
 QColor ZNFImageLayoutParser::colorFromString(const QVariant& string) {
     return ZNFTextFormatter::colorFromString(string);

@@ -1,7 +1,5 @@
 #include "layout/items/ZNFLayoutItemValues_p.h"
 
-#include "text/ZNFTextFormatter.h"
-
 namespace ZNFItemValues {
 
 std::optional<double> number(const QVariant& v) {

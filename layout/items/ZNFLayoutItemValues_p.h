@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ZNFValueReading.h"
 #include "platform/ZNFView.h"
 
 #include <QMetaType>
@@ -13,29 +14,16 @@
 #include <vector>
 
 // Readings of loosely typed layout values shared by the item parsers. Layout data arrives as
-// JSON or property lists, so a number may be any of Qt's numeric types.
+// JSON or property lists, so a number may be any of Qt's numeric types or a boolean.
 namespace ZNFItemValues {
 
+// The shared reading of platform/ZNFValueReading.h: a boolean is a number.
 inline bool isNumber(const QVariant& v) {
-    switch (v.metaType().id()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Double:
-    case QMetaType::Float:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-        return true;
-    default:
-        return false;
-    }
+    return ZNFIsNumber(v);
 }
 
 inline bool isString(const QVariant& v) {
-    return v.metaType().id() == QMetaType::QString;
+    return ZNFIsString(v);
 }
 
 inline bool isMap(const QVariant& v) {

@@ -40,8 +40,6 @@ std::shared_ptr<ZNFLayoutItemViewProvider> providerFor(ZNFLayoutConsumer* consum
 
 } // namespace
 
-// MARK: - Table
-
 ZNFTableLayoutItem::ZNFTableLayoutItem() : m_lifetime(std::make_shared<ZNFTableLayoutItem*>(this)) {
     setClickHandler(defaultClickHandler());
     setHoverHandler(defaultHoverHandler());
@@ -188,8 +186,6 @@ ZNFTableLayoutItem::columnBasedTableWithItems(const std::vector<ZNFTableEntry>& 
     return table;
 }
 
-// MARK: - Row
-
 double ZNFTableRowLayoutItem::widthForColumn(const ZNFTableColumnLayoutItem& column, double width) {
     return width * fraction(column.widthPercentage(), 1.0) - column.insets().left - column.insets().right;
 }
@@ -230,8 +226,6 @@ ZNFLayoutInstance ZNFTableRowLayoutItem::instanceForItem(const std::shared_ptr<Z
         view->setBackgroundColor(*m_backgroundColor);
     return view;
 }
-
-// MARK: - Column
 
 QSizeF ZNFTableColumnLayoutItem::sizeThatFits(const QSizeF& size) {
     double height = m_insets.top + m_insets.bottom;
@@ -306,8 +300,6 @@ std::shared_ptr<ZNFLayoutItem> ZNFTableColumnLayoutItem::layoutItemForView(const
             return reference.layoutItem;
     return nullptr;
 }
-
-// MARK: - Parser
 
 namespace {
 

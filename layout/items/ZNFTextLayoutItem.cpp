@@ -2,8 +2,6 @@
 
 #include "layout/items/ZNFLayoutItemValues_p.h"
 
-// MARK: - Item
-
 void ZNFTextLayoutItem::applyStyle(const QString& string, const QString& key,
                                    const ZNFTextFormatter* formatter) {
     if (!formatter) {
@@ -42,8 +40,6 @@ ZNFLayoutInstance ZNFTextLayoutItem::instanceForItem(const std::shared_ptr<ZNFLa
     return view;
 }
 
-// MARK: - View
-
 ZNFTextLayoutItemView::ZNFTextLayoutItemView(const std::shared_ptr<ZNFLayoutItem>& item, QWidget* parent)
     : ZNFLabel(QRectF(), parent) {
     setLayoutItem(item);
@@ -69,8 +65,6 @@ void ZNFTextLayoutItemView::setLayoutItem(const std::shared_ptr<ZNFLayoutItem>& 
     }
     update();
 }
-
-// MARK: - Parser
 
 ZNFLayoutItemList ZNFTextLayoutParser::itemsWithDictionary(const QVariantMap& dictionary,
                                                            ZNFLayoutProvider*) {

@@ -170,10 +170,6 @@ TEST(TextFormatterFonts, WeightSizeAndName) {
     EXPECT_EQ(attrs({{"fontWeight", "bold"}, {"fontSize", 1e300}})->font->pointSize(), ZNFLargestFontSize);
     EXPECT_EQ(attrs({{"fontName", "DejaVu Serif"}, {"fontSize", "1e300"}})->font->pointSize(),
               ZNFLargestFontSize);
-
-    for (const auto& [name, weight] : ZNFTextFormatter::keyedFontWeights())
-        EXPECT_EQ(attrs({{"fontWeight", name}})->font->weight(), weight) << name.toStdString();
-    EXPECT_EQ(ZNFTextFormatter::keyedFontWeights().size(), 9u);
 }
 
 TEST(TextFormatterParagraph, AlignmentSpacingAndTabs) {
@@ -232,12 +228,6 @@ TEST(TextFormatterDecorations, LineStylesAndBoxKeys) {
     EXPECT_FALSE(attrs({{"underline", "wavy"}})->underlineStyle);
     EXPECT_FALSE(attrs({{"underline", 1}})->underlineStyle);
 
-    const auto styles = ZNFTextFormatter::keyedLineStyles();
-    const std::map<QString, qint64> expected{
-        {"none", 0},  {"single", 1}, {"thick", 2},     {"double", 9},        {"solid", 0},
-        {"dot", 256}, {"dash", 512}, {"dashDot", 768}, {"dashDotDot", 1024}, {"byWord", 32768}};
-    EXPECT_EQ(styles, expected);
-
     const auto box = attrs({{"borderWidth", 2},
                             {"borderColor", "#00FF00"},
                             {"cornerRadius", 8},
@@ -250,7 +240,7 @@ TEST(TextFormatterDecorations, LineStylesAndBoxKeys) {
     EXPECT_EQ(box->cornerRadius, 8);
     EXPECT_EQ(box->maxFontSize, 30);
     EXPECT_EQ(box->kern, 1.5);
-    EXPECT_EQ(box->textEffect, QString::fromLatin1(ZNFTextEffectLetterpressStyle));
+    EXPECT_EQ(box->textEffect, QString(ZNFTextEffectLetterpressStyle));
     expectColor(*box->backgroundColor, 255, 255, 0);
     EXPECT_FALSE(attrs({{"characterSpacing", "2"}})->kern);
     EXPECT_FALSE(attrs({{"letterpress", "no"}})->textEffect);
@@ -282,18 +272,6 @@ TEST(TextFormatterInsets, ValuesAndHostileInput) {
     expectColor(f.colorForKey("odd"), 0, 0, 0);
 }
 
-TEST(TextFormatterDynamicType, OffByDefault) {
-    ZNFTextFormatter f;
-    f.registerKeyedAttributes({{"title", style({{"fontWeight", "bold"}, {"fontSize", 20}})}});
-    // Scaling on with a key that has no multiplier: no table, so the default attributes.
-    f.setDynamicTypeKey(QStringLiteral("large"));
-    f.setAutomaticallyInferDynamicTypeSizes(true);
-    EXPECT_EQ(f.dynamicAttributes("large"), nullptr);
-    EXPECT_EQ(f.attributesForKey("title")->font->pointSize(), ZNFSystemFontSize);
-    f.setAutomaticallyInferDynamicTypeSizes(false);
-    EXPECT_EQ(f.attributesForKey("title")->font->pointSize(), 20);
-}
-
 TEST(TextFormatterPropertyList, XmlBinaryAndBadFiles) {
     QTemporaryDir dir;
     const QString xmlPath = dir.filePath("styles.plist");
@@ -305,11 +283,7 @@ TEST(TextFormatterPropertyList, XmlBinaryAndBadFiles) {
     <key>fontSize</key><real>21.5</real><key>tabs</key><array><integer>30</integer><real>90.5</real></array>
     <key>letterpress</key><true/></dict>
 </dict></dict></plist>)";
-    {
-        QFile file(xmlPath);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(xml);
-    }
+    ASSERT_TRUE(writeFile(xmlPath, xml));
     ZNFTextFormatter f;
     QString error;
     ASSERT_TRUE(f.registerKeyedAttributesFromFile(xmlPath, &error)) << error.toStdString();
@@ -329,11 +303,7 @@ TEST(TextFormatterPropertyList, XmlBinaryAndBadFiles) {
     plist_to_bin(root, &bin, &binLength);
     plist_free(root);
     const QString binPath = dir.filePath("styles.bplist");
-    {
-        QFile file(binPath);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bin, binLength);
-    }
+    ASSERT_TRUE(writeFile(binPath, QByteArray(bin, binLength)));
     free(bin);
     ZNFTextFormatter g;
     ASSERT_TRUE(g.registerKeyedAttributesFromFile(binPath, &error)) << error.toStdString();
@@ -341,18 +311,11 @@ TEST(TextFormatterPropertyList, XmlBinaryAndBadFiles) {
 
     // Missing file, garbage, a plist without "formats": a clear error and nothing registered.
     const QString garbage = dir.filePath("garbage.plist");
-    {
-        QFile file(garbage);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("bplist00\xff\xff\xff garbage");
-    }
     const QString noFormats = dir.filePath("noformats.plist");
-    {
-        QFile file(noFormats);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(
-            "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>styles</key><dict/></dict></plist>");
-    }
+    ASSERT_TRUE(writeFile(garbage, "bplist00\xff\xff\xff garbage"));
+    ASSERT_TRUE(writeFile(
+        noFormats,
+        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>styles</key><dict/></dict></plist>"));
     for (const QString& bad : {dir.filePath("absent.plist"), garbage, noFormats}) {
         ZNFTextFormatter h;
         error.clear();
@@ -412,7 +375,8 @@ TEST(TextFormatterPropertyList, DamagedFilesNeverCrash) {
     for (qsizetype n = 0; n < good.size(); ++n)
         ZNFPropertyListFromData(good.left(n));
 
-    // Shapes that make libplist recurse past the stack or copy shared arrays without end are
+    // Damage past the truncations is the style_plist fuzz target's job. Shapes that make
+    // libplist recurse past the stack or copy shared arrays without end are
     // refused before it reads them; the largest allowed ones read.
     const struct {
         const char* what;
@@ -433,17 +397,6 @@ TEST(TextFormatterPropertyList, DamagedFilesNeverCrash) {
         QString reason;
         EXPECT_EQ(ZNFPropertyListFromData(shape.bytes, &reason).isValid(), shape.readable) << shape.what;
         EXPECT_EQ(reason.isEmpty(), shape.readable) << shape.what;
-    }
-    quint32 seed = 12345;
-    for (int round = 0; round < 2000; ++round) {
-        QByteArray damaged = good;
-        for (int flips = 0; flips < 3; ++flips) {
-            seed = seed * 1664525u + 1013904223u;
-            damaged[qsizetype(seed % quint32(damaged.size()))] = char(seed >> 24);
-        }
-        const QVariant v = ZNFPropertyListFromData(damaged);
-        ZNFTextFormatter f;
-        f.registerKeyedAttributes(v.toMap().value("formats").toMap());
     }
     EXPECT_FALSE(ZNFPropertyListFromData(QByteArray()).isValid());
 }

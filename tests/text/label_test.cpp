@@ -303,8 +303,7 @@ TEST(LabelLayoutLifecycle, FollowsNewTextFrameAndInsets) {
     label.setInsets({0, 300, 0, 300});
     label.setupLayoutManager();
     EXPECT_EQ(label.layoutManager()->lineCount(), narrow);
-    // The label is flipped; its text is the accessibility name; its copy is independent.
-    EXPECT_TRUE(label.isFlipped());
+    // Its text is the accessibility name; its copy of the text is independent.
     EXPECT_EQ(label.accessibleName(), kParagraph);
     ZNFAttributedString copy = label.attributedString();
     copy.replaceCharactersInRange({0, 5}, "X");
@@ -446,7 +445,7 @@ TEST(LabelDrawing, LetterpressLeavesALightImpressionBelowTheGlyphs) {
     auto lightPixels = [](bool letterpress) {
         ZNFTextAttributes a = styled(30, QColor(40, 40, 40));
         if (letterpress)
-            a.textEffect = QString::fromLatin1(ZNFTextEffectLetterpressStyle);
+            a.textEffect = QString(ZNFTextEffectLetterpressStyle);
         ZNFLabel label(ZNFAttributedString(QStringLiteral("Tessanote"), a), QRectF(0, 0, 300, 60));
         label.setBackgroundColor(QColor(90, 90, 90));
         return countPixels(render(label), QRect(0, 0, 300, 60), [](QColor c) { return c.lightness() > 150; });

@@ -7,7 +7,7 @@
 #include "layout/items/ZNFTableLayoutItem.h"
 #include "layout/items/ZNFTextLayoutItem.h"
 #include "platform/ZNFImage.h"
-#include "support/LayoutTestItems.h"
+#include "support/LayoutTestSupport.h"
 
 #include <QApplication>
 #include <QJsonDocument>
@@ -16,13 +16,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-QVariant json(const char* text) {
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray(text), &error);
-    EXPECT_EQ(error.error, QJsonParseError::NoError) << text;
-    return doc.toVariant();
-}
 
 std::shared_ptr<ZNFSpacerLayoutItem> box(double width, double height) {
     return std::make_shared<ZNFSpacerLayoutItem>(QSizeF(width, height));
@@ -207,7 +200,7 @@ TEST(TableItem, RowColoursFillAndZPositionsOrderOverlappingColumns) {
 }
 
 TEST(TableItem, ParsesRowsItemsAndConfig) {
-    auto provider = std::make_shared<ZNFLayoutProvider>();
+    auto provider = makeDefaultProvider();
     provider->registerProvider(namedItemParser(), "named");
     const auto parseOne = [&](const char* text) -> std::shared_ptr<ZNFTableLayoutItem> {
         const ZNFLayoutItemList items = provider->layoutItemsWithData(json(text));
@@ -298,17 +291,10 @@ TEST(TableItem, HoverRoutingAndAReleasedTable) {
 namespace {
 
 // The collection view of a real window, as the application shows its screens.
-class TableScreenTest : public ::testing::Test {
+class TableScreenTest : public LayoutWindowTest {
 protected:
     void SetUp() override {
-        controller = std::make_shared<ZNFLayoutCollectionViewController>();
-        root = controller->view();
-        cv = controller->collectionView();
-        cv->setVerticalScrollerWidth(0);
-        root->setFrame(QRectF(0, 0, 400, 600));
-        root->show();
-        QApplication::setActiveWindow(root);
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(root));
+        openWindow(QSizeF(400, 600), 0);
         formatter = std::make_shared<ZNFTextFormatter>();
         formatter->registerKeyedAttributes(json(R"({"caption": {"fontWeight": "medium", "fontSize": 15,
             "align": "center", "top": 8}, "button": {"fontWeight": "bold", "fontSize": 16, "bg": "#2F6FDB",
@@ -320,19 +306,9 @@ protected:
         ASSERT_TRUE(writeFile(picture, ZNFImage::encodePNG(icon)));
         iconURL = QUrl::fromLocalFile(picture);
     }
-    void TearDown() override { controller.reset(); }
-
     std::shared_ptr<ZNFImageLayoutItem> icon() {
         return std::make_shared<ZNFImageLayoutItem>(
             iconURL, [](const QSizeF& offered) { return QSizeF(offered.width(), 80); });
-    }
-    void show(const ZNFLayoutItemList& items) {
-        controller->setLayoutItems(items);
-        cv->reloadData();
-    }
-    std::shared_ptr<ZNFLayoutCollectionViewItem> cellAt(int index) {
-        return std::dynamic_pointer_cast<ZNFLayoutCollectionViewItem>(
-            cv->itemAtIndexPath(ZNFIndexPath{0, index}));
     }
     // Clicks the middle of a widget.
     static void click(QWidget* widget) {
@@ -340,9 +316,6 @@ protected:
     }
 
     ScopedHome home;
-    std::shared_ptr<ZNFLayoutCollectionViewController> controller;
-    ZNFView* root = nullptr;
-    ZNFCollectionView* cv = nullptr;
     std::shared_ptr<ZNFTextFormatter> formatter;
     QUrl iconURL;
 };

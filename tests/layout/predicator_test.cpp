@@ -3,6 +3,7 @@
 #include "layout/ZNFPredicator.h"
 #include "layout/ZNFUserDefaults.h"
 #include "platform/ZNFBundle.h"
+#include "support/LayoutTestSupport.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -240,7 +241,7 @@ TEST(Predicator, DataConditionsReadTheStandardUserDefaults) {
     defaults.setObject(false, QStringLiteral("predicator-flag"));
 
     // The provider's own data evaluator reads the same store, with the types kept.
-    auto provider = std::make_shared<ZNFLayoutProvider>();
+    auto provider = makeDefaultProvider();
     const ZNFPredicator* predicator = provider->predicator();
     auto passes = [&](const QVariantMap& condition) {
         return predicator->evaluatePredicates(QVariantMap{{"data", condition}});

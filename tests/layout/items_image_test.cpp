@@ -2,6 +2,7 @@
 #include "layout/ZNFLayoutProvider.h"
 #include "layout/items/ZNFImageLayoutItem.h"
 #include "platform/ZNFImage.h"
+#include "support/LayoutTestSupport.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -43,15 +44,8 @@ private:
 ImageEnvironment* const environment =
     static_cast<ImageEnvironment*>(::testing::AddGlobalTestEnvironment(new ImageEnvironment));
 
-QVariant json(const char* text) {
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray(text), &error);
-    EXPECT_EQ(error.error, QJsonParseError::NoError) << text;
-    return doc.toVariant();
-}
-
 std::shared_ptr<ZNFImageLayoutItem> parse(const QVariant& data) {
-    auto provider = std::make_shared<ZNFLayoutProvider>();
+    auto provider = makeDefaultProvider();
     const ZNFLayoutItemList items = provider->layoutItemsWithData(QVariantList{data});
     return items.size() == 1 ? std::dynamic_pointer_cast<ZNFImageLayoutItem>(items.front()) : nullptr;
 }
@@ -210,13 +204,7 @@ TEST(ImageItem, ParserRejectsUnusableDictionaries) {
     EXPECT_TRUE(named->imageURL().isLocalFile());
 }
 
-TEST(ImageItem, ScalingHelpersAndCacheNames) {
-    EXPECT_EQ(ZNFImageLayoutItem::sizeScaledToWidth(QSizeF(200, 100), 50), QSizeF(50, 25));
-    EXPECT_EQ(ZNFImageLayoutItem::sizeScaledToHeight(QSizeF(200, 100), 50), QSizeF(100, 50));
-    EXPECT_EQ(ZNFImageLayoutItem::widthSizingBlockWithSize(QSizeF(200, 100))(QSizeF(50, 999)),
-              QSizeF(50, 25));
-    EXPECT_EQ(ZNFImageLayoutItem::heightSizingBlockWithSize(QSizeF(200, 100))(QSizeF(999, 50)),
-              QSizeF(100, 50));
+TEST(ImageItem, CacheNames) {
     ZNFImageLayoutItem unsized(QUrl("http://example.com/a.png"), nullptr);
     EXPECT_EQ(unsized.sizeThatFits(QSizeF(300, 300)), QSizeF(0, 0));
 

@@ -1,13 +1,21 @@
 #pragma once
 
+#include "layout/ZNFLayoutCollectionViewController.h"
 #include "layout/ZNFLayoutItem.h"
 #include "layout/ZNFLayoutProvider.h"
 #include "platform/ZNFView.h"
 
 #include <QSizeF>
 #include <QString>
+#include <QStringList>
+#include <QVariant>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
+#include <vector>
+
+// Layout data written as JSON in a test; text that does not parse fails the test.
+QVariant json(const char* text);
 
 // A fixed-size item that shows itself in a plain view, reusing a view of its own class.
 class TestLayoutItem : public ZNFLayoutItem, public ZNFLayoutItemViewProvider {
@@ -66,3 +74,40 @@ private:
 
 // One TestLayoutItem per dictionary, named by its "name".
 std::shared_ptr<FunctionParser> namedItemParser();
+
+// A provider with the default registrations and the default item parsers, as the screens make it.
+std::shared_ptr<ZNFLayoutProvider> makeDefaultProvider();
+
+// The names of TestLayoutItems in order, "?" for any other item.
+QStringList names(const ZNFLayoutItemList& items);
+
+// The one item of a list, as T; fails the test when there is not exactly one.
+template <typename T> std::shared_ptr<T> only(const ZNFLayoutItemList& items) {
+    EXPECT_EQ(items.size(), 1u);
+    return items.size() == 1 ? std::dynamic_pointer_cast<T>(items.front()) : nullptr;
+}
+
+// Owns a view made by a provider for the length of a test.
+inline std::unique_ptr<QWidget> own(const ZNFLayoutInstance& instance) {
+    return std::unique_ptr<QWidget>(instance.view);
+}
+
+// Keeps every event it is handed.
+class RecordingHandler : public ZNFLayoutEventHandling {
+public:
+    void handleEvent(const std::shared_ptr<ZNFLayoutEvent>& event) override { events.push_back(event); }
+    std::vector<std::shared_ptr<ZNFLayoutEvent>> events;
+};
+
+// A collection-view controller in a real, exposed window, as the application shows a screen.
+class LayoutWindowTest : public ::testing::Test {
+protected:
+    void openWindow(const QSizeF& size, double scrollerWidth);
+    void TearDown() override { controller.reset(); }
+    void show(const ZNFLayoutItemList& items);
+    std::shared_ptr<ZNFLayoutCollectionViewItem> cellAt(int index) const;
+
+    std::shared_ptr<ZNFLayoutCollectionViewController> controller;
+    ZNFView* root = nullptr;
+    ZNFCollectionView* cv = nullptr;
+};

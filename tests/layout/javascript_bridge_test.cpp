@@ -1,4 +1,5 @@
-#include "events_support.h"
+#include "support/LayoutTestSupport.h"
+#include "support/UserDefaultsEnvironment.h"
 
 #include "TestSupport.h"
 #include "layout/ZNFJavascriptLayoutController.h"
@@ -254,6 +255,20 @@ TEST(JavascriptBridge, LogWritesPresentMessages) {
     LogCapture log;
     bridge.context()->evaluateScript(R"(log("hello %@"); log(12); log(null); log(); log("two\nlines");)");
     EXPECT_EQ(log.lines(), (QStringList{"hello %@", "12", "two\\nlines"}));
+}
+
+TEST(JavascriptBridge, ScriptLinesGoToTheLayoutCategory) {
+    static std::vector<std::pair<QString, QtMsgType>> seen;
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString&) {
+            seen.emplace_back(QString::fromLatin1(context.category), type);
+        });
+    ZNFJavascriptLayoutController bridge;
+    bridge.context()->evaluateScript(R"(log("said"); noSuchFunction();)");
+    qInstallMessageHandler(previous);
+    // What a script says is information; what it leaves uncaught is a failure.
+    EXPECT_EQ(seen, (std::vector<std::pair<QString, QtMsgType>>{{"notecrate.layout", QtInfoMsg},
+                                                                {"notecrate.layout", QtWarningMsg}}));
 }
 
 TEST(JavascriptBridge, NothingRunsOnceTheBridgeIsGone) {

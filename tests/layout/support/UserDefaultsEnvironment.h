@@ -1,6 +1,6 @@
 #pragma once
 
-// Shared by the event-handler and scripting-bridge test programs: every program that includes
+// Every test program that includes
 // this gets a private HOME and configuration folder before any test runs, so the standard
 // user defaults (made once, on first use) live in a temporary settings file.
 
@@ -9,7 +9,6 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
-#include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QVariant>
 #include <cstdio>
@@ -46,8 +45,4 @@ inline ::testing::Environment* const kTemporaryUserDefaults =
 
 inline ZNFUserDefaults& userDefaults() {
     return ZNFUserDefaults::standardUserDefaults();
-}
-
-inline QVariant jsonValue(const char* text) {
-    return QJsonDocument::fromJson(QByteArray(text)).toVariant();
 }

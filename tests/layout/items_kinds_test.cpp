@@ -5,6 +5,7 @@
 #include "layout/items/ZNFRuleLayoutItem.h"
 #include "layout/items/ZNFSpacerLayoutItem.h"
 #include "layout/items/ZNFTextLayoutItem.h"
+#include "support/LayoutTestSupport.h"
 
 #include <QImage>
 #include <QJsonDocument>
@@ -13,23 +14,6 @@
 
 namespace {
 
-QVariant json(const char* text) {
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray(text), &error);
-    EXPECT_EQ(error.error, QJsonParseError::NoError) << text;
-    return doc.toVariant();
-}
-
-template <typename T> std::shared_ptr<T> only(const ZNFLayoutItemList& items) {
-    EXPECT_EQ(items.size(), 1u);
-    return items.size() == 1 ? std::dynamic_pointer_cast<T>(items.front()) : nullptr;
-}
-
-// Owns a view made by a provider for the length of a test.
-std::unique_ptr<QWidget> own(const ZNFLayoutInstance& instance) {
-    return std::unique_ptr<QWidget>(instance.view);
-}
-
 QColor pixel(QWidget* view, int x, int y) {
     return view->grab().toImage().pixelColor(x, y);
 }
@@ -37,7 +21,7 @@ QColor pixel(QWidget* view, int x, int y) {
 class TextItemTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        provider = std::make_shared<ZNFLayoutProvider>();
+        provider = makeDefaultProvider();
         formatter = provider->textFormatter();
         formatter->registerKeyedAttributes(json(R"({
             "default": {"fontWeight": "regular", "fontSize": 14, "color": "#112233"},
@@ -241,14 +225,14 @@ TEST(BlockItem, CallablesSupplySizeAndView) {
     // The block parser hands back what its callable makes, nothing without one.
     const auto parser = ZNFBlockLayoutParser::parserWithBlock(
         [item](const QVariantMap&, ZNFLayoutProvider*) { return ZNFLayoutItemList{item}; });
-    auto provider = std::make_shared<ZNFLayoutProvider>();
+    auto provider = makeDefaultProvider();
     provider->registerProvider(parser, "block");
     EXPECT_EQ(provider->layoutItemsWithData(json(R"([{"_type": "block"}])")), ZNFLayoutItemList{item});
     EXPECT_TRUE(ZNFBlockLayoutParser().itemsWithDictionary({}, provider.get()).empty());
 }
 
 TEST(SpacerItem, ParsesSizesAndColoursAndRecyclesItsView) {
-    auto provider = std::make_shared<ZNFLayoutProvider>();
+    auto provider = makeDefaultProvider();
     const auto tall = only<ZNFSpacerLayoutItem>(
         provider->layoutItemsWithData(json(R"([{"_type": "spacer", "height": 20}])")));
     ASSERT_TRUE(tall);
@@ -284,7 +268,7 @@ TEST(SpacerItem, ParsesSizesAndColoursAndRecyclesItsView) {
 }
 
 TEST(RuleItem, SizesAndPlacesItsLineWithinTheInsets) {
-    auto provider = std::make_shared<ZNFLayoutProvider>();
+    auto provider = makeDefaultProvider();
     const auto rule = only<ZNFRuleLayoutItem>(provider->layoutItemsWithData(
         json(R"([{"_type": "rule", "width": 1, "left": 16, "right": 16, "top": 8, "bottom": 8}])")));
     ASSERT_TRUE(rule);

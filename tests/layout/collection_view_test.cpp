@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 #include "layout/ZNFLayoutCollectionViewController.h"
 #include "layout/ZNFLayoutProvider.h"
-#include "support/LayoutTestItems.h"
+#include "support/LayoutTestSupport.h"
 
 #include <QApplication>
 #include <QTest>
@@ -54,38 +54,18 @@ public:
     Answer answer;
 };
 
-class CollectionViewTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        controller = std::make_shared<ZNFLayoutCollectionViewController>();
-        root = controller->view();
-        cv = controller->collectionView();
-        cv->setVerticalScrollerWidth(15);
-        root->setFrame(QRectF(0, 0, 500, 400));
-        root->show();
-        root->activateWindow();
-        QApplication::setActiveWindow(root);
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(root));
-    }
-    void TearDown() override { controller.reset(); }
+// A 500 x 400 window with a 15-point scroller: items are offered 485 points.
+constexpr int kWindowWidth = 500, kWindowHeight = 400, kScrollerWidth = 15;
+constexpr int kAvailableWidth = kWindowWidth - kScrollerWidth;
 
-    void show(const ZNFLayoutItemList& items) {
-        controller->setLayoutItems(items);
-        cv->reloadData();
-    }
-    std::shared_ptr<ZNFLayoutCollectionViewItem> cellAt(int index) {
-        return std::dynamic_pointer_cast<ZNFLayoutCollectionViewItem>(
-            cv->itemAtIndexPath(ZNFIndexPath{0, index}));
-    }
+class CollectionViewTest : public LayoutWindowTest {
+protected:
+    void SetUp() override { openWindow(QSizeF(kWindowWidth, kWindowHeight), kScrollerWidth); }
     QString shownName(int index) {
         auto cell = cellAt(index);
         auto* view = cell ? qobject_cast<TestLayoutItemView*>(cell->layoutItemView()) : nullptr;
         return view ? view->itemName : QString();
     }
-
-    std::shared_ptr<ZNFLayoutCollectionViewController> controller;
-    ZNFView* root = nullptr;
-    ZNFCollectionView* cv = nullptr;
 };
 
 } // namespace
@@ -95,11 +75,11 @@ TEST_F(CollectionViewTest, SizesItemsForTheAvailableWidth) {
     EXPECT_FALSE(controller->fillHeight());
     auto item = std::make_shared<TestLayoutItem>(QStringLiteral("A"), QSizeF(120, 40));
     show({item});
-    // A 15-point scroller in a 500-point view: measured for 485, filled to 485.
-    EXPECT_EQ(item->lastOffered(), QSizeF(485, ZNFLayoutFill));
-    EXPECT_EQ(cv->frameForItemAtIndexPath({0, 0}), QRectF(0, 0, 485, 40));
-    EXPECT_EQ(cellAt(0)->view()->frame().size(), QSizeF(485, 40));
-    EXPECT_EQ(cellAt(0)->layoutItemView()->size(), QSize(485, 40));
+    // Measured for the width beside the scroller, and filled to it.
+    EXPECT_EQ(item->lastOffered(), QSizeF(kAvailableWidth, ZNFLayoutFill));
+    EXPECT_EQ(cv->frameForItemAtIndexPath({0, 0}), QRectF(0, 0, kAvailableWidth, 40));
+    EXPECT_EQ(cellAt(0)->view()->frame().size(), QSizeF(kAvailableWidth, 40));
+    EXPECT_EQ(cellAt(0)->layoutItemView()->size(), QSize(kAvailableWidth, 40));
 
     controller->setFillWidth(false);
     cv->reloadData();
@@ -108,7 +88,7 @@ TEST_F(CollectionViewTest, SizesItemsForTheAvailableWidth) {
     // The largest finite double asks for the whole dimension.
     item->setSize(QSizeF(ZNFLayoutFill, ZNFLayoutFill));
     cv->reloadData();
-    EXPECT_EQ(cv->frameForItemAtIndexPath({0, 0}).size(), QSizeF(485, 400));
+    EXPECT_EQ(cv->frameForItemAtIndexPath({0, 0}).size(), QSizeF(kAvailableWidth, kWindowHeight));
 
     controller->setFillHeight(true);
     item->setSize(QSizeF(50, 10));
@@ -143,7 +123,7 @@ TEST_F(CollectionViewTest, NaNSizesAreReplacedAndLogged) {
     controller->setFillWidth(true);
     broken->setSize(QSizeF(nan, 5));
     cv->reloadData();
-    EXPECT_EQ(cv->frameForItemAtIndexPath({0, 1}).size(), QSizeF(485, 5));
+    EXPECT_EQ(cv->frameForItemAtIndexPath({0, 1}).size(), QSizeF(kAvailableWidth, 5));
 }
 
 TEST_F(CollectionViewTest, NewItemsShowOnlyAfterAReload) {
@@ -238,8 +218,9 @@ TEST_F(CollectionViewTest, HoverOnlyWithAHoverHandler) {
     EXPECT_TRUE(plainCell->view()->trackingAreas().empty());
     auto hoverCell = cellAt(1);
     ASSERT_TRUE(hoverCell->trackingArea());
-    EXPECT_EQ(hoverCell->trackingArea()->options(), 33);
-    EXPECT_EQ(hoverCell->trackingArea()->rect(), QRectF(0, 0, 485, 40));
+    EXPECT_EQ(hoverCell->trackingArea()->options(),
+              ZNFTrackingMouseEnteredAndExited | ZNFTrackingActiveInKeyWindow);
+    EXPECT_EQ(hoverCell->trackingArea()->rect(), QRectF(0, 0, kAvailableWidth, 40));
 
     // Into the plain cell and out again: nothing reaches any handler.
     QTest::mouseMove(root, QPoint(20, 20));
@@ -286,7 +267,7 @@ TEST_F(CollectionViewTest, RegisteredViewProvidersAndKinds) {
     ASSERT_EQ(provider->calls.size(), 1u);
     EXPECT_EQ(provider->calls[0].item, special);
     EXPECT_EQ(provider->calls[0].source, controller.get());
-    EXPECT_EQ(provider->calls[0].frame, QRectF(0, 0, 485, 40));
+    EXPECT_EQ(provider->calls[0].frame, QRectF(0, 0, kAvailableWidth, 40));
     EXPECT_EQ(provider->calls[0].reusingView, nullptr);
     EXPECT_EQ(cellAt(0)->reuseIdentifier(), ZNFLayoutCollectionViewControllerCellIdentifier);
     EXPECT_EQ(cellAt(1)->reuseIdentifier(), "special");
@@ -329,7 +310,7 @@ TEST_F(CollectionViewTest, ViewControllersAreHostedAndOtherAnswersChangeNothing)
     EXPECT_EQ(hostCell->containedViewController(), child);
     EXPECT_EQ(child->parentViewController(), controller.get());
     EXPECT_EQ(child->view()->parentWidget(), hostCell->view());
-    EXPECT_EQ(child->view()->frame(), QRectF(0, 0, 485, 40));
+    EXPECT_EQ(child->view()->frame(), QRectF(0, 0, kAvailableWidth, 40));
     // A fresh cell whose provider answers nothing stays empty.
     EXPECT_EQ(cellAt(1)->layoutItemView(), nullptr);
     EXPECT_FALSE(cellAt(1)->containedViewController());
@@ -357,7 +338,7 @@ TEST_F(CollectionViewTest, ViewControllersAreHostedAndOtherAnswersChangeNothing)
 TEST_F(CollectionViewTest, ReparseLayout) {
     controller->reparseLayout();
     EXPECT_EQ(cv->numberOfItemsInSection(0), 0);
-    auto provider = std::make_shared<ZNFLayoutProvider>();
+    auto provider = makeDefaultProvider();
     provider->registerProvider(namedItemParser(), QStringLiteral("named"));
     controller->setLayoutProvider(provider);
     controller->reparseLayout(); // no data yet

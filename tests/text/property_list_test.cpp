@@ -2,6 +2,7 @@
 // libplist (an assertion in plist_get_string_val / plist_get_key_val), found by
 // fuzz/style_plist. Such a list is now refused with a reason; the fuzzer's inputs are kept in
 // fuzz/crashes/style_plist/.
+#include "TestSupport.h"
 #include "text/ZNFPropertyList.h"
 #include "text/ZNFTextFormatter.h"
 
@@ -17,8 +18,7 @@ QByteArray xmlWithNul(const char* before, const char* after) {
 }
 
 QByteArray crashInput(const char* name) {
-    QFile file(QStringLiteral(NOTECRATE_SOURCE_DIR "/fuzz/crashes/style_plist/") + QLatin1String(name));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return readFile(QStringLiteral(NOTECRATE_SOURCE_DIR "/fuzz/crashes/style_plist/") + QLatin1String(name));
 }
 
 } // namespace
@@ -45,10 +45,7 @@ TEST(RegressionPlistStringWithNul, RefusedWithAReasonInsteadOfAborting) {
 TEST(RegressionPlistStringWithNul, StyleFileWithNulKeepsTheFormatterAsItWas) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("styles.plist"));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(crashInput("nul_byte_in_binary_key.plist"));
-    file.close();
+    ASSERT_TRUE(writeFile(path, crashInput("nul_byte_in_binary_key.plist")));
 
     ZNFTextFormatter formatter;
     QString error;

@@ -1,33 +1,11 @@
 #include "layout/ZNFLayoutProvider.h"
 #include "layout/ZNFLayoutTemplate.h"
-#include "support/LayoutTestItems.h"
+#include "support/LayoutTestSupport.h"
 
 #include <QJsonDocument>
 #include <gtest/gtest.h>
 
 namespace {
-
-QVariant json(const char* text) {
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray(text), &error);
-    EXPECT_EQ(error.error, QJsonParseError::NoError) << text;
-    return doc.toVariant();
-}
-
-QStringList names(const ZNFLayoutItemList& items) {
-    QStringList out;
-    for (const auto& item : items) {
-        auto* test = dynamic_cast<TestLayoutItem*>(item.get());
-        out << (test ? test->name() : QStringLiteral("?"));
-    }
-    return out;
-}
-
-class RecordingHandler : public ZNFLayoutEventHandling {
-public:
-    void handleEvent(const std::shared_ptr<ZNFLayoutEvent>& event) override { events.push_back(event); }
-    std::vector<std::shared_ptr<ZNFLayoutEvent>> events;
-};
 
 // Adopts the protocol without handling anything, like the alert and screen handlers.
 class InertHandler : public ZNFLayoutEventHandling {};
@@ -45,7 +23,7 @@ public:
 } // namespace
 
 TEST(LayoutProvider, SkipsUnusableElementsAndKeepsOrder) {
-    auto provider = std::make_shared<ZNFLayoutProvider>();
+    auto provider = makeDefaultProvider();
     provider->registerProvider(namedItemParser(), QStringLiteral("named"));
 
     EXPECT_TRUE(provider->layoutItemsWithData(json(R"({"_type": "named", "name": "A"})")).empty());
@@ -103,7 +81,7 @@ TEST(LayoutProvider, ParserResultsAndEventsReachEveryItem) {
 }
 
 TEST(LayoutProvider, LaterRegistrationsReplaceEarlierOnes) {
-    auto provider = std::make_shared<ZNFLayoutProvider>();
+    auto provider = makeDefaultProvider();
     provider->registerProvider(namedItemParser(), QStringLiteral("named"));
     auto replacement = std::make_shared<FunctionParser>([](const QVariantMap&, ZNFLayoutProvider*) {
         return ZNFLayoutItemList{std::make_shared<TestLayoutItem>(QStringLiteral("replaced"))};
@@ -126,7 +104,7 @@ TEST(LayoutProvider, LaterRegistrationsReplaceEarlierOnes) {
 }
 
 TEST(LayoutProvider, PerformingEvents) {
-    auto provider = std::make_shared<ZNFLayoutProvider>();
+    auto provider = makeDefaultProvider();
     auto recorder = std::make_shared<RecordingHandler>();
     provider->registerHandler(recorder, QStringLiteral("record"));
     for (const char* type : {"alert", "actionSheet", "presentScreen", "pushScreen"})
@@ -157,7 +135,7 @@ TEST(LayoutProvider, PerformingEvents) {
 }
 
 TEST(LayoutProvider, TemplateProviders) {
-    auto templ = std::make_shared<ZNFLayoutProvider>();
+    auto templ = makeDefaultProvider();
     templ->registerProvider(namedItemParser(), QStringLiteral("named"));
     templ->registerHandler(std::make_shared<RecordingHandler>(), QStringLiteral("record"));
     auto device = ZNFBlockPredicateEvaluator::evaluatorWithBlock(

@@ -1,0 +1,3 @@
+#include "layout/ZNFLayoutLog.h"
+
+Q_LOGGING_CATEGORY(lcLayout, "notecrate.layout", QtInfoMsg)

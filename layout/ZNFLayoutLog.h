@@ -1,0 +1,7 @@
+#pragma once
+
+#include "platform/ZNFLog.h"
+
+// The layout engine's log lines (layout/ and layout/items/): ZNFLogf(lcLayout(), ...) for
+// what happened, ZNFWarnf(lcLayout(), ...) for layout data or scripts that failed.
+Q_DECLARE_LOGGING_CATEGORY(lcLayout)
