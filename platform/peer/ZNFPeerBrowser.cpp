@@ -64,10 +64,17 @@ private:
 
     void peerFound(const QString& instance, const QHostAddress& address, quint16 port,
                    const QByteArray& txt) {
-        if (instance == m_me.uniqueID())
-            return; // our own advertiser
         ZNFDiscoveryInfo info = ZNFPeerDiscovery::decodeTXT(txt);
-        const ZNFPeerID peer(info.take(QLatin1String(ZNFPeerDiscovery_displayNameKey)), instance);
+        // An encrypting peer is known by its key's fingerprint, which the link then checks.
+        const QString fingerprint = info.take(QLatin1String(ZNFPeerDiscovery_fingerprintKey));
+        const QString id = fingerprint.isEmpty() ? instance : fingerprint;
+        if (id == m_me.uniqueID())
+            return; // our own advertiser
+        if (!fingerprint.isEmpty() && ZNFPeerDiscovery::instanceName(fingerprint) != instance) {
+            ZNFLogf(QStringLiteral("Ignored %@: its fingerprint does not match its name"), instance);
+            return;
+        }
+        const ZNFPeerID peer(info.take(QLatin1String(ZNFPeerDiscovery_displayNameKey)), id);
         {
             QMutexLocker lock(&mutex);
             found.insert(instance, Found{peer, address, port});
@@ -182,7 +189,9 @@ void ZNFPeerBrowser::invitePeer(const ZNFPeerID& peer, const std::shared_ptr<ZNF
     Found where;
     {
         QMutexLocker lock(&m_core->mutex);
-        where = m_core->found.value(peer.uniqueID());
+        for (const Found& f : std::as_const(m_core->found))
+            if (f.peer == peer)
+                where = f;
     }
     if (where.port == 0) {
         ZNFLogf(QStringLiteral("Cannot invite %@: it was not found by this browser"), peer.description());

@@ -74,3 +74,8 @@ std::unique_ptr<ZNFDiscoveryBrowser> ZNFDiscoveryBrowser::create() {
         return ZNFCreateLoopbackBrowser();
     return ZNFCreateDnsSdBrowser();
 }
+
+QString ZNFPeerDiscovery::instanceName(const QString& uniqueID) {
+    constexpr int kMaxLabelBytes = 63;
+    return uniqueID.toUtf8().size() <= kMaxLabelBytes ? uniqueID : uniqueID.left(32);
+}
