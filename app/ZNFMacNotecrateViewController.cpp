@@ -138,11 +138,13 @@ void ZNFMacNotecrateViewController::showScreen(const Screen& items) {
 }
 
 void ZNFMacNotecrateViewController::navigateToItems(const Screen& items) {
+    m_sendScreenShown = false;
     m_navigationStack.push_back(m_collectionViewController->layoutItems());
     showScreen(items);
 }
 
 void ZNFMacNotecrateViewController::popNavigationStack() {
+    m_sendScreenShown = false;
     const Screen top = m_navigationStack.empty() ? initialScreenItems() : m_navigationStack.back();
     showScreen(top);
     if (!m_navigationStack.empty())
@@ -150,6 +152,7 @@ void ZNFMacNotecrateViewController::popNavigationStack() {
 }
 
 void ZNFMacNotecrateViewController::resetStackAndShow(const Screen& items) {
+    m_sendScreenShown = false;
     m_navigationStack.clear();
     m_navigationStack.push_back(initialScreenItems());
     showScreen(items);
@@ -159,7 +162,6 @@ void ZNFMacNotecrateViewController::backAction() {
     if (m_notesAppImporter && m_notesAppImporter->isImporting())
         m_notesAppImporter->cancel();
     stopSending();
-    m_sendScreenShown = false;
     popNavigationStack();
 }
 
@@ -329,7 +331,6 @@ void ZNFMacNotecrateViewController::sendFinished(const ZNFPeerID& phone, const Z
     }
     if (error.code() == ZNFPeerError::PeerChanged) {
         const QString name = phone.displayName();
-        m_sendScreenShown = false;
         resetStackAndShow(sendFailedItems(
             ZNFLocalizedString("“%1” was remembered with another key, so this may be another device using "
                                "its name. Nothing was sent. If the phone was reset or replaced, forget it "
@@ -340,7 +341,6 @@ void ZNFMacNotecrateViewController::sendFinished(const ZNFPeerID& phone, const Z
         m_sendScreenShown = true;
         return;
     }
-    m_sendScreenShown = false;
     resetStackAndShow(wirelessSuccessItems(error.isNull()));
 }
 
