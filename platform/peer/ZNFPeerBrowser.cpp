@@ -70,13 +70,13 @@ private:
         const QString id = fingerprint.isEmpty() ? instance : fingerprint;
         if (id == m_me.uniqueID())
             return; // our own advertiser
-        if (!fingerprint.isEmpty() && ZNFPeerDiscovery::instanceName(fingerprint) != instance) {
-            ZNFLogf(QStringLiteral("Ignored %@: its fingerprint does not match its name"), instance);
-            return;
-        }
         const ZNFPeerID peer(info.take(QLatin1String(ZNFPeerDiscovery_displayNameKey)), id);
         {
             QMutexLocker lock(&mutex);
+            // A device that restarted announces itself anew before its old record is gone:
+            // the newest announcement is where it is.
+            for (auto it = found.begin(); it != found.end();)
+                it = it.value().peer == peer && it.key() != instance ? found.erase(it) : std::next(it);
             found.insert(instance, Found{peer, address, port});
         }
         notify([&](ZNFPeerBrowserDelegate& d, const std::shared_ptr<ZNFPeerBrowser>& b) {

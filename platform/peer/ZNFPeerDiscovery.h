@@ -28,8 +28,8 @@ bool isValidServiceType(const QString& serviceType);
 // fit 255 bytes are left out.
 QByteArray encodeTXT(const QMap<QString, QString>& entries);
 QMap<QString, QString> decodeTXT(const QByteArray& record);
-// The service instance a peer announces itself as: its unique id, shortened to fit a DNS
-// label (a fingerprint does not; the TXT record then carries it whole).
+// The service instance a peer announces itself as: its unique id, or for a fingerprint (too
+// long for a DNS label; the TXT record carries it whole) its start and a part of its own.
 QString instanceName(const QString& uniqueID);
 } // namespace ZNFPeerDiscovery
 
