@@ -240,8 +240,7 @@ TEST(PeerSecurity, EncryptedLinksAcceptOnlyTheKeyTheyExpect) {
              if (!socket)
                  return false;
              const QByteArray nonce(ZNFPeerCode::kNonceBytes, 'n');
-             socket->write(
-                 rawSecureInvite(fixtureIdentity(2)->fingerprint(), QStringLiteral("Posing"), nonce));
+             socket->write(rawInvite(fixtureIdentity(2)->fingerprint(), QStringLiteral("Posing"), nonce));
              return !waitClosed(*socket);
          }},
         {"a guest whose reveal breaks its commitment",
@@ -249,8 +248,8 @@ TEST(PeerSecurity, EncryptedLinksAcceptOnlyTheKeyTheyExpect) {
              auto socket = connectRawTls(p.advertiser->port(), guestKey);
              if (!socket)
                  return false;
-             socket->write(rawSecureInvite(guestKey.fingerprint(), QStringLiteral("Grinder"),
-                                           QByteArray(ZNFPeerCode::kNonceBytes, 'a')));
+             socket->write(rawInvite(guestKey.fingerprint(), QStringLiteral("Grinder"),
+                                     QByteArray(ZNFPeerCode::kNonceBytes, 'a')));
              quint8 type = 0;
              QByteArray nonce;
              if (!readRawFrame(*socket, &type, &nonce) || type != ZNFPeerFrame::Nonce)

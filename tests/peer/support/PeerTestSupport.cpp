@@ -309,14 +309,8 @@ QByteArray rawString(const QString& value) {
     return rawU32(quint32(utf8.size())) + utf8;
 }
 
-QByteArray rawInvite(const QString& id, const QString& name) {
-    return rawFrame(ZNFPeerFrame::Invite, QByteArray(1, char(ZNFPeerFrame::kProtocolVersion)) +
-                                              rawString(id) + rawString(name) + QByteArray(1, char(0)) +
-                                              rawU32(0) + rawU32(0));
-}
-
-QByteArray rawSecureInvite(const QString& id, const QString& name, const QByteArray& nonce) {
-    const QByteArray commitment = ZNFSha256::hash(nonce);
+QByteArray rawInvite(const QString& id, const QString& name, const QByteArray& nonce) {
+    const QByteArray commitment = nonce.isEmpty() ? QByteArray() : ZNFSha256::hash(nonce);
     return rawFrame(ZNFPeerFrame::Invite, QByteArray(1, char(ZNFPeerFrame::kProtocolVersion)) +
                                               rawString(id) + rawString(name) + QByteArray(1, char(0)) +
                                               rawU32(0) + rawU32(quint32(commitment.size())) + commitment);

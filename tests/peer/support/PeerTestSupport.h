@@ -179,7 +179,8 @@ QByteArray rawFrame(quint8 type, const QByteArray& payload = {});
 QByteArray rawString(const QString& value);
 QByteArray rawU32(quint32 value);
 QByteArray rawU64(quint64 value);
-QByteArray rawInvite(const QString& id, const QString& name);
+// With a nonce: as an encrypted link's invitation, committing to it.
+QByteArray rawInvite(const QString& id, const QString& name, const QByteArray& nonce = {});
 QByteArray rawBegin(quint32 id, const QString& name, quint64 size);
 QByteArray rawChunk(quint32 id, const QByteArray& bytes);
 QByteArray rawEnd(quint32 id, const QByteArray& digest);
@@ -190,8 +191,6 @@ std::unique_ptr<QTcpSocket> connectRaw(quint16 port, const QHostAddress& source 
 // the handshake failed), accepting any certificate.
 std::unique_ptr<QSslSocket> connectRawTls(quint16 port, const ZNFPeerIdentity& identity,
                                           QSsl::SslProtocol protocol = QSsl::TlsV1_3);
-// An invitation as version 2 sends it on an encrypted link, committing to `nonce`.
-QByteArray rawSecureInvite(const QString& id, const QString& name, const QByteArray& nonce);
 // Reads one frame from a blocking-mode raw socket; false when none arrives in time.
 bool readRawFrame(QTcpSocket& socket, quint8* type, QByteArray* payload, int timeoutMs = 5000);
 // True once the peer has closed the socket.
