@@ -10,7 +10,9 @@
 #include "platform/ZNFLog.h"
 #include "platform/ZNFNotificationCenter.h"
 #include "platform/ZNFPaths.h"
+#include "platform/peer/ZNFPeerIdentity.h"
 #include "text/ZNFTextFormatter.h"
+#include "tools/ZNFCommandLine.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -136,11 +138,13 @@ void ZNFMacNotecrateViewController::showScreen(const Screen& items) {
 }
 
 void ZNFMacNotecrateViewController::navigateToItems(const Screen& items) {
+    m_sendScreenShown = false;
     m_navigationStack.push_back(m_collectionViewController->layoutItems());
     showScreen(items);
 }
 
 void ZNFMacNotecrateViewController::popNavigationStack() {
+    m_sendScreenShown = false;
     const Screen top = m_navigationStack.empty() ? initialScreenItems() : m_navigationStack.back();
     showScreen(top);
     if (!m_navigationStack.empty())
@@ -148,6 +152,7 @@ void ZNFMacNotecrateViewController::popNavigationStack() {
 }
 
 void ZNFMacNotecrateViewController::resetStackAndShow(const Screen& items) {
+    m_sendScreenShown = false;
     m_navigationStack.clear();
     m_navigationStack.push_back(initialScreenItems());
     showScreen(items);
@@ -264,28 +269,80 @@ void ZNFMacNotecrateViewController::showBackupSuccess() {
 
 void ZNFMacNotecrateViewController::sendToTessanote() {
     stopSending();
-    const QString archive = currentBackupPath();
+    QString archive = currentBackupPath();
     if (archive.isEmpty() || !QFileInfo(archive).isFile()) {
-        ZNFLog(QStringLiteral("Not advertising: there is no converted archive to send yet"));
-        return;
+        // After a restart: the newest archive a conversion left, as `notecrate send` finds it.
+        archive = ZNFLatestArchive();
+        if (archive.isEmpty()) {
+            ZNFLog(QStringLiteral("Not advertising: there is no converted archive to send yet"));
+            Screen screen = currentItems();
+            screen.insert(screen.begin() + qMin<qsizetype>(1, qsizetype(screen.size())),
+                          errorItem(ZNFLocalizedString("There is no converted archive to send yet. "
+                                                       "Convert your notes first.")));
+            showScreen(screen);
+            return;
+        }
+        setCurrentBackupPath(archive);
     }
     auto* sender = new ZNFWirelessSender(this);
     m_sender = sender;
-    connect(sender, &ZNFWirelessSender::finished, this,
-            [this, sender](const ZNFPeerID&, const ZNFPeerError& error) {
-                if (m_sender == sender)
-                    m_sender = nullptr;
-                sender->deleteLater();
-                resetStackAndShow(wirelessSuccessItems(error.isNull()));
-            });
+    connect(sender, &ZNFWirelessSender::confirmationNeeded, this, [this](const ZNFPeerID& phone) {
+        showSendScreen(sendConfirmationItems(phone.displayName(), phone.verificationCode()));
+    });
+    connect(sender, &ZNFWirelessSender::finished, this, &ZNFMacNotecrateViewController::sendFinished);
     if (sender->start(archive))
         return;
+    const ZNFPeerError error = sender->startError();
     stopSending();
-    Screen screen = sendWirelesslyItems();
-    screen.insert(screen.begin() + 1,
-                  errorItem(ZNFLocalizedString("Sending wirelessly is not available right now: this "
-                                               "computer cannot be found on the network.")));
-    showScreen(screen);
+    if (error.code() == ZNFPeerError::IdentityDamaged) {
+        ZNFLogf(QStringLiteral("Cannot send: %@"), error.message());
+        showSendScreen(sendFailedItems(
+            ZNFLocalizedString(
+                "This computer’s key for sending wirelessly is damaged. Make a new one? Phones "
+                "that remembered this computer will show a new code once."),
+            ZNFLocalizedString("Make a new key"), [] { ZNFPeerIdentity::replaceDevice(); }));
+        return;
+    }
+    showSendScreen(sendFailedItems(ZNFLocalizedString("Sending wirelessly is not available right now: this "
+                                                      "computer cannot be found on the network."),
+                                   ZNFLocalizedString("Try again")));
+}
+
+void ZNFMacNotecrateViewController::confirmSend() {
+    if (!m_sender)
+        return;
+    m_sender->confirm();
+    showSendScreen(sendWirelesslyItems());
+}
+
+void ZNFMacNotecrateViewController::sendFinished(const ZNFPeerID& phone, const ZNFPeerError& error) {
+    if (auto* sender = qobject_cast<ZNFWirelessSender*>(QObject::sender())) {
+        if (m_sender == sender)
+            m_sender = nullptr;
+        sender->deleteLater();
+    }
+    if (error.code() == ZNFPeerError::PeerChanged) {
+        const QString name = phone.displayName();
+        resetStackAndShow(sendFailedItems(
+            ZNFLocalizedString("“%1” was remembered with another key, so this may be another device using "
+                               "its name. Nothing was sent. If the phone was reset or replaced, forget it "
+                               "and send again.")
+                .arg(name),
+            ZNFLocalizedString("Forget this phone and try again"),
+            [name] { ZNFPinnedPeers(ZNFPeerIdentity::configFolder()).forget(name); }));
+        m_sendScreenShown = true;
+        return;
+    }
+    resetStackAndShow(wirelessSuccessItems(error.isNull()));
+}
+
+void ZNFMacNotecrateViewController::showSendScreen(const Screen& items) {
+    if (m_sendScreenShown) {
+        showScreen(items);
+        return;
+    }
+    navigateToItems(items);
+    m_sendScreenShown = true;
 }
 
 void ZNFMacNotecrateViewController::stopSending() {

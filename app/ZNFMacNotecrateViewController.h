@@ -17,6 +17,7 @@ class ZNFMultipeerController;
 class ZNFNotesAppImporter;
 class ZNFTextFormatter;
 class ZNFPeerError;
+class ZNFPeerID;
 class ZNFWirelessSender;
 
 inline constexpr auto ZNFNotecrate_stylesResource = "notecrateStyles";
@@ -77,6 +78,11 @@ public:
     Screen backupSuccessItems();
     Screen sendWirelesslyItems();
     Screen wirelessSuccessItems(bool transferred = true);
+    Screen sendConfirmationItems(const QString& phone, const QString& code);
+    Screen sendFailedItems(const QString& message, const QString& action,
+                           std::function<void()> beforeRetry = {});
+    // The phone on the confirmation screen may have the archive.
+    void confirmSend();
     std::shared_ptr<ZNFLayoutItem> backButton();
     std::shared_ptr<ZNFLayoutItem> iconItemWithName(const QString& name);
     std::shared_ptr<ZNFLayoutItem> progressItem();
@@ -105,6 +111,9 @@ private:
     void resetStackAndShow(const Screen& items);
     // Ends the send under way, if any, so that no outcome of it reaches the screens.
     void stopSending();
+    // Shows a screen of the send: in place of the one the send showed last, else on top.
+    void showSendScreen(const Screen& items);
+    void sendFinished(const ZNFPeerID& phone, const ZNFPeerError& error);
     void backAction();
     void acceptConversion(const QString& path, qint64 notes, qint64 attachments);
     // What both conversions call back: a path and a note show the backup screen, anything
@@ -120,6 +129,7 @@ private:
 
     mutable QMutex m_mutex;                // the backup path may be read from any thread
     ZNFWirelessSender* m_sender = nullptr; // the send under way: at most one
+    bool m_sendScreenShown = false;        // the screen on display belongs to the send
 
     std::shared_ptr<ZNFLayoutCollectionViewController> m_collectionViewController;
     std::shared_ptr<ZNFTextFormatter> m_textFormatter;

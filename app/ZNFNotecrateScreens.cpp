@@ -199,7 +199,7 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::currentBack
     auto send = textItem(ZNFLocalizedString("Send Wirelessly"), "middleButton");
     send->setClickHandler(ZNFOnLeftMouseDown([weak] {
         if (auto self = weak.lock()) {
-            self->navigateToItems(self->sendWirelesslyItems());
+            self->showSendScreen(self->sendWirelesslyItems());
             self->sendToTessanote();
         }
     }));
@@ -256,6 +256,45 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::sendWireles
                          "Open your Tessanote app’s settings, then tap “Import Notes”. Tessanote will "
                          "connect automatically if your phone and your computer are on the same Wifi."),
                      "centeredText")};
+}
+
+// A phone never sent to: its name and the code both screens must show; nothing moves before
+// Send.
+ZNFMacNotecrateViewController::Screen
+ZNFMacNotecrateViewController::sendConfirmationItems(const QString& phone, const QString& code) {
+    std::weak_ptr<ZNFMacNotecrateViewController> weak = weakSelf();
+    auto send = textItem(ZNFLocalizedString("Send"), "middleButton");
+    send->setClickHandler(ZNFOnLeftMouseDown([weak] {
+        if (auto self = weak.lock())
+            self->confirmSend();
+    }));
+    return {backButton(),
+            spacer(10),
+            archiveIcon(),
+            spacer(20),
+            textItem(phone, "centeredText"),
+            textItem(ZNFLocalizedString("Your phone should show %1").arg(code), "centeredText"),
+            textItem(ZNFLocalizedString("Send only if both screens show the same code."), "centeredText"),
+            spacer(20),
+            send};
+}
+
+// Why a send could not start or was refused, in place of the spinner; `action` names the
+// button that tries again ("Try again", or what mends the cause first).
+ZNFMacNotecrateViewController::Screen
+ZNFMacNotecrateViewController::sendFailedItems(const QString& message, const QString& action,
+                                               std::function<void()> beforeRetry) {
+    std::weak_ptr<ZNFMacNotecrateViewController> weak = weakSelf();
+    auto retry = textItem(action, "middleButton");
+    retry->setClickHandler(ZNFOnLeftMouseDown([weak, beforeRetry] {
+        if (beforeRetry)
+            beforeRetry();
+        if (auto self = weak.lock()) {
+            self->showSendScreen(self->sendWirelesslyItems());
+            self->sendToTessanote();
+        }
+    }));
+    return {backButton(), spacer(10), archiveIcon(), spacer(20), errorItem(message), spacer(20), retry};
 }
 
 ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::wirelessSuccessItems(bool transferred) {

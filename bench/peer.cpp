@@ -1,7 +1,9 @@
 // Wireless delivery speed and memory:
 // - a 200 MB resource from this process to a receiving session in a second process over
-//   127.0.0.1, each of five runs right after a plain file-to-socket-to-file copy of the same
-//   file between two processes; medians compared (the ratio is printed last);
+//   127.0.0.1, with plain frames and over TLS 1.3, each of five runs right after a plain
+//   file-to-socket-to-file copy of the same file between two processes; medians compared
+//   (the ratios are printed last);
+// - an encrypted link from invitation to connected, code exchange included;
 // - what links whose peer never reads make the sending process hold;
 // - the time from advertising to the first found peer. Discovery through DNS-SD is measured
 //   only inside the private namespace: scripts/netns-run.sh build/bench/bench_peer
@@ -10,6 +12,7 @@
 #include "platform/peer/ZNFPeerBrowser.h"
 #include "platform/peer/ZNFPeerConnection_p.h"
 #include "platform/peer/ZNFPeerDiscovery.h"
+#include "platform/peer/ZNFPeerIdentity.h"
 #include "platform/peer/ZNFPeerLimits.h"
 #include "platform/peer/ZNFPeerSession.h"
 
@@ -134,8 +137,12 @@ public:
 
 // Invites the sender at 127.0.0.1:port and stores what it sends (in TMPDIR, as the layer
 // does) until the sender hangs up.
-int runPeerReceiver(quint16 port) {
-    auto session = ZNFPeerSession::create(ZNFPeerID(QStringLiteral("Receiver")));
+int runPeerReceiver(quint16 port, bool tls) {
+    auto session =
+        ZNFPeerSession::create(tls ? ZNFPeerID(QStringLiteral("Receiver"),
+                                               std::make_shared<const ZNFPeerIdentity>(
+                                                   ZNFPeerIdentity::generate(QStringLiteral("Receiver"))))
+                                   : ZNFPeerID(QStringLiteral("Receiver")));
     auto sink = std::make_shared<Sink>();
     session->setDelegate(sink);
     session->connectToPeer(ZNFPeerID(), QHostAddress::LocalHost, port, {}, 10);
@@ -228,13 +235,20 @@ double plainCopy(quint16 port, const QString& path) {
                : -1;
 }
 
+ZNFPeerID benchPeer(const QString& name, bool tls) {
+    return tls ? ZNFPeerID(name, std::make_shared<const ZNFPeerIdentity>(ZNFPeerIdentity::generate(name)))
+               : ZNFPeerID(name);
+}
+
 // A resource from this process to a session in another over 127.0.0.1, timed; each run is
-// preceded by the plain copy of the same file, so that both see the same load.
+// preceded by the plain copy of the same file, so that both see the same load. Second
+// argument: 1 for TLS.
 void BM_TransferTwoProcesses(benchmark::State& state) {
     const qint64 size = state.range(0) * kMB;
+    const bool tls = state.range(1) == 1;
     const QString path = patternFile(scratch(), size);
     ZNFPeerDiscovery::setBackend(ZNFPeerDiscovery::Backend::Loopback);
-    const ZNFPeerID host(QStringLiteral("Host"));
+    const ZNFPeerID host = benchPeer(QStringLiteral("Host"), tls);
     auto hostSession = ZNFPeerSession::create(host);
     auto sink = std::make_shared<Sink>();
     hostSession->setDelegate(sink);
@@ -243,7 +257,8 @@ void BM_TransferTwoProcesses(benchmark::State& state) {
     auto advertiser = ZNFPeerAdvertiser::create(host, {}, QStringLiteral("nc-bench"));
     advertiser->setDelegate(acceptor);
     advertiser->startAdvertisingPeer();
-    QProcess* peerChild = startChild({kPeerReceiverFlag, QString::number(advertiser->port())});
+    QProcess* peerChild =
+        startChild({kPeerReceiverFlag, QString::number(advertiser->port()), QString::number(int(tls))});
     QProcess* plainChild = startChild({kPlainReceiverFlag, scratch().filePath(QStringLiteral("plain"))});
     plainChild->waitForReadyRead(10000);
     const quint16 plainPort = quint16(plainChild->readLine().trimmed().toUInt());
@@ -282,7 +297,8 @@ void BM_TransferTwoProcesses(benchmark::State& state) {
     stopChild(plainChild);
 }
 BENCHMARK(BM_TransferTwoProcesses)
-    ->Arg(200)
+    ->Args({200, 0})
+    ->Args({200, 1})
     ->Iterations(1)
     ->Repetitions(kRuns)
     ->ReportAggregatesOnly(true)
@@ -314,7 +330,7 @@ void BM_LinksThatNeverRead(benchmark::State& state) {
             const ZNFPeerID peer(QStringLiteral("Stalled %1").arg(i));
             ZNFFrameWriter invite;
             invite.u8(ZNFPeerFrame::kProtocolVersion).string(peer.uniqueID()).string(peer.displayName());
-            invite.u8(0).bytes({});
+            invite.u8(0).bytes({}).bytes({});
             QByteArray frame(ZNFPeerFrame::kHeaderBytes, Qt::Uninitialized);
             ZNFPeerFrame::writeHeader(frame.data(), ZNFPeerFrame::Invite, quint32(invite.payload().size()));
             frame += invite.payload();
@@ -380,18 +396,53 @@ BENCHMARK(BM_AdvertiseToFirstFound)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
-// Prints as usual, and keeps the medians of the two-process runs for the ratio.
+// An encrypted link, from the invitation to both sides connected: TCP, the TLS 1.3 handshake
+// with both certificates, the commit-then-reveal code exchange and the answer.
+void BM_EncryptedHandshakeAndCode(benchmark::State& state) {
+    ZNFPeerDiscovery::setBackend(ZNFPeerDiscovery::Backend::Loopback);
+    const ZNFPeerID host = benchPeer(QStringLiteral("Host"), true);
+    const ZNFPeerID guest = benchPeer(QStringLiteral("Guest"), true);
+    auto hostSession = ZNFPeerSession::create(host);
+    auto guestSession = ZNFPeerSession::create(guest);
+    auto sink = std::make_shared<Sink>();
+    auto hostSink = std::make_shared<Sink>();
+    guestSession->setDelegate(sink);
+    hostSession->setDelegate(hostSink);
+    auto acceptor = std::make_shared<Acceptor>();
+    acceptor->session = hostSession;
+    auto advertiser = ZNFPeerAdvertiser::create(host, {}, QStringLiteral("nc-tls"));
+    advertiser->setDelegate(acceptor);
+    advertiser->startAdvertisingPeer();
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        guestSession->connectToPeer(host, QHostAddress::LocalHost, advertiser->port(), {}, 10);
+        if (!sink->connected.wait(10)) {
+            state.SkipWithError("not connected");
+            break;
+        }
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        guestSession->disconnect();
+        sink->gone.wait(10);
+        hostSink->gone.wait(10);
+    }
+    advertiser->stopAdvertisingPeer();
+}
+BENCHMARK(BM_EncryptedHandshakeAndCode)->Iterations(20)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Prints as usual, and keeps the medians of the two-process runs for the ratios.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
-    double peerMs = 0;
-    double plainMs = 0;
+    double peerMs[2] = {0, 0};
+    double plainMs[2] = {0, 0};
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.aggregate_name != "median" || run.run_name.function_name != "BM_TransferTwoProcesses")
                 continue;
-            peerMs = run.GetAdjustedRealTime();
+            const int tls = run.run_name.args.find("/1") != std::string::npos ? 1 : 0;
+            peerMs[tls] = run.GetAdjustedRealTime();
             if (auto it = run.counters.find("plain_ms"); it != run.counters.end())
-                plainMs = it->second;
+                plainMs[tls] = it->second;
         }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -403,18 +454,20 @@ RatioReporter reporter;
 
 const bool registered = registerBenchProgram([](BenchProgram& program) {
     program.start = [](int argc, char** argv) -> std::optional<int> {
-        if (argc == 3 && QLatin1StringView(argv[1]) == kPeerReceiverFlag)
-            return runPeerReceiver(quint16(QByteArray(argv[2]).toUInt()));
+        if (argc == 4 && QLatin1StringView(argv[1]) == kPeerReceiverFlag)
+            return runPeerReceiver(quint16(QByteArray(argv[2]).toUInt()), qstrcmp(argv[3], "1") == 0);
         if (argc == 3 && QLatin1StringView(argv[1]) == kPlainReceiverFlag)
             return runPlainReceiver(QString::fromLocal8Bit(argv[2]));
         return std::nullopt;
     };
     program.reporter = &reporter;
     program.finish = [] {
-        if (reporter.peerMs > 0 && reporter.plainMs > 0)
-            std::printf(
-                "200 MB between two processes, medians of %d runs: peer layer %.0f ms, plain copy %.0f "
-                "ms, peer layer at %.0f%% of the plain copy's throughput\n",
-                kRuns, reporter.peerMs, reporter.plainMs, 100.0 * reporter.plainMs / reporter.peerMs);
+        for (int tls = 0; tls < 2; ++tls)
+            if (reporter.peerMs[tls] > 0 && reporter.plainMs[tls] > 0)
+                std::printf(
+                    "200 MB between two processes, %s, medians of %d runs: peer layer %.0f ms, plain copy "
+                    "%.0f ms, peer layer at %.0f%% of the plain copy's throughput\n",
+                    tls ? "TLS 1.3" : "plain frames", kRuns, reporter.peerMs[tls], reporter.plainMs[tls],
+                    100.0 * reporter.plainMs[tls] / reporter.peerMs[tls]);
     };
 });

@@ -5,6 +5,9 @@
 // received data in order, store resources only in its own temporary files and leave none of
 // them behind.
 //
+// The session has no identity, so its link carries plain frames: what the frame parser gets
+// from the TLS layer's plaintext side on an encrypted link, without a handshake per input.
+//
 // Input: a flags byte (bit 0: send the rest unframed; bit 1: no accept from the harness), then
 // records of type (1 byte), payload length (2 bytes, big-endian) and payload.
 

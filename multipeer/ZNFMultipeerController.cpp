@@ -1,6 +1,7 @@
 #include "multipeer/ZNFMultipeerController.h"
 
 #include "platform/ZNFLog.h"
+#include "platform/peer/ZNFPeerIdentity.h"
 
 #include <QtGlobal>
 #include <cstdio>
@@ -33,8 +34,23 @@ ZNFMultipeerController::ZNFMultipeerController(const std::optional<QString>& ser
     if (type.size() > kMaxServiceTypeLength) {
         qFatal("ZNFMultipeerController: Service type must be 15 characters or less.");
     }
-    m_peerId = ZNFPeerID(name);
+    // Links are encrypted by default, with this installation's identity. Callers that must
+    // tell the user about a damaged one check ZNFPeerIdentity::device() first; here a key that
+    // lasts as long as the controller stands in, and nothing on disk is replaced.
+    QString error;
+    auto identity = ZNFPeerIdentity::device(&error);
+    if (!identity) {
+        ZNFLogf(QStringLiteral("Using a temporary identity: %@"), error);
+        identity = std::make_shared<const ZNFPeerIdentity>(ZNFPeerIdentity::generate(name));
+    }
+    m_peerId = ZNFPeerID(name, identity);
     m_serviceType = type;
+}
+
+ZNFPeerID ZNFMultipeerController::linkPeer() const {
+    QMutexLocker lock(&m_mutex);
+    return ZNFPeerSession::linkPeer(m_peerId, m_securityIdentity.value_or(QVariantList()),
+                                    m_encryptionPreference);
 }
 
 ZNFMultipeerController::~ZNFMultipeerController() {
@@ -54,6 +70,10 @@ std::optional<QVariantList> ZNFMultipeerController::securityIdentity() const {
 void ZNFMultipeerController::setSecurityIdentity(const std::optional<QVariantList>& identity) {
     QMutexLocker lock(&m_mutex);
     m_securityIdentity = identity;
+    // The peer is who the identity says; a list that is no identity leaves it as it was.
+    const ZNFPeerIdentity chosen = ZNFPeerIdentity::fromSecurityIdentity(identity.value_or(QVariantList()));
+    if (!chosen.isNull())
+        m_peerId = ZNFPeerID(m_peerId.displayName(), std::make_shared<const ZNFPeerIdentity>(chosen));
 }
 
 qint64 ZNFMultipeerController::encryptionPreference() const {
@@ -95,7 +115,7 @@ ZNFMultipeerController::startAdvertisingWithInfo(const std::optional<ZNFDiscover
                                                  ZNFMultipeerInvitationHandler handler) {
     if (!handler)
         return nullptr;
-    auto advertiser = ZNFPeerAdvertiser::create(m_peerId, info.value_or(ZNFDiscoveryInfo()), m_serviceType);
+    auto advertiser = ZNFPeerAdvertiser::create(linkPeer(), info.value_or(ZNFDiscoveryInfo()), m_serviceType);
     advertiser->setDelegate(std::weak_ptr<ZNFPeerAdvertiserDelegate>(weak_from_this()));
     {
         QMutexLocker lock(&m_mutex);
@@ -128,7 +148,7 @@ QList<std::shared_ptr<ZNFPeerAdvertiser>> ZNFMultipeerController::allAdvertisers
 std::shared_ptr<ZNFPeerBrowser> ZNFMultipeerController::startBrowsing(ZNFMultipeerFoundPeerHandler handler) {
     if (!handler)
         return nullptr;
-    auto browser = ZNFPeerBrowser::create(m_peerId, m_serviceType);
+    auto browser = ZNFPeerBrowser::create(linkPeer(), m_serviceType);
     browser->setDelegate(std::weak_ptr<ZNFPeerBrowserDelegate>(weak_from_this()));
     {
         QMutexLocker lock(&m_mutex);

@@ -58,7 +58,12 @@ public:
     ~ZNFMultipeerController() override;
 
     QString serviceType() const { return m_serviceType; }
-    ZNFPeerID peerId() const { return m_peerId; }
+    // The local peer: its unique id is its identity's fingerprint (the device identity unless
+    // securityIdentity names another).
+    ZNFPeerID peerId() const {
+        QMutexLocker lock(&m_mutex);
+        return m_peerId;
+    }
     std::optional<QVariantList> securityIdentity() const;
     void setSecurityIdentity(const std::optional<QVariantList>& identity);
     qint64 encryptionPreference() const;
@@ -116,6 +121,8 @@ public:
     using ZNFPeerBrowserDelegate::browser;
 
 private:
+    // The local peer as links see it: without its identity when the preference is none.
+    ZNFPeerID linkPeer() const;
     // The layer calls from several threads at once: every table is read and changed under
     // this lock, and handlers are called with it released so they may call back in.
     mutable QMutex m_mutex;

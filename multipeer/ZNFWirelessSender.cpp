@@ -3,6 +3,7 @@
 #include "multipeer/ZNFMultipeerController.h"
 #include "platform/ZNFLog.h"
 #include "platform/ZNFMainQueue.h"
+#include "platform/peer/ZNFPeerIdentity.h"
 
 #include <QFileInfo>
 #include <QMutex>
@@ -18,11 +19,16 @@ struct ZNFWirelessSender::State {
     std::shared_ptr<ZNFMultipeerController> controller;
     QString archive;
     QString name;
+    QString configFolder; // where remembered phones are kept, as it was when the send began
 
     QMutex mutex;
     ZNFPeerID phone;       // the first peer that reached connected
     QSet<QString> invited; // accepted, not yet connected or gone
     bool over = false;     // finished or cancelled: nothing more is reported
+    // The new phone waiting for the person's confirmation, and how to answer it.
+    ZNFPeerID candidate;
+    ZNFPeerInvitationHandler candidateReply;
+    bool pinAfterSend = false;
     std::atomic<int> percent{-1};
 
     // Runs `work` on the main thread if the send is still on and its sender still there.
@@ -43,6 +49,8 @@ struct ZNFWirelessSender::State {
 
     static void invitation(const std::weak_ptr<State>& weak, const ZNFPeerID& peer,
                            const ZNFPeerInvitationHandler& reply);
+    static void accept(const std::shared_ptr<State>& state, const ZNFPeerID& peer,
+                       const ZNFPeerInvitationHandler& reply);
     static void stateChanged(const std::weak_ptr<State>& weak, const ZNFPeerID& peer, qint64 state);
     void send(const std::weak_ptr<State>& weak, const ZNFPeerID& phone);
 };
@@ -61,15 +69,56 @@ void ZNFWirelessSender::State::invitation(const std::weak_ptr<State>& weak, cons
             refusal = QStringLiteral("the archive goes to %1").arg(state->phone.description());
         else if (state->invited.contains(peer.uniqueID()))
             refusal = QStringLiteral("a peer of that id was accepted already");
-        else
-            state->invited.insert(peer.uniqueID());
     }
     if (!refusal.isEmpty()) {
         ZNFLogf(QStringLiteral("Declined %@: %@"), peer.description(), refusal);
         reply(false, nullptr);
         return;
     }
-    // Until one phone is connected every invitation is accepted, as the phone expects.
+    // A plain link (chosen through the environment) has no code to compare.
+    const ZNFPinnedPeers pins(state->configFolder);
+    const auto match = peer.verificationCode().isEmpty() ? ZNFPinnedPeers::Known
+                                                         : pins.match(peer.displayName(), peer.uniqueID());
+    if (match == ZNFPinnedPeers::Changed) {
+        reply(false, nullptr);
+        const ZNFPeerError error(
+            ZNFPeerError::PeerChanged,
+            QStringLiteral("%1 was remembered with another key: this may be another device using its name. "
+                           "Nothing was sent. If the phone was reset or replaced, forget it and try again.")
+                .arg(peer.displayName()));
+        ZNFLogf(QStringLiteral("Refused %@: %@"), peer.description(), error.message());
+        toMain(weak, [peer, error](ZNFWirelessSender& sender, State& state) {
+            {
+                QMutexLocker lock(&state.mutex);
+                state.over = true;
+            }
+            state.controller->disconnect();
+            emit sender.finished(peer, error);
+        });
+        return;
+    }
+    if (match == ZNFPinnedPeers::Unknown) {
+        ZNFPeerInvitationHandler previous;
+        {
+            QMutexLocker lock(&state->mutex);
+            previous = std::exchange(state->candidateReply, reply);
+            state->candidate = peer;
+        }
+        if (previous)
+            previous(false, nullptr); // only the newest invitation is shown and can be confirmed
+        toMain(weak, [peer](ZNFWirelessSender& sender, State&) { emit sender.confirmationNeeded(peer); });
+        return;
+    }
+    accept(state, peer, reply);
+}
+
+void ZNFWirelessSender::State::accept(const std::shared_ptr<State>& state, const ZNFPeerID& peer,
+                                      const ZNFPeerInvitationHandler& reply) {
+    std::weak_ptr<State> weak = state;
+    {
+        QMutexLocker lock(&state->mutex);
+        state->invited.insert(peer.uniqueID());
+    }
     const auto& controller = state->controller;
     controller->registerHandler([weak](const std::shared_ptr<ZNFPeerSession>&, const ZNFPeerID& changed,
                                        qint64 newState) { stateChanged(weak, changed, newState); },
@@ -119,10 +168,14 @@ void ZNFWirelessSender::State::send(const std::weak_ptr<State>& weak, const ZNFP
         controller->session()->sendResourceAtURL(url, name, phone, [weak, phone](const ZNFPeerError& error) {
             ZNFLogf(QStringLiteral("Sent resource! %@"), error.description());
             toMain(weak, [phone, error](ZNFWirelessSender& sender, State& state) {
+                bool pin;
                 {
                     QMutexLocker lock(&state.mutex);
                     state.over = true;
+                    pin = state.pinAfterSend && error.isNull();
                 }
+                if (pin)
+                    ZNFPinnedPeers(state.configFolder).pin(phone.displayName(), phone.uniqueID());
                 state.controller->disconnect();
                 emit sender.finished(phone, error);
             });
@@ -144,15 +197,39 @@ ZNFWirelessSender::~ZNFWirelessSender() {
     cancel();
 }
 
+void ZNFWirelessSender::confirm() {
+    if (!m_state)
+        return;
+    ZNFPeerID peer;
+    ZNFPeerInvitationHandler reply;
+    {
+        QMutexLocker lock(&m_state->mutex);
+        if (m_state->over || !m_state->candidateReply)
+            return;
+        peer = m_state->candidate;
+        reply = std::exchange(m_state->candidateReply, {});
+        m_state->pinAfterSend = true;
+    }
+    State::accept(m_state, peer, reply);
+}
+
 bool ZNFWirelessSender::start(const QString& archivePath, const QString& resourceName) {
     cancel();
     m_startError = ZNFPeerError();
+    QString identityError;
+    if (m_encryptionPreference != ZNFPeerSession::EncryptionNone &&
+        !ZNFPeerIdentity::device(&identityError)) {
+        m_startError = ZNFPeerError(ZNFPeerError::IdentityDamaged, identityError);
+        return false;
+    }
     auto state = std::make_shared<State>();
     state->owner = this;
     state->archive = archivePath;
+    state->configFolder = ZNFPeerIdentity::configFolder();
     state->name = resourceName.isEmpty() ? QFileInfo(archivePath).fileName() : resourceName;
     state->controller = std::make_shared<ZNFMultipeerController>(
         QString::fromLatin1(ZNFWirelessSender_serviceType), std::nullopt);
+    state->controller->setEncryptionPreference(m_encryptionPreference);
     m_state = state;
     ZNFLog(QStringLiteral("Attempting wireless connection..."));
     std::weak_ptr<State> weak = state;
@@ -173,10 +250,14 @@ bool ZNFWirelessSender::start(const QString& archivePath, const QString& resourc
 void ZNFWirelessSender::cancel() {
     if (!m_state)
         return;
+    ZNFPeerInvitationHandler waiting;
     {
         QMutexLocker lock(&m_state->mutex);
         m_state->over = true;
+        waiting = std::exchange(m_state->candidateReply, {});
     }
+    if (waiting)
+        waiting(false, nullptr);
     m_state->controller->disconnect();
     m_state.reset();
 }

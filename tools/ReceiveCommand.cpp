@@ -9,6 +9,7 @@
 #include "platform/ZNFFileWrite.h"
 #include "platform/ZNFLog.h"
 #include "platform/ZNFMainQueue.h"
+#include "platform/peer/ZNFPeerIdentity.h"
 #include "platform/peer/ZNFPeerLimits.h"
 #include "platform/peer/ZNFResourceName.h"
 
@@ -17,11 +18,14 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 #include <QStorageInfo>
 #include <QTemporaryFile>
 #include <QTimer>
+#include <QWaitCondition>
 #include <atomic>
 #include <cstdio>
 #include <sys/stat.h>
@@ -39,6 +43,27 @@ constexpr int kMaxNumberedCopies = 9999;
 
 struct Outcome : ZNFCommandOutcome {
     std::atomic<bool> stored{false};
+
+    // Whether the person trusts each peer (by key), decided on the main thread; storing waits
+    // for it on the layer's thread, so nothing from a peer nobody confirmed is kept.
+    QWaitCondition decided;
+    QHash<QString, bool> trusted; // under `mutex`
+    QSet<QString> toPin;
+    QString configFolder = ZNFPeerIdentity::configFolder(); // as it was when the run began
+
+    void decide(const QString& fingerprint, bool trust, bool pin) {
+        QMutexLocker lock(&mutex);
+        trusted.insert(fingerprint, trust);
+        if (pin)
+            toPin.insert(fingerprint);
+        decided.wakeAll();
+    }
+    bool waitForTrust(const QString& fingerprint) {
+        QMutexLocker lock(&mutex);
+        while (!trusted.contains(fingerprint) && !done)
+            decided.wait(&mutex, 200);
+        return trusted.value(fingerprint, false);
+    }
 };
 
 QString refusal(const QString& name, const ZNFPeerID& peer, const QString& reason) {
@@ -104,15 +129,20 @@ QString storeInto(const QString& temporary, const QString& directory, const QStr
 // what they learn here.
 class Receiver : public std::enable_shared_from_this<Receiver> {
 public:
-    Receiver(const QString& directory, std::shared_ptr<Outcome> outcome)
-        : m_directory(directory), m_outcome(std::move(outcome)) {
+    Receiver(const QString& directory, std::shared_ptr<Outcome> outcome, const ZNFPeerCommandOptions& options)
+        : m_directory(directory), m_outcome(std::move(outcome)), m_options(options) {
         m_retry.setSingleShot(true);
         QObject::connect(&m_retry, &QTimer::timeout, [this] { tryNext(); });
     }
 
     ZNFPeerError start() {
+        QString identityError;
+        if (m_options.encryption != ZNFPeerSession::EncryptionNone &&
+            !ZNFPeerIdentity::device(&identityError))
+            return ZNFPeerError(ZNFPeerError::IdentityDamaged, identityError);
         m_controller = std::make_shared<ZNFMultipeerController>(QLatin1String(ZNFWirelessSender_serviceType),
                                                                 std::nullopt);
+        m_controller->setEncryptionPreference(m_options.encryption);
         registerResourceHandlers();
         std::weak_ptr<Receiver> weak = weak_from_this();
         auto browser =
@@ -180,6 +210,8 @@ private:
                                            .arg(peer.displayName(), error.message()));
                     return;
                 }
+                if (!outcome->waitForTrust(peer.uniqueID()))
+                    return;
                 // The layer refused anything else already; checked again where it is stored.
                 if (const QString problem = ZNFResourceName::problem(name); !problem.isEmpty()) {
                     outcome->finish(1, refusal(name, peer, problem));
@@ -197,6 +229,13 @@ private:
                 ::umask(mask);
                 ::chmod(QFile::encodeName(target).constData(), 0666 & ~mask);
                 outcome->stored = true;
+                bool pin;
+                {
+                    QMutexLocker lock(&outcome->mutex);
+                    pin = outcome->toPin.contains(peer.uniqueID());
+                }
+                if (pin)
+                    ZNFPinnedPeers(outcome->configFolder).pin(peer.displayName(), peer.uniqueID());
                 const QJsonObject result{{QStringLiteral("path"), target},
                                          {QStringLiteral("bytes"), QFileInfo(target).size()},
                                          {QStringLiteral("peer"), peer.displayName()}};
@@ -258,6 +297,7 @@ private:
             if (it != m_candidates.end())
                 it->backoffMs = 0;
             ZNFCommandOutput::progress(QStringLiteral("Connected to %1").arg(peer.displayName()));
+            trust(peer);
             return;
         }
         if (state != ZNFPeerSession::NotConnected || m_outcome->stored)
@@ -275,8 +315,39 @@ private:
         tryNext();
     }
 
+    // Known peers pass; a known name with another key is refused; a new peer is asked about.
+    void trust(const ZNFPeerID& peer) {
+        if (peer.verificationCode().isEmpty()) { // a plain link, chosen through the environment
+            m_outcome->decide(peer.uniqueID(), true, false);
+            return;
+        }
+        const auto match = ZNFPinnedPeers(m_outcome->configFolder).match(peer.displayName(), peer.uniqueID());
+        if (match == ZNFPinnedPeers::Known) {
+            m_outcome->decide(peer.uniqueID(), true, false);
+            return;
+        }
+        QString refusal;
+        if (match == ZNFPinnedPeers::Changed)
+            refusal = QStringLiteral("%1 was remembered with another key: this may be another computer using "
+                                     "its name; nothing was stored (notecrate receive --forget NAME if it "
+                                     "was reinstalled)")
+                          .arg(peer.displayName());
+        const bool yes =
+            refusal.isEmpty() &&
+            ZNFConfirmNewPeer(
+                m_options,
+                QStringLiteral("Receive from %1, code %2?").arg(peer.displayName(), peer.verificationCode()),
+                &refusal);
+        m_outcome->decide(peer.uniqueID(), yes, yes);
+        if (!yes) {
+            m_controller->session()->cancelConnectPeer(peer);
+            m_outcome->finish(1, refusal);
+        }
+    }
+
     const QString m_directory;
     const std::shared_ptr<Outcome> m_outcome;
+    const ZNFPeerCommandOptions m_options;
     std::shared_ptr<ZNFMultipeerController> m_controller;
     std::weak_ptr<ZNFPeerBrowser> m_browser;
     std::vector<Candidate> m_candidates;
@@ -287,9 +358,16 @@ private:
 
 } // namespace
 
-int ZNFRunReceive(const QStringList& arguments) {
+int ZNFRunReceive(const QStringList& commandLine) {
+    ZNFPeerCommandOptions options;
+    QString optionError;
+    if (!ZNFParsePeerOptions(commandLine, &options, &optionError))
+        return ZNFCommandOutput::fail(optionError);
+    if (!options.forget.isEmpty())
+        return ZNFForgetPeer(options.forget);
+    const QStringList& arguments = options.arguments;
     if (arguments.size() != 1)
-        return ZNFCommandOutput::fail(QStringLiteral("usage: notecrate receive DIR"));
+        return ZNFCommandOutput::fail(QStringLiteral("usage: notecrate receive [--yes] DIR"));
     const QString directory = QFileInfo(arguments.first()).absoluteFilePath();
     if (!QDir().mkpath(directory) || !QFileInfo(directory).isDir())
         return ZNFCommandOutput::fail(
@@ -298,7 +376,7 @@ int ZNFRunReceive(const QStringList& arguments) {
     QEventLoop loop;
     auto outcome = std::make_shared<Outcome>();
     outcome->loop = &loop;
-    auto receiver = std::make_shared<Receiver>(directory, outcome);
+    auto receiver = std::make_shared<Receiver>(directory, outcome, options);
     const ZNFPeerError error = receiver->start();
     if (!error.isNull()) {
         receiver->controller()->disconnect();

@@ -15,10 +15,7 @@
 #include <QJsonObject>
 #include <cstdio>
 
-namespace {
-
-// The newer of the two archives the converters leave in the caches folder.
-QString latestArchive() {
+QString ZNFLatestArchive() {
     QString best;
     QDateTime bestTime;
     for (const QLatin1StringView name :
@@ -32,13 +29,18 @@ QString latestArchive() {
     return best;
 }
 
-} // namespace
-
-int ZNFRunSend(const QStringList& arguments) {
+int ZNFRunSend(const QStringList& commandLine) {
+    ZNFPeerCommandOptions options;
+    QString optionError;
+    if (!ZNFParsePeerOptions(commandLine, &options, &optionError))
+        return ZNFCommandOutput::fail(optionError);
+    if (!options.forget.isEmpty())
+        return ZNFForgetPeer(options.forget);
+    const QStringList& arguments = options.arguments;
     if (arguments.size() > 1)
-        return ZNFCommandOutput::fail(QStringLiteral("usage: notecrate send [ARCHIVE]"));
+        return ZNFCommandOutput::fail(QStringLiteral("usage: notecrate send [--yes] [ARCHIVE]"));
     const QString archive =
-        arguments.isEmpty() ? latestArchive() : QFileInfo(arguments.first()).absoluteFilePath();
+        arguments.isEmpty() ? ZNFLatestArchive() : QFileInfo(arguments.first()).absoluteFilePath();
     if (archive.isEmpty())
         return ZNFCommandOutput::fail(
             QStringLiteral("no archive to send: convert first (notecrate convert ...) or name one"));
@@ -53,6 +55,20 @@ int ZNFRunSend(const QStringList& arguments) {
     int lastShown = -1;
     QObject::connect(&sender, &ZNFWirelessSender::invited, [](const ZNFPeerID& peer) {
         ZNFCommandOutput::progress(QStringLiteral("Invited by %1").arg(peer.displayName()));
+    });
+    // Runs on the main thread, so the prompt holds up nothing but this command.
+    QObject::connect(&sender, &ZNFWirelessSender::confirmationNeeded, [&](const ZNFPeerID& phone) {
+        QString refusal;
+        if (ZNFConfirmNewPeer(
+                options,
+                QStringLiteral("Send to %1, code %2?").arg(phone.displayName(), phone.verificationCode()),
+                &refusal)) {
+            sender.confirm();
+            return;
+        }
+        sender.cancel();
+        text = refusal;
+        loop.quit();
     });
     QObject::connect(&sender, &ZNFWirelessSender::sending, [&](const ZNFPeerID& phone) {
         ZNFCommandOutput::progress(
@@ -78,6 +94,7 @@ int ZNFRunSend(const QStringList& arguments) {
             }
             loop.quit();
         });
+    sender.setEncryptionPreference(options.encryption);
     if (!sender.start(archive))
         return ZNFCommandOutput::fail(sender.startError().message());
     ZNFCommandOutput::progress(

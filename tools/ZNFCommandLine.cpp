@@ -1,6 +1,8 @@
 #include "tools/ZNFCommandLine.h"
 
 #include "conversion/ZNFConversionOutcome.h"
+#include "platform/peer/ZNFPeerIdentity.h"
+#include "platform/peer/ZNFPeerSession.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -40,14 +42,72 @@ int printConversion(const ZNFConversionOutcome& outcome) {
 
 } // namespace ZNFCommandOutput
 
+bool ZNFParsePeerOptions(const QStringList& arguments, ZNFPeerCommandOptions* options, QString* error) {
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if (argument == QLatin1String("--yes")) {
+            options->yes = true;
+        } else if (argument == QLatin1String("--forget")) {
+            if (i + 1 >= arguments.size() || arguments.at(i + 1).isEmpty()) {
+                *error = QStringLiteral("--forget needs the name of a remembered peer");
+                return false;
+            }
+            options->forget = arguments.at(++i);
+        } else {
+            options->arguments << argument;
+        }
+    }
+    const QByteArray encryption = qgetenv("NOTECRATE_PEER_ENCRYPTION");
+    if (encryption == "none") {
+        options->encryption = ZNFPeerSession::EncryptionNone;
+        std::fputs("notecrate: NOTECRATE_PEER_ENCRYPTION=none: the link is NOT encrypted and no code is "
+                   "compared; anyone on the network can read or change what is sent\n",
+                   stderr);
+    } else if (!encryption.isEmpty()) {
+        *error = QStringLiteral("NOTECRATE_PEER_ENCRYPTION may only be \"none\"");
+        return false;
+    }
+    return true;
+}
+
+int ZNFForgetPeer(const QString& name) {
+    ZNFPinnedPeers pins(ZNFPeerIdentity::configFolder());
+    QString error;
+    if (!pins.forget(name, &error))
+        return ZNFCommandOutput::fail(
+            error.isEmpty() ? QStringLiteral("no remembered peer is named \"%1\"").arg(name) : error);
+    std::fprintf(stderr, "notecrate: forgot %s\n", name.toLocal8Bit().constData());
+    return 0;
+}
+
+bool ZNFConfirmNewPeer(const ZNFPeerCommandOptions& options, const QString& question, QString* refusal) {
+    if (options.yes) {
+        std::fprintf(stderr, "%s yes (--yes)\n", question.toLocal8Bit().constData());
+        return true;
+    }
+    if (!::isatty(STDIN_FILENO)) {
+        *refusal = question.section(QLatin1Char('?'), 0, 0) +
+                   QStringLiteral(": refused, a new peer needs a terminal to confirm the code, or --yes");
+        return false;
+    }
+    std::fprintf(stderr, "%s [y/N] ", question.toLocal8Bit().constData());
+    std::fflush(stderr);
+    char answer[16] = {};
+    const bool yes = std::fgets(answer, sizeof answer, stdin) && (answer[0] == 'y' || answer[0] == 'Y');
+    if (!yes)
+        *refusal = QStringLiteral("the code was not confirmed");
+    return yes;
+}
+
 namespace {
 const char* kUsage = "usage:\n"
                      "  notecrate                           open the window\n"
                      "  notecrate convert vesper PATH       convert a Vesper export folder\n"
                      "  notecrate convert notes             convert the Notes app's notes (macOS)\n"
                      "  notecrate convert notes --from DIR  convert a copied Notes folder (any system)\n"
-                     "  notecrate send [ARCHIVE]            send an archive to the phone\n"
-                     "  notecrate receive DIR               receive an archive, as the phone does\n";
+                     "  notecrate send [--yes] [ARCHIVE]    send an archive to the phone\n"
+                     "  notecrate receive [--yes] DIR       receive an archive, as the phone does\n"
+                     "  notecrate send|receive --forget NAME  forget a remembered peer\n";
 }
 
 int ZNFRunCommandLine(const QStringList& arguments) {

@@ -14,6 +14,25 @@ int ZNFRunConvertVesper(const QStringList& arguments);
 int ZNFRunSend(const QStringList& arguments);
 int ZNFRunReceive(const QStringList& arguments);
 
+// The newer of the two archives the converters leave in the caches folder, or "".
+QString ZNFLatestArchive();
+
+// What send and receive share about the peer at the other end.
+struct ZNFPeerCommandOptions {
+    bool yes = false;      // --yes: a new peer is accepted without asking
+    QString forget;        // --forget NAME: drop a remembered peer and stop
+    qint64 encryption = 0; // NOTECRATE_PEER_ENCRYPTION=none: plain links
+    QStringList arguments; // what is left
+};
+// Reads --yes and --forget NAME from `arguments` and the environment; false with `error` on a
+// malformed line. Plain links are announced on stderr.
+bool ZNFParsePeerOptions(const QStringList& arguments, ZNFPeerCommandOptions* options, QString* error);
+// Runs --forget: the exit status.
+int ZNFForgetPeer(const QString& name);
+// Whether to trust a peer never seen before: --yes says so; else the person is asked on the
+// terminal; without one the answer is no, and `refusal` says why in one line.
+bool ZNFConfirmNewPeer(const ZNFPeerCommandOptions& options, const QString& question, QString* refusal);
+
 // Shared output helpers.
 namespace ZNFCommandOutput {
 // One line on stderr, prefixed "notecrate: "; returns 1.

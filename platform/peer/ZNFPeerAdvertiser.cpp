@@ -3,13 +3,17 @@
 #include "platform/ZNFLog.h"
 #include "platform/peer/ZNFPeerConnection_p.h"
 #include "platform/peer/ZNFPeerDiscovery.h"
+#include "platform/peer/ZNFPeerIdentity.h"
 #include "platform/peer/ZNFPeerLayer_p.h"
 #include "platform/peer/ZNFPeerLimits.h"
 #include "platform/peer/ZNFPeerSession.h"
+#include "platform/peer/ZNFSha256.h"
 
 #include <QHash>
 #include <QMutex>
+#include <QRandomGenerator>
 #include <QSet>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <algorithm>
@@ -21,6 +25,27 @@ struct ReplyState {
     QMutex mutex;
     ZNFPeerAdvertiser::Core* core = nullptr;
     bool answered = false;
+};
+
+// Hands out sockets that can be encrypted before their first frame.
+class SecureServer : public QTcpServer {
+protected:
+    void incomingConnection(qintptr descriptor) override {
+        auto* socket = new QSslSocket(this);
+        if (socket->setSocketDescriptor(descriptor))
+            addPendingConnection(socket);
+        else
+            delete socket;
+    }
+};
+
+// An invitation whose commitment waits for the inviter's reveal.
+struct Commitment {
+    QString id;
+    QString name;
+    QByteArray context;
+    QByteArray hash;
+    QByteArray nonce; // ours
 };
 } // namespace
 
@@ -148,6 +173,8 @@ private:
             QTcpSocket* socket = m_server->nextPendingConnection();
             makeRoom(socket->peerAddress());
             auto* connection = new ZNFPeerConnection(socket, this);
+            if (const auto identity = m_me.identity())
+                connection->startTls(*identity, true);
             m_pending.insert(connection, std::make_shared<ReplyState>());
             m_arrivals.append(connection);
             // Counted from here, so it covers whatever the transport settles before frames.
@@ -182,15 +209,55 @@ private:
         const QString name = reader.string(limits.maxNameBytes);
         const bool hasContext = reader.u8() != 0;
         QByteArray context = reader.bytes(limits.maxContextBytes);
-        if (!reader.ok() || !reader.atEnd() || version != ZNFPeerFrame::kProtocolVersion || id.isEmpty()) {
+        const QByteArray commitment = reader.bytes(ZNFPeerFrame::kDigestBytes);
+        const bool encrypted = connection->isEncrypted();
+        if (!reader.ok() || !reader.atEnd() || version != ZNFPeerFrame::kProtocolVersion || id.isEmpty() ||
+            commitment.size() != (encrypted ? ZNFPeerFrame::kDigestBytes : 0)) {
             connection->fail(
                 ZNFPeerError(ZNFPeerError::ProtocolError, QStringLiteral("malformed invitation")));
+            return;
+        }
+        // On an encrypted link the id is the key the inviter proved it holds, not a claim.
+        if (encrypted && id != connection->peerFingerprint()) {
+            connection->fail(ZNFPeerError(ZNFPeerError::ProtocolError,
+                                          QStringLiteral("the inviter claims an id that is not its key's")));
             return;
         }
         if (!hasContext)
             context = QByteArray();
         else if (context.isNull())
             context = QByteArray("");
+        if (!encrypted) {
+            present(connection, ZNFPeerID(name, id), context);
+            return;
+        }
+        // Our nonce goes out only after the inviter committed to its own, and the inviter's
+        // comes only after it has seen ours: neither side can steer the code.
+        auto pending = std::make_shared<Commitment>(Commitment{id, name, context, commitment, {}});
+        pending->nonce.resize(ZNFPeerCode::kNonceBytes);
+        QRandomGenerator::system()->generate(pending->nonce.begin(), pending->nonce.end());
+        QObject::disconnect(connection, &ZNFPeerConnection::frameReceived, this, nullptr);
+        connect(connection, &ZNFPeerConnection::frameReceived, this,
+                [this, connection, pending](quint8 type, const QByteArray& payload) {
+                    ZNFFrameReader reveal(payload);
+                    const QByteArray nonce = reveal.bytes(ZNFPeerCode::kNonceBytes);
+                    if (type != ZNFPeerFrame::Reveal || !reveal.ok() || !reveal.atEnd() ||
+                        nonce.size() != ZNFPeerCode::kNonceBytes || ZNFSha256::hash(nonce) != pending->hash) {
+                        connection->fail(
+                            ZNFPeerError(ZNFPeerError::ProtocolError,
+                                         QStringLiteral("the inviter's nonce breaks its commitment")));
+                        return;
+                    }
+                    ZNFPeerID peer(pending->name, pending->id);
+                    peer.setVerificationCode(
+                        ZNFPeerCode::derive(m_me.uniqueID(), pending->id, nonce, pending->nonce));
+                    present(connection, peer, pending->context);
+                });
+        connection->send(ZNFPeerFrame::Nonce, ZNFFrameWriter().bytes(pending->nonce).payload());
+    }
+
+    void present(ZNFPeerConnection* connection, const ZNFPeerID& peer, const QByteArray& context) {
+        const ZNFPeerLimits& limits = ZNFPeerLimits::current();
 
         // Nothing more is read until the invitation is answered.
         connection->setPaused(true);
@@ -199,7 +266,6 @@ private:
         connection->setDeadline(
             limits.replyTimeoutMs,
             ZNFPeerError(ZNFPeerError::TimedOut, QStringLiteral("the invitation was not answered")));
-        const ZNFPeerID peer(name, id);
         const std::shared_ptr<ReplyState> state = m_pending.value(connection);
         {
             QMutexLocker lock(&state->mutex);
@@ -279,7 +345,7 @@ void ZNFPeerAdvertiser::startAdvertisingPeer() {
                             QStringLiteral("\"%1\" is not a valid service type").arg(m_serviceType)));
         return;
     }
-    auto server = std::make_unique<QTcpServer>();
+    auto server = std::make_unique<SecureServer>();
     if (!server->listen(ZNFPeerDiscovery::listenAddress(), 0)) {
         refuse(ZNFPeerError(ZNFPeerError::ListenFailed, server->errorString()));
         return;
@@ -292,9 +358,12 @@ void ZNFPeerAdvertiser::startAdvertisingPeer() {
             txt.insert(it.key(), it.value());
     }
     txt.insert(QLatin1String(ZNFPeerDiscovery_displayNameKey), m_myPeerID.displayName());
+    if (m_myPeerID.identity())
+        txt.insert(QLatin1String(ZNFPeerDiscovery_fingerprintKey), m_myPeerID.uniqueID());
     std::unique_ptr<ZNFDiscoveryPublisher> publisher = ZNFDiscoveryPublisher::create();
-    const ZNFPeerError error = publisher->start(m_serviceType, m_myPeerID.uniqueID(), server->serverPort(),
-                                                ZNFPeerDiscovery::encodeTXT(txt));
+    const ZNFPeerError error =
+        publisher->start(m_serviceType, ZNFPeerDiscovery::instanceName(m_myPeerID.uniqueID()),
+                         server->serverPort(), ZNFPeerDiscovery::encodeTXT(txt));
     if (!error.isNull()) {
         refuse(error);
         return;

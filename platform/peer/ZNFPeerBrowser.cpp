@@ -64,12 +64,19 @@ private:
 
     void peerFound(const QString& instance, const QHostAddress& address, quint16 port,
                    const QByteArray& txt) {
-        if (instance == m_me.uniqueID())
-            return; // our own advertiser
         ZNFDiscoveryInfo info = ZNFPeerDiscovery::decodeTXT(txt);
-        const ZNFPeerID peer(info.take(QLatin1String(ZNFPeerDiscovery_displayNameKey)), instance);
+        // An encrypting peer is known by its key's fingerprint, which the link then checks.
+        const QString fingerprint = info.take(QLatin1String(ZNFPeerDiscovery_fingerprintKey));
+        const QString id = fingerprint.isEmpty() ? instance : fingerprint;
+        if (id == m_me.uniqueID())
+            return; // our own advertiser
+        const ZNFPeerID peer(info.take(QLatin1String(ZNFPeerDiscovery_displayNameKey)), id);
         {
             QMutexLocker lock(&mutex);
+            // A device that restarted announces itself anew before its old record is gone:
+            // the newest announcement is where it is.
+            for (auto it = found.begin(); it != found.end();)
+                it = it.value().peer == peer && it.key() != instance ? found.erase(it) : std::next(it);
             found.insert(instance, Found{peer, address, port});
         }
         notify([&](ZNFPeerBrowserDelegate& d, const std::shared_ptr<ZNFPeerBrowser>& b) {
@@ -182,7 +189,9 @@ void ZNFPeerBrowser::invitePeer(const ZNFPeerID& peer, const std::shared_ptr<ZNF
     Found where;
     {
         QMutexLocker lock(&m_core->mutex);
-        where = m_core->found.value(peer.uniqueID());
+        for (const Found& f : std::as_const(m_core->found))
+            if (f.peer == peer)
+                where = f;
     }
     if (where.port == 0) {
         ZNFLogf(QStringLiteral("Cannot invite %@: it was not found by this browser"), peer.description());

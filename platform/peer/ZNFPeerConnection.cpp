@@ -1,8 +1,12 @@
 #include "platform/peer/ZNFPeerConnection_p.h"
 
+#include "platform/ZNFLog.h"
+#include "platform/peer/ZNFPeerIdentity.h"
 #include "platform/peer/ZNFPeerLimits.h"
 
 #include <QPointer>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QStringDecoder>
 #include <QTcpSocket>
 #include <QTimer>
@@ -151,7 +155,11 @@ ZNFPeerConnection::ZNFPeerConnection(QTcpSocket* socket, QObject* parent)
     m_socket->setReadBufferSize(ZNFPeerLimits::current().readBufferBytes);
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(m_socket, &QTcpSocket::connected, this, [this] {
-        if (!m_closed)
+        if (m_closed)
+            return;
+        if (m_tls)
+            static_cast<QSslSocket*>(m_socket)->startClientEncryption();
+        else
             emit established();
     });
     connect(m_socket, &QTcpSocket::readyRead, this, [this] {
@@ -182,6 +190,57 @@ ZNFPeerConnection::~ZNFPeerConnection() {
 
 QHostAddress ZNFPeerConnection::peerAddress() const {
     return m_socket->peerAddress();
+}
+
+void ZNFPeerConnection::startTls(const ZNFPeerIdentity& identity, bool server,
+                                 const QString& expectedFingerprint) {
+    auto* ssl = qobject_cast<QSslSocket*>(m_socket);
+    Q_ASSERT(ssl);
+    m_tls = true;
+    m_server = server;
+    m_expectedFingerprint = expectedFingerprint;
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setProtocol(QSsl::TlsV1_3OrLater);
+    configuration.setLocalCertificate(identity.certificate());
+    configuration.setPrivateKey(identity.key());
+    // Asks the client for its certificate as well; who it is gets checked here, not by a CA.
+    configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    configuration.setCaCertificates({});
+    ssl->setSslConfiguration(configuration);
+    // Devices have no CA and no host name: a self-signed certificate is expected, and taken
+    // only when its key is the one this link is meant to reach.
+    connect(ssl, &QSslSocket::sslErrors, this, [this, ssl](const QList<QSslError>& errors) {
+        const QString fingerprint = ZNFPeerIdentity::fingerprintOf(ssl->peerCertificate());
+        const bool expected = !fingerprint.isEmpty() &&
+                              (m_expectedFingerprint.isEmpty() || fingerprint == m_expectedFingerprint);
+        for (const QSslError& error : errors) {
+            if (error.error() != QSslError::SelfSignedCertificate &&
+                error.error() != QSslError::HostNameMismatch) {
+                ZNFLogf(QStringLiteral("TLS refused: %@"), error.errorString());
+                return;
+            }
+        }
+        if (!expected) {
+            ZNFLogf(QStringLiteral("TLS refused: the peer's key %@ is not the one expected"), fingerprint);
+            return;
+        }
+        ssl->ignoreSslErrors(errors);
+    });
+    connect(ssl, &QSslSocket::encrypted, this, [this, ssl] {
+        if (m_closed)
+            return;
+        m_peerFingerprint = ZNFPeerIdentity::fingerprintOf(ssl->peerCertificate());
+        if (m_peerFingerprint.isEmpty() ||
+            (!m_expectedFingerprint.isEmpty() && m_peerFingerprint != m_expectedFingerprint) ||
+            ssl->sessionProtocol() != QSsl::TlsV1_3) {
+            fail(ZNFPeerError(ZNFPeerError::ProtocolError,
+                              QStringLiteral("the peer's key is not the one expected")));
+            return;
+        }
+        emit established();
+    });
+    if (server)
+        ssl->startServerEncryption();
 }
 
 void ZNFPeerConnection::send(quint8 type, const QByteArray& payload) {

@@ -9,7 +9,9 @@
 #include <vector>
 
 class QTcpSocket;
+class QSslSocket;
 class QTimer;
+class ZNFPeerIdentity;
 
 // Frame types of the wire protocol. Every frame is a 4-byte big-endian payload length, a
 // type byte and the payload; integers inside payloads are big-endian too.
@@ -25,8 +27,11 @@ enum Type : quint8 {
     ResourceResult = 8, // transfer u32, error code u32 (0 = stored), stored size u64, stored SHA-256
     ResourceAbort = 9,  // transfer u32
     Keepalive = 10,     // (empty): sent by a connected side that has said nothing for a while
+    Nonce = 11,         // the invited side's nonce, answering an invitation's commitment
+    Reveal = 12,        // the inviter's nonce, whose SHA-256 the invitation committed to
 };
-constexpr quint8 kProtocolVersion = 1;
+// 2: invitations carry a commitment (empty on plain links) after the context.
+constexpr quint8 kProtocolVersion = 2;
 constexpr int kHeaderBytes = 5;
 constexpr int kDigestBytes = 32;
 // What a chunk frame carries before its file bytes: the header and the transfer number.
@@ -103,6 +108,15 @@ public:
     bool isOpen() const { return !m_closed; }
     QHostAddress peerAddress() const;
 
+    // Encrypts the link with TLS 1.3 before any frame moves, both sides presenting their
+    // identity's self-signed certificate. The socket must be a QSslSocket; the side that
+    // connects calls this before connecting. `expectedFingerprint`, when set, is the only
+    // peer key accepted. established() then means the handshake is done.
+    void startTls(const ZNFPeerIdentity& identity, bool server, const QString& expectedFingerprint = {});
+    bool isEncrypted() const { return m_tls; }
+    // The fingerprint of the key the peer proved it holds; empty on plain links.
+    QString peerFingerprint() const { return m_peerFingerprint; }
+
     // One write per frame: the header goes out with the payload.
     void send(quint8 type, const QByteArray& payload = {});
     // A frame laid out whole (header included) in a buffer of its own: queued without a copy.
@@ -142,6 +156,10 @@ private:
     void sent();
 
     QTcpSocket* m_socket;
+    bool m_tls = false;
+    bool m_server = false;
+    QString m_expectedFingerprint;
+    QString m_peerFingerprint;
     QTimer* m_deadline = nullptr;
     ZNFPeerError m_deadlineError;
     QTimer* m_keepalive = nullptr;

@@ -1,5 +1,6 @@
 #include "platform/peer/ZNFPeerDiscovery.h"
 
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <atomic>
 
@@ -73,4 +74,14 @@ std::unique_ptr<ZNFDiscoveryBrowser> ZNFDiscoveryBrowser::create() {
     if (ZNFPeerDiscovery::backend() == ZNFPeerDiscovery::Backend::Loopback)
         return ZNFCreateLoopbackBrowser();
     return ZNFCreateDnsSdBrowser();
+}
+
+QString ZNFPeerDiscovery::instanceName(const QString& uniqueID) {
+    constexpr int kMaxLabelBytes = 63;
+    if (uniqueID.toUtf8().size() <= kMaxLabelBytes)
+        return uniqueID;
+    // A fingerprint: its start, and a part of its own per announcement so that a restarted
+    // device does not collide with its own record still cached on the network.
+    return uniqueID.left(16) + QLatin1Char('-') +
+           QString::number(QRandomGenerator::global()->generate(), 16).rightJustified(8, QLatin1Char('0'));
 }

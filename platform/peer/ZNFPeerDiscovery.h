@@ -28,6 +28,9 @@ bool isValidServiceType(const QString& serviceType);
 // fit 255 bytes are left out.
 QByteArray encodeTXT(const QMap<QString, QString>& entries);
 QMap<QString, QString> decodeTXT(const QByteArray& record);
+// The service instance a peer announces itself as: its unique id, or for a fingerprint (too
+// long for a DNS label; the TXT record carries it whole) its start and a part of its own.
+QString instanceName(const QString& uniqueID);
 } // namespace ZNFPeerDiscovery
 
 // Announces one service instance. start() runs on the creating thread and says at once
@@ -73,3 +76,5 @@ std::unique_ptr<ZNFDiscoveryBrowser> ZNFCreateLoopbackBrowser();
 // The TXT key that carries the peer's display name beside the caller's discovery info; the
 // service instance name is the peer's unique id.
 inline constexpr const char* ZNFPeerDiscovery_displayNameKey = "_dn";
+// The TXT key that carries the fingerprint of an encrypting peer's key: its unique id.
+inline constexpr const char* ZNFPeerDiscovery_fingerprintKey = "fp";

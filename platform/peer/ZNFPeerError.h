@@ -24,6 +24,9 @@ public:
         InvalidName,          // a resource name that no file may carry
         NoSpace,              // the receiving disk has not room for the resource
         LastCode = NoSpace,   // codes above this from a peer are read as FileError
+        // Local only, never sent:
+        IdentityDamaged, // this installation's identity files cannot be read
+        PeerChanged,     // a remembered peer's name came with another key
     };
 
     ZNFPeerError() = default;

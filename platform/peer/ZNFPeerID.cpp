@@ -1,5 +1,7 @@
 #include "platform/peer/ZNFPeerID.h"
 
+#include "platform/peer/ZNFPeerIdentity.h"
+
 #include <QSysInfo>
 #include <QUuid>
 
@@ -19,6 +21,10 @@ ZNFPeerID::ZNFPeerID(const QString& displayName)
 
 ZNFPeerID::ZNFPeerID(const QString& displayName, const QString& uniqueID)
     : m_displayName(clampedName(displayName)), m_uniqueID(uniqueID) {}
+
+ZNFPeerID::ZNFPeerID(const QString& displayName, std::shared_ptr<const ZNFPeerIdentity> identity)
+    : m_displayName(clampedName(displayName)), m_uniqueID(identity ? identity->fingerprint() : QString()),
+      m_identity(std::move(identity)) {}
 
 QString ZNFPeerID::description() const {
     if (isNull())

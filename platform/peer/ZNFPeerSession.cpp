@@ -2,6 +2,7 @@
 
 #include "platform/ZNFLog.h"
 #include "platform/peer/ZNFPeerConnection_p.h"
+#include "platform/peer/ZNFPeerIdentity.h"
 #include "platform/peer/ZNFPeerLayer_p.h"
 #include "platform/peer/ZNFPeerLimits.h"
 #include "platform/peer/ZNFResourceName.h"
@@ -12,7 +13,9 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QPointer>
+#include <QRandomGenerator>
 #include <QSet>
+#include <QSslSocket>
 #include <QStorageInfo>
 #include <QTcpSocket>
 #include <QTemporaryFile>
@@ -127,6 +130,9 @@ struct Link {
     quint32 lastIncomingId = 0; // transfers are numbered upwards; anything at or below is over
     quint32 nextId = 1;
     bool waitingForStorage = false;
+    // The inviter's side of the code exchange: our nonce, and the code once it is revealed.
+    QByteArray nonce;
+    QString code;
 
     bool hasTransfer() const { return !queue.empty() || !awaiting.empty() || !incoming.empty(); }
 };
@@ -296,17 +302,29 @@ void ZNFPeerSession::Core::connectTo(const ZNFPeerID& peer, const QHostAddress& 
         notifyState(peer, NotConnected);
         return;
     }
-    auto* socket = new QTcpSocket;
+    const auto identity = m_me.identity();
+    auto* socket = identity ? new QSslSocket : new QTcpSocket;
     auto* connection = new ZNFPeerConnection(socket, this);
+    // Only the key discovery announced for the peer is accepted, when it announced one.
+    if (identity)
+        connection->startTls(*identity, false, peer.uniqueID());
     Link* link = newLink(connection, peer);
     // Covers everything up to the answer, whatever the transport has to settle first.
     connection->setDeadline(
         timeoutMs,
         ZNFPeerError(ZNFPeerError::TimedOut, QStringLiteral("the invitation was not answered in time")));
-    connect(connection, &ZNFPeerConnection::established, this, [this, connection, context] {
+    connect(connection, &ZNFPeerConnection::established, this, [this, connection, link, context] {
         ZNFFrameWriter invite;
         invite.u8(ZNFPeerFrame::kProtocolVersion).string(m_me.uniqueID()).string(m_me.displayName());
         invite.u8(context.isNull() ? 0 : 1).bytes(context);
+        if (connection->isEncrypted()) {
+            // Committed to now, revealed once the other side's nonce is in.
+            link->nonce.resize(ZNFPeerCode::kNonceBytes);
+            QRandomGenerator::system()->generate(link->nonce.begin(), link->nonce.end());
+            invite.bytes(ZNFSha256::hash(link->nonce));
+        } else {
+            invite.bytes({});
+        }
         connection->send(ZNFPeerFrame::Invite, invite.payload());
     });
     notifyState(link->peer, Connecting);
@@ -439,6 +457,23 @@ void ZNFPeerSession::Core::onFrame(Link* link, quint8 type, const QByteArray& pa
 }
 
 void ZNFPeerSession::Core::onInvitationAnswer(Link* link, quint8 type, const QByteArray& payload) {
+    const bool encrypted = link->connection->isEncrypted();
+    if (type == ZNFPeerFrame::Nonce && encrypted && link->code.isEmpty()) {
+        ZNFFrameReader reader(payload);
+        const QByteArray theirs = reader.bytes(ZNFPeerCode::kNonceBytes);
+        if (!reader.ok() || !reader.atEnd() || theirs.size() != ZNFPeerCode::kNonceBytes) {
+            link->connection->fail(protocolError(QStringLiteral("malformed nonce")));
+            return;
+        }
+        link->code =
+            ZNFPeerCode::derive(m_me.uniqueID(), link->connection->peerFingerprint(), link->nonce, theirs);
+        link->connection->send(ZNFPeerFrame::Reveal, ZNFFrameWriter().bytes(link->nonce).payload());
+        return;
+    }
+    if (type == ZNFPeerFrame::Accept && encrypted && link->code.isEmpty()) {
+        link->connection->fail(protocolError(QStringLiteral("accepted before the code was exchanged")));
+        return;
+    }
     if (type == ZNFPeerFrame::Decline) {
         link->connection->fail(
             ZNFPeerError(ZNFPeerError::Declined, QStringLiteral("the peer declined the invitation")));
@@ -453,7 +488,8 @@ void ZNFPeerSession::Core::onInvitationAnswer(Link* link, quint8 type, const QBy
     ZNFFrameReader reader(payload);
     const QString id = reader.string(maxName);
     const QString name = reader.string(maxName);
-    if (!reader.ok() || id.isEmpty() || (!link->peer.isNull() && link->peer.uniqueID() != id)) {
+    if (!reader.ok() || id.isEmpty() || (!link->peer.isNull() && link->peer.uniqueID() != id) ||
+        (encrypted && id != link->connection->peerFingerprint())) {
         link->connection->fail(protocolError(QStringLiteral("the invitation was accepted by another peer")));
         return;
     }
@@ -465,6 +501,7 @@ void ZNFPeerSession::Core::onInvitationAnswer(Link* link, quint8 type, const QBy
         }
         link->peer = ZNFPeerID(name, id);
     }
+    link->peer.setVerificationCode(link->code);
     link->connection->clearDeadline();
     becomeConnected(link);
 }
@@ -914,10 +951,21 @@ void ZNFPeerSession::Core::disconnectPeer(const ZNFPeerID& peer) {
 
 // --- the handle ---
 
+ZNFPeerID ZNFPeerSession::linkPeer(const ZNFPeerID& me, const QVariantList& securityIdentity,
+                                   qint64 encryptionPreference) {
+    if (encryptionPreference == EncryptionNone)
+        return ZNFPeerID(me.displayName(), me.uniqueID());
+    if (!me.identity() && !securityIdentity.isEmpty())
+        return ZNFPeerID(me.displayName(), std::make_shared<const ZNFPeerIdentity>(
+                                               ZNFPeerIdentity::fromSecurityIdentity(securityIdentity)));
+    return me;
+}
+
 ZNFPeerSession::ZNFPeerSession(const ZNFPeerID& myPeerID, const QVariantList& securityIdentity,
                                qint64 encryptionPreference)
     : m_myPeerID(myPeerID), m_securityIdentity(securityIdentity),
-      m_encryptionPreference(encryptionPreference), m_core(new Core(myPeerID)) {
+      m_encryptionPreference(encryptionPreference),
+      m_core(new Core(linkPeer(myPeerID, securityIdentity, encryptionPreference))) {
     m_core->moveToThread(ZNFPeerLayer::nextThread());
 }
 

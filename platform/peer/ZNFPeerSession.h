@@ -41,12 +41,17 @@ public:
 class ZNFPeerSession : public std::enable_shared_from_this<ZNFPeerSession> {
 public:
     enum State : qint64 { NotConnected = 0, Connecting = 1, Connected = 2 };
+    // Encryption preferences: optional and required both mean TLS 1.3 whenever the local peer
+    // has an identity; none gives plain frames, which only a peer set the same way accepts.
+    enum Encryption : qint64 { EncryptionOptional = 0, EncryptionRequired = 1, EncryptionNone = 2 };
     using Completion = std::function<void(const ZNFPeerError& error)>;
 
     // initWithPeer:
     static std::shared_ptr<ZNFPeerSession> create(const ZNFPeerID& myPeerID);
-    // initWithPeer:securityIdentity:encryptionPreference: -- both are kept for callers to
-    // read; this layer's links are not encrypted.
+    // initWithPeer:securityIdentity:encryptionPreference: -- links are encrypted with the
+    // local peer's identity, or with the security identity (ZNFPeerIdentity's two PEMs) when
+    // the peer has none, unless the preference is EncryptionNone. A local peer without any
+    // identity speaks plain frames.
     static std::shared_ptr<ZNFPeerSession>
     create(const ZNFPeerID& myPeerID, const QVariantList& securityIdentity, qint64 encryptionPreference);
     ~ZNFPeerSession();
@@ -91,6 +96,11 @@ public:
     void adoptConnection(ZNFPeerConnection* connection, const ZNFPeerID& peer);
     // For the browser: an invitation that could not even be sent.
     void reportInvitationFailure(const ZNFPeerID& peer);
+
+    // The local peer as this session's links present it: with the security identity when
+    // the peer has none of its own, without any when the preference is EncryptionNone.
+    static ZNFPeerID linkPeer(const ZNFPeerID& me, const QVariantList& securityIdentity,
+                              qint64 encryptionPreference);
 
     class Core;
 

@@ -8,6 +8,42 @@
         <translation>‹ Zurück</translation>
     </message>
     <message>
+        <source>Send</source>
+        <translation>Senden</translation>
+    </message>
+    <message>
+        <source>Your phone should show %1</source>
+        <translation>Dein Telefon sollte %1 anzeigen</translation>
+    </message>
+    <message>
+        <source>Send only if both screens show the same code.</source>
+        <translation>Sende nur, wenn beide Bildschirme denselben Code zeigen.</translation>
+    </message>
+    <message>
+        <source>Try again</source>
+        <translation>Erneut versuchen</translation>
+    </message>
+    <message>
+        <source>There is no converted archive to send yet. Convert your notes first.</source>
+        <translation>Es gibt noch kein umgewandeltes Archiv zum Senden. Wandle zuerst deine Notizen um.</translation>
+    </message>
+    <message>
+        <source>This computer’s key for sending wirelessly is damaged. Make a new one? Phones that remembered this computer will show a new code once.</source>
+        <translation>Der Schlüssel dieses Computers für das drahtlose Senden ist beschädigt. Einen neuen erstellen? Telefone, die sich diesen Computer gemerkt haben, zeigen dann einmal einen neuen Code.</translation>
+    </message>
+    <message>
+        <source>Make a new key</source>
+        <translation>Neuen Schlüssel erstellen</translation>
+    </message>
+    <message>
+        <source>“%1” was remembered with another key, so this may be another device using its name. Nothing was sent. If the phone was reset or replaced, forget it and send again.</source>
+        <translation>„%1“ ist mit einem anderen Schlüssel gespeichert; vielleicht gibt sich ein anderes Gerät als dieses aus. Es wurde nichts gesendet. Wenn das Telefon zurückgesetzt oder ersetzt wurde, vergiss es und sende erneut.</translation>
+    </message>
+    <message>
+        <source>Forget this phone and try again</source>
+        <translation>Dieses Telefon vergessen und erneut versuchen</translation>
+    </message>
+    <message>
         <source>Which app would you like to import from?</source>
         <translation>Aus welcher App möchtest du importieren?</translation>
     </message>

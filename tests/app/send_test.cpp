@@ -9,6 +9,7 @@
 #include "platform/ZNFCollectionView.h"
 #include "platform/ZNFNotificationCenter.h"
 #include "platform/peer/ZNFPeerDiscovery.h"
+#include "platform/peer/ZNFPeerIdentity.h"
 #include "support/AppTestSupport.h"
 
 #include <QFile>
@@ -20,11 +21,13 @@
 namespace {
 
 // Plays the phone: browses "sfn", invites the first computer found and keeps what it sends.
+// Its key is made here, so that the app (with this installation's key) sees another device.
 struct Phone {
+    explicit Phone(const QVariantList& identity) { controller->setSecurityIdentity(identity); }
     std::shared_ptr<ZNFMultipeerController> controller =
         std::make_shared<ZNFMultipeerController>(QStringLiteral("sfn"), QStringLiteral("Phone"));
     QMutex mutex;
-    QString receivedName;
+    QString receivedName, code;
     QByteArray receivedBytes;
     std::atomic<bool> finished{false};
     std::atomic<int> invitations{0};
@@ -56,7 +59,12 @@ struct Phone {
             auto c = weak.lock();
             if (!c || invitations++ > 0)
                 return;
-            c->invitePeer(peer, browser, {}, 10, [](const auto&, const ZNFPeerID&, qint64) {});
+            c->invitePeer(peer, browser, {}, 10,
+                          [this](const auto&, const ZNFPeerID& computer, qint64 state) {
+                              QMutexLocker lock(&mutex);
+                              if (state == ZNFPeerSession::Connected)
+                                  code = computer.verificationCode();
+                          });
         });
     }
 };
@@ -94,64 +102,117 @@ protected:
 
 } // namespace
 
-TEST_F(SendTest, ThePhoneReceivesTheArchiveAndTheSentScreenFollows) {
-    LogCapture log;
-    int itemIndex = -1;
-    for (int i = 0; i < int(vc->currentItems().size()); ++i)
-        if (textOf(vc->currentItems()[size_t(i)]) == "Send Wirelessly")
-            itemIndex = i;
-    ASSERT_GE(itemIndex, 0);
-    clickItem(itemIndex);
-    EXPECT_TRUE(textsOf(vc->currentItems()).contains("Attempting to send your notes over the air."));
-    ASSERT_TRUE(vc->multipeerController());
-    EXPECT_TRUE(log.contains("Attempting wireless connection..."));
-
-    Phone phone;
-    phone.start();
-    ASSERT_TRUE(waitUntil([&] { return textsOf(vc->currentItems()).contains("Success!"); }, 20000));
-    ASSERT_TRUE(waitUntil([&] { return phone.finished.load(); }, 5000));
-    {
+// The send from the backup screen, row by row: the code and Send for a new phone, nothing
+// before Send, a remembered phone straight through, a remembered name with another key
+// refused, Back, and a start that fails.
+TEST_F(SendTest, SendingFromTheBackupScreen) {
+    const QVariantList phoneKey = ZNFPeerIdentity::generate(QStringLiteral("phone")).toSecurityIdentity();
+    const auto shows = [&](const QString& text) { return textsOf(vc->currentItems()).contains(text); };
+    const auto showsPart = [&](const QString& part) {
+        return textsOf(vc->currentItems()).filter(part).size() > 0;
+    };
+    const auto clickText = [&](const QString& text) {
+        const ZNFLayoutItemList& items = vc->currentItems();
+        for (int i = 0; i < int(items.size()); ++i)
+            if (std::dynamic_pointer_cast<ZNFTextLayoutItem>(items[size_t(i)]) &&
+                textOf(items[size_t(i)]) == text)
+                return clickItem(i);
+        ADD_FAILURE() << "no button " << qPrintable(text);
+    };
+    const struct {
+        const char* what;
+        std::function<void()> arrange;
+        bool phoneInvites, confirm, refuses;
+        const char* outcome; // a text of the last screen
+        bool received;
+    } rows[] = {
+        {"a new phone", [] {}, true, true, false, "Success!", true},
+        {"the same phone again goes straight through", [] {}, true, false, false, "Success!", true},
+        {"a remembered phone that does not keep the archive", [] {}, true, false, true,
+         "The transfer did not finish. Try again.", false},
+        {"a remembered name with another key",
+         [] {
+             ZNFPinnedPeers(ZNFPeerIdentity::configFolder())
+                 .pin(QStringLiteral("Phone"), QStringLiteral("00"));
+         },
+         true, false, false, "was remembered with another key", false},
+        {"Back while waiting for the phone", [] {}, false, false, false, "Send Wirelessly", false},
+        {"a damaged key: the app asks for a new one",
+         [] { writeFile(ZNFPeerIdentity::configFolder() + QStringLiteral("/identity-key.pem"), "x"); }, false,
+         false, false, "Make a new key", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        row.arrange();
+        if (!shows(QStringLiteral("Send Wirelessly")))
+            vc->updateToShowBackup();
+        clickText(QStringLiteral("Send Wirelessly"));
+        Phone phone(phoneKey);
+        phone.refuses = row.refuses;
+        if (row.phoneInvites)
+            phone.start();
+        if (row.confirm) {
+            ASSERT_TRUE(
+                waitUntil([&] { return showsPart(QStringLiteral("Your phone should show ")); }, 20000));
+            QTest::qWait(300);
+            EXPECT_FALSE(phone.finished.load()) << "nothing moves before Send";
+            EXPECT_TRUE(shows(QStringLiteral("Phone")));
+            const QString code = textsOf(vc->currentItems())
+                                     .filter(QStringLiteral("Your phone should show "))
+                                     .value(0)
+                                     .mid(23);
+            clickText(QStringLiteral("Send"));
+            ASSERT_TRUE(waitUntil([&] { return phone.finished.load(); }, 20000));
+            QMutexLocker lock(&phone.mutex);
+            EXPECT_EQ(phone.code, code) << "both screens show the same code";
+        }
+        if (QLatin1String(row.outcome) == QLatin1String("Send Wirelessly"))
+            clickItem(0); // Back
+        ASSERT_TRUE(waitUntil([&] { return showsPart(QLatin1String(row.outcome)); }, 20000));
+        EXPECT_FALSE(showsPart(QStringLiteral("Your phone should show ")))
+            << "no code for a remembered phone";
+        EXPECT_FALSE(showsPart(QStringLiteral("Attempting to send"))) << "no spinner beside a failure";
         QMutexLocker lock(&phone.mutex);
-        EXPECT_EQ(phone.receivedName, "Vesper_to_Tessanote.notebackup");
-        EXPECT_EQ(phone.receivedBytes, readFile(vc->currentBackupPath()));
+        EXPECT_EQ(phone.receivedBytes.isEmpty(), !row.received);
+        if (row.received) {
+            EXPECT_EQ(phone.receivedBytes, readFile(vc->currentBackupPath()));
+        }
+        EXPECT_FALSE(vc->currentBackupPath().isEmpty()) << "the archive stays offered";
+        phone.controller->disconnect();
+        if (QLatin1String(row.outcome) == QLatin1String("was remembered with another key"))
+            ZNFPinnedPeers(ZNFPeerIdentity::configFolder()).forget(QStringLiteral("Phone"));
+        if (QLatin1String(row.outcome) == QLatin1String("Make a new key")) {
+            clickText(QStringLiteral("Make a new key"));
+            EXPECT_TRUE(vc->multipeerController()) << "a new key is made and the send starts";
+            clickItem(0);
+        }
     }
-    EXPECT_FALSE(vc->multipeerController()) << "the send ends with the controller let go";
-    EXPECT_TRUE(log.contains("Sending resource: "));
-    EXPECT_TRUE(log.contains("Sent resource! "));
-    // Back from the sent screen leads to the start screen.
-    ASSERT_EQ(vc->navigationStack().size(), 1u);
-    clickItem(0);
-    EXPECT_EQ(textsOf(vc->currentItems()), QStringList{"Which app would you like to import from?"});
-    phone.controller->disconnect();
-
-    // A phone that does not keep the archive: the send ends on the error screen, not "Success!".
-    vc->sendToTessanote();
-    Phone refusing;
-    refusing.refuses = true;
-    refusing.start();
-    ASSERT_TRUE(waitUntil(
-        [&] { return textsOf(vc->currentItems()).contains("The transfer did not finish. Try again."); },
-        20000));
-    EXPECT_FALSE(textsOf(vc->currentItems()).contains("Success!"));
-    EXPECT_FALSE(vc->multipeerController());
-    refusing.controller->disconnect();
 }
 
-TEST_F(SendTest, TheNotificationRestartsAdvertisingWithANewController) {
-    vc->sendToTessanote();
-    auto first = vc->multipeerController();
-    ASSERT_TRUE(first);
-    const ZNFLayoutItemList shown = vc->currentItems();
+// The menu's "Send to Tessanote" advertises the last archive again and changes no screen;
+// after a restart it finds the newest converted archive, or says there is none.
+TEST_F(SendTest, TheMenuAdvertisesWithoutChangingTheScreen) {
+    const QString archive = vc->currentBackupPath();
+    for (const bool restarted : {false, true}) {
+        SCOPED_TRACE(restarted ? "after a restart" : "the last archive");
+        if (restarted)
+            vc->setCurrentBackupPath(QString());
+        auto before = vc->multipeerController();
+        const ZNFLayoutItemList shown = vc->currentItems();
+        ZNFNotificationCenter::defaultCenter().postNotificationName("sendToTessanote");
+        ASSERT_TRUE(vc->multipeerController());
+        EXPECT_NE(vc->multipeerController(), before);
+        if (before) {
+            EXPECT_TRUE(before->allAdvertisers().isEmpty()) << "the old controller was disconnected";
+        }
+        EXPECT_EQ(vc->currentItems(), shown) << "the menu changes no screen";
+        EXPECT_EQ(vc->currentBackupPath(), archive);
+    }
+    QFile::remove(archive);
+    vc->setCurrentBackupPath(QString());
     ZNFNotificationCenter::defaultCenter().postNotificationName("sendToTessanote");
-    auto second = vc->multipeerController();
-    ASSERT_TRUE(second);
-    EXPECT_NE(first, second);
-    EXPECT_TRUE(first->allAdvertisers().isEmpty()) << "the old controller was disconnected";
-    EXPECT_EQ(second->allAdvertisers().size(), 1);
-    EXPECT_EQ(vc->currentItems(), shown) << "the notification changes no screen";
-    // Back ends the send.
-    vc->navigateToItems(vc->sendWirelesslyItems());
-    clickItem(0);
     EXPECT_FALSE(vc->multipeerController());
-    EXPECT_TRUE(second->allAdvertisers().isEmpty());
+    EXPECT_TRUE(textsOf(vc->currentItems())
+                    .contains(QStringLiteral(
+                        "There is no converted archive to send yet. Convert your notes first.")));
 }

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include <QApplication>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 // Every suite gets a QApplication on the offscreen platform unless the caller chose one,
@@ -10,6 +11,11 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("AVAHI_COMPAT_NOWARN", "1");
+    // No test reads or writes the user's own configuration (device identity, remembered
+    // peers); a test's second process keeps the folder its test gave it.
+    QTemporaryDir config;
+    if (argc < 2 || qstrcmp(argv[1], "--child") != 0)
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     QApplication app(argc, argv);
     if (const std::optional<int> result = runChildRoutineIfAsked(QCoreApplication::arguments()))
         return *result;

@@ -68,7 +68,7 @@ TEST_F(WirelessCommands, SendNeedsAnArchive) {
 TEST_F(WirelessCommands, ReceiveNeedsAFolder) {
     auto none = run([] { return ZNFRunReceive({}); });
     EXPECT_EQ(none.status, 1);
-    EXPECT_TRUE(none.err.contains("usage: notecrate receive DIR"));
+    EXPECT_TRUE(none.err.contains("usage: notecrate receive"));
     const QString file = home.root() + QStringLiteral("/plain-file");
     writeFile(file, "x");
     auto notDir = run([&] { return ZNFRunReceive({file}); });
@@ -103,8 +103,14 @@ TEST_F(WirelessCommands, ReceiveNeverOverwritesAndRefusesNamesNoFileShouldCarry)
         QStringList existing;
         QString storedAs; // empty: refused
         bool firstInvitationFails = false;
+        bool yes = false;        // receive --yes
+        bool newDevices = false; // two devices never seen by each other
     } cases[] = {
-        {"a name that is free", taken, {}, taken},
+        {"a name that is free, a new peer confirmed with --yes", taken, {}, taken, false, true},
+        {"a remembered peer needs no --yes",
+         taken,
+         {taken},
+         QStringLiteral("Vesper_to_Tessanote (1).notebackup")},
         // receive asks again, after a short wait, a computer it could not reach.
         {"the first invitation fails", taken, {}, taken, true},
         {"a name that is taken, and its first number too",
@@ -125,9 +131,20 @@ TEST_F(WirelessCommands, ReceiveNeverOverwritesAndRefusesNamesNoFileShouldCarry)
         {"backslash", QStringLiteral("a\\b.notebackup"), {}, {}},
         {"NUL", QString::fromUtf8("a\0b.notebackup", 14), {}, {}},
         {"over 255 bytes", QString(256, QLatin1Char('n')), {}, {}},
+        // Last: two other devices from here on.
+        {"a new peer without --yes or a terminal", taken, {}, {}, false, false, true},
     };
+    // Two devices in one process: each side reads its own identity and remembered peers.
+    std::vector<std::unique_ptr<QTemporaryDir>> senderConfigs, receiverConfigs;
+    senderConfigs.push_back(std::make_unique<QTemporaryDir>());
+    receiverConfigs.push_back(std::make_unique<QTemporaryDir>());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
+        if (c.newDevices) {
+            senderConfigs.push_back(std::make_unique<QTemporaryDir>());
+            receiverConfigs.push_back(std::make_unique<QTemporaryDir>());
+        }
+        qputenv("XDG_CONFIG_HOME", senderConfigs.back()->path().toLocal8Bit());
         QDir(inbox).removeRecursively();
         for (const QString& name : c.existing)
             writeFile(QDir(inbox).filePath(name), "older");
@@ -135,16 +152,27 @@ TEST_F(WirelessCommands, ReceiveNeverOverwritesAndRefusesNamesNoFileShouldCarry)
         std::optional<ZNFPeerError> sent;
         QObject::connect(&sender, &ZNFWirelessSender::finished,
                          [&](const ZNFPeerID&, const ZNFPeerError& error) { sent = error; });
+        QObject::connect(&sender, &ZNFWirelessSender::confirmationNeeded, [&] { sender.confirm(); });
         ASSERT_TRUE(sender.start(archive, c.name));
+        qputenv("XDG_CONFIG_HOME", receiverConfigs.back()->path().toLocal8Bit());
         if (c.firstInvitationFails) {
             // No link may be made for a moment: the first invitation fails on the spot.
             ZNFPeerLimits::current().maxLinksPerSession = 0;
             QTimer::singleShot(200, [] { ZNFPeerLimits::current() = ZNFPeerLimits(); });
         }
-        const auto received = run([&] { return ZNFRunReceive({inbox}); });
+        const auto received = run([&] {
+            return ZNFRunReceive(c.yes ? QStringList{QStringLiteral("--yes"), inbox} : QStringList{inbox});
+        });
         ASSERT_TRUE(waitUntil([&] { return sent.has_value(); }));
         const QStringList files = QDir(inbox).entryList(QDir::Files | QDir::Hidden | QDir::System);
-        if (c.storedAs.isEmpty()) {
+        if (c.newDevices) {
+            EXPECT_EQ(received.status, 1);
+            EXPECT_TRUE(
+                received.err.contains("refused, a new peer needs a terminal to confirm the code, or --yes"))
+                << received.err.constData();
+            EXPECT_FALSE(sent->isNull());
+            EXPECT_TRUE(files.isEmpty()) << qPrintable(files.join(u','));
+        } else if (c.storedAs.isEmpty()) {
             EXPECT_EQ(received.status, 1);
             EXPECT_TRUE(received.err.contains("refusing the resource name")) << received.err.constData();
             EXPECT_EQ(sent->code(), ZNFPeerError::InvalidName);

@@ -100,8 +100,12 @@ struct CliRun {
     QByteArray out, err;
 };
 
-QProcess* startCli(const QStringList& arguments) {
+// Each command as a device of its own: its own identity and remembered peers.
+QProcess* startCli(const QStringList& arguments, const QString& config) {
     auto* process = new QProcess;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+    process->setProcessEnvironment(environment);
     process->setProgram(QStringLiteral(NOTECRATE_CLI));
     process->setArguments(arguments);
     process->start();
@@ -119,48 +123,83 @@ CliRun finishCli(QProcess* process, int timeoutMs = 30000) {
     return run;
 }
 
-TEST_F(NetnsTest, SendAndReceiveCommandsMoveAnArchiveBetweenProcesses) {
+// `send` and `receive` as two processes, row after row with the same two devices: a new peer
+// needs --yes (no terminal here) on each side, a remembered one nothing, and a name no file
+// may carry is refused.
+TEST_F(NetnsTest, SendAndReceiveCommandsBetweenProcesses) {
     ScopedHome home;
-    QTemporaryDir dir;
-    const QString archive = dir.filePath(QStringLiteral("Vesper_to_Tessanote.notebackup"));
-    const QByteArray sha = writePatternFile(archive, 3 << 20, 7);
+    QTemporaryDir dir, senderConfig, receiverConfig;
     const QString inbox = dir.filePath(QStringLiteral("inbox"));
-
-    QProcess* receiver = startCli({QStringLiteral("receive"), inbox});
-    QProcess* sender = startCli({QStringLiteral("send"), archive});
-    const CliRun sent = finishCli(sender);
-    const CliRun received = finishCli(receiver);
-    ASSERT_EQ(sent.exitCode, 0) << sent.err.constData();
-    ASSERT_EQ(received.exitCode, 0) << received.err.constData();
-
-    const QString stored = QDir(inbox).filePath(QStringLiteral("Vesper_to_Tessanote.notebackup"));
-    EXPECT_EQ(sha256OfFile(stored), sha);
-    EXPECT_EQ(QDir(inbox).entryList(QDir::Files | QDir::Hidden).size(), 1);
-    const QJsonObject receipt = QJsonDocument::fromJson(received.out).object();
-    EXPECT_EQ(receipt.value(QStringLiteral("path")).toString(), stored);
-    EXPECT_EQ(receipt.value(QStringLiteral("bytes")).toInteger(), 3 << 20);
-    const QJsonObject confirmation = QJsonDocument::fromJson(sent.out).object();
-    EXPECT_EQ(confirmation.value(QStringLiteral("sent")).toString(), archive);
-}
-
-TEST_F(NetnsTest, ReceiveRefusesAHiddenFileName) {
-    ScopedHome home;
-    QTemporaryDir dir;
-    const QString archive = dir.filePath(QStringLiteral("..sneaky.notebackup"));
-    writePatternFile(archive, 1000, 3);
-    const QString inbox = dir.filePath(QStringLiteral("inbox"));
-
-    QProcess* receiver = startCli({QStringLiteral("receive"), inbox});
-    QProcess* sender = startCli({QStringLiteral("send"), archive});
-    const CliRun received = finishCli(receiver);
-    const CliRun sent = finishCli(sender);
-    EXPECT_EQ(received.exitCode, 1);
-    // The sender is not told that a refused archive arrived.
-    EXPECT_EQ(sent.exitCode, 1);
-    EXPECT_TRUE(sent.err.contains("refused the resource name")) << sent.err.constData();
-    EXPECT_TRUE(received.err.contains("refusing the resource name"))
-        << received.err.constData() << received.exitCode;
-    EXPECT_TRUE(QDir(inbox).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+    const QString yes = QStringLiteral("--yes");
+    const struct {
+        const char* what;
+        const char* name;
+        QStringList sendFlags, receiveFlags;
+        int sendExit, receiveExit;
+        const char* sendErr;
+        const char* receiveErr;
+    } rows[] = {
+        {"a new receiver, no --yes on the sender",
+         "a.notebackup",
+         {},
+         {yes},
+         1,
+         -1,
+         "refused, a new peer needs a terminal",
+         ""},
+        {"a new sender, no --yes on the receiver",
+         "a.notebackup",
+         {yes},
+         {},
+         1,
+         1,
+         "",
+         "refused, a new peer needs a terminal"},
+        {"both new, --yes on both", "Vesper_to_Tessanote.notebackup", {yes}, {yes}, 0, 0, "code ", "code "},
+        {"remembered: no --yes needed", "Vesper_to_Tessanote.notebackup", {}, {}, 0, 0, "", ""},
+        {"a hidden name",
+         "..sneaky.notebackup",
+         {},
+         {},
+         1,
+         1,
+         "refused the resource name",
+         "refusing the resource name"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        QDir(inbox).removeRecursively();
+        const QString archive = dir.filePath(QLatin1String(row.name));
+        const QByteArray sha = writePatternFile(archive, 3 << 20, 7);
+        QProcess* receiver =
+            startCli(QStringList{QStringLiteral("receive")} + row.receiveFlags + QStringList{inbox},
+                     receiverConfig.path());
+        QProcess* sender = startCli(
+            QStringList{QStringLiteral("send")} + row.sendFlags + QStringList{archive}, senderConfig.path());
+        const CliRun sent = finishCli(sender);
+        // A receiver whose computer refused it keeps asking: it is stopped here.
+        const CliRun received = finishCli(receiver, row.receiveExit < 0 ? 3000 : 30000);
+        EXPECT_EQ(sent.exitCode, row.sendExit) << sent.err.constData();
+        EXPECT_EQ(received.exitCode, row.receiveExit) << received.err.constData();
+        EXPECT_TRUE(sent.err.contains(row.sendErr)) << sent.err.constData();
+        EXPECT_TRUE(received.err.contains(row.receiveErr)) << received.err.constData();
+        const QStringList stored = QDir(inbox).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+        if (row.receiveExit != 0) {
+            EXPECT_TRUE(stored.isEmpty()) << qPrintable(stored.join(u','));
+            continue;
+        }
+        ASSERT_EQ(stored, QStringList{QLatin1String(row.name)});
+        EXPECT_EQ(sha256OfFile(QDir(inbox).filePath(stored.first())), sha);
+        const QJsonObject receipt = QJsonDocument::fromJson(received.out).object();
+        EXPECT_EQ(receipt.value(QStringLiteral("bytes")).toInteger(), 3 << 20);
+        EXPECT_EQ(QJsonDocument::fromJson(sent.out).object().value(QStringLiteral("sent")).toString(),
+                  archive);
+        if (QByteArray(row.sendErr) == "code ") {
+            // Both printed the same code.
+            const qsizetype at = sent.err.indexOf("code ");
+            EXPECT_TRUE(received.err.contains(sent.err.mid(at, 12))) << received.err.constData();
+        }
+    }
 }
 
 } // namespace

@@ -237,8 +237,22 @@ ScopedFastLimits::~ScopedFastLimits() {
     ZNFPeerLimits::current() = m_saved;
 }
 
-PeerPair::PeerPair(const QString& serviceType, ZNFPeerDiscovery::Backend backend)
-    : hostID(QStringLiteral("Host Computer")), guestID(QStringLiteral("Guest Phone")) {
+std::shared_ptr<const ZNFPeerIdentity> fixtureIdentity(int which) {
+    static const std::vector<std::shared_ptr<const ZNFPeerIdentity>> identities = [] {
+        std::vector<std::shared_ptr<const ZNFPeerIdentity>> made;
+        for (int i = 0; i < 3; ++i)
+            made.push_back(std::make_shared<const ZNFPeerIdentity>(
+                ZNFPeerIdentity::generate(QStringLiteral("fixture %1").arg(i))));
+        return made;
+    }();
+    return identities.at(size_t(which));
+}
+
+PeerPair::PeerPair(const QString& serviceType, ZNFPeerDiscovery::Backend backend, bool secure)
+    : hostID(secure ? ZNFPeerID(QStringLiteral("Host Computer"), fixtureIdentity(0))
+                    : ZNFPeerID(QStringLiteral("Host Computer"))),
+      guestID(secure ? ZNFPeerID(QStringLiteral("Guest Phone"), fixtureIdentity(1))
+                     : ZNFPeerID(QStringLiteral("Guest Phone"))) {
     ZNFPeerDiscovery::setBackend(backend);
     hostSession = ZNFPeerSession::create(hostID);
     guestSession = ZNFPeerSession::create(guestID);
@@ -295,10 +309,24 @@ QByteArray rawString(const QString& value) {
     return rawU32(quint32(utf8.size())) + utf8;
 }
 
-QByteArray rawInvite(const QString& id, const QString& name) {
+QByteArray rawInvite(const QString& id, const QString& name, const QByteArray& nonce) {
+    const QByteArray commitment = nonce.isEmpty() ? QByteArray() : ZNFSha256::hash(nonce);
     return rawFrame(ZNFPeerFrame::Invite, QByteArray(1, char(ZNFPeerFrame::kProtocolVersion)) +
                                               rawString(id) + rawString(name) + QByteArray(1, char(0)) +
-                                              rawU32(0));
+                                              rawU32(0) + rawU32(quint32(commitment.size())) + commitment);
+}
+
+std::unique_ptr<QSslSocket> connectRawTls(quint16 port, const ZNFPeerIdentity& identity,
+                                          QSsl::SslProtocol protocol) {
+    auto socket = std::make_unique<QSslSocket>();
+    socket->setProtocol(protocol);
+    socket->setLocalCertificate(identity.certificate());
+    socket->setPrivateKey(identity.key());
+    socket->setPeerVerifyMode(QSslSocket::VerifyNone);
+    socket->connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+    if (!socket->waitForEncrypted(5000))
+        return nullptr;
+    return socket;
 }
 
 QByteArray rawBegin(quint32 id, const QString& name, quint64 size) {

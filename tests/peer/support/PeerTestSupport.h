@@ -4,12 +4,14 @@
 #include "platform/peer/ZNFPeerBrowser.h"
 #include "platform/peer/ZNFPeerConnection_p.h"
 #include "platform/peer/ZNFPeerDiscovery.h"
+#include "platform/peer/ZNFPeerIdentity.h"
 #include "platform/peer/ZNFPeerLimits.h"
 #include "platform/peer/ZNFPeerSession.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QMutex>
+#include <QSslSocket>
 #include <QString>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -149,11 +151,16 @@ private:
     ZNFPeerLimits m_saved;
 };
 
+// Device identities made once per test program: 0 is the host's, 1 the guest's, 2 a stranger's.
+std::shared_ptr<const ZNFPeerIdentity> fixtureIdentity(int which);
+
 // An advertiser + session ("host") and a browser + session ("guest") over in-process
 // discovery; connect() runs the whole invitation and waits until both sides are connected.
+// Encrypted with the fixture identities when `secure`.
 struct PeerPair {
     explicit PeerPair(const QString& serviceType = QStringLiteral("nc-test"),
-                      ZNFPeerDiscovery::Backend backend = ZNFPeerDiscovery::Backend::Loopback);
+                      ZNFPeerDiscovery::Backend backend = ZNFPeerDiscovery::Backend::Loopback,
+                      bool secure = false);
     ~PeerPair();
     bool connect(double timeout = 5);
 
@@ -172,13 +179,18 @@ QByteArray rawFrame(quint8 type, const QByteArray& payload = {});
 QByteArray rawString(const QString& value);
 QByteArray rawU32(quint32 value);
 QByteArray rawU64(quint64 value);
-QByteArray rawInvite(const QString& id, const QString& name);
+// With a nonce: as an encrypted link's invitation, committing to it.
+QByteArray rawInvite(const QString& id, const QString& name, const QByteArray& nonce = {});
 QByteArray rawBegin(quint32 id, const QString& name, quint64 size);
 QByteArray rawChunk(quint32 id, const QByteArray& bytes);
 QByteArray rawEnd(quint32 id, const QByteArray& digest);
 QByteArray rawResult(quint32 id, quint32 code, quint64 size, const QByteArray& digest);
 // A raw socket connected to a local port, from `source` (any 127.x address) when given.
 std::unique_ptr<QTcpSocket> connectRaw(quint16 port, const QHostAddress& source = {});
+// A TLS socket presenting `identity`, connected and encrypted with `protocol` (or null when
+// the handshake failed), accepting any certificate.
+std::unique_ptr<QSslSocket> connectRawTls(quint16 port, const ZNFPeerIdentity& identity,
+                                          QSsl::SslProtocol protocol = QSsl::TlsV1_3);
 // Reads one frame from a blocking-mode raw socket; false when none arrives in time.
 bool readRawFrame(QTcpSocket& socket, quint8* type, QByteArray* payload, int timeoutMs = 5000);
 // True once the peer has closed the socket.
