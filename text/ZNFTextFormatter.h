@@ -48,6 +48,8 @@ inline constexpr auto ZNFTextFormatterKey_formats = "formats";
 // blanks, a sign and zeros); numbers are true when not 0; anything else is false.
 double ZNFDoubleReading(const QString& text);
 bool ZNFBoolReading(const QVariant& value);
+// The largest magnitude a reading gives; beyond it a number is held to it, with a log line.
+inline constexpr double ZNFLargestNumberReading = 1e6;
 // A number, or a string read as a number; none for other values and for NaN or infinity.
 std::optional<double> ZNFNumberReading(const QVariant& value);
 

@@ -253,6 +253,8 @@ TEST(TextFormatterDecorations, LineStylesAndBoxKeys) {
     EXPECT_EQ(box->textEffect, QString::fromLatin1(ZNFTextEffectLetterpressStyle));
     expectColor(*box->backgroundColor, 255, 255, 0);
     EXPECT_FALSE(attrs({{"characterSpacing", "2"}})->kern);
+    EXPECT_EQ(attrs({{"borderWidth", 1e300}, {"cornerRadius", "-1e39"}})->cornerRadius,
+              -ZNFLargestNumberReading);
     EXPECT_FALSE(attrs({{"letterpress", "no"}})->textEffect);
     EXPECT_TRUE(attrs({{"letterpress", "YES"}})->textEffect);
     // Every style has a text colour, a paragraph style and an item background.
