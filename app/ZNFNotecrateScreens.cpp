@@ -12,6 +12,8 @@
 
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QProgressBar>
+#include <algorithm>
 
 namespace {
 
@@ -83,15 +85,29 @@ std::shared_ptr<ZNFLayoutItem> ZNFMacNotecrateViewController::archiveIcon() {
     return imageItem(QStringLiteral("backupFileIcon"), 63);
 }
 
-std::shared_ptr<ZNFLayoutItem> ZNFMacNotecrateViewController::progressItem() {
-    return ZNFBlockLayoutItem::itemWithSizing([](const QSizeF& size) { return QSizeF(size.width(), 20); },
-                                              [](QWidget*, const QRectF& frame) -> ZNFLayoutInstance {
-                                                  auto* plain = new ZNFView(frame);
-                                                  auto* spinner = new ZNFSpinner(plain);
-                                                  spinner->setGeometry(plain->rect());
-                                                  spinner->startAnimation();
-                                                  return plain;
-                                              });
+std::shared_ptr<ZNFLayoutItem>
+ZNFMacNotecrateViewController::progressItem(std::shared_ptr<const ZNFConversionProgress> progress) {
+    return ZNFBlockLayoutItem::itemWithSizing(
+        [](const QSizeF& size) { return QSizeF(size.width(), 20); },
+        [progress](QWidget*, const QRectF& frame) -> ZNFLayoutInstance {
+            auto* plain = new ZNFView(frame);
+            if (progress && progress->total > 0) {
+                // Per mille: a count of notes may not fit the bar's int range.
+                auto* bar = new QProgressBar(plain);
+                bar->setRange(0, 1000);
+                bar->setValue(
+                    int(std::clamp(progress->done, qint64(0), progress->total) * 1000 / progress->total));
+                bar->setTextVisible(false);
+                const QRect area = plain->rect();
+                bar->setGeometry(QRect(0, 0, std::min(area.width() * 3 / 5, 360), 12).translated(0, 4));
+                bar->move((area.width() - bar->width()) / 2, bar->y());
+                return plain;
+            }
+            auto* spinner = new ZNFSpinner(plain);
+            spinner->setGeometry(plain->rect());
+            spinner->startAnimation();
+            return plain;
+        });
 }
 
 ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::initialScreenItems() {
@@ -101,11 +117,13 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::initialScre
         if (auto self = weak.lock())
             self->navigateToItems(self->notesAppScreen1Items());
     }));
+    notesIcon->setAccessibilityLabel(ZNFLocalizedString("Notes"));
     auto notesName = textItem(ZNFLocalizedString("Notes"), "importFromAppName");
 
     auto vesper = ZNFTableLayoutItem::rowBasedTableWithItems(
         {iconItemWithName(QStringLiteral("appIcon_vesper")),
          textItem(ZNFLocalizedString("Vesper"), "importFromAppName")});
+    vesper->setAccessibilityLabel(ZNFLocalizedString("Vesper"));
     vesper->setClickHandler(ZNFOnLeftMouseDown([weak] {
         if (auto self = weak.lock())
             self->navigateToItems(self->vesperScreen1Items());
@@ -192,6 +210,18 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::vesperScree
     });
     return {backButton(), spacer(40), iconItemWithName(QStringLiteral("appIcon_vesper")), spacer(20), select,
             spacer(40),   link};
+}
+
+ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::vesperScreen2Items() {
+    auto text = textItem(ZNFLocalizedString("Converting notes..."), "centeredText");
+    m_vesperProgressText = std::static_pointer_cast<ZNFTextLayoutItem>(text);
+    return {backButton(),
+            spacer(40),
+            iconItemWithName(QStringLiteral("appIcon_vesper")),
+            spacer(20),
+            progressItem(m_vesperProgress),
+            spacer(4),
+            text};
 }
 
 ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::currentBackupItems() {

@@ -1,6 +1,7 @@
 #include "layout/ZNFLayoutCollectionViewController.h"
 
 #include "layout/ZNFLayoutProvider.h"
+#include "layout/items/ZNFLayoutItemInteraction.h"
 #include "platform/ZNFLog.h"
 
 #include <cmath>
@@ -65,6 +66,7 @@ void ZNFLayoutCollectionViewItem::setLayoutItemView(QWidget* itemView) {
                                     static_cast<int>(std::round(bounds.height()))));
     }
     itemView->show();
+    ZNFLayoutItemInteraction::attach(itemView, m_layoutItem, this);
     if (m_layoutItem && m_layoutItem->hoverHandler()) {
         const QRectF area =
             qobject_cast<ZNFView*>(itemView) ? qobject_cast<ZNFView*>(itemView)->frame() : bounds;

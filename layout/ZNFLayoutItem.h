@@ -44,8 +44,12 @@ public:
     void setClickHandler(ZNFLayoutItemEventHandler handler) { m_clickHandler = std::move(handler); }
     const ZNFLayoutItemEventHandler& hoverHandler() const { return m_hoverHandler; }
     void setHoverHandler(ZNFLayoutItemEventHandler handler) { m_hoverHandler = std::move(handler); }
+    // What assistive technology reads for the item when its own text does not say it (an icon).
+    const QString& accessibilityLabel() const { return m_accessibilityLabel; }
+    void setAccessibilityLabel(const QString& label) { m_accessibilityLabel = label; }
 
 private:
+    QString m_accessibilityLabel;
     ZNFLayoutItemEventHandler m_clickHandler;
     ZNFLayoutItemEventHandler m_hoverHandler;
 };
