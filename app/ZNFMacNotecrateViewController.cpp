@@ -5,6 +5,7 @@
 #include "conversion/ZNFVesperNoteImporter.h"
 #include "layout/ZNFLayoutCollectionViewController.h"
 #include "layout/items/ZNFLayoutItemInteraction.h"
+#include "layout/items/ZNFTableLayoutItem.h"
 #include "layout/items/ZNFTextLayoutItem.h"
 #include "multipeer/ZNFWirelessSender.h"
 #include "platform/ZNFBundle.h"
@@ -114,6 +115,8 @@ void ZNFMacNotecrateViewController::viewDidLoad() {
     child->setFrame(view()->bounds());
     view()->addSubview(child);
     child->setAutoresizingMask(ZNFView::WidthSizable | ZNFView::HeightSizable);
+    // Lines longer than this are hard to read; a wide window centres the content instead.
+    m_collectionViewController->setMaximumContentWidth(ZNFNotecrate_maximumContentWidth);
 
     showScreen(initialScreenItems());
 }
@@ -170,10 +173,19 @@ void ZNFMacNotecrateViewController::resetStackAndShow(const Screen& items) {
     showScreen(items);
 }
 
+std::shared_ptr<ZNFTextLayoutItem>
+ZNFMacNotecrateViewController::textItemIn(const std::shared_ptr<ZNFLayoutItem>& item) {
+    if (auto table = std::dynamic_pointer_cast<ZNFTableLayoutItem>(item)) {
+        if (table->rows().size() != 1 || !table->rows()[0] || table->rows()[0]->columns().size() != 1)
+            return nullptr;
+        const auto& column = table->rows()[0]->columns()[0];
+        return column && column->items().size() == 1 ? textItemIn(column->items()[0]) : nullptr;
+    }
+    return std::dynamic_pointer_cast<ZNFTextLayoutItem>(item);
+}
+
 void ZNFMacNotecrateViewController::goBack() {
-    const auto first = currentItems().empty()
-                           ? nullptr
-                           : std::dynamic_pointer_cast<ZNFTextLayoutItem>(currentItems().front());
+    const auto first = currentItems().empty() ? nullptr : textItemIn(currentItems().front());
     // Every screen but the start screen begins with its back item.
     if (first && first->attributedString().string() == ZNFLocalizedString("‹ Back"))
         backAction();

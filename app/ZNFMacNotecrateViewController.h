@@ -28,6 +28,7 @@ struct ZNFConversionProgress {
 };
 
 inline constexpr auto ZNFNotecrate_stylesResource = "notecrateStyles";
+inline constexpr double ZNFNotecrate_maximumContentWidth = 640;
 inline constexpr auto ZNFNotecrate_vesperHelpResource = "help/vesper-export.html";
 
 // The application's flow: owns the screens (through the layout collection view), the
@@ -110,6 +111,10 @@ public:
     // Whether the Notes app's export script can run on this computer.
     std::function<bool()> canRunNotesScript;
 
+    // The text item an item shows: itself, or the one item of a one-slot table (buttons, links
+    // and banners sit in one); none for anything else.
+    static std::shared_ptr<ZNFTextLayoutItem> textItemIn(const std::shared_ptr<ZNFLayoutItem>& item);
+
     // The items on display.
     const Screen& currentItems() const;
     const QString& panelCaption() const { return m_panelCaption; }
@@ -135,6 +140,9 @@ private:
     conversionCompletion(void (ZNFMacNotecrateViewController::*showError)(const QString&),
                          QString errorMessage);
     std::shared_ptr<ZNFLayoutItem> textItem(const QString& text, const char* style);
+    void applyBox(const std::shared_ptr<ZNFTextLayoutItem>& item, const char* style);
+    // A button in the middle of its line, taking clicks only on itself.
+    std::shared_ptr<ZNFLayoutItem> centred(const std::shared_ptr<ZNFLayoutItem>& item);
     std::shared_ptr<ZNFLayoutItem> linkItem(const QString& text, std::function<void()> action);
     std::shared_ptr<ZNFLayoutItem> archiveIcon();
     std::shared_ptr<ZNFLayoutItem> errorItem(const QString& message);

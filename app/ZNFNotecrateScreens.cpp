@@ -27,11 +27,55 @@ std::shared_ptr<ZNFLayoutItem> imageItem(const QString& name, double height) {
         [height](const QSizeF& size) { return QSizeF(size.width(), height); });
 }
 
+// A button as wide as its label, but never narrower than this.
+constexpr double kMinimumButtonWidth = 200;
+// Banners keep this distance from the window's sides.
+constexpr double kBannerInset = 16;
+
+class ZNFButtonTextItem : public ZNFTextLayoutItem {
+public:
+    QSizeF sizeThatFits(const QSizeF& size) override {
+        QSizeF fitted = ZNFTextLayoutItem::sizeThatFits(size);
+        fitted.setWidth(std::min(size.width(), std::max(fitted.width(), kMinimumButtonWidth)));
+        return fitted;
+    }
+};
+
+// Shows `item` in a slot as wide as the content, aligned in it: a click counts only on the
+// item's own view, not on the empty rest of the line.
+std::shared_ptr<ZNFLayoutItem> placed(const std::shared_ptr<ZNFLayoutItem>& item, unsigned alignment,
+                                      double sideInset = 0) {
+    auto table =
+        ZNFTableLayoutItem::columnBasedTableWithItems({ZNFTableEntry(ZNFLayoutItemList{item})}, {1.0});
+    const auto& column = table->rows().front()->columns().front();
+    column->setAlignment(alignment);
+    column->setFillWidth(sideInset > 0);
+    column->setInsets(ZNFEdgeInsets{0, sideInset, 0, sideInset});
+    return table;
+}
+
 } // namespace
 
 std::shared_ptr<ZNFLayoutItem> ZNFMacNotecrateViewController::textItem(const QString& text,
                                                                        const char* style) {
-    auto item = ZNFTextLayoutItem::itemWithString(text, QLatin1String(style), m_textFormatter);
+    const bool button = qstrcmp(style, "middleButton") == 0;
+    // A button is as wide as its label (see centred()); other texts take the whole line.
+    auto item = button ? ZNFTextLayoutItem::itemWithString<ZNFButtonTextItem>(text, QLatin1String(style),
+                                                                              m_textFormatter)
+                       : ZNFTextLayoutItem::itemWithString(text, QLatin1String(style), m_textFormatter);
+    applyBox(item, style);
+    if (button)
+        item->setFillWidth(false);
+    return item;
+}
+
+std::shared_ptr<ZNFLayoutItem>
+ZNFMacNotecrateViewController::centred(const std::shared_ptr<ZNFLayoutItem>& item) {
+    return placed(item, ZNFTableColumnAlignmentCenter);
+}
+
+void ZNFMacNotecrateViewController::applyBox(const std::shared_ptr<ZNFTextLayoutItem>& item,
+                                             const char* style) {
     // The style's box (border and rounded corners) applies to the screens' texts as it does to
     // parsed ones; the button-like texts rely on it.
     if (m_textFormatter) {
@@ -44,11 +88,10 @@ std::shared_ptr<ZNFLayoutItem> ZNFMacNotecrateViewController::textItem(const QSt
                 item->setCornerRadius(*attributes->cornerRadius);
         }
     }
-    return item;
 }
 
 std::shared_ptr<ZNFLayoutItem> ZNFMacNotecrateViewController::errorItem(const QString& message) {
-    return textItem(message, "error");
+    return placed(textItem(message, "error"), ZNFTableColumnAlignmentCenter, kBannerInset);
 }
 
 std::shared_ptr<ZNFLayoutItem> ZNFMacNotecrateViewController::linkItem(const QString& text,
@@ -63,18 +106,22 @@ std::shared_ptr<ZNFLayoutItem> ZNFMacNotecrateViewController::linkItem(const QSt
         string.addAttributes(underline, ZNFRange{here, 4});
     }
     item->setAttributedString(string);
+    item->setFillWidth(false);
     item->setClickHandler(ZNFOnLeftMouseDown(std::move(action)));
-    return item;
+    return placed(item, ZNFTableColumnAlignmentCenter);
 }
 
 std::shared_ptr<ZNFLayoutItem> ZNFMacNotecrateViewController::backButton() {
-    auto item = textItem(ZNFLocalizedString("‹ Back"), "backButton");
     std::weak_ptr<ZNFMacNotecrateViewController> weak = weakSelf();
+    auto item = ZNFTextLayoutItem::itemWithString(ZNFLocalizedString("‹ Back"), QStringLiteral("backButton"),
+                                                  m_textFormatter);
+    applyBox(item, "backButton");
+    item->setFillWidth(false);
     item->setClickHandler(ZNFOnLeftMouseDown([weak] {
         if (auto self = weak.lock())
             self->backAction();
     }));
-    return item;
+    return placed(item, ZNFTableColumnAlignmentLeft);
 }
 
 std::shared_ptr<ZNFLayoutItem> ZNFMacNotecrateViewController::iconItemWithName(const QString& name) {
@@ -158,7 +205,7 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::notesAppScr
                              "to this computer, then choose it here."),
                          "centeredText"),
                 spacer(10),
-                choose};
+                centred(choose)};
     }
     auto next = textItem(ZNFLocalizedString("Next"), "middleButton");
     next->setClickHandler(ZNFOnLeftMouseDown([weak] {
@@ -180,7 +227,7 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::notesAppScr
                          "app, and wait for it to update. When you're ready, click Next."),
                      "centeredText"),
             spacer(10),
-            next,
+            centred(next),
             spacer(30),
             link};
 }
@@ -208,8 +255,9 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::vesperScree
         if (!page.isEmpty())
             QDesktopServices::openUrl(QUrl::fromLocalFile(page));
     });
-    return {backButton(), spacer(40), iconItemWithName(QStringLiteral("appIcon_vesper")), spacer(20), select,
-            spacer(40),   link};
+    return {backButton(), spacer(40),      iconItemWithName(QStringLiteral("appIcon_vesper")),
+            spacer(20),   centred(select), spacer(40),
+            link};
 }
 
 ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::vesperScreen2Items() {
@@ -249,8 +297,8 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::currentBack
                          "the Tessanote settings menu, or send them wirelessly to your phone right now?"),
                      "centeredText"),
             spacer(20),
-            send,
-            save};
+            centred(send),
+            centred(save)};
 }
 
 ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::backupSuccessItems() {
@@ -271,7 +319,7 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::backupSucce
                          "We hope you enjoy using Tessanote!"),
                      "centeredText"),
             spacer(20),
-            ok};
+            centred(ok)};
 }
 
 ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::sendWirelesslyItems() {

@@ -222,9 +222,23 @@ struct MendedRows {
         key(Qt::Key_Space);
         EXPECT_EQ(opened, 1) << "Space on the focused button clicks it";
     }
+    // A wide window keeps the content at a readable width; a click beside a button is no click.
+    static void wideWindowKeepsContentNarrow(FlowTest& t) {
+        t.window->window()->resize(1280, 900);
+        t.vc->navigateToItems(t.vc->notesAppScreen1Items());
+        QCoreApplication::processEvents();
+        QWidget* line = t.collectionView()->itemAtIndexPath(ZNFIndexPath{0, 6})->view();
+        EXPECT_LE(line->width(), 640);
+        const auto controls = ZNFLayoutItemInteraction::controlsInReadingOrder(line);
+        ASSERT_EQ(controls.size(), 3);
+        EXPECT_LT(controls[1]->width(), 300) << "the button is as wide as its label";
+        t.click(6, QPoint(5, line->height() / 2));
+        EXPECT_TRUE(textsOf(t.shown()).contains("Next"));
+    }
 };
 
 const MendedFault kMendedFaults[] = {
+    {"WideWindowCentresContentAndButtonsHugTheirLabels", &MendedRows::wideWindowKeepsContentNarrow},
     {"KeyboardAndScreenReaderReachEveryControl", &MendedRows::keyboardAndScreenReader},
     {"ChoosersAreWindowDialogsWithCaptions", &MendedRows::choosersBelongToTheWindow},
     {"NotesErrorsSayWhyAndOneBackLeaves", &MendedRows::notesErrorsSayWhyAndBackOnce},
@@ -455,7 +469,7 @@ TEST_F(FlowTest, LinkTextsUnderlineHereAndStayClickable) {
         return true;
     };
     const auto screen = vc->notesAppScreen1Items();
-    auto link = std::dynamic_pointer_cast<ZNFTextLayoutItem>(screen.back());
+    auto link = ZNFMacNotecrateViewController::textItemIn(screen.back());
     ASSERT_TRUE(link);
     const ZNFAttributedString& string = link->attributedString();
     const qsizetype here = string.string().indexOf("here");
