@@ -13,6 +13,7 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <algorithm>
 
 namespace {
@@ -98,12 +99,15 @@ std::shared_ptr<ZNFLayoutItem> ZNFMacNotecrateViewController::linkItem(const QSt
                                                                        std::function<void()> action) {
     auto item = ZNFTextLayoutItem::itemWithString(text, QStringLiteral("centeredText"), m_textFormatter);
     ZNFAttributedString string = item->attributedString().mutableCopy();
-    const qsizetype here = string.string().indexOf(QLatin1String("here"));
+    // The word the translation uses ("hier"), found as a word so that "where" is not it.
+    const QString word = ZNFLocalizedString("here");
+    const QRegularExpression wordPattern(QStringLiteral("\\b%1\\b").arg(QRegularExpression::escape(word)));
+    const qsizetype here = string.string().indexOf(wordPattern);
     if (here >= 0) {
         ZNFTextAttributes underline;
         underline.underlineStyle = 1;
         underline.underlineColor = QColor::fromRgbF(0.2f, 0.2f, 0.2f, 1.0f);
-        string.addAttributes(underline, ZNFRange{here, 4});
+        string.addAttributes(underline, ZNFRange{here, word.size()});
     }
     item->setAttributedString(string);
     item->setFillWidth(false);
@@ -250,8 +254,14 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::vesperScree
             self->openVesperFilePicker();
     }));
     auto link = linkItem(ZNFLocalizedString("Learn more about how to export \nfrom Vesper here."), [] {
-        const QString page = ZNFBundle::mainBundle().pathForResource(
-            QLatin1String(ZNFNotecrate_vesperHelpResource), QString());
+        // The page in the language of the texts when there is one ("vesper-export.de.html").
+        const ZNFBundle bundle = ZNFBundle::mainBundle();
+        const QString help = QLatin1String(ZNFNotecrate_vesperHelpResource);
+        QString page = bundle.pathForResource(
+            help.chopped(5) + u'.' + ZNFBundle::preferredLocalizations().value(0) + QLatin1String(".html"),
+            QString());
+        if (page.isEmpty())
+            page = bundle.pathForResource(help, QString());
         if (!page.isEmpty())
             QDesktopServices::openUrl(QUrl::fromLocalFile(page));
     });
@@ -290,7 +300,7 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::currentBack
             spacer(10),
             archiveIcon(),
             spacer(5),
-            textItem(QStringLiteral("Converted %1 notes to .notebackup").arg(m_currentBackupNoteCount),
+            textItem(ZNFLocalizedString("Converted %1 notes to .notebackup").arg(m_currentBackupNoteCount),
                      "centeredText"),
             textItem(ZNFLocalizedString(
                          "Would you like to save this file to your iCloud Drive to import later from "
