@@ -3,6 +3,7 @@
 // With names, only the screens whose names start with one of them.
 #include "app/ZNFMacNotecrateViewController.h"
 #include "app/ZNFNotecrateWindowController.h"
+#include "layout/items/ZNFLayoutItemInteraction.h"
 #include "platform/ZNFBundle.h"
 
 #include <QApplication>
@@ -81,6 +82,13 @@ int main(int argc, char** argv) {
         vc->showScreen(build());
         shoot(QString::fromLatin1(name));
     }
+    // The keyboard focus on the Notes screen's button, as Tab leaves it.
+    vc->showScreen(vc->notesAppScreen1Items());
+    settle(200);
+    const QList<QWidget*> controls = ZNFLayoutItemInteraction::controlsInReadingOrder(window.window());
+    if (controls.size() > 1)
+        controls[1]->setFocus(Qt::TabFocusReason);
+    shoot(QStringLiteral("2c-notes-focus"));
     vc->showVesperError(ZNFLocalizedString(
         "Something went wrong—make sure you've selected \nthe correct file, and try again."));
     shoot(QStringLiteral("5-vesper-error"));
