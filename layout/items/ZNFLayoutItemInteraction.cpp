@@ -88,6 +88,7 @@ bool hasUnderline(const ZNFAttributedString& string) {
 // Tab and Shift+Tab move through the controls of a screen in reading order.
 class TabOrder : public QObject {
 public:
+    using QObject::QObject;
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
             return false;
@@ -141,7 +142,7 @@ void ZNFLayoutItemInteraction::attach(QWidget* view, const std::shared_ptr<ZNFLa
         return;
     static const bool installed = [] {
         QAccessible::installFactory(accessibleFactory);
-        qApp->installEventFilter(new TabOrder);
+        qApp->installEventFilter(new TabOrder(qApp));
         return true;
     }();
     Q_UNUSED(installed);
