@@ -4,6 +4,9 @@
 #include "conversion/ZNFNotesAppImporter.h"
 #include "conversion/ZNFVesperNoteImporter.h"
 #include "layout/ZNFLayoutCollectionViewController.h"
+#include "layout/ZNFLayoutItemInteraction.h"
+#include "layout/items/ZNFTableLayoutItem.h"
+#include "layout/items/ZNFTextLayoutItem.h"
 #include "multipeer/ZNFWirelessSender.h"
 #include "platform/ZNFBundle.h"
 #include "platform/ZNFFileWrite.h"
@@ -11,15 +14,20 @@
 #include "platform/ZNFNotificationCenter.h"
 #include "platform/ZNFPaths.h"
 #include "platform/peer/ZNFPeerIdentity.h"
+#include "text/ZNFPropertyList.h"
 #include "text/ZNFTextFormatter.h"
 #include "tools/ZNFCommandLine.h"
 
+#include <QDeadlineTimer>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLocale>
 #include <QProcess>
+#include <QThreadPool>
+#include <QTimer>
 
 std::function<void(const ZNFEvent&, ZNFCollectionViewItem*, QWidget*)>
 ZNFOnLeftMouseDown(std::function<void()> action) {
@@ -30,15 +38,18 @@ ZNFOnLeftMouseDown(std::function<void()> action) {
 }
 
 ZNFMacNotecrateViewController::ZNFMacNotecrateViewController() {
-    openPanel = [](const QUrl& start) -> std::optional<QUrl> {
-        const QString folder = QFileDialog::getExistingDirectory(nullptr, QString(), start.toLocalFile());
+    // The choosers are the window's own dialogs and say what they ask for.
+    openPanel = [this](const QUrl& start) -> std::optional<QUrl> {
+        const QString folder =
+            QFileDialog::getExistingDirectory(view()->window(), m_panelCaption, start.toLocalFile());
         if (folder.isEmpty())
             return std::nullopt;
         return QUrl::fromLocalFile(folder);
     };
-    savePanel = [](const QUrl& start, const QString& name) -> std::optional<QUrl> {
+    savePanel = [this](const QUrl& start, const QString& name) -> std::optional<QUrl> {
         const QString file =
-            QFileDialog::getSaveFileName(nullptr, QString(), QDir(start.toLocalFile()).filePath(name));
+            QFileDialog::getSaveFileName(view()->window(), ZNFLocalizedString("Save the backup"),
+                                         QDir(start.toLocalFile()).filePath(name));
         if (file.isEmpty())
             return std::nullopt;
         return QUrl::fromLocalFile(file);
@@ -59,8 +70,7 @@ ZNFMacNotecrateViewController::~ZNFMacNotecrateViewController() {
         ZNFNotificationCenter::defaultCenter().removeObserver(m_notificationToken);
     stopSending();
     // A run still under way must not call back into a controller that is gone.
-    if (m_notesAppImporter && m_notesAppImporter->isImporting())
-        m_notesAppImporter->cancel();
+    cancelConversions(0);
 }
 
 std::weak_ptr<ZNFMacNotecrateViewController> ZNFMacNotecrateViewController::weakSelf() {
@@ -108,6 +118,8 @@ void ZNFMacNotecrateViewController::viewDidLoad() {
     child->setFrame(view()->bounds());
     view()->addSubview(child);
     child->setAutoresizingMask(ZNFView::WidthSizable | ZNFView::HeightSizable);
+    // Lines longer than this are hard to read; a wide window centres the content instead.
+    m_collectionViewController->setMaximumContentWidth(ZNFNotecrate_maximumContentWidth);
 
     showScreen(initialScreenItems());
 }
@@ -117,6 +129,14 @@ void ZNFMacNotecrateViewController::setupTextFormatter() {
     const QString path = ZNFBundle::mainBundle().pathForResource(QLatin1String(ZNFNotecrate_stylesResource),
                                                                  QStringLiteral("plist"));
     QString error;
+    // The colours of the focus, hover and pressed states of buttons and links.
+    const QVariantMap states = ZNFPropertyListFromFile(path).toMap().value(QStringLiteral("states")).toMap();
+    ZNFLayoutItemInteraction::StateColors colors;
+    for (auto [key, color] :
+         {std::pair{"focus", &colors.focus}, {"hover", &colors.hover}, {"pressed", &colors.pressed}})
+        if (states.contains(QLatin1String(key)))
+            *color = ZNFTextFormatter::colorFromString(states.value(QLatin1String(key)));
+    ZNFLayoutItemInteraction::setStateColors(colors);
     if (path.isEmpty() || !m_textFormatter->registerKeyedAttributesFromFile(path, &error))
         ZNFLogf("No styles registered from %@: %@", QLatin1String(ZNFNotecrate_stylesResource),
                 path.isEmpty() ? QStringLiteral("resource not found") : error);
@@ -158,7 +178,29 @@ void ZNFMacNotecrateViewController::resetStackAndShow(const Screen& items) {
     showScreen(items);
 }
 
+std::shared_ptr<ZNFTextLayoutItem>
+ZNFMacNotecrateViewController::textItemIn(const std::shared_ptr<ZNFLayoutItem>& item) {
+    if (auto table = std::dynamic_pointer_cast<ZNFTableLayoutItem>(item)) {
+        if (table->rows().size() != 1 || !table->rows()[0] || table->rows()[0]->columns().size() != 1)
+            return nullptr;
+        const auto& column = table->rows()[0]->columns()[0];
+        return column && column->items().size() == 1 ? textItemIn(column->items()[0]) : nullptr;
+    }
+    return std::dynamic_pointer_cast<ZNFTextLayoutItem>(item);
+}
+
+void ZNFMacNotecrateViewController::goBack() {
+    const auto first = currentItems().empty() ? nullptr : textItemIn(currentItems().front());
+    // Every screen but the start screen begins with its back item.
+    if (first && first->attributedString().string() == ZNFLocalizedString("‹ Back"))
+        backAction();
+}
+
 void ZNFMacNotecrateViewController::backAction() {
+    if (m_vesperRun) {
+        *m_vesperRun = true;
+        m_vesperRun.reset();
+    }
     if (m_notesAppImporter && m_notesAppImporter->isImporting())
         m_notesAppImporter->cancel();
     stopSending();
@@ -176,18 +218,39 @@ ZNFImporterCompletion ZNFMacNotecrateViewController::conversionCompletion(
     void (ZNFMacNotecrateViewController::*showError)(const QString&), QString errorMessage) {
     // Holds this controller weakly: a conversion that outlives the window does nothing.
     std::weak_ptr<ZNFMacNotecrateViewController> weak = weakSelf();
-    return [weak, showError, errorMessage](const ZNFConversionOutcome& outcome) {
+    // Screens are never changed in place, so their first item tells them apart.
+    std::weak_ptr<ZNFLayoutItem> startedOn = currentItems().empty() ? nullptr : currentItems().front();
+    return [weak, startedOn, showError, errorMessage](const ZNFConversionOutcome& outcome) {
         auto self = weak.lock();
         if (!self)
             return;
-        if (outcome.succeeded())
+        const auto started = startedOn.lock();
+        if (!started || self->currentItems().empty() || self->currentItems().front() != started) {
+            ZNFLogf("A conversion finished after its screen was left; its outcome %@ is not shown",
+                    outcome.path);
+            return;
+        }
+        if (outcome.succeeded()) {
             self->acceptConversion(outcome.path, outcome.notes, outcome.attachments);
-        else
-            ((*self).*showError)(errorMessage);
+            return;
+        }
+        // The progress screen gives way to the error screen instead of lying below it.
+        if (!self->m_navigationStack.empty())
+            self->m_navigationStack.pop_back();
+        ((*self).*showError)(errorMessage);
     };
 }
 
 void ZNFMacNotecrateViewController::convertFromNotesApp(const QString& notesFolder) {
+    if (notesFolder.isEmpty() && canRunNotesScript && !canRunNotesScript()) {
+        // Not "no notes": the export was never possible here. The error takes the progress
+        // screen's place so that one Back leaves it.
+        if (!m_navigationStack.empty())
+            m_navigationStack.pop_back();
+        showNotesError(ZNFLocalizedString("Exporting from the Notes app needs macOS. Copy your Mac’s Notes "
+                                          "folder to this computer and choose it here instead."));
+        return;
+    }
     // One importer per source, kept for the next run of the same source.
     if (!m_notesAppImporter || m_notesAppImporter->notesFolder() != notesFolder) {
         if (m_notesAppImporter && m_notesAppImporter->isImporting())
@@ -205,9 +268,15 @@ void ZNFMacNotecrateViewController::convertFromNotesApp(const QString& notesFold
 }
 
 void ZNFMacNotecrateViewController::openNotesFolderPicker() {
+    m_panelCaption = ZNFLocalizedString("Choose the copied Notes folder");
     const std::optional<QUrl> chosen = openPanel ? openPanel(panelStartURL()) : std::nullopt;
-    if (!chosen || !chosen->isLocalFile())
+    if (!chosen)
         return;
+    if (!chosen->isLocalFile() || !QFileInfo(chosen->toLocalFile()).isDir()) {
+        showNotesError(ZNFLocalizedString("No folder was chosen. Choose the copied Notes folder, the one "
+                                          "that holds NoteStore.sqlite."));
+        return;
+    }
     navigateToItems(notesAppScreen2Items());
     convertFromNotesApp(chosen->toLocalFile());
 }
@@ -217,15 +286,72 @@ void ZNFMacNotecrateViewController::updateToShowBackup() {
 }
 
 void ZNFMacNotecrateViewController::openVesperFilePicker() {
+    // One conversion at a time: a second click while one runs must not start another.
+    if (m_vesperRun)
+        return;
+    m_panelCaption = ZNFLocalizedString("Choose the Vesper export folder");
     const std::optional<QUrl> chosen = openPanel ? openPanel(panelStartURL()) : std::nullopt;
     if (!chosen || !chosen->isLocalFile())
         return;
-    ZNFVesperNoteImporter::importNotesAtURLInBackground(
+    m_vesperProgress = std::make_shared<ZNFConversionProgress>();
+    navigateToItems(vesperScreen2Items());
+    ZNFImporterCompletion shown = conversionCompletion(
+        &ZNFMacNotecrateViewController::showVesperError,
+        ZNFLocalizedString("Something went wrong—make sure you've selected \nthe correct "
+                           "file, and try again."));
+    std::weak_ptr<ZNFMacNotecrateViewController> weak = weakSelf();
+    auto run = std::make_shared<ZNFVesperNoteImporter::CancelFlag>();
+    *run = ZNFVesperNoteImporter::importNotesAtURLInBackground(
         chosen->toLocalFile(),
-        conversionCompletion(
-            &ZNFMacNotecrateViewController::showVesperError,
-            ZNFLocalizedString("Something went wrong—make sure you've selected \nthe correct "
-                               "file, and try again.")));
+        [weak, run, shown](const ZNFConversionOutcome& outcome) {
+            auto self = weak.lock();
+            if (!self || self->m_vesperRun != *run)
+                return;
+            self->m_vesperRun.reset();
+            shown(outcome);
+        },
+        [weak, run](qint64 done, qint64 total) {
+            if (auto self = weak.lock(); self && self->m_vesperRun == *run)
+                self->showVesperProgress(done, total);
+        });
+    m_vesperRun = *run;
+}
+
+void ZNFMacNotecrateViewController::showVesperProgress(qint64 done, qint64 total) {
+    m_vesperProgress->done = done;
+    m_vesperProgress->total = total;
+    if (auto text = m_vesperProgressText.lock()) {
+        const QLocale locale;
+        auto fresh = textItem(ZNFLocalizedString("Converting %1 of %2 notes…")
+                                  .arg(locale.toString(done), locale.toString(total)),
+                              "centeredText");
+        text->setAttributedString(std::static_pointer_cast<ZNFTextLayoutItem>(fresh)->attributedString());
+    }
+    // A report per note would redraw thousands of times: at most ten redraws a second.
+    if (m_progressReloadPending)
+        return;
+    m_progressReloadPending = true;
+    std::weak_ptr<ZNFMacNotecrateViewController> weak = weakSelf();
+    QTimer::singleShot(100, this, [weak] {
+        if (auto self = weak.lock()) {
+            self->m_progressReloadPending = false;
+            if (self->m_vesperRun)
+                self->m_collectionViewController->collectionView()->reloadData();
+        }
+    });
+}
+
+void ZNFMacNotecrateViewController::cancelConversions(int waitMs) {
+    if (m_vesperRun) {
+        *m_vesperRun = true;
+        m_vesperRun.reset();
+    }
+    if (m_notesAppImporter && m_notesAppImporter->isImporting())
+        m_notesAppImporter->cancel();
+    // The runs see the flag between notes, then remove what they wrote.
+    QDeadlineTimer deadline(waitMs);
+    QThreadPool::globalInstance()->waitForDone(int(deadline.remainingTime()));
+    ZNFNotesAppImporter::waitForCancelledRuns(int(deadline.remainingTime()));
 }
 
 void ZNFMacNotecrateViewController::showVesperError(const QString& message) {

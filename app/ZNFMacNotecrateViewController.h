@@ -1,6 +1,7 @@
 #pragma once
 
 #include "conversion/ZNFConversionOutcome.h"
+#include "conversion/ZNFVesperNoteImporter.h"
 #include "layout/ZNFLayoutItem.h"
 #include "platform/ZNFViewController.h"
 
@@ -19,8 +20,17 @@ class ZNFTextFormatter;
 class ZNFPeerError;
 class ZNFPeerID;
 class ZNFWirelessSender;
+class ZNFTextLayoutItem;
+
+// What a conversion under way has reported: notes done of the total, the total unknown (-1)
+// until the first report.
+struct ZNFConversionProgress {
+    qint64 done = 0;
+    qint64 total = -1;
+};
 
 inline constexpr auto ZNFNotecrate_stylesResource = "notecrateStyles";
+inline constexpr double ZNFNotecrate_maximumContentWidth = 640;
 inline constexpr auto ZNFNotecrate_vesperHelpResource = "help/vesper-export.html";
 
 // The application's flow: owns the screens (through the layout collection view), the
@@ -62,18 +72,27 @@ public:
     // Where the script cannot run: a folder chooser for a copied Notes folder, then its conversion.
     void openNotesFolderPicker();
     void updateToShowBackup();
+    // Does nothing while a Vesper conversion runs.
     void openVesperFilePicker();
+    bool isConvertingVesper() const { return bool(m_vesperRun); }
+    // Stops every conversion under way and waits (at most `waitMs`) for them to remove their
+    // partial files; quitting calls it so that the process does not outlive its window.
+    void cancelConversions(int waitMs);
     void showVesperError(const QString& message);
     void showNotesError(const QString& message);
     void presentSavePanel();
     void showBackupSuccess();
     void sendToTessanote();
+    // Escape: Back, on every screen that offers it.
+    void goBack();
 
     // Screens: every call returns new items.
     Screen initialScreenItems();
     Screen notesAppScreen1Items();
     Screen notesAppScreen2Items();
     Screen vesperScreen1Items();
+    // The Vesper conversion under way: a spinner, then a bar and a count once the total is known.
+    Screen vesperScreen2Items();
     Screen currentBackupItems();
     Screen backupSuccessItems();
     Screen sendWirelesslyItems();
@@ -85,10 +104,12 @@ public:
     void confirmSend();
     std::shared_ptr<ZNFLayoutItem> backButton();
     std::shared_ptr<ZNFLayoutItem> iconItemWithName(const QString& name);
-    std::shared_ptr<ZNFLayoutItem> progressItem();
+    // A spinner; with a progress, a bar once its total is known.
+    std::shared_ptr<ZNFLayoutItem> progressItem(std::shared_ptr<const ZNFConversionProgress> progress = {});
 
     // What stands in for the platform's panels and workspace; tests replace them.
-    // The open panel answers the chosen folder, or nothing when cancelled.
+    // The open panel answers the chosen folder, or nothing when cancelled; panelCaption() says
+    // what it asks for.
     std::function<std::optional<QUrl>(const QUrl& start)> openPanel;
     // The save panel answers the chosen file, or nothing when cancelled.
     std::function<std::optional<QUrl>(const QUrl& start, const QString& name)> savePanel;
@@ -97,8 +118,13 @@ public:
     // Whether the Notes app's export script can run on this computer.
     std::function<bool()> canRunNotesScript;
 
+    // The text item an item shows: itself, or the one item of a one-slot table (buttons, links
+    // and banners sit in one); none for anything else.
+    static std::shared_ptr<ZNFTextLayoutItem> textItemIn(const std::shared_ptr<ZNFLayoutItem>& item);
+
     // The items on display.
     const Screen& currentItems() const;
+    const QString& panelCaption() const { return m_panelCaption; }
 
 protected:
     void viewDidLoad() override;
@@ -118,14 +144,20 @@ private:
     void acceptConversion(const QString& path, qint64 notes, qint64 attachments);
     // What both conversions call back: a path and a note show the backup screen, anything
     // else the given error screen.
+    // Only the screen showing when a conversion starts may be replaced by its outcome; an
+    // error screen takes the place of the progress screen, so one Back leaves it.
     ZNFImporterCompletion
     conversionCompletion(void (ZNFMacNotecrateViewController::*showError)(const QString&),
                          QString errorMessage);
     std::shared_ptr<ZNFLayoutItem> textItem(const QString& text, const char* style);
+    void applyBox(const std::shared_ptr<ZNFTextLayoutItem>& item, const char* style);
+    // A button in the middle of its line, taking clicks only on itself.
+    std::shared_ptr<ZNFLayoutItem> centred(const std::shared_ptr<ZNFLayoutItem>& item);
     std::shared_ptr<ZNFLayoutItem> linkItem(const QString& text, std::function<void()> action);
     std::shared_ptr<ZNFLayoutItem> archiveIcon();
     std::shared_ptr<ZNFLayoutItem> errorItem(const QString& message);
     std::weak_ptr<ZNFMacNotecrateViewController> weakSelf();
+    void showVesperProgress(qint64 done, qint64 total);
 
     mutable QMutex m_mutex;                // the backup path may be read from any thread
     ZNFWirelessSender* m_sender = nullptr; // the send under way: at most one
@@ -139,6 +171,11 @@ private:
     qint64 m_currentBackupNoteCount = 0;
     qint64 m_currentBackupAttachmentCount = 0;
     int m_notificationToken = 0;
+    ZNFVesperNoteImporter::CancelFlag m_vesperRun; // the Vesper conversion under way, if any
+    std::shared_ptr<ZNFConversionProgress> m_vesperProgress;
+    std::weak_ptr<ZNFTextLayoutItem> m_vesperProgressText;
+    bool m_progressReloadPending = false;
+    QString m_panelCaption;
 };
 
 // Acts only on a left-mouse-down, as every handler of the application does.

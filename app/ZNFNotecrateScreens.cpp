@@ -12,6 +12,9 @@
 
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <algorithm>
 
 namespace {
 
@@ -25,11 +28,55 @@ std::shared_ptr<ZNFLayoutItem> imageItem(const QString& name, double height) {
         [height](const QSizeF& size) { return QSizeF(size.width(), height); });
 }
 
+// A button as wide as its label, but never narrower than this.
+constexpr double kMinimumButtonWidth = 200;
+// Banners keep this distance from the window's sides.
+constexpr double kBannerInset = 16;
+
+class ZNFButtonTextItem : public ZNFTextLayoutItem {
+public:
+    QSizeF sizeThatFits(const QSizeF& size) override {
+        QSizeF fitted = ZNFTextLayoutItem::sizeThatFits(size);
+        fitted.setWidth(std::min(size.width(), std::max(fitted.width(), kMinimumButtonWidth)));
+        return fitted;
+    }
+};
+
+// Shows `item` in a slot as wide as the content, aligned in it: a click counts only on the
+// item's own view, not on the empty rest of the line.
+std::shared_ptr<ZNFLayoutItem> placed(const std::shared_ptr<ZNFLayoutItem>& item, unsigned alignment,
+                                      double sideInset = 0) {
+    auto table =
+        ZNFTableLayoutItem::columnBasedTableWithItems({ZNFTableEntry(ZNFLayoutItemList{item})}, {1.0});
+    const auto& column = table->rows().front()->columns().front();
+    column->setAlignment(alignment);
+    column->setFillWidth(sideInset > 0);
+    column->setInsets(ZNFEdgeInsets{0, sideInset, 0, sideInset});
+    return table;
+}
+
 } // namespace
 
 std::shared_ptr<ZNFLayoutItem> ZNFMacNotecrateViewController::textItem(const QString& text,
                                                                        const char* style) {
-    auto item = ZNFTextLayoutItem::itemWithString(text, QLatin1String(style), m_textFormatter);
+    const bool button = qstrcmp(style, "middleButton") == 0;
+    // A button is as wide as its label (see centred()); other texts take the whole line.
+    auto item = button ? ZNFTextLayoutItem::itemWithString<ZNFButtonTextItem>(text, QLatin1String(style),
+                                                                              m_textFormatter)
+                       : ZNFTextLayoutItem::itemWithString(text, QLatin1String(style), m_textFormatter);
+    applyBox(item, style);
+    if (button)
+        item->setFillWidth(false);
+    return item;
+}
+
+std::shared_ptr<ZNFLayoutItem>
+ZNFMacNotecrateViewController::centred(const std::shared_ptr<ZNFLayoutItem>& item) {
+    return placed(item, ZNFTableColumnAlignmentCenter);
+}
+
+void ZNFMacNotecrateViewController::applyBox(const std::shared_ptr<ZNFTextLayoutItem>& item,
+                                             const char* style) {
     // The style's box (border and rounded corners) applies to the screens' texts as it does to
     // parsed ones; the button-like texts rely on it.
     if (m_textFormatter) {
@@ -42,37 +89,43 @@ std::shared_ptr<ZNFLayoutItem> ZNFMacNotecrateViewController::textItem(const QSt
                 item->setCornerRadius(*attributes->cornerRadius);
         }
     }
-    return item;
 }
 
 std::shared_ptr<ZNFLayoutItem> ZNFMacNotecrateViewController::errorItem(const QString& message) {
-    return textItem(message, "error");
+    return placed(textItem(message, "error"), ZNFTableColumnAlignmentCenter, kBannerInset);
 }
 
 std::shared_ptr<ZNFLayoutItem> ZNFMacNotecrateViewController::linkItem(const QString& text,
                                                                        std::function<void()> action) {
     auto item = ZNFTextLayoutItem::itemWithString(text, QStringLiteral("centeredText"), m_textFormatter);
     ZNFAttributedString string = item->attributedString().mutableCopy();
-    const qsizetype here = string.string().indexOf(QLatin1String("here"));
+    // The word the translation uses ("hier"), found as a word so that "where" is not it.
+    const QString word = ZNFLocalizedString("here");
+    const QRegularExpression wordPattern(QStringLiteral("\\b%1\\b").arg(QRegularExpression::escape(word)));
+    const qsizetype here = string.string().indexOf(wordPattern);
     if (here >= 0) {
         ZNFTextAttributes underline;
         underline.underlineStyle = 1;
         underline.underlineColor = QColor::fromRgbF(0.2f, 0.2f, 0.2f, 1.0f);
-        string.addAttributes(underline, ZNFRange{here, 4});
+        string.addAttributes(underline, ZNFRange{here, word.size()});
     }
     item->setAttributedString(string);
+    item->setFillWidth(false);
     item->setClickHandler(ZNFOnLeftMouseDown(std::move(action)));
-    return item;
+    return placed(item, ZNFTableColumnAlignmentCenter);
 }
 
 std::shared_ptr<ZNFLayoutItem> ZNFMacNotecrateViewController::backButton() {
-    auto item = textItem(ZNFLocalizedString("‹ Back"), "backButton");
     std::weak_ptr<ZNFMacNotecrateViewController> weak = weakSelf();
+    auto item = ZNFTextLayoutItem::itemWithString(ZNFLocalizedString("‹ Back"), QStringLiteral("backButton"),
+                                                  m_textFormatter);
+    applyBox(item, "backButton");
+    item->setFillWidth(false);
     item->setClickHandler(ZNFOnLeftMouseDown([weak] {
         if (auto self = weak.lock())
             self->backAction();
     }));
-    return item;
+    return placed(item, ZNFTableColumnAlignmentLeft);
 }
 
 std::shared_ptr<ZNFLayoutItem> ZNFMacNotecrateViewController::iconItemWithName(const QString& name) {
@@ -83,15 +136,29 @@ std::shared_ptr<ZNFLayoutItem> ZNFMacNotecrateViewController::archiveIcon() {
     return imageItem(QStringLiteral("backupFileIcon"), 63);
 }
 
-std::shared_ptr<ZNFLayoutItem> ZNFMacNotecrateViewController::progressItem() {
-    return ZNFBlockLayoutItem::itemWithSizing([](const QSizeF& size) { return QSizeF(size.width(), 20); },
-                                              [](QWidget*, const QRectF& frame) -> ZNFLayoutInstance {
-                                                  auto* plain = new ZNFView(frame);
-                                                  auto* spinner = new ZNFSpinner(plain);
-                                                  spinner->setGeometry(plain->rect());
-                                                  spinner->startAnimation();
-                                                  return plain;
-                                              });
+std::shared_ptr<ZNFLayoutItem>
+ZNFMacNotecrateViewController::progressItem(std::shared_ptr<const ZNFConversionProgress> progress) {
+    return ZNFBlockLayoutItem::itemWithSizing(
+        [](const QSizeF& size) { return QSizeF(size.width(), 20); },
+        [progress](QWidget*, const QRectF& frame) -> ZNFLayoutInstance {
+            auto* plain = new ZNFView(frame);
+            if (progress && progress->total > 0) {
+                // Per mille: a count of notes may not fit the bar's int range.
+                auto* bar = new QProgressBar(plain);
+                bar->setRange(0, 1000);
+                bar->setValue(
+                    int(std::clamp(progress->done, qint64(0), progress->total) * 1000 / progress->total));
+                bar->setTextVisible(false);
+                const QRect area = plain->rect();
+                bar->setGeometry(QRect(0, 0, std::min(area.width() * 3 / 5, 360), 12).translated(0, 4));
+                bar->move((area.width() - bar->width()) / 2, bar->y());
+                return plain;
+            }
+            auto* spinner = new ZNFSpinner(plain);
+            spinner->setGeometry(plain->rect());
+            spinner->startAnimation();
+            return plain;
+        });
 }
 
 ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::initialScreenItems() {
@@ -101,11 +168,13 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::initialScre
         if (auto self = weak.lock())
             self->navigateToItems(self->notesAppScreen1Items());
     }));
+    notesIcon->setAccessibilityLabel(ZNFLocalizedString("Notes"));
     auto notesName = textItem(ZNFLocalizedString("Notes"), "importFromAppName");
 
     auto vesper = ZNFTableLayoutItem::rowBasedTableWithItems(
         {iconItemWithName(QStringLiteral("appIcon_vesper")),
          textItem(ZNFLocalizedString("Vesper"), "importFromAppName")});
+    vesper->setAccessibilityLabel(ZNFLocalizedString("Vesper"));
     vesper->setClickHandler(ZNFOnLeftMouseDown([weak] {
         if (auto self = weak.lock())
             self->navigateToItems(self->vesperScreen1Items());
@@ -140,7 +209,7 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::notesAppScr
                              "to this computer, then choose it here."),
                          "centeredText"),
                 spacer(10),
-                choose};
+                centred(choose)};
     }
     auto next = textItem(ZNFLocalizedString("Next"), "middleButton");
     next->setClickHandler(ZNFOnLeftMouseDown([weak] {
@@ -162,7 +231,7 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::notesAppScr
                          "app, and wait for it to update. When you're ready, click Next."),
                      "centeredText"),
             spacer(10),
-            next,
+            centred(next),
             spacer(30),
             link};
 }
@@ -185,13 +254,32 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::vesperScree
             self->openVesperFilePicker();
     }));
     auto link = linkItem(ZNFLocalizedString("Learn more about how to export \nfrom Vesper here."), [] {
-        const QString page = ZNFBundle::mainBundle().pathForResource(
-            QLatin1String(ZNFNotecrate_vesperHelpResource), QString());
+        // The page in the language of the texts when there is one ("vesper-export.de.html").
+        const ZNFBundle bundle = ZNFBundle::mainBundle();
+        const QString help = QLatin1String(ZNFNotecrate_vesperHelpResource);
+        QString page = bundle.pathForResource(
+            help.chopped(5) + u'.' + ZNFBundle::preferredLocalizations().value(0) + QLatin1String(".html"),
+            QString());
+        if (page.isEmpty())
+            page = bundle.pathForResource(help, QString());
         if (!page.isEmpty())
             QDesktopServices::openUrl(QUrl::fromLocalFile(page));
     });
-    return {backButton(), spacer(40), iconItemWithName(QStringLiteral("appIcon_vesper")), spacer(20), select,
-            spacer(40),   link};
+    return {backButton(), spacer(40),      iconItemWithName(QStringLiteral("appIcon_vesper")),
+            spacer(20),   centred(select), spacer(40),
+            link};
+}
+
+ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::vesperScreen2Items() {
+    auto text = textItem(ZNFLocalizedString("Converting notes..."), "centeredText");
+    m_vesperProgressText = std::static_pointer_cast<ZNFTextLayoutItem>(text);
+    return {backButton(),
+            spacer(40),
+            iconItemWithName(QStringLiteral("appIcon_vesper")),
+            spacer(20),
+            progressItem(m_vesperProgress),
+            spacer(4),
+            text};
 }
 
 ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::currentBackupItems() {
@@ -212,15 +300,15 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::currentBack
             spacer(10),
             archiveIcon(),
             spacer(5),
-            textItem(QStringLiteral("Converted %1 notes to .notebackup").arg(m_currentBackupNoteCount),
+            textItem(ZNFLocalizedString("Converted %1 notes to .notebackup").arg(m_currentBackupNoteCount),
                      "centeredText"),
             textItem(ZNFLocalizedString(
                          "Would you like to save this file to your iCloud Drive to import later from "
                          "the Tessanote settings menu, or send them wirelessly to your phone right now?"),
                      "centeredText"),
             spacer(20),
-            send,
-            save};
+            centred(send),
+            centred(save)};
 }
 
 ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::backupSuccessItems() {
@@ -241,7 +329,7 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::backupSucce
                          "We hope you enjoy using Tessanote!"),
                      "centeredText"),
             spacer(20),
-            ok};
+            centred(ok)};
 }
 
 ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::sendWirelesslyItems() {

@@ -5,6 +5,7 @@
 #include "platform/ZNFNotificationCenter.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QMainWindow>
 #include <QMenuBar>
 
@@ -23,12 +24,24 @@ ZNFNotecrateWindowController::ZNFNotecrateWindowController() {
     refreshAction->setShortcut(QKeySequence::Refresh);
     connect(refreshAction, &QAction::triggered, this, &ZNFNotecrateWindowController::refresh);
     menu->addSeparator();
-    QAction* quit = menu->addAction(QStringLiteral("Quit"));
+    QAction* quit = menu->addAction(ZNFLocalizedString("Quit"));
     quit->setShortcut(QKeySequence::Quit);
     connect(quit, &QAction::triggered, m_window, &QWidget::close);
 
     m_contentViewController = std::make_shared<ZNFMacNotecrateViewController>();
+    auto* back = new QAction(m_window);
+    back->setShortcut(QKeySequence(Qt::Key_Escape));
+    back->setShortcutContext(Qt::WindowShortcut);
+    connect(back, &QAction::triggered, this, [this] { m_contentViewController->goBack(); });
+    m_window->addAction(back);
     m_window->setCentralWidget(m_contentViewController->view());
+    connect(qApp, &QCoreApplication::aboutToQuit, this,
+            &ZNFNotecrateWindowController::applicationWillTerminate);
+}
+
+void ZNFNotecrateWindowController::applicationWillTerminate() {
+    if (m_contentViewController)
+        m_contentViewController->cancelConversions(ZNFNotecrate_quitWaitMs);
 }
 
 ZNFNotecrateWindowController::~ZNFNotecrateWindowController() {

@@ -10,6 +10,8 @@ class ZNFMacNotecrateViewController;
 // Notification names of the window's two menu actions.
 inline constexpr auto ZNFNotecrateNotification_sendToTessanote = "sendToTessanote";
 inline constexpr auto ZNFNotecrateNotification_refresh = "refresh";
+// How long quitting waits for conversions under way to stop.
+inline constexpr int ZNFNotecrate_quitWaitMs = 1000;
 
 // The application's one window: the flow controller's view, and a menu with the actions
 // "Send to Tessanote" and "Refresh", which only post their notifications.
@@ -27,6 +29,9 @@ public:
 
     void sendToTessanote();
     void refresh();
+    // Runs as the application quits: conversions under way stop and remove their partial files,
+    // so that the process ends with its window.
+    void applicationWillTerminate();
 
 private:
     QPointer<QMainWindow> m_window;

@@ -1,5 +1,7 @@
 #include "app/ZNFSpinner.h"
+#include "platform/ZNFBundle.h"
 
+#include <QAccessible>
 #include <QPainter>
 #include <algorithm>
 
@@ -10,6 +12,9 @@ constexpr double kDiameter = 16.0; // the small control size
 
 ZNFSpinner::ZNFSpinner(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
+    // Read as a busy progress bar (the layout's accessibility factory gives the role).
+    setProperty("znfAccessibleRole", int(QAccessible::ProgressBar));
+    setAccessibleName(ZNFLocalizedString("Working…"));
     m_timer.setInterval(80);
     connect(&m_timer, &QTimer::timeout, this, [this] {
         m_step = (m_step + 1) % kSpokes;

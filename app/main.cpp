@@ -1,9 +1,11 @@
 #include "app/AppDelegate.h"
 #include "app/ZNFNotecrateWindowController.h"
 #include "platform/ZNFBundle.h"
+#include "platform/ZNFLog.h"
 #include "tools/ZNFCommandLine.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QMainWindow>
 #include <QTimer>
 #include <cstdio>
@@ -39,6 +41,9 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName(QStringLiteral("Notecrate"));
     // The string table for the user's language; English needs none (the English text is the key).
     ZNFBundle::installLocalizations();
+    ZNFLogf("Resources from %@", ZNFBundle::mainBundle().bundlePath());
+    QApplication::setWindowIcon(QIcon(
+        ZNFBundle::mainBundle().pathForResource(QStringLiteral("images/notecrate"), QStringLiteral("png"))));
     AppDelegate delegate;
     QTimer::singleShot(0, &delegate, [&delegate] {
         delegate.applicationDidFinishLaunching();

@@ -9,6 +9,7 @@
 #include "conversion/ZNFTemporaryFiles.h"
 #include "platform/ZNFMainQueue.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -93,11 +94,19 @@ void ZNFNotesAppImporter::import(ZNFImporterCompletion completion) {
         process(nullptr);
         return;
     }
-    ZNFNotesExtractor().getNotes([run, process](ZNFNotesExport notes, QString) {
+    ZNFNotesExtractor extractor;
+    extractor.setCancelFlag(run);
+    extractor.getNotes([run, process](ZNFNotesExport notes, QString) {
         // The extractor's error is not acted on: whatever came with it is processed.
         if (!*run)
             process(std::move(notes));
     });
+}
+
+bool ZNFNotesAppImporter::waitForCancelledRuns(int ms) {
+    QDeadlineTimer deadline(ms);
+    const bool scripts = ZNFNotesExtractor::waitForScripts(ms);
+    return processingQueue().waitForDone(int(deadline.remainingTime())) && scripts;
 }
 
 bool ZNFNotesAppImporter::canRunExportScript() {

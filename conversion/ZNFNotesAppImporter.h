@@ -55,6 +55,9 @@ public:
     // it writes no archive.
     void cancel();
     bool isImporting() const { return m_isImporting; }
+    // Waits (at most `ms`) until every run handed to the worker has ended; a cancelled run
+    // ends at its next note and removes what it wrote.
+    static bool waitForCancelledRuns(int ms);
     bool isCancelled() const { return m_isCancelled; }
 
     // Builds the archive from the delivered export and calls the completion with the number

@@ -5,10 +5,12 @@
 #include "platform/ZNFBundle.h"
 #include "platform/ZNFPaths.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QThreadPool>
+#include <algorithm>
 
 #ifdef Q_OS_UNIX
 #include <signal.h>
@@ -63,10 +65,39 @@ QThreadPool& extractionQueue() {
 }
 } // namespace
 
+namespace {
+// False when the script was still running at the time limit or when the run was cancelled.
+bool waitForScript(QProcess& process, int timeLimit, const std::shared_ptr<std::atomic<bool>>& cancelled) {
+    constexpr int pollMs = 100;
+    QDeadlineTimer deadline(timeLimit);
+    while (!process.waitForFinished(
+        int(std::min<qint64>(pollMs, std::max<qint64>(deadline.remainingTime(), 1))))) {
+        if (process.state() == QProcess::NotRunning)
+            return true;
+        if (cancelled && *cancelled) {
+            ZNFLogf(lcConversion(), "Notes extractor: the run was cancelled; the export script was stopped");
+            return false;
+        }
+        if (deadline.hasExpired()) {
+            ZNFWarnf(lcConversion(),
+                     "Notes extractor: the export script ran longer than %@ seconds and was stopped",
+                     QString::number(timeLimit / 1000.0));
+            return false;
+        }
+    }
+    return true;
+}
+} // namespace
+
+bool ZNFNotesExtractor::waitForScripts(int ms) {
+    return extractionQueue().waitForDone(ms);
+}
+
 void ZNFNotesExtractor::getNotes(Completion completion) {
     const QString script = scriptPath();
     const int timeLimit = m_timeLimitMs;
-    extractionQueue().start([script, timeLimit, completion = std::move(completion)] {
+    const auto cancelled = m_cancelled;
+    extractionQueue().start([script, timeLimit, cancelled, completion = std::move(completion)] {
         // An export left behind by an earlier run must never pass for this run's.
         if (QFile::exists(exportFilePath()) && !QFile::remove(exportFilePath()))
             ZNFWarnf(lcConversion(), "Notes extractor: could not remove the old export %@", exportFilePath());
@@ -93,10 +124,7 @@ void ZNFNotesExtractor::getNotes(Completion completion) {
         if (!process.waitForStarted(-1)) {
             ZNFWarnf(lcConversion(), "Notes extractor: could not run %@: %@", ZNFNotesExtractor_scriptRunner,
                      process.errorString());
-        } else if (!process.waitForFinished(timeLimit)) {
-            ZNFWarnf(lcConversion(),
-                     "Notes extractor: the export script ran longer than %@ seconds and was stopped",
-                     QString::number(timeLimit / 1000.0));
+        } else if (!waitForScript(process, timeLimit, cancelled)) {
 #ifdef Q_OS_UNIX
             if (process.processId() > 0)
                 ::kill(-pid_t(process.processId()), SIGKILL);

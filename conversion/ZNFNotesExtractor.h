@@ -1,5 +1,8 @@
 #pragma once
 
+#include <atomic>
+#include <memory>
+
 #include "conversion/ZNFJSONArrayReader.h"
 
 #include <QFile>
@@ -39,6 +42,10 @@ public:
 
     // How long the script may run; ZNFNotesExtractor_scriptTimeLimitMs unless set.
     void setTimeLimit(int milliseconds) { m_timeLimitMs = milliseconds; }
+    // Waits (at most `ms`) for the scripts started so far to end; false when one still runs.
+    static bool waitForScripts(int ms);
+    // Setting the flag stops the script at once, as running out of time does.
+    void setCancelFlag(std::shared_ptr<std::atomic<bool>> cancelled) { m_cancelled = std::move(cancelled); }
 
     static QString exportFilePath();
     static QString scriptPath();
@@ -53,4 +60,5 @@ public:
 
 private:
     int m_timeLimitMs = ZNFNotesExtractor_scriptTimeLimitMs;
+    std::shared_ptr<std::atomic<bool>> m_cancelled;
 };

@@ -1,7 +1,9 @@
 #include "layout/ZNFLayoutCollectionViewController.h"
 
+#include "layout/ZNFLayoutItemInteraction.h"
 #include "layout/ZNFLayoutLog.h"
 #include "layout/ZNFLayoutProvider.h"
+#include "platform/ZNFLog.h"
 
 #include <cmath>
 
@@ -63,6 +65,7 @@ void ZNFLayoutCollectionViewItem::setLayoutItemView(QWidget* itemView) {
                                     static_cast<int>(std::round(bounds.height()))));
     }
     itemView->show();
+    ZNFLayoutItemInteraction::attach(itemView, m_layoutItem, this);
     if (m_layoutItem && m_layoutItem->hoverHandler()) {
         const QRectF area =
             qobject_cast<ZNFView*>(itemView) ? qobject_cast<ZNFView*>(itemView)->frame() : bounds;
@@ -225,8 +228,26 @@ ZNFLayoutCollectionViewController::objectAtIndexPath(const ZNFIndexPath& indexPa
     return m_layoutItems[static_cast<size_t>(indexPath.item)];
 }
 
-int ZNFLayoutCollectionViewController::numberOfItemsInSection(ZNFCollectionView*, int section) {
+int ZNFLayoutCollectionViewController::numberOfItemsInSection(ZNFCollectionView* collectionView,
+                                                              int section) {
+    // Asked first in every layout pass: the place to centre the content for this width.
+    if (auto* flow = collectionView
+                         ? dynamic_cast<ZNFCollectionViewFlowLayout*>(collectionView->collectionViewLayout())
+                         : nullptr) {
+        ZNFEdgeInsets inset = flow->sectionInset();
+        inset.left = (fullContentWidth(collectionView) - contentWidth(collectionView)) / 2;
+        flow->setSectionInset(inset);
+    }
     return section == 0 ? static_cast<int>(m_layoutItems.size()) : 0;
+}
+
+double ZNFLayoutCollectionViewController::fullContentWidth(ZNFCollectionView* collectionView) {
+    return collectionView->frame().width() - collectionView->verticalScrollerWidth();
+}
+
+double ZNFLayoutCollectionViewController::contentWidth(ZNFCollectionView* collectionView) const {
+    const double full = fullContentWidth(collectionView);
+    return m_maximumContentWidth ? std::min(full, std::max(0.0, *m_maximumContentWidth)) : full;
 }
 
 QSizeF ZNFLayoutCollectionViewController::sizeForItemAtIndexPath(ZNFCollectionView* collectionView,
@@ -235,7 +256,7 @@ QSizeF ZNFLayoutCollectionViewController::sizeForItemAtIndexPath(ZNFCollectionVi
     const std::shared_ptr<ZNFLayoutItem> item = objectAtIndexPath(indexPath);
     if (!item || !collectionView)
         return QSizeF(0, 0);
-    const double available = collectionView->frame().width() - collectionView->verticalScrollerWidth();
+    const double available = contentWidth(collectionView);
     const double boundsHeight = collectionView->bounds().height();
     QSizeF size = item->sizeThatFits(QSizeF(available, ZNFLayoutFill));
     if (m_fillWidth || size.width() == ZNFLayoutFill)

@@ -81,6 +81,9 @@ public:
     bool fillWidth() const { return m_fillWidth; }
     void setFillWidth(bool fill) { m_fillWidth = fill; }
     bool fillHeight() const { return m_fillHeight; }
+    // Items are at most this wide, centred in a wider collection view (none: the whole width).
+    std::optional<double> maximumContentWidth() const { return m_maximumContentWidth; }
+    void setMaximumContentWidth(std::optional<double> width) { m_maximumContentWidth = width; }
     void setFillHeight(bool fill) { m_fillHeight = fill; }
     std::shared_ptr<ZNFLayoutProvider> layoutProvider() const { return m_layoutProvider; }
     void setLayoutProvider(const std::shared_ptr<ZNFLayoutProvider>& provider) {
@@ -120,10 +123,13 @@ protected:
     void viewDidLayout() override;
 
 private:
+    static double fullContentWidth(ZNFCollectionView* collectionView);
+    double contentWidth(ZNFCollectionView* collectionView) const;
     QPointer<ZNFCollectionView> m_collectionView;
     ZNFLayoutItemList m_layoutItems;
     bool m_fillWidth = false;
     bool m_fillHeight = false;
+    std::optional<double> m_maximumContentWidth;
     std::shared_ptr<ZNFLayoutProvider> m_layoutProvider;
     QVariant m_layoutData;
     QHash<QString, std::shared_ptr<ZNFLayoutItemViewProvider>> m_viewProviders;

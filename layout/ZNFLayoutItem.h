@@ -51,8 +51,22 @@ public:
     void setClickHandler(ZNFLayoutItemEventHandler handler) { m_clickHandler = std::move(handler); }
     const ZNFLayoutItemEventHandler& hoverHandler() const { return m_hoverHandler; }
     void setHoverHandler(ZNFLayoutItemEventHandler handler) { m_hoverHandler = std::move(handler); }
+    // What assistive technology reads for the item when its own text does not say it (an icon).
+    const QString& accessibilityLabel() const { return m_accessibilityLabel; }
+    void setAccessibilityLabel(const QString& label) { m_accessibilityLabel = label; }
+
+    // What the keyboard and assistive technology learn of the item. Each kind answers for
+    // itself, so that the layer that makes cells never needs to know the kinds.
+    struct AccessibleDescription {
+        QString text;                // what is read aloud
+        bool isText = false;         // static text, or a link when clickable
+        bool link = false;           // underlined text reads as a link
+        bool forwardsClicks = false; // the click handler only passes clicks on to nested items
+    };
+    virtual AccessibleDescription accessibleDescription() const { return {m_accessibilityLabel}; }
 
 private:
+    QString m_accessibilityLabel;
     ZNFLayoutItemEventHandler m_clickHandler;
     ZNFLayoutItemEventHandler m_hoverHandler;
 };

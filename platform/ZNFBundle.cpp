@@ -1,8 +1,10 @@
 #include "platform/ZNFBundle.h"
+#include "platform/ZNFLog.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QPointer>
 #include <QTranslator>
 #include <memory>
@@ -10,6 +12,10 @@
 namespace {
 // Set on the main thread at start-up; read afterwards.
 QPointer<QTranslator>& installedTranslator() {
+    static QPointer<QTranslator> translator;
+    return translator;
+}
+QPointer<QTranslator>& installedQtTranslator() {
     static QPointer<QTranslator> translator;
     return translator;
 }
@@ -28,6 +34,12 @@ ZNFBundle ZNFBundle::mainBundle() {
             QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("resources"));
         if (QFileInfo(beside).isDir())
             return ZNFBundle(beside);
+        // Installed: PREFIX/bin/notecrate reads PREFIX/share/notecrate.
+        const QString installed =
+            QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1String("/../") +
+                            QLatin1String(ZNFBundle_InstalledPath));
+        if (QFileInfo(installed).isDir())
+            return ZNFBundle(installed);
     }
 #ifdef NOTECRATE_SOURCE_RESOURCES
     if (QFileInfo(QStringLiteral(NOTECRATE_SOURCE_RESOURCES)).isDir())
@@ -65,10 +77,11 @@ QUrl ZNFBundle::urlForImageResource(const QString& name) const {
 }
 
 QStringList ZNFBundle::installLocalizations(const QLocale& locale) {
-    if (QTranslator* old = installedTranslator().data()) {
-        QCoreApplication::removeTranslator(old);
-        delete old;
-    }
+    for (QPointer<QTranslator>* installed : {&installedTranslator(), &installedQtTranslator()})
+        if (QTranslator* old = installed->data()) {
+            QCoreApplication::removeTranslator(old);
+            delete old;
+        }
     loadedLocalizations() = QStringList{ZNFBundle_DevelopmentLocalization};
     const QString folder = mainBundle().pathForResource(QStringLiteral("translations"), QString());
     if (folder.isEmpty())
@@ -87,6 +100,15 @@ QStringList ZNFBundle::installLocalizations(const QLocale& locale) {
     installedTranslator() = translator.release();
     if (!language.isEmpty())
         loadedLocalizations() = QStringList{language};
+    // Qt's own texts (file chooser, message boxes) in the same language.
+    auto qt = std::make_unique<QTranslator>(QCoreApplication::instance());
+    const QString qtFolder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (qt->load(QStringLiteral("qtbase_") + language, qtFolder)) {
+        QCoreApplication::installTranslator(qt.get());
+        installedQtTranslator() = qt.release();
+    } else {
+        ZNFLogf(QStringLiteral("No Qt translation qtbase_%@ in %@"), language, qtFolder);
+    }
     return preferredLocalizations();
 }
 

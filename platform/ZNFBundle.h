@@ -7,17 +7,21 @@
 
 // The language the application's own texts are written in; it needs no string table.
 inline constexpr QLatin1StringView ZNFBundle_DevelopmentLocalization{"en"};
+// Where an installed executable finds its resources, from the installation prefix.
+inline constexpr QLatin1StringView ZNFBundle_InstalledPath{"share/notecrate"};
 
 // A folder of resources, the stand-in for the platform's bundles. The main bundle's
-// folder is, in order: $NOTECRATE_RESOURCES, "resources" next to the executable, the
-// source tree's "resources" (so a build runs from anywhere).
+// folder is, in order: $NOTECRATE_RESOURCES, "resources" next to the executable (a build),
+// "../share/notecrate" from the executable (an installation), the source tree's "resources"
+// (so a build runs from anywhere).
 class ZNFBundle {
 public:
     explicit ZNFBundle(QString path) : m_path(std::move(path)) {}
 
     static ZNFBundle mainBundle();
 
-    // Installs the main bundle's string table ("translations/notecrate_<language>.qm") for the
+    // Installs the main bundle's string table ("translations/notecrate_<language>.qm"), and Qt's
+    // own ("qtbase_<language>.qm") beside it, for the
     // first of the locale's languages that has one, replacing a table installed before; with
     // none, the texts stay in the development language. Returns preferredLocalizations().
     static QStringList installLocalizations(const QLocale& locale = QLocale());

@@ -1,5 +1,8 @@
 #include "platform/ZNFValueReading.h"
 
+#include "platform/ZNFLog.h"
+#include "platform/ZNFNumberFormat.h"
+
 #include <QMetaType>
 #include <charconv>
 #include <cmath>
@@ -75,5 +78,13 @@ std::optional<double> ZNFNumberReading(const QVariant& value) {
         return std::nullopt;
     if (!std::isfinite(d))
         return std::nullopt;
+    // Read values end in float and int geometry, where 1e300 or 1e39 do not fit: they are held
+    // to a range no screen reaches.
+    if (std::abs(d) > ZNFLargestNumberReading) {
+        const double held = std::copysign(ZNFLargestNumberReading, d);
+        ZNFWarnf(lcPlatform(), "Number %@ is out of range; %@ is used", ZNFShortestNumber(d),
+                 ZNFShortestNumber(held));
+        return held;
+    }
     return d;
 }

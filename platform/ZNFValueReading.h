@@ -23,5 +23,7 @@ double ZNFDoubleReading(const QString& text);
 // Numbers are true when not 0; a string is true when it starts with Y, y, T, t or a digit 1-9
 // (after blanks, a sign and zeros); anything else is false.
 bool ZNFBoolReading(const QVariant& value);
+// The largest magnitude a reading gives; beyond it a number is held to it, with a log line.
+inline constexpr double ZNFLargestNumberReading = 1e6;
 // A number, or a string read by ZNFDoubleReading; none for other values and for NaN or infinity.
 std::optional<double> ZNFNumberReading(const QVariant& value);

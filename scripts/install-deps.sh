@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git clang-format
   qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-tools-dev qt6-tools-dev-tools
-  qt6-l10n-tools qt6-image-formats-plugins libgl-dev
+  qt6-l10n-tools qt6-translations-l10n qt6-image-formats-plugins libgl-dev
   libminizip-dev zlib1g-dev libdeflate-dev libsqlite3-dev libplist-dev libprotobuf-dev
   protobuf-compiler
   libavahi-compat-libdnssd-dev avahi-daemon dbus dbus-daemon dbus-bin libssl-dev
@@ -14,6 +14,7 @@ PACKAGES=(
   fonts-dejavu-core xvfb xauth x11-utils imagemagick
   zip unzip util-linux iproute2 python3 python3-pil
   clang libclang-rt-14-dev
+  desktop-file-utils dpkg-dev
 )
 
 missing=()

@@ -1,13 +1,16 @@
 // Renders every screen of the app into PNG files, to look at them without clicking through.
-//   notecrate-screenshots OUTPUT_DIR [WIDTH HEIGHT]
+//   notecrate-screenshots OUTPUT_DIR [WIDTH HEIGHT [NAME...]]
+// With names, only the screens whose names start with one of them.
 #include "app/ZNFMacNotecrateViewController.h"
 #include "app/ZNFNotecrateWindowController.h"
+#include "layout/ZNFLayoutItemInteraction.h"
 #include "platform/ZNFBundle.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QMainWindow>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -53,14 +56,21 @@ int main(int argc, char** argv) {
             {"2b-notes-folder", [&] { return withoutScript([&] { return vc->notesAppScreen1Items(); }); }},
             {"3-notes-progress", [&] { return vc->notesAppScreen2Items(); }},
             {"4-vesper", [&] { return vc->vesperScreen1Items(); }},
+            {"4b-vesper-progress", [&] { return vc->vesperScreen2Items(); }},
             {"6-backup", [&] { return vc->currentBackupItems(); }},
             {"7-saved", [&] { return vc->backupSuccessItems(); }},
             {"8-sending", [&] { return vc->sendWirelesslyItems(); }},
             {"9-sent", [&] { return vc->wirelessSuccessItems(true); }},
             {"9b-sent-failed", [&] { return vc->wirelessSuccessItems(false); }},
         };
+    QStringList only;
+    for (int i = 4; i < argc; ++i)
+        only << QString::fromLocal8Bit(argv[i]);
     int written = 0;
     auto shoot = [&](const QString& name) {
+        if (!only.isEmpty() &&
+            std::none_of(only.begin(), only.end(), [&](const QString& o) { return name.startsWith(o); }))
+            return;
         settle(400);
         const QString path = QDir(out).filePath(name + QStringLiteral(".png"));
         if (window.window()->grab().save(path))
@@ -72,6 +82,13 @@ int main(int argc, char** argv) {
         vc->showScreen(build());
         shoot(QString::fromLatin1(name));
     }
+    // The keyboard focus on the Notes screen's button, as Tab leaves it.
+    vc->showScreen(vc->notesAppScreen1Items());
+    settle(200);
+    const QList<QWidget*> controls = ZNFLayoutItemInteraction::controlsInReadingOrder(window.window());
+    if (controls.size() > 1)
+        controls[1]->setFocus(Qt::TabFocusReason);
+    shoot(QStringLiteral("2c-notes-focus"));
     vc->showVesperError(ZNFLocalizedString(
         "Something went wrong—make sure you've selected \nthe correct file, and try again."));
     shoot(QStringLiteral("5-vesper-error"));

@@ -284,8 +284,8 @@ ZNFLayoutItemList ZNFImageLayoutParser::itemsWithDictionary(const QVariantMap& d
     const QVariant heightValue = dictionary.value(QLatin1String(ZNFLayoutImageParserKey_Height));
     if (!ZNFItemValues::isNumber(widthValue) || !ZNFItemValues::isNumber(heightValue))
         return {};
-    const float width = static_cast<float>(widthValue.toDouble());
-    const float height = static_cast<float>(heightValue.toDouble());
+    const float width = static_cast<float>(ZNFItemValues::number(widthValue).value_or(0));
+    const float height = static_cast<float>(ZNFItemValues::number(heightValue).value_or(0));
     // The height follows width / "width": a width that is not positive has no aspect ratio.
     if (!(width > 0) || !std::isfinite(width) || !std::isfinite(height))
         return {};

@@ -18,6 +18,9 @@ class ZNFLayoutButtonItem : public ZNFLayoutItem, public ZNFLayoutItemViewProvid
 public:
     static QString classKind() { return QStringLiteral("ZNFLayoutButtonItem"); }
     QString kind() const override { return classKind(); }
+    AccessibleDescription accessibleDescription() const override {
+        return {accessibilityLabel().isEmpty() ? m_title.string() : accessibilityLabel()};
+    }
 
     // Class defaults. A subclass changes one by declaring a static function of the same name
     // and making its items with itemWithTitle<Subclass>().

@@ -1,5 +1,6 @@
 #include "layout/items/ZNFTableLayoutItem.h"
 
+#include "layout/ZNFLayoutItemInteraction.h"
 #include "layout/items/ZNFLayoutItemValues_p.h"
 #include "text/ZNFTextFormatter.h"
 
@@ -263,6 +264,7 @@ ZNFLayoutInstance ZNFTableColumnLayoutItem::instanceForItem(const std::shared_pt
         QWidget* itemView = instance.view;
         if (!itemView)
             continue;
+        ZNFLayoutItemInteraction::attach(itemView, item);
         // A plain widget knows no frame: it takes the slot the column gives it.
         if (!qobject_cast<ZNFView*>(itemView))
             ZNFItemValues::setViewFrame(itemView, itemFrame);

@@ -67,6 +67,10 @@ public:
 
     static QString classKind() { return QStringLiteral("table"); }
     QString kind() const override { return classKind(); }
+    // Without a label of its own, the table's handler only passes clicks on to its items.
+    AccessibleDescription accessibleDescription() const override {
+        return {accessibilityLabel(), false, false, accessibilityLabel().isEmpty()};
+    }
 
     // A vertical list of the items in the given order, one item per row, each as wide as the table.
     static std::shared_ptr<ZNFTableLayoutItem> rowBasedTableWithItems(const ZNFLayoutItemList& items);

@@ -2,6 +2,8 @@
 
 #include "layout/items/ZNFLayoutItemValues_p.h"
 
+#include <algorithm>
+
 void ZNFTextLayoutItem::applyStyle(const QString& string, const QString& key,
                                    const ZNFTextFormatter* formatter) {
     if (!formatter) {
@@ -100,4 +102,13 @@ ZNFLayoutItemList ZNFTextLayoutParser::itemsWithDictionary(const QVariantMap& di
         item->setCornerRadius(attributes->cornerRadius.value_or(0));
     }
     return {item};
+}
+
+ZNFLayoutItem::AccessibleDescription ZNFTextLayoutItem::accessibleDescription() const {
+    const auto& runs = m_attributedString.runs();
+    const bool underlined = std::any_of(runs.begin(), runs.end(), [](const ZNFAttributedString::Run& run) {
+        return run.attributes->underlineStyle && *run.attributes->underlineStyle != 0;
+    });
+    return {accessibilityLabel().isEmpty() ? m_attributedString.string() : accessibilityLabel(), true,
+            underlined};
 }

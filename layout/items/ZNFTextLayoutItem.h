@@ -23,6 +23,8 @@ class ZNFTextLayoutItem : public ZNFLayoutItem, public ZNFLayoutItemViewProvider
 public:
     static QString classKind() { return QStringLiteral("text"); }
     QString kind() const override { return classKind(); }
+    // Underlined text reads as a link.
+    AccessibleDescription accessibleDescription() const override;
 
     // A new item of class T holding `string` with the style `key` of `formatter`: the style's
     // attributes, insets and background colour. Without a formatter the text is unstyled and

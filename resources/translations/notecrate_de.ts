@@ -165,5 +165,45 @@ die richtige Datei gewählt hast, und versuche es erneut.</translation>
         <source>Sending wirelessly is not available right now: this computer cannot be found on the network.</source>
         <translation>Drahtloses Senden ist gerade nicht möglich: Dieser Computer ist im Netzwerk nicht auffindbar.</translation>
     </message>
+    <message>
+        <source>Converting %1 of %2 notes…</source>
+        <translation>%1 von %2 Notizen werden umgewandelt …</translation>
+    </message>
+    <message>
+        <source>Exporting from the Notes app needs macOS. Copy your Mac’s Notes folder to this computer and choose it here instead.</source>
+        <translation>Der Export aus der App Notizen braucht macOS. Kopiere den Notizen-Ordner deines Mac auf diesen Computer und wähle ihn stattdessen hier aus.</translation>
+    </message>
+    <message>
+        <source>No folder was chosen. Choose the copied Notes folder, the one that holds NoteStore.sqlite.</source>
+        <translation>Es wurde kein Ordner ausgewählt. Wähle den kopierten Notizen-Ordner, in dem NoteStore.sqlite liegt.</translation>
+    </message>
+    <message>
+        <source>Choose the Vesper export folder</source>
+        <translation>Vesper-Exportordner auswählen</translation>
+    </message>
+    <message>
+        <source>Choose the copied Notes folder</source>
+        <translation>Kopierten Notizen-Ordner auswählen</translation>
+    </message>
+    <message>
+        <source>Save the backup</source>
+        <translation>Sicherung speichern</translation>
+    </message>
+    <message>
+        <source>Working…</source>
+        <translation>In Arbeit …</translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation>Beenden</translation>
+    </message>
+    <message>
+        <source>here</source>
+        <translation>hier</translation>
+    </message>
+    <message>
+        <source>Converted %1 notes to .notebackup</source>
+        <translation>%1 Notizen in .notebackup umgewandelt</translation>
+    </message>
 </context>
 </TS>

@@ -2,3 +2,14 @@
 if(TARGET test_app_flow_test)
   target_sources(test_app_flow_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/conversion/support/notes_store_fixture.cpp)
 endif()
+
+# Installed like a desktop application: the launcher entry validates, and an installation into a
+# temporary prefix holds the executable, the entry, the icons, the translations and the help page,
+# and the installed executable starts with the installed resources.
+find_program(DESKTOP_FILE_VALIDATE desktop-file-validate)
+if(DESKTOP_FILE_VALIDATE)
+  add_test(NAME DesktopEntry.Validates
+    COMMAND ${DESKTOP_FILE_VALIDATE} ${CMAKE_SOURCE_DIR}/resources/desktop/notecrate.desktop)
+endif()
+add_test(NAME Install.PutsEverythingWhereDesktopsLook
+  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/install_check.sh ${CMAKE_BINARY_DIR})

@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "platform/ZNFValueReading.h"
 #include "layout/ZNFLayoutCollectionViewController.h"
 #include "layout/ZNFLayoutProvider.h"
 #include "layout/items/ZNFBlockLayoutItem.h"
@@ -251,6 +252,11 @@ TEST(TableItem, ParsesRowsItemsAndConfig) {
     EXPECT_EQ(firstRow->columns()[0]->alignment(), ZNFTableColumnAlignmentRight);
     EXPECT_FALSE(firstRow->columns()[0]->fillWidth());
 
+    EXPECT_EQ(parseOne(R"([{"_type": "table", "items": [], "config": {"offset": 1e39, "width": 1e300}}])")
+                  ->rows()[0]
+                  ->columns()[0]
+                  ->widthPercentage(),
+              float(ZNFLargestNumberReading));
     EXPECT_EQ(ZNFTableLayoutItemParser::alignmentForKey("center"), 2u);
     EXPECT_EQ(ZNFTableLayoutItemParser::alignmentForKey("right"), 1u);
     EXPECT_EQ(ZNFTableLayoutItemParser::alignmentForKey("middle"), 0u);

@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "platform/ZNFValueReading.h"
 #include "text/ZNFPropertyList.h"
 #include "text/ZNFTextFormatter.h"
 
@@ -243,6 +244,8 @@ TEST(TextFormatterDecorations, LineStylesAndBoxKeys) {
     EXPECT_EQ(box->textEffect, QString(ZNFTextEffectLetterpressStyle));
     expectColor(*box->backgroundColor, 255, 255, 0);
     EXPECT_FALSE(attrs({{"characterSpacing", "2"}})->kern);
+    EXPECT_EQ(attrs({{"borderWidth", 1e300}, {"cornerRadius", "-1e39"}})->cornerRadius,
+              -ZNFLargestNumberReading);
     EXPECT_FALSE(attrs({{"letterpress", "no"}})->textEffect);
     EXPECT_TRUE(attrs({{"letterpress", "YES"}})->textEffect);
     // Every style has a text colour, a paragraph style and an item background.

@@ -1,5 +1,7 @@
 #include "AppTestSupport.h"
 
+#include "app/ZNFMacNotecrateViewController.h"
+#include "layout/ZNFLayoutItemInteraction.h"
 #include "layout/items/ZNFTextLayoutItem.h"
 #include "platform/ZNFCollectionView.h"
 
@@ -7,14 +9,14 @@
 #include <QTest>
 
 QString textOf(const std::shared_ptr<ZNFLayoutItem>& item) {
-    auto text = std::dynamic_pointer_cast<ZNFTextLayoutItem>(item);
+    auto text = ZNFMacNotecrateViewController::textItemIn(item);
     return text ? text->attributedString().string() : QString();
 }
 
 QStringList textsOf(const ZNFLayoutItemList& items) {
     QStringList out;
     for (const auto& item : items)
-        if (std::dynamic_pointer_cast<ZNFTextLayoutItem>(item))
+        if (ZNFMacNotecrateViewController::textItemIn(item))
             out << textOf(item);
     return out;
 }
@@ -25,7 +27,13 @@ bool clickCell(ZNFCollectionView* collectionView, int index, std::optional<QPoin
     if (!cell)
         return false;
     QWidget* cellView = cell->view();
-    const QPoint point = offset.value_or(cellView->rect().center());
+    QPoint point = offset.value_or(cellView->rect().center());
+    // A button or link narrower than its line is clicked where it is drawn.
+    for (QWidget* control : cellView->findChildren<QWidget*>())
+        if (!offset && ZNFLayoutItemInteraction::isControl(control)) {
+            point = control->mapTo(cellView, control->rect().center());
+            break;
+        }
     QWidget* target = cellView->childAt(point);
     if (!target)
         target = cellView;
