@@ -14,3 +14,16 @@ QString notecrateProgram();
 
 // Runs the built executable; it inherits the test's HOME, XDG_CACHE_HOME and PATH.
 CommandRun notecrate(const QStringList& arguments, const QString& workingDirectory = {});
+
+// One run of a command and what the command itself owes for it: its exit code, its stderr
+// lines (each holds its text; none: stderr is empty), and one JSON line naming the written
+// archive and its counts (notes -1: stdout is empty). What the archive holds is the importers'.
+struct CommandRow {
+    const char* name;
+    QStringList arguments;
+    int exitCode;
+    QStringList errorLines;
+    int notes = -1, attachments = 0;
+    QString workingDirectory = {};
+};
+void expectRun(const CommandRow& row);
