@@ -1,7 +1,7 @@
 #pragma once
 
-// What the conversion tests read back: an archive's index, a folder's names, and a fixed
-// time zone for the dates the importers read in local time.
+// What the conversion tests read back: an archive's index and its golden file, a folder's names,
+// and a fixed time zone for the dates the importers read in local time.
 #include "TestSupport.h"
 
 #include <QDir>
@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <ctime>
+#include <gtest/gtest.h>
 
 // The index's "entries"; empty when there is no index.
 inline QJsonArray entriesOf(const ZipContents& zip) {
@@ -18,6 +19,15 @@ inline QJsonArray entriesOf(const ZipContents& zip) {
 }
 inline QJsonArray entriesOf(const QString& archive) {
     return entriesOf(readZip(archive));
+}
+
+// An archive's index byte for byte against the committed golden/<name>, where it guards the
+// format on disk; run with NOTECRATE_UPDATE_GOLDEN=1 to write the file instead.
+inline void expectGoldenIndex(const QByteArray& index, const QString& name) {
+    const QString path = QStringLiteral(NOTECRATE_SOURCE_DIR "/tests/conversion/golden/") + name;
+    if (qEnvironmentVariableIsSet("NOTECRATE_UPDATE_GOLDEN"))
+        writeFile(path, index);
+    EXPECT_EQ(index.toStdString(), readFile(path).toStdString()) << name.toStdString();
 }
 
 // Every name in a folder, hidden ones too, sorted.
