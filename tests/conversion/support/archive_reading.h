@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <ctime>
 #include <gtest/gtest.h>
+#include <optional>
 
 // The index's "entries"; empty when there is no index.
 inline QJsonArray entriesOf(const ZipContents& zip) {
@@ -35,18 +36,30 @@ inline QStringList folderContents(const QString& folder) {
     return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
 }
 
+// An environment variable set for one test and put back when it ends.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const QByteArray& value)
+        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name)) {
+        qputenv(name, value);
+    }
+    ~ScopedVariable() { m_had ? qputenv(m_name, m_old) : qunsetenv(m_name); }
+
+private:
+    const char* m_name;
+    bool m_had;
+    QByteArray m_old;
+};
+
+// Dates are read in local time.
 class ScopedTimeZone {
 public:
-    explicit ScopedTimeZone(const char* tz) : m_had(qEnvironmentVariableIsSet("TZ")), m_old(qgetenv("TZ")) {
-        qputenv("TZ", tz);
-        tzset();
-    }
+    explicit ScopedTimeZone(const char* tz) : m_tz(std::in_place, "TZ", tz) { tzset(); }
     ~ScopedTimeZone() {
-        m_had ? qputenv("TZ", m_old) : qunsetenv("TZ");
+        m_tz.reset();
         tzset();
     }
 
 private:
-    bool m_had;
-    QByteArray m_old;
+    std::optional<ScopedVariable> m_tz;
 };
