@@ -2,11 +2,6 @@
 #include "conversion/ZNFTemporaryFiles.h"
 #include "support/archive_reading.h"
 
-#include <QCoreApplication>
-#include <QFile>
-#include <QFileInfo>
-#include <gtest/gtest.h>
-
 class ArchiveTest : public ::testing::Test {
 protected:
     ScopedHome home;

@@ -4,12 +4,7 @@
 #include "support/archive_reading.h"
 #include "support/attachments_fixture.h"
 
-#include <QDir>
 #include <QDirIterator>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <gtest/gtest.h>
 #include <sqlite3.h>
 
 namespace F = AttachmentsFixture;

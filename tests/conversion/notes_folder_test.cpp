@@ -7,7 +7,6 @@
 #include "support/notes_store_fixture.h"
 
 #include <QRandomGenerator>
-#include <gtest/gtest.h>
 
 namespace S = NotesStoreFixture;
 

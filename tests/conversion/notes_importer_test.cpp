@@ -4,10 +4,6 @@
 #include "support/archive_reading.h"
 
 #include <QBuffer>
-#include <QCoreApplication>
-#include <QFileInfo>
-#include <QThread>
-#include <gtest/gtest.h>
 
 namespace {
 

@@ -3,16 +3,8 @@
 #include "support/attachments_fixture.h"
 #include "support/vesper_export.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLocale>
-#include <QThread>
 #include <functional>
-#include <gtest/gtest.h>
 
 namespace {
 

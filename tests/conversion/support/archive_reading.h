@@ -1,13 +1,17 @@
 #pragma once
 
-// What the conversion tests read back: an archive's index and its golden file, a folder's names,
-// and a fixed time zone for the dates the importers read in local time.
+// The conversion tests' common header. What they read back: an archive's index and its golden file, a
+// folder's names, and a fixed time zone for the dates the importers read in local time.
 #include "TestSupport.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QThread>
 #include <ctime>
 #include <gtest/gtest.h>
 #include <optional>
