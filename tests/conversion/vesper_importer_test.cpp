@@ -4,7 +4,6 @@
 #include "support/vesper_export.h"
 
 #include <QLocale>
-#include <functional>
 
 namespace {
 
@@ -215,64 +214,33 @@ TEST_F(VesperImport, NotesInNameOrderEachFollowedByItsPicture) {
 }
 
 TEST_F(VesperImport, NothingIsReadFromOutsideTheExport) {
-    const QImage image = VesperExport::picture(16, 16);
-    image.save(root + "/outside.png");
+    // Picture values that are paths and links (even to a file inside) are left out; the notes stay.
+    const QByteArray png = AttachmentsFixture::png(VesperExport::picture(16, 16));
+    writeFile(root + "/outside.png", png);
+    writeFile(root + "/elsewhere/p.png", png);
     writeFile(root + "/bashrc", "export SECRET=1\n");
-    const struct {
-        const char* name;
-        std::function<void(const QString& exp)> setUp;
-        qint64 notes, attachments;
-    } rows[] = {
-        {"values that are paths",
-         [&](const QString& exp) {
-             QDir().mkpath(VesperExport::pictures(exp) + "/sub");
-             image.save(VesperExport::activeNotes(exp) + "/../secret.png");
-             image.save(VesperExport::pictures(exp) + "/sub/x.png");
-             VesperExport::writeNote(exp, "1.txt", "one\nPicture: ../../secret.png\n");
-             VesperExport::writeNote(exp, "2.txt", "two\nPicture: sub/x.png\n");
-             VesperExport::writeNote(exp, "3.txt", "three\nPicture: sub\\x.png\n");
-             VesperExport::writeNote(exp, "4.txt", "four\nPicture: ..\n");
-         },
-         4, 0},
-        {"picture links, even to a file inside",
-         [&](const QString& exp) {
-             QDir().mkpath(VesperExport::pictures(exp) + "/sub");
-             image.save(VesperExport::pictures(exp) + "/sub/x.png");
-             QFile::link(root + "/outside.png", VesperExport::pictures(exp) + "/link.png");
-             QFile::link(VesperExport::pictures(exp) + "/sub/x.png",
-                         VesperExport::pictures(exp) + "/inner.png");
-             image.save(VesperExport::pictures(exp) + "/real.png");
-             VesperExport::writeNote(exp, "5.txt", "five\nPicture: link.png\n");
-             VesperExport::writeNote(exp, "6.txt", "six\nPicture: inner.png\n");
-             VesperExport::writeNote(exp, "7.txt", "seven\nPicture: real.png\n");
-         },
-         3, 1},
-        {"a Pictures folder that is a link",
-         [&](const QString& exp) {
-             QDir().mkpath(root + "/elsewhere");
-             image.save(root + "/elsewhere/p.png");
-             QDir().mkpath(VesperExport::activeNotes(exp));
-             QFile::link(root + "/elsewhere", VesperExport::pictures(exp));
-             VesperExport::writeNote(exp, "8.txt", "eight\nPicture: p.png\n");
-         },
-         1, 0},
-        {"note files that are links",
-         [&](const QString& exp) {
-             VesperExport::writeNote(exp, "9.txt", "nine\n");
-             QFile::link(root + "/bashrc", VesperExport::activeNotes(exp) + "/bashrc.txt");
-             QFile::link(VesperExport::activeNotes(exp) + "/9.txt",
-                         VesperExport::activeNotes(exp) + "/again.txt");
-         },
-         1, 0},
-    };
-    int n = 0;
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        const QString exp = root + QStringLiteral("/Export%1").arg(n++);
-        row.setUp(exp);
-        const Converted c = convert(exp);
-        EXPECT_EQ(c.result.notes, row.notes) << "every real note is kept";
-        EXPECT_EQ(c.result.attachments, row.attachments);
+    const QString inside = "A/Active Notes/";
+    VesperExport::write(root + "/A",
+                        {{"../secret.png", png},
+                         {"Pictures/sub/x.png", png},
+                         {"Pictures/real.png", png},
+                         {"Pictures/link.png", "->outside.png"},
+                         {"Pictures/inner.png", "->" + inside.toUtf8() + "Pictures/sub/x.png"},
+                         {"bashrc.txt", "->bashrc"},
+                         {"again.txt", "->" + inside.toUtf8() + "1.txt"},
+                         {"1.txt", "one\nPicture: ../../secret.png\n"},
+                         {"2.txt", "Picture: sub/x.png\n"},
+                         {"3.txt", "Picture: sub\\x.png\n"},
+                         {"4.txt", "Picture: ..\n"},
+                         {"5.txt", "Picture: link.png\n"},
+                         {"6.txt", "Picture: inner.png\n"},
+                         {"7.txt", "Picture: real.png\n"}},
+                        root);
+    VesperExport::write(root + "/B", {{"8.txt", "Picture: p.png\n"}, {"Pictures", "->elsewhere"}}, root);
+    for (const auto& [exp, notes, attachments] : {std::tuple{"A", 7, 1}, {"B", 1, 0}}) {
+        const Converted c = convert(root + "/" + exp);
+        EXPECT_EQ(c.result.notes, notes) << exp;
+        EXPECT_EQ(c.result.attachments, attachments) << exp;
         EXPECT_FALSE(QJsonDocument(c.entries).toJson().contains("SECRET"));
     }
 }
