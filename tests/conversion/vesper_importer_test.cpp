@@ -4,6 +4,7 @@
 #include "support/vesper_export.h"
 
 #include <QLocale>
+#include <QStringEncoder>
 
 namespace {
 
@@ -250,13 +251,13 @@ TEST_F(VesperImport, DamagedNotesKeepTheirTextAndTheirFileDates) {
     const QString latin1 = VesperExport::writeNote(exp, "Caf\xc3\xa9.txt", "Caf\xe9 au lait\nTags: Drinks\n");
     const QString undated = VesperExport::writeNote(
         exp, "Undated.txt", "\xef\xbb\xbfTags: x\nCreated: someday\nModified: Dec 6, 2015\n");
-    QByteArray utf16le("\xff\xfe", 2), utf16be("\xfe\xff", 2);
-    for (const QChar c : QStringLiteral("Th\u00e9\nTags: Tea\n")) {
-        utf16le += char(c.unicode() & 0xff), utf16le += char(c.unicode() >> 8);
-        utf16be += char(c.unicode() >> 8), utf16be += char(c.unicode() & 0xff);
-    }
-    const QString le = VesperExport::writeNote(exp, "Utf16le.txt", utf16le);
-    const QString be = VesperExport::writeNote(exp, "Utf16be.txt", utf16be);
+    const QString tea = QStringLiteral("Th\u00e9\nTags: Tea\n");
+    const auto utf16 = [&](QStringConverter::Encoding e) {
+        QStringEncoder encoder(e, QStringEncoder::Flag::WriteBom);
+        return QByteArray(encoder.encode(tea));
+    };
+    const QString le = VesperExport::writeNote(exp, "Utf16le.txt", utf16(QStringConverter::Utf16LE));
+    const QString be = VesperExport::writeNote(exp, "Utf16be.txt", utf16(QStringConverter::Utf16BE));
     const QDateTime fileTime = QDateTime::fromSecsSinceEpoch(1388631845, Qt::UTC); // Jan 2, 2014, 03:04:05
     for (const QString& path : {latin1, undated, le, be}) {
         QFile file(path);
