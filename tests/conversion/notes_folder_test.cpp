@@ -37,7 +37,7 @@ TEST_F(NotesFolderTest, ConvertsTheStoreIntoTheArchiveTheScriptWouldGive) {
     store.notes = {
         {10,
          S::noteData(trip),
-         {{"ZCREATIONDATE3", 600000000.25},
+         {{"ZCREATIONDATE3", 600000000.2505},
           {"ZCREATIONDATE1", 1.0},
           {"ZMODIFICATIONDATE1", 700000000.0},
           {"ZMODIFICATIONDATE", 1.0},
