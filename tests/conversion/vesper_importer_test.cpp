@@ -30,10 +30,8 @@ Converted convert(const QString& path) {
 }
 
 // Qt writes no GIF, so a small one (6x4) is kept here.
-const unsigned char kGIF[] = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x06, 0x00, 0x04, 0x00, 0xf0, 0x00,
-                              0x00, 0xff, 0x00, 0x00, 0x00, 0x00, 0xff, 0x21, 0xf9, 0x04, 0x00, 0x00,
-                              0x00, 0x00, 0x00, 0x2c, 0x00, 0x00, 0x00, 0x00, 0x06, 0x00, 0x04, 0x00,
-                              0x00, 0x02, 0x05, 0x84, 0x0f, 0x81, 0xcb, 0x50, 0x00, 0x3b};
+const QByteArray kGIF = QByteArray::fromHex("47494638396106000400f00000ff00000000ff21f90400"
+                                            "000000002c0000000006000400000205840f81cb50003b");
 
 } // namespace
 
@@ -173,7 +171,7 @@ TEST_F(VesperImport, NotesInNameOrderEachFollowedByItsPicture) {
         if (!bytes.isEmpty())
             VesperExport::writeBytes(VesperExport::pictures(exp) + "/" + picture, bytes);
     };
-    note("b.txt", 2, "b.gif", QByteArray(reinterpret_cast<const char*>(kGIF), sizeof kGIF));
+    note("b.txt", 2, "b.gif", kGIF);
     note("a.txt", 1, "missing.png", {});
     note("C.txt", 3, "c.png", AttachmentsFixture::png(VesperExport::picture(75, 40, 2)));
     note("d.txt", 4, "broken.png", "\x89PNG\r\n\x1a\n not really");
