@@ -108,9 +108,6 @@ TEST(NotesCommand, ArgumentsExitCodesAndOutputLines) {
         expectRun(row);
 
     // The Notes app's own export, through the script.
-    writeFile(home.root() + "/export.json", R"([{"id":"n1","text":"Trip"},{"id":"n2"}])");
-    home.installTool("osascript",
-                     "#!/bin/sh\nmkdir -p \"$HOME/Desktop\"\ncp \"" + home.root().toUtf8() +
-                         "/export.json\" \"$HOME/Desktop/znfexporter_mac_exported_notes.json\"\n");
+    installExportScript(home, R"([{"id":"n1","text":"Trip"},{"id":"n2"}])");
     expectRun({"the Notes app's export", convert(), 0, {}, 2, 0});
 }

@@ -2,6 +2,7 @@
 #include "conversion/ZNFNotesAppImporter.h"
 #include "conversion/ZNFNotesExtractor.h"
 #include "support/archive_reading.h"
+#include "support/command_run.h"
 
 #include <QBuffer>
 
@@ -14,23 +15,6 @@ struct ImportResult : ZNFConversionOutcome {
 class NotesImporterTest : public ::testing::Test {
 protected:
     ScopedHome home;
-
-    QString exportFile() const { return home.home() + "/Desktop/znfexporter_mac_exported_notes.json"; }
-
-    // A stand-in osascript that copies `fixture` to the export file (or does what `body` says),
-    // records the script path it was given and exits with `status`.
-    void installScript(const QByteArray& fixture, int status = 0, bool write = true,
-                       const QByteArray& first = {}) {
-        writeFile(home.root() + "/fixture.json", fixture);
-        QByteArray script = "#!/bin/sh\n"
-                            "printf '%s' \"$1\" > \"" +
-                            home.root().toUtf8() + "/script-arg\"\n" + first;
-        if (write)
-            script += "mkdir -p \"$HOME/Desktop\"\ncp \"" + home.root().toUtf8() +
-                      "/fixture.json\" \"$HOME/Desktop/" + "znfexporter_mac_exported_notes.json\"\n";
-        script += "exit " + QByteArray::number(status) + "\n";
-        home.installTool("osascript", script);
-    }
 
     // Every run completes once, on the main thread.
     ImportResult run(const std::shared_ptr<ZNFNotesAppImporter>& importer) {
@@ -123,7 +107,7 @@ TEST_F(NotesImporterTest, ConvertsEveryRecordInOrder) {
       {"text":42,"creationDate":"2024-01-01"},
       {"id":"n3"}
     ])";
-    installScript(fixture);
+    installExportScript(home, fixture);
     auto importer = std::make_shared<ZNFNotesAppImporter>();
     const ImportResult r = run(importer);
     ASSERT_TRUE(r.called);
@@ -177,20 +161,20 @@ TEST_F(NotesImporterTest, MalformedExportsGiveAnEmptyArchive) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.stale)
-            writeFile(exportFile(), R"([{"id":"stale"}])");
-        installScript(c.fixture, c.status, c.write);
+            writeFile(notesExportFile(), R"([{"id":"stale"}])");
+        installExportScript(home, c.fixture, c.status, c.write);
         const ImportResult r = run(std::make_shared<ZNFNotesAppImporter>());
         ASSERT_TRUE(r.called);
         EXPECT_FALSE(r.path.isEmpty());
         EXPECT_EQ(r.notes, c.notes);
         EXPECT_EQ(r.failure.isEmpty(), c.notes > 0) << "an archive without notes says why";
         EXPECT_EQ(entriesOf(r.path).size(), c.notes);
-        EXPECT_FALSE(QFileInfo::exists(exportFile()));
+        EXPECT_FALSE(QFileInfo::exists(notesExportFile()));
     }
 }
 
 TEST_F(NotesImporterTest, ACancelledRunNeverCompletesNorWritesEvenAfterANewRunStarts) {
-    installScript(R"([{"id":"a"}])");
+    installExportScript(home, R"([{"id":"a"}])");
     auto importer = std::make_shared<ZNFNotesAppImporter>();
     int cancelledCalls = 0;
     importer->import([&](const ZNFConversionOutcome&) { ++cancelledCalls; });
@@ -198,7 +182,9 @@ TEST_F(NotesImporterTest, ACancelledRunNeverCompletesNorWritesEvenAfterANewRunSt
     EXPECT_TRUE(importer->isCancelled());
     // Let the script finish and its delivery reach the main queue.
     ASSERT_TRUE(waitUntil(
-        [&] { return QFileInfo::exists(home.root() + "/script-arg") && !QFileInfo::exists(exportFile()); },
+        [&] {
+            return QFileInfo::exists(home.root() + "/script-arg") && !QFileInfo::exists(notesExportFile());
+        },
         10000));
     waitUntil([] { return false; }, 300);
     EXPECT_TRUE(importer->isImporting()) << "a cancelled run leaves isImporting set";
@@ -240,7 +226,7 @@ TEST_F(NotesImporterTest, ScriptRunsWithoutShellOrInputAndWithinItsTimeLimit) {
         SCOPED_TRACE(row.name);
         QFile::remove(home.root() + "/script-arg");
         qputenv("NOTECRATE_RESOURCES", QFile::encodeName(row.resources));
-        installScript(R"([{"id":"a"}])", 0, true, row.first);
+        installExportScript(home, R"([{"id":"a"}])", 0, true, row.first);
         std::atomic<bool> done{false};
         ZNFNotesExport delivered;
         QString error;
@@ -264,7 +250,7 @@ TEST_F(NotesImporterTest, ScriptRunsWithoutShellOrInputAndWithinItsTimeLimit) {
         }
         EXPECT_EQ(QFileInfo::exists(home.root() + "/script-arg"), row.resources != home.root() + "/empty");
         EXPECT_FALSE(QFileInfo::exists(home.home() + "/PWNED"));
-        EXPECT_FALSE(QFileInfo::exists(exportFile()));
+        EXPECT_FALSE(QFileInfo::exists(notesExportFile()));
         if (row.first.contains("child")) {
             const QString stat = "/proc/" + readFile(home.home() + "/child").trimmed() + "/stat";
             EXPECT_TRUE(

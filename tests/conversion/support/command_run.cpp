@@ -1,5 +1,8 @@
 #include "command_run.h"
 
+#include "TestSupport.h"
+
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -51,4 +54,19 @@ void expectRun(const CommandRow& row) {
     EXPECT_EQ(printed["notes"], row.notes);
     EXPECT_EQ(printed["attachments"], row.attachments);
     EXPECT_TRUE(QFileInfo(printed["path"].toString()).isFile()) << run.out.toStdString();
+}
+
+QString notesExportFile() {
+    return QDir::homePath() + "/Desktop/znfexporter_mac_exported_notes.json";
+}
+
+void installExportScript(ScopedHome& home, const QByteArray& records, int status, bool write,
+                         const QByteArray& first) {
+    const QByteArray root = home.root().toUtf8();
+    writeFile(root + "/fixture.json", records);
+    QByteArray script = "#!/bin/sh\nprintf '%s' \"$1\" > \"" + root + "/script-arg\"\n" + first;
+    if (write)
+        script += "mkdir -p \"$HOME/Desktop\"\ncp \"" + root +
+                  "/fixture.json\" \"$HOME/Desktop/znfexporter_mac_exported_notes.json\"\n";
+    home.installTool("osascript", script + "exit " + QByteArray::number(status) + "\n");
 }

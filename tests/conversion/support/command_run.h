@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+class ScopedHome;
+
 struct CommandRun {
     int exitCode = -1;
     QByteArray out, err;
@@ -27,3 +29,11 @@ struct CommandRow {
     QString workingDirectory = {};
 };
 void expectRun(const CommandRow& row);
+
+// The Notes app's export file, where the export script leaves it.
+QString notesExportFile();
+// A stand-in osascript in `home`: it records the script path it was given in
+// <root>/script-arg, runs `first`, writes `records` as the export file (unless told not to)
+// and exits with `status`.
+void installExportScript(ScopedHome& home, const QByteArray& records, int status = 0, bool write = true,
+                         const QByteArray& first = {});
