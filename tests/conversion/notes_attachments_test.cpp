@@ -105,21 +105,17 @@ TEST(NotesStore, MapKeepsTheThreeImageTypesAndTheCopyIsAlwaysDeleted) {
                                 {7, "NOTYPE", std::nullopt}}));
     // Rows that only the write-ahead log holds must be seen: keep a writer open so that
     // SQLite does not fold the log into the main file.
+    const QString live = F::container() + "/NoteStore.sqlite";
+    const char* inWriteAheadLog =
+        "PRAGMA journal_mode=WAL; INSERT INTO ZICCLOUDSYNCINGOBJECT (Z_PK, ZIDENTIFIER, "
+        "ZTYPEUTI) VALUES (8, 'INWAL', 'public.jpeg')";
     sqlite3* writer = nullptr;
-    const QByteArray live = QFile::encodeName(F::container() + "/NoteStore.sqlite");
-    ASSERT_EQ(sqlite3_open(live.constData(), &writer), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(
-                  writer,
-                  "PRAGMA journal_mode=WAL; INSERT INTO ZICCLOUDSYNCINGOBJECT (Z_PK, ZIDENTIFIER, ZTYPEUTI) "
-                  "VALUES (8, 'INWAL', 'public.jpeg')",
-                  nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    const QByteArray liveBytes = readFile(live);
-
-    const QByteArray walBytes = readFile(QString::fromLocal8Bit(live) + "-wal");
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(live).constData(), &writer), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(writer, inWriteAheadLog, nullptr, nullptr, nullptr), SQLITE_OK);
+    const QByteArray liveBytes = readFile(live), walBytes = readFile(live + "-wal");
     const auto map = ZNFNotesStore::noteIdsByPrimaryKey();
     EXPECT_EQ(readFile(live), liveBytes) << "the live store is never written";
-    EXPECT_EQ(readFile(QString::fromLocal8Bit(live) + "-wal"), walBytes);
+    EXPECT_EQ(readFile(live + "-wal"), walBytes);
     sqlite3_close(writer);
     ASSERT_TRUE(map);
     QStringList kept;
@@ -129,14 +125,12 @@ TEST(NotesStore, MapKeepsTheThreeImageTypesAndTheCopyIsAlwaysDeleted) {
     EXPECT_EQ(folderContents(home.caches()), QStringList()) << "the copy is deleted";
 
     // A store that is not a database, and one that cannot even be copied: no map, no copy left.
-    QFile::remove(QString::fromLocal8Bit(live));
-    writeFile(QString::fromLocal8Bit(live), QByteArray(4096, 'x'));
-    EXPECT_FALSE(ZNFNotesStore::noteIdsByPrimaryKey());
-    EXPECT_EQ(folderContents(home.caches()), QStringList());
-    QFile::remove(QString::fromLocal8Bit(live));
-    QDir().mkpath(QString::fromLocal8Bit(live));
-    EXPECT_FALSE(ZNFNotesStore::noteIdsByPrimaryKey());
-    EXPECT_EQ(folderContents(home.caches()), QStringList());
+    for (const bool folder : {false, true}) {
+        QFile::remove(live);
+        folder ? void(QDir().mkpath(live)) : void(writeFile(live, QByteArray(4096, 'x')));
+        EXPECT_FALSE(ZNFNotesStore::noteIdsByPrimaryKey());
+        EXPECT_EQ(folderContents(home.caches()), QStringList());
+    }
 }
 
 TEST(NotesStore, LargestPreviewGoesToTheEarlierOfTwoEqualFiles) {
