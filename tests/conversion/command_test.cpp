@@ -28,19 +28,16 @@ TEST_F(VesperCommand, ArgumentsExitCodesAndOutputLines) {
     QDir().mkpath(VesperExport::activeNotes(empty));
     const auto convert = [](const QStringList& more = {}) { return QStringList{"convert", "vesper"} + more; };
     const CommandRow rows[] = {
+        // clang-format off
         // No progress lines when stderr is not a terminal.
         {"a note file climbs to its export", convert({exp + "/Active Notes/List.txt"}), 0, {}, 2, 1},
-        {"the bundled example, as the README runs it",
-         convert({"examples/VesperExport"}),
-         0,
-         {},
-         12,
-         2,
+        {"the bundled example, as the README runs it", convert({"examples/VesperExport"}), 0, {}, 12, 2,
          NOTECRATE_SOURCE_DIR},
         {"no Active Notes folder", convert({bare}), 1, {"notecrate: no \"Active Notes\" folder"}},
         {"no notes still prints the archive", convert({empty}), 1, {"notecrate: no notes"}, 0, 0},
         {"a missing path", convert({root + "/missing"}), 1, {"notecrate: no such file or folder"}},
         {"no path", convert(), 1, {"notecrate: convert vesper takes one PATH"}},
+        // clang-format on
     };
     for (const CommandRow& row : rows)
         expectRun(row);
@@ -85,24 +82,16 @@ TEST(NotesCommand, ArgumentsExitCodesAndOutputLines) {
               AttachmentsFixture::png(AttachmentsFixture::cornerImage(40, 20)));
     const auto convert = [](const QStringList& more = {}) { return QStringList{"convert", "notes"} + more; };
     const CommandRow rows[] = {
+        // clang-format off
         {"a copied folder", convert({"--from", folder}), 0, {"2 locked notes left out"}, 1, 1},
-        {"only locked notes",
-         convert({"--from", lockedOnly}),
-         1,
+        {"only locked notes", convert({"--from", lockedOnly}), 1,
          {"2 locked notes left out", "notecrate: there is no note to convert in"}},
-        {"a folder without a store",
-         convert({"--from", home.home()}),
-         1,
-         {"notecrate: there is no NoteStore.sqlite in"}},
-        {"no folder named",
-         convert({"--from"}),
-         1,
-         {"notecrate: convert notes takes nothing, or --from DIR"}},
-        {"no osascript: the error names --from",
-         convert(),
-         1,
+        {"a folder without a store", convert({"--from", home.home()}), 1, {"no NoteStore.sqlite in"}},
+        {"no folder named", convert({"--from"}), 1, {"convert notes takes nothing, or --from DIR"}},
+        {"no osascript: the error names --from", convert(), 1,
          {"notecrate: the Notes app's export needs osascript, which only macOS has; convert a copy of the "
           "Mac's Notes folder with --from DIR"}},
+        // clang-format on
     };
     for (const CommandRow& row : rows)
         expectRun(row);
