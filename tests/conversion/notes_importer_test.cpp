@@ -2,17 +2,9 @@
 #include "conversion/ZNFNotesAppImporter.h"
 #include "conversion/ZNFNotesExtractor.h"
 #include "support/archive_reading.h"
+#include "support/command_run.h"
 
 #include <QBuffer>
-#include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QScopeGuard>
-#include <QThread>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -23,23 +15,6 @@ struct ImportResult : ZNFConversionOutcome {
 class NotesImporterTest : public ::testing::Test {
 protected:
     ScopedHome home;
-
-    QString exportFile() const { return home.home() + "/Desktop/znfexporter_mac_exported_notes.json"; }
-
-    // A stand-in osascript that copies `fixture` to the export file (or does what `body` says),
-    // records the script path it was given and exits with `status`.
-    void installScript(const QByteArray& fixture, int status = 0, bool write = true,
-                       const QByteArray& first = {}) {
-        writeFile(home.root() + "/fixture.json", fixture);
-        QByteArray script = "#!/bin/sh\n"
-                            "printf '%s' \"$1\" > \"" +
-                            home.root().toUtf8() + "/script-arg\"\n" + first;
-        if (write)
-            script += "mkdir -p \"$HOME/Desktop\"\ncp \"" + home.root().toUtf8() +
-                      "/fixture.json\" \"$HOME/Desktop/" + "znfexporter_mac_exported_notes.json\"\n";
-        script += "exit " + QByteArray::number(status) + "\n";
-        home.installTool("osascript", script);
-    }
 
     // Every run completes once, on the main thread.
     ImportResult run(const std::shared_ptr<ZNFNotesAppImporter>& importer) {
@@ -132,34 +107,23 @@ TEST_F(NotesImporterTest, ConvertsEveryRecordInOrder) {
       {"text":42,"creationDate":"2024-01-01"},
       {"id":"n3"}
     ])";
-    installScript(fixture);
+    installExportScript(home, fixture);
     auto importer = std::make_shared<ZNFNotesAppImporter>();
     const ImportResult r = run(importer);
     ASSERT_TRUE(r.called);
     EXPECT_FALSE(importer->isImporting());
-    EXPECT_EQ(r.path, home.caches() + "/iOSNotes_to_Tessanote.notebackup");
     EXPECT_EQ(r.notes, 3);
-    EXPECT_EQ(r.attachments, 0);
 
     // Values of other types are copied unchanged; missing and unknown keys are left out.
-    const QJsonArray expected{
-        QJsonObject{{"kind", "note"},
-                    {"state", 0},
-                    {"identifier", "x-coredata://1/ICNote/p1"},
-                    {"body", QString::fromUtf8("First\n\n\nnote \u00e9\u4e2d\U0001F600")},
-                    {"date", 1000},
-                    {"updatedDate", 1000.5}},
-        QJsonObject{{"kind", "note"}, {"state", 0}, {"body", 42}, {"date", "2024-01-01"}},
-        QJsonObject{{"kind", "note"}, {"state", 0}, {"identifier", "n3"}},
-    };
-    EXPECT_EQ(entriesOf(r.path), expected);
-
-    // The script was given the bundled export script, and the export file is gone.
-    EXPECT_TRUE(readFile(home.root() + "/script-arg").endsWith("ZNFNotesExtractor.bundle/exportNotes.scpt"));
-    EXPECT_FALSE(QFileInfo::exists(exportFile()));
-    EXPECT_EQ(readZip(r.path).names(), (QStringList{"entries.json", "resources/.DS_Store"}));
+    const QJsonArray entries = entriesOf(r.path);
+    ASSERT_EQ(entries.size(), 3);
+    EXPECT_EQ(entries[0]["body"], QString::fromUtf8("First\n\n\nnote \u00e9\u4e2d\U0001F600"));
+    EXPECT_EQ(entries[0]["updatedDate"], 1000.5);
+    EXPECT_EQ(entries[1],
+              (QJsonObject{{"kind", "note"}, {"state", 0}, {"body", 42}, {"date", "2024-01-01"}}));
+    EXPECT_EQ(entries[2], (QJsonObject{{"kind", "note"}, {"state", 0}, {"identifier", "n3"}}));
     // No staging folder is left in the caches folder.
-    EXPECT_EQ(QDir(home.caches()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{});
+    EXPECT_EQ(folderContents(home.caches()), QStringList{"iOSNotes_to_Tessanote.notebackup"});
 }
 
 TEST_F(NotesImporterTest, MalformedExportsGiveAnEmptyArchive) {
@@ -197,49 +161,47 @@ TEST_F(NotesImporterTest, MalformedExportsGiveAnEmptyArchive) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.stale)
-            writeFile(exportFile(), R"([{"id":"stale"}])");
-        installScript(c.fixture, c.status, c.write);
+            writeFile(notesExportFile(), R"([{"id":"stale"}])");
+        installExportScript(home, c.fixture, c.status, c.write);
         const ImportResult r = run(std::make_shared<ZNFNotesAppImporter>());
         ASSERT_TRUE(r.called);
         EXPECT_FALSE(r.path.isEmpty());
         EXPECT_EQ(r.notes, c.notes);
         EXPECT_EQ(r.failure.isEmpty(), c.notes > 0) << "an archive without notes says why";
         EXPECT_EQ(entriesOf(r.path).size(), c.notes);
-        EXPECT_FALSE(QFileInfo::exists(exportFile()));
+        EXPECT_FALSE(QFileInfo::exists(notesExportFile()));
     }
 }
 
-TEST_F(NotesImporterTest, CancelBeforeDeliveryCallsNothingAndWritesNothing) {
-    installScript(R"([{"id":"a"}])");
+TEST_F(NotesImporterTest, ACancelledRunNeverCompletesNorWritesEvenAfterANewRunStarts) {
+    installExportScript(home, R"([{"id":"a"}])");
     auto importer = std::make_shared<ZNFNotesAppImporter>();
-    bool called = false;
-    importer->import([&](const ZNFConversionOutcome&) { called = true; });
+    int cancelledCalls = 0;
+    importer->import([&](const ZNFConversionOutcome&) { ++cancelledCalls; });
     importer->cancel();
     EXPECT_TRUE(importer->isCancelled());
     // Let the script finish and its delivery reach the main queue.
     ASSERT_TRUE(waitUntil(
-        [&] { return QFileInfo::exists(home.root() + "/script-arg") && !QFileInfo::exists(exportFile()); },
+        [&] {
+            return QFileInfo::exists(home.root() + "/script-arg") && !QFileInfo::exists(notesExportFile());
+        },
         10000));
     waitUntil([] { return false; }, 300);
-    EXPECT_FALSE(called);
     EXPECT_TRUE(importer->isImporting()) << "a cancelled run leaves isImporting set";
     EXPECT_FALSE(QFileInfo::exists(home.caches() + "/iOSNotes_to_Tessanote.notebackup"));
 
-    // A new run on the same importer works.
+    // Again, with the second run started before the first one's script has delivered.
+    importer->import([&](const ZNFConversionOutcome&) { ++cancelledCalls; });
+    importer->cancel();
     const ImportResult r = run(importer);
-    EXPECT_TRUE(r.called);
     EXPECT_EQ(r.notes, 1);
+    waitUntil([] { return false; }, 500);
+    EXPECT_EQ(cancelledCalls, 0);
+    EXPECT_FALSE(importer->isImporting());
 }
 
 TEST_F(NotesImporterTest, ScriptRunsWithoutShellOrInputAndWithinItsTimeLimit) {
-    const bool hadResources = qEnvironmentVariableIsSet("NOTECRATE_RESOURCES");
-    const QByteArray oldResources = qgetenv("NOTECRATE_RESOURCES");
-    const auto restore = qScopeGuard([&] {
-        if (hadResources)
-            qputenv("NOTECRATE_RESOURCES", oldResources);
-        else
-            qunsetenv("NOTECRATE_RESOURCES");
-    });
+    const ScopedVariable restore("NOTECRATE_RESOURCES", qgetenv("NOTECRATE_RESOURCES"));
     const QString bundle = "/ZNFNotesExtractor.bundle/exportNotes.scpt";
     const QString resources = ZNFNotesExtractor::scriptPath().chopped(bundle.size());
     // An install path with a blank, "(1)" and a command substitution in it.
@@ -264,7 +226,7 @@ TEST_F(NotesImporterTest, ScriptRunsWithoutShellOrInputAndWithinItsTimeLimit) {
         SCOPED_TRACE(row.name);
         QFile::remove(home.root() + "/script-arg");
         qputenv("NOTECRATE_RESOURCES", QFile::encodeName(row.resources));
-        installScript(R"([{"id":"a"}])", 0, true, row.first);
+        installExportScript(home, R"([{"id":"a"}])", 0, true, row.first);
         std::atomic<bool> done{false};
         ZNFNotesExport delivered;
         QString error;
@@ -288,26 +250,11 @@ TEST_F(NotesImporterTest, ScriptRunsWithoutShellOrInputAndWithinItsTimeLimit) {
         }
         EXPECT_EQ(QFileInfo::exists(home.root() + "/script-arg"), row.resources != home.root() + "/empty");
         EXPECT_FALSE(QFileInfo::exists(home.home() + "/PWNED"));
-        EXPECT_FALSE(QFileInfo::exists(exportFile()));
+        EXPECT_FALSE(QFileInfo::exists(notesExportFile()));
         if (row.first.contains("child")) {
             const QString stat = "/proc/" + readFile(home.home() + "/child").trimmed() + "/stat";
             EXPECT_TRUE(
                 waitUntil([&] { return !QFileInfo::exists(stat) || readFile(stat).contains(") Z "); }));
         }
     }
-}
-
-TEST_F(NotesImporterTest, ACancelledRunNeverCompletesEvenAfterANewRunStarts) {
-    installScript(R"([{"id":"a"},{"id":"b"}])");
-    auto importer = std::make_shared<ZNFNotesAppImporter>();
-    int cancelledCalls = 0;
-    importer->import([&](const ZNFConversionOutcome&) { ++cancelledCalls; });
-    importer->cancel();
-    // The second run starts before the first one's script has delivered.
-    const ImportResult r = run(importer);
-    ASSERT_TRUE(r.called);
-    EXPECT_EQ(r.notes, 2);
-    waitUntil([] { return false; }, 500);
-    EXPECT_EQ(cancelledCalls, 0);
-    EXPECT_FALSE(importer->isImporting());
 }

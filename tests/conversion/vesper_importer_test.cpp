@@ -3,16 +3,8 @@
 #include "support/attachments_fixture.h"
 #include "support/vesper_export.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLocale>
-#include <QThread>
-#include <functional>
-#include <gtest/gtest.h>
+#include <QStringEncoder>
 
 namespace {
 
@@ -38,17 +30,8 @@ Converted convert(const QString& path) {
 }
 
 // Qt writes no GIF, so a small one (6x4) is kept here.
-const unsigned char kGIF[] = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x06, 0x00, 0x04, 0x00, 0xf0, 0x00,
-                              0x00, 0xff, 0x00, 0x00, 0x00, 0x00, 0xff, 0x21, 0xf9, 0x04, 0x00, 0x00,
-                              0x00, 0x00, 0x00, 0x2c, 0x00, 0x00, 0x00, 0x00, 0x06, 0x00, 0x04, 0x00,
-                              0x00, 0x02, 0x05, 0x84, 0x0f, 0x81, 0xcb, 0x50, 0x00, 0x3b};
-
-QStringList identifiers(const QJsonArray& entries) {
-    QStringList out;
-    for (const QJsonValue& entry : entries)
-        out << entry[QLatin1String("identifier")].toString();
-    return out;
-}
+const QByteArray kGIF = QByteArray::fromHex("47494638396106000400f00000ff00000000ff21f90400"
+                                            "000000002c0000000006000400000205840f81cb50003b");
 
 } // namespace
 
@@ -130,7 +113,7 @@ protected:
     QStringList cachesContents() const { return folderContents(home.caches()); }
 };
 
-TEST_F(VesperImport, GroceriesNoteAndItsPicture) {
+TEST_F(VesperImport, GroceriesNoteAndItsPictureAsWritten) {
     const QString exp = root + "/Vesper Export";
     VesperExport::writeNote(exp, "Groceries.txt",
                             "Buy milk\n\nPicture: IMG_1.jpg\nTags: Errands, Home Stuff\n"
@@ -141,36 +124,21 @@ TEST_F(VesperImport, GroceriesNoteAndItsPicture) {
     EXPECT_EQ(c.result.path, home.caches() + "/Vesper_to_Tessanote.notebackup");
     EXPECT_EQ(c.result.notes, 1);
     EXPECT_EQ(c.result.attachments, 1);
-    ASSERT_EQ(c.entries.size(), 2);
-    const QString binaryId = c.entries[1]["binaryAttachmentId"].toString();
-    EXPECT_TRUE(binaryId.contains(QRegularExpression("^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$")));
-    const QJsonObject note{{"kind", "note"},
-                           {"state", 0},
-                           {"identifier", "VESPER_1449327840000_Groceries.txt"},
-                           {"body", "Buy milk\n\n#errands #homestuff"},
-                           {"date", 1449327840000.0},
-                           {"updatedDate", 1449392400000.0}};
-    QJsonObject image = note;
-    image.remove("body");
-    image.insert("kind", "Image");
-    image.insert("identifier", "VESPER_1449327840000_Groceries.txt_IMG_1.jpg");
-    image.insert("parentId", note["identifier"]);
-    image.insert("userInfo", "{\"width\":640,\"height\":480}");
-    image.insert("binaryAttachmentId", binaryId);
-    EXPECT_EQ(c.entries, (QJsonArray{note, image}));
-
-    // The picture travels as PNG under its attachment id; no placeholder beside it.
-    EXPECT_EQ(c.zip.names(), (QStringList{"entries.json", "resources/" + binaryId}));
-    const QImage written = QImage::fromData(c.zip.find("resources/" + binaryId)->data, "PNG");
-    EXPECT_EQ(written.size(), QSize(640, 480));
-    // Nothing but the archive is left in the caches folder.
+    // The picture's id is made afresh each run: a UUID, masked for the golden index.
+    const QString id = c.entries[1]["binaryAttachmentId"].toString();
+    EXPECT_TRUE(id.contains(QRegularExpression("^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$")))
+        << id.toStdString();
+    expectGoldenIndex(QByteArray(c.zip.find("entries.json")->data).replace(id.toUtf8(), "ID"), "vesper.json");
+    // The picture travels as PNG under its attachment id; no placeholder beside it, and
+    // nothing but the archive is left in the caches folder.
+    EXPECT_EQ(c.zip.names(), (QStringList{"entries.json", "resources/" + id}));
+    EXPECT_EQ(QImage::fromData(c.zip.find("resources/" + id)->data, "PNG").size(), QSize(640, 480));
     EXPECT_EQ(cachesContents(), QStringList{"Vesper_to_Tessanote.notebackup"});
 }
 
 TEST_F(VesperImport, FindsTheTopFolderByClimbingOnlyWhenThePathSaysVesper) {
     const QString mine = root + "/My Vesper Export";
     const QString note = VesperExport::writeNote(mine, "A.txt", "A\n");
-    EXPECT_EQ(ZNFVesperNoteImporter::topFolderForPath(note), mine);
     EXPECT_EQ(ZNFVesperNoteImporter::topFolderForPath(mine + "/Active Notes/"), mine);
     EXPECT_EQ(convert(note).result.notes, 1) << "from a note file";
     EXPECT_EQ(convert(mine + "/Active Notes").result.notes, 1) << "from the notes folder";
@@ -184,10 +152,8 @@ TEST_F(VesperImport, FindsTheTopFolderByClimbingOnlyWhenThePathSaysVesper) {
     const Converted none = convert(plain + "/Active Notes");
     EXPECT_TRUE(none.result.path.isEmpty());
     EXPECT_EQ(none.result.notes, 0);
-    EXPECT_EQ(none.result.attachments, 0);
     EXPECT_TRUE(none.result.failure.contains("Active Notes")) << none.result.failure.toStdString();
     EXPECT_EQ(cachesContents(), QStringList()) << "no staging folder is left behind";
-
     EXPECT_TRUE(convert(root + "/nothing here").result.path.isEmpty());
     EXPECT_TRUE(convert(QString()).result.path.isEmpty());
 }
@@ -195,39 +161,41 @@ TEST_F(VesperImport, FindsTheTopFolderByClimbingOnlyWhenThePathSaysVesper) {
 TEST_F(VesperImport, NotesInNameOrderEachFollowedByItsPicture) {
     const QString exp = root + "/Export";
     // Written out of order; hidden files and folders are not notes.
-    VesperExport::writeNote(exp, "b.txt", "B\nPicture: b.gif\nCreated: Jan 2, 2016, 1:00 PM\n");
-    VesperExport::writeNote(exp, "a.txt", "A\nPicture: missing.png\nCreated: Jan 1, 2016, 1:00 PM\n");
-    VesperExport::writeNote(exp, "C.txt", "C\nPicture: c.png\nCreated: Jan 3, 2016, 1:00 PM\n");
-    VesperExport::writeNote(exp, "d.txt", "D\nPicture: broken.png\nCreated: Jan 4, 2016, 1:00 PM\n");
+    const auto note = [&](const char* name, int day, const char* picture, const QByteArray& bytes) {
+        VesperExport::writeNote(exp, name,
+                                QStringLiteral("%1\nPicture: %2\nCreated: Jan %3, 2016, 1:00 PM\n")
+                                    .arg(name)
+                                    .arg(picture)
+                                    .arg(day)
+                                    .toUtf8());
+        if (!bytes.isEmpty())
+            VesperExport::writeBytes(VesperExport::pictures(exp) + "/" + picture, bytes);
+    };
+    note("b.txt", 2, "b.gif", kGIF);
+    note("a.txt", 1, "missing.png", {});
+    note("C.txt", 3, "c.png", AttachmentsFixture::png(VesperExport::picture(75, 40, 2)));
+    note("d.txt", 4, "broken.png", "\x89PNG\r\n\x1a\n not really");
     // Larger than Qt's default limit of 128 MB decoded, and a portrait photo taken sideways.
-    VesperExport::writeNote(exp, "e.txt", "E\nPicture: big.jpg\nCreated: Jan 5, 2016, 1:00 PM\n");
-    VesperExport::writeNote(exp, "f.txt", "F\nPicture: turned.jpg\nCreated: Jan 6, 2016, 1:00 PM\n");
-    VesperExport::writeBytes(VesperExport::pictures(exp) + "/big.jpg",
-                             AttachmentsFixture::solidJPEG(6000, 6000));
-    VesperExport::writeBytes(VesperExport::pictures(exp) + "/turned.jpg",
-                             AttachmentsFixture::withOrientation(
-                                 AttachmentsFixture::jpeg(AttachmentsFixture::cornerImage(40, 30)), 6));
+    note("e.txt", 5, "big.jpg", AttachmentsFixture::solidJPEG(6000, 6000));
+    note("f.txt", 6, "turned.jpg",
+         AttachmentsFixture::withOrientation(
+             AttachmentsFixture::jpeg(AttachmentsFixture::cornerImage(40, 30)), 6));
     VesperExport::writeNote(exp, ".DS_Store", "not a note");
     QDir().mkpath(VesperExport::activeNotes(exp) + "/Old Notes");
-    VesperExport::writeBytes(VesperExport::pictures(exp) + "/b.gif",
-                             QByteArray(reinterpret_cast<const char*>(kGIF), sizeof kGIF));
-    VesperExport::writePicture(exp, "c.png", VesperExport::picture(75, 40, 2), "PNG");
-    VesperExport::writeBytes(VesperExport::pictures(exp) + "/broken.png", "\x89PNG\r\n\x1a\n not really");
 
     const Converted c = convert(exp);
     EXPECT_EQ(c.result.notes, 6);
     EXPECT_EQ(c.result.attachments, 4) << "pictures found and decoded, not Picture: lines";
-    EXPECT_EQ(identifiers(c.entries),
-              (QStringList{"VESPER_1451826000000_C.txt", "VESPER_1451826000000_C.txt_c.png",
-                           "VESPER_1451653200000_a.txt", "VESPER_1451739600000_b.txt",
-                           "VESPER_1451739600000_b.txt_b.gif", "VESPER_1451912400000_d.txt",
-                           "VESPER_1451998800000_e.txt", "VESPER_1451998800000_e.txt_big.jpg",
-                           "VESPER_1452085200000_f.txt", "VESPER_1452085200000_f.txt_turned.jpg"}));
-    EXPECT_EQ(c.entries[1]["userInfo"], "{\"width\":75,\"height\":40}");
-    EXPECT_EQ(c.entries[4]["userInfo"], "{\"width\":6,\"height\":4}");
-    EXPECT_EQ(c.entries[7]["userInfo"], "{\"width\":6000,\"height\":6000}");
+    QStringList order, sizes;
+    for (const QJsonValue& entry : c.entries) {
+        order << entry["identifier"].toString().section('_', 2);
+        sizes << entry["userInfo"].toString();
+    }
+    EXPECT_EQ(order, (QStringList{"C.txt", "C.txt_c.png", "a.txt", "b.txt", "b.txt_b.gif", "d.txt", "e.txt",
+                                  "e.txt_big.jpg", "f.txt", "f.txt_turned.jpg"}));
+    EXPECT_EQ(sizes.filter("width").join(' '), R"({"width":75,"height":40} {"width":6,"height":4} )"
+                                               R"({"width":6000,"height":6000} {"width":30,"height":40})");
     // Turned upright: the red top-left corner of the sideways picture is now top-right.
-    EXPECT_EQ(c.entries[9]["userInfo"], "{\"width\":30,\"height\":40}");
     const QImage upright =
         QImage::fromData(c.zip.find("resources/" + c.entries[9]["binaryAttachmentId"].toString())->data);
     EXPECT_EQ(upright.size(), QSize(30, 40));
@@ -245,64 +213,33 @@ TEST_F(VesperImport, NotesInNameOrderEachFollowedByItsPicture) {
 }
 
 TEST_F(VesperImport, NothingIsReadFromOutsideTheExport) {
-    const QImage image = VesperExport::picture(16, 16);
-    image.save(root + "/outside.png");
+    // Picture values that are paths and links (even to a file inside) are left out; the notes stay.
+    const QByteArray png = AttachmentsFixture::png(VesperExport::picture(16, 16));
+    writeFile(root + "/outside.png", png);
+    writeFile(root + "/elsewhere/p.png", png);
     writeFile(root + "/bashrc", "export SECRET=1\n");
-    const struct {
-        const char* name;
-        std::function<void(const QString& exp)> setUp;
-        qint64 notes, attachments;
-    } rows[] = {
-        {"values that are paths",
-         [&](const QString& exp) {
-             QDir().mkpath(VesperExport::pictures(exp) + "/sub");
-             image.save(VesperExport::activeNotes(exp) + "/../secret.png");
-             image.save(VesperExport::pictures(exp) + "/sub/x.png");
-             VesperExport::writeNote(exp, "1.txt", "one\nPicture: ../../secret.png\n");
-             VesperExport::writeNote(exp, "2.txt", "two\nPicture: sub/x.png\n");
-             VesperExport::writeNote(exp, "3.txt", "three\nPicture: sub\\x.png\n");
-             VesperExport::writeNote(exp, "4.txt", "four\nPicture: ..\n");
-         },
-         4, 0},
-        {"picture links, even to a file inside",
-         [&](const QString& exp) {
-             QDir().mkpath(VesperExport::pictures(exp) + "/sub");
-             image.save(VesperExport::pictures(exp) + "/sub/x.png");
-             QFile::link(root + "/outside.png", VesperExport::pictures(exp) + "/link.png");
-             QFile::link(VesperExport::pictures(exp) + "/sub/x.png",
-                         VesperExport::pictures(exp) + "/inner.png");
-             image.save(VesperExport::pictures(exp) + "/real.png");
-             VesperExport::writeNote(exp, "5.txt", "five\nPicture: link.png\n");
-             VesperExport::writeNote(exp, "6.txt", "six\nPicture: inner.png\n");
-             VesperExport::writeNote(exp, "7.txt", "seven\nPicture: real.png\n");
-         },
-         3, 1},
-        {"a Pictures folder that is a link",
-         [&](const QString& exp) {
-             QDir().mkpath(root + "/elsewhere");
-             image.save(root + "/elsewhere/p.png");
-             QDir().mkpath(VesperExport::activeNotes(exp));
-             QFile::link(root + "/elsewhere", VesperExport::pictures(exp));
-             VesperExport::writeNote(exp, "8.txt", "eight\nPicture: p.png\n");
-         },
-         1, 0},
-        {"note files that are links",
-         [&](const QString& exp) {
-             VesperExport::writeNote(exp, "9.txt", "nine\n");
-             QFile::link(root + "/bashrc", VesperExport::activeNotes(exp) + "/bashrc.txt");
-             QFile::link(VesperExport::activeNotes(exp) + "/9.txt",
-                         VesperExport::activeNotes(exp) + "/again.txt");
-         },
-         1, 0},
-    };
-    int n = 0;
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        const QString exp = root + QStringLiteral("/Export%1").arg(n++);
-        row.setUp(exp);
-        const Converted c = convert(exp);
-        EXPECT_EQ(c.result.notes, row.notes) << "every real note is kept";
-        EXPECT_EQ(c.result.attachments, row.attachments);
+    const QString inside = "A/Active Notes/";
+    VesperExport::write(root + "/A",
+                        {{"../secret.png", png},
+                         {"Pictures/sub/x.png", png},
+                         {"Pictures/real.png", png},
+                         {"Pictures/link.png", "->outside.png"},
+                         {"Pictures/inner.png", "->" + inside.toUtf8() + "Pictures/sub/x.png"},
+                         {"bashrc.txt", "->bashrc"},
+                         {"again.txt", "->" + inside.toUtf8() + "1.txt"},
+                         {"1.txt", "one\nPicture: ../../secret.png\n"},
+                         {"2.txt", "Picture: sub/x.png\n"},
+                         {"3.txt", "Picture: sub\\x.png\n"},
+                         {"4.txt", "Picture: ..\n"},
+                         {"5.txt", "Picture: link.png\n"},
+                         {"6.txt", "Picture: inner.png\n"},
+                         {"7.txt", "Picture: real.png\n"}},
+                        root);
+    VesperExport::write(root + "/B", {{"8.txt", "Picture: p.png\n"}, {"Pictures", "->elsewhere"}}, root);
+    for (const auto& [exp, notes, attachments] : {std::tuple{"A", 7, 1}, {"B", 1, 0}}) {
+        const Converted c = convert(root + "/" + exp);
+        EXPECT_EQ(c.result.notes, notes) << exp;
+        EXPECT_EQ(c.result.attachments, attachments) << exp;
         EXPECT_FALSE(QJsonDocument(c.entries).toJson().contains("SECRET"));
     }
 }
@@ -312,13 +249,13 @@ TEST_F(VesperImport, DamagedNotesKeepTheirTextAndTheirFileDates) {
     const QString latin1 = VesperExport::writeNote(exp, "Caf\xc3\xa9.txt", "Caf\xe9 au lait\nTags: Drinks\n");
     const QString undated = VesperExport::writeNote(
         exp, "Undated.txt", "\xef\xbb\xbfTags: x\nCreated: someday\nModified: Dec 6, 2015\n");
-    QByteArray utf16le("\xff\xfe", 2), utf16be("\xfe\xff", 2);
-    for (const QChar c : QStringLiteral("Th\u00e9\nTags: Tea\n")) {
-        utf16le += char(c.unicode() & 0xff), utf16le += char(c.unicode() >> 8);
-        utf16be += char(c.unicode() >> 8), utf16be += char(c.unicode() & 0xff);
-    }
-    const QString le = VesperExport::writeNote(exp, "Utf16le.txt", utf16le);
-    const QString be = VesperExport::writeNote(exp, "Utf16be.txt", utf16be);
+    const QString tea = QStringLiteral("Th\u00e9\nTags: Tea\n");
+    const auto utf16 = [&](QStringConverter::Encoding e) {
+        QStringEncoder encoder(e, QStringEncoder::Flag::WriteBom);
+        return QByteArray(encoder.encode(tea));
+    };
+    const QString le = VesperExport::writeNote(exp, "Utf16le.txt", utf16(QStringConverter::Utf16LE));
+    const QString be = VesperExport::writeNote(exp, "Utf16be.txt", utf16(QStringConverter::Utf16BE));
     const QDateTime fileTime = QDateTime::fromSecsSinceEpoch(1388631845, Qt::UTC); // Jan 2, 2014, 03:04:05
     for (const QString& path : {latin1, undated, le, be}) {
         QFile file(path);

@@ -1,14 +1,20 @@
 #pragma once
 
-// What the conversion tests read back: an archive's index, a folder's names, and a fixed
-// time zone for the dates the importers read in local time.
+// The conversion tests' common header. What they read back: an archive's index and its golden file, a
+// folder's names, and a fixed time zone for the dates the importers read in local time.
 #include "TestSupport.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QThread>
 #include <ctime>
+#include <gtest/gtest.h>
+#include <optional>
 
 // The index's "entries"; empty when there is no index.
 inline QJsonArray entriesOf(const ZipContents& zip) {
@@ -20,23 +26,44 @@ inline QJsonArray entriesOf(const QString& archive) {
     return entriesOf(readZip(archive));
 }
 
+// An archive's index byte for byte against the committed golden/<name>, where it guards the
+// format on disk; run with NOTECRATE_UPDATE_GOLDEN=1 to write the file instead.
+inline void expectGoldenIndex(const QByteArray& index, const QString& name) {
+    const QString path = QStringLiteral(NOTECRATE_SOURCE_DIR "/tests/conversion/golden/") + name;
+    if (qEnvironmentVariableIsSet("NOTECRATE_UPDATE_GOLDEN"))
+        writeFile(path, index);
+    EXPECT_EQ(index.toStdString(), readFile(path).toStdString()) << name.toStdString();
+}
+
 // Every name in a folder, hidden ones too, sorted.
 inline QStringList folderContents(const QString& folder) {
     return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
 }
 
+// An environment variable set for one test and put back when it ends.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const QByteArray& value)
+        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name)) {
+        qputenv(name, value);
+    }
+    ~ScopedVariable() { m_had ? qputenv(m_name, m_old) : qunsetenv(m_name); }
+
+private:
+    const char* m_name;
+    bool m_had;
+    QByteArray m_old;
+};
+
+// Dates are read in local time.
 class ScopedTimeZone {
 public:
-    explicit ScopedTimeZone(const char* tz) : m_had(qEnvironmentVariableIsSet("TZ")), m_old(qgetenv("TZ")) {
-        qputenv("TZ", tz);
-        tzset();
-    }
+    explicit ScopedTimeZone(const char* tz) : m_tz(std::in_place, "TZ", tz) { tzset(); }
     ~ScopedTimeZone() {
-        m_had ? qputenv("TZ", m_old) : qunsetenv("TZ");
+        m_tz.reset();
         tzset();
     }
 
 private:
-    bool m_had;
-    QByteArray m_old;
+    std::optional<ScopedVariable> m_tz;
 };

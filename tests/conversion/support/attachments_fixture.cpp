@@ -78,19 +78,20 @@ QByteArray jpeg(const QImage& image, std::optional<int> dpi) {
     return bytes;
 }
 
+QByteArray withExif(const QByteArray& jpeg, const QByteArray& tiff) {
+    const QByteArray app1 = QByteArray("Exif\0\0", 6) + tiff;
+    const int size = int(app1.size()) + 2;
+    return QByteArray(jpeg).insert(2,
+                                   QByteArray::fromHex("ffe1") + char(size >> 8) + char(size & 0xff) + app1);
+}
+
 QByteArray withOrientation(const QByteArray& jpeg, int orientation) {
     // Big-endian TIFF header, one IFD entry: Orientation (0x0112), SHORT, 1, value.
-    QByteArray tiff = QByteArray::fromHex("4d4d002a00000008"
-                                          "0001"
-                                          "011200030000000100000000"
+    QByteArray tiff = QByteArray::fromHex("4d4d002a000000080001011200030000000100000000"
                                           "00000000");
     tiff[8 + 2 + 8] = char(orientation >> 8);
     tiff[8 + 2 + 9] = char(orientation & 0xff);
-    const QByteArray app1 = QByteArray("Exif\0\0", 6) + tiff;
-    QByteArray out = jpeg;
-    out.insert(2, QByteArray::fromHex("ffe1") + char((app1.size() + 2) >> 8) +
-                      char((app1.size() + 2) & 0xff) + app1);
-    return out;
+    return withExif(jpeg, tiff);
 }
 
 QByteArray solidJPEG(int width, int height) {

@@ -31,6 +31,8 @@ QByteArray png(const QImage& image, std::optional<int> dpi = std::nullopt);
 // JPEG bytes whose JFIF header records `dpi`, or no resolution at all when it is empty.
 QByteArray jpeg(const QImage& image, std::optional<int> dpi = std::nullopt);
 
+// JPEG bytes with an EXIF block (APP1) holding `tiff`.
+QByteArray withExif(const QByteArray& jpeg, const QByteArray& tiff);
 // JPEG bytes with an EXIF block whose orientation tag says `orientation` (6: the camera was
 // turned, the picture must turn 90 degrees clockwise to stand upright).
 QByteArray withOrientation(const QByteArray& jpeg, int orientation);

@@ -12,22 +12,11 @@ namespace NotesStoreFixture {
 
 namespace {
 
-const QStringList kObjectColumns = {"Z_PK",
-                                    "Z_ENT",
-                                    "Z_OPT",
-                                    "ZMARKEDFORDELETION",
-                                    "ZISPASSWORDPROTECTED",
-                                    "ZFOLDER",
-                                    "ZFOLDERTYPE",
-                                    "ZNOTE",
-                                    "ZCREATIONDATE",
-                                    "ZCREATIONDATE1",
-                                    "ZCREATIONDATE3",
-                                    "ZMODIFICATIONDATE",
-                                    "ZMODIFICATIONDATE1",
-                                    "ZIDENTIFIER",
-                                    "ZTYPEUTI",
-                                    "ZTITLE1"};
+const QStringList kObjectColumns =
+    QString(
+        "Z_PK Z_ENT Z_OPT ZMARKEDFORDELETION ZISPASSWORDPROTECTED ZFOLDER ZFOLDERTYPE ZNOTE ZCREATIONDATE "
+        "ZCREATIONDATE1 ZCREATIONDATE3 ZMODIFICATIONDATE ZMODIFICATIONDATE1 ZIDENTIFIER ZTYPEUTI ZTITLE1")
+        .split(' ');
 const QStringList kNoteDataColumns = {"Z_PK", "Z_ENT", "Z_OPT", "ZNOTE", "ZDATA"};
 
 bool exec(sqlite3* db, const QString& sql) {

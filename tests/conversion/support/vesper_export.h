@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QString>
+#include <map>
 
 namespace VesperExport {
 
@@ -33,6 +34,18 @@ inline QString writeNote(const QString& exportFolder, const QString& name, const
     const QString path = activeNotes(exportFolder) + u'/' + name;
     writeBytes(path, content);
     return path;
+}
+
+// Builds an export from a compact description: path under "Active Notes" -> its bytes, or
+// "->" and a target under `linkRoot` for a symbolic link.
+inline void write(const QString& exportFolder, const std::map<QString, QByteArray>& files,
+                  const QString& linkRoot = {}) {
+    for (const auto& [name, bytes] : files) {
+        const QString path = activeNotes(exportFolder) + u'/' + name;
+        QDir().mkpath(QFileInfo(path).path());
+        bytes.startsWith("->") ? void(QFile::link(linkRoot + u'/' + QString::fromUtf8(bytes.mid(2)), path))
+                               : void(writeBytes(path, bytes));
+    }
 }
 
 // A note in Vesper's own layout: text, a blank line, then the field lines.

@@ -1,0 +1,102 @@
+// Runs of the built executable's "convert vesper" and "convert notes": their arguments, exit
+// codes and output lines. What the archives hold is the importers' tests.
+#include "support/archive_reading.h"
+#include "support/attachments_fixture.h"
+#include "support/command_run.h"
+#include "support/notes_store_fixture.h"
+#include "support/vesper_export.h"
+
+#include <QProcess>
+#include <signal.h>
+
+namespace {
+
+class VesperCommand : public ::testing::Test {
+protected:
+    ScopedHome home;
+    QString root = home.root() + QStringLiteral("/work");
+};
+
+} // namespace
+
+TEST_F(VesperCommand, ArgumentsExitCodesAndOutputLines) {
+    const QString exp = root + "/Vesper Export", bare = root + "/Bare", empty = root + "/Empty";
+    VesperExport::writeNote(exp, "Walk.txt", "Harbour\nPicture: h.jpg\n");
+    VesperExport::writeNote(exp, "List.txt", "Milk\n");
+    VesperExport::writePicture(exp, "h.jpg", VesperExport::picture(64, 48), "JPEG");
+    QDir().mkpath(bare + "/Notes");
+    QDir().mkpath(VesperExport::activeNotes(empty));
+    const auto convert = [](const QStringList& more = {}) { return QStringList{"convert", "vesper"} + more; };
+    const CommandRow rows[] = {
+        // clang-format off
+        // No progress lines when stderr is not a terminal.
+        {"a note file climbs to its export", convert({exp + "/Active Notes/List.txt"}), 0, {}, 2, 1},
+        {"the bundled example, as the README runs it", convert({"examples/VesperExport"}), 0, {}, 12, 2,
+         NOTECRATE_SOURCE_DIR},
+        {"no Active Notes folder", convert({bare}), 1, {"notecrate: no \"Active Notes\" folder"}},
+        {"no notes still prints the archive", convert({empty}), 1, {"notecrate: no notes"}, 0, 0},
+        {"a missing path", convert({root + "/missing"}), 1, {"notecrate: no such file or folder"}},
+        {"no path", convert(), 1, {"notecrate: convert vesper takes one PATH"}},
+        // clang-format on
+    };
+    for (const CommandRow& row : rows)
+        expectRun(row);
+}
+
+TEST_F(VesperCommand, AnInterruptedRunLeavesNoPartialArchive) {
+    const QString exp = root + "/Export";
+    for (int i = 0; i < 8; ++i) {
+        VesperExport::writeNote(exp, QStringLiteral("N%1.txt").arg(i),
+                                QStringLiteral("N\nPicture: p%1.jpg\n").arg(i).toUtf8());
+        VesperExport::writePicture(exp, QStringLiteral("p%1.jpg").arg(i),
+                                   VesperExport::picture(1600, 1200, i), "JPEG");
+    }
+    const auto partial = [&] {
+        return !QDir(home.caches()).entryList({"*.partial-*"}, QDir::Files).isEmpty();
+    };
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        QProcess process;
+        process.start(notecrateProgram(), {"convert", "vesper", exp});
+        ASSERT_TRUE(waitUntil(partial, 20000)) << "the run writes its partial archive";
+        ::kill(pid_t(process.processId()), signal);
+        ASSERT_TRUE(process.waitForFinished(20000));
+        EXPECT_EQ(process.exitStatus(), QProcess::CrashExit) << "ended by the signal, as before";
+        EXPECT_EQ(QDir(home.caches()).entryList(QDir::Files), QStringList());
+    }
+}
+
+namespace S = NotesStoreFixture;
+
+TEST(NotesCommand, ArgumentsExitCodesAndOutputLines) {
+    ScopedHome home;
+    const QString folder = home.root() + "/group.com.apple.notes", lockedOnly = home.root() + "/locked";
+    S::Store store;
+    store.objects = {S::attachmentRow(30, 1, "PHOTO-UUID", "public.png", 1.0)};
+    store.notes = {{2, S::noteData("a"), {{"ZISPASSWORDPROTECTED", 1}}},
+                   {3, S::noteData("b"), {{"ZISPASSWORDPROTECTED", 1}}}};
+    ASSERT_TRUE(S::write(lockedOnly, store));
+    store.notes.push_back({1, S::noteData("Trip"), {}});
+    ASSERT_TRUE(S::write(folder, store));
+    writeFile(folder + "/Media/PHOTO-UUID/p.png",
+              AttachmentsFixture::png(AttachmentsFixture::cornerImage(40, 20)));
+    const auto convert = [](const QStringList& more = {}) { return QStringList{"convert", "notes"} + more; };
+    const CommandRow rows[] = {
+        // clang-format off
+        {"a copied folder", convert({"--from", folder}), 0, {"2 locked notes left out"}, 1, 1},
+        {"only locked notes", convert({"--from", lockedOnly}), 1,
+         {"2 locked notes left out", "notecrate: there is no note to convert in"}},
+        {"a folder without a store", convert({"--from", home.home()}), 1, {"no NoteStore.sqlite in"}},
+        {"no folder named", convert({"--from"}), 1, {"convert notes takes nothing, or --from DIR"}},
+        {"no osascript: the error names --from", convert(), 1,
+         {"notecrate: the Notes app's export needs osascript, which only macOS has; convert a copy of the "
+          "Mac's Notes folder with --from DIR"}},
+        // clang-format on
+    };
+    for (const CommandRow& row : rows)
+        expectRun(row);
+
+    // The Notes app's own export, through the script.
+    installExportScript(home, R"([{"id":"n1","text":"Trip"},{"id":"n2"}])");
+    expectRun({"the Notes app's export", convert(), 0, {}, 2, 0});
+}
