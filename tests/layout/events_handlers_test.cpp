@@ -1,12 +1,8 @@
 #include "support/LayoutTestSupport.h"
 #include "support/UserDefaultsEnvironment.h"
 
-#include "layout/ZNFLayoutAlertHandler.h"
 #include "layout/ZNFLayoutBlockBasedHandler.h"
-#include "layout/ZNFLayoutDataHandler.h"
-#include "layout/ZNFLayoutOpenURLEventHandler.h"
 #include "layout/ZNFLayoutProvider.h"
-#include "layout/ZNFLayoutScreenHandler.h"
 #include "layout/ZNFLayoutShareEventHandler.h"
 #include "platform/ZNFView.h"
 
@@ -45,21 +41,6 @@ void perform(const std::shared_ptr<ZNFLayoutProvider>& provider, const char* eve
 }
 
 } // namespace
-
-TEST(LayoutEventHandlers, DefaultRegistrations) {
-    auto provider = makeDefaultProvider();
-    const auto& handlers = provider->handlers();
-    EXPECT_TRUE(std::dynamic_pointer_cast<ZNFLayoutOpenURLEventHandler>(handlers.value("openURL")));
-    EXPECT_TRUE(std::dynamic_pointer_cast<ZNFLayoutDataHandler>(handlers.value("data")));
-    EXPECT_TRUE(std::dynamic_pointer_cast<ZNFLayoutShareEventHandler>(handlers.value("share")));
-    const auto alert = std::dynamic_pointer_cast<ZNFLayoutAlertHandler>(handlers.value("alert"));
-    const auto sheet = std::dynamic_pointer_cast<ZNFLayoutAlertHandler>(handlers.value("actionSheet"));
-    ASSERT_TRUE(alert && sheet);
-    EXPECT_NE(alert, sheet);
-    const auto present = std::dynamic_pointer_cast<ZNFLayoutScreenHandler>(handlers.value("presentScreen"));
-    ASSERT_TRUE(present);
-    EXPECT_EQ(handlers.value("pushScreen"), handlers.value("presentScreen"));
-}
 
 TEST(LayoutEventHandlers, OpenURLOpensOnlyWellFormedAbsoluteURLs) {
     OpenedURLs opened;
