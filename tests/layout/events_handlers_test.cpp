@@ -60,10 +60,6 @@ TEST(LayoutEventHandlers, OpenURLOpensOnlyWellFormedAbsoluteURLs) {
     ASSERT_EQ(opened.urls.size(), 2);
     EXPECT_EQ(opened.urls[0], QUrl("https://example.com/notes?id=3#top"));
     EXPECT_EQ(opened.urls[1].scheme(), "mailto");
-
-    // A failing predicate stops the event before the handler sees it.
-    perform(provider, R"({"_type": "openURL", "url": "https://example.com/", "_predicate": {}})");
-    EXPECT_EQ(opened.urls.size(), 2);
 }
 
 TEST(LayoutEventHandlers, DataSetRemoveAndOtherActions) {
@@ -99,18 +95,6 @@ TEST(LayoutEventHandlers, DataSetRemoveAndOtherActions) {
     userDefaults().setObject(QStringLiteral("x"), key);
     perform(provider, R"({"_type": "data", "action": "set", "key": "events-K", "value": null})");
     EXPECT_FALSE(userDefaults().objectForKey(key).isValid());
-}
-
-TEST(LayoutEventHandlers, DataEventsObeyTheirPredicate) {
-    auto provider = makeDefaultProvider();
-    const char* guarded = R"({"_type": "data", "action": "set", "key": "events-guarded", "value": "on",
-                              "_predicate": {"data": {"key": "events-unlocked", "equals": true}}})";
-    perform(provider, guarded);
-    EXPECT_FALSE(userDefaults().objectForKey(QStringLiteral("events-guarded")).isValid());
-
-    perform(provider, R"({"_type": "data", "action": "set", "key": "events-unlocked", "value": true})");
-    perform(provider, guarded);
-    EXPECT_EQ(userDefaults().objectForKey(QStringLiteral("events-guarded")), QVariant(QStringLiteral("on")));
 }
 
 TEST(LayoutEventHandlers, PropertyListCheck) {

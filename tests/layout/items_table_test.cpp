@@ -333,17 +333,12 @@ TEST_F(TableScreenTest, ClicksReachNestedItemsWithTheirOwnViews) {
 
     const auto cell = cellAt(2);
     ASSERT_TRUE(cell && cell->layoutItemView());
-    const double captionHeight = notesCaption->sizeThatFits(QSizeF(160, ZNFLayoutFill)).height();
-    EXPECT_EQ(cv->frameForItemAtIndexPath({0, 2}).height(), 80 + captionHeight);
-
     const auto& columns = choices->rows()[0]->columns();
     ASSERT_EQ(columns.size(), 2u);
     QWidget* notesView = viewOf(columns[0], notesIcon);
     QWidget* captionView = viewOf(columns[0], notesCaption);
     QWidget* vesperView = viewOf(columns[1], vesper);
     ASSERT_TRUE(notesView && captionView && vesperView);
-    EXPECT_EQ(placeIn(notesView, root),
-              QRect(40, 60 + int(cv->frameForItemAtIndexPath({0, 1}).height()), 160, 80));
     // The icon's picture loaded from its file at once.
     EXPECT_FALSE(notesIcon->imageView()->image().isNull());
 
