@@ -234,6 +234,9 @@ TEST(TableItem, ParsesRowsItemsAndConfig) {
     EXPECT_EQ(places["first"], QRect(180, 2, 120, 40));
     EXPECT_EQ(places["second"], QRect(0, 45, 300, 40));
     EXPECT_EQ(rows->rows()[1]->backgroundColor(), QColor(255, 0, 0));
+    // Unknown alignments and values that are no text align left.
+    EXPECT_EQ(ZNFTableLayoutItemParser::alignmentForKey("middle"), ZNFTableColumnAlignmentLeft);
+    EXPECT_EQ(ZNFTableLayoutItemParser::alignmentForKey(QVariant(2)), ZNFTableColumnAlignmentLeft);
 }
 
 TEST(TableItem, HoverRoutingAndAReleasedTable) {
