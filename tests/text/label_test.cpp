@@ -19,6 +19,18 @@ ZNFTextAttributes styled(double size, QColor color = Qt::black) {
     return a;
 }
 
+// Text in a paragraph style read the way the screens read it.
+ZNFTextAttributes paragraph(const QVariantMap& info, double size = 15) {
+    ZNFTextAttributes a = styled(size);
+    a.paragraphStyle = ZNFTextFormatter::paragraphStyleFromInfo(info);
+    return a;
+}
+
+QRectF used(const QString& text, const ZNFTextAttributes& a, double width = 500) {
+    return ZNFTextLayout(ZNFAttributedString(text, a), QSizeF(width, ZNFTextLayout::UnlimitedHeight))
+        .usedRect();
+}
+
 const QString kParagraph = QStringLiteral(
     "Notes move from this computer to the phone in one archive. Every picture travels with its note, and the "
     "dates stay as they were.");
@@ -50,7 +62,7 @@ bool bluish(QColor c) {
 
 } // namespace
 
-TEST(LabelMeasuring, RoundingAndInsetsArithmetic) {
+TEST(LabelMeasuring, RoundsUpAndSurvivesHostileSizes) {
     const ZNFEdgeInsets five{5, 5, 5, 5};
     EXPECT_EQ(ZNFTextStorage::sizeForTextSize(QSizeF(100.2, 30.4), 300, five, false), QSizeF(111, 41));
     EXPECT_EQ(ZNFTextStorage::sizeForTextSize(QSizeF(100.2, 30.4), 300, five, true), QSizeF(300, 41));
@@ -58,19 +70,7 @@ TEST(LabelMeasuring, RoundingAndInsetsArithmetic) {
     const double fill = std::numeric_limits<double>::max();
     EXPECT_EQ(ZNFTextStorage::sizeForTextSize(QSizeF(10, 10), fill, five, true).width(), fill);
 
-    // A real text: its laid-out size read from Qt, then the same arithmetic.
     const ZNFAttributedString text(QStringLiteral("Send Wirelessly"), styled(17));
-    QTextLayout qt(text.string(), text.runs().front().attributes->font->qfont());
-    qt.beginLayout();
-    QTextLine line = qt.createLine();
-    line.setLeadingIncluded(true);
-    line.setLineWidth(1000);
-    qt.endLayout();
-    const double w = line.naturalTextWidth(), h = line.height();
-    ASSERT_GT(w, 50);
-    const QSizeF measured = ZNFLabel::sizeWithWidth(300, text, five, false);
-    EXPECT_EQ(measured, QSizeF(std::ceil(float(w + 10)), std::ceil(float(h + 10))));
-    EXPECT_EQ(ZNFLabel::sizeWithWidth(300, text, five), QSizeF(300, std::ceil(float(h + 10))));
     // An empty text measures as its insets; a width narrower than the insets does not crash.
     EXPECT_EQ(ZNFLabel::sizeWithWidth(300, ZNFAttributedString(), ZNFEdgeInsets{1, 2, 3, 4}, false),
               QSizeF(6, 4));
@@ -100,12 +100,10 @@ TEST(LabelMeasuring, MeasuredSizeDrawsInTheSameLines) {
     big.paragraphStyle = centered;
     ZNFTextAttributes kerned = styled(13);
     kerned.kern = 1.25;
-    ZNFTextAttributes hanging = styled(14);
-    hanging.paragraphStyle = ZNFTextFormatter::paragraphStyleFromInfo({{"tabs", QVariantList{36.5, 120}}});
-    ZNFTextAttributes centredHanging = styled(11, Qt::blue);
+    const ZNFTextAttributes hanging = paragraph({{"tabs", QVariantList{36.5, 120}}}, 14);
+    ZNFTextAttributes centredHanging = paragraph({{"tabs", QVariantList{22}}, {"align", "center"}}, 11);
     centredHanging.font = ZNFFont::systemFont(11, ZNFFontWeight::UltraLight);
-    centredHanging.paragraphStyle =
-        ZNFTextFormatter::paragraphStyleFromInfo({{"tabs", QVariantList{22}}, {"align", "center"}});
+    centredHanging.foregroundColor = QColor(Qt::blue);
 
     std::vector<ZNFAttributedString> texts;
     texts.emplace_back(kParagraph, styled(15));
@@ -168,41 +166,20 @@ TEST(LabelMeasuring, MeasuredSizeDrawsInTheSameLines) {
 }
 
 TEST(LabelLayout, ParagraphSettingsShapeTheText) {
-    const double natural = ZNFLabel::sizeWithWidth(500, ZNFAttributedString("One", styled(15)), {}).height();
-    ZNFTextAttributes tall = styled(15);
-    tall.paragraphStyle = ZNFTextFormatter::paragraphStyleFromInfo({{"lineHeight", 2.0}});
-    const ZNFTextLayout doubled(ZNFAttributedString("One", tall),
-                                QSizeF(500, ZNFTextLayout::UnlimitedHeight));
-    EXPECT_NEAR(
-        doubled.usedRect().height(),
-        2 * ZNFTextLayout(ZNFAttributedString("One", styled(15)), QSizeF(500, 1e9)).usedRect().height(),
-        0.01);
-    EXPECT_GE(natural, 15);
-
+    EXPECT_NEAR(used("One", paragraph({{"lineHeight", 2.0}})).height(), 2 * used("One", styled(15)).height(),
+                0.01);
     // Paragraph spacing goes between paragraphs, not after the last one.
-    ZNFTextAttributes spaced = styled(15);
-    spaced.paragraphStyle = ZNFTextFormatter::paragraphStyleFromInfo({{"paragraphSpacing", 10}});
-    const ZNFTextLayout plain2(ZNFAttributedString("a\nb", styled(15)), QSizeF(500, 1e9));
-    const ZNFTextLayout spaced2(ZNFAttributedString("a\nb", spaced), QSizeF(500, 1e9));
-    EXPECT_NEAR(spaced2.usedRect().height() - plain2.usedRect().height(), 10, 0.01);
-    const ZNFTextLayout spaced1(ZNFAttributedString("a\n", spaced), QSizeF(500, 1e9));
-    EXPECT_EQ(spaced1.lineCount(), 1);
-
+    const ZNFTextAttributes spaced = paragraph({{"paragraphSpacing", 10}});
+    EXPECT_NEAR(used("a\nb", spaced).height() - used("a\nb", styled(15)).height(), 10, 0.01);
+    EXPECT_EQ(ZNFTextLayout(ZNFAttributedString("a\n", spaced), QSizeF(500, 1e9)).lineCount(), 1);
     // Alignment: right-aligned text ends at the container's edge, centred text sits in the middle.
-    ZNFTextAttributes right = styled(15);
-    right.paragraphStyle = ZNFTextFormatter::paragraphStyleFromInfo({{"align", "right"}});
-    const QRectF r = ZNFTextLayout(ZNFAttributedString("Back", right), QSizeF(300, 1e9)).usedRect();
-    EXPECT_NEAR(r.right(), 300, 0.5);
-    ZNFTextAttributes center = styled(15);
-    center.paragraphStyle = ZNFTextFormatter::paragraphStyleFromInfo({{"align", "center"}});
-    const QRectF c = ZNFTextLayout(ZNFAttributedString("Back", center), QSizeF(300, 1e9)).usedRect();
-    EXPECT_NEAR(c.center().x(), 150, 0.5);
+    EXPECT_NEAR(used("Back", paragraph({{"align", "right"}}), 300).right(), 300, 0.5);
+    EXPECT_NEAR(used("Back", paragraph({{"align", "center"}}), 300).center().x(), 150, 0.5);
 
     // Tabs stop at the given points; the hanging indent starts wrapped lines at the first stop.
-    ZNFTextAttributes tabbed = styled(14);
-    tabbed.paragraphStyle = ZNFTextFormatter::paragraphStyleFromInfo({{"tabs", QVariantList{40, 120}}});
     const ZNFAttributedString list(
-        QStringLiteral("1.\tFirst item that goes on long enough to wrap onto more lines"), tabbed);
+        QStringLiteral("1.\tFirst item that goes on long enough to wrap onto more lines"),
+        paragraph({{"tabs", QVariantList{40, 120}}}, 14));
     const ZNFTextLayout tabs(list, QSizeF(200, 1e9));
     ASSERT_GT(tabs.lineCount(), 1);
     EXPECT_NEAR(tabs.boundingRectForCharacterRange({3, 1}).left(), 40, 0.5);
@@ -211,10 +188,10 @@ TEST(LabelLayout, ParagraphSettingsShapeTheText) {
                 0.5);
 
     // Stops are measured from the container's edge on wrapped, indented lines too.
-    ZNFTextAttributes stops = styled(14);
-    stops.paragraphStyle = ZNFTextFormatter::paragraphStyleFromInfo({{"tabs", QVariantList{40, 120, 200}}});
     const QString wrapped = QStringLiteral("1.\taaaa bbbb cccc dddd ee\tT");
-    const ZNFTextLayout stopped(ZNFAttributedString(wrapped, stops), QSizeF(130, 1e9));
+    const ZNFTextLayout stopped(
+        ZNFAttributedString(wrapped, paragraph({{"tabs", QVariantList{40, 120, 200}}}, 14)),
+        QSizeF(130, 1e9));
     ASSERT_EQ(stopped.lineCount(), 3);
     EXPECT_NEAR(stopped.boundingRectForCharacterRange({wrapped.indexOf('e'), 1}).left(), 40, 0.5);
     EXPECT_NEAR(stopped.boundingRectForCharacterRange({wrapped.indexOf('T'), 1}).left(), 120, 0.5);
@@ -222,10 +199,8 @@ TEST(LabelLayout, ParagraphSettingsShapeTheText) {
     // Kerning widens the text by its amount per character.
     ZNFTextAttributes kern = styled(15);
     kern.kern = 2;
-    const double w0 =
-        ZNFTextLayout(ZNFAttributedString("abcdef", styled(15)), QSizeF(500, 1e9)).usedRect().width();
-    const double w1 = ZNFTextLayout(ZNFAttributedString("abcdef", kern), QSizeF(500, 1e9)).usedRect().width();
-    EXPECT_NEAR(w1 - w0, 10, 2.1); // the last character's spacing may hang off the end
+    // The last character's spacing may hang off the end.
+    EXPECT_NEAR(used("abcdef", kern).width() - used("abcdef", styled(15)).width(), 10, 2.1);
 
     // Colours and decorations never change geometry.
     ZNFTextAttributes loud = styled(15, Qt::red);
@@ -233,8 +208,7 @@ TEST(LabelLayout, ParagraphSettingsShapeTheText) {
     loud.backgroundColor = QColor(Qt::yellow);
     ZNFAttributedString split(QStringLiteral("AVATAR WAVE"), styled(15));
     split.setAttributes(loud, {1, 3});
-    EXPECT_EQ(ZNFTextLayout(split, QSizeF(500, 1e9)).usedRect(),
-              ZNFTextLayout(ZNFAttributedString("AVATAR WAVE", styled(15)), QSizeF(500, 1e9)).usedRect());
+    EXPECT_EQ(ZNFTextLayout(split, QSizeF(500, 1e9)).usedRect(), used("AVATAR WAVE", styled(15)));
 }
 
 TEST(LabelHitTesting, FuzzinessInsetsAndMisses) {
@@ -303,12 +277,8 @@ TEST(LabelLayoutLifecycle, FollowsNewTextFrameAndInsets) {
     label.setInsets({0, 300, 0, 300});
     label.setupLayoutManager();
     EXPECT_EQ(label.layoutManager()->lineCount(), narrow);
-    // Its text is the accessibility name; its copy of the text is independent.
+    // Its text is the accessibility name.
     EXPECT_EQ(label.accessibleName(), kParagraph);
-    ZNFAttributedString copy = label.attributedString();
-    copy.replaceCharactersInRange({0, 5}, "X");
-    EXPECT_EQ(label.attributedString().string(), kParagraph);
-    EXPECT_EQ(label.sizeThatFits(QSizeF(800, 1)), ZNFLabel::sizeWithWidth(800, text, label.insets()));
 }
 
 TEST(LabelDrawing, ColoursHighlightAndUnderlineReachThePixels) {
@@ -465,8 +435,7 @@ TEST(LabelRobustness, UnusualTextMeasuresDrawsAndHitTests) {
         QString(300, QLatin1Char(' ')),
         QStringLiteral("lone surrogate ") + QChar(0xD800) + QStringLiteral(" here"),
     };
-    ZNFTextAttributes tabbed = styled(14);
-    tabbed.paragraphStyle = ZNFTextFormatter::paragraphStyleFromInfo({{"tabs", QVariantList{500, 20}}});
+    const ZNFTextAttributes tabbed = paragraph({{"tabs", QVariantList{500, 20}}}, 14);
     for (const QString& t : texts) {
         for (const ZNFTextAttributes& a : {styled(14), tabbed, ZNFTextAttributes()}) {
             const ZNFAttributedString text(t, a);
