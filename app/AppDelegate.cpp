@@ -1,7 +1,7 @@
 #include "app/AppDelegate.h"
 
+#include "app/ZNFAppLog.h"
 #include "app/ZNFNotecrateWindowController.h"
-#include "platform/ZNFLog.h"
 
 #include <QApplication>
 #include <QMainWindow>
@@ -13,6 +13,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     m_windowController = std::make_unique<ZNFNotecrateWindowController>();
     m_windowController->showWindow();
     QWidget* key = QApplication::activeWindow() ? QApplication::activeWindow() : m_windowController->window();
-    ZNFLogf("%@", QStringLiteral("<%1: \"%2\">")
-                      .arg(QString::fromLatin1(key->metaObject()->className()), key->windowTitle()));
+    ZNFLogf(lcApp(), "%@",
+            QStringLiteral("<%1: \"%2\">")
+                .arg(QString::fromLatin1(key->metaObject()->className()), key->windowTitle()));
 }

@@ -1,5 +1,6 @@
 #include "app/ZNFMacNotecrateViewController.h"
 
+#include "app/ZNFAppLog.h"
 #include "app/ZNFNotecrateWindowController.h"
 #include "conversion/ZNFNotesAppImporter.h"
 #include "conversion/ZNFVesperNoteImporter.h"
@@ -10,7 +11,6 @@
 #include "multipeer/ZNFWirelessSender.h"
 #include "platform/ZNFBundle.h"
 #include "platform/ZNFFileWrite.h"
-#include "platform/ZNFLog.h"
 #include "platform/ZNFNotificationCenter.h"
 #include "platform/ZNFPaths.h"
 #include "platform/peer/ZNFPeerIdentity.h"
@@ -58,7 +58,7 @@ ZNFMacNotecrateViewController::ZNFMacNotecrateViewController() {
 #ifdef Q_OS_MACOS
         return QProcess::startDetached(QStringLiteral("/usr/bin/open"), {QStringLiteral("-a"), name});
 #else
-        ZNFLogf("The %@ app can only be opened on a Mac", name);
+        ZNFWarnf(lcApp(), "The %@ app can only be opened on a Mac", name);
         return false;
 #endif
     };
@@ -91,7 +91,7 @@ void ZNFMacNotecrateViewController::setCurrentBackupPath(const QString& path) {
         QMutexLocker lock(&m_mutex);
         m_currentBackupPath = path;
     }
-    ZNFLogf("setCurrent Backup: %@", path);
+    ZNFLogf(lcApp(), "setCurrent Backup: %@", path);
 }
 
 const ZNFMacNotecrateViewController::Screen& ZNFMacNotecrateViewController::currentItems() const {
@@ -104,7 +104,7 @@ void ZNFMacNotecrateViewController::viewDidLoad() {
     // Held weakly: the centre outlives this controller.
     std::weak_ptr<ZNFMacNotecrateViewController> weak = weakSelf();
     m_notificationToken = ZNFNotificationCenter::defaultCenter().addObserver(
-        QLatin1String(ZNFNotecrateNotification_sendToTessanote), [weak](const QString&) {
+        ZNFNotecrateNotification_sendToTessanote, [weak](const QString&) {
             if (auto self = weak.lock())
                 self->sendToTessanote();
         });
@@ -126,20 +126,20 @@ void ZNFMacNotecrateViewController::viewDidLoad() {
 
 void ZNFMacNotecrateViewController::setupTextFormatter() {
     m_textFormatter = std::make_shared<ZNFTextFormatter>();
-    const QString path = ZNFBundle::mainBundle().pathForResource(QLatin1String(ZNFNotecrate_stylesResource),
-                                                                 QStringLiteral("plist"));
+    const QString path =
+        ZNFBundle::mainBundle().pathForResource(ZNFNotecrate_stylesResource, QStringLiteral("plist"));
     QString error;
     // The colours of the focus, hover and pressed states of buttons and links.
     const QVariantMap states = ZNFPropertyListFromFile(path).toMap().value(QStringLiteral("states")).toMap();
     ZNFLayoutItemInteraction::StateColors colors;
     for (auto [key, color] :
          {std::pair{"focus", &colors.focus}, {"hover", &colors.hover}, {"pressed", &colors.pressed}})
-        if (states.contains(QLatin1String(key)))
-            *color = ZNFTextFormatter::colorFromString(states.value(QLatin1String(key)));
+        if (states.contains(QLatin1StringView(key)))
+            *color = ZNFTextFormatter::colorFromString(states.value(QLatin1StringView(key)));
     ZNFLayoutItemInteraction::setStateColors(colors);
     if (path.isEmpty() || !m_textFormatter->registerKeyedAttributesFromFile(path, &error))
-        ZNFLogf("No styles registered from %@: %@", QLatin1String(ZNFNotecrate_stylesResource),
-                path.isEmpty() ? QStringLiteral("resource not found") : error);
+        ZNFWarnf(lcApp(), "No styles registered from %@: %@", ZNFNotecrate_stylesResource,
+                 path.isEmpty() ? QStringLiteral("resource not found") : error);
 }
 
 QUrl ZNFMacNotecrateViewController::iCloudURL() {
@@ -226,7 +226,7 @@ ZNFImporterCompletion ZNFMacNotecrateViewController::conversionCompletion(
             return;
         const auto started = startedOn.lock();
         if (!started || self->currentItems().empty() || self->currentItems().front() != started) {
-            ZNFLogf("A conversion finished after its screen was left; its outcome %@ is not shown",
+            ZNFLogf(lcApp(), "A conversion finished after its screen was left; its outcome %@ is not shown",
                     outcome.path);
             return;
         }
@@ -373,12 +373,12 @@ void ZNFMacNotecrateViewController::presentSavePanel() {
     if (!chosen)
         return;
     QString destination = chosen->toLocalFile();
-    if (QFileInfo(destination).suffix() != QLatin1String("notebackup"))
+    if (QFileInfo(destination).suffix() != u"notebackup")
         destination += QStringLiteral(".notebackup");
 
     // A failed save never costs the backup already there.
     if (!ZNFFileWrite::copyIntoPlace(source, destination)) {
-        ZNFLogf("Could not save the archive %@ to %@", source, destination);
+        ZNFWarnf(lcApp(), "Could not save the archive %@ to %@", source, destination);
         Screen screen = currentBackupItems();
         screen.insert(screen.begin() + 1, errorItem(ZNFLocalizedString(
                                               "The archive could not be saved there. Choose another place "
@@ -400,7 +400,7 @@ void ZNFMacNotecrateViewController::sendToTessanote() {
         // After a restart: the newest archive a conversion left, as `notecrate send` finds it.
         archive = ZNFLatestArchive();
         if (archive.isEmpty()) {
-            ZNFLog(QStringLiteral("Not advertising: there is no converted archive to send yet"));
+            ZNFLogf(lcApp(), "Not advertising: there is no converted archive to send yet");
             Screen screen = currentItems();
             screen.insert(screen.begin() + qMin<qsizetype>(1, qsizetype(screen.size())),
                           errorItem(ZNFLocalizedString("There is no converted archive to send yet. "
@@ -421,7 +421,7 @@ void ZNFMacNotecrateViewController::sendToTessanote() {
     const ZNFPeerError error = sender->startError();
     stopSending();
     if (error.code() == ZNFPeerError::IdentityDamaged) {
-        ZNFLogf(QStringLiteral("Cannot send: %@"), error.message());
+        ZNFWarnf(lcApp(), QStringLiteral("Cannot send: %@"), error.message());
         showSendScreen(sendFailedItems(
             ZNFLocalizedString(
                 "This computer’s key for sending wirelessly is damaged. Make a new one? Phones "

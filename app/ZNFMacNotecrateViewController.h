@@ -29,9 +29,9 @@ struct ZNFConversionProgress {
     qint64 total = -1;
 };
 
-inline constexpr auto ZNFNotecrate_stylesResource = "notecrateStyles";
+inline constexpr QLatin1StringView ZNFNotecrate_stylesResource{"notecrateStyles"};
 inline constexpr double ZNFNotecrate_maximumContentWidth = 640;
-inline constexpr auto ZNFNotecrate_vesperHelpResource = "help/vesper-export.html";
+inline constexpr QLatin1StringView ZNFNotecrate_vesperHelpResource{"help/vesper-export.html"};
 
 // The application's flow: owns the screens (through the layout collection view), the
 // navigation stack for Back, both conversions and both ways of delivery.

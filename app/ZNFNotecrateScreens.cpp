@@ -61,9 +61,9 @@ std::shared_ptr<ZNFLayoutItem> ZNFMacNotecrateViewController::textItem(const QSt
                                                                        const char* style) {
     const bool button = qstrcmp(style, "middleButton") == 0;
     // A button is as wide as its label (see centred()); other texts take the whole line.
-    auto item = button ? ZNFTextLayoutItem::itemWithString<ZNFButtonTextItem>(text, QLatin1String(style),
+    auto item = button ? ZNFTextLayoutItem::itemWithString<ZNFButtonTextItem>(text, QLatin1StringView(style),
                                                                               m_textFormatter)
-                       : ZNFTextLayoutItem::itemWithString(text, QLatin1String(style), m_textFormatter);
+                       : ZNFTextLayoutItem::itemWithString(text, QLatin1StringView(style), m_textFormatter);
     applyBox(item, style);
     if (button)
         item->setFillWidth(false);
@@ -80,7 +80,7 @@ void ZNFMacNotecrateViewController::applyBox(const std::shared_ptr<ZNFTextLayout
     // The style's box (border and rounded corners) applies to the screens' texts as it does to
     // parsed ones; the button-like texts rely on it.
     if (m_textFormatter) {
-        if (const auto attributes = m_textFormatter->attributesForKey(QLatin1String(style))) {
+        if (const auto attributes = m_textFormatter->attributesForKey(QLatin1StringView(style))) {
             if (attributes->borderWidth && attributes->borderColor) {
                 item->setBorderWidth(*attributes->borderWidth);
                 item->setBorderColor(*attributes->borderColor);
@@ -256,10 +256,9 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::vesperScree
     auto link = linkItem(ZNFLocalizedString("Learn more about how to export \nfrom Vesper here."), [] {
         // The page in the language of the texts when there is one ("vesper-export.de.html").
         const ZNFBundle bundle = ZNFBundle::mainBundle();
-        const QString help = QLatin1String(ZNFNotecrate_vesperHelpResource);
+        const QString help = ZNFNotecrate_vesperHelpResource;
         QString page = bundle.pathForResource(
-            help.chopped(5) + u'.' + ZNFBundle::preferredLocalizations().value(0) + QLatin1String(".html"),
-            QString());
+            help.chopped(5) + u'.' + ZNFBundle::preferredLocalizations().value(0) + QStringLiteral(".html"), QString());
         if (page.isEmpty())
             page = bundle.pathForResource(help, QString());
         if (!page.isEmpty())

@@ -61,11 +61,9 @@ void ZNFNotecrateWindowController::showWindow() {
 }
 
 void ZNFNotecrateWindowController::sendToTessanote() {
-    ZNFNotificationCenter::defaultCenter().postNotificationName(
-        QLatin1String(ZNFNotecrateNotification_sendToTessanote));
+    ZNFNotificationCenter::defaultCenter().postNotificationName(ZNFNotecrateNotification_sendToTessanote);
 }
 
 void ZNFNotecrateWindowController::refresh() {
-    ZNFNotificationCenter::defaultCenter().postNotificationName(
-        QLatin1String(ZNFNotecrateNotification_refresh));
+    ZNFNotificationCenter::defaultCenter().postNotificationName(ZNFNotecrateNotification_refresh);
 }

@@ -8,8 +8,8 @@
 class ZNFMacNotecrateViewController;
 
 // Notification names of the window's two menu actions.
-inline constexpr auto ZNFNotecrateNotification_sendToTessanote = "sendToTessanote";
-inline constexpr auto ZNFNotecrateNotification_refresh = "refresh";
+inline constexpr QLatin1StringView ZNFNotecrateNotification_sendToTessanote{"sendToTessanote"};
+inline constexpr QLatin1StringView ZNFNotecrateNotification_refresh{"refresh"};
 // How long quitting waits for conversions under way to stop.
 inline constexpr int ZNFNotecrate_quitWaitMs = 1000;
 

@@ -1,7 +1,7 @@
 #include "app/AppDelegate.h"
+#include "app/ZNFAppLog.h"
 #include "app/ZNFNotecrateWindowController.h"
 #include "platform/ZNFBundle.h"
-#include "platform/ZNFLog.h"
 #include "tools/ZNFCommandLine.h"
 
 #include <QApplication>
@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName(QStringLiteral("Notecrate"));
     // The string table for the user's language; English needs none (the English text is the key).
     ZNFBundle::installLocalizations();
-    ZNFLogf("Resources from %@", ZNFBundle::mainBundle().bundlePath());
+    ZNFLogf(lcApp(), "Resources from %@", ZNFBundle::mainBundle().bundlePath());
     QApplication::setWindowIcon(QIcon(
         ZNFBundle::mainBundle().pathForResource(QStringLiteral("images/notecrate"), QStringLiteral("png"))));
     AppDelegate delegate;

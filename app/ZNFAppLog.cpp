@@ -1,0 +1,3 @@
+#include "app/ZNFAppLog.h"
+
+Q_LOGGING_CATEGORY(lcApp, "notecrate.app", QtInfoMsg)
