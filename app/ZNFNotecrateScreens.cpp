@@ -363,7 +363,7 @@ ZNFMacNotecrateViewController::sendConfirmationItems(const QString& phone, const
             textItem(ZNFLocalizedString("Your phone should show %1").arg(code), "centeredText"),
             textItem(ZNFLocalizedString("Send only if both screens show the same code."), "centeredText"),
             spacer(20),
-            send};
+            centred(send)};
 }
 
 // Why a send could not start or was refused, in place of the spinner; `action` names the
@@ -381,7 +381,7 @@ ZNFMacNotecrateViewController::sendFailedItems(const QString& message, const QSt
             self->sendToTessanote();
         }
     }));
-    return {backButton(), spacer(10), archiveIcon(), spacer(20), errorItem(message), spacer(20), retry};
+    return {backButton(), spacer(10), archiveIcon(), spacer(20), errorItem(message), spacer(20), centred(retry)};
 }
 
 ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::wirelessSuccessItems(bool transferred) {

@@ -60,6 +60,18 @@ int main(int argc, char** argv) {
             {"6-backup", [&] { return vc->currentBackupItems(); }},
             {"7-saved", [&] { return vc->backupSuccessItems(); }},
             {"8-sending", [&] { return vc->sendWirelesslyItems(); }},
+            {"8b-sending-code",
+             [&] {
+                 return vc->sendConfirmationItems(QStringLiteral("Alice’s iPhone"),
+                                                  QStringLiteral("123 456"));
+             }},
+            {"8c-sending-unavailable",
+             [&] {
+                 return vc->sendFailedItems(
+                     ZNFLocalizedString("Sending wirelessly is not available right now: this computer "
+                                        "cannot be found on the network."),
+                     ZNFLocalizedString("Try again"));
+             }},
             {"9-sent", [&] { return vc->wirelessSuccessItems(true); }},
             {"9b-sent-failed", [&] { return vc->wirelessSuccessItems(false); }},
         };
