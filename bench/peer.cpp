@@ -89,9 +89,9 @@ double rssMB() {
     return fields.size() > 1 ? fields[1].toDouble() * double(::sysconf(_SC_PAGESIZE)) / double(kMB) : 0;
 }
 
-double maxRssMB() {
+double maxRssMB(int who = RUSAGE_SELF) {
     rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
+    getrusage(who, &usage);
     return double(usage.ru_maxrss) / 1024.0;
 }
 
@@ -295,6 +295,9 @@ void BM_TransferTwoProcesses(benchmark::State& state) {
     stopChild(peerChild);
     plainChild->kill();
     stopChild(plainChild);
+    // The largest of the children that ended so far: the plain copy's receiver holds little,
+    // so this is the peer receiver's peak (or an earlier run's, when that was larger).
+    state.counters["receiver_maxrss_MB"] = maxRssMB(RUSAGE_CHILDREN);
 }
 BENCHMARK(BM_TransferTwoProcesses)
     ->Args({200, 0})

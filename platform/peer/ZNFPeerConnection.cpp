@@ -239,6 +239,8 @@ void ZNFPeerConnection::startTls(const ZNFPeerIdentity& identity, bool server,
         }
         emit established();
     });
+    // Records reaching the network are what frees the write queue on an encrypted link.
+    connect(ssl, &QSslSocket::encryptedBytesWritten, this, &ZNFPeerConnection::emitIfDrained);
     if (server)
         ssl->startServerEncryption();
 }
@@ -282,12 +284,24 @@ void ZNFPeerConnection::wroteBytes(qint64 count) {
     if (count > m_keepaliveBytesQueued && m_idle && m_idle->isActive())
         m_idle->start();
     m_keepaliveBytesQueued = qMax<qint64>(0, m_keepaliveBytesQueued - count);
-    if (bytesToWrite() < ZNFPeerLimits::current().writeHighWater)
+    // A TLS socket reports bytes written once encrypted, before the records reach the queue
+    // counted here; its encryptedBytesWritten() says when they leave.
+    if (!m_tls)
+        emitIfDrained();
+}
+
+void ZNFPeerConnection::emitIfDrained() {
+    if (!m_closed && bytesToWrite() < ZNFPeerLimits::current().writeHighWater)
         emit drained();
 }
 
+// A TLS socket hands what it was given to its encryption at once and reports it written
+// then; the records wait in its plain socket, and those count against the high water too.
 qint64 ZNFPeerConnection::bytesToWrite() const {
-    return m_socket->bytesToWrite();
+    if (!m_tls)
+        return m_socket->bytesToWrite();
+    const auto* ssl = static_cast<const QSslSocket*>(m_socket);
+    return ssl->bytesToWrite() + ssl->encryptedBytesToWrite();
 }
 
 void ZNFPeerConnection::setPaused(bool paused) {

@@ -121,6 +121,7 @@ public:
     void send(quint8 type, const QByteArray& payload = {});
     // A frame laid out whole (header included) in a buffer of its own: queued without a copy.
     void sendFrame(const QByteArray& frame);
+    // Bytes queued and not yet on the network: on a TLS link, records encrypted as well.
     qint64 bytesToWrite() const;
 
     // While paused, received frames wait in the socket's buffer.
@@ -153,6 +154,7 @@ private:
     void readFrames();
     void finish(const ZNFPeerError& error, bool report);
     void wroteBytes(qint64 count);
+    void emitIfDrained();
     void sent();
 
     QTcpSocket* m_socket;

@@ -385,6 +385,52 @@ TEST_F(BadInput, LinksWhereNothingMovesAreCutOnlyWhileATransferWaits) {
     EXPECT_EQ(layerTemporaryFiles(), tempsBefore);
 }
 
+// A peer that never reads holds at most the write high water of ours (plus what the kernel
+// buffers), however fast we offer frames, and on a TLS link as well: its records waiting to
+// go out count as much as the bytes not yet encrypted.
+TEST(BadReader, AStalledPeerHoldsOnlyTheHighWaterOfOurQueue) {
+    const ZNFPeerLimits& limits = ZNFPeerLimits::current();
+    const QByteArray chunk(limits.chunkBytes, 'c');
+    const qint64 offered = qint64(64) << 20; // far past what the kernel buffers on loopback
+    for (const bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "TLS" : "plain");
+        auto server = listenRaw(tls ? fixtureIdentity(0).get() : nullptr);
+        auto* socket = tls ? new QSslSocket : new QTcpSocket;
+        ZNFPeerConnection connection(socket);
+        bool established = false;
+        QObject::connect(&connection, &ZNFPeerConnection::established, [&] { established = true; });
+        if (tls)
+            connection.startTls(*fixtureIdentity(1), false);
+        socket->connectToHost(QHostAddress::LocalHost, server->serverPort());
+        ASSERT_TRUE(waitUntil([&] { return established && server->hasPendingConnections(); }));
+        std::unique_ptr<QTcpSocket> peer(server->nextPendingConnection());
+        peer->setReadBufferSize(64 * 1024);
+
+        // Offered as the session offers file chunks: whenever the queue is under the high water.
+        qint64 handed = 0;
+        auto offer = [&] {
+            while (handed < offered && connection.bytesToWrite() < limits.writeHighWater) {
+                connection.send(ZNFPeerFrame::Data, chunk);
+                handed += chunk.size();
+            }
+        };
+        QObject::connect(&connection, &ZNFPeerConnection::drained, offer);
+        offer();
+        qint64 mostQueued = 0;
+        waitUntil(
+            [&] {
+                qint64 queued = socket->bytesToWrite();
+                if (tls)
+                    queued += static_cast<QSslSocket*>(socket)->encryptedBytesToWrite();
+                mostQueued = qMax(mostQueued, queued);
+                return false;
+            },
+            1500);
+        EXPECT_LT(mostQueued, limits.writeHighWater + 2 * chunk.size());
+        EXPECT_LT(handed, offered / 2);
+    }
+}
+
 // A receiver whose answer does not confirm, after the whole file, what was sent must not make
 // the sender report success; one that answers out of turn loses its link.
 TEST(BadReceiver, OnlyAConfirmationOfTheWholeFileIsSuccess) {

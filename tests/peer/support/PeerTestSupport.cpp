@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QSslConfiguration>
+#include <QSslServer>
 #include <QtEndian>
 
 void RecordingSession::session(const std::shared_ptr<ZNFPeerSession>&, const ZNFPeerID& peer, qint64 state) {
@@ -327,6 +329,25 @@ std::unique_ptr<QSslSocket> connectRawTls(quint16 port, const ZNFPeerIdentity& i
     if (!socket->waitForEncrypted(5000))
         return nullptr;
     return socket;
+}
+
+std::unique_ptr<QTcpServer> listenRaw(const ZNFPeerIdentity* identity) {
+    std::unique_ptr<QTcpServer> server;
+    if (identity) {
+        auto ssl = std::make_unique<QSslServer>();
+        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+        configuration.setProtocol(QSsl::TlsV1_3);
+        configuration.setLocalCertificate(identity->certificate());
+        configuration.setPrivateKey(identity->key());
+        configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+        ssl->setSslConfiguration(configuration);
+        server = std::move(ssl);
+    } else {
+        server = std::make_unique<QTcpServer>();
+    }
+    if (!server->listen(QHostAddress::LocalHost))
+        qFatal("cannot listen on 127.0.0.1");
+    return server;
 }
 
 QByteArray rawBegin(quint32 id, const QString& name, quint64 size) {

@@ -13,6 +13,7 @@
 #include <QMutex>
 #include <QSslSocket>
 #include <QString>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QWaitCondition>
@@ -191,6 +192,9 @@ std::unique_ptr<QTcpSocket> connectRaw(quint16 port, const QHostAddress& source 
 // the handshake failed), accepting any certificate.
 std::unique_ptr<QSslSocket> connectRawTls(quint16 port, const ZNFPeerIdentity& identity,
                                           QSsl::SslProtocol protocol = QSsl::TlsV1_3);
+// A server on 127.0.0.1 for raw peers: TLS 1.3 presenting `identity` when given (the handshake
+// runs as events are processed, accepting any client), plain otherwise.
+std::unique_ptr<QTcpServer> listenRaw(const ZNFPeerIdentity* identity = nullptr);
 // Reads one frame from a blocking-mode raw socket; false when none arrives in time.
 bool readRawFrame(QTcpSocket& socket, quint8* type, QByteArray* payload, int timeoutMs = 5000);
 // True once the peer has closed the socket.
