@@ -1,7 +1,7 @@
 #include "multipeer/ZNFMultipeerController.h"
 
-#include "platform/ZNFLog.h"
 #include "platform/peer/ZNFPeerIdentity.h"
+#include "platform/peer/ZNFPeerLog.h"
 
 #include <QtGlobal>
 #include <cstdio>
@@ -23,11 +23,12 @@ ZNFMultipeerController::ZNFMultipeerController(const std::optional<QString>& ser
     if (serviceType) {
         type = *serviceType;
     } else {
-        ZNFLogf(
+        ZNFWarnf(
+            lcPeer(),
             QStringLiteral(
                 "%@: No service type specified. Consider specifying a service type for your application."),
             QStringLiteral("ZNFMultipeerController"));
-        type = QLatin1String(ZNFMultipeerControllerServiceType);
+        type = ZNFMultipeerControllerServiceType;
     }
     const QString name = displayName ? *displayName : ZNFPeerID::localHostName();
     // A longer type cannot be announced; it is the caller's mistake, not a runtime condition.
@@ -40,7 +41,7 @@ ZNFMultipeerController::ZNFMultipeerController(const std::optional<QString>& ser
     QString error;
     auto identity = ZNFPeerIdentity::device(&error);
     if (!identity) {
-        ZNFLogf(QStringLiteral("Using a temporary identity: %@"), error);
+        ZNFWarnf(lcPeer(), QStringLiteral("Using a temporary identity: %@"), error);
         identity = std::make_shared<const ZNFPeerIdentity>(ZNFPeerIdentity::generate(name));
     }
     m_peerId = ZNFPeerID(name, identity);

@@ -14,9 +14,9 @@
 #include <optional>
 
 // The default service type, used when none is given.
-inline constexpr const char* ZNFMultipeerControllerServiceType = "znf-svc";
+inline constexpr QLatin1StringView ZNFMultipeerControllerServiceType{"znf-svc"};
 // The discovery info key the application fills with the computer's name.
-inline constexpr const char* ZNFMultipeerControllerDiscoveryKey_host = "host";
+inline constexpr QLatin1StringView ZNFMultipeerControllerDiscoveryKey_host{"host"};
 
 // (advertiser, inviting peer, context or null, reply taking (accept, session))
 using ZNFMultipeerInvitationHandler =
@@ -48,11 +48,10 @@ class ZNFMultipeerController : public std::enable_shared_from_this<ZNFMultipeerC
                                public ZNFPeerAdvertiserDelegate,
                                public ZNFPeerBrowserDelegate {
 public:
-    // init
     ZNFMultipeerController();
-    // initWithService:displayName: -- no service type means ZNFMultipeerControllerServiceType
-    // (and a log line), no display name the computer's name. A service type over 15
-    // characters is a programming error and stops the program.
+    // No service type means ZNFMultipeerControllerServiceType (and a log line), no display name the
+    // computer's name. A service type over 15 characters is a programming error and stops the
+    // program.
     ZNFMultipeerController(const std::optional<QString>& serviceType,
                            const std::optional<QString>& displayName);
     ~ZNFMultipeerController() override;
@@ -88,10 +87,10 @@ public:
     void removeAllBrowsers();
     QList<std::shared_ptr<ZNFPeerBrowser>> allBrowsers() const;
 
-    // invitePeer:fromBrowser:context:timeout:completion: -- nothing is sent without a completion.
+    // Nothing is sent without a completion.
     void invitePeer(const ZNFPeerID& peer, const std::shared_ptr<ZNFPeerBrowser>& browser,
                     const QByteArray& context, double timeout, ZNFMultipeerStateHandler completion);
-    // registerHandler:peer:session: -- the session argument is not used.
+    // The session argument is not used.
     void registerHandler(ZNFMultipeerStateHandler handler, const ZNFPeerID& peer,
                          const std::shared_ptr<ZNFPeerSession>& session);
     void registerDataHandler(ZNFMultipeerDataHandler handler, const std::shared_ptr<ZNFPeerSession>& session);

@@ -1,9 +1,9 @@
 #include "multipeer/ZNFWirelessSender.h"
 
 #include "multipeer/ZNFMultipeerController.h"
-#include "platform/ZNFLog.h"
 #include "platform/ZNFMainQueue.h"
 #include "platform/peer/ZNFPeerIdentity.h"
+#include "platform/peer/ZNFPeerLog.h"
 
 #include <QFileInfo>
 #include <QMutex>
@@ -71,7 +71,7 @@ void ZNFWirelessSender::State::invitation(const std::weak_ptr<State>& weak, cons
             refusal = QStringLiteral("a peer of that id was accepted already");
     }
     if (!refusal.isEmpty()) {
-        ZNFLogf(QStringLiteral("Declined %@: %@"), peer.description(), refusal);
+        ZNFLogf(lcPeer(), QStringLiteral("Declined %@: %@"), peer.description(), refusal);
         reply(false, nullptr);
         return;
     }
@@ -86,7 +86,7 @@ void ZNFWirelessSender::State::invitation(const std::weak_ptr<State>& weak, cons
             QStringLiteral("%1 was remembered with another key: this may be another device using its name. "
                            "Nothing was sent. If the phone was reset or replaced, forget it and try again.")
                 .arg(peer.displayName()));
-        ZNFLogf(QStringLiteral("Refused %@: %@"), peer.description(), error.message());
+        ZNFWarnf(lcPeer(), QStringLiteral("Refused %@: %@"), peer.description(), error.message());
         toMain(weak, [peer, error](ZNFWirelessSender& sender, State& state) {
             {
                 QMutexLocker lock(&state.mutex);
@@ -129,7 +129,7 @@ void ZNFWirelessSender::State::accept(const std::shared_ptr<State>& state, const
 
 void ZNFWirelessSender::State::stateChanged(const std::weak_ptr<State>& weak, const ZNFPeerID& peer,
                                             qint64 newState) {
-    ZNFLogf(QStringLiteral("%@ state changed: %@"), peer.description(), QString::number(newState));
+    ZNFLogf(lcPeer(), QStringLiteral("%@ state changed: %@"), peer.description(), QString::number(newState));
     auto state = weak.lock();
     if (!state)
         return;
@@ -162,11 +162,11 @@ void ZNFWirelessSender::State::send(const std::weak_ptr<State>& weak, const ZNFP
     // Nobody else is let in from now on.
     controller->removeAllAdvertisers();
     const QUrl url = QUrl::fromLocalFile(archive);
-    ZNFLogf(QStringLiteral("Sending resource: %@"), url.toString());
+    ZNFLogf(lcPeer(), QStringLiteral("Sending resource: %@"), url.toString());
     toMain(weak, [phone](ZNFWirelessSender& sender, State&) { emit sender.sending(phone); });
     auto progress =
         controller->session()->sendResourceAtURL(url, name, phone, [weak, phone](const ZNFPeerError& error) {
-            ZNFLogf(QStringLiteral("Sent resource! %@"), error.description());
+            ZNFLogf(lcPeer(), QStringLiteral("Sent resource! %@"), error.description());
             toMain(weak, [phone, error](ZNFWirelessSender& sender, State& state) {
                 bool pin;
                 {
@@ -227,20 +227,19 @@ bool ZNFWirelessSender::start(const QString& archivePath, const QString& resourc
     state->archive = archivePath;
     state->configFolder = ZNFPeerIdentity::configFolder();
     state->name = resourceName.isEmpty() ? QFileInfo(archivePath).fileName() : resourceName;
-    state->controller = std::make_shared<ZNFMultipeerController>(
-        QString::fromLatin1(ZNFWirelessSender_serviceType), std::nullopt);
+    state->controller =
+        std::make_shared<ZNFMultipeerController>(QString(ZNFWirelessSender_serviceType), std::nullopt);
     state->controller->setEncryptionPreference(m_encryptionPreference);
     m_state = state;
-    ZNFLog(QStringLiteral("Attempting wireless connection..."));
+    ZNFLogf(lcPeer(), "Attempting wireless connection...");
     std::weak_ptr<State> weak = state;
     auto advertiser = state->controller->startAdvertisingWithInfo(
-        ZNFDiscoveryInfo{
-            {QLatin1String(ZNFMultipeerControllerDiscoveryKey_host), ZNFPeerID::localHostName()}},
+        ZNFDiscoveryInfo{{ZNFMultipeerControllerDiscoveryKey_host, ZNFPeerID::localHostName()}},
         [weak](const std::shared_ptr<ZNFPeerAdvertiser>&, const ZNFPeerID& peer, const QByteArray&,
                const ZNFPeerInvitationHandler& reply) { State::invitation(weak, peer, reply); });
     if (!advertiser->startError().isNull()) {
         m_startError = advertiser->startError();
-        ZNFLogf(QStringLiteral("Could not advertise: %@"), m_startError.description());
+        ZNFWarnf(lcPeer(), QStringLiteral("Could not advertise: %@"), m_startError.description());
         cancel();
         return false;
     }

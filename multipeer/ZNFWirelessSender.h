@@ -10,7 +10,7 @@
 class ZNFMultipeerController;
 
 // The service type the phone browses for.
-inline constexpr const char* ZNFWirelessSender_serviceType = "sfn";
+inline constexpr QLatin1StringView ZNFWirelessSender_serviceType{"sfn"};
 
 // One wireless send of an archive to one phone, as "Send Wirelessly" and `notecrate send`
 // do it: advertises the service with the computer's name, takes the first phone that

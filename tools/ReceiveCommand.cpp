@@ -7,10 +7,10 @@
 #include "multipeer/ZNFMultipeerController.h"
 #include "multipeer/ZNFWirelessSender.h"
 #include "platform/ZNFFileWrite.h"
-#include "platform/ZNFLog.h"
 #include "platform/ZNFMainQueue.h"
 #include "platform/peer/ZNFPeerIdentity.h"
 #include "platform/peer/ZNFPeerLimits.h"
+#include "platform/peer/ZNFPeerLog.h"
 #include "platform/peer/ZNFResourceName.h"
 
 #include <QDeadlineTimer>
@@ -21,6 +21,7 @@
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QSet>
 #include <QStorageInfo>
 #include <QTemporaryFile>
@@ -49,7 +50,10 @@ struct Outcome : ZNFCommandOutcome {
     QWaitCondition decided;
     QHash<QString, bool> trusted; // under `mutex`
     QSet<QString> toPin;
-    QString configFolder = ZNFPeerIdentity::configFolder(); // as it was when the run began
+    // The progress of each resource under way, by peer and name: a resource that is not kept
+    // has its progress cancelled, which tells the sender.
+    QHash<QString, std::shared_ptr<ZNFProgress>> progresses; // under `mutex`
+    QString configFolder = ZNFPeerIdentity::configFolder();  // as it was when the run began
 
     void decide(const QString& fingerprint, bool trust, bool pin) {
         QMutexLocker lock(&mutex);
@@ -140,15 +144,14 @@ public:
         if (m_options.encryption != ZNFPeerSession::EncryptionNone &&
             !ZNFPeerIdentity::device(&identityError))
             return ZNFPeerError(ZNFPeerError::IdentityDamaged, identityError);
-        m_controller = std::make_shared<ZNFMultipeerController>(QLatin1String(ZNFWirelessSender_serviceType),
-                                                                std::nullopt);
+        m_controller = std::make_shared<ZNFMultipeerController>(ZNFWirelessSender_serviceType, std::nullopt);
         m_controller->setEncryptionPreference(m_options.encryption);
         registerResourceHandlers();
         std::weak_ptr<Receiver> weak = weak_from_this();
         auto browser =
             m_controller->startBrowsing([weak](const std::shared_ptr<ZNFPeerBrowser>& browser,
                                                const ZNFPeerID& peer, const ZNFDiscoveryInfo& info) {
-                const QString host = info.value(QLatin1String(ZNFMultipeerControllerDiscoveryKey_host));
+                const QString host = info.value(ZNFMultipeerControllerDiscoveryKey_host);
                 ZNFPostToMainQueue([weak, browser, peer, host] {
                     if (auto self = weak.lock())
                         self->found(browser, peer, host);
@@ -185,6 +188,10 @@ private:
                                            .arg(directory));
                     return;
                 }
+                {
+                    QMutexLocker lock(&outcome->mutex);
+                    outcome->progresses.insert(peer.uniqueID() + u'/' + name, progress);
+                }
                 ZNFCommandOutput::progress(
                     QStringLiteral("Receiving %1 from %2").arg(name, peer.displayName()));
                 auto last = std::make_shared<std::atomic<int>>(-1);
@@ -199,6 +206,17 @@ private:
             // On the layer's thread, while its temporary file still exists.
             [directory, outcome](const std::shared_ptr<ZNFPeerSession>&, const QString& name,
                                  const ZNFPeerID& peer, const QUrl& url, const ZNFPeerError& error) {
+                std::shared_ptr<ZNFProgress> progress;
+                {
+                    QMutexLocker lock(&outcome->mutex);
+                    progress = outcome->progresses.take(peer.uniqueID() + u'/' + name);
+                }
+                // Whatever is not stored below is refused, so that the sender never reports it sent.
+                bool kept = false;
+                const auto notKept = qScopeGuard([&] {
+                    if (progress && !kept)
+                        progress->cancel();
+                });
                 if (error.code() == ZNFPeerError::InvalidName) {
                     outcome->finish(1, refusal(name, peer, ZNFResourceName::problem(name)));
                     return;
@@ -229,6 +247,7 @@ private:
                 ::umask(mask);
                 ::chmod(QFile::encodeName(target).constData(), 0666 & ~mask);
                 outcome->stored = true;
+                kept = true;
                 bool pin;
                 {
                     QMutexLocker lock(&outcome->mutex);
@@ -279,7 +298,8 @@ private:
         m_controller->invitePeer(
             next->peer, browser, QByteArray(), kInvitationTimeoutSeconds,
             [weak](const std::shared_ptr<ZNFPeerSession>&, const ZNFPeerID& peer, qint64 state) {
-                ZNFLogf(QStringLiteral("%@ state changed: %@"), peer.description(), QString::number(state));
+                ZNFLogf(lcPeer(), QStringLiteral("%@ state changed: %@"), peer.description(),
+                        QString::number(state));
                 ZNFPostToMainQueue([weak, peer, state] {
                     if (auto self = weak.lock())
                         self->stateChanged(peer, state);
@@ -383,7 +403,7 @@ int ZNFRunReceive(const QStringList& commandLine) {
         return ZNFCommandOutput::fail(error.message());
     }
     ZNFCommandOutput::progress(QStringLiteral("Looking for a computer sending over \"%1\" (Ctrl-C to stop)")
-                                   .arg(QLatin1String(ZNFWirelessSender_serviceType)));
+                                   .arg(ZNFWirelessSender_serviceType));
     loop.exec();
 
     int status;

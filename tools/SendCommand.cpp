@@ -99,7 +99,7 @@ int ZNFRunSend(const QStringList& commandLine) {
         return ZNFCommandOutput::fail(sender.startError().message());
     ZNFCommandOutput::progress(
         QStringLiteral("Waiting for the phone: advertising \"%1\" as %2 (Ctrl-C to stop)")
-            .arg(QLatin1String(ZNFWirelessSender_serviceType), ZNFPeerID::localHostName()));
+            .arg(ZNFWirelessSender_serviceType, ZNFPeerID::localHostName()));
     loop.exec();
     if (status != 0)
         return ZNFCommandOutput::fail(text);

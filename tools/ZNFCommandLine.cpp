@@ -45,9 +45,9 @@ int printConversion(const ZNFConversionOutcome& outcome) {
 bool ZNFParsePeerOptions(const QStringList& arguments, ZNFPeerCommandOptions* options, QString* error) {
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
-        if (argument == QLatin1String("--yes")) {
+        if (argument == u"--yes") {
             options->yes = true;
-        } else if (argument == QLatin1String("--forget")) {
+        } else if (argument == u"--forget") {
             if (i + 1 >= arguments.size() || arguments.at(i + 1).isEmpty()) {
                 *error = QStringLiteral("--forget needs the name of a remembered peer");
                 return false;

@@ -3,7 +3,7 @@
 // QSocketNotifier on the layer thread turns that into DNSServiceProcessResult calls.
 #include "platform/peer/ZNFPeerDiscovery.h"
 
-#include "platform/ZNFLog.h"
+#include "platform/peer/ZNFPeerLog.h"
 
 #include <QHash>
 #include <QPointer>
@@ -105,7 +105,7 @@ private:
     }
 
     void report(DNSServiceErrorType error) {
-        ZNFLogf(QStringLiteral("DNS-SD registration failed: %@"), QString::number(error));
+        ZNFWarnf(lcPeer(), QStringLiteral("DNS-SD registration failed: %@"), QString::number(error));
         emit failed(startError("DNSServiceRegister", error));
     }
 

@@ -1,11 +1,11 @@
 #include "platform/peer/ZNFPeerAdvertiser.h"
 
-#include "platform/ZNFLog.h"
 #include "platform/peer/ZNFPeerConnection_p.h"
 #include "platform/peer/ZNFPeerDiscovery.h"
 #include "platform/peer/ZNFPeerIdentity.h"
 #include "platform/peer/ZNFPeerLayer_p.h"
 #include "platform/peer/ZNFPeerLimits.h"
+#include "platform/peer/ZNFPeerLog.h"
 #include "platform/peer/ZNFPeerSession.h"
 #include "platform/peer/ZNFSha256.h"
 
@@ -92,7 +92,7 @@ public:
     }
 
     void reportStartError(const ZNFPeerError& error) {
-        ZNFLogf(QStringLiteral("Advertising did not start: %@"), error.description());
+        ZNFWarnf(lcPeer(), QStringLiteral("Advertising did not start: %@"), error.description());
         notify([&](ZNFPeerAdvertiserDelegate& d, const std::shared_ptr<ZNFPeerAdvertiser>& a) {
             d.advertiser(a, error);
         });
@@ -158,7 +158,7 @@ private:
             victim = oldest([](ZNFPeerConnection*) { return true; });
         if (!victim)
             return;
-        ZNFLogf(QStringLiteral("Dropped the oldest waiting connection from %@ to make room"),
+        ZNFLogf(lcPeer(), QStringLiteral("Dropped the oldest waiting connection from %@ to make room"),
                 victim->peerAddress().toString());
         forget(victim);
         m_invited.remove(victim);
@@ -183,7 +183,8 @@ private:
                 ZNFPeerError(ZNFPeerError::TimedOut, QStringLiteral("no invitation in time")));
             connect(connection, &ZNFPeerConnection::closed, this,
                     [this, connection](const ZNFPeerError& error) {
-                        ZNFLogf(QStringLiteral("Dropped an invitation connection: %@"), error.message());
+                        ZNFLogf(lcPeer(), QStringLiteral("Dropped an invitation connection: %@"),
+                                error.message());
                         forget(connection);
                         m_invited.remove(connection);
                         connection->deleteLater();
@@ -353,7 +354,7 @@ void ZNFPeerAdvertiser::startAdvertisingPeer() {
     ZNFDiscoveryInfo txt;
     for (auto it = m_discoveryInfo.cbegin(); it != m_discoveryInfo.cend(); ++it) {
         if (it.key() == QLatin1String(ZNFPeerDiscovery_displayNameKey))
-            ZNFLogf(QStringLiteral("Discovery info key %@ is reserved and left out"), it.key());
+            ZNFWarnf(lcPeer(), QStringLiteral("Discovery info key %@ is reserved and left out"), it.key());
         else
             txt.insert(it.key(), it.value());
     }

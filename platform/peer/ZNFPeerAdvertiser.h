@@ -22,11 +22,9 @@ using ZNFPeerInvitationHandler =
 class ZNFPeerAdvertiserDelegate {
 public:
     virtual ~ZNFPeerAdvertiserDelegate() = default;
-    // advertiser:didReceiveInvitationFromPeer:withContext:invitationHandler: -- a null
-    // context means the inviter sent none.
+    // A null context means the inviter sent none.
     virtual void advertiser(const std::shared_ptr<ZNFPeerAdvertiser>& advertiser, const ZNFPeerID& peer,
                             const QByteArray& context, const ZNFPeerInvitationHandler& invitationHandler) = 0;
-    // advertiser:didNotStartAdvertisingPeer:
     virtual void advertiser(const std::shared_ptr<ZNFPeerAdvertiser>& advertiser, const ZNFPeerError& error) {
         (void)advertiser;
         (void)error;
@@ -36,7 +34,6 @@ public:
 // Makes the local peer visible under "_<serviceType>._tcp" and takes invitations on a TCP port.
 class ZNFPeerAdvertiser : public std::enable_shared_from_this<ZNFPeerAdvertiser> {
 public:
-    // initWithPeer:discoveryInfo:serviceType:
     static std::shared_ptr<ZNFPeerAdvertiser>
     create(const ZNFPeerID& myPeerID, const ZNFDiscoveryInfo& discoveryInfo, const QString& serviceType);
     ~ZNFPeerAdvertiser();

@@ -1,8 +1,8 @@
 #include "platform/peer/ZNFPeerBrowser.h"
 
-#include "platform/ZNFLog.h"
 #include "platform/peer/ZNFPeerDiscovery.h"
 #include "platform/peer/ZNFPeerLayer_p.h"
+#include "platform/peer/ZNFPeerLog.h"
 #include "platform/peer/ZNFPeerSession.h"
 
 #include <QHash>
@@ -44,7 +44,7 @@ public:
     }
 
     void reportStartError(const ZNFPeerError& error) {
-        ZNFLogf(QStringLiteral("Browsing did not start: %@"), error.description());
+        ZNFWarnf(lcPeer(), QStringLiteral("Browsing did not start: %@"), error.description());
         notify([&](ZNFPeerBrowserDelegate& d, const std::shared_ptr<ZNFPeerBrowser>& b) {
             d.browser(b, error);
         });
@@ -194,7 +194,8 @@ void ZNFPeerBrowser::invitePeer(const ZNFPeerID& peer, const std::shared_ptr<ZNF
                 where = f;
     }
     if (where.port == 0) {
-        ZNFLogf(QStringLiteral("Cannot invite %@: it was not found by this browser"), peer.description());
+        ZNFWarnf(lcPeer(), QStringLiteral("Cannot invite %@: it was not found by this browser"),
+                 peer.description());
         session->reportInvitationFailure(peer);
         return;
     }

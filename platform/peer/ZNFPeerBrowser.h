@@ -15,12 +15,9 @@ class ZNFPeerSession;
 class ZNFPeerBrowserDelegate {
 public:
     virtual ~ZNFPeerBrowserDelegate() = default;
-    // browser:foundPeer:withDiscoveryInfo:
     virtual void browser(const std::shared_ptr<ZNFPeerBrowser>& browser, const ZNFPeerID& peer,
                          const ZNFDiscoveryInfo& info) = 0;
-    // browser:lostPeer:
     virtual void browser(const std::shared_ptr<ZNFPeerBrowser>& browser, const ZNFPeerID& peer) = 0;
-    // browser:didNotStartBrowsingForPeers:
     virtual void browser(const std::shared_ptr<ZNFPeerBrowser>& browser, const ZNFPeerError& error) {
         (void)browser;
         (void)error;
@@ -30,7 +27,6 @@ public:
 // Looks for peers advertising "_<serviceType>._tcp" and invites them into a session.
 class ZNFPeerBrowser : public std::enable_shared_from_this<ZNFPeerBrowser> {
 public:
-    // initWithPeer:serviceType:
     static std::shared_ptr<ZNFPeerBrowser> create(const ZNFPeerID& myPeerID, const QString& serviceType);
     ~ZNFPeerBrowser();
     ZNFPeerBrowser(const ZNFPeerBrowser&) = delete;
@@ -48,8 +44,8 @@ public:
     bool isBrowsing() const;
     ZNFPeerError startError() const;
 
-    // invitePeer:toSession:withContext:timeout: -- the session reports the outcome as state
-    // changes for the peer. A timeout of 0 or less means 30 seconds.
+    // The session reports the outcome as state changes for the peer. A timeout of 0 or less means
+    // 30 seconds.
     void invitePeer(const ZNFPeerID& peer, const std::shared_ptr<ZNFPeerSession>& session,
                     const QByteArray& context, double timeout);
 

@@ -1,8 +1,8 @@
 #include "platform/peer/ZNFPeerConnection_p.h"
 
-#include "platform/ZNFLog.h"
 #include "platform/peer/ZNFPeerIdentity.h"
 #include "platform/peer/ZNFPeerLimits.h"
+#include "platform/peer/ZNFPeerLog.h"
 
 #include <QPointer>
 #include <QSslConfiguration>
@@ -216,12 +216,13 @@ void ZNFPeerConnection::startTls(const ZNFPeerIdentity& identity, bool server,
         for (const QSslError& error : errors) {
             if (error.error() != QSslError::SelfSignedCertificate &&
                 error.error() != QSslError::HostNameMismatch) {
-                ZNFLogf(QStringLiteral("TLS refused: %@"), error.errorString());
+                ZNFWarnf(lcPeer(), QStringLiteral("TLS refused: %@"), error.errorString());
                 return;
             }
         }
         if (!expected) {
-            ZNFLogf(QStringLiteral("TLS refused: the peer's key %@ is not the one expected"), fingerprint);
+            ZNFWarnf(lcPeer(), QStringLiteral("TLS refused: the peer's key %@ is not the one expected"),
+                     fingerprint);
             return;
         }
         ssl->ignoreSslErrors(errors);

@@ -1,6 +1,6 @@
 #include "platform/peer/ZNFPeerIdentity.h"
 
-#include "platform/ZNFLog.h"
+#include "platform/peer/ZNFPeerLog.h"
 #include "platform/peer/ZNFSha256.h"
 
 #include <QDir>
@@ -166,7 +166,7 @@ ZNFPeerIdentity ZNFPeerIdentity::loadOrCreate(const QString& folder, QString* er
         if (!writeFile(keyPath, made.key().toPem(), true, error) ||
             !writeFile(certificatePath, made.certificate().toPem(), false, error))
             return {};
-        ZNFLogf(QStringLiteral("Made a new device identity %@"), made.fingerprint());
+        ZNFLogf(lcPeer(), QStringLiteral("Made a new device identity %@"), made.fingerprint());
         return made;
     }
     QString readError;
@@ -178,7 +178,7 @@ ZNFPeerIdentity ZNFPeerIdentity::loadOrCreate(const QString& folder, QString* er
         *error = QStringLiteral("the device identity in %1 is damaged or unreadable; delete %2 and %3 to "
                                 "make a new one (phones that remembered this computer will ask again)")
                      .arg(folder, QLatin1String(kKeyFile), QLatin1String(kCertificateFile));
-        ZNFLogf(QStringLiteral("Damaged device identity: %@"), *error);
+        ZNFWarnf(lcPeer(), QStringLiteral("Damaged device identity: %@"), *error);
     }
     return identity;
 }
@@ -256,7 +256,7 @@ bool ZNFPinnedPeers::save(QString* error) {
     QDir().mkpath(QFileInfo(m_path).absolutePath());
     if (writeFile(m_path, QJsonDocument(pins).toJson(), true, &failure))
         return true;
-    ZNFLogf(QStringLiteral("Could not remember peers: %@"), failure);
+    ZNFWarnf(lcPeer(), QStringLiteral("Could not remember peers: %@"), failure);
     if (error)
         *error = failure;
     return false;

@@ -1,10 +1,10 @@
 #include "platform/peer/ZNFPeerSession.h"
 
-#include "platform/ZNFLog.h"
 #include "platform/peer/ZNFPeerConnection_p.h"
 #include "platform/peer/ZNFPeerIdentity.h"
 #include "platform/peer/ZNFPeerLayer_p.h"
 #include "platform/peer/ZNFPeerLimits.h"
+#include "platform/peer/ZNFPeerLog.h"
 #include "platform/peer/ZNFResourceName.h"
 #include "platform/peer/ZNFSha256.h"
 
@@ -293,11 +293,12 @@ bool ZNFPeerSession::Core::atLinkLimit() const {
 void ZNFPeerSession::Core::connectTo(const ZNFPeerID& peer, const QHostAddress& address, quint16 port,
                                      const QByteArray& context, int timeoutMs) {
     if (!peer.isNull() && hasLinkTo(peer)) {
-        ZNFLogf(QStringLiteral("Not inviting %@: this session already has a link to it"), peer.description());
+        ZNFLogf(lcPeer(), QStringLiteral("Not inviting %@: this session already has a link to it"),
+                peer.description());
         return;
     }
     if (atLinkLimit()) {
-        ZNFLogf(QStringLiteral("Not inviting %@: this session holds as many links as it may"),
+        ZNFLogf(lcPeer(), QStringLiteral("Not inviting %@: this session holds as many links as it may"),
                 peer.description());
         notifyState(peer, NotConnected);
         return;
@@ -346,7 +347,7 @@ void ZNFPeerSession::Core::adopt(ZNFPeerConnection* connection, const ZNFPeerID&
     // it gets nothing, and the peer's own link and handlers hear nothing of it.
     const bool impostor = hasLinkTo(peer);
     if (impostor || atLinkLimit()) {
-        ZNFLogf(QStringLiteral("Declined %@: %@"), peer.description(),
+        ZNFLogf(lcPeer(), QStringLiteral("Declined %@: %@"), peer.description(),
                 impostor ? QStringLiteral("this session already has a link to a peer of that id")
                          : QStringLiteral("this session holds as many links as it may"));
         connection->send(ZNFPeerFrame::Decline);
@@ -389,7 +390,8 @@ void ZNFPeerSession::Core::closeLink(Link* link, const ZNFPeerError& error, bool
         QMutexLocker lock(&mutex);
         connected.removeOne(link->peer);
     }
-    ZNFLogf(QStringLiteral("Peer %@ disconnected: %@"), link->peer.description(), error.description());
+    ZNFLogf(lcPeer(), QStringLiteral("Peer %@ disconnected: %@"), link->peer.description(),
+            error.description());
     ZNFPeerConnection* connection = link->connection;
     QObject::disconnect(connection, nullptr, this, nullptr);
     if (graceful)
@@ -517,7 +519,8 @@ qint64 ZNFPeerSession::Core::reservedBytes() const {
 // Refused before anything is stored: the sender hears why, the delegate only that it ended.
 void ZNFPeerSession::Core::refuseIncoming(Link* link, quint32 id, const QString& name,
                                           const ZNFPeerError& error) {
-    ZNFLogf(QStringLiteral("Refused resource %@: %@"), ZNFResourceName::printable(name), error.description());
+    ZNFWarnf(lcPeer(), QStringLiteral("Refused resource %@: %@"), ZNFResourceName::printable(name),
+             error.description());
     link->connection->send(ZNFPeerFrame::ResourceResult, ZNFFrameWriter()
                                                              .u32(id)
                                                              .u32(quint32(error.code()))
@@ -701,10 +704,22 @@ void ZNFPeerSession::Core::onResourceEnd(Link* link, const QByteArray& payload) 
     QPointer<ZNFPeerConnection> alive(link->connection);
     notifyFinished(done->name, link->peer, QUrl::fromLocalFile(path), ZNFPeerError());
     QFile::remove(path);
-    // Confirmed only after the delegate had the file, so the sender's success means stored.
-    if (alive && alive->isOpen())
-        alive->send(ZNFPeerFrame::ResourceResult,
-                    ZNFFrameWriter().u32(id).u32(0).u64(quint64(done->size)).raw(digest).payload());
+    // Confirmed only after the delegate had the file, so the sender's success means stored. A
+    // delegate that did not keep it cancels the progress, and the sender learns so.
+    if (!alive || !alive->isOpen())
+        return;
+    if (done->progress->isCancelled()) {
+        const ZNFPeerError refused = receiverCancelled();
+        alive->send(ZNFPeerFrame::ResourceResult, ZNFFrameWriter()
+                                                      .u32(id)
+                                                      .u32(quint32(refused.code()))
+                                                      .u64(quint64(done->size))
+                                                      .raw(QByteArray(ZNFPeerFrame::kDigestBytes, 0))
+                                                      .payload());
+        return;
+    }
+    alive->send(ZNFPeerFrame::ResourceResult,
+                ZNFFrameWriter().u32(id).u32(0).u64(quint64(done->size)).raw(digest).payload());
 }
 
 void ZNFPeerSession::Core::failIncoming(Link* link, quint32 id, const ZNFPeerError& error, bool tellSender) {
@@ -716,8 +731,8 @@ void ZNFPeerSession::Core::failIncoming(Link* link, quint32 id, const ZNFPeerErr
     in->sink->stop = true;
     in->work->waitForDone();
     in->sink->file.remove();
-    ZNFLogf(QStringLiteral("Receiving resource %@ failed: %@"), ZNFResourceName::printable(in->name),
-            error.description());
+    ZNFWarnf(lcPeer(), QStringLiteral("Receiving resource %@ failed: %@"),
+             ZNFResourceName::printable(in->name), error.description());
     if (tellSender)
         link->connection->send(ZNFPeerFrame::ResourceResult,
                                ZNFFrameWriter()

@@ -19,20 +19,19 @@ class ZNFPeerConnection;
 class ZNFPeerSessionDelegate {
 public:
     virtual ~ZNFPeerSessionDelegate() = default;
-    // session:peer:didChangeState: (0 not connected, 1 connecting, 2 connected)
+    // 0 not connected, 1 connecting, 2 connected.
     virtual void session(const std::shared_ptr<ZNFPeerSession>& session, const ZNFPeerID& peer,
                          qint64 state) = 0;
-    // session:didReceiveData:fromPeer:
     virtual void session(const std::shared_ptr<ZNFPeerSession>& session, const QByteArray& data,
                          const ZNFPeerID& peer) = 0;
-    // session:didStartReceivingResourceWithName:fromPeer:withProgress: -- cancelling the
-    // progress refuses the resource: it is dropped and the sender's completion fails.
-    // Resources this layer refuses by itself (a name no file may carry, over the size limit
+    // Cancelling the progress refuses the resource: it is dropped and the sender's completion
+    // fails. Resources this layer refuses by itself (a name no file may carry, over the size limit
     // or the free disk space, no delegate) only reach the finished call, with the error.
     virtual void session(const std::shared_ptr<ZNFPeerSession>& session, const QString& resourceName,
                          const ZNFPeerID& peer, const std::shared_ptr<ZNFProgress>& progress) = 0;
-    // session:didFinishReceivingResourceWithName:fromPeer:atURL:withError: -- the file at the
-    // URL is temporary and removed when this returns: move it to keep it.
+    // The file at the URL is temporary and removed when this returns: move it to keep it. A
+    // delegate that does not keep it cancels the resource's progress before returning, so that
+    // the sender is told the resource was not kept.
     virtual void session(const std::shared_ptr<ZNFPeerSession>& session, const QString& resourceName,
                          const ZNFPeerID& peer, const QUrl& localURL, const ZNFPeerError& error) = 0;
 };
@@ -46,12 +45,10 @@ public:
     enum Encryption : qint64 { EncryptionOptional = 0, EncryptionRequired = 1, EncryptionNone = 2 };
     using Completion = std::function<void(const ZNFPeerError& error)>;
 
-    // initWithPeer:
     static std::shared_ptr<ZNFPeerSession> create(const ZNFPeerID& myPeerID);
-    // initWithPeer:securityIdentity:encryptionPreference: -- links are encrypted with the
-    // local peer's identity, or with the security identity (ZNFPeerIdentity's two PEMs) when
-    // the peer has none, unless the preference is EncryptionNone. A local peer without any
-    // identity speaks plain frames.
+    // Links are encrypted with the local peer's identity, or with the security identity
+    // (ZNFPeerIdentity's two PEMs) when the peer has none, unless the preference is EncryptionNone.
+    // A local peer without any identity speaks plain frames.
     static std::shared_ptr<ZNFPeerSession>
     create(const ZNFPeerID& myPeerID, const QVariantList& securityIdentity, qint64 encryptionPreference);
     ~ZNFPeerSession();
@@ -68,20 +65,19 @@ public:
 
     QList<ZNFPeerID> connectedPeers() const;
 
-    // sendData:toPeers:withMode:error: -- reliable and in order; false with an error when a
-    // peer is not connected or the data is over the frame limit.
+    // Reliable and in order; false with an error when a peer is not connected or the data is over
+    // the frame limit.
     bool sendData(const QByteArray& data, const QList<ZNFPeerID>& peers, ZNFPeerError* error = nullptr);
 
-    // sendResourceAtURL:withName:toPeer:withCompletionHandler: -- streams the file; the
-    // completion (on the layer thread) reports success only for the peer's confirmation,
-    // after the whole file went out, of the size and SHA-256 this side read and sent. The
-    // receiver refuses names that ZNFResourceName refuses.
+    // Streams the file; the completion (on the layer thread) reports success only for the peer's
+    // confirmation, after the whole file went out, of the size and SHA-256 this side read and sent.
+    // The receiver refuses names that ZNFResourceName refuses.
     std::shared_ptr<ZNFProgress> sendResourceAtURL(const QUrl& url, const QString& name,
                                                    const ZNFPeerID& peer, Completion completion);
 
     // Ends every connection; the session stays usable for new ones.
     void disconnect();
-    // cancelConnectPeer: -- ends the connection to one peer (connecting or connected).
+    // Ends the connection to one peer (connecting or connected).
     void cancelConnectPeer(const ZNFPeerID& peer);
 
     // Connects straight to an advertiser's port and presents an invitation: what a browser

@@ -1,0 +1,3 @@
+#include "platform/peer/ZNFPeerLog.h"
+
+Q_LOGGING_CATEGORY(lcPeer, "notecrate.peer", QtInfoMsg)

@@ -1,0 +1,8 @@
+#pragma once
+
+#include "platform/ZNFLog.h"
+
+// The peer layer's log lines, shared by the multipeer controller and the send and receive
+// commands that drive it: ZNFLogf(lcPeer(), ...) for what happened, ZNFWarnf(lcPeer(), ...)
+// for a link, transfer or identity that failed.
+Q_DECLARE_LOGGING_CATEGORY(lcPeer)
