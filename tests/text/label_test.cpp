@@ -92,12 +92,8 @@ TEST(LabelMeasuring, RoundsUpAndSurvivesHostileSizes) {
 }
 
 TEST(LabelMeasuring, MeasuredSizeDrawsInTheSameLines) {
-    ZNFTextAttributes big = styled(19);
-    ZNFParagraphStyle centered;
-    centered.alignment = ZNFTextAlignment::Center;
-    centered.lineHeightMultiple = 1.3;
-    centered.paragraphSpacing = 7;
-    big.paragraphStyle = centered;
+    const ZNFTextAttributes big =
+        paragraph({{"align", "center"}, {"lineHeight", 1.3}, {"paragraphSpacing", 7}}, 19);
     ZNFTextAttributes kerned = styled(13);
     kerned.kern = 1.25;
     const ZNFTextAttributes hanging = paragraph({{"tabs", QVariantList{36.5, 120}}}, 14);
