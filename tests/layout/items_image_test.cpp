@@ -102,12 +102,12 @@ public:
 
 private:
     void read(QTcpSocket* socket) {
-        QByteArray& buffer = m_buffers[socket];
-        buffer += socket->readAll();
-        if (!buffer.contains("\r\n\r\n"))
+        // Left unread until the whole head has come.
+        const QByteArray head = socket->peek(socket->bytesAvailable());
+        if (!head.contains("\r\n\r\n"))
             return;
-        const QList<QByteArray> requestLine = buffer.left(buffer.indexOf("\r\n")).split(' ');
-        m_buffers.remove(socket);
+        socket->readAll();
+        const QList<QByteArray> requestLine = head.left(head.indexOf("\r\n")).split(' ');
         const QString path = requestLine.size() > 1 ? QString::fromLatin1(requestLine[1]) : QString();
         ++m_requests[path];
         if (!m_answers.contains(path)) {
@@ -132,7 +132,6 @@ private:
     QTcpServer m_server;
     QHash<QString, Answer> m_answers;
     QHash<QString, int> m_requests;
-    QHash<QTcpSocket*, QByteArray> m_buffers;
     QHash<QString, QList<QPointer<QTcpSocket>>> m_held;
 };
 
