@@ -45,6 +45,7 @@ void perform(const std::shared_ptr<ZNFLayoutProvider>& provider, const char* eve
 TEST(LayoutEventHandlers, OpenURLOpensOnlyWellFormedAbsoluteURLs) {
     OpenedURLs opened;
     auto provider = makeDefaultProvider();
+    perform(provider, R"({"_type": "openURL"})");
     // Each value of "url" in turn; only the last two are opened.
     for (const QByteArray url :
          {R"("not a url")", R"("http://exa mple.com/")", R"("https://example.com/a b")",
