@@ -17,6 +17,7 @@ struct Click {
     QPointF location;
     ZNFCollectionViewItem* cell;
     QWidget* view;
+    bool operator==(const Click&) const = default;
 };
 
 // A separate view provider that records what it is asked and answers with a view, a view
@@ -158,15 +159,11 @@ TEST_F(CollectionViewTest, ClicksReachTheHandlerForPressAndRelease) {
 
     QTest::mouseClick(cell->layoutItemView(), Qt::LeftButton, {}, QPoint(10, 5));
     QTest::mouseClick(cell->layoutItemView(), Qt::RightButton, {}, QPoint(10, 5));
-    std::vector<int> types;
-    for (const Click& click : clicks)
-        types.push_back(click.type);
-    ASSERT_EQ(types, (std::vector<int>{ZNFEventTypeLeftMouseDown, ZNFEventTypeLeftMouseUp,
-                                       ZNFEventTypeRightMouseDown, ZNFEventTypeRightMouseUp}));
     // Window coordinates grow upwards from the bottom of the 400-point window.
-    EXPECT_EQ(clicks[0].location, QPointF(10, 395));
-    EXPECT_EQ(clicks[0].cell, cell.get());
-    EXPECT_EQ(clicks[0].view, cell->view());
+    const auto click = [&](int type) { return Click{type, QPointF(10, 395), cell.get(), cell->view()}; };
+    EXPECT_EQ(clicks,
+              (std::vector<Click>{click(ZNFEventTypeLeftMouseDown), click(ZNFEventTypeLeftMouseUp),
+                                  click(ZNFEventTypeRightMouseDown), click(ZNFEventTypeRightMouseUp)}));
 
     // An item without a click handler: nothing, and the second cell is not confused with the first.
     QTest::mouseClick(cellAt(1)->layoutItemView(), Qt::LeftButton, {}, QPoint(10, 5));
@@ -250,8 +247,7 @@ TEST_F(CollectionViewTest, RegisteredViewProvidersAndKinds) {
     auto provider = std::make_shared<RecordingViewProvider>(RecordingViewProvider::View);
     controller->registerViewProvider(provider, QStringLiteral("special"));
 
-    auto special = std::make_shared<TestLayoutItem>(QStringLiteral("S"));
-    special->setKind(QStringLiteral("special"));
+    auto special = std::make_shared<TestLayoutItem>("S", QSizeF(120, 40), "special");
     auto ordinary = std::make_shared<TestLayoutItem>(QStringLiteral("O"));
     show({ordinary, special});
 
@@ -259,10 +255,11 @@ TEST_F(CollectionViewTest, RegisteredViewProvidersAndKinds) {
     EXPECT_EQ(shownName(1), "from provider");
     EXPECT_EQ(special->instanceCalls(), 0);
     ASSERT_EQ(provider->calls.size(), 1u);
-    EXPECT_EQ(provider->calls[0].item, special);
-    EXPECT_EQ(provider->calls[0].source, controller.get());
-    EXPECT_EQ(provider->calls[0].frame, QRectF(0, 0, kAvailableWidth, 40));
-    EXPECT_EQ(provider->calls[0].reusingView, nullptr);
+    const auto& call = provider->calls[0];
+    EXPECT_EQ(std::tuple(call.item, call.source, call.frame, call.reusingView),
+              std::tuple(std::shared_ptr<ZNFLayoutItem>(special),
+                         static_cast<ZNFLayoutConsumer*>(controller.get()), QRectF(0, 0, kAvailableWidth, 40),
+                         static_cast<QWidget*>(nullptr)));
 
     // Swapped places: each kind's cell is reused only for its own kind, so the provider is
     // handed back its own view.
@@ -285,10 +282,8 @@ TEST_F(CollectionViewTest, ViewControllersAreHostedAndOtherAnswersChangeNothing)
     auto nothingProvider = std::make_shared<RecordingViewProvider>(RecordingViewProvider::Nothing);
     controller->registerViewProvider(hostProvider, QStringLiteral("hosted"));
     controller->registerViewProvider(nothingProvider, QStringLiteral("nothing"));
-    auto hosted = std::make_shared<TestLayoutItem>(QStringLiteral("H"));
-    hosted->setKind(QStringLiteral("hosted"));
-    auto nothing = std::make_shared<TestLayoutItem>(QStringLiteral("N"));
-    nothing->setKind(QStringLiteral("nothing"));
+    auto hosted = std::make_shared<TestLayoutItem>("H", QSizeF(120, 40), "hosted");
+    auto nothing = std::make_shared<TestLayoutItem>("N", QSizeF(120, 40), "nothing");
 
     show({hosted, nothing});
     auto hostCell = cellAt(0);

@@ -45,21 +45,15 @@ void perform(const std::shared_ptr<ZNFLayoutProvider>& provider, const char* eve
 TEST(LayoutEventHandlers, OpenURLOpensOnlyWellFormedAbsoluteURLs) {
     OpenedURLs opened;
     auto provider = makeDefaultProvider();
-    for (const char* bad :
-         {R"({"_type": "openURL", "url": "not a url"})",
-          R"({"_type": "openURL", "url": "http://exa mple.com/"})",
-          R"({"_type": "openURL", "url": "https://example.com/a b"})",
-          R"({"_type": "openURL", "url": "relative/path.html"})", R"({"_type": "openURL", "url": ""})",
-          R"({"_type": "openURL", "url": 42})", R"({"_type": "openURL", "url": ["https://example.com/"]})",
-          R"({"_type": "openURL"})"})
-        perform(provider, bad);
-    EXPECT_TRUE(opened.urls.isEmpty()) << opened.urls.first().toString().toStdString();
-
-    perform(provider, R"({"_type": "openURL", "url": "https://example.com/notes?id=3#top"})");
-    perform(provider, R"({"_type": "openURL", "url": "mailto:someone@example.com"})");
-    ASSERT_EQ(opened.urls.size(), 2);
-    EXPECT_EQ(opened.urls[0], QUrl("https://example.com/notes?id=3#top"));
-    EXPECT_EQ(opened.urls[1].scheme(), "mailto");
+    perform(provider, R"({"_type": "openURL"})");
+    // Each value of "url" in turn; only the last two are opened.
+    for (const QByteArray url :
+         {R"("not a url")", R"("http://exa mple.com/")", R"("https://example.com/a b")",
+          R"("relative/path.html")", R"("")", "42", R"(["https://example.com/"])", "null",
+          R"("https://example.com/notes?id=3#top")", R"("mailto:someone@example.com")"})
+        perform(provider, (R"({"_type": "openURL", "url": )" + url + "}").constData());
+    EXPECT_EQ(opened.urls,
+              (QList<QUrl>{QUrl("https://example.com/notes?id=3#top"), QUrl("mailto:someone@example.com")}));
 }
 
 TEST(LayoutEventHandlers, DataSetRemoveAndOtherActions) {
@@ -70,12 +64,11 @@ TEST(LayoutEventHandlers, DataSetRemoveAndOtherActions) {
     EXPECT_EQ(userDefaults().objectForKey(key), QVariant(5));
 
     // Other actions, a missing key and non-string keys do nothing.
-    perform(provider, R"({"_type": "data", "action": "remove", "key": "events-K"})");
-    perform(provider, R"({"_type": "data", "action": "SET", "key": "events-K", "value": 1})");
-    perform(provider, R"({"_type": "data", "key": "events-K", "value": 1})");
-    perform(provider, R"({"_type": "data", "action": "set", "value": 7})");
-    perform(provider, R"({"_type": "data", "action": "set", "key": 12, "value": 7})");
-    perform(provider, R"({"_type": "data", "action": ["set"], "key": "events-K", "value": 7})");
+    for (const char* other :
+         {R"("action": "remove", "key": "events-K")", R"("action": "SET", "key": "events-K", "value": 1)",
+          R"("key": "events-K", "value": 1)", R"("action": "set", "value": 7)",
+          R"("action": "set", "key": 12, "value": 7)", R"("action": ["set"], "key": "events-K", "value": 7)"})
+        perform(provider, (QByteArray(R"({"_type": "data", )") + other + "}").constData());
     EXPECT_EQ(userDefaults().objectForKey(key), QVariant(5));
     EXPECT_FALSE(userDefaults().objectForKey(QStringLiteral("12")).isValid());
 
@@ -98,30 +91,19 @@ TEST(LayoutEventHandlers, DataSetRemoveAndOtherActions) {
 }
 
 TEST(LayoutEventHandlers, PropertyListCheck) {
-    const QVariant good[] = {QStringLiteral("s"),
-                             QString(),
-                             3,
-                             2.5,
-                             true,
-                             QByteArray("\x00\x01", 2),
-                             QDateTime::fromMSecsSinceEpoch(0, Qt::UTC),
-                             QStringList{"a"},
-                             QVariantList{},
-                             QVariantMap{{"k", QVariantList{QVariantMap{{"d", 1.5}}}}}};
-    for (const QVariant& value : good)
+    for (const QVariant& value :
+         QVariantList{QStringLiteral("s"), QString(), 3, 2.5, true, QByteArray("\x00\x01", 2),
+                      QDateTime::fromMSecsSinceEpoch(0, Qt::UTC), QStringList{"a"}, QVariantList{},
+                      QVariantMap{{"k", QVariantList{QVariantMap{{"d", 1.5}}}}}})
         EXPECT_TRUE(ZNFUserDefaults::isPropertyList(value)) << value.typeName();
 
     QVariant deep = 1;
     for (int i = 0; i < 2000; ++i)
         deep = QVariantList{deep};
-    const QVariant bad[] = {QVariant(),
-                            QVariant::fromValue(nullptr),
-                            QDateTime(),
-                            QVariant::fromValue(QUrl("https://example.com")),
-                            QVariantList{1, QVariant()},
-                            QVariantMap{{"k", QVariant::fromValue(nullptr)}},
-                            deep};
-    for (const QVariant& value : bad)
+    for (const QVariant& value :
+         QVariantList{QVariant(), QVariant::fromValue(nullptr), QDateTime(),
+                      QVariant::fromValue(QUrl("https://example.com")), QVariantList{1, QVariant()},
+                      QVariantMap{{"k", QVariant::fromValue(nullptr)}}, deep})
         EXPECT_FALSE(ZNFUserDefaults::isPropertyList(value)) << value.typeName();
 }
 
@@ -135,13 +117,8 @@ TEST(LayoutEventHandlers, ShareBuildsTextsAndURLsInOrder) {
         presented = items;
         ++calls;
     });
-    perform(provider, R"({"_type": "share", "items": [
-        {"text": "first", "url": "https://example.com/1"},
-        {"url": "not a url", "text": "second"},
-        "not an entry",
-        {"text": 3, "url": "https://example.com/3"},
-        {}
-    ]})");
+    perform(provider, R"({"_type": "share", "items": [{"text": "first", "url": "https://example.com/1"},
+        {"url": "not a url", "text": "second"}, "not an entry", {"text": 3, "url": "https://example.com/3"}, {}]})");
     ASSERT_EQ(calls, 1);
     EXPECT_EQ(presented, (QVariantList{QStringLiteral("first"), QUrl("https://example.com/1"),
                                        QStringLiteral("second"), QUrl("https://example.com/3")}));
@@ -178,12 +155,9 @@ TEST(LayoutEventHandlers, BlockHandlerAndInertTypes) {
 
     // The alert and screen types are accepted and do nothing, also for tap registration.
     OpenedURLs opened;
-    const QVariantList events = json(R"([
-        {"_type": "alert", "_gesture": "tap", "title": "t"},
-        {"_type": "actionSheet", "_gesture": "tap"},
-        {"_type": "presentScreen", "_gesture": "tap"},
-        {"_type": "pushScreen", "_gesture": "tap"}
-    ])")
+    const QVariantList events = json(R"([{"_type": "alert", "_gesture": "tap", "title": "t"},
+        {"_type": "actionSheet", "_gesture": "tap"}, {"_type": "presentScreen", "_gesture": "tap"},
+        {"_type": "pushScreen", "_gesture": "tap"}])")
                                     .toList();
     EXPECT_EQ(provider->registerEvents(events, nullptr).size(), 4);
     provider->handleTapForEvents(events, nullptr, nullptr);

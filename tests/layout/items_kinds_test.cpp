@@ -25,12 +25,9 @@ protected:
         formatter = provider->textFormatter();
         formatter->registerKeyedAttributes(json(R"({
             "default": {"fontWeight": "regular", "fontSize": 14, "color": "#112233"},
-            "boxed": {"fontWeight": "bold", "fontSize": 20, "color": "#FF0000", "bg": "#00FF00",
-                      "top": 7, "left": 9, "bottom": 11, "right": 13},
-            "roundedNoWidth": {"fontSize": 12, "fontWeight": "regular", "borderColor": "#0000FF",
-                               "cornerRadius": 8},
-            "bordered": {"fontSize": 12, "fontWeight": "regular", "borderColor": "#0000FF",
-                         "borderWidth": 3, "cornerRadius": 8, "bg": "#FFFFFF"}
+            "boxed": {"fontWeight": "bold", "fontSize": 20, "color": "#FF0000", "bg": "#00FF00", "top": 7, "left": 9, "bottom": 11, "right": 13},
+            "roundedNoWidth": {"fontSize": 12, "fontWeight": "regular", "borderColor": "#0000FF", "cornerRadius": 8},
+            "bordered": {"fontSize": 12, "fontWeight": "regular", "borderColor": "#0000FF", "borderWidth": 3, "cornerRadius": 8, "bg": "#FFFFFF"}
         })")
                                                .toMap());
     }
@@ -150,11 +147,10 @@ TEST_F(TextItemTest, RecycledViewTakesEverythingFromTheNewItem) {
 
     const ZNFLayoutInstance again = square->instanceForItem(square, nullptr, QRectF(0, 0, 300, 60), view);
     ASSERT_EQ(again.view, view);
-    EXPECT_EQ(view->layoutItem(), square);
-    EXPECT_EQ(view->attributedString().string(), "Square");
-    EXPECT_EQ(view->insets(), (ZNFEdgeInsets{7, 9, 11, 13}));
-    EXPECT_EQ(view->cornerRadius(), 0);
-    EXPECT_EQ(view->borderWidth(), 0);
+    EXPECT_EQ(std::tuple(view->layoutItem(), view->attributedString().string(), view->insets(),
+                         view->cornerRadius(), view->borderWidth()),
+              std::tuple(std::shared_ptr<ZNFLayoutItem>(square), QString("Square"),
+                         ZNFEdgeInsets{7, 9, 11, 13}, 0.0, 0.0));
 
     // The square corners and the background are what is drawn: the corner pixel is green.
     EXPECT_EQ(pixel(view, 0, 0), QColor("#00FF00"));
@@ -173,8 +169,7 @@ TEST(BlockItem, CallablesSupplySizeAndView) {
     auto empty = own(item->instanceForItem(item, nullptr, QRectF(0, 0, 50, 50), nullptr));
     EXPECT_TRUE(qobject_cast<ZNFView*>(empty.get()));
 
-    const auto bare = std::make_shared<ZNFBlockLayoutItem>();
-    EXPECT_EQ(bare->sizeThatFits(QSizeF(320, 200)), QSizeF(0, 0));
+    EXPECT_EQ(ZNFBlockLayoutItem().sizeThatFits(QSizeF(320, 200)), QSizeF(0, 0)) << "no sizing callable";
 
     // The instantiation callable is handed the recycled view (any class) and the frame, and
     // may give the same view back.

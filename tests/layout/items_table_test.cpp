@@ -1,5 +1,4 @@
 #include "TestSupport.h"
-#include "platform/ZNFValueReading.h"
 #include "layout/ZNFLayoutCollectionViewController.h"
 #include "layout/ZNFLayoutProvider.h"
 #include "layout/items/ZNFBlockLayoutItem.h"
@@ -8,6 +7,7 @@
 #include "layout/items/ZNFTableLayoutItem.h"
 #include "layout/items/ZNFTextLayoutItem.h"
 #include "platform/ZNFImage.h"
+#include "platform/ZNFValueReading.h"
 #include "support/LayoutTestSupport.h"
 
 #include <QApplication>
@@ -29,6 +29,32 @@ template <typename T> QList<T*> direct(const QWidget* view) {
 // Where a widget sits inside an ancestor, in Qt's (y-down) coordinates.
 QRect placeIn(const QWidget* widget, const QWidget* ancestor) {
     return QRect(widget->mapTo(ancestor, QPoint(0, 0)), widget->size());
+}
+
+// Where each test item shows inside a view, by name.
+std::map<QString, QRect> places(const QWidget* view) {
+    std::map<QString, QRect> out;
+    for (auto* shown : view->findChildren<TestLayoutItemView*>())
+        out[shown->itemName] = placeIn(shown, view);
+    return out;
+}
+
+// A column of the given items; what is not given keeps the column's default.
+std::shared_ptr<ZNFTableColumnLayoutItem> column(const ZNFLayoutItemList& items,
+                                                 std::optional<double> width = {},
+                                                 std::optional<double> offset = {},
+                                                 ZNFEdgeInsets insets = {}) {
+    auto made = std::make_shared<ZNFTableColumnLayoutItem>();
+    made->setItems(items);
+    made->setWidthPercentage(width);
+    made->setOffsetPercentage(offset);
+    made->setInsets(insets);
+    return made;
+}
+
+// The view an item makes for a frame, owned by the caller.
+template <typename T> std::unique_ptr<QWidget> instance(const std::shared_ptr<T>& item, const QRectF& frame) {
+    return std::unique_ptr<QWidget>(item->instanceForItem(item, nullptr, frame, nullptr).view);
 }
 
 std::unique_ptr<QWidget> showTable(const std::shared_ptr<ZNFTableLayoutItem>& table, double width,
@@ -60,8 +86,8 @@ TEST(TableItem, ColumnsArePlacedByFractions) {
     // The third column stacks its two items, each as wide as the column.
     const QList<ZNFSpacerLayoutView*> stacked = direct<ZNFSpacerLayoutView>(shown[2]);
     ASSERT_EQ(stacked.size(), 2);
-    EXPECT_EQ(stacked[0]->geometry(), QRect(0, 0, 160, 5));
-    EXPECT_EQ(stacked[1]->geometry(), QRect(0, 5, 160, 5));
+    EXPECT_EQ((QList<QRect>{stacked[0]->geometry(), stacked[1]->geometry()}),
+              (QList<QRect>{QRect(0, 0, 160, 5), QRect(0, 5, 160, 5)}));
 
     // Three widths for four entries: a quarter each.
     const auto even = ZNFTableLayoutItem::columnBasedTableWithItems(
@@ -87,42 +113,28 @@ TEST(TableItem, RowBasedTablesListTheirItemsTopDown) {
     const auto table = ZNFTableLayoutItem::rowBasedTableWithItems({a, b, c});
     EXPECT_EQ(table->sizeThatFits(QSizeF(300, ZNFLayoutFill)), QSizeF(300, 60));
     auto view = showTable(table, 300);
-    std::map<QString, QRect> places;
-    for (auto* shown : view->findChildren<TestLayoutItemView*>())
-        places[shown->itemName] = placeIn(shown, view.get());
-    EXPECT_EQ(places["A"], QRect(0, 0, 300, 10));
-    EXPECT_EQ(places["B"], QRect(0, 10, 300, 20));
-    EXPECT_EQ(places["C"], QRect(0, 30, 300, 30));
+    EXPECT_EQ(places(view.get()),
+              (std::map<QString, QRect>{
+                  {"A", QRect(0, 0, 300, 10)}, {"B", QRect(0, 10, 300, 20)}, {"C", QRect(0, 30, 300, 30)}}));
 }
 
 TEST(TableItem, RowAndColumnGeometry) {
     // The row is as high as its tallest column plus its insets.
-    auto shortColumn = std::make_shared<ZNFTableColumnLayoutItem>();
-    shortColumn->setItems({box(10, 30)});
-    shortColumn->setWidthPercentage(0.5);
-    auto tallColumn = std::make_shared<ZNFTableColumnLayoutItem>();
-    tallColumn->setItems({box(10, 20), box(10, 30)});
-    tallColumn->setWidthPercentage(0.5);
-    tallColumn->setOffsetPercentage(0.5);
     auto row = std::make_shared<ZNFTableRowLayoutItem>();
-    row->setColumns({shortColumn, tallColumn});
+    row->setColumns({column({box(10, 30)}, 0.5), column({box(10, 20), box(10, 30)}, 0.5, 0.5)});
     row->setInsets({5, 0, 5, 0});
     EXPECT_EQ(row->sizeThatFits(QSizeF(300, ZNFLayoutFill)), QSizeF(300, 60));
 
     // Columns sit at the row's top inset and fit the row exactly.
-    std::unique_ptr<QWidget> rowView(row->instanceForItem(row, nullptr, QRectF(0, 0, 300, 60), nullptr).view);
+    const auto rowView = instance(row, QRectF(0, 0, 300, 60));
     const QList<ZNFTableColumnView*> columnViews = direct<ZNFTableColumnView>(rowView.get());
     ASSERT_EQ(columnViews.size(), 2);
     EXPECT_EQ(columnViews[1]->frame(), QRectF(150, 5, 150, 50));
 
     // A column's insets move its items inside the column's view.
-    auto inset = std::make_shared<ZNFTableColumnLayoutItem>();
-    inset->setWidthPercentage(0.5);
-    inset->setInsets({4, 10, 6, 10});
-    inset->setItems({box(10, 20)});
+    const auto inset = column({box(10, 20)}, 0.5, {}, {4, 10, 6, 10});
     EXPECT_EQ(inset->sizeThatFits(QSizeF(130, ZNFLayoutFill)), QSizeF(130, 30));
-    std::unique_ptr<QWidget> columnView(
-        inset->instanceForItem(inset, nullptr, QRectF(0, 0, 130, 30), nullptr).view);
+    const auto columnView = instance(inset, QRectF(0, 0, 130, 30));
     const QList<ZNFSpacerLayoutView*> items = direct<ZNFSpacerLayoutView>(columnView.get());
     ASSERT_EQ(items.size(), 1);
     EXPECT_EQ(items[0]->frame(), QRectF(10, 4, 130, 20));
@@ -131,32 +143,26 @@ TEST(TableItem, RowAndColumnGeometry) {
     auto spinner =
         ZNFBlockLayoutItem::itemWithSizing([](const QSizeF&) { return QSizeF(50, 20); },
                                            [](QWidget*, const QRectF&) { return new QProgressBar; });
-    auto holder = std::make_shared<ZNFTableColumnLayoutItem>();
-    holder->setInsets({4, 10, 6, 10});
-    holder->setItems({box(10, 6), spinner});
-    std::unique_ptr<QWidget> holderView(
-        holder->instanceForItem(holder, nullptr, QRectF(0, 0, 130, 36), nullptr).view);
+    const auto holder = column({box(10, 6), spinner}, {}, {}, {4, 10, 6, 10});
+    const auto holderView = instance(holder, QRectF(0, 0, 130, 36));
     const QList<QProgressBar*> bars = direct<QProgressBar>(holderView.get());
     ASSERT_EQ(bars.size(), 1);
     EXPECT_EQ(bars[0]->geometry(), QRect(10, 10, 130, 20));
     EXPECT_EQ(holder->layoutItemForView(bars[0]), spinner);
 
     // Items narrower than a column that does not fill are aligned within its 200 points.
-    auto aligned = std::make_shared<ZNFTableColumnLayoutItem>();
+    auto narrow = box(120, 10);
+    const auto aligned = column({narrow, box(300, 10)}, {}, {}, {0, 10, 0, 10});
     aligned->setFillWidth(false);
     aligned->setAlignment(ZNFTableColumnAlignmentCenter);
-    aligned->setInsets({0, 10, 0, 10});
-    auto narrow = box(120, 10);
-    aligned->setItems({narrow, box(300, 10)});
-    std::unique_ptr<QWidget> alignedView(
-        aligned->instanceForItem(aligned, nullptr, QRectF(0, 0, 200, 20), nullptr).view);
+    auto alignedView = instance(aligned, QRectF(0, 0, 200, 20));
     const QList<ZNFSpacerLayoutView*> alignedItems = direct<ZNFSpacerLayoutView>(alignedView.get());
     ASSERT_EQ(alignedItems.size(), 2);
     EXPECT_EQ(alignedItems[0]->frame(), QRectF(50, 0, 120, 10));
     // Wider than the column: left where it is.
     EXPECT_EQ(alignedItems[1]->frame(), QRectF(10, 10, 300, 10));
     aligned->setAlignment(ZNFTableColumnAlignmentRight);
-    alignedView.reset(aligned->instanceForItem(aligned, nullptr, QRectF(0, 0, 200, 20), nullptr).view);
+    alignedView = instance(aligned, QRectF(0, 0, 200, 20));
     EXPECT_EQ(direct<ZNFSpacerLayoutView>(alignedView.get())[0]->frame().x(), 90);
     // The references follow the latest view only.
     EXPECT_EQ(aligned->layoutItemForView(direct<ZNFSpacerLayoutView>(alignedView.get())[0]), narrow);
@@ -169,12 +175,8 @@ TEST(TableItem, RowColoursFillAndZPositionsOrderOverlappingColumns) {
     under->setBackgroundColor(QColor(255, 0, 0));
     auto over = std::make_shared<ZNFSpacerLayoutItem>(QSizeF(10, 40));
     over->setBackgroundColor(QColor(0, 0, 255));
-    auto first = std::make_shared<ZNFTableColumnLayoutItem>();
-    first->setItems({over});
+    auto first = column({over}), second = column({under}, 0.5);
     first->setZPosition(2);
-    auto second = std::make_shared<ZNFTableColumnLayoutItem>();
-    second->setItems({under});
-    second->setWidthPercentage(0.5);
     second->setZPosition(1);
     auto row = std::make_shared<ZNFTableRowLayoutItem>();
     row->setColumns({first, second});
@@ -207,43 +209,34 @@ TEST(TableItem, ParsesRowsItemsAndConfig) {
     ASSERT_EQ(empty->rows()[0]->columns().size(), 1u);
     EXPECT_TRUE(empty->rows()[0]->columns()[0]->items().empty());
 
-    const auto configured = parseOne(R"([{"_type": "table", "items": [{"_type": "named", "name": "x"}],
-        "config": {"align": "center", "offset": 0.25, "width": 0.5, "zPosition": 3, "top": 1, "left": 2,
-                   "bottom": 3, "right": 4, "fillWidth": false}}])");
+    const auto configured =
+        parseOne(R"([{"_type": "table", "items": [{"_type": "named", "name": "x"}], "config":
+        {"align": "center", "offset": 0.25, "width": 0.5, "zPosition": 3, "top": 1, "left": 2, "bottom": 3, "right": 4, "fillWidth": false}}])");
     ASSERT_TRUE(configured);
     // Placed by its config: a quarter in, half wide less its insets (a config's "fillWidth" is
     // not read, so the item fills the column).
-    auto configuredView = showTable(configured, 400);
-    const auto* x = configuredView->findChild<TestLayoutItemView*>();
-    ASSERT_TRUE(x);
-    EXPECT_EQ(placeIn(x, configuredView.get()), QRect(102, 1, 194, 40));
+    EXPECT_EQ(places(showTable(configured, 400).get()),
+              (std::map<QString, QRect>{{"x", QRect(102, 1, 194, 40)}}));
 
     // "rows" comes before "items"; the data's first row is shown at the top.
     const auto rows =
         parseOne(R"([{"_type": "table", "items": [{"_type": "named", "name": "ignored"}], "rows": [
-        {"columns": [{"items": [{"_type": "named", "name": "first"}], "align": "right", "fillWidth": "0"}],
-         "insets": {"top": 2, "bottom": 3}, "bg": "#FF0000"},
+        {"columns": [{"items": [{"_type": "named", "name": "first"}], "align": "right", "fillWidth": "0"}], "insets": {"top": 2, "bottom": 3}, "bg": "#FF0000"},
         {"columns": [{"items": [{"_type": "named", "name": "second"}]}, "not a column"]},
         {"columns": "not columns"}]}])");
     ASSERT_TRUE(rows);
     ASSERT_EQ(rows->rows().size(), 2u);
     auto view = showTable(rows, 300);
-    std::map<QString, QRect> places;
-    for (auto* shown : view->findChildren<TestLayoutItemView*>())
-        places[shown->itemName] = placeIn(shown, view.get());
-    ASSERT_EQ(places.size(), 2u);
-    EXPECT_EQ(places["first"], QRect(180, 2, 120, 40));
-    EXPECT_EQ(places["second"], QRect(0, 45, 300, 40));
+    EXPECT_EQ(places(view.get()), (std::map<QString, QRect>{{"first", QRect(180, 2, 120, 40)},
+                                                            {"second", QRect(0, 45, 300, 40)}}));
     EXPECT_EQ(rows->rows()[1]->backgroundColor(), QColor(255, 0, 0));
     // Unknown alignments and values that are no text align left.
     EXPECT_EQ(ZNFTableLayoutItemParser::alignmentForKey("middle"), ZNFTableColumnAlignmentLeft);
     EXPECT_EQ(ZNFTableLayoutItemParser::alignmentForKey(QVariant(2)), ZNFTableColumnAlignmentLeft);
     // Huge sizes are held where they are read.
-    EXPECT_EQ(parseOne(R"([{"_type": "table", "items": [], "config": {"offset": 1e39, "width": 1e300}}])")
-                  ->rows()[0]
-                  ->columns()[0]
-                  ->widthPercentage(),
-              float(ZNFLargestNumberReading));
+    const auto huge =
+        parseOne(R"([{"_type": "table", "items": [], "config": {"offset": 1e39, "width": 1e300}}])");
+    EXPECT_EQ(huge->rows()[0]->columns()[0]->widthPercentage(), float(ZNFLargestNumberReading));
 }
 
 TEST(TableItem, HoverRoutingAndAReleasedTable) {

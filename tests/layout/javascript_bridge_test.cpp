@@ -35,8 +35,7 @@ QStringList linesStartingWith(const LogCapture& log, const QString& prefix) {
 const bool kSetAndEnd = registerChildRoutine(QStringLiteral("set-and-end"), [](const QStringList& arguments) {
     ZNFJavascriptLayoutController bridge;
     auto set = [&] {
-        bridge.context()->evaluateScript(QStringLiteral(R"(
-            setUserDefaultsValueForKey({n: 7}, "outlives");
+        bridge.context()->evaluateScript(QStringLiteral(R"(setUserDefaultsValueForKey({n: 7}, "outlives");
             performAction({_type: "data", action: "set", key: "handled", value: "yes"});)"));
     };
     if (arguments.value(0) != QLatin1String("quit")) {
@@ -70,9 +69,9 @@ TEST(JavascriptBridge, PerformActionAtOnceOrLater) {
     ZNFJavascriptContext* context = bridge.context();
 
     // Without "_delay" the event has run when performAction returns: the script sees it.
-    const QJSValue seen = context->evaluateScript(R"(
-        performAction({_type: "data", action: "set", key: "js-now", value: 1});
-        userDefaultsValueForKey("js-now"))");
+    const QJSValue seen =
+        context->evaluateScript(R"(performAction({_type: "data", action: "set", key: "js-now",
+        value: 1}); userDefaultsValueForKey("js-now"))");
     EXPECT_EQ(seen.toInt(), 1);
     EXPECT_EQ(stored("js-now"), QVariant(1));
 
@@ -89,13 +88,11 @@ TEST(JavascriptBridge, PerformActionAtOnceOrLater) {
 
     // A delay of 0 still waits for a later turn of the event loop; so does a delay that is
     // not a number or is negative.
-    context->evaluateScript(R"(
-        performAction({_type: "data", action: "set", key: "js-zero", value: "z", _delay: 0});
+    context->evaluateScript(
+        R"(performAction({_type: "data", action: "set", key: "js-zero", value: "z", _delay: 0});
         performAction({_type: "data", action: "set", key: "js-odd", value: "o", _delay: -3});
         performAction({_type: "data", action: "set", key: "js-nan", value: "n", _delay: "soon"}))");
-    EXPECT_FALSE(stored("js-zero").isValid());
-    EXPECT_FALSE(stored("js-odd").isValid());
-    EXPECT_FALSE(stored("js-nan").isValid());
+    EXPECT_EQ((QVariantList{stored("js-zero"), stored("js-odd"), stored("js-nan")}), QVariantList(3));
     EXPECT_TRUE(waitUntil([] {
         return stored("js-zero").isValid() && stored("js-odd").isValid() && stored("js-nan").isValid();
     }));
@@ -108,13 +105,8 @@ TEST(JavascriptBridge, PerformActionWantsADictionary) {
                                                  [&](const std::shared_ptr<ZNFLayoutEvent>&) { ++events; }),
                                              QStringLiteral("count"));
     LogCapture log;
-    bridge.context()->evaluateScript(R"(
-        performAction("count");
-        performAction(["count"]);
-        performAction(function () { return {_type: "count"}; });
-        performAction(null);
-        performAction();
-        performAction(new Date());
+    bridge.context()->evaluateScript(R"(performAction("count"); performAction(["count"]); performAction(null);
+        performAction(function () { return {_type: "count"}; }); performAction(); performAction(new Date());
         performAction({_type: "unknown"});)");
     EXPECT_EQ(events, 0);
     EXPECT_TRUE(linesStartingWith(log, "JS Error: ").isEmpty()) << log.lines().join('\n').toStdString();
@@ -125,15 +117,11 @@ TEST(JavascriptBridge, PerformActionWantsADictionary) {
 TEST(JavascriptBridge, ValuesCrossTheBridge) {
     ZNFJavascriptLayoutController bridge;
     ZNFJavascriptContext* context = bridge.context();
-    context->evaluateScript(R"(
-        setUserDefaultsValueForKey("text", "js-string");
-        setUserDefaultsValueForKey(2.5, "js-number");
-        setUserDefaultsValueForKey(7, "js-integer");
-        setUserDefaultsValueForKey(false, "js-bool");
-        setUserDefaultsValueForKey({list: [1, "a", {deep: true}], when: new Date(Date.UTC(2024, 2, 15))}, "js-dict");)");
-    EXPECT_EQ(stored("js-string"), QVariant(QStringLiteral("text")));
-    EXPECT_EQ(stored("js-number"), QVariant(2.5));
-    EXPECT_EQ(stored("js-integer"), QVariant(7));
+    context->evaluateScript(R"(setUserDefaultsValueForKey("text", "js-string");
+        setUserDefaultsValueForKey(2.5, "js-number"); setUserDefaultsValueForKey(7, "js-integer");
+        setUserDefaultsValueForKey(false, "js-bool"); setUserDefaultsValueForKey({list: [1, "a", {deep: true}], when: new Date(Date.UTC(2024, 2, 15))}, "js-dict");)");
+    EXPECT_EQ((QVariantList{stored("js-string"), stored("js-number"), stored("js-integer")}),
+              (QVariantList{QStringLiteral("text"), 2.5, 7}));
     EXPECT_EQ(stored("js-bool").typeId(), QMetaType::Bool);
     const QVariantMap dict = stored("js-dict").toMap();
     EXPECT_EQ(dict.value("list"),
@@ -154,18 +142,11 @@ TEST(JavascriptBridge, NonPropertyListValuesStoreNothing) {
     ZNFJavascriptLayoutController bridge;
     userDefaults().setObject(QStringLiteral("before"), QStringLiteral("js-guarded"));
     LogCapture log;
-    bridge.context()->evaluateScript(R"(
-        setUserDefaultsValueForKey(function () {}, "js-guarded");
-        setUserDefaultsValueForKey({f: function () {}}, "js-guarded");
-        setUserDefaultsValueForKey([1, null], "js-guarded");
-        setUserDefaultsValueForKey(null, "js-guarded");
-        setUserDefaultsValueForKey(undefined, "js-guarded");
-        var loop = {name: "loop"}; loop.self = loop;
-        setUserDefaultsValueForKey(loop, "js-guarded");
+    bridge.context()->evaluateScript(R"(var loop = {name: "loop"}; loop.self = loop;
         var knot = {}; knot.a = knot; knot.b = [knot, knot]; knot.c = knot;
-        setUserDefaultsValueForKey(knot, "js-guarded");
-        setUserDefaultsValueForKey("no key");
-        setUserDefaultsValueForKey("object key", {});
+        for (const v of [function () {}, {f: function () {}}, [1, null], null, undefined, loop, knot])
+            setUserDefaultsValueForKey(v, "js-guarded");
+        setUserDefaultsValueForKey("no key"); setUserDefaultsValueForKey("object key", {});
         performAction({_type: "data", action: "set", key: "js-guarded", value: function () {}});
         performAction({_type: "data", action: "set", key: "js-guarded", value: loop});)");
     EXPECT_EQ(stored("js-guarded"), QVariant(QStringLiteral("before")));
@@ -269,8 +250,8 @@ TEST(JavascriptBridge, ScriptLinesGoToTheLayoutCategory) {
 
 TEST(JavascriptBridge, NothingRunsOnceTheBridgeIsGone) {
     auto bridge = std::make_unique<ZNFJavascriptLayoutController>();
-    bridge->context()->evaluateScript(R"(
-        performAction({_type: "data", action: "set", key: "js-gone-zero", value: 1, _delay: 0});
+    bridge->context()->evaluateScript(
+        R"(performAction({_type: "data", action: "set", key: "js-gone-zero", value: 1, _delay: 0});
         performAction({_type: "data", action: "set", key: "js-gone-later", value: 1, _delay: 0.1});)");
     // Another bridge's delayed action is not affected.
     ZNFJavascriptLayoutController other;
@@ -294,10 +275,7 @@ TEST(JavascriptBridge, GlobalsCanBePutBack) {
     EXPECT_EQ(log.lines(), QStringList{"back"});
     EXPECT_EQ(stored("js-back"), QVariant(2));
     // The native object behind the functions is not reachable as a global.
-    EXPECT_EQ(
-        context
-            ->evaluateScript(
-                "Object.keys(this).filter(function (k) { return typeof this[k] === 'object'; }, this).length")
-            .toInt(),
-        0);
+    const QString objects =
+        "Object.keys(this).filter(function (k) { return typeof this[k] === 'object'; }, this)";
+    EXPECT_EQ(context->evaluateScript(objects + ".length").toInt(), 0);
 }

@@ -22,6 +22,10 @@ ZNFTextAttributesPtr attrs(std::initializer_list<std::pair<const char*, QVariant
     return ZNFTextFormatter().attributesFromDictionary(style(entries));
 }
 
+ZNFEdgeInsets insetsOf(std::initializer_list<std::pair<const char*, QVariant>> entries) {
+    return ZNFTextFormatter::insetsValueFromDictionary(style(entries));
+}
+
 void expectColor(const QColor& c, int r, int g, int b, double a = 1.0) {
     EXPECT_EQ(c.red(), r);
     EXPECT_EQ(c.green(), g);
@@ -62,10 +66,10 @@ TEST(TextFormatterTemplates, InheritanceAndChains) {
         {"self", style({{"template", "self"}, {"align", "center"}})},
     });
     const auto leaf = f.attributesForKey("leaf");
-    expectColor(*leaf->foregroundColor, 0, 255, 0); // nearer template wins
+    // The nearer template's colour, the farther one's weight, its own size over both.
     ASSERT_TRUE(leaf->font);
-    EXPECT_EQ(leaf->font->weight(), ZNFFontWeight::Bold); // from the farther one
-    EXPECT_EQ(leaf->font->pointSize(), 11);               // own value wins over both
+    EXPECT_EQ(std::tuple(*leaf->foregroundColor, leaf->font->weight(), leaf->font->pointSize()),
+              std::tuple(QColor(0, 255, 0), ZNFFontWeight::Bold, 11.0));
     EXPECT_EQ(leaf->underlineStyle, ZNFLineStyle::Single);
     EXPECT_EQ(f.insetsForKey("leaf"), (ZNFEdgeInsets{10, 4, 0, 0}));
 
@@ -163,15 +167,11 @@ TEST(TextFormatterDecorations, OddValuesDecorateNothing) {
 }
 
 TEST(TextFormatterInsets, ValuesAndHostileInput) {
-    EXPECT_EQ(
-        ZNFTextFormatter::insetsValueFromDictionary(style({{"top", 1}, {"left", 2.5}, {"bottom", "3"}})),
-        (ZNFEdgeInsets{1, 2.5, 3, 0}));
-    EXPECT_EQ(ZNFTextFormatter::insetsValueFromDictionary(
-                  style({{"top", std::numeric_limits<double>::quiet_NaN()}, {"left", QVariantList{1}}})),
+    EXPECT_EQ(insetsOf({{"top", 1}, {"left", 2.5}, {"bottom", "3"}}), (ZNFEdgeInsets{1, 2.5, 3, 0}));
+    EXPECT_EQ(insetsOf({{"top", std::numeric_limits<double>::quiet_NaN()}, {"left", QVariantList{1}}}),
               ZNFEdgeInsetsZero);
     // A negative inset would measure a text smaller than its lines; absurd ones are held too.
-    EXPECT_EQ(ZNFTextFormatter::insetsValueFromDictionary(
-                  style({{"top", -5}, {"left", "-1e300"}, {"bottom", 1e300}, {"right", 10000}})),
+    EXPECT_EQ(insetsOf({{"top", -5}, {"left", "-1e300"}, {"bottom", 1e300}, {"right", 10000}}),
               (ZNFEdgeInsets{0, 0, 10000, 10000}));
     ZNFTextFormatter f;
     f.parseInsetsFromAttributes(style({{"right", 7}}), "x");
@@ -221,17 +221,16 @@ TEST(TextFormatterPropertyList, XmlBinaryAndBadFiles) {
 
     // Missing file, garbage, a plist without "formats", a NUL in a key: a clear error and nothing
     // registered.
-    const QString garbage = dir.filePath("garbage.plist");
-    const QString noFormats = dir.filePath("noformats.plist");
-    const QString nul = dir.filePath("nul.plist");
-    ASSERT_TRUE(writeFile(garbage, "bplist00\xff\xff\xff garbage"));
-    ASSERT_TRUE(
-        writeFile(nul, readFile(QStringLiteral(NOTECRATE_SOURCE_DIR
-                                               "/fuzz/crashes/style_plist/nul_byte_in_binary_key.plist"))));
-    ASSERT_TRUE(writeFile(
-        noFormats,
-        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>styles</key><dict/></dict></plist>"));
-    for (const QString& bad : {dir.filePath("absent.plist"), garbage, noFormats, nul}) {
+    const std::map<QString, QByteArray> files = {
+        {"absent.plist", {}},
+        {"garbage.plist", "bplist00\xff\xff\xff garbage"},
+        {"nul.plist",
+         readFile(NOTECRATE_SOURCE_DIR "/fuzz/crashes/style_plist/nul_byte_in_binary_key.plist")},
+        {"noformats.plist",
+         R"(<?xml version="1.0"?><plist version="1.0"><dict><key>styles</key><dict/></dict></plist>)"}};
+    for (const auto& [name, bytes] : files) {
+        const QString bad = dir.filePath(name);
+        ASSERT_TRUE(bytes.isEmpty() || writeFile(bad, bytes));
         ZNFTextFormatter h;
         error.clear();
         EXPECT_FALSE(h.registerKeyedAttributesFromFile(bad, &error)) << bad.toStdString();

@@ -78,13 +78,11 @@ TEST(LabelMeasuring, RoundsUpAndSurvivesHostileSizes) {
     EXPECT_GT(ZNFLabel::sizeWithWidth(std::nan(""), text, five, false).height(), 0);
     // A style with numbers past any sense is held to what the text system lays out: it measures
     // as the largest font does, not as nothing.
-    const ZNFTextAttributesPtr absurd =
-        ZNFTextFormatter().attributesFromDictionary({{"fontWeight", "regular"},
-                                                     {"fontSize", 1e300},
-                                                     {"tabs", QVariantList{1e300}},
-                                                     {"lineHeight", 1e300}});
-    const QSizeF huge =
-        ZNFLabel::sizeWithWidth(3000, ZNFAttributedString(QStringLiteral("A\tB"), absurd), {});
+    QVariantMap absurd{{"fontWeight", "regular"}, {"fontSize", 1e300}, {"lineHeight", 1e300}};
+    absurd["tabs"] = QVariantList{1e300};
+    const ZNFAttributedString tabbed(QStringLiteral("A\tB"),
+                                     ZNFTextFormatter().attributesFromDictionary(absurd));
+    const QSizeF huge = ZNFLabel::sizeWithWidth(3000, tabbed, {});
     EXPECT_TRUE(huge.height() > ZNFLargestFontSize && std::isfinite(huge.height()));
     // Negative insets set in code never make a negative size.
     EXPECT_EQ(ZNFLabel::sizeWithWidth(300, ZNFAttributedString(), ZNFEdgeInsets{-9, -9, -9, -9}, false),
@@ -92,12 +90,8 @@ TEST(LabelMeasuring, RoundsUpAndSurvivesHostileSizes) {
 }
 
 TEST(LabelMeasuring, MeasuredSizeDrawsInTheSameLines) {
-    ZNFTextAttributes big = styled(19);
-    ZNFParagraphStyle centered;
-    centered.alignment = ZNFTextAlignment::Center;
-    centered.lineHeightMultiple = 1.3;
-    centered.paragraphSpacing = 7;
-    big.paragraphStyle = centered;
+    const ZNFTextAttributes big =
+        paragraph({{"align", "center"}, {"lineHeight", 1.3}, {"paragraphSpacing", 7}}, 19);
     ZNFTextAttributes kerned = styled(13);
     kerned.kern = 1.25;
     const ZNFTextAttributes hanging = paragraph({{"tabs", QVariantList{36.5, 120}}}, 14);

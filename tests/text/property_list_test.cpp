@@ -50,17 +50,10 @@ QByteArray crashInput(const char* name) {
 } // namespace
 
 TEST(PropertyList, EveryTruncationOfAValidListIsSafe) {
-    plist_t dict = plist_new_dict();
-    plist_t tabs = plist_new_array();
-    plist_array_append_item(tabs, plist_new_uint(1));
-    plist_array_append_item(tabs, plist_new_real(2.5));
-    plist_dict_set_item(dict, "tabs", tabs);
-    char* bin = nullptr;
-    uint32_t length = 0;
-    plist_to_bin(dict, &bin, &length);
-    plist_free(dict);
-    const QByteArray good(bin, length);
-    free(bin);
+    // {"tabs": [1, 2.5]} in the binary format.
+    const QByteArray good =
+        QByteArray::fromHex("62706c6973743030d101025474616273a203041001234004000000000000080b1013150000"
+                            "00000000010100000000000000050000000000000000000000000000001e");
     QString error;
     EXPECT_EQ(ZNFPropertyListFromData(good, &error).toMap().value("tabs").toList(),
               (QVariantList{qint64(1), 2.5}))

@@ -45,33 +45,28 @@ QImage cornerImage(int width, int height) {
     return image;
 }
 
-QByteArray png(const QImage& image, std::optional<int> dpi) {
+// The image's bytes in `format`, its header recording `dpi`.
+static QByteArray encode(QImage image, const char* format, int dpi) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    QImage copy = image;
-    if (dpi) {
-        copy.setDotsPerMeterX(qRound(*dpi / 0.0254));
-        copy.setDotsPerMeterY(qRound(*dpi / 0.0254));
-    }
-    QImageWriter(&buffer, "png").write(copy);
-    if (!dpi) {
-        // Qt always writes pHYs: cut the chunk out so the file records no resolution.
-        const qsizetype at = bytes.indexOf("pHYs");
-        if (at >= 4)
-            bytes.remove(at - 4, 4 + 4 + 9 + 4);
-    }
+    image.setDotsPerMeterX(qRound(dpi / 0.0254));
+    image.setDotsPerMeterY(qRound(dpi / 0.0254));
+    QImageWriter(&buffer, format).write(image);
+    return bytes;
+}
+
+QByteArray png(const QImage& image, std::optional<int> dpi) {
+    QByteArray bytes = encode(image, "png", dpi.value_or(72));
+    // Qt always writes pHYs: without a dpi, cut the chunk out so the file records no resolution.
+    const qsizetype at = bytes.indexOf("pHYs");
+    if (!dpi && at >= 4)
+        bytes.remove(at - 4, 4 + 4 + 9 + 4);
     return bytes;
 }
 
 QByteArray jpeg(const QImage& image, std::optional<int> dpi) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImage copy = image;
-    copy.setDotsPerMeterX(qRound(dpi.value_or(72) / 0.0254));
-    copy.setDotsPerMeterY(qRound(dpi.value_or(72) / 0.0254));
-    QImageWriter(&buffer, "jpeg").write(copy);
+    QByteArray bytes = encode(image, "jpeg", dpi.value_or(72));
     const qsizetype jfif = bytes.indexOf(QByteArray("JFIF\0", 5));
     if (!dpi && jfif > 0)
         bytes[jfif + 7] = 0; // density unit 0: an aspect ratio only

@@ -16,16 +16,18 @@
 
 // Layout data written as JSON in a test; text that does not parse fails the test.
 QVariant json(const char* text);
+inline QVariant json(const QByteArray& text) {
+    return json(text.constData());
+}
 
 // A fixed-size item that shows itself in a plain view, reusing a view of its own class.
 class TestLayoutItem : public ZNFLayoutItem, public ZNFLayoutItemViewProvider {
 public:
-    explicit TestLayoutItem(QString name = QString(), QSizeF size = QSizeF(120, 40))
-        : m_name(std::move(name)), m_size(size) {}
+    explicit TestLayoutItem(QString name = QString(), QSizeF size = QSizeF(120, 40), QString kind = QString())
+        : m_name(std::move(name)), m_kind(std::move(kind)), m_size(size) {}
 
     static QString classKind() { return QStringLiteral("test"); }
     QString kind() const override { return m_kind.isEmpty() ? classKind() : m_kind; }
-    void setKind(const QString& kind) { m_kind = kind; }
 
     QSizeF sizeThatFits(const QSizeF& size) override {
         m_lastOffered = size;
