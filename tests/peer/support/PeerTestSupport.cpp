@@ -47,11 +47,6 @@ void RecordingSession::session(const std::shared_ptr<ZNFPeerSession>&, const QSt
     m_finished.push_back(f);
 }
 
-std::vector<RecordingSession::StateChange> RecordingSession::states() const {
-    QMutexLocker lock(&m_mutex);
-    return m_states;
-}
-
 std::vector<qint64> RecordingSession::statesOf(const ZNFPeerID& peer) const {
     QMutexLocker lock(&m_mutex);
     std::vector<qint64> result;
@@ -59,34 +54,6 @@ std::vector<qint64> RecordingSession::statesOf(const ZNFPeerID& peer) const {
         if (change.peer == peer)
             result.push_back(change.state);
     return result;
-}
-
-bool RecordingSession::hasState(qint64 state) const {
-    QMutexLocker lock(&m_mutex);
-    for (const auto& change : m_states)
-        if (change.state == state)
-            return true;
-    return false;
-}
-
-QList<QByteArray> RecordingSession::data() const {
-    QMutexLocker lock(&m_mutex);
-    return m_data;
-}
-
-std::vector<RecordingSession::Finished> RecordingSession::finished() const {
-    QMutexLocker lock(&m_mutex);
-    return m_finished;
-}
-
-QStringList RecordingSession::began() const {
-    QMutexLocker lock(&m_mutex);
-    return m_began;
-}
-
-std::shared_ptr<ZNFProgress> RecordingSession::lastProgress() const {
-    QMutexLocker lock(&m_mutex);
-    return m_progress;
 }
 
 void AnsweringAdvertiser::advertiser(const std::shared_ptr<ZNFPeerAdvertiser>&, const ZNFPeerID& peer,
@@ -108,26 +75,6 @@ void AnsweringAdvertiser::advertiser(const std::shared_ptr<ZNFPeerAdvertiser>&, 
     m_error = error;
 }
 
-int AnsweringAdvertiser::invitations() const {
-    QMutexLocker lock(&m_mutex);
-    return m_count;
-}
-
-QByteArray AnsweringAdvertiser::lastContext() const {
-    QMutexLocker lock(&m_mutex);
-    return m_context;
-}
-
-ZNFPeerID AnsweringAdvertiser::lastPeer() const {
-    QMutexLocker lock(&m_mutex);
-    return m_peer;
-}
-
-ZNFPeerError AnsweringAdvertiser::startError() const {
-    QMutexLocker lock(&m_mutex);
-    return m_error;
-}
-
 void RecordingBrowser::browser(const std::shared_ptr<ZNFPeerBrowser>&, const ZNFPeerID& peer,
                                const ZNFDiscoveryInfo& info) {
     QMutexLocker lock(&m_mutex);
@@ -138,16 +85,6 @@ void RecordingBrowser::browser(const std::shared_ptr<ZNFPeerBrowser>&, const ZNF
 void RecordingBrowser::browser(const std::shared_ptr<ZNFPeerBrowser>&, const ZNFPeerID& peer) {
     QMutexLocker lock(&m_mutex);
     m_lost.append(peer);
-}
-
-QList<ZNFPeerID> RecordingBrowser::found() const {
-    QMutexLocker lock(&m_mutex);
-    return m_found;
-}
-
-QList<ZNFPeerID> RecordingBrowser::lost() const {
-    QMutexLocker lock(&m_mutex);
-    return m_lost;
 }
 
 ZNFDiscoveryInfo RecordingBrowser::infoOf(const ZNFPeerID& peer) const {
@@ -168,16 +105,6 @@ ZNFPeerSession::Completion CompletionProbe::callback() {
 
 bool CompletionProbe::wait(int timeoutMs) {
     return waitUntil([this] { return calls() > 0; }, timeoutMs);
-}
-
-ZNFPeerError CompletionProbe::error() const {
-    QMutexLocker lock(&m_mutex);
-    return m_error;
-}
-
-int CompletionProbe::calls() const {
-    QMutexLocker lock(&m_mutex);
-    return m_calls;
 }
 
 QByteArray writePatternFile(const QString& path, qint64 size, quint32 seed) {
@@ -286,6 +213,18 @@ bool PeerPair::connect(double timeout) {
         return hostSession->connectedPeers().contains(guestID) &&
                guestSession->connectedPeers().contains(hostID);
     });
+}
+
+ZNFPeerError PeerPair::sendAndWait(const QString& path, const std::optional<ZNFPeerID>& to,
+                                   const std::function<void(ZNFProgress&)>& started) {
+    CompletionProbe probe;
+    auto progress = hostSession->sendResourceAtURL(QUrl::fromLocalFile(path), QFileInfo(path).fileName(),
+                                                   to.value_or(guestID), probe.callback());
+    if (progress && started)
+        started(*progress);
+    if (!probe.wait())
+        return ZNFPeerError(ZNFPeerError::TimedOut, "the sender never completed");
+    return probe.error();
 }
 
 QByteArray rawFrame(quint8 type, const QByteArray& payload) {
