@@ -387,32 +387,30 @@ TEST(BadReceiver, OnlyAConfirmationOfTheWholeFileIsSuccess) {
     const QByteArray zeros(ZNFPeerFrame::kDigestBytes, 0);
 
     enum When { AfterEnd, AfterFirstChunk };
+    const auto stored = [&](quint32 id) { return rawResult(id, 0, size, sha); };
+    const auto failed = [&](ZNFPeerError::Code code) {
+        return [=](quint32 id) { return rawResult(id, code, 0, zeros); };
+    };
     const struct {
         const char* what;
-        When when;
         std::function<QByteArray(quint32 id)> reply;
         ZNFPeerError::Code expected;
-        bool linkSurvives;
+        When when = AfterEnd;
+        bool linkSurvives = true;
     } cases[] = {
-        {"other bytes", AfterEnd, [&](quint32 id) { return rawResult(id, 0, size, QByteArray(32, 'x')); },
-         ZNFPeerError::HashMismatch, true},
-        {"other size", AfterEnd, [&](quint32 id) { return rawResult(id, 0, size - 1, sha); },
-         ZNFPeerError::SizeMismatch, true},
-        {"could not store", AfterEnd,
-         [&](quint32 id) { return rawResult(id, ZNFPeerError::FileError, 0, zeros); },
-         ZNFPeerError::FileError, true},
-        {"refused the name", AfterFirstChunk,
-         [&](quint32 id) { return rawResult(id, ZNFPeerError::InvalidName, 0, zeros); },
-         ZNFPeerError::InvalidName, true},
-        {"stored", AfterEnd, [&](quint32 id) { return rawResult(id, 0, size, sha); }, ZNFPeerError::None,
-         true},
-        {"confirmed before the end", AfterFirstChunk,
-         [&](quint32 id) { return rawResult(id, 0, size, zeros); }, ZNFPeerError::ProtocolError, false},
-        {"confirmed twice", AfterEnd,
-         [&](quint32 id) { return rawResult(id, 0, size, sha) + rawResult(id, 0, size, sha); },
-         ZNFPeerError::None, false},
-        {"confirmed another resource", AfterEnd, [&](quint32 id) { return rawResult(id + 7, 0, size, sha); },
-         ZNFPeerError::ProtocolError, false},
+        {"other bytes", [&](quint32 id) { return rawResult(id, 0, size, QByteArray(32, 'x')); },
+         ZNFPeerError::HashMismatch},
+        {"other size", [&](quint32 id) { return rawResult(id, 0, size - 1, sha); },
+         ZNFPeerError::SizeMismatch},
+        {"could not store", failed(ZNFPeerError::FileError), ZNFPeerError::FileError},
+        {"refused the name", failed(ZNFPeerError::InvalidName), ZNFPeerError::InvalidName, AfterFirstChunk},
+        {"stored", stored, ZNFPeerError::None},
+        {"confirmed before the end", [&](quint32 id) { return rawResult(id, 0, size, zeros); },
+         ZNFPeerError::ProtocolError, AfterFirstChunk, false},
+        {"confirmed twice", [&](quint32 id) { return stored(id) + stored(id); }, ZNFPeerError::None, AfterEnd,
+         false},
+        {"confirmed another resource", [&](quint32 id) { return stored(id + 7); },
+         ZNFPeerError::ProtocolError, AfterEnd, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
