@@ -276,12 +276,9 @@ TEST_F(ControllerTest, AWirelessSendServesTheFirstPhoneAloneWhateverOtherPeersDo
     const ZNFPeerID phone(QStringLiteral("Phone"));
     auto socket = connectRaw(port);
     socket->write(rawInvite(phone.uniqueID(), phone.displayName()));
-    quint8 type = 0;
     QByteArray payload;
-    ASSERT_TRUE(readRawFrame(*socket, &type, &payload));
-    ASSERT_EQ(type, ZNFPeerFrame::Accept);
-    ASSERT_TRUE(readRawFrame(*socket, &type, &payload));
-    ASSERT_EQ(type, ZNFPeerFrame::ResourceBegin);
+    ASSERT_EQ(nextFrame(*socket), ZNFPeerFrame::Accept);
+    ASSERT_EQ(nextFrame(*socket, &payload), ZNFPeerFrame::ResourceBegin);
     const quint32 id = qFromBigEndian<quint32>(payload.constData());
 
     // The other peer connects after the phone, drops, finishes a resource: nothing of it counts.
@@ -302,7 +299,8 @@ TEST_F(ControllerTest, AWirelessSendServesTheFirstPhoneAloneWhateverOtherPeersDo
     QByteArray digest;
     quint32 pushedAnswer = 0xFFFFFFFF;
     qint64 bytes = 0;
-    while ((digest.isEmpty() || pushedAnswer == 0xFFFFFFFF) && readRawFrame(*socket, &type, &payload)) {
+    for (quint8 type = 0;
+         (digest.isEmpty() || pushedAnswer == 0xFFFFFFFF) && (type = nextFrame(*socket, &payload)) != 0;) {
         if (type == ZNFPeerFrame::ResourceChunk) {
             received.addData(payload.constData() + 4, payload.size() - 4);
             bytes += payload.size() - 4;

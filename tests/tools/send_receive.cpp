@@ -162,26 +162,18 @@ TEST_F(WirelessCommands, ReceiveNeverOverwritesAndRefusesNamesNoFileShouldCarry)
         });
         ASSERT_TRUE(waitUntil([&] { return sent.has_value(); }));
         const QStringList files = QDir(inbox).entryList(QDir::Files | QDir::Hidden | QDir::System);
-        if (c.newDevices) {
-            EXPECT_EQ(received.status, 1);
-            EXPECT_TRUE(
-                received.err.contains("refused, a new peer needs a terminal to confirm the code, or --yes"))
-                << received.err.constData();
-            EXPECT_FALSE(sent->isNull());
-            EXPECT_TRUE(files.isEmpty()) << qPrintable(files.join(u','));
-        } else if (c.storedAs.isEmpty()) {
-            EXPECT_EQ(received.status, 1);
-            EXPECT_TRUE(received.err.contains("refusing the resource name")) << received.err.constData();
-            EXPECT_EQ(sent->code(), ZNFPeerError::InvalidName);
-            EXPECT_TRUE(files.isEmpty()) << qPrintable(files.join(u','));
-        } else {
-            EXPECT_EQ(received.status, 0) << received.err.constData();
-            EXPECT_TRUE(sent->isNull());
-            EXPECT_EQ(readFile(QDir(inbox).filePath(c.storedAs)), bytes);
-            for (const QString& name : c.existing)
-                EXPECT_EQ(readFile(QDir(inbox).filePath(name)), QByteArray("older"));
-            EXPECT_EQ(files.size(), c.existing.size() + 1);
-        }
+        const bool stored = !c.storedAs.isEmpty() && !c.newDevices;
+        const char* why = c.newDevices ? "refused, a new peer needs a terminal to confirm the code, or --yes"
+                          : stored     ? ""
+                                       : "refusing the resource name";
+        EXPECT_EQ(received.status, stored ? 0 : 1) << received.err.constData();
+        EXPECT_TRUE(received.err.contains(why)) << received.err.constData();
+        EXPECT_EQ(sent->isNull(), stored) << qPrintable(sent->description());
+        EXPECT_TRUE(c.newDevices || stored || sent->code() == ZNFPeerError::InvalidName);
+        EXPECT_EQ(readFile(QDir(inbox).filePath(c.storedAs)), stored ? bytes : QByteArray());
+        for (const QString& name : c.existing)
+            EXPECT_EQ(readFile(QDir(inbox).filePath(name)), QByteArray("older"));
+        EXPECT_EQ(files.size(), c.existing.size() + (stored ? 1 : 0)) << qPrintable(files.join(u','));
     }
 }
 

@@ -183,12 +183,9 @@ PeerPair::PeerPair(const QString& serviceType, ZNFPeerDiscovery::Backend backend
     ZNFPeerDiscovery::setBackend(backend);
     hostSession = ZNFPeerSession::create(hostID);
     guestSession = ZNFPeerSession::create(guestID);
-    hostEvents = std::make_shared<RecordingSession>();
-    guestEvents = std::make_shared<RecordingSession>();
     hostSession->setDelegate(hostEvents);
     guestSession->setDelegate(guestEvents);
     answering = std::make_shared<AnsweringAdvertiser>(AnsweringAdvertiser::Mode::Accept, hostSession);
-    browsing = std::make_shared<RecordingBrowser>();
     advertiser = ZNFPeerAdvertiser::create(hostID, {{QStringLiteral("host"), QStringLiteral("test box")}},
                                            serviceType);
     advertiser->setDelegate(answering);
@@ -309,6 +306,12 @@ bool readRawFrame(QTcpSocket& socket, quint8* type, QByteArray* payload, int tim
         return false;
     *payload = socket.read(length);
     return true;
+}
+
+quint8 nextFrame(QTcpSocket& socket, QByteArray* payload) {
+    quint8 type = 0;
+    QByteArray ignored;
+    return readRawFrame(socket, &type, payload ? payload : &ignored) ? type : 0;
 }
 
 bool waitClosed(QTcpSocket& socket, int timeoutMs) {

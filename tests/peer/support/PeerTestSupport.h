@@ -177,9 +177,10 @@ struct PeerPair {
     ScopedTemporaryFolder temporary;
     ZNFPeerID hostID, guestID;
     std::shared_ptr<ZNFPeerSession> hostSession, guestSession;
-    std::shared_ptr<RecordingSession> hostEvents, guestEvents;
+    std::shared_ptr<RecordingSession> hostEvents = std::make_shared<RecordingSession>(),
+                                      guestEvents = std::make_shared<RecordingSession>();
     std::shared_ptr<AnsweringAdvertiser> answering;
-    std::shared_ptr<RecordingBrowser> browsing;
+    std::shared_ptr<RecordingBrowser> browsing = std::make_shared<RecordingBrowser>();
     std::shared_ptr<ZNFPeerAdvertiser> advertiser;
     std::shared_ptr<ZNFPeerBrowser> browser;
 };
@@ -202,5 +203,7 @@ std::unique_ptr<QSslSocket> connectRawTls(quint16 port, const ZNFPeerIdentity& i
                                           QSsl::SslProtocol protocol = QSsl::TlsV1_3);
 // Reads one frame from a blocking-mode raw socket; false when none arrives in time.
 bool readRawFrame(QTcpSocket& socket, quint8* type, QByteArray* payload, int timeoutMs = 5000);
+// The type of the next frame (its payload into `payload` when given), 0 when none arrives.
+quint8 nextFrame(QTcpSocket& socket, QByteArray* payload = nullptr);
 // True once the peer has closed the socket.
 bool waitClosed(QTcpSocket& socket, int timeoutMs = 5000);
