@@ -30,30 +30,13 @@
 
 namespace {
 
-class FlowTest : public ::testing::Test {
+class FlowTest : public AppWindowTest {
 public: // the rows of the mended faults below replay on it
-    ScopedHome home;
-    std::unique_ptr<ZNFNotecrateWindowController> window;
-    std::shared_ptr<ZNFMacNotecrateViewController> vc;
-
     void SetUp() override {
-        window = std::make_unique<ZNFNotecrateWindowController>();
+        AppWindowTest::SetUp();
         window->window()->resize(600, 700);
-        window->showWindow();
-        vc = window->contentViewController();
         vc->canRunNotesScript = [] { return true; }; // as on a Mac; a stand-in osascript runs
         QCoreApplication::processEvents();
-    }
-    void TearDown() override {
-        vc.reset();
-        window.reset();
-    }
-
-    const ZNFLayoutItemList& shown() const { return vc->currentItems(); }
-    ZNFCollectionView* collectionView() const { return vc->collectionViewController()->collectionView(); }
-
-    void click(int index, std::optional<QPoint> offset = std::nullopt) {
-        ASSERT_TRUE(clickCell(collectionView(), index, offset)) << "no cell for item " << index;
     }
 
     void installExport(const QByteArray& json) {
