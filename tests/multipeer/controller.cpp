@@ -60,7 +60,6 @@ struct StateLog {
 
 class ControllerTest : public ::testing::Test {
 protected:
-    void SetUp() override { ZNFPeerDiscovery::setBackend(ZNFPeerDiscovery::Backend::Loopback); }
     // Advertises, accepting every invitation into the controller's session after `onInvite`.
     std::shared_ptr<ZNFPeerAdvertiser>
     advertiseAccepting(std::function<void(const ZNFPeerID&, const QByteArray&)> onInvite = {},
@@ -82,6 +81,8 @@ protected:
         return waitUntil([&] { return controller->peers().contains(guest->id); });
     }
 
+    // First: the guest below starts browsing as soon as it is made.
+    const bool loopback = (ZNFPeerDiscovery::setBackend(ZNFPeerDiscovery::Backend::Loopback), true);
     std::shared_ptr<ZNFMultipeerController> controller =
         std::make_shared<ZNFMultipeerController>(kService, QStringLiteral("Desk"));
     std::unique_ptr<Guest> guest = std::make_unique<Guest>();
