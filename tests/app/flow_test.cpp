@@ -10,7 +10,6 @@
 #include "layout/items/ZNFTextLayoutItem.h"
 #include "platform/ZNFBundle.h"
 #include "platform/ZNFCollectionView.h"
-#include "platform/ZNFNotificationCenter.h"
 #include "support/AppTestSupport.h"
 #include "text/ZNFLabel.h"
 
@@ -31,30 +30,13 @@
 
 namespace {
 
-class FlowTest : public ::testing::Test {
+class FlowTest : public AppWindowTest {
 public: // the rows of the mended faults below replay on it
-    ScopedHome home;
-    std::unique_ptr<ZNFNotecrateWindowController> window;
-    std::shared_ptr<ZNFMacNotecrateViewController> vc;
-
     void SetUp() override {
-        window = std::make_unique<ZNFNotecrateWindowController>();
+        AppWindowTest::SetUp();
         window->window()->resize(600, 700);
-        window->showWindow();
-        vc = window->contentViewController();
         vc->canRunNotesScript = [] { return true; }; // as on a Mac; a stand-in osascript runs
         QCoreApplication::processEvents();
-    }
-    void TearDown() override {
-        vc.reset();
-        window.reset();
-    }
-
-    const ZNFLayoutItemList& shown() const { return vc->currentItems(); }
-    ZNFCollectionView* collectionView() const { return vc->collectionViewController()->collectionView(); }
-
-    void click(int index, std::optional<QPoint> offset = std::nullopt) {
-        ASSERT_TRUE(clickCell(collectionView(), index, offset)) << "no cell for item " << index;
     }
 
     void installExport(const QByteArray& json) {
@@ -500,23 +482,6 @@ TEST_F(FlowTest, SaveReplacesAnExistingFileAndReportsAFailedCopy) {
     EXPECT_TRUE(textsOf(shown()).value(1).startsWith("The archive could not be saved there."));
 }
 
-TEST_F(FlowTest, BuildersReturnNewItemsAndTheNotificationNeedsAnArchive) {
-    const auto a = vc->initialScreenItems();
-    const auto b = vc->initialScreenItems();
-    for (const auto& item : a)
-        EXPECT_EQ(std::find(b.begin(), b.end(), item), b.end());
-    EXPECT_NE(vc->backButton(), vc->backButton());
-
-    LogCapture log;
-    ZNFNotificationCenter::defaultCenter().postNotificationName("sendToTessanote");
-    EXPECT_FALSE(vc->multipeerController());
-    EXPECT_TRUE(log.contains("no converted archive"));
-    // "refresh" changes nothing.
-    const ZNFLayoutItemList before = shown();
-    ZNFNotificationCenter::defaultCenter().postNotificationName("refresh");
-    EXPECT_EQ(shown(), before);
-}
-
 TEST_F(FlowTest, LinkTextsUnderlineHereAndStayClickable) {
     QString launched;
     vc->launchApplication = [&](const QString& name) {
@@ -527,15 +492,12 @@ TEST_F(FlowTest, LinkTextsUnderlineHereAndStayClickable) {
     auto link = ZNFMacNotecrateViewController::textItemIn(screen.back());
     ASSERT_TRUE(link);
     const ZNFAttributedString& string = link->attributedString();
-    const qsizetype here = string.string().indexOf("here");
-    ASSERT_GE(here, 0);
-    auto attributes = string.attributesAtIndex(here);
-    ASSERT_TRUE(attributes && attributes->underlineStyle);
-    EXPECT_EQ(*attributes->underlineStyle, 1);
-    EXPECT_EQ(attributes->underlineColor, QColor::fromRgbF(0.2f, 0.2f, 0.2f, 1.0f));
-    auto before = string.attributesAtIndex(0);
-    EXPECT_FALSE(before && before->underlineStyle && *before->underlineStyle != 0);
-
+    const auto underline = [&](qsizetype at) {
+        const auto attributes = string.attributesAtIndex(at);
+        return attributes ? attributes->underlineStyle.value_or(0) : 0;
+    };
+    EXPECT_EQ(underline(string.string().indexOf("here")), 1);
+    EXPECT_EQ(underline(0), 0);
     vc->navigateToItems(screen);
     click(int(screen.size()) - 1);
     EXPECT_EQ(launched, "Notes");

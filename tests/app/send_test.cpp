@@ -69,18 +69,12 @@ struct Phone {
     }
 };
 
-class SendTest : public ::testing::Test {
+class SendTest : public AppWindowTest {
 protected:
-    ScopedHome home;
-    std::unique_ptr<ZNFNotecrateWindowController> window;
-    std::shared_ptr<ZNFMacNotecrateViewController> vc;
-
     void SetUp() override {
         // Discovery within this process only: nothing reaches the machine's network.
         ZNFPeerDiscovery::setBackend(ZNFPeerDiscovery::Backend::Loopback);
-        window = std::make_unique<ZNFNotecrateWindowController>();
-        window->showWindow();
-        vc = window->contentViewController();
+        AppWindowTest::SetUp();
         writeFile(home.root() + "/Vesper/Active Notes/One.txt", "Hello\n");
         vc->openPanel = [this](const QUrl&) -> std::optional<QUrl> {
             return QUrl::fromLocalFile(home.root() + "/Vesper");
@@ -89,14 +83,6 @@ protected:
         vc->openVesperFilePicker();
         ASSERT_TRUE(
             waitUntil([&] { return textsOf(vc->currentItems()).contains("Send Wirelessly"); }, 15000));
-    }
-    void TearDown() override {
-        vc.reset();
-        window.reset();
-    }
-
-    void clickItem(int index) {
-        ASSERT_TRUE(clickCell(vc->collectionViewController()->collectionView(), index));
     }
 };
 
@@ -115,7 +101,7 @@ TEST_F(SendTest, SendingFromTheBackupScreen) {
         const ZNFLayoutItemList& items = vc->currentItems();
         for (int i = 0; i < int(items.size()); ++i)
             if (textOf(items[size_t(i)]) == text)
-                return clickItem(i);
+                return click(i);
         ADD_FAILURE() << "no button " << qPrintable(text);
     };
     const struct {
@@ -166,7 +152,7 @@ TEST_F(SendTest, SendingFromTheBackupScreen) {
             EXPECT_EQ(phone.code, code) << "both screens show the same code";
         }
         if (QLatin1String(row.outcome) == QLatin1String("Send Wirelessly"))
-            clickItem(0); // Back
+            click(0); // Back
         ASSERT_TRUE(waitUntil([&] { return showsPart(QLatin1String(row.outcome)); }, 20000));
         EXPECT_FALSE(showsPart(QStringLiteral("Your phone should show ")))
             << "no code for a remembered phone";
@@ -183,7 +169,7 @@ TEST_F(SendTest, SendingFromTheBackupScreen) {
         if (QLatin1String(row.outcome) == QLatin1String("Make a new key")) {
             clickText(QStringLiteral("Make a new key"));
             EXPECT_TRUE(vc->multipeerController()) << "a new key is made and the send starts";
-            clickItem(0);
+            click(0);
         }
     }
 }

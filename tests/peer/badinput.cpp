@@ -27,19 +27,9 @@ quint32 resultCode(const QByteArray& payload) {
 class BadInput : public ::testing::Test {
 protected:
     void SetUp() override {
-        ZNFPeerDiscovery::setBackend(ZNFPeerDiscovery::Backend::Loopback);
-        hostSession = ZNFPeerSession::create(hostID);
-        hostSession->setDelegate(events);
-        answering = std::make_shared<AnsweringAdvertiser>(AnsweringAdvertiser::Mode::Accept, hostSession);
-        advertiser = ZNFPeerAdvertiser::create(hostID, {}, QStringLiteral("nc-bad"));
-        advertiser->setDelegate(answering);
-        advertiser->startAdvertisingPeer();
+        host.advertiser->startAdvertisingPeer();
         ASSERT_TRUE(advertiser->startError().isNull());
         tempsBefore = layerTemporaryFiles();
-    }
-    void TearDown() override {
-        advertiser->stopAdvertisingPeer();
-        hostSession->disconnect();
     }
 
     std::unique_ptr<QTcpSocket> connectRaw(const QHostAddress& source = {}) {
@@ -55,12 +45,6 @@ protected:
         EXPECT_EQ(nextFrame(*socket), Frame::Accept);
         EXPECT_TRUE(waitUntil([&] { return hostSession->connectedPeers().contains(as); }));
         return socket;
-    }
-
-    quint8 nextFrame(QTcpSocket& socket, QByteArray* payload = nullptr) {
-        quint8 type = 0;
-        QByteArray ignored;
-        return readRawFrame(socket, &type, payload ? payload : &ignored) ? type : 0;
     }
 
     std::vector<RecordingSession::Finished> finishedFrom(const ZNFPeerID& peer) {
@@ -86,13 +70,12 @@ protected:
         EXPECT_TRUE(finishedFrom(fresh).front().error.isNull());
     }
 
-    ScopedTemporaryFolder temporary;
     ScopedFastLimits fast;
-    ZNFPeerID hostID{QStringLiteral("Host")};
-    std::shared_ptr<ZNFPeerSession> hostSession;
-    std::shared_ptr<RecordingSession> events = std::make_shared<RecordingSession>();
-    std::shared_ptr<AnsweringAdvertiser> answering;
-    std::shared_ptr<ZNFPeerAdvertiser> advertiser;
+    PeerPair host{QStringLiteral("nc-bad")}; // only its host side: the guests are raw sockets
+    std::shared_ptr<ZNFPeerSession>& hostSession = host.hostSession;
+    std::shared_ptr<RecordingSession>& events = host.hostEvents;
+    std::shared_ptr<AnsweringAdvertiser>& answering = host.answering;
+    std::shared_ptr<ZNFPeerAdvertiser>& advertiser = host.advertiser;
     QStringList tempsBefore;
 };
 
@@ -222,71 +205,65 @@ TEST_F(BadInput, ResourcesThatCannotBeKeptFailAloneAndLeaveNoFile) {
     const auto whole = [&](const QString& name) {
         return [=](quint32 id) { return rawBegin(id, name, 10) + rawChunk(id, ten) + rawEnd(id, tenSha); };
     };
-    constexpr int kNoAnswer = -1;
     // No cap but the disk itself, so that the free space is what refuses the "f" row.
     ZNFPeerLimits::current().maxResourceBytes = std::numeric_limits<qint64>::max();
+    const auto refused = ZNFPeerError::InvalidName;
     const struct {
         const char* what;
         std::function<QByteArray(quint32 id)> frames;
-        ZNFPeerError::Code expected;
-        int answer; // the code the sender hears, or kNoAnswer
+        ZNFPeerError::Code expected; // what both sides hear
+        bool answered = true;        // whether the sender is answered at all
     } cases[] = {
         {"bytes that do not hash to what the sender said",
          [&](quint32 id) { return rawBegin(id, "a", 10) + rawChunk(id, ten) + rawEnd(id, zeros); },
-         ZNFPeerError::HashMismatch, ZNFPeerError::HashMismatch},
+         ZNFPeerError::HashMismatch},
         {"fewer bytes than announced",
          [&](quint32 id) {
              return rawBegin(id, "b", 10) + rawChunk(id, ten.left(5)) +
                     rawEnd(id, ZNFSha256::hash(ten.left(5)));
          },
-         ZNFPeerError::SizeMismatch, ZNFPeerError::SizeMismatch},
+         ZNFPeerError::SizeMismatch},
         {"more bytes than announced, and more after that",
          [&](quint32 id) {
              return rawBegin(id, "c", 4) + rawChunk(id, ten) + rawChunk(id, ten) + rawEnd(id, tenSha);
          },
-         ZNFPeerError::SizeMismatch, ZNFPeerError::SizeMismatch},
+         ZNFPeerError::SizeMismatch},
         {"the sender gives up part way",
          [&](quint32 id) {
              return rawBegin(id, "d", 10) + rawChunk(id, ten.left(3)) +
                     rawFrame(ZNFPeerFrame::ResourceAbort, rawU32(id));
          },
-         ZNFPeerError::Cancelled, kNoAnswer},
+         ZNFPeerError::Cancelled, false},
         {"announced over the size limit", [&](quint32 id) { return rawBegin(id, "e", quint64(1) << 63); },
-         ZNFPeerError::TooLarge, ZNFPeerError::TooLarge},
+         ZNFPeerError::TooLarge},
         {"announced over the free disk space",
-         [&](quint32 id) { return rawBegin(id, "f", quint64(1) << 60); }, ZNFPeerError::NoSpace,
-         ZNFPeerError::NoSpace},
+         [&](quint32 id) { return rawBegin(id, "f", quint64(1) << 60); }, ZNFPeerError::NoSpace},
         // Names no file may carry are refused before a byte is kept.
-        {"empty name", whole(QString()), ZNFPeerError::InvalidName, ZNFPeerError::InvalidName},
-        {"dot", whole(QStringLiteral(".")), ZNFPeerError::InvalidName, ZNFPeerError::InvalidName},
-        {"dot dot", whole(QStringLiteral("..")), ZNFPeerError::InvalidName, ZNFPeerError::InvalidName},
-        {"path", whole(QStringLiteral("../../escape")), ZNFPeerError::InvalidName, ZNFPeerError::InvalidName},
-        {"backslash", whole(QStringLiteral("a\\b")), ZNFPeerError::InvalidName, ZNFPeerError::InvalidName},
-        {"NUL", whole(QString::fromUtf8("nul\0here", 8)), ZNFPeerError::InvalidName,
-         ZNFPeerError::InvalidName},
-        {"escape sequence", whole(QStringLiteral("\x1b[31mred.notebackup")), ZNFPeerError::InvalidName,
-         ZNFPeerError::InvalidName},
-        {"right-to-left override", whole(QString::fromUtf8("notes\u202Epukcabeton.exe")),
-         ZNFPeerError::InvalidName, ZNFPeerError::InvalidName},
-        {"bidi isolate", whole(QString::fromUtf8("a\u2066b.notebackup")), ZNFPeerError::InvalidName,
-         ZNFPeerError::InvalidName},
-        {"hidden file", whole(QStringLiteral(".profile")), ZNFPeerError::InvalidName,
-         ZNFPeerError::InvalidName},
-        {"over 255 bytes", whole(QString(128, QChar(0xe9))), ZNFPeerError::InvalidName,
-         ZNFPeerError::InvalidName},
+        {"empty name", whole(QString()), refused},
+        {"dot", whole(QStringLiteral(".")), refused},
+        {"dot dot", whole(QStringLiteral("..")), refused},
+        {"path", whole(QStringLiteral("../../escape")), refused},
+        {"backslash", whole(QStringLiteral("a\\b")), refused},
+        {"NUL", whole(QString::fromUtf8("nul\0here", 8)), refused},
+        {"control character", whole(QStringLiteral("a\x01b.notebackup")), refused},
+        {"escape sequence", whole(QStringLiteral("\x1b[31mred.notebackup")), refused},
+        {"right-to-left override", whole(QString::fromUtf8("notes\u202Epukcabeton.exe")), refused},
+        {"bidi isolate", whole(QString::fromUtf8("a\u2066b.notebackup")), refused},
+        {"hidden file", whole(QStringLiteral(".profile")), refused},
+        {"over 255 bytes", whole(QString(128, QChar(0xe9))), refused},
         {"double dots inside a name are fine", whole(QStringLiteral("My..notes.notebackup")),
-         ZNFPeerError::None, ZNFPeerError::None},
+         ZNFPeerError::None},
     };
     quint32 id = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const size_t before = finishedFrom(raw).size();
         socket->write(c.frames(++id));
-        if (c.answer != kNoAnswer) {
+        if (c.answered) {
             QByteArray payload;
             ASSERT_EQ(nextFrame(*socket, &payload), Frame::ResourceResult);
             EXPECT_EQ(payload.left(4), rawU32(id));
-            EXPECT_EQ(resultCode(payload), quint32(c.answer));
+            EXPECT_EQ(resultCode(payload), quint32(c.expected));
         }
         ASSERT_TRUE(waitUntil([&] { return finishedFrom(raw).size() == before + 1; }));
         const auto got = finishedFrom(raw).back();
@@ -300,22 +277,6 @@ TEST_F(BadInput, ResourcesThatCannotBeKeptFailAloneAndLeaveNoFile) {
         EXPECT_EQ(layerTemporaryFiles(), tempsBefore);
     }
     EXPECT_TRUE(hostSession->connectedPeers().contains(raw)); // the link itself is fine
-}
-
-TEST_F(BadInput, APeerThatVanishesMidTransferLeavesNoPartialFile) {
-    const ZNFPeerID raw(QStringLiteral("Raw"));
-    auto socket = acceptedRaw(raw);
-    socket->write(rawBegin(1, "big", 1 << 20) + rawChunk(1, QByteArray(1000, 'z')));
-    ASSERT_TRUE(waitUntil([&] {
-        auto p = events->lastProgress();
-        return p && p->completedUnitCount() == 1000;
-    }));
-    socket->abort();
-    ASSERT_TRUE(waitUntil([&] { return finishedFrom(raw).size() == 1; }));
-    EXPECT_EQ(finishedFrom(raw).front().error.code(), ZNFPeerError::ConnectionLost);
-    EXPECT_TRUE(waitUntil([&] { return events->statesOf(raw).back() == kNotConnected; }));
-    EXPECT_EQ(layerTemporaryFiles(), tempsBefore);
-    expectSessionStillUsable();
 }
 
 // A link on which nothing moves is cut while a transfer waits on it, and only then; a peer
@@ -450,32 +411,30 @@ TEST(BadReceiver, OnlyAConfirmationOfTheWholeFileIsSuccess) {
     const QByteArray zeros(ZNFPeerFrame::kDigestBytes, 0);
 
     enum When { AfterEnd, AfterFirstChunk };
+    const auto stored = [&](quint32 id) { return rawResult(id, 0, size, sha); };
+    const auto failed = [&](ZNFPeerError::Code code) {
+        return [=](quint32 id) { return rawResult(id, code, 0, zeros); };
+    };
     const struct {
         const char* what;
-        When when;
         std::function<QByteArray(quint32 id)> reply;
         ZNFPeerError::Code expected;
-        bool linkSurvives;
+        When when = AfterEnd;
+        bool linkSurvives = true;
     } cases[] = {
-        {"other bytes", AfterEnd, [&](quint32 id) { return rawResult(id, 0, size, QByteArray(32, 'x')); },
-         ZNFPeerError::HashMismatch, true},
-        {"other size", AfterEnd, [&](quint32 id) { return rawResult(id, 0, size - 1, sha); },
-         ZNFPeerError::SizeMismatch, true},
-        {"could not store", AfterEnd,
-         [&](quint32 id) { return rawResult(id, ZNFPeerError::FileError, 0, zeros); },
-         ZNFPeerError::FileError, true},
-        {"refused the name", AfterFirstChunk,
-         [&](quint32 id) { return rawResult(id, ZNFPeerError::InvalidName, 0, zeros); },
-         ZNFPeerError::InvalidName, true},
-        {"stored", AfterEnd, [&](quint32 id) { return rawResult(id, 0, size, sha); }, ZNFPeerError::None,
-         true},
-        {"confirmed before the end", AfterFirstChunk,
-         [&](quint32 id) { return rawResult(id, 0, size, zeros); }, ZNFPeerError::ProtocolError, false},
-        {"confirmed twice", AfterEnd,
-         [&](quint32 id) { return rawResult(id, 0, size, sha) + rawResult(id, 0, size, sha); },
-         ZNFPeerError::None, false},
-        {"confirmed another resource", AfterEnd, [&](quint32 id) { return rawResult(id + 7, 0, size, sha); },
-         ZNFPeerError::ProtocolError, false},
+        {"other bytes", [&](quint32 id) { return rawResult(id, 0, size, QByteArray(32, 'x')); },
+         ZNFPeerError::HashMismatch},
+        {"other size", [&](quint32 id) { return rawResult(id, 0, size - 1, sha); },
+         ZNFPeerError::SizeMismatch},
+        {"could not store", failed(ZNFPeerError::FileError), ZNFPeerError::FileError},
+        {"refused the name", failed(ZNFPeerError::InvalidName), ZNFPeerError::InvalidName, AfterFirstChunk},
+        {"stored", stored, ZNFPeerError::None},
+        {"confirmed before the end", [&](quint32 id) { return rawResult(id, 0, size, zeros); },
+         ZNFPeerError::ProtocolError, AfterFirstChunk, false},
+        {"confirmed twice", [&](quint32 id) { return stored(id) + stored(id); }, ZNFPeerError::None, AfterEnd,
+         false},
+        {"confirmed another resource", [&](quint32 id) { return stored(id + 7); },
+         ZNFPeerError::ProtocolError, AfterEnd, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -483,10 +442,8 @@ TEST(BadReceiver, OnlyAConfirmationOfTheWholeFileIsSuccess) {
         session->connectToPeer(ZNFPeerID(), QHostAddress::LocalHost, server.serverPort(), {}, 5);
         ASSERT_TRUE(server.waitForNewConnection(5000));
         std::unique_ptr<QTcpSocket> socket(server.nextPendingConnection());
-        quint8 type = 0;
         QByteArray payload;
-        ASSERT_TRUE(readRawFrame(*socket, &type, &payload));
-        ASSERT_EQ(type, Frame::Invite);
+        ASSERT_EQ(nextFrame(*socket), Frame::Invite);
         socket->write(rawFrame(Frame::Accept, rawString(fake.uniqueID()) + rawString(fake.displayName())));
         ASSERT_TRUE(waitUntil([&] { return session->connectedPeers().contains(fake); }));
 
@@ -494,10 +451,10 @@ TEST(BadReceiver, OnlyAConfirmationOfTheWholeFileIsSuccess) {
         session->sendResourceAtURL(QUrl::fromLocalFile(c.when == AfterEnd ? path : bigPath),
                                    QStringLiteral("file"), fake, probe.callback());
         quint32 id = 0;
-        do {
-            ASSERT_TRUE(readRawFrame(*socket, &type, &payload));
+        for (quint8 type = 0; type != (c.when == AfterEnd ? Frame::ResourceEnd : Frame::ResourceChunk);) {
+            ASSERT_TRUE(type = nextFrame(*socket, &payload));
             id = qFromBigEndian<quint32>(payload.constData());
-        } while (type != (c.when == AfterEnd ? Frame::ResourceEnd : Frame::ResourceChunk));
+        }
         if (c.when == AfterEnd) {
             EXPECT_EQ(payload.mid(4), sha);
         }

@@ -39,8 +39,11 @@ TEST(PeerSession, InvitationConnectsBothSidesAndCarriesDataInOrder) {
 
     // Disconnecting one side is seen by both, and the session can be invited again.
     pair.guestSession->disconnect();
-    ASSERT_TRUE(waitUntil([&] { return pair.hostSession->connectedPeers().isEmpty(); }));
-    EXPECT_EQ(pair.hostEvents->statesOf(pair.guestID).back(), kNotConnected);
+    // The delegate hears it on the layer's thread, just after the peer left the list.
+    ASSERT_TRUE(waitUntil([&] {
+        return pair.hostSession->connectedPeers().isEmpty() &&
+               pair.hostEvents->statesOf(pair.guestID).back() == kNotConnected;
+    }));
     EXPECT_TRUE(pair.guestSession->connectedPeers().isEmpty());
     pair.browser->invitePeer(pair.hostID, pair.guestSession, QByteArray(), 5);
     ASSERT_TRUE(waitUntil([&] { return pair.hostSession->connectedPeers().contains(pair.guestID); }));
@@ -109,12 +112,9 @@ TEST(PeerSession, ResourceArrivesWholeAndTheSenderHearsOnlyAfterTheReceiverHadIt
 
     ASSERT_EQ(pair.guestEvents->finished().size(), 1u);
     const auto got = pair.guestEvents->finished().front();
-    EXPECT_TRUE(got.error.isNull());
-    EXPECT_EQ(got.name, QStringLiteral("archive.notebackup"));
-    EXPECT_EQ(got.peer, pair.hostID);
-    EXPECT_TRUE(got.existed);
-    EXPECT_EQ(got.size, size);
-    EXPECT_EQ(got.sha256, sha);
+    EXPECT_EQ(
+        std::tuple(got.error.code(), got.name, got.peer, got.existed, got.size, got.sha256),
+        std::tuple(ZNFPeerError::None, QStringLiteral("archive.notebackup"), pair.hostID, true, size, sha));
     EXPECT_EQ(pair.guestEvents->began(), QStringList{QStringLiteral("archive.notebackup")});
     ASSERT_TRUE(pair.guestEvents->lastProgress());
     EXPECT_EQ(pair.guestEvents->lastProgress()->completedUnitCount(), size);
@@ -125,11 +125,7 @@ TEST(PeerSession, ResourceArrivesWholeAndTheSenderHearsOnlyAfterTheReceiverHadIt
     // An empty file is a resource too.
     const QString empty = dir.filePath(QStringLiteral("empty"));
     writePatternFile(empty, 0);
-    CompletionProbe second;
-    pair.hostSession->sendResourceAtURL(QUrl::fromLocalFile(empty), QStringLiteral("empty"), pair.guestID,
-                                        second.callback());
-    ASSERT_TRUE(second.wait());
-    EXPECT_TRUE(second.error().isNull());
+    EXPECT_TRUE(pair.sendAndWait(empty).isNull());
     ASSERT_TRUE(waitUntil([&] { return pair.guestEvents->finished().size() == 2; }));
     EXPECT_EQ(pair.guestEvents->finished().back().size, 0);
 }
@@ -138,45 +134,23 @@ TEST(PeerSession, SendingFailsCleanlyForMissingFilesStrangersAndCancellation) {
     PeerPair pair;
     ASSERT_TRUE(pair.connect());
     QTemporaryDir dir;
-
-    CompletionProbe missing;
-    pair.hostSession->sendResourceAtURL(QUrl::fromLocalFile(dir.filePath(QStringLiteral("nope"))),
-                                        QStringLiteral("n"), pair.guestID, missing.callback());
-    ASSERT_TRUE(missing.wait());
-    EXPECT_EQ(missing.error().code(), ZNFPeerError::FileError);
-
+    EXPECT_EQ(pair.sendAndWait(dir.filePath(QStringLiteral("nope"))).code(), ZNFPeerError::FileError);
     const QString path = dir.filePath(QStringLiteral("big"));
     writePatternFile(path, 8 << 20);
-    CompletionProbe stranger;
-    pair.hostSession->sendResourceAtURL(QUrl::fromLocalFile(path), QStringLiteral("big"),
-                                        ZNFPeerID(QStringLiteral("Nobody")), stranger.callback());
-    ASSERT_TRUE(stranger.wait());
-    EXPECT_EQ(stranger.error().code(), ZNFPeerError::NotConnected);
-
+    EXPECT_EQ(pair.sendAndWait(path, ZNFPeerID(QStringLiteral("Nobody"))).code(), ZNFPeerError::NotConnected);
     // Cancelled from the start: the receiver drops what it had and both hear of it.
-    CompletionProbe cancelled;
-    auto progress = pair.hostSession->sendResourceAtURL(QUrl::fromLocalFile(path), QStringLiteral("big"),
-                                                        pair.guestID, cancelled.callback());
-    progress->cancel();
-    ASSERT_TRUE(cancelled.wait());
-    EXPECT_EQ(cancelled.error().code(), ZNFPeerError::Cancelled);
+    EXPECT_EQ(pair.sendAndWait(path, std::nullopt, [](ZNFProgress& p) { p.cancel(); }).code(),
+              ZNFPeerError::Cancelled);
     // The receiver may refuse too: then nothing is kept and the sender is not told it was delivered.
     pair.guestEvents->refuseAll = true;
-    CompletionProbe refused;
-    pair.hostSession->sendResourceAtURL(QUrl::fromLocalFile(path), QStringLiteral("big"), pair.guestID,
-                                        refused.callback());
-    ASSERT_TRUE(refused.wait());
-    EXPECT_EQ(refused.error().code(), ZNFPeerError::Cancelled);
+    EXPECT_EQ(pair.sendAndWait(path).code(), ZNFPeerError::Cancelled);
     ASSERT_TRUE(waitUntil([&] { return !pair.guestEvents->finished().empty(); }));
     EXPECT_EQ(pair.guestEvents->finished().back().error.code(), ZNFPeerError::Cancelled);
     EXPECT_TRUE(pair.guestEvents->finished().back().path.isEmpty());
     pair.guestEvents->refuseAll = false;
     // The link is still good afterwards.
-    CompletionProbe after;
-    pair.hostSession->sendResourceAtURL(QUrl::fromLocalFile(path), QStringLiteral("big"), pair.guestID,
-                                        after.callback());
-    ASSERT_TRUE(after.wait());
-    EXPECT_TRUE(after.error().isNull()) << qPrintable(after.error().description());
+    const ZNFPeerError after = pair.sendAndWait(path);
+    EXPECT_TRUE(after.isNull()) << qPrintable(after.description());
     EXPECT_TRUE(pair.guestSession->connectedPeers().contains(pair.hostID));
 }
 

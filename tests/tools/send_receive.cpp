@@ -53,27 +53,30 @@ protected:
     ScopedHome home;
 };
 
-TEST_F(WirelessCommands, SendNeedsAnArchive) {
-    auto none = run([] { return ZNFRunSend({}); });
-    EXPECT_EQ(none.status, 1);
-    EXPECT_TRUE(none.err.contains("no archive to send")) << none.err.constData();
-    auto missing = run([&] { return ZNFRunSend({home.root() + QStringLiteral("/nope.notebackup")}); });
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_TRUE(missing.err.contains("cannot read the archive")) << missing.err.constData();
-    auto extra = run([] { return ZNFRunSend({QStringLiteral("a"), QStringLiteral("b")}); });
-    EXPECT_EQ(extra.status, 1);
-    EXPECT_TRUE(extra.err.contains("usage")) << extra.err.constData();
-}
-
-TEST_F(WirelessCommands, ReceiveNeedsAFolder) {
-    auto none = run([] { return ZNFRunReceive({}); });
-    EXPECT_EQ(none.status, 1);
-    EXPECT_TRUE(none.err.contains("usage: notecrate receive"));
+TEST_F(WirelessCommands, SendNeedsAnArchiveAndReceiveAFolder) {
     const QString file = home.root() + QStringLiteral("/plain-file");
     writeFile(file, "x");
-    auto notDir = run([&] { return ZNFRunReceive({file}); });
-    EXPECT_EQ(notDir.status, 1);
-    EXPECT_TRUE(notDir.err.contains("cannot use")) << notDir.err.constData();
+    const struct {
+        const char* what;
+        std::function<int()> command;
+        const char* err;
+    } rows[] = {
+        {"send, nothing converted", [] { return ZNFRunSend({}); }, "no archive to send"},
+        {"send, a missing file", [&] { return ZNFRunSend({file + QStringLiteral(".notebackup")}); },
+         "cannot read the archive"},
+        {"send, two archives",
+         [] {
+             return ZNFRunSend({QStringLiteral("a"), QStringLiteral("b")});
+         },
+         "usage"},
+        {"receive, no folder", [] { return ZNFRunReceive({}); }, "usage: notecrate receive"},
+        {"receive, a file", [&] { return ZNFRunReceive({file}); }, "cannot use"},
+    };
+    for (const auto& row : rows) {
+        const Captured result = run(row.command);
+        EXPECT_EQ(result.status, 1) << row.what;
+        EXPECT_TRUE(result.err.contains(row.err)) << row.what << ": " << result.err.constData();
+    }
 }
 
 TEST_F(WirelessCommands, BothSayAtOnceThatDiscoveryIsUnavailableWithoutAResponder) {
@@ -121,16 +124,10 @@ TEST_F(WirelessCommands, ReceiveNeverOverwritesAndRefusesNamesNoFileShouldCarry)
          QStringLiteral("My..notes.notebackup"),
          {},
          QStringLiteral("My..notes.notebackup")},
-        {"control character", QStringLiteral("a\x01b.notebackup"), {}, {}},
-        {"escape sequence", QStringLiteral("\x1b]0;pwned\x07.notebackup"), {}, {}},
-        {"right-to-left override", QString::fromUtf8("x\u202Ekcabeton.exe"), {}, {}},
-        {"bidi isolate", QString::fromUtf8("x\u2068y.notebackup"), {}, {}},
+        // Each kind of name no file may carry has its row in the peer layer's table
+        // (tests/peer/badinput.cpp); here what receive reports for one.
         {"hidden file", QStringLiteral(".notebackup"), {}, {}},
-        {"dot dot", QStringLiteral(".."), {}, {}},
         {"path", QStringLiteral("../escape.notebackup"), {}, {}},
-        {"backslash", QStringLiteral("a\\b.notebackup"), {}, {}},
-        {"NUL", QString::fromUtf8("a\0b.notebackup", 14), {}, {}},
-        {"over 255 bytes", QString(256, QLatin1Char('n')), {}, {}},
         // Last: two other devices from here on.
         {"a new peer without --yes or a terminal", taken, {}, {}, false, false, true},
     };
@@ -165,26 +162,18 @@ TEST_F(WirelessCommands, ReceiveNeverOverwritesAndRefusesNamesNoFileShouldCarry)
         });
         ASSERT_TRUE(waitUntil([&] { return sent.has_value(); }));
         const QStringList files = QDir(inbox).entryList(QDir::Files | QDir::Hidden | QDir::System);
-        if (c.newDevices) {
-            EXPECT_EQ(received.status, 1);
-            EXPECT_TRUE(
-                received.err.contains("refused, a new peer needs a terminal to confirm the code, or --yes"))
-                << received.err.constData();
-            EXPECT_FALSE(sent->isNull());
-            EXPECT_TRUE(files.isEmpty()) << qPrintable(files.join(u','));
-        } else if (c.storedAs.isEmpty()) {
-            EXPECT_EQ(received.status, 1);
-            EXPECT_TRUE(received.err.contains("refusing the resource name")) << received.err.constData();
-            EXPECT_EQ(sent->code(), ZNFPeerError::InvalidName);
-            EXPECT_TRUE(files.isEmpty()) << qPrintable(files.join(u','));
-        } else {
-            EXPECT_EQ(received.status, 0) << received.err.constData();
-            EXPECT_TRUE(sent->isNull());
-            EXPECT_EQ(readFile(QDir(inbox).filePath(c.storedAs)), bytes);
-            for (const QString& name : c.existing)
-                EXPECT_EQ(readFile(QDir(inbox).filePath(name)), QByteArray("older"));
-            EXPECT_EQ(files.size(), c.existing.size() + 1);
-        }
+        const bool stored = !c.storedAs.isEmpty() && !c.newDevices;
+        const char* why = c.newDevices ? "refused, a new peer needs a terminal to confirm the code, or --yes"
+                          : stored     ? ""
+                                       : "refusing the resource name";
+        EXPECT_EQ(received.status, stored ? 0 : 1) << received.err.constData();
+        EXPECT_TRUE(received.err.contains(why)) << received.err.constData();
+        EXPECT_EQ(sent->isNull(), stored) << qPrintable(sent->description());
+        EXPECT_TRUE(c.newDevices || stored || sent->code() == ZNFPeerError::InvalidName);
+        EXPECT_EQ(readFile(QDir(inbox).filePath(c.storedAs)), stored ? bytes : QByteArray());
+        for (const QString& name : c.existing)
+            EXPECT_EQ(readFile(QDir(inbox).filePath(name)), QByteArray("older"));
+        EXPECT_EQ(files.size(), c.existing.size() + (stored ? 1 : 0)) << qPrintable(files.join(u','));
     }
 }
 

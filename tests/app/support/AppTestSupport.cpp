@@ -1,6 +1,7 @@
 #include "AppTestSupport.h"
 
 #include "app/ZNFMacNotecrateViewController.h"
+#include "layout/ZNFLayoutCollectionViewController.h"
 #include "layout/ZNFLayoutItemInteraction.h"
 #include "layout/items/ZNFTextLayoutItem.h"
 #include "platform/ZNFCollectionView.h"
@@ -42,4 +43,20 @@ bool clickCell(ZNFCollectionView* collectionView, int index, std::optional<QPoin
     QTest::mouseRelease(target, Qt::LeftButton, {}, local);
     QCoreApplication::processEvents();
     return true;
+}
+
+void AppWindowTest::SetUp() {
+    window = std::make_unique<ZNFNotecrateWindowController>();
+    window->showWindow();
+    vc = window->contentViewController();
+    QCoreApplication::processEvents();
+}
+
+void AppWindowTest::TearDown() {
+    vc.reset();
+    window.reset();
+}
+
+ZNFCollectionView* AppWindowTest::collectionView() const {
+    return vc->collectionViewController()->collectionView();
 }

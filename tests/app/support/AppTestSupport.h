@@ -1,9 +1,14 @@
 #pragma once
 
+#include "TestSupport.h"
+#include "app/ZNFMacNotecrateViewController.h"
+#include "app/ZNFNotecrateWindowController.h"
 #include "layout/ZNFLayoutItem.h"
 
 #include <QPoint>
 #include <QStringList>
+#include <gtest/gtest.h>
+#include <memory>
 #include <optional>
 
 class ZNFCollectionView;
@@ -16,3 +21,19 @@ QString textOf(const std::shared_ptr<ZNFLayoutItem>& item);
 // item `index` (of its button or link, when it holds one), or at `offset` from the cell's
 // top-left corner. False when there is no cell.
 bool clickCell(ZNFCollectionView* collectionView, int index, std::optional<QPoint> offset = std::nullopt);
+
+// The main window, shown over a private home, with its view controller at hand.
+class AppWindowTest : public ::testing::Test {
+public:
+    ScopedHome home;
+    std::unique_ptr<ZNFNotecrateWindowController> window;
+    std::shared_ptr<ZNFMacNotecrateViewController> vc;
+
+    void SetUp() override;
+    void TearDown() override;
+    const ZNFLayoutItemList& shown() const { return vc->currentItems(); }
+    ZNFCollectionView* collectionView() const;
+    void click(int index, std::optional<QPoint> offset = std::nullopt) {
+        ASSERT_TRUE(clickCell(collectionView(), index, offset)) << "no cell for item " << index;
+    }
+};

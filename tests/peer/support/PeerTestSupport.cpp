@@ -49,11 +49,6 @@ void RecordingSession::session(const std::shared_ptr<ZNFPeerSession>&, const QSt
     m_finished.push_back(f);
 }
 
-std::vector<RecordingSession::StateChange> RecordingSession::states() const {
-    QMutexLocker lock(&m_mutex);
-    return m_states;
-}
-
 std::vector<qint64> RecordingSession::statesOf(const ZNFPeerID& peer) const {
     QMutexLocker lock(&m_mutex);
     std::vector<qint64> result;
@@ -61,34 +56,6 @@ std::vector<qint64> RecordingSession::statesOf(const ZNFPeerID& peer) const {
         if (change.peer == peer)
             result.push_back(change.state);
     return result;
-}
-
-bool RecordingSession::hasState(qint64 state) const {
-    QMutexLocker lock(&m_mutex);
-    for (const auto& change : m_states)
-        if (change.state == state)
-            return true;
-    return false;
-}
-
-QList<QByteArray> RecordingSession::data() const {
-    QMutexLocker lock(&m_mutex);
-    return m_data;
-}
-
-std::vector<RecordingSession::Finished> RecordingSession::finished() const {
-    QMutexLocker lock(&m_mutex);
-    return m_finished;
-}
-
-QStringList RecordingSession::began() const {
-    QMutexLocker lock(&m_mutex);
-    return m_began;
-}
-
-std::shared_ptr<ZNFProgress> RecordingSession::lastProgress() const {
-    QMutexLocker lock(&m_mutex);
-    return m_progress;
 }
 
 void AnsweringAdvertiser::advertiser(const std::shared_ptr<ZNFPeerAdvertiser>&, const ZNFPeerID& peer,
@@ -110,26 +77,6 @@ void AnsweringAdvertiser::advertiser(const std::shared_ptr<ZNFPeerAdvertiser>&, 
     m_error = error;
 }
 
-int AnsweringAdvertiser::invitations() const {
-    QMutexLocker lock(&m_mutex);
-    return m_count;
-}
-
-QByteArray AnsweringAdvertiser::lastContext() const {
-    QMutexLocker lock(&m_mutex);
-    return m_context;
-}
-
-ZNFPeerID AnsweringAdvertiser::lastPeer() const {
-    QMutexLocker lock(&m_mutex);
-    return m_peer;
-}
-
-ZNFPeerError AnsweringAdvertiser::startError() const {
-    QMutexLocker lock(&m_mutex);
-    return m_error;
-}
-
 void RecordingBrowser::browser(const std::shared_ptr<ZNFPeerBrowser>&, const ZNFPeerID& peer,
                                const ZNFDiscoveryInfo& info) {
     QMutexLocker lock(&m_mutex);
@@ -140,16 +87,6 @@ void RecordingBrowser::browser(const std::shared_ptr<ZNFPeerBrowser>&, const ZNF
 void RecordingBrowser::browser(const std::shared_ptr<ZNFPeerBrowser>&, const ZNFPeerID& peer) {
     QMutexLocker lock(&m_mutex);
     m_lost.append(peer);
-}
-
-QList<ZNFPeerID> RecordingBrowser::found() const {
-    QMutexLocker lock(&m_mutex);
-    return m_found;
-}
-
-QList<ZNFPeerID> RecordingBrowser::lost() const {
-    QMutexLocker lock(&m_mutex);
-    return m_lost;
 }
 
 ZNFDiscoveryInfo RecordingBrowser::infoOf(const ZNFPeerID& peer) const {
@@ -170,16 +107,6 @@ ZNFPeerSession::Completion CompletionProbe::callback() {
 
 bool CompletionProbe::wait(int timeoutMs) {
     return waitUntil([this] { return calls() > 0; }, timeoutMs);
-}
-
-ZNFPeerError CompletionProbe::error() const {
-    QMutexLocker lock(&m_mutex);
-    return m_error;
-}
-
-int CompletionProbe::calls() const {
-    QMutexLocker lock(&m_mutex);
-    return m_calls;
 }
 
 QByteArray writePatternFile(const QString& path, qint64 size, quint32 seed) {
@@ -258,12 +185,9 @@ PeerPair::PeerPair(const QString& serviceType, ZNFPeerDiscovery::Backend backend
     ZNFPeerDiscovery::setBackend(backend);
     hostSession = ZNFPeerSession::create(hostID);
     guestSession = ZNFPeerSession::create(guestID);
-    hostEvents = std::make_shared<RecordingSession>();
-    guestEvents = std::make_shared<RecordingSession>();
     hostSession->setDelegate(hostEvents);
     guestSession->setDelegate(guestEvents);
     answering = std::make_shared<AnsweringAdvertiser>(AnsweringAdvertiser::Mode::Accept, hostSession);
-    browsing = std::make_shared<RecordingBrowser>();
     advertiser = ZNFPeerAdvertiser::create(hostID, {{QStringLiteral("host"), QStringLiteral("test box")}},
                                            serviceType);
     advertiser->setDelegate(answering);
@@ -288,6 +212,18 @@ bool PeerPair::connect(double timeout) {
         return hostSession->connectedPeers().contains(guestID) &&
                guestSession->connectedPeers().contains(hostID);
     });
+}
+
+ZNFPeerError PeerPair::sendAndWait(const QString& path, const std::optional<ZNFPeerID>& to,
+                                   const std::function<void(ZNFProgress&)>& started) {
+    CompletionProbe probe;
+    auto progress = hostSession->sendResourceAtURL(QUrl::fromLocalFile(path), QFileInfo(path).fileName(),
+                                                   to.value_or(guestID), probe.callback());
+    if (progress && started)
+        started(*progress);
+    if (!probe.wait())
+        return ZNFPeerError(ZNFPeerError::TimedOut, "the sender never completed");
+    return probe.error();
 }
 
 QByteArray rawFrame(quint8 type, const QByteArray& payload) {
@@ -391,6 +327,12 @@ bool readRawFrame(QTcpSocket& socket, quint8* type, QByteArray* payload, int tim
         return false;
     *payload = socket.read(length);
     return true;
+}
+
+quint8 nextFrame(QTcpSocket& socket, QByteArray* payload) {
+    quint8 type = 0;
+    QByteArray ignored;
+    return readRawFrame(socket, &type, payload ? payload : &ignored) ? type : 0;
 }
 
 bool waitClosed(QTcpSocket& socket, int timeoutMs) {

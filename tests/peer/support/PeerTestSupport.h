@@ -20,7 +20,14 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
+
+// A copy of `value` taken under `mutex`: the recorders below are written from the layer's threads.
+template <class T> T locked(QMutex& mutex, const T& value) {
+    QMutexLocker lock(&mutex);
+    return value;
+}
 
 // Records what a session tells its delegate; the layer calls from its own threads.
 class RecordingSession : public ZNFPeerSessionDelegate {
@@ -47,13 +54,12 @@ public:
     void session(const std::shared_ptr<ZNFPeerSession>&, const QString& name, const ZNFPeerID& peer,
                  const QUrl& localURL, const ZNFPeerError& error) override;
 
-    std::vector<StateChange> states() const;
+    std::vector<StateChange> states() const { return locked(m_mutex, m_states); }
     std::vector<qint64> statesOf(const ZNFPeerID& peer) const;
-    bool hasState(qint64 state) const;
-    QList<QByteArray> data() const;
-    std::vector<Finished> finished() const;
-    QStringList began() const;
-    std::shared_ptr<ZNFProgress> lastProgress() const;
+    QList<QByteArray> data() const { return locked(m_mutex, m_data); }
+    std::vector<Finished> finished() const { return locked(m_mutex, m_finished); }
+    QStringList began() const { return locked(m_mutex, m_began); }
+    std::shared_ptr<ZNFProgress> lastProgress() const { return locked(m_mutex, m_progress); }
     // Cancels every incoming resource as soon as it is announced.
     std::atomic<bool> refuseAll{false};
     // Called on the layer thread when a resource finished, while the file still exists.
@@ -77,10 +83,10 @@ public:
     void advertiser(const std::shared_ptr<ZNFPeerAdvertiser>&, const ZNFPeerID& peer,
                     const QByteArray& context, const ZNFPeerInvitationHandler& reply) override;
     void advertiser(const std::shared_ptr<ZNFPeerAdvertiser>&, const ZNFPeerError& error) override;
-    int invitations() const;
-    QByteArray lastContext() const;
-    ZNFPeerID lastPeer() const;
-    ZNFPeerError startError() const;
+    int invitations() const { return locked(m_mutex, m_count); }
+    QByteArray lastContext() const { return locked(m_mutex, m_context); }
+    ZNFPeerID lastPeer() const { return locked(m_mutex, m_peer); }
+    ZNFPeerError startError() const { return locked(m_mutex, m_error); }
 
 private:
     Mode m_mode;
@@ -97,8 +103,8 @@ public:
     void browser(const std::shared_ptr<ZNFPeerBrowser>&, const ZNFPeerID& peer,
                  const ZNFDiscoveryInfo& info) override;
     void browser(const std::shared_ptr<ZNFPeerBrowser>&, const ZNFPeerID& peer) override;
-    QList<ZNFPeerID> found() const;
-    QList<ZNFPeerID> lost() const;
+    QList<ZNFPeerID> found() const { return locked(m_mutex, m_found); }
+    QList<ZNFPeerID> lost() const { return locked(m_mutex, m_lost); }
     ZNFDiscoveryInfo infoOf(const ZNFPeerID& peer) const;
 
 private:
@@ -112,8 +118,8 @@ class CompletionProbe {
 public:
     ZNFPeerSession::Completion callback();
     bool wait(int timeoutMs = 10000);
-    ZNFPeerError error() const;
-    int calls() const;
+    ZNFPeerError error() const { return locked(m_mutex, m_error); }
+    int calls() const { return locked(m_mutex, m_calls); }
     std::function<void()> onCall;
 
 private:
@@ -164,13 +170,18 @@ struct PeerPair {
                       bool secure = false);
     ~PeerPair();
     bool connect(double timeout = 5);
+    // Sends the file at `path` under its own name from the host (to the guest unless `to`
+    // names another peer), hands its progress to `started`, and waits for the completion.
+    ZNFPeerError sendAndWait(const QString& path, const std::optional<ZNFPeerID>& to = std::nullopt,
+                             const std::function<void(ZNFProgress&)>& started = {});
 
     ScopedTemporaryFolder temporary;
     ZNFPeerID hostID, guestID;
     std::shared_ptr<ZNFPeerSession> hostSession, guestSession;
-    std::shared_ptr<RecordingSession> hostEvents, guestEvents;
+    std::shared_ptr<RecordingSession> hostEvents = std::make_shared<RecordingSession>(),
+                                      guestEvents = std::make_shared<RecordingSession>();
     std::shared_ptr<AnsweringAdvertiser> answering;
-    std::shared_ptr<RecordingBrowser> browsing;
+    std::shared_ptr<RecordingBrowser> browsing = std::make_shared<RecordingBrowser>();
     std::shared_ptr<ZNFPeerAdvertiser> advertiser;
     std::shared_ptr<ZNFPeerBrowser> browser;
 };
@@ -179,7 +190,6 @@ struct PeerPair {
 QByteArray rawFrame(quint8 type, const QByteArray& payload = {});
 QByteArray rawString(const QString& value);
 QByteArray rawU32(quint32 value);
-QByteArray rawU64(quint64 value);
 // With a nonce: as an encrypted link's invitation, committing to it.
 QByteArray rawInvite(const QString& id, const QString& name, const QByteArray& nonce = {});
 QByteArray rawBegin(quint32 id, const QString& name, quint64 size);
@@ -197,5 +207,7 @@ std::unique_ptr<QSslSocket> connectRawTls(quint16 port, const ZNFPeerIdentity& i
 std::unique_ptr<QTcpServer> listenRaw(const ZNFPeerIdentity* identity = nullptr);
 // Reads one frame from a blocking-mode raw socket; false when none arrives in time.
 bool readRawFrame(QTcpSocket& socket, quint8* type, QByteArray* payload, int timeoutMs = 5000);
+// The type of the next frame (its payload into `payload` when given), 0 when none arrives.
+quint8 nextFrame(QTcpSocket& socket, QByteArray* payload = nullptr);
 // True once the peer has closed the socket.
 bool waitClosed(QTcpSocket& socket, int timeoutMs = 5000);
