@@ -11,14 +11,9 @@
 
 namespace {
 
+// Presses through responders are exercised end to end by the layout collection-view tests.
 class Responder : public QObject, public ZNFMouseResponder {
 public:
-    explicit Responder(bool buttons = true) : m_buttons(buttons) {}
-    bool handlesMouseButtons() const override { return m_buttons; }
-    void mouseDown(const ZNFEvent& e) override { record(e); }
-    void mouseUp(const ZNFEvent& e) override { record(e); }
-    void rightMouseDown(const ZNFEvent& e) override { record(e); }
-    void rightMouseUp(const ZNFEvent& e) override { record(e); }
     void mouseEntered(const ZNFEvent& e) override { record(e); }
     void mouseExited(const ZNFEvent& e) override { record(e); }
     std::vector<ZNFEvent> events;
@@ -29,7 +24,6 @@ private:
         events.push_back(e);
         types.push_back(e.type());
     }
-    bool m_buttons;
 };
 
 class LayoutRecorder : public ZNFViewController {
@@ -79,28 +73,6 @@ TEST(View, FramesGrowUpwardsUnlessTheSuperviewIsFlipped) {
     EXPECT_EQ(child->convertPointToWindow(QPointF(5, 5)), QPointF(15, 25));
     root.setFlipped(true);
     EXPECT_EQ(ZNFView::frameInWindow(child), QRectF(10, 100, 30, 40));
-}
-
-TEST(View, PressesGoToTheFirstViewWhoseResponderHandlesThem) {
-    ZNFView root(QRectF(0, 0, 200, 100));
-    auto* cell = new ZNFView(QRectF(0, 60, 200, 40)); // the top 40 points
-    root.addSubview(cell);
-    auto* inner = new ZNFView(QRectF(0, 0, 200, 40));
-    cell->addSubview(inner);
-    Responder cellResponder, passive(false);
-    cell->setMouseResponder(&cellResponder);
-    inner->setMouseResponder(&passive);
-    root.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&root));
-
-    QTest::mouseClick(inner, Qt::LeftButton, {}, QPoint(20, 10));
-    QTest::mouseClick(inner, Qt::RightButton, Qt::ShiftModifier, QPoint(20, 10));
-    EXPECT_TRUE(passive.events.empty());
-    ASSERT_EQ(cellResponder.types, (std::vector<int>{ZNFEventTypeLeftMouseDown, ZNFEventTypeLeftMouseUp,
-                                                     ZNFEventTypeRightMouseDown, ZNFEventTypeRightMouseUp}));
-    EXPECT_EQ(cellResponder.events[0].locationInWindow(), QPointF(20, 90));
-    EXPECT_EQ(cellResponder.events[0].window(), &root);
-    EXPECT_EQ(cellResponder.events[2].modifierFlags(), Qt::ShiftModifier);
 }
 
 TEST(View, TrackingAreasReportEnterAndExitInsideTheirRectangle) {
