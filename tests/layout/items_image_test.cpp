@@ -17,6 +17,12 @@
 
 namespace {
 
+QByteArray png(const QColor& color, int w = 200, int h = 100) {
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(color);
+    return ZNFImage::encodePNG(image);
+}
+
 // The picture cache folder is fixed at its first use, so the whole program runs under one
 // private home, with a resource folder holding one picture for the "name" key.
 class ImageEnvironment : public ::testing::Environment {
@@ -25,9 +31,7 @@ public:
         home = std::make_unique<ScopedHome>();
         m_oldResources = qgetenv("NOTECRATE_RESOURCES");
         resources = home->root() + QStringLiteral("/resources");
-        QImage picture(40, 20, QImage::Format_RGB32);
-        picture.fill(QColor(0, 0, 255));
-        ASSERT_TRUE(writeFile(resources + QStringLiteral("/picture.png"), ZNFImage::encodePNG(picture)));
+        ASSERT_TRUE(writeFile(resources + QStringLiteral("/picture.png"), png(QColor(0, 0, 255), 40, 20)));
         qputenv("NOTECRATE_RESOURCES", resources.toLocal8Bit());
     }
     void TearDown() override {
@@ -51,15 +55,9 @@ std::shared_ptr<ZNFImageLayoutItem> parse(const QVariant& data) {
     return items.size() == 1 ? std::dynamic_pointer_cast<ZNFImageLayoutItem>(items.front()) : nullptr;
 }
 
-QImage solid(const QColor& color, int w = 200, int h = 100) {
-    QImage image(w, h, QImage::Format_RGB32);
-    image.fill(color);
-    return image;
-}
-
 QString writePicture(const QString& name, const QColor& color) {
     const QString path = environment->home->root() + QStringLiteral("/pictures/") + name;
-    EXPECT_TRUE(writeFile(path, ZNFImage::encodePNG(solid(color))));
+    EXPECT_TRUE(writeFile(path, png(color)));
     return path;
 }
 
@@ -70,10 +68,6 @@ QColor shownColor(ZNFImageView* view) {
 
 QString cacheFile(const QUrl& url) {
     return QDir(ZNFImageLayoutItem::cacheDirectoryPath()).filePath(ZNFImageLayoutItem::filenameForURL(url));
-}
-
-QByteArray png(const QColor& color) {
-    return ZNFImage::encodePNG(solid(color));
 }
 
 // An HTTP server on loopback: a body per path, 404 for others; a held path answers when released.
@@ -199,7 +193,7 @@ TEST(ImageItem, FilePicturesLoadAtOnceAndAreNeverCached) {
     EXPECT_EQ(shownColor(missing->imageView()), QColor(0, 255, 0));
 
     // A file replaced on disk is read afresh.
-    ASSERT_TRUE(writeFile(red.toLocalFile(), ZNFImage::encodePNG(solid(QColor(0, 0, 255), 30, 30))));
+    ASSERT_TRUE(writeFile(red.toLocalFile(), png(QColor(0, 0, 255), 30, 30)));
     show(first, QSizeF(300, 150), container.get());
     EXPECT_EQ(shownColor(first->imageView()), QColor(0, 0, 255));
 

@@ -1,4 +1,5 @@
-#include "platform/ZNFBundle.h"
+// Presses through responders are exercised end to end by the layout collection-view tests, and
+// the string tables a locale installs by the predicator and application flow tests.
 #include "platform/ZNFCollectionView.h"
 #include "platform/ZNFView.h"
 #include "platform/ZNFViewController.h"
@@ -11,7 +12,6 @@
 
 namespace {
 
-// Presses through responders are exercised end to end by the layout collection-view tests.
 class Responder : public QObject, public ZNFMouseResponder {
 public:
     void mouseEntered(const ZNFEvent& e) override { record(e); }
@@ -105,26 +105,6 @@ TEST(View, TrackingAreasReportEnterAndExitInsideTheirRectangle) {
     QTest::mouseMove(&root, QPoint(150, 150));
     view->removeTrackingArea(area);
     EXPECT_TRUE(view->trackingAreas().empty());
-}
-
-TEST(Bundle, InstallsTheStringTableOfTheFirstLanguageItHas) {
-    const struct {
-        const char* locale;
-        const char* language;
-        const char* back;
-    } rows[] = {
-        {"de_DE", "de", "\u2039 Zur\u00fcck"},
-        {"fr_FR", "en", "\u2039 Back"},
-        {"C", "en", "\u2039 Back"},
-        {"de_AT", "de", "\u2039 Zur\u00fcck"},
-    };
-    for (const auto& row : rows) {
-        EXPECT_EQ(ZNFBundle::installLocalizations(QLocale(QLatin1String(row.locale))),
-                  QStringList{QLatin1String(row.language)})
-            << row.locale;
-        EXPECT_EQ(ZNFBundle::preferredLocalizations(), QStringList{QLatin1String(row.language)});
-        EXPECT_EQ(ZNFLocalizedString("\u2039 Back"), QString::fromUtf8(row.back)) << row.locale;
-    }
 }
 
 TEST(ViewController, LoadsLazilyAndLaysOutAfterSubviews) {
