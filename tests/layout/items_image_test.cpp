@@ -29,21 +29,15 @@ class ImageEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         home = std::make_unique<ScopedHome>();
-        m_oldResources = qgetenv("NOTECRATE_RESOURCES");
-        resources = home->root() + QStringLiteral("/resources");
+        const QString resources = home->root() + QStringLiteral("/resources");
         ASSERT_TRUE(writeFile(resources + QStringLiteral("/picture.png"), png(QColor(0, 0, 255), 40, 20)));
-        qputenv("NOTECRATE_RESOURCES", resources.toLocal8Bit());
+        qputenv("NOTECRATE_RESOURCES", resources.toLocal8Bit()); // the program's own copy of the variable
     }
     void TearDown() override {
         QThreadPool::globalInstance()->waitForDone();
-        qputenv("NOTECRATE_RESOURCES", m_oldResources);
         home.reset();
     }
     std::unique_ptr<ScopedHome> home;
-    QString resources;
-
-private:
-    QByteArray m_oldResources;
 };
 
 ImageEnvironment* const environment =
