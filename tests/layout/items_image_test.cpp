@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QJsonDocument>
+#include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThreadPool>
@@ -16,29 +17,27 @@
 
 namespace {
 
+QByteArray png(const QColor& color, int w = 200, int h = 100) {
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(color);
+    return ZNFImage::encodePNG(image);
+}
+
 // The picture cache folder is fixed at its first use, so the whole program runs under one
 // private home, with a resource folder holding one picture for the "name" key.
 class ImageEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         home = std::make_unique<ScopedHome>();
-        m_oldResources = qgetenv("NOTECRATE_RESOURCES");
-        resources = home->root() + QStringLiteral("/resources");
-        QImage picture(40, 20, QImage::Format_RGB32);
-        picture.fill(QColor(0, 0, 255));
-        ASSERT_TRUE(writeFile(resources + QStringLiteral("/picture.png"), ZNFImage::encodePNG(picture)));
-        qputenv("NOTECRATE_RESOURCES", resources.toLocal8Bit());
+        const QString resources = home->root() + QStringLiteral("/resources");
+        ASSERT_TRUE(writeFile(resources + QStringLiteral("/picture.png"), png(QColor(0, 0, 255), 40, 20)));
+        qputenv("NOTECRATE_RESOURCES", resources.toLocal8Bit()); // the program's own copy of the variable
     }
     void TearDown() override {
         QThreadPool::globalInstance()->waitForDone();
-        qputenv("NOTECRATE_RESOURCES", m_oldResources);
         home.reset();
     }
     std::unique_ptr<ScopedHome> home;
-    QString resources;
-
-private:
-    QByteArray m_oldResources;
 };
 
 ImageEnvironment* const environment =
@@ -50,15 +49,9 @@ std::shared_ptr<ZNFImageLayoutItem> parse(const QVariant& data) {
     return items.size() == 1 ? std::dynamic_pointer_cast<ZNFImageLayoutItem>(items.front()) : nullptr;
 }
 
-QImage solid(const QColor& color, int w = 200, int h = 100) {
-    QImage image(w, h, QImage::Format_RGB32);
-    image.fill(color);
-    return image;
-}
-
 QString writePicture(const QString& name, const QColor& color) {
     const QString path = environment->home->root() + QStringLiteral("/pictures/") + name;
-    EXPECT_TRUE(writeFile(path, ZNFImage::encodePNG(solid(color))));
+    EXPECT_TRUE(writeFile(path, png(color)));
     return path;
 }
 
@@ -71,69 +64,47 @@ QString cacheFile(const QUrl& url) {
     return QDir(ZNFImageLayoutItem::cacheDirectoryPath()).filePath(ZNFImageLayoutItem::filenameForURL(url));
 }
 
-// A small HTTP server on loopback: fixed answers per path, optionally held back until released.
-class LoopbackServer : public QObject {
-public:
-    struct Answer {
-        int status = 200;
-        QByteArray body;
-        bool hold = false;
-    };
+// An HTTP server on loopback: a body per path, 404 for others; a held path answers when released.
+struct LoopbackServer {
+    QTcpServer tcp;
+    QHash<QString, QByteArray> bodies;
+    QSet<QString> held;
+    QHash<QString, int> requests;
+    QHash<QString, QPointer<QTcpSocket>> waiting;
 
     LoopbackServer() {
-        EXPECT_TRUE(m_server.listen(QHostAddress::LocalHost, 0));
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
-                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            }
+        EXPECT_TRUE(tcp.listen(QHostAddress::LocalHost));
+        QObject::connect(&tcp, &QTcpServer::newConnection, [this] {
+            QTcpSocket* socket = tcp.nextPendingConnection();
+            QObject::connect(socket, &QTcpSocket::readyRead, [this, socket] {
+                if (!socket->peek(socket->bytesAvailable()).contains("\r\n\r\n"))
+                    return; // left unread until the whole head has come
+                const QString path = QString::fromLatin1(socket->readAll().split(' ').value(1));
+                ++requests[path];
+                held.contains(path) ? void(waiting[path] = socket) : answer(socket, path);
+            });
         });
     }
-    QUrl url(const QString& path) const {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path));
-    }
-    void serve(const QString& path, Answer answer) { m_answers.insert(path, answer); }
-    int requests(const QString& path) const { return m_requests.value(path); }
-    void release(const QString& path) {
-        for (const QPointer<QTcpSocket>& socket : m_held.take(path))
-            if (socket)
-                respond(socket, m_answers.value(path));
-    }
-
-private:
-    void read(QTcpSocket* socket) {
-        // Left unread until the whole head has come.
-        const QByteArray head = socket->peek(socket->bytesAvailable());
-        if (!head.contains("\r\n\r\n"))
-            return;
-        socket->readAll();
-        const QList<QByteArray> requestLine = head.left(head.indexOf("\r\n")).split(' ');
-        const QString path = requestLine.size() > 1 ? QString::fromLatin1(requestLine[1]) : QString();
-        ++m_requests[path];
-        if (!m_answers.contains(path)) {
-            respond(socket, Answer{404, "<html>missing</html>", false});
-            return;
-        }
-        const Answer answer = m_answers.value(path);
-        if (answer.hold)
-            m_held[path].append(socket);
-        else
-            respond(socket, answer);
-    }
-    static void respond(QTcpSocket* socket, const Answer& answer) {
-        socket->write(QStringLiteral("HTTP/1.1 %1 Answer\r\nContent-Length: %2\r\nConnection: close\r\n\r\n")
-                          .arg(answer.status)
-                          .arg(answer.body.size())
-                          .toLatin1());
-        socket->write(answer.body);
+    void answer(QTcpSocket* socket, const QString& path) {
+        const QByteArray body = bodies.value(path, "<html>missing</html>");
+        socket->write(QByteArray(bodies.contains(path) ? "HTTP/1.1 200 OK" : "HTTP/1.1 404 Missing") +
+                      "\r\nConnection: close\r\nContent-Length: " + QByteArray::number(body.size()) +
+                      "\r\n\r\n" + body);
         socket->disconnectFromHost();
     }
-
-    QTcpServer m_server;
-    QHash<QString, Answer> m_answers;
-    QHash<QString, int> m_requests;
-    QHash<QString, QList<QPointer<QTcpSocket>>> m_held;
+    void release(const QString& path) {
+        if (QPointer<QTcpSocket> socket = waiting.take(path))
+            answer(socket, path);
+    }
+    QUrl url(const QString& path) const {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(tcp.serverPort()).arg(path));
+    }
 };
+
+std::shared_ptr<ZNFImageLayoutItem> imageItem(const QUrl& url, bool sized = false) {
+    return std::make_shared<ZNFImageLayoutItem>(
+        url, sized ? ZNFImageLayoutItem::widthSizingBlockWithSize({200, 100}) : nullptr);
+}
 
 // Shows an item in a container of the given size, reusing `reusing` when given.
 QWidget* show(const std::shared_ptr<ZNFImageLayoutItem>& item, const QSizeF& size,
@@ -196,8 +167,7 @@ TEST(ImageItem, ParserRejectsUnusableDictionaries) {
 TEST(ImageItem, FilePicturesLoadAtOnceAndAreNeverCached) {
     const QUrl red = QUrl::fromLocalFile(writePicture("red.png", QColor(255, 0, 0)));
     const QUrl green = QUrl::fromLocalFile(writePicture("green.png", QColor(0, 255, 0)));
-    auto first =
-        std::make_shared<ZNFImageLayoutItem>(red, ZNFImageLayoutItem::widthSizingBlockWithSize({200, 100}));
+    auto first = imageItem(red, true);
     std::unique_ptr<QWidget> container(show(first, QSizeF(200, 100)));
     ASSERT_TRUE(first->imageView());
     EXPECT_EQ(shownColor(first->imageView()), QColor(255, 0, 0));
@@ -205,21 +175,19 @@ TEST(ImageItem, FilePicturesLoadAtOnceAndAreNeverCached) {
     EXPECT_FALSE(QFileInfo::exists(cacheFile(red)));
 
     // The recycled container keeps its image view; a file picture replaces the old one at once.
-    auto second =
-        std::make_shared<ZNFImageLayoutItem>(green, ZNFImageLayoutItem::widthSizingBlockWithSize({200, 100}));
+    auto second = imageItem(green, true);
     EXPECT_EQ(show(second, QSizeF(300, 150), container.get()), container.get());
     EXPECT_EQ(second->imageView(), first->imageView());
     EXPECT_EQ(shownColor(second->imageView()), QColor(0, 255, 0));
 
     // A missing file leaves the image view as it was.
-    auto missing =
-        std::make_shared<ZNFImageLayoutItem>(QUrl::fromLocalFile("/nonexistent/picture.png"), nullptr);
+    auto missing = imageItem(QUrl::fromLocalFile("/nonexistent/picture.png"));
     show(missing, QSizeF(300, 150), container.get());
     EXPECT_EQ(missing->sizeThatFits(QSizeF(300, 300)), QSizeF(0, 0)) << "no sizing callable";
     EXPECT_EQ(shownColor(missing->imageView()), QColor(0, 255, 0));
 
     // A file replaced on disk is read afresh.
-    ASSERT_TRUE(writeFile(red.toLocalFile(), ZNFImage::encodePNG(solid(QColor(0, 0, 255), 30, 30))));
+    ASSERT_TRUE(writeFile(red.toLocalFile(), png(QColor(0, 0, 255), 30, 30)));
     show(first, QSizeF(300, 150), container.get());
     EXPECT_EQ(shownColor(first->imageView()), QColor(0, 0, 255));
 
@@ -231,13 +199,12 @@ TEST(ImageItem, FilePicturesLoadAtOnceAndAreNeverCached) {
 
 TEST(ImageItem, RemotePicturesDownloadFadeInAndAreCachedByExtension) {
     LoopbackServer server;
-    server.serve("/upper.PNG", {200, ZNFImage::encodePNG(solid(QColor(255, 0, 0))), false});
-    server.serve("/photo.jpeg", {200, ZNFImage::encodePNG(solid(QColor(0, 255, 0))), false});
-    server.serve("/anim.gif", {200, ZNFImage::encodePNG(solid(QColor(0, 0, 255))), false});
+    server.bodies["/upper.PNG"] = png(QColor(255, 0, 0));
+    server.bodies["/photo.jpeg"] = png(QColor(0, 255, 0));
+    server.bodies["/anim.gif"] = png(QColor(0, 0, 255));
 
     const QUrl upper = server.url("/upper.PNG");
-    auto item =
-        std::make_shared<ZNFImageLayoutItem>(upper, ZNFImageLayoutItem::widthSizingBlockWithSize({200, 100}));
+    auto item = imageItem(upper, true);
     std::unique_ptr<QWidget> container(show(item, QSizeF(200, 100)));
     ZNFImageView* view = item->imageView();
     ASSERT_TRUE(view);
@@ -253,27 +220,27 @@ TEST(ImageItem, RemotePicturesDownloadFadeInAndAreCachedByExtension) {
     EXPECT_EQ(ZNFImageLayoutItem::cachedImageForURL(upper).pixelColor(10, 10), QColor(255, 0, 0));
 
     // Shown again: from the cache at once, without asking the server.
-    auto again = std::make_shared<ZNFImageLayoutItem>(upper, nullptr);
+    auto again = imageItem(upper);
     std::unique_ptr<QWidget> second(show(again, QSizeF(200, 100)));
     EXPECT_EQ(shownColor(again->imageView()), QColor(255, 0, 0));
-    EXPECT_EQ(server.requests("/upper.PNG"), 1);
+    EXPECT_EQ(server.requests.value("/upper.PNG"), 1);
 
     // JPEG by extension; a gif is shown but not cached; caching can be turned off.
     const QUrl jpeg = server.url("/photo.jpeg");
-    auto photo = std::make_shared<ZNFImageLayoutItem>(jpeg, nullptr);
+    auto photo = imageItem(jpeg);
     std::unique_ptr<QWidget> third(show(photo, QSizeF(200, 100)));
     ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(cacheFile(jpeg)); }));
     EXPECT_TRUE(readFile(cacheFile(jpeg)).startsWith("\xFF\xD8"));
 
     const QUrl gif = server.url("/anim.gif");
-    auto animation = std::make_shared<ZNFImageLayoutItem>(gif, nullptr);
+    auto animation = imageItem(gif);
     std::unique_ptr<QWidget> fourth(show(animation, QSizeF(200, 100)));
     ASSERT_TRUE(waitUntil([&] { return !animation->imageView()->image().isNull(); }));
     EXPECT_EQ(shownColor(animation->imageView()), QColor(0, 0, 255));
 
-    server.serve("/private.png", {200, ZNFImage::encodePNG(solid(QColor(9, 9, 9))), false});
+    server.bodies["/private.png"] = png(QColor(9, 9, 9));
     const QUrl privateURL = server.url("/private.png");
-    auto uncached = std::make_shared<ZNFImageLayoutItem>(privateURL, nullptr);
+    auto uncached = imageItem(privateURL);
     uncached->setCacheRemoteImages(false);
     std::unique_ptr<QWidget> fifth(show(uncached, QSizeF(200, 100)));
     ASSERT_TRUE(waitUntil([&] { return !uncached->imageView()->image().isNull(); }));
@@ -284,20 +251,21 @@ TEST(ImageItem, RemotePicturesDownloadFadeInAndAreCachedByExtension) {
 
 TEST(ImageItem, OnlyTheLatestRequestSetsThePicture) {
     LoopbackServer server;
-    server.serve("/slow.png", {200, ZNFImage::encodePNG(solid(QColor(255, 0, 0))), true});
-    server.serve("/fast.png", {200, ZNFImage::encodePNG(solid(QColor(0, 255, 0))), false});
+    server.bodies["/slow.png"] = png(QColor(255, 0, 0));
+    server.held << "/slow.png";
+    server.bodies["/fast.png"] = png(QColor(0, 255, 0));
     const QUrl slow = server.url("/slow.png");
 
     // While the slow picture loads, the placeholder colour fills the image view.
-    auto waiting = std::make_shared<ZNFImageLayoutItem>(slow, nullptr);
+    auto waiting = imageItem(slow);
     waiting->setPlaceholderColor(QColor(255, 255, 0));
     std::unique_ptr<QWidget> container(show(waiting, QSizeF(200, 100)));
     ZNFImageView* view = waiting->imageView();
-    ASSERT_TRUE(waitUntil([&] { return server.requests("/slow.png") == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return server.requests.value("/slow.png") == 1; }));
     EXPECT_EQ(view->grab().toImage().pixelColor(100, 50), QColor(255, 255, 0));
 
     // The container is recycled for another remote item, which arrives first.
-    auto current = std::make_shared<ZNFImageLayoutItem>(server.url("/fast.png"), nullptr);
+    auto current = imageItem(server.url("/fast.png"));
     show(current, QSizeF(200, 100), container.get());
     ASSERT_TRUE(waitUntil([&] { return !view->image().isNull(); }));
     EXPECT_EQ(shownColor(view), QColor(0, 255, 0));
@@ -309,17 +277,18 @@ TEST(ImageItem, OnlyTheLatestRequestSetsThePicture) {
     EXPECT_EQ(shownColor(view), QColor(0, 255, 0));
 
     // A failed download clears the picture of a view it is still current for.
-    auto broken = std::make_shared<ZNFImageLayoutItem>(server.url("/absent.png"), nullptr);
+    auto broken = imageItem(server.url("/absent.png"));
     show(broken, QSizeF(200, 100), container.get());
     EXPECT_EQ(shownColor(view), QColor(0, 255, 0));
     ASSERT_TRUE(waitUntil([&] { return view->image().isNull(); }));
     EXPECT_FALSE(QFileInfo::exists(cacheFile(server.url("/absent.png"))));
 
     // A view that goes away before its download ends is simply not told.
-    server.serve("/late.png", {200, ZNFImage::encodePNG(solid(QColor(1, 2, 3))), true});
-    auto late = std::make_shared<ZNFImageLayoutItem>(server.url("/late.png"), nullptr);
+    server.bodies["/late.png"] = png(QColor(1, 2, 3));
+    server.held << "/late.png";
+    auto late = imageItem(server.url("/late.png"));
     std::unique_ptr<QWidget> gone(show(late, QSizeF(50, 50)));
-    ASSERT_TRUE(waitUntil([&] { return server.requests("/late.png") == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return server.requests.value("/late.png") == 1; }));
     gone.reset();
     EXPECT_FALSE(late->imageView());
     server.release("/late.png");

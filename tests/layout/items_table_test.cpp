@@ -26,16 +26,11 @@ template <typename T> QList<T*> direct(const QWidget* view) {
     return view ? view->findChildren<T*>(Qt::FindDirectChildrenOnly) : QList<T*>();
 }
 
-// Where a widget sits inside an ancestor, in Qt's (y-down) coordinates.
-QRect placeIn(const QWidget* widget, const QWidget* ancestor) {
-    return QRect(widget->mapTo(ancestor, QPoint(0, 0)), widget->size());
-}
-
-// Where each test item shows inside a view, by name.
+// Where each test item shows inside a view, by name, in Qt's (y-down) coordinates.
 std::map<QString, QRect> places(const QWidget* view) {
     std::map<QString, QRect> out;
     for (auto* shown : view->findChildren<TestLayoutItemView*>())
-        out[shown->itemName] = placeIn(shown, view);
+        out[shown->itemName] = QRect(shown->mapTo(view, QPoint(0, 0)), shown->size());
     return out;
 }
 

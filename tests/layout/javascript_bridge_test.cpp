@@ -21,14 +21,6 @@ QVariant stored(const char* key) {
     return userDefaults().objectForKey(QLatin1String(key));
 }
 
-QStringList linesStartingWith(const LogCapture& log, const QString& prefix) {
-    QStringList out;
-    for (const QString& line : log.lines())
-        if (line.startsWith(prefix))
-            out << line;
-    return out;
-}
-
 // The second process of SettingsOutliveTheProcessThatSetThem: sets two values, through a
 // script and through a data event, and ends as its argument says: "quit" quits the event loop
 // in the same turn, "return" ends without ever running one.
@@ -109,7 +101,7 @@ TEST(JavascriptBridge, PerformActionWantsADictionary) {
         performAction(function () { return {_type: "count"}; }); performAction(); performAction(new Date());
         performAction({_type: "unknown"});)");
     EXPECT_EQ(events, 0);
-    EXPECT_TRUE(linesStartingWith(log, "JS Error: ").isEmpty()) << log.lines().join('\n').toStdString();
+    EXPECT_TRUE(log.lines().filter("JS Error: ").isEmpty()) << log.lines().join('\n').toStdString();
     bridge.context()->evaluateScript(R"(performAction({_type: "count"}))");
     EXPECT_EQ(events, 1);
 }
@@ -150,7 +142,7 @@ TEST(JavascriptBridge, NonPropertyListValuesStoreNothing) {
         performAction({_type: "data", action: "set", key: "js-guarded", value: function () {}});
         performAction({_type: "data", action: "set", key: "js-guarded", value: loop});)");
     EXPECT_EQ(stored("js-guarded"), QVariant(QStringLiteral("before")));
-    EXPECT_TRUE(linesStartingWith(log, "JS Error: ").isEmpty()) << log.lines().join('\n').toStdString();
+    EXPECT_TRUE(log.lines().filter("JS Error: ").isEmpty()) << log.lines().join('\n').toStdString();
 
     // A structure that repeats an object without a cycle is still a plain value...
     bridge.context()->evaluateScript(
@@ -171,9 +163,9 @@ TEST(JavascriptBridge, NonPropertyListValuesStoreNothing) {
     QElapsedTimer clock;
     clock.start();
     for (const char* script : huge) {
-        const qsizetype errors = linesStartingWith(log, "JS Error: RangeError").size();
+        const qsizetype errors = log.lines().filter("JS Error: RangeError").size();
         bridge.context()->evaluateScript(QString::fromLatin1(script));
-        EXPECT_EQ(linesStartingWith(log, "JS Error: RangeError").size(), errors + 1) << script;
+        EXPECT_EQ(log.lines().filter("JS Error: RangeError").size(), errors + 1) << script;
     }
     EXPECT_LT(clock.elapsed(), 5000);
     EXPECT_EQ(stored("js-guarded"), QVariant(QStringLiteral("before")));
@@ -184,7 +176,7 @@ TEST(JavascriptBridge, ScriptErrorsAreLoggedAndTheContextStaysUsable) {
     ZNFJavascriptContext* context = bridge.context();
     LogCapture log;
     EXPECT_TRUE(context->evaluateScript(R"(var kept = 41; noSuchFunction();)").isUndefined());
-    QStringList errors = linesStartingWith(log, "JS Error: ");
+    QStringList errors = log.lines().filter("JS Error: ");
     ASSERT_EQ(errors.size(), 1);
     EXPECT_TRUE(errors[0].contains("noSuchFunction")) << errors[0].toStdString();
     EXPECT_TRUE(context->exception().isError());
@@ -196,7 +188,7 @@ TEST(JavascriptBridge, ScriptErrorsAreLoggedAndTheContextStaysUsable) {
     // A thrown plain value and a syntax error are uncaught exceptions too; each is one line.
     context->evaluateScript(R"(throw "first\nsecond")");
     context->evaluateScript("var = ;");
-    errors = linesStartingWith(log, "JS Error: ");
+    errors = log.lines().filter("JS Error: ");
     ASSERT_EQ(errors.size(), 3);
     EXPECT_EQ(errors[1], "JS Error: first\\nsecond");
     EXPECT_TRUE(errors[2].contains("SyntaxError"));
@@ -205,7 +197,7 @@ TEST(JavascriptBridge, ScriptErrorsAreLoggedAndTheContextStaysUsable) {
 
     // An exception the script catches itself is no error.
     context->evaluateScript(R"(try { null.x; } catch (e) { log("caught " + e.name); })");
-    EXPECT_EQ(linesStartingWith(log, "JS Error: ").size(), 3);
+    EXPECT_EQ(log.lines().filter("JS Error: ").size(), 3);
     EXPECT_TRUE(log.lines().contains("caught TypeError"));
 
     // A script or a callback that runs past the time limit is interrupted, logged, and the
@@ -220,7 +212,7 @@ TEST(JavascriptBridge, ScriptErrorsAreLoggedAndTheContextStaysUsable) {
         else
             EXPECT_TRUE(context->callFunction(spin).isUndefined());
         EXPECT_LT(clock.elapsed(), 5000);
-        errors = linesStartingWith(log, "JS Error: ");
+        errors = log.lines().filter("JS Error: ");
         ASSERT_EQ(errors.size(), 4 + round);
         EXPECT_TRUE(errors.back().contains("interrupted")) << errors.back().toStdString();
         EXPECT_EQ(context->evaluateScript("41 + 1").toInt(), 42);

@@ -59,6 +59,7 @@ static const char* const kRows = R"([
  {"name": "French under a French locale: the app has no French", "predicate": {"locale": {"language": "fr"}}, "env": {"languages": "loaded", "locale": "fr_FR"}, "expected": false},
  {"name": "English under the C locale", "predicate": {"locale": {"language": "en"}}, "env": {"languages": "loaded", "locale": "C"}, "expected": true},
  {"name": "German once its texts are loaded", "predicate": {"locale": {"language": "de"}}, "env": {"languages": "loaded", "locale": "de_DE"}, "expected": true},
+ {"name": "German texts for an Austrian locale", "predicate": {"locale": {"language": "de"}}, "env": {"languages": "loaded", "locale": "de_AT"}, "expected": true},
  {"name": "not English once German texts are loaded", "predicate": {"locale": {"language": "en"}}, "env": {"languages": "loaded", "locale": "de_DE"}, "expected": false},
 
  {"name": "after the reference instant itself", "predicate": {"date": {"after": "03/15/2024 10:00"}}, "expected": true},

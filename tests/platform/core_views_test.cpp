@@ -1,4 +1,5 @@
-#include "platform/ZNFBundle.h"
+// Presses through responders are exercised end to end by the layout collection-view tests, and
+// the string tables a locale installs by the predicator and application flow tests.
 #include "platform/ZNFCollectionView.h"
 #include "platform/ZNFView.h"
 #include "platform/ZNFViewController.h"
@@ -13,12 +14,6 @@ namespace {
 
 class Responder : public QObject, public ZNFMouseResponder {
 public:
-    explicit Responder(bool buttons = true) : m_buttons(buttons) {}
-    bool handlesMouseButtons() const override { return m_buttons; }
-    void mouseDown(const ZNFEvent& e) override { record(e); }
-    void mouseUp(const ZNFEvent& e) override { record(e); }
-    void rightMouseDown(const ZNFEvent& e) override { record(e); }
-    void rightMouseUp(const ZNFEvent& e) override { record(e); }
     void mouseEntered(const ZNFEvent& e) override { record(e); }
     void mouseExited(const ZNFEvent& e) override { record(e); }
     std::vector<ZNFEvent> events;
@@ -29,7 +24,6 @@ private:
         events.push_back(e);
         types.push_back(e.type());
     }
-    bool m_buttons;
 };
 
 class LayoutRecorder : public ZNFViewController {
@@ -81,28 +75,6 @@ TEST(View, FramesGrowUpwardsUnlessTheSuperviewIsFlipped) {
     EXPECT_EQ(ZNFView::frameInWindow(child), QRectF(10, 100, 30, 40));
 }
 
-TEST(View, PressesGoToTheFirstViewWhoseResponderHandlesThem) {
-    ZNFView root(QRectF(0, 0, 200, 100));
-    auto* cell = new ZNFView(QRectF(0, 60, 200, 40)); // the top 40 points
-    root.addSubview(cell);
-    auto* inner = new ZNFView(QRectF(0, 0, 200, 40));
-    cell->addSubview(inner);
-    Responder cellResponder, passive(false);
-    cell->setMouseResponder(&cellResponder);
-    inner->setMouseResponder(&passive);
-    root.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&root));
-
-    QTest::mouseClick(inner, Qt::LeftButton, {}, QPoint(20, 10));
-    QTest::mouseClick(inner, Qt::RightButton, Qt::ShiftModifier, QPoint(20, 10));
-    EXPECT_TRUE(passive.events.empty());
-    ASSERT_EQ(cellResponder.types, (std::vector<int>{ZNFEventTypeLeftMouseDown, ZNFEventTypeLeftMouseUp,
-                                                     ZNFEventTypeRightMouseDown, ZNFEventTypeRightMouseUp}));
-    EXPECT_EQ(cellResponder.events[0].locationInWindow(), QPointF(20, 90));
-    EXPECT_EQ(cellResponder.events[0].window(), &root);
-    EXPECT_EQ(cellResponder.events[2].modifierFlags(), Qt::ShiftModifier);
-}
-
 TEST(View, TrackingAreasReportEnterAndExitInsideTheirRectangle) {
     ZNFView root(QRectF(0, 0, 200, 200));
     auto* view = new ZNFView(QRectF(0, 0, 200, 100)); // the lower half
@@ -133,26 +105,6 @@ TEST(View, TrackingAreasReportEnterAndExitInsideTheirRectangle) {
     QTest::mouseMove(&root, QPoint(150, 150));
     view->removeTrackingArea(area);
     EXPECT_TRUE(view->trackingAreas().empty());
-}
-
-TEST(Bundle, InstallsTheStringTableOfTheFirstLanguageItHas) {
-    const struct {
-        const char* locale;
-        const char* language;
-        const char* back;
-    } rows[] = {
-        {"de_DE", "de", "\u2039 Zur\u00fcck"},
-        {"fr_FR", "en", "\u2039 Back"},
-        {"C", "en", "\u2039 Back"},
-        {"de_AT", "de", "\u2039 Zur\u00fcck"},
-    };
-    for (const auto& row : rows) {
-        EXPECT_EQ(ZNFBundle::installLocalizations(QLocale(QLatin1String(row.locale))),
-                  QStringList{QLatin1String(row.language)})
-            << row.locale;
-        EXPECT_EQ(ZNFBundle::preferredLocalizations(), QStringList{QLatin1String(row.language)});
-        EXPECT_EQ(ZNFLocalizedString("\u2039 Back"), QString::fromUtf8(row.back)) << row.locale;
-    }
 }
 
 TEST(ViewController, LoadsLazilyAndLaysOutAfterSubviews) {

@@ -11,32 +11,24 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QVariant>
-#include <cstdio>
-#include <cstdlib>
 #include <gtest/gtest.h>
 
+// A failure here runs no test: nothing may touch the user's real settings.
 class TemporaryUserDefaultsEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
-        if (!m_dir.isValid())
-            die("no temporary folder");
+        ASSERT_TRUE(m_dir.isValid());
         for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {
             const QString path = m_dir.path() + u'/' + QLatin1String(name).toString().toLower();
             QDir().mkpath(path);
             qputenv(name, QFile::encodeName(path));
         }
         // Pin the store now; a store made before this point would be the user's real one.
-        if (!ZNFUserDefaults::standardUserDefaults().filePath().startsWith(m_dir.path()))
-            die("the standard user defaults were made before the test environment");
+        ASSERT_TRUE(ZNFUserDefaults::standardUserDefaults().filePath().startsWith(m_dir.path()))
+            << "the standard user defaults were made before the test environment";
     }
-
-    static QString settingsFolder() { return QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME")); }
 
 private:
-    [[noreturn]] static void die(const char* why) {
-        std::fprintf(stderr, "TemporaryUserDefaultsEnvironment: %s\n", why);
-        std::abort();
-    }
     QTemporaryDir m_dir;
 };
 
