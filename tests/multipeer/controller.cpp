@@ -17,9 +17,6 @@
 
 namespace {
 
-constexpr qint64 kNotConnected = ZNFPeerSession::NotConnected;
-constexpr qint64 kConnecting = ZNFPeerSession::Connecting;
-constexpr qint64 kConnected = ZNFPeerSession::Connected;
 constexpr double kInviteTimeout = 5;
 const QString kService = QStringLiteral("nc-ctl");
 

@@ -15,9 +15,6 @@
 namespace {
 
 using Frame = ZNFPeerFrame::Type;
-constexpr qint64 kNotConnected = ZNFPeerSession::NotConnected;
-constexpr qint64 kConnecting = ZNFPeerSession::Connecting;
-constexpr qint64 kConnected = ZNFPeerSession::Connected;
 
 // The code a ResourceResult payload carries.
 quint32 resultCode(const QByteArray& payload) {
@@ -92,18 +89,15 @@ TEST_F(BadInput, ConnectionsThatDoNotInviteProperlyAreClosedWithoutTouchingOther
         {"unknown frame type", rawFrame(77, QByteArray("hi")), 0},
         {"data before an invitation", rawFrame(Frame::Data, QByteArray("hi")), 0},
         {"cut-off invitation", rawFrame(Frame::Invite, QByteArray(1, char(1)) + rawU32(500) + "abc"), 0},
-        {"invitation of another version",
-         rawFrame(Frame::Invite, QByteArray(1, char(9)) + rawString("id") + rawString("n") +
-                                     QByteArray(1, char(0)) + rawU32(0)),
-         0},
+        // clang-format off
+        {"invitation of another version", rawFrame(Frame::Invite, QByteArray(1, char(9)) + rawString("id") +
+                                              rawString("n") + QByteArray(1, char(0)) + rawU32(0)), 0},
         {"invitation without an id", rawInvite(QString(), QStringLiteral("x")), 0},
-        {"invitation name that is not UTF-8",
-         rawFrame(Frame::Invite, QByteArray(1, char(1)) + rawString("id") + rawU32(2) + "\xc3\x28" +
-                                     QByteArray(1, char(0)) + rawU32(0)),
-         0},
+        {"invitation name that is not UTF-8", rawFrame(Frame::Invite, QByteArray(1, char(1)) + rawString("id") +
+                                                  rawU32(2) + "\xc3\x28" + QByteArray(1, char(0)) + rawU32(0)), 0},
         // Reaches the delegate, which accepts; the session still turns it away.
-        {"second link claiming a connected peer's id", rawInvite(phone.uniqueID(), QStringLiteral("Phone")),
-         Frame::Decline},
+        {"second link claiming a connected peer's id", rawInvite(phone.uniqueID(), "Phone"), Frame::Decline},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -214,30 +208,22 @@ TEST_F(BadInput, ResourcesThatCannotBeKeptFailAloneAndLeaveNoFile) {
         ZNFPeerError::Code expected; // what both sides hear
         bool answered = true;        // whether the sender is answered at all
     } cases[] = {
+        // clang-format off
         {"bytes that do not hash to what the sender said",
          [&](quint32 id) { return rawBegin(id, "a", 10) + rawChunk(id, ten) + rawEnd(id, zeros); },
          ZNFPeerError::HashMismatch},
-        {"fewer bytes than announced",
-         [&](quint32 id) {
-             return rawBegin(id, "b", 10) + rawChunk(id, ten.left(5)) +
-                    rawEnd(id, ZNFSha256::hash(ten.left(5)));
-         },
-         ZNFPeerError::SizeMismatch},
-        {"more bytes than announced, and more after that",
-         [&](quint32 id) {
-             return rawBegin(id, "c", 4) + rawChunk(id, ten) + rawChunk(id, ten) + rawEnd(id, tenSha);
-         },
-         ZNFPeerError::SizeMismatch},
-        {"the sender gives up part way",
-         [&](quint32 id) {
-             return rawBegin(id, "d", 10) + rawChunk(id, ten.left(3)) +
-                    rawFrame(ZNFPeerFrame::ResourceAbort, rawU32(id));
-         },
+        {"fewer bytes than announced", [&](quint32 id) { return rawBegin(id, "b", 10) +
+             rawChunk(id, ten.left(5)) + rawEnd(id, ZNFSha256::hash(ten.left(5))); }, ZNFPeerError::SizeMismatch},
+        {"more bytes than announced, and more after that", [&](quint32 id) { return rawBegin(id, "c", 4) +
+             rawChunk(id, ten) + rawChunk(id, ten) + rawEnd(id, tenSha); }, ZNFPeerError::SizeMismatch},
+        {"the sender gives up part way", [&](quint32 id) { return rawBegin(id, "d", 10) +
+             rawChunk(id, ten.left(3)) + rawFrame(ZNFPeerFrame::ResourceAbort, rawU32(id)); },
          ZNFPeerError::Cancelled, false},
         {"announced over the size limit", [&](quint32 id) { return rawBegin(id, "e", quint64(1) << 63); },
          ZNFPeerError::TooLarge},
-        {"announced over the free disk space",
-         [&](quint32 id) { return rawBegin(id, "f", quint64(1) << 60); }, ZNFPeerError::NoSpace},
+        {"announced over the free disk space", [&](quint32 id) { return rawBegin(id, "f", quint64(1) << 60); },
+         ZNFPeerError::NoSpace},
+        // clang-format on
         // Names no file may carry are refused before a byte is kept.
         {"empty name", whole(QString()), refused},
         {"dot", whole(QStringLiteral(".")), refused},
@@ -251,8 +237,7 @@ TEST_F(BadInput, ResourcesThatCannotBeKeptFailAloneAndLeaveNoFile) {
         {"bidi isolate", whole(QString::fromUtf8("a\u2066b.notebackup")), refused},
         {"hidden file", whole(QStringLiteral(".profile")), refused},
         {"over 255 bytes", whole(QString(128, QChar(0xe9))), refused},
-        {"double dots inside a name are fine", whole(QStringLiteral("My..notes.notebackup")),
-         ZNFPeerError::None},
+        {"double dots inside a name are fine", whole("My..notes.notebackup"), ZNFPeerError::None},
     };
     quint32 id = 0;
     for (const auto& c : cases) {
@@ -422,19 +407,17 @@ TEST(BadReceiver, OnlyAConfirmationOfTheWholeFileIsSuccess) {
         When when = AfterEnd;
         bool linkSurvives = true;
     } cases[] = {
-        {"other bytes", [&](quint32 id) { return rawResult(id, 0, size, QByteArray(32, 'x')); },
-         ZNFPeerError::HashMismatch},
-        {"other size", [&](quint32 id) { return rawResult(id, 0, size - 1, sha); },
-         ZNFPeerError::SizeMismatch},
+        // clang-format off
+        {"other bytes", [&](quint32 id) { return rawResult(id, 0, size, QByteArray(32, 'x')); }, ZNFPeerError::HashMismatch},
+        {"other size", [&](quint32 id) { return rawResult(id, 0, size - 1, sha); }, ZNFPeerError::SizeMismatch},
         {"could not store", failed(ZNFPeerError::FileError), ZNFPeerError::FileError},
         {"refused the name", failed(ZNFPeerError::InvalidName), ZNFPeerError::InvalidName, AfterFirstChunk},
         {"stored", stored, ZNFPeerError::None},
         {"confirmed before the end", [&](quint32 id) { return rawResult(id, 0, size, zeros); },
          ZNFPeerError::ProtocolError, AfterFirstChunk, false},
-        {"confirmed twice", [&](quint32 id) { return stored(id) + stored(id); }, ZNFPeerError::None, AfterEnd,
-         false},
-        {"confirmed another resource", [&](quint32 id) { return stored(id + 7); },
-         ZNFPeerError::ProtocolError, AfterEnd, false},
+        {"confirmed twice", [&](quint32 id) { return stored(id) + stored(id); }, ZNFPeerError::None, AfterEnd, false},
+        {"confirmed another resource", [&](quint32 id) { return stored(id + 7); }, ZNFPeerError::ProtocolError, AfterEnd, false},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

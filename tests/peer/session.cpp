@@ -9,10 +9,6 @@
 
 namespace {
 
-constexpr qint64 kNotConnected = ZNFPeerSession::NotConnected;
-constexpr qint64 kConnecting = ZNFPeerSession::Connecting;
-constexpr qint64 kConnected = ZNFPeerSession::Connected;
-
 TEST(PeerSession, InvitationConnectsBothSidesAndCarriesDataInOrder) {
     PeerPair pair;
     ASSERT_TRUE(pair.connect());
@@ -179,59 +175,43 @@ TEST(PeerSession, DisconnectMidTransferFailsBothSidesAndLeavesNoPartialFile) {
     EXPECT_EQ(layerTemporaryFiles(), tempsBefore);
 }
 
-} // namespace
-
-namespace {
 // Every way a link to an encrypting host can go: only a guest holding the key discovery
 // announced, speaking TLS 1.3 and claiming its own key's id, gets an invitation presented.
 TEST(PeerSecurity, EncryptedLinksAcceptOnlyTheKeyTheyExpect) {
     const ZNFPeerIdentity& guestKey = *fixtureIdentity(1);
+    const auto nonce = [](char c) { return QByteArray(ZNFPeerCode::kNonceBytes, c); };
     const struct {
         const char* what;
         std::function<bool(PeerPair&)> attempt; // whether the guest got in
     } rows[] = {
+        // clang-format off
         {"both encrypted, the announced key", [](PeerPair& p) { return p.connect(); }},
-        {"the host shows another key than discovery announced",
-         [](PeerPair& p) {
-             p.guestSession->connectToPeer(
-                 ZNFPeerID(QStringLiteral("Host"), fixtureIdentity(2)->fingerprint()),
-                 QHostAddress::LocalHost, p.advertiser->port(), {}, 2);
+        {"the host shows another key than discovery announced", [](PeerPair& p) {
+             p.guestSession->connectToPeer(ZNFPeerID("Host", fixtureIdentity(2)->fingerprint()),
+                                           QHostAddress::LocalHost, p.advertiser->port(), {}, 2);
              return waitUntil([&] { return !p.guestSession->connectedPeers().isEmpty(); }, 1500);
          }},
-        {"a plain TCP guest",
-         [](PeerPair& p) {
+        {"a plain TCP guest", [](PeerPair& p) {
              auto socket = connectRaw(p.advertiser->port());
-             socket->write(rawInvite(QStringLiteral("plain"), QStringLiteral("Plain")));
+             socket->write(rawInvite("plain", "Plain"));
              return !waitClosed(*socket);
          }},
         {"a TLS 1.2 guest",
-         [&](PeerPair& p) {
-             return connectRawTls(p.advertiser->port(), guestKey, QSsl::TlsV1_2) != nullptr;
-         }},
-        {"a guest claiming another's id",
-         [&](PeerPair& p) {
+         [&](PeerPair& p) { return connectRawTls(p.advertiser->port(), guestKey, QSsl::TlsV1_2) != nullptr; }},
+        {"a guest claiming another's id", [&](PeerPair& p) {
              auto socket = connectRawTls(p.advertiser->port(), guestKey);
-             if (!socket)
+             return socket && socket->write(rawInvite(fixtureIdentity(2)->fingerprint(), "Posing", nonce('n'))) &&
+                    !waitClosed(*socket);
+         }},
+        {"a guest whose reveal breaks its commitment", [&](PeerPair& p) {
+             auto socket = connectRawTls(p.advertiser->port(), guestKey);
+             if (!socket || !socket->write(rawInvite(guestKey.fingerprint(), "Grinder", nonce('a'))) ||
+                 nextFrame(*socket) != ZNFPeerFrame::Nonce)
                  return false;
-             const QByteArray nonce(ZNFPeerCode::kNonceBytes, 'n');
-             socket->write(rawInvite(fixtureIdentity(2)->fingerprint(), QStringLiteral("Posing"), nonce));
+             socket->write(rawFrame(ZNFPeerFrame::Reveal, rawU32(ZNFPeerCode::kNonceBytes) + nonce('b')));
              return !waitClosed(*socket);
          }},
-        {"a guest whose reveal breaks its commitment",
-         [&](PeerPair& p) {
-             auto socket = connectRawTls(p.advertiser->port(), guestKey);
-             if (!socket)
-                 return false;
-             socket->write(rawInvite(guestKey.fingerprint(), QStringLiteral("Grinder"),
-                                     QByteArray(ZNFPeerCode::kNonceBytes, 'a')));
-             quint8 type = 0;
-             QByteArray nonce;
-             if (!readRawFrame(*socket, &type, &nonce) || type != ZNFPeerFrame::Nonce)
-                 return false;
-             socket->write(rawFrame(ZNFPeerFrame::Reveal, rawU32(ZNFPeerCode::kNonceBytes) +
-                                                              QByteArray(ZNFPeerCode::kNonceBytes, 'b')));
-             return !waitClosed(*socket);
-         }},
+        // clang-format on
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);

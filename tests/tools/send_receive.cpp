@@ -66,7 +66,7 @@ TEST_F(WirelessCommands, SendNeedsAnArchiveAndReceiveAFolder) {
          "cannot read the archive"},
         {"send, two archives",
          [] {
-             return ZNFRunSend({QStringLiteral("a"), QStringLiteral("b")});
+             return ZNFRunSend({"a", "b"});
          },
          "usage"},
         {"receive, no folder", [] { return ZNFRunReceive({}); }, "usage: notecrate receive"},
@@ -109,21 +109,15 @@ TEST_F(WirelessCommands, ReceiveNeverOverwritesAndRefusesNamesNoFileShouldCarry)
         bool yes = false;        // receive --yes
         bool newDevices = false; // two devices never seen by each other
     } cases[] = {
+        // clang-format off
         {"a name that is free, a new peer confirmed with --yes", taken, {}, taken, false, true},
-        {"a remembered peer needs no --yes",
-         taken,
-         {taken},
-         QStringLiteral("Vesper_to_Tessanote (1).notebackup")},
+        {"a remembered peer needs no --yes", taken, {taken}, "Vesper_to_Tessanote (1).notebackup"},
         // receive asks again, after a short wait, a computer it could not reach.
         {"the first invitation fails", taken, {}, taken, true},
-        {"a name that is taken, and its first number too",
-         taken,
-         {taken, QStringLiteral("Vesper_to_Tessanote (1).notebackup")},
-         QStringLiteral("Vesper_to_Tessanote (2).notebackup")},
-        {"double dots inside",
-         QStringLiteral("My..notes.notebackup"),
-         {},
-         QStringLiteral("My..notes.notebackup")},
+        {"a name that is taken, and its first number too", taken,
+         {taken, "Vesper_to_Tessanote (1).notebackup"}, "Vesper_to_Tessanote (2).notebackup"},
+        {"double dots inside", "My..notes.notebackup", {}, "My..notes.notebackup"},
+        // clang-format on
         // Each kind of name no file may carry has its row in the peer layer's table
         // (tests/peer/badinput.cpp); here what receive reports for one.
         {"hidden file", QStringLiteral(".notebackup"), {}, {}},

@@ -6,8 +6,6 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -41,19 +39,8 @@ TEST_F(NetnsTest, AdvertiseBrowseInviteAcceptAndSendFiftyMegabytes) {
     EXPECT_EQ(pair.browsing->found().first().displayName(), QStringLiteral("Host Computer"));
     EXPECT_EQ(pair.browsing->infoOf(pair.hostID).value(QStringLiteral("host")), QStringLiteral("test box"));
 
-    // Hostile connections to the announced port are dropped, the advertiser keeps working.
-    {
-        QTcpSocket garbage;
-        garbage.connectToHost(QHostAddress::LocalHost, pair.advertiser->port());
-        ASSERT_TRUE(garbage.waitForConnected(2000));
-        garbage.write(QByteArray("GET / HTTP/1.0\r\n\r\n") + QByteArray(100, '\xff'));
-        EXPECT_TRUE(waitClosed(garbage));
-        QTcpSocket idle;
-        idle.connectToHost(QHostAddress::LocalHost, pair.advertiser->port());
-        ASSERT_TRUE(idle.waitForConnected(2000));
-        EXPECT_TRUE(waitClosed(idle, 3000)); // never invites: closed after the handshake time
-    }
-
+    // Hostile and silent connections to the port are tests/peer/badinput.cpp's rows: the
+    // advertiser's port does not depend on how it is announced.
     pair.browser->invitePeer(pair.hostID, pair.guestSession, QByteArray("ctx"), 10);
     ASSERT_TRUE(waitUntil([&] {
         return pair.hostSession->connectedPeers().contains(pair.guestID) &&
@@ -65,15 +52,6 @@ TEST_F(NetnsTest, AdvertiseBrowseInviteAcceptAndSendFiftyMegabytes) {
     const QString path = dir.filePath(QStringLiteral("fifty.notebackup"));
     const qint64 size = 50ll << 20;
     const QByteArray sha = writePatternFile(path, size, 50);
-    QByteArray head, tail;
-    pair.guestEvents->onFinished = [&](const QString& stored) {
-        QFile file(stored);
-        if (file.open(QIODevice::ReadOnly)) {
-            head = file.read(4096);
-            file.seek(size - 4096);
-            tail = file.read(4096);
-        }
-    };
     CompletionProbe probe;
     pair.hostSession->sendResourceAtURL(QUrl::fromLocalFile(path), QStringLiteral("fifty.notebackup"),
                                         pair.guestID, probe.callback());
@@ -83,12 +61,7 @@ TEST_F(NetnsTest, AdvertiseBrowseInviteAcceptAndSendFiftyMegabytes) {
     const auto got = pair.guestEvents->finished().front();
     EXPECT_TRUE(got.error.isNull());
     EXPECT_EQ(got.size, size);
-    EXPECT_EQ(got.sha256, sha);
-    QFile source(path);
-    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
-    EXPECT_EQ(head, source.read(4096));
-    source.seek(size - 4096);
-    EXPECT_EQ(tail, source.read(4096));
+    EXPECT_EQ(got.sha256, sha); // of the stored file, as the receiver saw it
 
     // Gone from the network once it stops.
     pair.advertiser->stopAdvertisingPeer();
@@ -139,32 +112,16 @@ TEST_F(NetnsTest, SendAndReceiveCommandsBetweenProcesses) {
         const char* sendErr;
         const char* receiveErr;
     } rows[] = {
-        {"a new receiver, no --yes on the sender",
-         "a.notebackup",
-         {},
-         {yes},
-         1,
-         -1,
-         "refused, a new peer needs a terminal",
-         ""},
-        {"a new sender, no --yes on the receiver",
-         "a.notebackup",
-         {yes},
-         {},
-         1,
-         1,
-         "",
-         "refused, a new peer needs a terminal"},
+        // clang-format off
+        {"a new receiver, no --yes on the sender", "a.notebackup", {}, {yes}, 1, -1,
+         "refused, a new peer needs a terminal", ""},
+        {"a new sender, no --yes on the receiver", "a.notebackup", {yes}, {}, 1, 1,
+         "", "refused, a new peer needs a terminal"},
         {"both new, --yes on both", "Vesper_to_Tessanote.notebackup", {yes}, {yes}, 0, 0, "code ", "code "},
         {"remembered: no --yes needed", "Vesper_to_Tessanote.notebackup", {}, {}, 0, 0, "", ""},
-        {"a hidden name",
-         "..sneaky.notebackup",
-         {},
-         {},
-         1,
-         1,
-         "refused the resource name",
-         "refusing the resource name"},
+        {"a hidden name", "..sneaky.notebackup", {}, {}, 1, 1,
+         "refused the resource name", "refusing the resource name"},
+        // clang-format on
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
