@@ -121,8 +121,9 @@ TEST_F(ArchiveTest, LeftoversOfEndedRunsAreRemovedAndNothingElse) {
         {"Vesper_to_Tessanote.notebackup.partial-" + live + "-" + uuid, false, false, false},
         // A folder without the marker, and names that only look alike, are the user's own.
         {QStringLiteral("notecrate-temporary-") + gone + "-" + uuid.toLower(), true, true, false},
-        {QStringLiteral("notecrate-temporary-") + gone + "-0A1B2C3D-0000-4000-8000-00000000ABCE", true, false,
-         false},
+        // clang-format off
+        {QStringLiteral("notecrate-temporary-") + gone + "-0A1B2C3D-0000-4000-8000-00000000ABCE", true, false, false},
+        // clang-format on
         {"notes.txt.partial-" + gone + "-" + uuid, false, false, false},
         {uuid, true, false, false},
         {"Vesper_to_Tessanote.notebackup", false, false, false},

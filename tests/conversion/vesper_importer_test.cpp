@@ -6,6 +6,8 @@
 #include <QLocale>
 #include <QStringEncoder>
 
+namespace F = AttachmentsFixture;
+
 namespace {
 
 QString body(const QString& fileText) {
@@ -169,13 +171,11 @@ TEST_F(VesperImport, NotesInNameOrderEachFollowedByItsPicture) {
     };
     note("b.txt", 2, "b.gif", kGIF);
     note("a.txt", 1, "missing.png", {});
-    note("C.txt", 3, "c.png", AttachmentsFixture::png(VesperExport::picture(75, 40, 2)));
+    note("C.txt", 3, "c.png", F::png(VesperExport::picture(75, 40, 2)));
     note("d.txt", 4, "broken.png", "\x89PNG\r\n\x1a\n not really");
     // Larger than Qt's default limit of 128 MB decoded, and a portrait photo taken sideways.
-    note("e.txt", 5, "big.jpg", AttachmentsFixture::solidJPEG(6000, 6000));
-    note("f.txt", 6, "turned.jpg",
-         AttachmentsFixture::withOrientation(
-             AttachmentsFixture::jpeg(AttachmentsFixture::cornerImage(40, 30)), 6));
+    note("e.txt", 5, "big.jpg", F::solidJPEG(6000, 6000));
+    note("f.txt", 6, "turned.jpg", F::withOrientation(F::jpeg(F::cornerImage(40, 30)), 6));
     VesperExport::writeNote(exp, ".DS_Store", "not a note");
     QDir().mkpath(VesperExport::activeNotes(exp) + "/Old Notes");
 
@@ -210,7 +210,7 @@ TEST_F(VesperImport, NotesInNameOrderEachFollowedByItsPicture) {
 
 TEST_F(VesperImport, NothingIsReadFromOutsideTheExport) {
     // Picture values that are paths and links (even to a file inside) are left out; the notes stay.
-    const QByteArray png = AttachmentsFixture::png(VesperExport::picture(16, 16));
+    const QByteArray png = F::png(VesperExport::picture(16, 16));
     writeFile(root + "/outside.png", png);
     writeFile(root + "/elsewhere/p.png", png);
     writeFile(root + "/bashrc", "export SECRET=1\n");
