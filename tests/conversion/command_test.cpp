@@ -14,7 +14,7 @@ namespace {
 class VesperCommand : public ::testing::Test {
 protected:
     ScopedHome home;
-    QString root = home.root() + QStringLiteral("/work");
+    QString root = home.root() + "/work";
 };
 
 } // namespace

@@ -26,7 +26,7 @@ protected:
 
 TEST_F(NetnsTest, AdvertiseBrowseInviteAcceptAndSendFiftyMegabytes) {
     ScopedFastLimits fast;
-    PeerPair pair(QStringLiteral("nc-e2e"), ZNFPeerDiscovery::Backend::DnsSd);
+    PeerPair pair("nc-e2e", ZNFPeerDiscovery::Backend::DnsSd);
     QElapsedTimer clock;
     clock.start();
     pair.advertiser->startAdvertisingPeer();
@@ -36,8 +36,8 @@ TEST_F(NetnsTest, AdvertiseBrowseInviteAcceptAndSendFiftyMegabytes) {
     ASSERT_TRUE(pair.browser->startError().isNull()) << qPrintable(pair.browser->startError().message());
     ASSERT_TRUE(waitUntil([&] { return pair.browsing->found().contains(pair.hostID); }, 10000));
     std::printf("advertising to first found: %lld ms\n", static_cast<long long>(clock.elapsed()));
-    EXPECT_EQ(pair.browsing->found().first().displayName(), QStringLiteral("Host Computer"));
-    EXPECT_EQ(pair.browsing->infoOf(pair.hostID).value(QStringLiteral("host")), QStringLiteral("test box"));
+    EXPECT_EQ(pair.browsing->found().first().displayName(), "Host Computer");
+    EXPECT_EQ(pair.browsing->infoOf(pair.hostID).value("host"), "test box");
 
     // Hostile and silent connections to the port are tests/peer/badinput.cpp's rows: the
     // advertiser's port does not depend on how it is announced.
@@ -49,12 +49,12 @@ TEST_F(NetnsTest, AdvertiseBrowseInviteAcceptAndSendFiftyMegabytes) {
     EXPECT_EQ(pair.answering->lastContext(), QByteArray("ctx"));
 
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("fifty.notebackup"));
+    const QString path = dir.filePath("fifty.notebackup");
     const qint64 size = 50ll << 20;
     const QByteArray sha = writePatternFile(path, size, 50);
     CompletionProbe probe;
-    pair.hostSession->sendResourceAtURL(QUrl::fromLocalFile(path), QStringLiteral("fifty.notebackup"),
-                                        pair.guestID, probe.callback());
+    pair.hostSession->sendResourceAtURL(QUrl::fromLocalFile(path), "fifty.notebackup", pair.guestID,
+                                        probe.callback());
     ASSERT_TRUE(probe.wait(60000));
     EXPECT_TRUE(probe.error().isNull()) << qPrintable(probe.error().description());
     ASSERT_EQ(pair.guestEvents->finished().size(), 1u);
@@ -77,7 +77,7 @@ struct CliRun {
 QProcess* startCli(const QStringList& arguments, const QString& config) {
     auto* process = new QProcess;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+    environment.insert("XDG_CONFIG_HOME", config);
     process->setProcessEnvironment(environment);
     process->setProgram(QStringLiteral(NOTECRATE_CLI));
     process->setArguments(arguments);
@@ -102,8 +102,8 @@ CliRun finishCli(QProcess* process, int timeoutMs = 30000) {
 TEST_F(NetnsTest, SendAndReceiveCommandsBetweenProcesses) {
     ScopedHome home;
     QTemporaryDir dir, senderConfig, receiverConfig;
-    const QString inbox = dir.filePath(QStringLiteral("inbox"));
-    const QString yes = QStringLiteral("--yes");
+    const QString inbox = dir.filePath("inbox");
+    const QString yes = "--yes";
     const struct {
         const char* what;
         const char* name;
@@ -129,10 +129,9 @@ TEST_F(NetnsTest, SendAndReceiveCommandsBetweenProcesses) {
         const QString archive = dir.filePath(QLatin1String(row.name));
         const QByteArray sha = writePatternFile(archive, 3 << 20, 7);
         QProcess* receiver =
-            startCli(QStringList{QStringLiteral("receive")} + row.receiveFlags + QStringList{inbox},
-                     receiverConfig.path());
-        QProcess* sender = startCli(
-            QStringList{QStringLiteral("send")} + row.sendFlags + QStringList{archive}, senderConfig.path());
+            startCli(QStringList{"receive"} + row.receiveFlags + QStringList{inbox}, receiverConfig.path());
+        QProcess* sender =
+            startCli(QStringList{"send"} + row.sendFlags + QStringList{archive}, senderConfig.path());
         const CliRun sent = finishCli(sender);
         // A receiver whose computer refused it keeps asking: it is stopped here.
         const CliRun received = finishCli(receiver, row.receiveExit < 0 ? 3000 : 30000);
@@ -148,9 +147,8 @@ TEST_F(NetnsTest, SendAndReceiveCommandsBetweenProcesses) {
         ASSERT_EQ(stored, QStringList{QLatin1String(row.name)});
         EXPECT_EQ(sha256OfFile(QDir(inbox).filePath(stored.first())), sha);
         const QJsonObject receipt = QJsonDocument::fromJson(received.out).object();
-        EXPECT_EQ(receipt.value(QStringLiteral("bytes")).toInteger(), 3 << 20);
-        EXPECT_EQ(QJsonDocument::fromJson(sent.out).object().value(QStringLiteral("sent")).toString(),
-                  archive);
+        EXPECT_EQ(receipt.value("bytes").toInteger(), 3 << 20);
+        EXPECT_EQ(QJsonDocument::fromJson(sent.out).object().value("sent").toString(), archive);
         if (QByteArray(row.sendErr) == "code ") {
             // Both printed the same code.
             const qsizetype at = sent.err.indexOf("code ");
