@@ -292,22 +292,35 @@ TEST_P(Mended, StaysMended) {
 INSTANTIATE_TEST_SUITE_P(App, Mended, ::testing::ValuesIn(kMendedFaults),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(FlowTest, StartScreenAndBackShowTheVeryArrayShownBefore) {
+TEST_F(FlowTest, StartScreenClicksAndBackShowTheVeryArrayShownBefore) {
     ASSERT_EQ(shown().size(), 4u);
     EXPECT_TRUE(atStart());
     EXPECT_TRUE(vc->navigationStack().empty());
     const ZNFLayoutItemList start = shown();
-
-    // The Notes icon is item 0 of the second column of the table (item 3): click the table's
-    // cell where the icon sits, a little left of the centre and near the top.
-    auto tableCell = collectionView()->itemAtIndexPath(ZNFIndexPath{0, 3});
-    ASSERT_TRUE(tableCell);
-    const int width = tableCell->view()->width();
-    click(3, QPoint(int(width * 0.3), 30));
-    EXPECT_EQ(shownText(0), "‹ Back");
-    EXPECT_TRUE(shows("Next"));
+    // The chooser table is item 3: Notes on the left, Vesper on the right, each an icon over its word.
+    constexpr int kChooser = 3;
+    auto chooser = collectionView()->itemAtIndexPath(ZNFIndexPath{0, kChooser});
+    ASSERT_TRUE(chooser);
+    const int w = chooser->view()->width(), h = chooser->view()->height();
+    const struct {
+        const char* what;
+        QPoint at;
+        const char* opens; // a text of the screen it opens; none: the start screen stays
+    } rows[] = {
+        {"the word Notes is inert", {int(w * 0.3), h - 8}, nullptr},
+        {"the Vesper word", {int(w * 0.7), h - 8}, "Select your Vesper Export file"},
+        {"the Vesper icon", {int(w * 0.7), 30}, "Select your Vesper Export file"},
+        {"outside both columns", {5, 30}, nullptr},
+        {"the Notes icon, left of the centre near the top", {int(w * 0.3), 30}, "Next"}, // last: Back below
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        click(kChooser, row.at);
+        EXPECT_TRUE(row.opens ? shows(row.opens) && shownText(0) == "‹ Back" : atStart());
+        if (row.opens && &row != std::end(rows) - 1)
+            vc->popNavigationStack();
+    }
     ASSERT_EQ(vc->navigationStack().size(), 1u);
-
     clickText("‹ Back");
     EXPECT_EQ(shown(), start) << "Back shows exactly the items that were displayed";
     EXPECT_TRUE(vc->navigationStack().empty());
@@ -315,26 +328,6 @@ TEST_F(FlowTest, StartScreenAndBackShowTheVeryArrayShownBefore) {
     vc->popNavigationStack();
     EXPECT_TRUE(atStart());
     EXPECT_NE(shown(), start);
-}
-
-TEST_F(FlowTest, StartScreenClickRules) {
-    auto tableCell = collectionView()->itemAtIndexPath(ZNFIndexPath{0, 3});
-    ASSERT_TRUE(tableCell);
-    const int width = tableCell->view()->width();
-    const int height = tableCell->view()->height();
-    // The word "Notes" under the icon is inert.
-    click(3, QPoint(int(width * 0.3), height - 8));
-    EXPECT_TRUE(atStart());
-    // Anywhere on the Vesper icon or word opens the Vesper screen.
-    click(3, QPoint(int(width * 0.7), height - 8));
-    EXPECT_TRUE(shows("Select your Vesper Export file"));
-    vc->popNavigationStack();
-    click(3, QPoint(int(width * 0.7), 30));
-    EXPECT_TRUE(shows("Select your Vesper Export file"));
-    // Outside both columns nothing happens.
-    vc->popNavigationStack();
-    click(3, QPoint(5, 30));
-    EXPECT_TRUE(atStart());
 }
 
 TEST_F(FlowTest, NotesConversionEndsOnTheBackupScreenWithTheStackReset) {
