@@ -222,8 +222,8 @@ struct MendedRows {
     // Every screen, the menu and the choosers in German: no text is left as its English source
     // (names aside), and Qt's own dialogs speak German too.
     static void germanLeavesNoEnglish(FlowTest& t) {
-        std::function<void(const std::shared_ptr<ZNFLayoutItem>&, QStringList&)> collect = [&](auto item,
-                                                                                               auto& out) {
+        using Item = std::shared_ptr<ZNFLayoutItem>;
+        std::function<void(const Item&, QStringList&)> collect = [&](const Item& item, QStringList& out) {
             if (auto table = std::dynamic_pointer_cast<ZNFTableLayoutItem>(item))
                 for (const auto& row : table->rows())
                     for (const auto& column : row->columns())
