@@ -76,13 +76,10 @@ protected:
         ZNFPeerDiscovery::setBackend(ZNFPeerDiscovery::Backend::Loopback);
         AppWindowTest::SetUp();
         writeFile(home.root() + "/Vesper/Active Notes/One.txt", "Hello\n");
-        vc->openPanel = [this](const QUrl&) -> std::optional<QUrl> {
-            return QUrl::fromLocalFile(home.root() + "/Vesper");
-        };
+        choose(home.root() + "/Vesper");
         vc->navigateToItems(vc->vesperScreen1Items());
         vc->openVesperFilePicker();
-        ASSERT_TRUE(
-            waitUntil([&] { return textsOf(vc->currentItems()).contains("Send Wirelessly"); }, 15000));
+        ASSERT_TRUE(waitUntil([&] { return shows("Send Wirelessly"); }, 15000));
     }
 };
 
@@ -93,17 +90,6 @@ protected:
 // refused, Back, and a start that fails.
 TEST_F(SendTest, SendingFromTheBackupScreen) {
     const QVariantList phoneKey = ZNFPeerIdentity::generate(QStringLiteral("phone")).toSecurityIdentity();
-    const auto shows = [&](const QString& text) { return textsOf(vc->currentItems()).contains(text); };
-    const auto showsPart = [&](const QString& part) {
-        return textsOf(vc->currentItems()).filter(part).size() > 0;
-    };
-    const auto clickText = [&](const QString& text) {
-        const ZNFLayoutItemList& items = vc->currentItems();
-        for (int i = 0; i < int(items.size()); ++i)
-            if (textOf(items[size_t(i)]) == text)
-                return click(i);
-        ADD_FAILURE() << "no button " << qPrintable(text);
-    };
     const struct {
         const char* what;
         std::function<void()> arrange;
@@ -111,42 +97,35 @@ TEST_F(SendTest, SendingFromTheBackupScreen) {
         const char* outcome; // a text of the last screen
         bool received;
     } rows[] = {
+        // clang-format off
         {"a new phone", [] {}, true, true, false, "Success!", true},
         {"the same phone again goes straight through", [] {}, true, false, false, "Success!", true},
         {"a remembered phone that does not keep the archive", [] {}, true, false, true,
          "The transfer did not finish. Try again.", false},
-        {"a remembered name with another key",
-         [] {
-             ZNFPinnedPeers(ZNFPeerIdentity::configFolder())
-                 .pin(QStringLiteral("Phone"), QStringLiteral("00"));
-         },
+        {"a remembered name with another key", [] { ZNFPinnedPeers(ZNFPeerIdentity::configFolder()).pin("Phone", "00"); },
          true, false, false, "was remembered with another key", false},
         {"Back while waiting for the phone", [] {}, false, false, false, "Send Wirelessly", false},
         {"a damaged key: the app asks for a new one",
-         [] { writeFile(ZNFPeerIdentity::configFolder() + QStringLiteral("/identity-key.pem"), "x"); }, false,
-         false, false, "Make a new key", false},
+         [] { writeFile(ZNFPeerIdentity::configFolder() + "/identity-key.pem", "x"); }, false, false, false, "Make a new key", false},
+        // clang-format on
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         row.arrange();
-        if (!shows(QStringLiteral("Send Wirelessly")))
+        if (!shows("Send Wirelessly"))
             vc->updateToShowBackup();
-        clickText(QStringLiteral("Send Wirelessly"));
+        clickText("Send Wirelessly");
         Phone phone(phoneKey);
         phone.refuses = row.refuses;
         if (row.phoneInvites)
             phone.start();
         if (row.confirm) {
-            ASSERT_TRUE(
-                waitUntil([&] { return showsPart(QStringLiteral("Your phone should show ")); }, 20000));
+            ASSERT_TRUE(waitUntil([&] { return showsPart("Your phone should show "); }, 20000));
             QTest::qWait(300);
             EXPECT_FALSE(phone.finished.load()) << "nothing moves before Send";
-            EXPECT_TRUE(shows(QStringLiteral("Phone")));
-            const QString code = textsOf(vc->currentItems())
-                                     .filter(QStringLiteral("Your phone should show "))
-                                     .value(0)
-                                     .mid(23);
-            clickText(QStringLiteral("Send"));
+            EXPECT_TRUE(shows("Phone"));
+            const QString code = textsOf(shown()).filter("Your phone should show ").value(0).mid(23);
+            clickText("Send");
             ASSERT_TRUE(waitUntil([&] { return phone.finished.load(); }, 20000));
             QMutexLocker lock(&phone.mutex);
             EXPECT_EQ(phone.code, code) << "both screens show the same code";
@@ -154,9 +133,8 @@ TEST_F(SendTest, SendingFromTheBackupScreen) {
         if (QLatin1String(row.outcome) == QLatin1String("Send Wirelessly"))
             click(0); // Back
         ASSERT_TRUE(waitUntil([&] { return showsPart(QLatin1String(row.outcome)); }, 20000));
-        EXPECT_FALSE(showsPart(QStringLiteral("Your phone should show ")))
-            << "no code for a remembered phone";
-        EXPECT_FALSE(showsPart(QStringLiteral("Attempting to send"))) << "no spinner beside a failure";
+        EXPECT_FALSE(showsPart("Your phone should show ")) << "no code for a remembered phone";
+        EXPECT_FALSE(showsPart("Attempting to send")) << "no spinner beside a failure";
         QMutexLocker lock(&phone.mutex);
         EXPECT_EQ(phone.receivedBytes.isEmpty(), !row.received);
         if (row.received) {
@@ -167,7 +145,7 @@ TEST_F(SendTest, SendingFromTheBackupScreen) {
         if (QLatin1String(row.outcome) == QLatin1String("was remembered with another key"))
             ZNFPinnedPeers(ZNFPeerIdentity::configFolder()).forget(QStringLiteral("Phone"));
         if (QLatin1String(row.outcome) == QLatin1String("Make a new key")) {
-            clickText(QStringLiteral("Make a new key"));
+            clickText("Make a new key");
             EXPECT_TRUE(vc->multipeerController()) << "a new key is made and the send starts";
             click(0);
         }
@@ -197,7 +175,5 @@ TEST_F(SendTest, TheMenuAdvertisesWithoutChangingTheScreen) {
     vc->setCurrentBackupPath(QString());
     ZNFNotificationCenter::defaultCenter().postNotificationName("sendToTessanote");
     EXPECT_FALSE(vc->multipeerController());
-    EXPECT_TRUE(textsOf(vc->currentItems())
-                    .contains(QStringLiteral(
-                        "There is no converted archive to send yet. Convert your notes first.")));
+    EXPECT_TRUE(shows("There is no converted archive to send yet. Convert your notes first."));
 }

@@ -42,7 +42,7 @@ TEST_F(ArchiveTest, BodiesOfAnySizeAndCharacterReadBackUnchanged) {
     // any JSON writer turns into U+FFFD).
     const QString tricky =
         QString::fromUtf16(u"\"q\" \\ \n\r\t\b\f \u0001\u001f caf\u00e9 \u4e2d \U0001F600 ") + QChar(0xD800) +
-        QStringLiteral("/end");
+        "/end";
     QString expected = tricky;
     expected.replace(QChar(0xD800), QChar(0xFFFD));
     // Three of these spill the index past its buffer, and one alone is cut into slices; an
@@ -107,22 +107,23 @@ TEST_F(ArchiveTest, FailedStepsReportNoPathAndLeaveNothing) {
 
 TEST_F(ArchiveTest, LeftoversOfEndedRunsAreRemovedAndNothingElse) {
     // A process id that cannot be running: above the kernel's largest.
-    const QString gone = QStringLiteral("4194305");
+    const QString gone = "4194305";
     const QString live = QString::number(QCoreApplication::applicationPid());
-    const QString uuid = QStringLiteral("0A1B2C3D-0000-4000-8000-00000000ABCD");
+    const QString uuid = "0A1B2C3D-0000-4000-8000-00000000ABCD";
     const struct {
         QString name;
         bool folder, marked, removed;
     } rows[] = {
         {"Vesper_to_Tessanote.notebackup.partial-" + gone + "-" + uuid, false, false, true},
         {"iOSNotes_to_Tessanote.notebackup.partial-" + gone + "-" + uuid, false, false, true},
-        {QStringLiteral("notecrate-temporary-") + gone + "-" + uuid, true, true, true},
+        {"notecrate-temporary-" + gone + "-" + uuid, true, true, true},
         // A run of this very process, or of a process that still runs, is not a leftover.
         {"Vesper_to_Tessanote.notebackup.partial-" + live + "-" + uuid, false, false, false},
         // A folder without the marker, and names that only look alike, are the user's own.
-        {QStringLiteral("notecrate-temporary-") + gone + "-" + uuid.toLower(), true, true, false},
-        {QStringLiteral("notecrate-temporary-") + gone + "-0A1B2C3D-0000-4000-8000-00000000ABCE", true, false,
-         false},
+        {"notecrate-temporary-" + gone + "-" + uuid.toLower(), true, true, false},
+        // clang-format off
+        {"notecrate-temporary-" + gone + "-0A1B2C3D-0000-4000-8000-00000000ABCE", true, false, false},
+        // clang-format on
         {"notes.txt.partial-" + gone + "-" + uuid, false, false, false},
         {uuid, true, false, false},
         {"Vesper_to_Tessanote.notebackup", false, false, false},

@@ -14,7 +14,7 @@ namespace {
 class VesperCommand : public ::testing::Test {
 protected:
     ScopedHome home;
-    QString root = home.root() + QStringLiteral("/work");
+    QString root = home.root() + "/work";
 };
 
 } // namespace
@@ -67,6 +67,7 @@ TEST_F(VesperCommand, AnInterruptedRunLeavesNoPartialArchive) {
 }
 
 namespace S = NotesStoreFixture;
+namespace F = AttachmentsFixture;
 
 TEST(NotesCommand, ArgumentsExitCodesAndOutputLines) {
     ScopedHome home;
@@ -78,8 +79,7 @@ TEST(NotesCommand, ArgumentsExitCodesAndOutputLines) {
     ASSERT_TRUE(S::write(lockedOnly, store));
     store.notes.push_back({1, S::noteData("Trip"), {}});
     ASSERT_TRUE(S::write(folder, store));
-    writeFile(folder + "/Media/PHOTO-UUID/p.png",
-              AttachmentsFixture::png(AttachmentsFixture::cornerImage(40, 20)));
+    writeFile(folder + "/Media/PHOTO-UUID/p.png", F::png(F::cornerImage(40, 20)));
     const auto convert = [](const QStringList& more = {}) { return QStringList{"convert", "notes"} + more; };
     const CommandRow rows[] = {
         // clang-format off

@@ -167,17 +167,15 @@ TEST(ImageRotation, CanvasAndDirectionFollowTheAngle) {
         QSizeF points;
         QList<QColor> corners; // top-left, top-right, bottom-left, bottom-right; none: not checked
     } cases[] = {
-        {source,
-         90,
-         {200, 300},
-         {200, 300},
-         {g, y, r, b}}, // counter-clockwise: the top-left corner goes down
+        // clang-format off
+        {source, 90, {200, 300}, {200, 300}, {g, y, r, b}}, // counter-clockwise: the top-left corner goes down
         {source, -270, {200, 300}, {200, 300}, {g, y, r, b}},
         {source, -450, {200, 300}, {200, 300}, {b, r, y, g}}, // -90: clockwise
         {source, 180, {300, 200}, {300, 200}, {y, b, g, r}},
         {source, 45, {320, 320}, {320, 320}, {}},
         {sharp, 90, {400, 600}, {200, 300}, {}},
         {sharp, 45, {640, 640}, {320, 320}, {}},
+        // clang-format on
     };
     for (const auto& c : cases) {
         const QImage rotated = ZNFNotesAppImporter::imageByRotatingImage(c.source, c.degrees).image;

@@ -9,6 +9,7 @@
 #include <QRandomGenerator>
 
 namespace S = NotesStoreFixture;
+namespace F = AttachmentsFixture;
 
 namespace {
 
@@ -35,13 +36,10 @@ TEST_F(NotesFolderTest, ConvertsTheStoreIntoTheArchiveTheScriptWouldGive) {
                      S::attachmentRow(41, 10, "SKETCH-UUID", "com.apple.notes.sketch"),
                      S::attachmentRow(42, 20, "GONE-UUID", "public.jpeg", 1.0)};
     store.notes = {
-        {10,
-         S::noteData(trip),
-         {{"ZCREATIONDATE3", 600000000.2505},
-          {"ZCREATIONDATE1", 1.0},
-          {"ZMODIFICATIONDATE1", 700000000.0},
-          {"ZMODIFICATIONDATE", 1.0},
-          {"ZFOLDER", 30}}},
+        // clang-format off
+        {10, S::noteData(trip), {{"ZCREATIONDATE3", 600000000.2505}, {"ZCREATIONDATE1", 1.0},
+                                 {"ZMODIFICATIONDATE1", 700000000.0}, {"ZMODIFICATIONDATE", 1.0}, {"ZFOLDER", 30}}},
+        // clang-format on
         {12, S::noteData("Same time, later key"), {{"ZCREATIONDATE", 5.0e8}, {"ZMODIFICATIONDATE", 5.0e8}}},
         {11, S::noteData("Same time"), {{"ZCREATIONDATE1", 5.0e8}, {"ZMODIFICATIONDATE", 5.0e8}}},
         {13, S::noteData("Written last"), {{"ZMODIFICATIONDATE1", 8.0e8}}, true},
@@ -53,10 +51,8 @@ TEST_F(NotesFolderTest, ConvertsTheStoreIntoTheArchiveTheScriptWouldGive) {
     };
     ASSERT_TRUE(S::write(folder, store));
     ASSERT_GT(QFileInfo(folder + "/NoteStore.sqlite-wal").size(), 0) << "note 13 lives in the -wal file only";
-    writeFile(folder + "/Media/PHOTO-UUID/IMG_1.jpeg",
-              AttachmentsFixture::jpeg(AttachmentsFixture::cornerImage(640, 480), 144));
-    writeFile(folder + "/Previews/SKETCH-UUID-1-300x200-0.png",
-              AttachmentsFixture::png(AttachmentsFixture::cornerImage(300, 200)));
+    writeFile(folder + "/Media/PHOTO-UUID/IMG_1.jpeg", F::jpeg(F::cornerImage(640, 480), 144));
+    writeFile(folder + "/Previews/SKETCH-UUID-1-300x200-0.png", F::png(F::cornerImage(300, 200)));
     const QVariantMap before = S::snapshot(folder);
 
     auto importer = std::make_shared<ZNFNotesAppImporter>(folder);

@@ -64,11 +64,10 @@ TEST(JSONArrayReader, ElementsAndTheStreamedMemberReadAsAWholeParseReadsThem) {
         QJsonArray taken; // empty: what parsing the whole text gives
     } rows[] = {
         {"records with the text apart", records, {}, true, {}},
-        {"an element past the byte limit is left out",
-         R"([{"id":"a"}, {"text":"longer than that"}, 3])",
-         {12, ZNFJSONArrayReader_maxDepth},
-         true,
-         {QJsonObject{{"id", "a"}}, 3}},
+        // clang-format off
+        {"an element past the byte limit is left out", R"([{"id":"a"}, {"text":"longer than that"}, 3])",
+         {12, ZNFJSONArrayReader_maxDepth}, true, {QJsonObject{{"id", "a"}}, 3}},
+        // clang-format on
         {"nesting past the depth limit fails", "[[[1]]]", {ZNFJSONArrayReader_maxElementBytes, 1}, false, {}},
         {"bad UTF-8 in a streamed text fails", "[{\"text\":\"a\xff\"}]", {}, false, {}},
     };

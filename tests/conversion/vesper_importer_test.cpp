@@ -6,11 +6,13 @@
 #include <QLocale>
 #include <QStringEncoder>
 
+namespace F = AttachmentsFixture;
+
 namespace {
 
 QString body(const QString& fileText) {
     return ZNFVesperNoteImporter::textForNote(
-        ZNFVesperNoteImporter::structuredDataFromNote(fileText, QStringLiteral("/x/Note.txt")));
+        ZNFVesperNoteImporter::structuredDataFromNote(fileText, "/x/Note.txt"));
 }
 
 struct Converted {
@@ -67,7 +69,7 @@ TEST(VesperNoteText, EveryLineBreakEndsALineAndNeverReachesAValue) {
     for (const char16_t* br : {u"\n", u"\r", u"\r\n", u"\u0085", u"\u2028", u"\u2029"}) {
         const QString b = QString::fromUtf16(br);
         const ZNFVesperNote note = ZNFVesperNoteImporter::structuredDataFromNote(
-            "A" + b + "Picture: p.png" + b + b + "B" + b + "Tags: x" + b, QStringLiteral("/x/N.txt"));
+            "A" + b + "Picture: p.png" + b + b + "B" + b + "Tags: x" + b, "/x/N.txt");
         EXPECT_EQ(note.text, "A\nB\n") << QString(b).toUtf8().toHex().toStdString();
         EXPECT_EQ(note.field(ZNFVesperNoteImporterKey_picture), "p.png");
         EXPECT_EQ(note.field(ZNFVesperNoteImporterKey_tags), "x");
@@ -87,21 +89,20 @@ TEST(VesperDates, EnglishExportsParseInAnyLocaleAndTimeZone) {
     auto parsed = [](const QString& s) {
         return ZNFVesperNoteImporter::dateFromString(s).value_or(ZNFDate{-1}).secondsSince1970;
     };
-    EXPECT_EQ(parsed(QStringLiteral("Dec 5, 2015, 3:04 PM")), groceries);
-    EXPECT_EQ(parsed(QStringLiteral("Dec 5, 2015, 3:04\u202FPM")), groceries);
-    EXPECT_EQ(parsed(QStringLiteral("Dec 5, 2015, 12:04 AM")), groceries - 15 * 3600);
-    EXPECT_FALSE(ZNFVesperNoteImporter::dateFromString(QStringLiteral("yesterday")));
-    EXPECT_FALSE(ZNFVesperNoteImporter::dateFromString(QStringLiteral("2015-12-05 15:04")));
+    EXPECT_EQ(parsed("Dec 5, 2015, 3:04 PM"), groceries);
+    EXPECT_EQ(parsed("Dec 5, 2015, 3:04\u202FPM"), groceries);
+    EXPECT_EQ(parsed("Dec 5, 2015, 12:04 AM"), groceries - 15 * 3600);
+    EXPECT_FALSE(ZNFVesperNoteImporter::dateFromString("yesterday"));
+    EXPECT_FALSE(ZNFVesperNoteImporter::dateFromString("2015-12-05 15:04"));
 
     const QLocale previous;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    EXPECT_EQ(parsed(QStringLiteral("Dec 5, 2015, 3:04 PM")), groceries)
-        << "English names on a German machine";
-    EXPECT_EQ(parsed(QStringLiteral("Dez. 5, 2015, 3:04 PM")), groceries) << "the user's own locale";
+    EXPECT_EQ(parsed("Dec 5, 2015, 3:04 PM"), groceries) << "English names on a German machine";
+    EXPECT_EQ(parsed("Dez. 5, 2015, 3:04 PM"), groceries) << "the user's own locale";
     QLocale::setDefault(previous);
 
     ScopedTimeZone east("XYZ-3"); // three hours ahead of UTC, no zone database needed
-    EXPECT_EQ(parsed(QStringLiteral("Dec 5, 2015, 3:04 PM")), groceries - 3 * 3600);
+    EXPECT_EQ(parsed("Dec 5, 2015, 3:04 PM"), groceries - 3 * 3600);
 }
 
 class VesperImport : public ::testing::Test {
@@ -109,7 +110,7 @@ protected:
     ScopedHome home;
     ScopedTimeZone utc{"UTC"}; // dates are read in local time
     // The test folder's path has no "Vesper" in it, so exports named without it do not climb.
-    QString root = home.root() + QStringLiteral("/work");
+    QString root = home.root() + "/work";
     QStringList cachesContents() const { return folderContents(home.caches()); }
 };
 
@@ -162,20 +163,18 @@ TEST_F(VesperImport, NotesInNameOrderEachFollowedByItsPicture) {
     const QString exp = root + "/Export";
     // Written out of order; hidden files and folders are not notes.
     const auto note = [&](const char* name, int day, const char* picture, const QByteArray& bytes) {
-        const QString text = QStringLiteral("%1\nPicture: %2\nCreated: Jan %3, 2016, 1:00 PM\n");
+        const QString text = "%1\nPicture: %2\nCreated: Jan %3, 2016, 1:00 PM\n";
         VesperExport::writeNote(exp, name, text.arg(name, picture, QString::number(day)).toUtf8());
         if (!bytes.isEmpty())
             VesperExport::writeBytes(VesperExport::pictures(exp) + "/" + picture, bytes);
     };
     note("b.txt", 2, "b.gif", kGIF);
     note("a.txt", 1, "missing.png", {});
-    note("C.txt", 3, "c.png", AttachmentsFixture::png(VesperExport::picture(75, 40, 2)));
+    note("C.txt", 3, "c.png", F::png(VesperExport::picture(75, 40, 2)));
     note("d.txt", 4, "broken.png", "\x89PNG\r\n\x1a\n not really");
     // Larger than Qt's default limit of 128 MB decoded, and a portrait photo taken sideways.
-    note("e.txt", 5, "big.jpg", AttachmentsFixture::solidJPEG(6000, 6000));
-    note("f.txt", 6, "turned.jpg",
-         AttachmentsFixture::withOrientation(
-             AttachmentsFixture::jpeg(AttachmentsFixture::cornerImage(40, 30)), 6));
+    note("e.txt", 5, "big.jpg", F::solidJPEG(6000, 6000));
+    note("f.txt", 6, "turned.jpg", F::withOrientation(F::jpeg(F::cornerImage(40, 30)), 6));
     VesperExport::writeNote(exp, ".DS_Store", "not a note");
     QDir().mkpath(VesperExport::activeNotes(exp) + "/Old Notes");
 
@@ -210,7 +209,7 @@ TEST_F(VesperImport, NotesInNameOrderEachFollowedByItsPicture) {
 
 TEST_F(VesperImport, NothingIsReadFromOutsideTheExport) {
     // Picture values that are paths and links (even to a file inside) are left out; the notes stay.
-    const QByteArray png = AttachmentsFixture::png(VesperExport::picture(16, 16));
+    const QByteArray png = F::png(VesperExport::picture(16, 16));
     writeFile(root + "/outside.png", png);
     writeFile(root + "/elsewhere/p.png", png);
     writeFile(root + "/bashrc", "export SECRET=1\n");
@@ -238,7 +237,7 @@ TEST_F(VesperImport, DamagedNotesKeepTheirTextAndTheirFileDates) {
     const QString latin1 = VesperExport::writeNote(exp, "Caf\xc3\xa9.txt", "Caf\xe9 au lait\nTags: Drinks\n");
     const QString undated = VesperExport::writeNote(
         exp, "Undated.txt", "\xef\xbb\xbfTags: x\nCreated: someday\nModified: Dec 6, 2015\n");
-    const QString tea = QStringLiteral("Th\u00e9\nTags: Tea\n");
+    const QString tea = "Th\u00e9\nTags: Tea\n";
     const auto utf16 = [&](QStringConverter::Encoding e) {
         QStringEncoder encoder(e, QStringEncoder::Flag::WriteBom);
         return QByteArray(encoder.encode(tea));

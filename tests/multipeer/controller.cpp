@@ -17,11 +17,8 @@
 
 namespace {
 
-constexpr qint64 kNotConnected = ZNFPeerSession::NotConnected;
-constexpr qint64 kConnecting = ZNFPeerSession::Connecting;
-constexpr qint64 kConnected = ZNFPeerSession::Connected;
 constexpr double kInviteTimeout = 5;
-const QString kService = QStringLiteral("nc-ctl");
+const QString kService = "nc-ctl";
 
 // A guest on the other end: its own session and browser, recording what happens.
 struct Guest {
@@ -33,7 +30,7 @@ struct Guest {
     bool sees(const ZNFPeerID& peer) const {
         return browsing->found().contains(peer) && !browsing->lost().contains(peer);
     }
-    ZNFPeerID id{QStringLiteral("Phone"), fixtureIdentity(1)};
+    ZNFPeerID id{"Phone", fixtureIdentity(1)};
     std::shared_ptr<RecordingSession> events = std::make_shared<RecordingSession>();
     std::shared_ptr<RecordingBrowser> browsing = std::make_shared<RecordingBrowser>();
     std::shared_ptr<ZNFPeerSession> session = ZNFPeerSession::create(id);
@@ -84,15 +81,14 @@ protected:
     // First: the guest below starts browsing as soon as it is made.
     const bool loopback = (ZNFPeerDiscovery::setBackend(ZNFPeerDiscovery::Backend::Loopback), true);
     std::shared_ptr<ZNFMultipeerController> controller =
-        std::make_shared<ZNFMultipeerController>(kService, QStringLiteral("Desk"));
+        std::make_shared<ZNFMultipeerController>(kService, "Desk");
     std::unique_ptr<Guest> guest = std::make_unique<Guest>();
 };
 
 TEST_F(ControllerTest, ServiceTypeIsAtMostFifteenCharacters) {
-    EXPECT_EQ(ZNFMultipeerController(QStringLiteral("abcdefghijklmno"), {}).serviceType(),
-              QStringLiteral("abcdefghijklmno"));
+    EXPECT_EQ(ZNFMultipeerController("abcdefghijklmno", {}).serviceType(), "abcdefghijklmno");
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_DEATH(ZNFMultipeerController(QStringLiteral("abcdefghijklmnop"), QStringLiteral("Desk")),
+    EXPECT_DEATH(ZNFMultipeerController("abcdefghijklmnop", "Desk"),
                  "ZNFMultipeerController.*Service type must be 15 characters or less\\.");
 }
 
@@ -116,7 +112,7 @@ TEST_F(ControllerTest, InvitationsReachTheHandlerAndStateChangesKeepReachingIt) 
             context = ctx;
             controller->registerHandler(log.handler(), peer, controller->session());
         },
-        ZNFDiscoveryInfo{{QStringLiteral("host"), QStringLiteral("desk")}});
+        ZNFDiscoveryInfo{{"host", "desk"}});
     EXPECT_EQ(controller->allAdvertisers(), QList<std::shared_ptr<ZNFPeerAdvertiser>>{advertiser});
     ASSERT_TRUE(guestConnects("ctx"));
     EXPECT_EQ(invitations, 1);
@@ -137,8 +133,8 @@ TEST_F(ControllerTest, InvitationsReachTheHandlerAndStateChangesKeepReachingIt) 
 
 TEST_F(ControllerTest, APeerListedTwiceGoesWithOneChangeOrWhenLost) {
     auto session = controller->session();
-    const ZNFPeerID phone(QStringLiteral("Phone"));
-    const ZNFPeerID other(QStringLiteral("Other"));
+    const ZNFPeerID phone("Phone");
+    const ZNFPeerID other("Other");
     controller->session(session, phone, kConnected);
     controller->session(session, phone, kConnected);
     controller->session(session, other, kConnected);
@@ -151,21 +147,21 @@ TEST_F(ControllerTest, APeerListedTwiceGoesWithOneChangeOrWhenLost) {
     controller->browser(ZNFPeerBrowser::create(controller->peerId(), kService), other);
     EXPECT_TRUE(controller->peers().isEmpty());
     // Equality is by identity: the same peer under another display name is the same peer.
-    controller->session(session, ZNFPeerID(QStringLiteral("Renamed"), phone.uniqueID()), kConnected);
+    controller->session(session, ZNFPeerID("Renamed", phone.uniqueID()), kConnected);
     controller->session(session, phone, kNotConnected);
     EXPECT_TRUE(controller->peers().isEmpty());
 }
 
 TEST_F(ControllerTest, InviteWithoutACompletionSendsNothing) {
     // The advertised side is a bare layer advertiser that counts invitations.
-    const ZNFPeerID desk(QStringLiteral("Desk"), fixtureIdentity(0));
+    const ZNFPeerID desk("Desk", fixtureIdentity(0));
     auto deskSession = ZNFPeerSession::create(desk);
     auto counter = std::make_shared<AnsweringAdvertiser>(AnsweringAdvertiser::Mode::Accept, deskSession);
     auto advertiser = ZNFPeerAdvertiser::create(desk, {}, kService);
     advertiser->setDelegate(counter);
     advertiser->startAdvertisingPeer();
 
-    auto phone = std::make_shared<ZNFMultipeerController>(kService, QStringLiteral("Phone"));
+    auto phone = std::make_shared<ZNFMultipeerController>(kService, "Phone");
     std::atomic<bool> found{false};
     auto browser = phone->startBrowsing([&](const std::shared_ptr<ZNFPeerBrowser>&, const ZNFPeerID& peer,
                                             const ZNFDiscoveryInfo&) { found = found || peer == desk; });
@@ -190,14 +186,14 @@ TEST_F(ControllerTest, AnInvitationForARemovedAdvertiserIsNeverAnswered) {
     EXPECT_FALSE(advertiser->isAdvertising());
     EXPECT_TRUE(controller->allAdvertisers().isEmpty());
     // The layer delivers an invitation that was already on its way.
-    controller->advertiser(advertiser, ZNFPeerID(QStringLiteral("Phone")), QByteArray(),
+    controller->advertiser(advertiser, ZNFPeerID("Phone"), QByteArray(),
                            [&](bool, const std::shared_ptr<ZNFPeerSession>&) { ++answered; });
     EXPECT_EQ(handled + answered, 0);
     controller->removeAdvertiser(nullptr); // harmless
 }
 
 TEST_F(ControllerTest, DisconnectOnAFreshControllerAndAfterAdvertisingAndBrowsing) {
-    ZNFMultipeerController(kService, QStringLiteral("Fresh")).disconnect();
+    ZNFMultipeerController(kService, "Fresh").disconnect();
     StateLog log;
     auto advertiser = advertiseAccepting([&](const ZNFPeerID& peer, const QByteArray&) {
         controller->registerHandler(log.handler(), peer, nullptr);
@@ -247,7 +243,7 @@ TEST_F(ControllerTest, DataGoesToTheHandlerOfItsSession) {
 TEST_F(ControllerTest, AWirelessSendServesTheFirstPhoneAloneWhateverOtherPeersDo) {
     ScopedTemporaryFolder temporary;
     QTemporaryDir dir;
-    const QString archive = dir.filePath(QStringLiteral("Vesper_to_Tessanote.notebackup"));
+    const QString archive = dir.filePath("Vesper_to_Tessanote.notebackup");
     const QByteArray sha = writePatternFile(archive, 16 << 20);
     ZNFWirelessSender sender;
     sender.setEncryptionPreference(ZNFPeerSession::EncryptionNone); // the phone speaks raw frames
@@ -270,11 +266,11 @@ TEST_F(ControllerTest, AWirelessSendServesTheFirstPhoneAloneWhateverOtherPeersDo
     };
 
     // Accepted while no phone is connected yet.
-    const ZNFPeerID other(QStringLiteral("Other"));
+    const ZNFPeerID other("Other");
     controller->advertiser(advertiser, other, {}, reply);
     EXPECT_EQ(accepted, 1);
 
-    const ZNFPeerID phone(QStringLiteral("Phone"));
+    const ZNFPeerID phone("Phone");
     auto socket = connectRaw(port);
     socket->write(rawInvite(phone.uniqueID(), phone.displayName()));
     QByteArray payload;
@@ -285,16 +281,15 @@ TEST_F(ControllerTest, AWirelessSendServesTheFirstPhoneAloneWhateverOtherPeersDo
     // The other peer connects after the phone, drops, finishes a resource: nothing of it counts.
     controller->session(session, other, kConnected);
     controller->session(session, other, kNotConnected);
-    controller->session(session, QStringLiteral("x"), other, QUrl(),
-                        ZNFPeerError(ZNFPeerError::ConnectionLost, "x"));
+    controller->session(session, "x", other, QUrl(), ZNFPeerError(ZNFPeerError::ConnectionLost, "x"));
     // Later invitations are not accepted, and nobody can connect any more.
-    controller->advertiser(advertiser, ZNFPeerID(QStringLiteral("Late")), {}, reply);
+    controller->advertiser(advertiser, ZNFPeerID("Late"), {}, reply);
     EXPECT_EQ(accepted, 1);
     EXPECT_TRUE(waitUntil([&] { return !advertiser->isAdvertising(); }));
     auto late = connectRaw(port);
     EXPECT_TRUE(waitClosed(*late, 2000));
     // The phone itself pushes a resource at the sender, which takes none.
-    socket->write(rawBegin(1, QStringLiteral("pushed.notebackup"), 10));
+    socket->write(rawBegin(1, "pushed.notebackup", 10));
 
     ZNFSha256 received;
     QByteArray digest;

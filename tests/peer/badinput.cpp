@@ -15,9 +15,6 @@
 namespace {
 
 using Frame = ZNFPeerFrame::Type;
-constexpr qint64 kNotConnected = ZNFPeerSession::NotConnected;
-constexpr qint64 kConnecting = ZNFPeerSession::Connecting;
-constexpr qint64 kConnected = ZNFPeerSession::Connected;
 
 // The code a ResourceResult payload carries.
 quint32 resultCode(const QByteArray& payload) {
@@ -57,10 +54,10 @@ protected:
 
     // The whole session still works: a fresh peer is accepted and its resource stored.
     void expectSessionStillUsable() {
-        const ZNFPeerID fresh(QStringLiteral("Fresh"));
+        const ZNFPeerID fresh("Fresh");
         auto socket = acceptedRaw(fresh);
         const QByteArray body("still working");
-        socket->write(rawBegin(1, QStringLiteral("ok.txt"), quint64(body.size())) + rawChunk(1, body) +
+        socket->write(rawBegin(1, "ok.txt", quint64(body.size())) + rawChunk(1, body) +
                       rawEnd(1, ZNFSha256::hash(body)));
         QByteArray payload;
         ASSERT_EQ(nextFrame(*socket, &payload), Frame::ResourceResult);
@@ -71,7 +68,7 @@ protected:
     }
 
     ScopedFastLimits fast;
-    PeerPair host{QStringLiteral("nc-bad")}; // only its host side: the guests are raw sockets
+    PeerPair host{"nc-bad"}; // only its host side: the guests are raw sockets
     std::shared_ptr<ZNFPeerSession>& hostSession = host.hostSession;
     std::shared_ptr<RecordingSession>& events = host.hostEvents;
     std::shared_ptr<AnsweringAdvertiser>& answering = host.answering;
@@ -80,7 +77,7 @@ protected:
 };
 
 TEST_F(BadInput, ConnectionsThatDoNotInviteProperlyAreClosedWithoutTouchingOthers) {
-    const ZNFPeerID phone(QStringLiteral("Phone"));
+    const ZNFPeerID phone("Phone");
     auto phoneSocket = acceptedRaw(phone);
     const struct {
         const char* what;
@@ -92,18 +89,15 @@ TEST_F(BadInput, ConnectionsThatDoNotInviteProperlyAreClosedWithoutTouchingOther
         {"unknown frame type", rawFrame(77, QByteArray("hi")), 0},
         {"data before an invitation", rawFrame(Frame::Data, QByteArray("hi")), 0},
         {"cut-off invitation", rawFrame(Frame::Invite, QByteArray(1, char(1)) + rawU32(500) + "abc"), 0},
-        {"invitation of another version",
-         rawFrame(Frame::Invite, QByteArray(1, char(9)) + rawString("id") + rawString("n") +
-                                     QByteArray(1, char(0)) + rawU32(0)),
-         0},
-        {"invitation without an id", rawInvite(QString(), QStringLiteral("x")), 0},
-        {"invitation name that is not UTF-8",
-         rawFrame(Frame::Invite, QByteArray(1, char(1)) + rawString("id") + rawU32(2) + "\xc3\x28" +
-                                     QByteArray(1, char(0)) + rawU32(0)),
-         0},
+        // clang-format off
+        {"invitation of another version", rawFrame(Frame::Invite, QByteArray(1, char(9)) + rawString("id") +
+                                              rawString("n") + QByteArray(1, char(0)) + rawU32(0)), 0},
+        {"invitation without an id", rawInvite(QString(), "x"), 0},
+        {"invitation name that is not UTF-8", rawFrame(Frame::Invite, QByteArray(1, char(1)) + rawString("id") +
+                                                  rawU32(2) + "\xc3\x28" + QByteArray(1, char(0)) + rawU32(0)), 0},
         // Reaches the delegate, which accepts; the session still turns it away.
-        {"second link claiming a connected peer's id", rawInvite(phone.uniqueID(), QStringLiteral("Phone")),
-         Frame::Decline},
+        {"second link claiming a connected peer's id", rawInvite(phone.uniqueID(), "Phone"), Frame::Decline},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -127,32 +121,32 @@ TEST_F(BadInput, IdleSocketsCannotKeepAPhoneOutAndLinksAreBounded) {
     limits.maxPendingPerAddress = 2;
     limits.maxPendingConnections = 3;
     limits.maxLinksPerSession = 3;
-    const QHostAddress here(QStringLiteral("127.0.0.1")), other(QStringLiteral("127.0.0.2"));
+    const QHostAddress here("127.0.0.1"), other("127.0.0.2");
     auto a1 = connectRaw(here);
     auto a2 = connectRaw(here);
     auto b1 = connectRaw(other);
     waitUntil([] { return false; }, 100); // let the advertiser take them all
     // Every slot is taken by a silent socket: the phone still gets in, and the oldest silent
     // socket from its address makes room.
-    const ZNFPeerID phone(QStringLiteral("Phone"));
+    const ZNFPeerID phone("Phone");
     auto phoneSocket = acceptedRaw(phone, here);
     EXPECT_TRUE(waitClosed(*a1, 1000));
     EXPECT_EQ(a2->state(), QAbstractSocket::ConnectedState);
     // Full again; from another address the advertiser's own limit applies: the oldest of all goes.
-    auto c1 = connectRaw(QHostAddress(QStringLiteral("127.0.0.4")));
+    auto c1 = connectRaw(QHostAddress("127.0.0.4"));
     waitUntil([] { return false; }, 100);
-    const ZNFPeerID tablet(QStringLiteral("Tablet"));
-    auto tabletSocket = acceptedRaw(tablet, QHostAddress(QStringLiteral("127.0.0.3")));
+    const ZNFPeerID tablet("Tablet");
+    auto tabletSocket = acceptedRaw(tablet, QHostAddress("127.0.0.3"));
     EXPECT_TRUE(waitClosed(*a2, 1000));
     EXPECT_EQ(b1->state(), QAbstractSocket::ConnectedState);
     // What never invites is closed after the handshake time.
     EXPECT_TRUE(waitClosed(*b1, 5000));
 
     // Links: a third is taken, a fourth declined.
-    const ZNFPeerID third(QStringLiteral("Third"));
+    const ZNFPeerID third("Third");
     auto thirdSocket = acceptedRaw(third);
     auto fourth = connectRaw();
-    fourth->write(rawInvite(ZNFPeerID(QStringLiteral("Fourth")).uniqueID(), QStringLiteral("Fourth")));
+    fourth->write(rawInvite(ZNFPeerID("Fourth").uniqueID(), "Fourth"));
     EXPECT_EQ(nextFrame(*fourth), Frame::Decline);
     EXPECT_TRUE(waitClosed(*fourth));
     EXPECT_EQ(hostSession->connectedPeers().size(), 3);
@@ -197,7 +191,7 @@ TEST_F(BadInput, ProtocolFaultsFromAConnectedPeerEndOnlyThatPeer) {
 // Each resource is refused or fails on its own, with the reason both sides hear, and leaves
 // no file; the link stays.
 TEST_F(BadInput, ResourcesThatCannotBeKeptFailAloneAndLeaveNoFile) {
-    const ZNFPeerID raw(QStringLiteral("Raw"));
+    const ZNFPeerID raw("Raw");
     auto socket = acceptedRaw(raw);
     const QByteArray ten("0123456789");
     const QByteArray tenSha = ZNFSha256::hash(ten);
@@ -214,45 +208,36 @@ TEST_F(BadInput, ResourcesThatCannotBeKeptFailAloneAndLeaveNoFile) {
         ZNFPeerError::Code expected; // what both sides hear
         bool answered = true;        // whether the sender is answered at all
     } cases[] = {
+        // clang-format off
         {"bytes that do not hash to what the sender said",
          [&](quint32 id) { return rawBegin(id, "a", 10) + rawChunk(id, ten) + rawEnd(id, zeros); },
          ZNFPeerError::HashMismatch},
-        {"fewer bytes than announced",
-         [&](quint32 id) {
-             return rawBegin(id, "b", 10) + rawChunk(id, ten.left(5)) +
-                    rawEnd(id, ZNFSha256::hash(ten.left(5)));
-         },
-         ZNFPeerError::SizeMismatch},
-        {"more bytes than announced, and more after that",
-         [&](quint32 id) {
-             return rawBegin(id, "c", 4) + rawChunk(id, ten) + rawChunk(id, ten) + rawEnd(id, tenSha);
-         },
-         ZNFPeerError::SizeMismatch},
-        {"the sender gives up part way",
-         [&](quint32 id) {
-             return rawBegin(id, "d", 10) + rawChunk(id, ten.left(3)) +
-                    rawFrame(ZNFPeerFrame::ResourceAbort, rawU32(id));
-         },
+        {"fewer bytes than announced", [&](quint32 id) { return rawBegin(id, "b", 10) +
+             rawChunk(id, ten.left(5)) + rawEnd(id, ZNFSha256::hash(ten.left(5))); }, ZNFPeerError::SizeMismatch},
+        {"more bytes than announced, and more after that", [&](quint32 id) { return rawBegin(id, "c", 4) +
+             rawChunk(id, ten) + rawChunk(id, ten) + rawEnd(id, tenSha); }, ZNFPeerError::SizeMismatch},
+        {"the sender gives up part way", [&](quint32 id) { return rawBegin(id, "d", 10) +
+             rawChunk(id, ten.left(3)) + rawFrame(ZNFPeerFrame::ResourceAbort, rawU32(id)); },
          ZNFPeerError::Cancelled, false},
         {"announced over the size limit", [&](quint32 id) { return rawBegin(id, "e", quint64(1) << 63); },
          ZNFPeerError::TooLarge},
-        {"announced over the free disk space",
-         [&](quint32 id) { return rawBegin(id, "f", quint64(1) << 60); }, ZNFPeerError::NoSpace},
+        {"announced over the free disk space", [&](quint32 id) { return rawBegin(id, "f", quint64(1) << 60); },
+         ZNFPeerError::NoSpace},
+        // clang-format on
         // Names no file may carry are refused before a byte is kept.
         {"empty name", whole(QString()), refused},
-        {"dot", whole(QStringLiteral(".")), refused},
-        {"dot dot", whole(QStringLiteral("..")), refused},
-        {"path", whole(QStringLiteral("../../escape")), refused},
-        {"backslash", whole(QStringLiteral("a\\b")), refused},
+        {"dot", whole("."), refused},
+        {"dot dot", whole(".."), refused},
+        {"path", whole("../../escape"), refused},
+        {"backslash", whole("a\\b"), refused},
         {"NUL", whole(QString::fromUtf8("nul\0here", 8)), refused},
-        {"control character", whole(QStringLiteral("a\x01b.notebackup")), refused},
-        {"escape sequence", whole(QStringLiteral("\x1b[31mred.notebackup")), refused},
+        {"control character", whole("a\x01b.notebackup"), refused},
+        {"escape sequence", whole("\x1b[31mred.notebackup"), refused},
         {"right-to-left override", whole(QString::fromUtf8("notes\u202Epukcabeton.exe")), refused},
         {"bidi isolate", whole(QString::fromUtf8("a\u2066b.notebackup")), refused},
-        {"hidden file", whole(QStringLiteral(".profile")), refused},
+        {"hidden file", whole(".profile"), refused},
         {"over 255 bytes", whole(QString(128, QChar(0xe9))), refused},
-        {"double dots inside a name are fine", whole(QStringLiteral("My..notes.notebackup")),
-         ZNFPeerError::None},
+        {"double dots inside a name are fine", whole("My..notes.notebackup"), ZNFPeerError::None},
     };
     quint32 id = 0;
     for (const auto& c : cases) {
@@ -286,7 +271,7 @@ TEST_F(BadInput, LinksWhereNothingMovesAreCutOnlyWhileATransferWaits) {
     limits.idleTimeoutMs = 600;
     limits.keepaliveIntervalMs = 100;
     QTemporaryDir dir;
-    const QString big = dir.filePath(QStringLiteral("big"));
+    const QString big = dir.filePath("big");
     const qint64 bigSize = 48 << 20;
     writePatternFile(big, bigSize);
     const struct {
@@ -397,16 +382,16 @@ TEST(BadReader, AStalledPeerHoldsOnlyTheHighWaterOfOurQueue) {
 TEST(BadReceiver, OnlyAConfirmationOfTheWholeFileIsSuccess) {
     QTcpServer server;
     ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
-    auto session = ZNFPeerSession::create(ZNFPeerID(QStringLiteral("Sender")));
+    auto session = ZNFPeerSession::create(ZNFPeerID("Sender"));
     auto events = std::make_shared<RecordingSession>();
     session->setDelegate(events);
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("file"));
+    const QString path = dir.filePath("file");
     const qint64 size = 100000;
     const QByteArray sha = writePatternFile(path, size);
     // Far more than the socket buffers hold, so that the sender is still sending when an
     // early answer comes.
-    const QString bigPath = dir.filePath(QStringLiteral("big"));
+    const QString bigPath = dir.filePath("big");
     writePatternFile(bigPath, 32 << 20);
     const QByteArray zeros(ZNFPeerFrame::kDigestBytes, 0);
 
@@ -422,19 +407,17 @@ TEST(BadReceiver, OnlyAConfirmationOfTheWholeFileIsSuccess) {
         When when = AfterEnd;
         bool linkSurvives = true;
     } cases[] = {
-        {"other bytes", [&](quint32 id) { return rawResult(id, 0, size, QByteArray(32, 'x')); },
-         ZNFPeerError::HashMismatch},
-        {"other size", [&](quint32 id) { return rawResult(id, 0, size - 1, sha); },
-         ZNFPeerError::SizeMismatch},
+        // clang-format off
+        {"other bytes", [&](quint32 id) { return rawResult(id, 0, size, QByteArray(32, 'x')); }, ZNFPeerError::HashMismatch},
+        {"other size", [&](quint32 id) { return rawResult(id, 0, size - 1, sha); }, ZNFPeerError::SizeMismatch},
         {"could not store", failed(ZNFPeerError::FileError), ZNFPeerError::FileError},
         {"refused the name", failed(ZNFPeerError::InvalidName), ZNFPeerError::InvalidName, AfterFirstChunk},
         {"stored", stored, ZNFPeerError::None},
         {"confirmed before the end", [&](quint32 id) { return rawResult(id, 0, size, zeros); },
          ZNFPeerError::ProtocolError, AfterFirstChunk, false},
-        {"confirmed twice", [&](quint32 id) { return stored(id) + stored(id); }, ZNFPeerError::None, AfterEnd,
-         false},
-        {"confirmed another resource", [&](quint32 id) { return stored(id + 7); },
-         ZNFPeerError::ProtocolError, AfterEnd, false},
+        {"confirmed twice", [&](quint32 id) { return stored(id) + stored(id); }, ZNFPeerError::None, AfterEnd, false},
+        {"confirmed another resource", [&](quint32 id) { return stored(id + 7); }, ZNFPeerError::ProtocolError, AfterEnd, false},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -448,8 +431,8 @@ TEST(BadReceiver, OnlyAConfirmationOfTheWholeFileIsSuccess) {
         ASSERT_TRUE(waitUntil([&] { return session->connectedPeers().contains(fake); }));
 
         CompletionProbe probe;
-        session->sendResourceAtURL(QUrl::fromLocalFile(c.when == AfterEnd ? path : bigPath),
-                                   QStringLiteral("file"), fake, probe.callback());
+        session->sendResourceAtURL(QUrl::fromLocalFile(c.when == AfterEnd ? path : bigPath), "file", fake,
+                                   probe.callback());
         quint32 id = 0;
         for (quint8 type = 0; type != (c.when == AfterEnd ? Frame::ResourceEnd : Frame::ResourceChunk);) {
             ASSERT_TRUE(type = nextFrame(*socket, &payload));

@@ -8,19 +8,14 @@
 namespace {
 
 TEST(PeerDiscovery, TXTRecordsRoundTripAndSurviveDamage) {
-    const ZNFDiscoveryInfo info{{QStringLiteral("host"), QStringLiteral("Büro-Mac")},
-                                {QStringLiteral("empty"), QString()},
-                                {QStringLiteral("eq"), QStringLiteral("a=b")}};
+    const ZNFDiscoveryInfo info{{"host", "Büro-Mac"}, {"empty", QString()}, {"eq", "a=b"}};
     const QByteArray record = ZNFPeerDiscovery::encodeTXT(info);
     EXPECT_EQ(ZNFPeerDiscovery::decodeTXT(record), info);
 
     // Entries that cannot be represented are left out rather than cut.
-    const ZNFDiscoveryInfo bad{{QStringLiteral("long"), QString(300, QLatin1Char('v'))},
-                               {QStringLiteral("k=ey"), QStringLiteral("v")},
-                               {QString(), QStringLiteral("v")},
-                               {QStringLiteral("ok"), QStringLiteral("1")}};
-    EXPECT_EQ(ZNFPeerDiscovery::decodeTXT(ZNFPeerDiscovery::encodeTXT(bad)),
-              (ZNFDiscoveryInfo{{QStringLiteral("ok"), QStringLiteral("1")}}));
+    const ZNFDiscoveryInfo bad{
+        {"long", QString(300, QLatin1Char('v'))}, {"k=ey", "v"}, {QString(), "v"}, {"ok", "1"}};
+    EXPECT_EQ(ZNFPeerDiscovery::decodeTXT(ZNFPeerDiscovery::encodeTXT(bad)), (ZNFDiscoveryInfo{{"ok", "1"}}));
 
     // A record from the network that lies about its lengths keeps only whole entries.
     QByteArray cut = record;
@@ -36,8 +31,7 @@ TEST(PeerDiscovery, ServiceTypesFollowTheDNSSDRules) {
         EXPECT_FALSE(ZNFPeerDiscovery::isValidServiceType(QLatin1String(bad))) << bad;
 
     ZNFPeerDiscovery::setBackend(ZNFPeerDiscovery::Backend::Loopback);
-    auto advertiser =
-        ZNFPeerAdvertiser::create(ZNFPeerID(QStringLiteral("x")), {}, QStringLiteral("Bad_Type"));
+    auto advertiser = ZNFPeerAdvertiser::create(ZNFPeerID(QString("x")), {}, "Bad_Type");
     advertiser->startAdvertisingPeer();
     EXPECT_EQ(advertiser->startError().code(), ZNFPeerError::InvalidServiceType);
     EXPECT_FALSE(advertiser->isAdvertising());
@@ -46,24 +40,22 @@ TEST(PeerDiscovery, ServiceTypesFollowTheDNSSDRules) {
 TEST(PeerDiscovery, FoundAndLostFollowTheAdvertiserAndSkipOneself) {
     ScopedTemporaryFolder temporary;
     ZNFPeerDiscovery::setBackend(ZNFPeerDiscovery::Backend::Loopback);
-    const ZNFPeerID me(QStringLiteral("Me")), other(QStringLiteral("Other"));
+    const ZNFPeerID me("Me"), other("Other");
     auto browsing = std::make_shared<RecordingBrowser>();
-    auto browser = ZNFPeerBrowser::create(me, QStringLiteral("nc-found"));
+    auto browser = ZNFPeerBrowser::create(me, "nc-found");
     browser->setDelegate(browsing);
-    auto mine = ZNFPeerAdvertiser::create(me, {}, QStringLiteral("nc-found"));
+    auto mine = ZNFPeerAdvertiser::create(me, {}, "nc-found");
     mine->startAdvertisingPeer();
-    auto theirs = ZNFPeerAdvertiser::create(other, {{QStringLiteral("_dn"), QStringLiteral("spoof")}},
-                                            QStringLiteral("nc-found"));
+    auto theirs = ZNFPeerAdvertiser::create(other, {{"_dn", "spoof"}}, "nc-found");
     theirs->startAdvertisingPeer(); // before browsing starts: still found
-    auto elsewhere =
-        ZNFPeerAdvertiser::create(ZNFPeerID(QStringLiteral("Elsewhere")), {}, QStringLiteral("nc-other"));
+    auto elsewhere = ZNFPeerAdvertiser::create(ZNFPeerID("Elsewhere"), {}, "nc-other");
     elsewhere->startAdvertisingPeer();
     browser->startBrowsingForPeers();
     ASSERT_TRUE(waitUntil([&] { return browsing->found().contains(other); }));
     waitUntil([] { return false; }, 100);
     EXPECT_EQ(browsing->found(), QList<ZNFPeerID>{other});
     // The display name comes from the peer, not from a discovery info key that imitates it.
-    EXPECT_EQ(browsing->found().first().displayName(), QStringLiteral("Other"));
+    EXPECT_EQ(browsing->found().first().displayName(), "Other");
     theirs->stopAdvertisingPeer();
     ASSERT_TRUE(waitUntil([&] { return browsing->lost().contains(other); }));
     theirs.reset(); // released while stopped: nothing more is reported
@@ -72,8 +64,7 @@ TEST(PeerDiscovery, FoundAndLostFollowTheAdvertiserAndSkipOneself) {
 
 TEST(PeerDiscovery, WithoutAResponderStartingFailsAtOnceWithAClearError) {
     ZNFPeerDiscovery::setBackend(ZNFPeerDiscovery::Backend::DnsSd);
-    auto advertiser =
-        ZNFPeerAdvertiser::create(ZNFPeerID(QStringLiteral("x")), {}, QStringLiteral("nc-none"));
+    auto advertiser = ZNFPeerAdvertiser::create(ZNFPeerID(QString("x")), {}, "nc-none");
     auto answering = std::make_shared<AnsweringAdvertiser>(AnsweringAdvertiser::Mode::Ignore, nullptr);
     advertiser->setDelegate(answering);
     advertiser->startAdvertisingPeer();

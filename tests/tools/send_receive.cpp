@@ -29,7 +29,7 @@ struct Captured {
 
 Captured run(const std::function<int()>& command) {
     QTemporaryDir dir;
-    const QByteArray path = QFile::encodeName(dir.filePath(QStringLiteral("stderr")));
+    const QByteArray path = QFile::encodeName(dir.filePath("stderr"));
     std::fflush(stderr);
     const int saved = ::dup(STDERR_FILENO);
     FILE* file = std::fopen(path.constData(), "w");
@@ -54,7 +54,7 @@ protected:
 };
 
 TEST_F(WirelessCommands, SendNeedsAnArchiveAndReceiveAFolder) {
-    const QString file = home.root() + QStringLiteral("/plain-file");
+    const QString file = home.root() + "/plain-file";
     writeFile(file, "x");
     const struct {
         const char* what;
@@ -62,11 +62,11 @@ TEST_F(WirelessCommands, SendNeedsAnArchiveAndReceiveAFolder) {
         const char* err;
     } rows[] = {
         {"send, nothing converted", [] { return ZNFRunSend({}); }, "no archive to send"},
-        {"send, a missing file", [&] { return ZNFRunSend({file + QStringLiteral(".notebackup")}); },
+        {"send, a missing file", [&] { return ZNFRunSend({file + ".notebackup"}); },
          "cannot read the archive"},
         {"send, two archives",
          [] {
-             return ZNFRunSend({QStringLiteral("a"), QStringLiteral("b")});
+             return ZNFRunSend({"a", "b"});
          },
          "usage"},
         {"receive, no folder", [] { return ZNFRunReceive({}); }, "usage: notecrate receive"},
@@ -80,14 +80,14 @@ TEST_F(WirelessCommands, SendNeedsAnArchiveAndReceiveAFolder) {
 }
 
 TEST_F(WirelessCommands, BothSayAtOnceThatDiscoveryIsUnavailableWithoutAResponder) {
-    const QString archive = home.caches() + QStringLiteral("/Vesper_to_Tessanote.notebackup");
+    const QString archive = home.caches() + "/Vesper_to_Tessanote.notebackup";
     writeFile(archive, "zip");
     auto sent = run([] { return ZNFRunSend({}); }); // finds the converted archive itself
     if (sent.status != 1 || !sent.err.contains("discovery is unavailable"))
         GTEST_SKIP() << "a DNS-SD responder seems to be running here: " << sent.err.constData();
     EXPECT_TRUE(sent.err.contains("-65537")) << sent.err.constData();
     EXPECT_LT(sent.ms, 2000);
-    auto received = run([&] { return ZNFRunReceive({home.root() + QStringLiteral("/inbox")}); });
+    auto received = run([&] { return ZNFRunReceive({home.root() + "/inbox"}); });
     EXPECT_EQ(received.status, 1);
     EXPECT_TRUE(received.err.contains("notecrate: discovery is unavailable")) << received.err.constData();
     EXPECT_LT(received.ms, 2000);
@@ -95,11 +95,11 @@ TEST_F(WirelessCommands, BothSayAtOnceThatDiscoveryIsUnavailableWithoutAResponde
 
 TEST_F(WirelessCommands, ReceiveNeverOverwritesAndRefusesNamesNoFileShouldCarry) {
     ZNFPeerDiscovery::setBackend(ZNFPeerDiscovery::Backend::Loopback);
-    const QString inbox = home.root() + QStringLiteral("/inbox");
-    const QString archive = home.root() + QStringLiteral("/archive.zip");
+    const QString inbox = home.root() + "/inbox";
+    const QString archive = home.root() + "/archive.zip";
     const QByteArray bytes("the archive");
     writeFile(archive, bytes);
-    const QString taken = QStringLiteral("Vesper_to_Tessanote.notebackup");
+    const QString taken = "Vesper_to_Tessanote.notebackup";
     const struct {
         const char* what;
         QString name;
@@ -109,25 +109,19 @@ TEST_F(WirelessCommands, ReceiveNeverOverwritesAndRefusesNamesNoFileShouldCarry)
         bool yes = false;        // receive --yes
         bool newDevices = false; // two devices never seen by each other
     } cases[] = {
+        // clang-format off
         {"a name that is free, a new peer confirmed with --yes", taken, {}, taken, false, true},
-        {"a remembered peer needs no --yes",
-         taken,
-         {taken},
-         QStringLiteral("Vesper_to_Tessanote (1).notebackup")},
+        {"a remembered peer needs no --yes", taken, {taken}, "Vesper_to_Tessanote (1).notebackup"},
         // receive asks again, after a short wait, a computer it could not reach.
         {"the first invitation fails", taken, {}, taken, true},
-        {"a name that is taken, and its first number too",
-         taken,
-         {taken, QStringLiteral("Vesper_to_Tessanote (1).notebackup")},
-         QStringLiteral("Vesper_to_Tessanote (2).notebackup")},
-        {"double dots inside",
-         QStringLiteral("My..notes.notebackup"),
-         {},
-         QStringLiteral("My..notes.notebackup")},
+        {"a name that is taken, and its first number too", taken,
+         {taken, "Vesper_to_Tessanote (1).notebackup"}, "Vesper_to_Tessanote (2).notebackup"},
+        {"double dots inside", "My..notes.notebackup", {}, "My..notes.notebackup"},
+        // clang-format on
         // Each kind of name no file may carry has its row in the peer layer's table
         // (tests/peer/badinput.cpp); here what receive reports for one.
-        {"hidden file", QStringLiteral(".notebackup"), {}, {}},
-        {"path", QStringLiteral("../escape.notebackup"), {}, {}},
+        {"hidden file", ".notebackup", {}, {}},
+        {"path", "../escape.notebackup", {}, {}},
         // Last: two other devices from here on.
         {"a new peer without --yes or a terminal", taken, {}, {}, false, false, true},
     };
@@ -158,7 +152,7 @@ TEST_F(WirelessCommands, ReceiveNeverOverwritesAndRefusesNamesNoFileShouldCarry)
             QTimer::singleShot(200, [] { ZNFPeerLimits::current() = ZNFPeerLimits(); });
         }
         const auto received = run([&] {
-            return ZNFRunReceive(c.yes ? QStringList{QStringLiteral("--yes"), inbox} : QStringList{inbox});
+            return ZNFRunReceive(c.yes ? QStringList{"--yes", inbox} : QStringList{inbox});
         });
         ASSERT_TRUE(waitUntil([&] { return sent.has_value(); }));
         const QStringList files = QDir(inbox).entryList(QDir::Files | QDir::Hidden | QDir::System);

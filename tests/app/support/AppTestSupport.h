@@ -36,4 +36,23 @@ public:
     void click(int index, std::optional<QPoint> offset = std::nullopt) {
         ASSERT_TRUE(clickCell(collectionView(), index, offset)) << "no cell for item " << index;
     }
+    // Clicks the item that shows `text`: found by its text, not by where the screen puts it.
+    void clickText(const QString& text) {
+        for (int i = 0; i < int(shown().size()); ++i)
+            if (textOf(shown()[size_t(i)]) == text)
+                return click(i);
+        ADD_FAILURE() << "no item shows " << qPrintable(text);
+    }
+    QString shownText(int i) const { return textsOf(shown()).value(i); }
+    bool shows(const QString& text) const { return textsOf(shown()).contains(text); }
+    bool showsPart(const QString& part) const { return !textsOf(shown()).filter(part).isEmpty(); }
+    bool atStart() const {
+        return textsOf(shown()) == QStringList{"Which app would you like to import from?"};
+    }
+    // The folder chooser answers `path`; an empty one is a cancelled chooser.
+    void choose(const QString& path) {
+        vc->openPanel = [path](const QUrl&) -> std::optional<QUrl> {
+            return path.isEmpty() ? std::nullopt : std::optional(QUrl::fromLocalFile(path));
+        };
+    }
 };

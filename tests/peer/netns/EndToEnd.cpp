@@ -6,8 +6,6 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -28,7 +26,7 @@ protected:
 
 TEST_F(NetnsTest, AdvertiseBrowseInviteAcceptAndSendFiftyMegabytes) {
     ScopedFastLimits fast;
-    PeerPair pair(QStringLiteral("nc-e2e"), ZNFPeerDiscovery::Backend::DnsSd);
+    PeerPair pair("nc-e2e", ZNFPeerDiscovery::Backend::DnsSd);
     QElapsedTimer clock;
     clock.start();
     pair.advertiser->startAdvertisingPeer();
@@ -38,22 +36,11 @@ TEST_F(NetnsTest, AdvertiseBrowseInviteAcceptAndSendFiftyMegabytes) {
     ASSERT_TRUE(pair.browser->startError().isNull()) << qPrintable(pair.browser->startError().message());
     ASSERT_TRUE(waitUntil([&] { return pair.browsing->found().contains(pair.hostID); }, 10000));
     std::printf("advertising to first found: %lld ms\n", static_cast<long long>(clock.elapsed()));
-    EXPECT_EQ(pair.browsing->found().first().displayName(), QStringLiteral("Host Computer"));
-    EXPECT_EQ(pair.browsing->infoOf(pair.hostID).value(QStringLiteral("host")), QStringLiteral("test box"));
+    EXPECT_EQ(pair.browsing->found().first().displayName(), "Host Computer");
+    EXPECT_EQ(pair.browsing->infoOf(pair.hostID).value("host"), "test box");
 
-    // Hostile connections to the announced port are dropped, the advertiser keeps working.
-    {
-        QTcpSocket garbage;
-        garbage.connectToHost(QHostAddress::LocalHost, pair.advertiser->port());
-        ASSERT_TRUE(garbage.waitForConnected(2000));
-        garbage.write(QByteArray("GET / HTTP/1.0\r\n\r\n") + QByteArray(100, '\xff'));
-        EXPECT_TRUE(waitClosed(garbage));
-        QTcpSocket idle;
-        idle.connectToHost(QHostAddress::LocalHost, pair.advertiser->port());
-        ASSERT_TRUE(idle.waitForConnected(2000));
-        EXPECT_TRUE(waitClosed(idle, 3000)); // never invites: closed after the handshake time
-    }
-
+    // Hostile and silent connections to the port are tests/peer/badinput.cpp's rows: the
+    // advertiser's port does not depend on how it is announced.
     pair.browser->invitePeer(pair.hostID, pair.guestSession, QByteArray("ctx"), 10);
     ASSERT_TRUE(waitUntil([&] {
         return pair.hostSession->connectedPeers().contains(pair.guestID) &&
@@ -62,33 +49,19 @@ TEST_F(NetnsTest, AdvertiseBrowseInviteAcceptAndSendFiftyMegabytes) {
     EXPECT_EQ(pair.answering->lastContext(), QByteArray("ctx"));
 
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("fifty.notebackup"));
+    const QString path = dir.filePath("fifty.notebackup");
     const qint64 size = 50ll << 20;
     const QByteArray sha = writePatternFile(path, size, 50);
-    QByteArray head, tail;
-    pair.guestEvents->onFinished = [&](const QString& stored) {
-        QFile file(stored);
-        if (file.open(QIODevice::ReadOnly)) {
-            head = file.read(4096);
-            file.seek(size - 4096);
-            tail = file.read(4096);
-        }
-    };
     CompletionProbe probe;
-    pair.hostSession->sendResourceAtURL(QUrl::fromLocalFile(path), QStringLiteral("fifty.notebackup"),
-                                        pair.guestID, probe.callback());
+    pair.hostSession->sendResourceAtURL(QUrl::fromLocalFile(path), "fifty.notebackup", pair.guestID,
+                                        probe.callback());
     ASSERT_TRUE(probe.wait(60000));
     EXPECT_TRUE(probe.error().isNull()) << qPrintable(probe.error().description());
     ASSERT_EQ(pair.guestEvents->finished().size(), 1u);
     const auto got = pair.guestEvents->finished().front();
     EXPECT_TRUE(got.error.isNull());
     EXPECT_EQ(got.size, size);
-    EXPECT_EQ(got.sha256, sha);
-    QFile source(path);
-    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
-    EXPECT_EQ(head, source.read(4096));
-    source.seek(size - 4096);
-    EXPECT_EQ(tail, source.read(4096));
+    EXPECT_EQ(got.sha256, sha); // of the stored file, as the receiver saw it
 
     // Gone from the network once it stops.
     pair.advertiser->stopAdvertisingPeer();
@@ -104,7 +77,7 @@ struct CliRun {
 QProcess* startCli(const QStringList& arguments, const QString& config) {
     auto* process = new QProcess;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+    environment.insert("XDG_CONFIG_HOME", config);
     process->setProcessEnvironment(environment);
     process->setProgram(QStringLiteral(NOTECRATE_CLI));
     process->setArguments(arguments);
@@ -129,8 +102,8 @@ CliRun finishCli(QProcess* process, int timeoutMs = 30000) {
 TEST_F(NetnsTest, SendAndReceiveCommandsBetweenProcesses) {
     ScopedHome home;
     QTemporaryDir dir, senderConfig, receiverConfig;
-    const QString inbox = dir.filePath(QStringLiteral("inbox"));
-    const QString yes = QStringLiteral("--yes");
+    const QString inbox = dir.filePath("inbox");
+    const QString yes = "--yes";
     const struct {
         const char* what;
         const char* name;
@@ -139,32 +112,16 @@ TEST_F(NetnsTest, SendAndReceiveCommandsBetweenProcesses) {
         const char* sendErr;
         const char* receiveErr;
     } rows[] = {
-        {"a new receiver, no --yes on the sender",
-         "a.notebackup",
-         {},
-         {yes},
-         1,
-         -1,
-         "refused, a new peer needs a terminal",
-         ""},
-        {"a new sender, no --yes on the receiver",
-         "a.notebackup",
-         {yes},
-         {},
-         1,
-         1,
-         "",
-         "refused, a new peer needs a terminal"},
+        // clang-format off
+        {"a new receiver, no --yes on the sender", "a.notebackup", {}, {yes}, 1, -1,
+         "refused, a new peer needs a terminal", ""},
+        {"a new sender, no --yes on the receiver", "a.notebackup", {yes}, {}, 1, 1,
+         "", "refused, a new peer needs a terminal"},
         {"both new, --yes on both", "Vesper_to_Tessanote.notebackup", {yes}, {yes}, 0, 0, "code ", "code "},
         {"remembered: no --yes needed", "Vesper_to_Tessanote.notebackup", {}, {}, 0, 0, "", ""},
-        {"a hidden name",
-         "..sneaky.notebackup",
-         {},
-         {},
-         1,
-         1,
-         "refused the resource name",
-         "refusing the resource name"},
+        {"a hidden name", "..sneaky.notebackup", {}, {}, 1, 1,
+         "refused the resource name", "refusing the resource name"},
+        // clang-format on
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -172,10 +129,9 @@ TEST_F(NetnsTest, SendAndReceiveCommandsBetweenProcesses) {
         const QString archive = dir.filePath(QLatin1String(row.name));
         const QByteArray sha = writePatternFile(archive, 3 << 20, 7);
         QProcess* receiver =
-            startCli(QStringList{QStringLiteral("receive")} + row.receiveFlags + QStringList{inbox},
-                     receiverConfig.path());
-        QProcess* sender = startCli(
-            QStringList{QStringLiteral("send")} + row.sendFlags + QStringList{archive}, senderConfig.path());
+            startCli(QStringList{"receive"} + row.receiveFlags + QStringList{inbox}, receiverConfig.path());
+        QProcess* sender =
+            startCli(QStringList{"send"} + row.sendFlags + QStringList{archive}, senderConfig.path());
         const CliRun sent = finishCli(sender);
         // A receiver whose computer refused it keeps asking: it is stopped here.
         const CliRun received = finishCli(receiver, row.receiveExit < 0 ? 3000 : 30000);
@@ -191,9 +147,8 @@ TEST_F(NetnsTest, SendAndReceiveCommandsBetweenProcesses) {
         ASSERT_EQ(stored, QStringList{QLatin1String(row.name)});
         EXPECT_EQ(sha256OfFile(QDir(inbox).filePath(stored.first())), sha);
         const QJsonObject receipt = QJsonDocument::fromJson(received.out).object();
-        EXPECT_EQ(receipt.value(QStringLiteral("bytes")).toInteger(), 3 << 20);
-        EXPECT_EQ(QJsonDocument::fromJson(sent.out).object().value(QStringLiteral("sent")).toString(),
-                  archive);
+        EXPECT_EQ(receipt.value("bytes").toInteger(), 3 << 20);
+        EXPECT_EQ(QJsonDocument::fromJson(sent.out).object().value("sent").toString(), archive);
         if (QByteArray(row.sendErr) == "code ") {
             // Both printed the same code.
             const qsizetype at = sent.err.indexOf("code ");

@@ -33,11 +33,7 @@ void RecordingSession::session(const std::shared_ptr<ZNFPeerSession>&, const QSt
 
 void RecordingSession::session(const std::shared_ptr<ZNFPeerSession>&, const QString& name,
                                const ZNFPeerID& peer, const QUrl& localURL, const ZNFPeerError& error) {
-    Finished f;
-    f.name = name;
-    f.peer = peer;
-    f.error = error;
-    f.path = localURL.toLocalFile();
+    Finished f{name, peer, localURL.toLocalFile(), false, {}, -1, error};
     f.existed = !f.path.isEmpty() && QFileInfo::exists(f.path);
     if (f.existed) {
         f.sha256 = sha256OfFile(f.path);
@@ -230,16 +226,16 @@ QByteArray rawFrame(quint8 type, const QByteArray& payload) {
     return rawU32(quint32(payload.size())) + QByteArray(1, char(type)) + payload;
 }
 
-QByteArray rawU32(quint32 value) {
-    char b[4];
-    qToBigEndian(value, b);
-    return QByteArray(b, 4);
+template <class T> static QByteArray bigEndian(T value) {
+    QByteArray bytes(sizeof(T), Qt::Uninitialized);
+    qToBigEndian(value, bytes.data());
+    return bytes;
 }
-
-QByteArray rawU64(quint64 value) {
-    char b[8];
-    qToBigEndian(value, b);
-    return QByteArray(b, 8);
+QByteArray rawU32(quint32 value) {
+    return bigEndian(value);
+}
+static QByteArray rawU64(quint64 value) {
+    return bigEndian(value);
 }
 
 QByteArray rawString(const QString& value) {
@@ -311,7 +307,7 @@ std::unique_ptr<QTcpSocket> connectRaw(quint16 port, const QHostAddress& source)
     return socket;
 }
 
-bool readRawFrame(QTcpSocket& socket, quint8* type, QByteArray* payload, int timeoutMs) {
+quint8 nextFrame(QTcpSocket& socket, QByteArray* payload, int timeoutMs) {
     auto need = [&](qint64 n) {
         while (socket.bytesAvailable() < n)
             if (!socket.waitForReadyRead(timeoutMs))
@@ -319,20 +315,15 @@ bool readRawFrame(QTcpSocket& socket, quint8* type, QByteArray* payload, int tim
         return true;
     };
     if (!need(5))
-        return false;
+        return 0;
     const QByteArray header = socket.read(5);
     const quint32 length = qFromBigEndian<quint32>(header.constData());
-    *type = quint8(header.at(4));
     if (!need(length))
-        return false;
-    *payload = socket.read(length);
-    return true;
-}
-
-quint8 nextFrame(QTcpSocket& socket, QByteArray* payload) {
-    quint8 type = 0;
-    QByteArray ignored;
-    return readRawFrame(socket, &type, payload ? payload : &ignored) ? type : 0;
+        return 0;
+    const QByteArray read = socket.read(length);
+    if (payload)
+        *payload = read;
+    return quint8(header.at(4));
 }
 
 bool waitClosed(QTcpSocket& socket, int timeoutMs) {

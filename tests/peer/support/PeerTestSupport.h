@@ -23,6 +23,11 @@
 #include <optional>
 #include <vector>
 
+// Session states as the delegate and the handlers hear them.
+constexpr qint64 kNotConnected = ZNFPeerSession::NotConnected;
+constexpr qint64 kConnecting = ZNFPeerSession::Connecting;
+constexpr qint64 kConnected = ZNFPeerSession::Connected;
+
 // A copy of `value` taken under `mutex`: the recorders below are written from the layer's threads.
 template <class T> T locked(QMutex& mutex, const T& value) {
     QMutexLocker lock(&mutex);
@@ -205,9 +210,8 @@ std::unique_ptr<QSslSocket> connectRawTls(quint16 port, const ZNFPeerIdentity& i
 // A server on 127.0.0.1 for raw peers: TLS 1.3 presenting `identity` when given (the handshake
 // runs as events are processed, accepting any client), plain otherwise.
 std::unique_ptr<QTcpServer> listenRaw(const ZNFPeerIdentity* identity = nullptr);
-// Reads one frame from a blocking-mode raw socket; false when none arrives in time.
-bool readRawFrame(QTcpSocket& socket, quint8* type, QByteArray* payload, int timeoutMs = 5000);
-// The type of the next frame (its payload into `payload` when given), 0 when none arrives.
-quint8 nextFrame(QTcpSocket& socket, QByteArray* payload = nullptr);
+// The type of the next frame on a raw socket (its payload into `payload` when given), 0 when
+// none arrives in time.
+quint8 nextFrame(QTcpSocket& socket, QByteArray* payload = nullptr, int timeoutMs = 5000);
 // True once the peer has closed the socket.
 bool waitClosed(QTcpSocket& socket, int timeoutMs = 5000);
