@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QString error;
     const QVariant root = ZNFPropertyListFromData(NCFuzz::bytes(data, size), &error);
     FUZZ_CHECK(root.isValid() || !error.isEmpty(), QStringLiteral("a failed read without a reason"));
-    const QVariant formats = root.toMap().value(QLatin1String(ZNFTextFormatterKey_formats));
+    const QVariant formats = root.toMap().value(ZNFTextFormatterKey_formats);
     if (formats.metaType().id() != QMetaType::QVariantMap)
         return 0;
     const QVariantMap table = formats.toMap();
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (attributes->font)
             FUZZ_CHECK(std::isfinite(attributes->font->pointSize()), name);
         if (attributes->paragraphStyle) {
-            const QVariant tabs = it.value().toMap().value(QLatin1String(ZNFTextFormatterKey_tabs));
+            const QVariant tabs = it.value().toMap().value(ZNFTextFormatterKey_tabs);
             if (tabs.metaType().id() == QMetaType::QVariantList)
                 FUZZ_CHECK(attributes->paragraphStyle->tabStops.size() <= size_t(tabs.toList().size()),
                            QStringLiteral("more tab stops than tabs in ") + name);

@@ -35,9 +35,8 @@ ZNFBundle ZNFBundle::mainBundle() {
         if (QFileInfo(beside).isDir())
             return ZNFBundle(beside);
         // Installed: PREFIX/bin/notecrate reads PREFIX/share/notecrate.
-        const QString installed =
-            QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1String("/../") +
-                            QLatin1String(ZNFBundle_InstalledPath));
+        const QString installed = QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                                                  QStringLiteral("/../") + ZNFBundle_InstalledPath);
         if (QFileInfo(installed).isDir())
             return ZNFBundle(installed);
     }

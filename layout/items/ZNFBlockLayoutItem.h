@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include "layout/ZNFLayoutItem.h"
 #include "layout/ZNFLayoutProvider.h"
 
@@ -8,7 +10,7 @@
 #include <functional>
 #include <memory>
 
-inline constexpr auto ZNFBlockLayoutItemKind = "ZNFBlockLayoutItemKind";
+inline constexpr QLatin1StringView ZNFBlockLayoutItemKind{"ZNFBlockLayoutItemKind"};
 
 // An item whose size and view come from two callables, so that code can put any view into a
 // screen (a spinner, say).
@@ -21,7 +23,7 @@ public:
     // to the cell, which owns it from then on. A view controller may be returned instead.
     using InstantiationBlock = std::function<ZNFLayoutInstance(QWidget* reusingView, const QRectF& frame)>;
 
-    static QString classKind() { return QLatin1String(ZNFBlockLayoutItemKind); }
+    static QString classKind() { return ZNFBlockLayoutItemKind; }
     QString kind() const override { return classKind(); }
 
     template <typename T = ZNFBlockLayoutItem>

@@ -100,7 +100,7 @@ private:
 QString cacheFilePath(const QUrl& url) {
     const QString name = ZNFImageLayoutItem::filenameForURL(url);
     // Removing the slashes already keeps the name inside the folder; these are not names at all.
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+    if (name.isEmpty() || name == u"." || name == u"..")
         return QString();
     return QDir(ZNFImageLayoutItem::cacheDirectoryPath()).filePath(name);
 }
@@ -154,8 +154,8 @@ ZNFLayoutInstance ZNFImageLayoutItem::instanceForItem(const std::shared_ptr<ZNFL
 }
 
 QString ZNFImageLayoutItem::cacheDirectoryPath() {
-    static const QString path = QDir(ZNFPaths::expandTilde(ZNFPaths::cachesDirectory()))
-                                    .filePath(QLatin1String(ZNFImageLayoutItemCacheFolderName));
+    static const QString path =
+        QDir(ZNFPaths::expandTilde(ZNFPaths::cachesDirectory())).filePath(ZNFImageLayoutItemCacheFolderName);
     return path;
 }
 
@@ -201,9 +201,9 @@ void ZNFImageLayoutItem::cacheImage(const QImage& image, const QUrl& url) {
     const QString extension = QFileInfo(url.path()).suffix().toLower();
     QThreadPool::globalInstance()->start([image, path, extension] {
         QByteArray data;
-        if (extension == QLatin1String("png"))
+        if (extension == u"png")
             data = pngDataWithImage(image);
-        else if (extension == QLatin1String("jpg") || extension == QLatin1String("jpeg"))
+        else if (extension == u"jpg" || extension == u"jpeg")
             data = jpgDataWithImage(image);
         if (data.isEmpty())
             return;
@@ -266,8 +266,8 @@ QColor ZNFImageLayoutParser::colorFromString(const QVariant& string) {
 ZNFLayoutItemList ZNFImageLayoutParser::itemsWithDictionary(const QVariantMap& dictionary,
                                                             ZNFLayoutProvider*) {
     QUrl url;
-    const QVariant urlValue = dictionary.value(QLatin1String(ZNFLayoutImageParserKey_URL));
-    const QVariant nameValue = dictionary.value(QLatin1String(ZNFLayoutImageParserKey_Filename));
+    const QVariant urlValue = dictionary.value(ZNFLayoutImageParserKey_URL);
+    const QVariant nameValue = dictionary.value(ZNFLayoutImageParserKey_Filename);
     if (ZNFItemValues::isString(urlValue)) {
         url = QUrl(urlValue.toString(), QUrl::StrictMode);
         if (!url.isValid())
@@ -280,8 +280,8 @@ ZNFLayoutItemList ZNFImageLayoutParser::itemsWithDictionary(const QVariantMap& d
     if (url.isEmpty())
         return {};
 
-    const QVariant widthValue = dictionary.value(QLatin1String(ZNFLayoutImageParserKey_Width));
-    const QVariant heightValue = dictionary.value(QLatin1String(ZNFLayoutImageParserKey_Height));
+    const QVariant widthValue = dictionary.value(ZNFLayoutImageParserKey_Width);
+    const QVariant heightValue = dictionary.value(ZNFLayoutImageParserKey_Height);
     if (!ZNFItemValues::isNumber(widthValue) || !ZNFItemValues::isNumber(heightValue))
         return {};
     const float width = static_cast<float>(ZNFItemValues::number(widthValue).value_or(0));
@@ -292,8 +292,8 @@ ZNFLayoutItemList ZNFImageLayoutParser::itemsWithDictionary(const QVariantMap& d
 
     const ZNFEdgeInsets insets = ZNFTextFormatter::insetsValueFromDictionary(dictionary);
     std::optional<double> maxWidth;
-    if (dictionary.contains(QLatin1String(ZNFLayoutImageParserKey_MaxWidth)))
-        maxWidth = ZNFItemValues::number(dictionary.value(QLatin1String(ZNFLayoutImageParserKey_MaxWidth)));
+    if (dictionary.contains(ZNFLayoutImageParserKey_MaxWidth))
+        maxWidth = ZNFItemValues::number(dictionary.value(ZNFLayoutImageParserKey_MaxWidth));
     auto sizing = [width, height, insets, maxWidth](const QSizeF& offered) {
         double drawn = offered.width() - insets.left - insets.right;
         if (maxWidth && drawn > *maxWidth)
@@ -305,7 +305,7 @@ ZNFLayoutItemList ZNFImageLayoutParser::itemsWithDictionary(const QVariantMap& d
     };
     auto item = std::make_shared<ZNFImageLayoutItem>(url, sizing);
     item->setInsets(insets);
-    const QVariant placeholder = dictionary.value(QLatin1String(ZNFLayoutImageParserKey_Placeholder));
+    const QVariant placeholder = dictionary.value(ZNFLayoutImageParserKey_Placeholder);
     if (placeholder.isValid() && !placeholder.isNull())
         item->setPlaceholderColor(colorFromString(placeholder));
     return {item};

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include "layout/ZNFLayoutItem.h"
 #include "layout/ZNFLayoutProvider.h"
 #include "layout/items/ZNFImageView.h"
@@ -14,15 +16,15 @@
 #include <optional>
 
 // Keys of an "image" layout dictionary besides the formatter's inset keys.
-inline constexpr auto ZNFLayoutImageParserKey_URL = "url";
-inline constexpr auto ZNFLayoutImageParserKey_Filename = "name";
-inline constexpr auto ZNFLayoutImageParserKey_Width = "width";
-inline constexpr auto ZNFLayoutImageParserKey_Height = "height";
-inline constexpr auto ZNFLayoutImageParserKey_MaxWidth = "maxWidth";
-inline constexpr auto ZNFLayoutImageParserKey_Placeholder = "placeholder";
+inline constexpr QLatin1StringView ZNFLayoutImageParserKey_URL{"url"};
+inline constexpr QLatin1StringView ZNFLayoutImageParserKey_Filename{"name"};
+inline constexpr QLatin1StringView ZNFLayoutImageParserKey_Width{"width"};
+inline constexpr QLatin1StringView ZNFLayoutImageParserKey_Height{"height"};
+inline constexpr QLatin1StringView ZNFLayoutImageParserKey_MaxWidth{"maxWidth"};
+inline constexpr QLatin1StringView ZNFLayoutImageParserKey_Placeholder{"placeholder"};
 
 // The folder of downloaded pictures, in the user's caches folder.
-inline constexpr auto ZNFImageLayoutItemCacheFolderName = "ZNFImageLayoutItemCache";
+inline constexpr QLatin1StringView ZNFImageLayoutItemCacheFolderName{"ZNFImageLayoutItemCache"};
 
 // One picture named by a URL, inside an inset box. File pictures load at once; remote ones
 // download in the background, fade in, and are kept in an on-disk cache. The item never

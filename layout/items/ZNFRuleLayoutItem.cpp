@@ -25,8 +25,7 @@ ZNFLayoutItemList ZNFRuleLayoutParser::itemsWithDictionary(const QVariantMap& di
                                                            ZNFLayoutProvider*) {
     const ZNFEdgeInsets insets = ZNFTextFormatter::insetsValueFromDictionary(dictionary);
     const double width = static_cast<double>(static_cast<float>(
-        ZNFItemValues::number(dictionary.value(QLatin1String(ZNFLayoutRuleParserKey_Width))).value_or(0)));
-    const QColor color =
-        ZNFTextFormatter::colorFromString(dictionary.value(QLatin1String(ZNFLayoutRuleParserKey_Color)));
+        ZNFItemValues::number(dictionary.value(ZNFLayoutRuleParserKey_Width)).value_or(0)));
+    const QColor color = ZNFTextFormatter::colorFromString(dictionary.value(ZNFLayoutRuleParserKey_Color));
     return {std::make_shared<ZNFRuleLayoutItem>(insets, width, color)};
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include "layout/ZNFLayoutItem.h"
 #include "layout/ZNFLayoutProvider.h"
 #include "platform/ZNFGeometry.h"
@@ -9,8 +11,8 @@
 #include <memory>
 
 // Keys of a "rule" layout dictionary besides the formatter's inset keys.
-inline constexpr auto ZNFLayoutRuleParserKey_Width = "width";
-inline constexpr auto ZNFLayoutRuleParserKey_Color = "color";
+inline constexpr QLatin1StringView ZNFLayoutRuleParserKey_Width{"width"};
+inline constexpr QLatin1StringView ZNFLayoutRuleParserKey_Color{"color"};
 
 // A horizontal line of a thickness and colour, inset within the width it is offered.
 class ZNFRuleLayoutItem : public ZNFLayoutItem, public ZNFLayoutItemViewProvider {

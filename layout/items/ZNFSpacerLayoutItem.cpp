@@ -32,7 +32,7 @@ ZNFLayoutItemList ZNFSpacerLayoutParser::itemsWithDictionary(const QVariantMap& 
     };
     auto item = std::make_shared<ZNFSpacerLayoutItem>(QSizeF(read(widthKey), read(heightKey)));
     // Only a colour string names a colour; a number or an array here leaves the spacer clear.
-    const QVariant bg = dictionary.value(QLatin1String(ZNFTextFormatterKey_backgroundColor));
+    const QVariant bg = dictionary.value(ZNFTextFormatterKey_backgroundColor);
     if (ZNFItemValues::isString(bg))
         item->setBackgroundColor(ZNFTextFormatter::colorFromString(bg.toString()));
     return {item};

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include "layout/ZNFLayoutItem.h"
 #include "layout/ZNFLayoutProvider.h"
 #include "platform/ZNFView.h"
@@ -9,8 +11,8 @@
 #include <optional>
 
 // Keys of a "spacer" layout dictionary (its colour is the formatter's "bg").
-inline constexpr auto ZNFLayoutSpacerParserKey_Width = "width";
-inline constexpr auto ZNFLayoutSpacerParserKey_Height = "height";
+inline constexpr QLatin1StringView ZNFLayoutSpacerParserKey_Width{"width"};
+inline constexpr QLatin1StringView ZNFLayoutSpacerParserKey_Height{"height"};
 
 // A box of fixed size, optionally filled: vertical gaps between items, fixed gaps in tables.
 class ZNFSpacerLayoutItem : public ZNFLayoutItem, public ZNFLayoutItemViewProvider {

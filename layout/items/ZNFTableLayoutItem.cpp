@@ -311,11 +311,10 @@ std::shared_ptr<ZNFTableColumnLayoutItem> columnWithDictionary(const QVariantMap
                                                                ZNFLayoutProvider* provider,
                                                                bool readFillWidth) {
     auto column = std::make_shared<ZNFTableColumnLayoutItem>();
-    column->setAlignment(ZNFTableLayoutItemParser::alignmentForKey(
-        settings.value(QLatin1String(ZNFLayoutTableParserKey_Align))));
-    const auto optionalNumber = [&](const char* key) -> std::optional<double> {
-        const QLatin1String name(key);
-        return settings.contains(name) ? ZNFItemValues::number(settings.value(name)) : std::nullopt;
+    column->setAlignment(
+        ZNFTableLayoutItemParser::alignmentForKey(settings.value(ZNFLayoutTableParserKey_Align)));
+    const auto optionalNumber = [&](QLatin1StringView key) -> std::optional<double> {
+        return settings.contains(key) ? ZNFItemValues::number(settings.value(key)) : std::nullopt;
     };
     column->setOffsetPercentage(optionalNumber(ZNFLayoutTableParserKey_Offset));
     column->setWidthPercentage(optionalNumber(ZNFLayoutTableParserKey_Width));
@@ -334,9 +333,9 @@ std::shared_ptr<ZNFTableColumnLayoutItem> columnWithDictionary(const QVariantMap
 ZNFLayoutItemList ZNFTableLayoutItemParser::itemsWithDictionary(const QVariantMap& dictionary,
                                                                 ZNFLayoutProvider* provider) {
     std::shared_ptr<ZNFTableLayoutItem> table;
-    if (dictionary.contains(QLatin1String(ZNFLayoutTableParserKey_Rows)))
+    if (dictionary.contains(ZNFLayoutTableParserKey_Rows))
         table = rowBasedTableWithDictionary(dictionary, provider);
-    else if (dictionary.contains(QLatin1String(ZNFLayoutTableParserKey_Items)))
+    else if (dictionary.contains(ZNFLayoutTableParserKey_Items))
         table = singleColumnBasedTableWithDictionary(dictionary, provider);
     if (!table)
         return {};
@@ -348,26 +347,24 @@ ZNFTableLayoutItemParser::rowBasedTableWithDictionary(const QVariantMap& diction
                                                       ZNFLayoutProvider* provider) {
     std::vector<std::shared_ptr<ZNFTableRowLayoutItem>> rows;
     // Rows and columns that are not dictionaries (or lists that are not arrays) are skipped.
-    for (const QVariant& rowValue :
-         ZNFItemValues::list(dictionary.value(QLatin1String(ZNFLayoutTableParserKey_Rows)))) {
+    for (const QVariant& rowValue : ZNFItemValues::list(dictionary.value(ZNFLayoutTableParserKey_Rows))) {
         if (!ZNFItemValues::isMap(rowValue))
             continue;
         const QVariantMap rowDictionary = rowValue.toMap();
         std::vector<std::shared_ptr<ZNFTableColumnLayoutItem>> columns;
         for (const QVariant& columnValue :
-             ZNFItemValues::list(rowDictionary.value(QLatin1String(ZNFLayoutTableParserKey_Columns)))) {
+             ZNFItemValues::list(rowDictionary.value(ZNFLayoutTableParserKey_Columns))) {
             if (!ZNFItemValues::isMap(columnValue))
                 continue;
             const QVariantMap columnDictionary = columnValue.toMap();
             columns.push_back(columnWithDictionary(
-                columnDictionary, columnDictionary.value(QLatin1String(ZNFLayoutTableParserKey_Items)),
-                provider, true));
+                columnDictionary, columnDictionary.value(ZNFLayoutTableParserKey_Items), provider, true));
         }
         if (columns.empty())
             continue;
         auto row = std::make_shared<ZNFTableRowLayoutItem>();
         row->setColumns(std::move(columns));
-        const QVariant insets = rowDictionary.value(QLatin1String(ZNFLayoutTableParserKey_Insets));
+        const QVariant insets = rowDictionary.value(ZNFLayoutTableParserKey_Insets);
         if (ZNFItemValues::isMap(insets))
             row->setInsets(ZNFTextFormatter::insetsValueFromDictionary(insets.toMap()));
         const QLatin1String bgKey(ZNFTextFormatterKey_backgroundColor);
@@ -387,10 +384,9 @@ ZNFTableLayoutItemParser::rowBasedTableWithDictionary(const QVariantMap& diction
 std::shared_ptr<ZNFTableLayoutItem>
 ZNFTableLayoutItemParser::singleColumnBasedTableWithDictionary(const QVariantMap& dictionary,
                                                                ZNFLayoutProvider* provider) {
-    const QVariantMap config =
-        ZNFItemValues::map(dictionary.value(QLatin1String(ZNFLayoutTableParserKey_Config)));
-    auto column = columnWithDictionary(config, dictionary.value(QLatin1String(ZNFLayoutTableParserKey_Items)),
-                                       provider, false);
+    const QVariantMap config = ZNFItemValues::map(dictionary.value(ZNFLayoutTableParserKey_Config));
+    auto column =
+        columnWithDictionary(config, dictionary.value(ZNFLayoutTableParserKey_Items), provider, false);
     auto row = std::make_shared<ZNFTableRowLayoutItem>();
     row->setColumns({column});
     auto table = std::make_shared<ZNFTableLayoutItem>();
@@ -402,9 +398,9 @@ unsigned ZNFTableLayoutItemParser::alignmentForKey(const QVariant& key) {
     if (!ZNFItemValues::isString(key))
         return ZNFTableColumnAlignmentLeft;
     const QString value = key.toString();
-    if (value == QLatin1String(ZNFTextFormatterKey_center))
+    if (value == ZNFTextFormatterKey_center)
         return ZNFTableColumnAlignmentCenter;
-    if (value == QLatin1String(ZNFTextFormatterKey_right))
+    if (value == ZNFTextFormatterKey_right)
         return ZNFTableColumnAlignmentRight;
     return ZNFTableColumnAlignmentLeft;
 }

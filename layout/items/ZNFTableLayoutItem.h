@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include "layout/ZNFLayoutItem.h"
 #include "layout/ZNFLayoutProvider.h"
 #include "platform/ZNFGeometry.h"
@@ -17,16 +19,16 @@ class ZNFTableColumnLayoutItem;
 
 // Keys of a "table" layout dictionary, its row and its column dictionaries (the column's
 // insets are the formatter's "top", "left", "bottom", "right"; the row's colour its "bg").
-inline constexpr auto ZNFLayoutTableParserKey_Rows = "rows";
-inline constexpr auto ZNFLayoutTableParserKey_Items = "items";
-inline constexpr auto ZNFLayoutTableParserKey_Config = "config";
-inline constexpr auto ZNFLayoutTableParserKey_Columns = "columns";
-inline constexpr auto ZNFLayoutTableParserKey_Insets = "insets";
-inline constexpr auto ZNFLayoutTableParserKey_Align = "align";
-inline constexpr auto ZNFLayoutTableParserKey_Offset = "offset";
-inline constexpr auto ZNFLayoutTableParserKey_Width = "width";
-inline constexpr auto ZNFLayoutTableParserKey_ZPosition = "zPosition";
-inline constexpr auto ZNFLayoutTableParserKey_FillWidth = "fillWidth";
+inline constexpr QLatin1StringView ZNFLayoutTableParserKey_Rows{"rows"};
+inline constexpr QLatin1StringView ZNFLayoutTableParserKey_Items{"items"};
+inline constexpr QLatin1StringView ZNFLayoutTableParserKey_Config{"config"};
+inline constexpr QLatin1StringView ZNFLayoutTableParserKey_Columns{"columns"};
+inline constexpr QLatin1StringView ZNFLayoutTableParserKey_Insets{"insets"};
+inline constexpr QLatin1StringView ZNFLayoutTableParserKey_Align{"align"};
+inline constexpr QLatin1StringView ZNFLayoutTableParserKey_Offset{"offset"};
+inline constexpr QLatin1StringView ZNFLayoutTableParserKey_Width{"width"};
+inline constexpr QLatin1StringView ZNFLayoutTableParserKey_ZPosition{"zPosition"};
+inline constexpr QLatin1StringView ZNFLayoutTableParserKey_FillWidth{"fillWidth"};
 
 // Horizontal placement of items narrower than their column (the platform's text-alignment
 // numbering).

@@ -71,13 +71,13 @@ void ZNFTextLayoutItemView::setLayoutItem(const std::shared_ptr<ZNFLayoutItem>& 
 ZNFLayoutItemList ZNFTextLayoutParser::itemsWithDictionary(const QVariantMap& dictionary,
                                                            ZNFLayoutProvider*) {
     // Only a string is a text: a number or an array here is a mistake in the data, not a text.
-    const QVariant textValue = dictionary.value(QLatin1String(ZNFLayoutTextParserKey_Text));
+    const QVariant textValue = dictionary.value(ZNFLayoutTextParserKey_Text);
     if (!ZNFItemValues::isString(textValue))
         return {};
     const QString text = textValue.toString();
 
-    const QVariant style = dictionary.value(QLatin1String(ZNFLayoutTextParserKey_Style));
-    const QVariant inlineAttributes = dictionary.value(QLatin1String(ZNFLayoutTextParserKey_Attributes));
+    const QVariant style = dictionary.value(ZNFLayoutTextParserKey_Style);
+    const QVariant inlineAttributes = dictionary.value(ZNFLayoutTextParserKey_Attributes);
     const QVariantMap inlineMap = ZNFItemValues::map(inlineAttributes);
     ZNFTextAttributesPtr attributes;
     if (m_textFormatter) {
@@ -95,7 +95,7 @@ ZNFLayoutItemList ZNFTextLayoutParser::itemsWithDictionary(const QVariantMap& di
     item->setAttributedString(ZNFAttributedString(text, attributes));
     item->setBackgroundColor(attributes->bg);
     item->setInsets(ZNFTextFormatter::insetsValueFromDictionary(inlineMap));
-    item->setFillWidth(ZNFBoolReading(dictionary.value(QLatin1String(ZNFLayoutTextParserKey_FillWidth))));
+    item->setFillWidth(ZNFBoolReading(dictionary.value(ZNFLayoutTextParserKey_FillWidth)));
     if (attributes->borderWidth) {
         item->setBorderWidth(*attributes->borderWidth);
         item->setBorderColor(attributes->borderColor);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include "layout/ZNFLayoutItem.h"
 #include "layout/ZNFLayoutProvider.h"
 #include "platform/ZNFGeometry.h"
@@ -12,10 +14,10 @@
 #include <optional>
 
 // Keys of a "text" layout dictionary.
-inline constexpr auto ZNFLayoutTextParserKey_Text = "text";
-inline constexpr auto ZNFLayoutTextParserKey_Style = "style";
-inline constexpr auto ZNFLayoutTextParserKey_Attributes = "attributes";
-inline constexpr auto ZNFLayoutTextParserKey_FillWidth = "fillWidth";
+inline constexpr QLatin1StringView ZNFLayoutTextParserKey_Text{"text"};
+inline constexpr QLatin1StringView ZNFLayoutTextParserKey_Style{"style"};
+inline constexpr QLatin1StringView ZNFLayoutTextParserKey_Attributes{"attributes"};
+inline constexpr QLatin1StringView ZNFLayoutTextParserKey_FillWidth{"fillWidth"};
 
 // One styled text inside a box (insets, background, border, corner radius). Headings,
 // paragraphs and the screens' button-like texts are all text items.

@@ -25,10 +25,11 @@ ZNFPeerError startError(const char* call, DNSServiceErrorType code) {
                             QStringLiteral("discovery is unavailable: no DNS-SD responder is running "
                                            "(%1 returned %2); start avahi-daemon, or try it inside "
                                            "scripts/netns-run.sh")
-                                .arg(QLatin1String(call))
+                                .arg(QLatin1StringView(call))
                                 .arg(code));
-    return ZNFPeerError(ZNFPeerError::DiscoveryFailed,
-                        QStringLiteral("%1 failed with DNS-SD error %2").arg(QLatin1String(call)).arg(code));
+    return ZNFPeerError(
+        ZNFPeerError::DiscoveryFailed,
+        QStringLiteral("%1 failed with DNS-SD error %2").arg(QLatin1StringView(call)).arg(code));
 }
 
 // One DNSServiceRef with its notifier. Deallocation is never done inside the ref's own

@@ -353,14 +353,14 @@ void ZNFPeerAdvertiser::startAdvertisingPeer() {
     }
     ZNFDiscoveryInfo txt;
     for (auto it = m_discoveryInfo.cbegin(); it != m_discoveryInfo.cend(); ++it) {
-        if (it.key() == QLatin1String(ZNFPeerDiscovery_displayNameKey))
+        if (it.key() == ZNFPeerDiscovery_displayNameKey)
             ZNFWarnf(lcPeer(), QStringLiteral("Discovery info key %@ is reserved and left out"), it.key());
         else
             txt.insert(it.key(), it.value());
     }
-    txt.insert(QLatin1String(ZNFPeerDiscovery_displayNameKey), m_myPeerID.displayName());
+    txt.insert(ZNFPeerDiscovery_displayNameKey, m_myPeerID.displayName());
     if (m_myPeerID.identity())
-        txt.insert(QLatin1String(ZNFPeerDiscovery_fingerprintKey), m_myPeerID.uniqueID());
+        txt.insert(ZNFPeerDiscovery_fingerprintKey, m_myPeerID.uniqueID());
     std::unique_ptr<ZNFDiscoveryPublisher> publisher = ZNFDiscoveryPublisher::create();
     const ZNFPeerError error =
         publisher->start(m_serviceType, ZNFPeerDiscovery::instanceName(m_myPeerID.uniqueID()),

@@ -66,11 +66,11 @@ private:
                    const QByteArray& txt) {
         ZNFDiscoveryInfo info = ZNFPeerDiscovery::decodeTXT(txt);
         // An encrypting peer is known by its key's fingerprint, which the link then checks.
-        const QString fingerprint = info.take(QLatin1String(ZNFPeerDiscovery_fingerprintKey));
+        const QString fingerprint = info.take(ZNFPeerDiscovery_fingerprintKey);
         const QString id = fingerprint.isEmpty() ? instance : fingerprint;
         if (id == m_me.uniqueID())
             return; // our own advertiser
-        const ZNFPeerID peer(info.take(QLatin1String(ZNFPeerDiscovery_displayNameKey)), id);
+        const ZNFPeerID peer(info.take(ZNFPeerDiscovery_displayNameKey), id);
         {
             QMutexLocker lock(&mutex);
             // A device that restarted announces itself anew before its old record is gone:

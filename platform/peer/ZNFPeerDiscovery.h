@@ -75,6 +75,6 @@ std::unique_ptr<ZNFDiscoveryBrowser> ZNFCreateLoopbackBrowser();
 
 // The TXT key that carries the peer's display name beside the caller's discovery info; the
 // service instance name is the peer's unique id.
-inline constexpr const char* ZNFPeerDiscovery_displayNameKey = "_dn";
+inline constexpr QLatin1StringView ZNFPeerDiscovery_displayNameKey{"_dn"};
 // The TXT key that carries the fingerprint of an encrypting peer's key: its unique id.
-inline constexpr const char* ZNFPeerDiscovery_fingerprintKey = "fp";
+inline constexpr QLatin1StringView ZNFPeerDiscovery_fingerprintKey{"fp"};

@@ -19,9 +19,9 @@
 #include <openssl/x509.h>
 
 namespace {
-constexpr auto kKeyFile = "identity-key.pem";
-constexpr auto kCertificateFile = "identity-certificate.pem";
-constexpr auto kPinsFile = "remembered-peers.json";
+constexpr QLatin1StringView kKeyFile{"identity-key.pem"};
+constexpr QLatin1StringView kCertificateFile{"identity-certificate.pem"};
+constexpr QLatin1StringView kPinsFile{"remembered-peers.json"};
 // Identity and pin files are a few kilobytes; anything larger is not ours.
 constexpr qint64 kMaxFileBytes = 256 * 1024;
 constexpr long kValiditySeconds = 20L * 365 * 24 * 3600;
@@ -146,8 +146,8 @@ QString ZNFPeerIdentity::configFolder() {
 
 ZNFPeerIdentity ZNFPeerIdentity::loadOrCreate(const QString& folder, QString* error) {
     const QDir dir(folder);
-    const QString keyPath = dir.filePath(QLatin1String(kKeyFile));
-    const QString certificatePath = dir.filePath(QLatin1String(kCertificateFile));
+    const QString keyPath = dir.filePath(kKeyFile);
+    const QString certificatePath = dir.filePath(kCertificateFile);
     const bool hasKey = QFile::exists(keyPath);
     const bool hasCertificate = QFile::exists(certificatePath);
     if (!hasKey && !hasCertificate) {
@@ -177,7 +177,7 @@ ZNFPeerIdentity ZNFPeerIdentity::loadOrCreate(const QString& folder, QString* er
     if (identity.isNull()) {
         *error = QStringLiteral("the device identity in %1 is damaged or unreadable; delete %2 and %3 to "
                                 "make a new one (phones that remembered this computer will ask again)")
-                     .arg(folder, QLatin1String(kKeyFile), QLatin1String(kCertificateFile));
+                     .arg(folder, kKeyFile, kCertificateFile);
         ZNFWarnf(lcPeer(), QStringLiteral("Damaged device identity: %@"), *error);
     }
     return identity;
@@ -212,8 +212,8 @@ std::shared_ptr<const ZNFPeerIdentity> ZNFPeerIdentity::device(QString* error) {
 
 std::shared_ptr<const ZNFPeerIdentity> ZNFPeerIdentity::replaceDevice(QString* error) {
     const QDir dir(configFolder());
-    QFile::remove(dir.filePath(QLatin1String(kKeyFile)));
-    QFile::remove(dir.filePath(QLatin1String(kCertificateFile)));
+    QFile::remove(dir.filePath(kKeyFile));
+    QFile::remove(dir.filePath(kCertificateFile));
     {
         QMutexLocker lock(&deviceCache().mutex);
         deviceCache().identity.reset();
@@ -221,8 +221,7 @@ std::shared_ptr<const ZNFPeerIdentity> ZNFPeerIdentity::replaceDevice(QString* e
     return device(error);
 }
 
-ZNFPinnedPeers::ZNFPinnedPeers(const QString& folder)
-    : m_path(QDir(folder).filePath(QLatin1String(kPinsFile))) {
+ZNFPinnedPeers::ZNFPinnedPeers(const QString& folder) : m_path(QDir(folder).filePath(kPinsFile)) {
     QString ignored;
     const QJsonObject pins = QJsonDocument::fromJson(readSmall(m_path, &ignored)).object();
     for (auto it = pins.begin(); it != pins.end(); ++it)

@@ -11,7 +11,7 @@ bool isBidiControl(char32_t c) {
 QString ZNFResourceName::problem(const QString& name) {
     if (name.isEmpty())
         return QStringLiteral("it is empty");
-    if (name == QLatin1String(".") || name == QLatin1String(".."))
+    if (name == u"." || name == u"..")
         return QStringLiteral("it names a folder");
     if (name.toUtf8().size() > kMaxBytes)
         return QStringLiteral("it is longer than %1 bytes").arg(kMaxBytes);

@@ -18,7 +18,7 @@
 namespace {
 
 QVariant stored(const char* key) {
-    return userDefaults().objectForKey(QLatin1String(key));
+    return userDefaults().objectForKey(key);
 }
 
 // The second process of SettingsOutliveTheProcessThatSetThem: sets two values, through a

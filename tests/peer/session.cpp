@@ -18,7 +18,7 @@ TEST(PeerSession, InvitationConnectsBothSidesAndCarriesDataInOrder) {
     EXPECT_EQ(pair.answering->lastPeer().displayName(), "Guest Phone");
     EXPECT_EQ(pair.answering->lastContext(), QByteArray("hello"));
     EXPECT_EQ(pair.browsing->infoOf(pair.hostID).value("host"), "test box");
-    EXPECT_FALSE(pair.browsing->infoOf(pair.hostID).contains(QLatin1String(ZNFPeerDiscovery_displayNameKey)));
+    EXPECT_FALSE(pair.browsing->infoOf(pair.hostID).contains(ZNFPeerDiscovery_displayNameKey));
     EXPECT_EQ(pair.browsing->found().first().displayName(), "Host Computer");
 
     // Both sides pass through connecting to connected.
