@@ -377,9 +377,12 @@ void ZNFPeerAdvertiser::startAdvertisingPeer() {
     }
     server->moveToThread(core->thread());
     publisher->moveToThread(core->thread());
-    ZNFPeerLayer::post(core, [core, server = server.release(), publisher = publisher.release()] {
-        core->attach(server, publisher);
-    });
+    // Held by the posted call until it runs: an advertiser destroyed first drops the call, and
+    // the server and publisher go with it instead of leaking.
+    auto pending = std::make_shared<std::pair<decltype(server), decltype(publisher)>>(std::move(server),
+                                                                                      std::move(publisher));
+    ZNFPeerLayer::post(
+        core, [core, pending] { core->attach(pending->first.release(), pending->second.release()); });
 }
 
 void ZNFPeerAdvertiser::stopAdvertisingPeer() {

@@ -158,7 +158,10 @@ void ZNFPeerBrowser::startBrowsingForPeers() {
         core->browsing = true;
     }
     discovery->moveToThread(core->thread());
-    ZNFPeerLayer::post(core, [core, discovery = discovery.release()] { core->attach(discovery); });
+    // Held by the posted call until it runs: a browser destroyed first drops the call, and the
+    // discovery goes with it instead of leaking.
+    auto pending = std::make_shared<std::unique_ptr<ZNFDiscoveryBrowser>>(std::move(discovery));
+    ZNFPeerLayer::post(core, [core, pending] { core->attach(pending->release()); });
 }
 
 void ZNFPeerBrowser::stopBrowsingForPeers() {
