@@ -380,11 +380,8 @@ private:
 
 int ZNFRunReceive(const QStringList& commandLine) {
     ZNFPeerCommandOptions options;
-    QString optionError;
-    if (!ZNFParsePeerOptions(commandLine, &options, &optionError))
-        return ZNFCommandOutput::fail(optionError);
-    if (!options.forget.isEmpty())
-        return ZNFForgetPeer(options.forget);
+    if (const std::optional<int> ended = ZNFStartPeerCommand(commandLine, &options))
+        return *ended;
     const QStringList& arguments = options.arguments;
     if (arguments.size() != 1)
         return ZNFCommandOutput::fail(QStringLiteral("usage: notecrate receive [--yes] DIR"));

@@ -31,11 +31,8 @@ QString ZNFLatestArchive() {
 
 int ZNFRunSend(const QStringList& commandLine) {
     ZNFPeerCommandOptions options;
-    QString optionError;
-    if (!ZNFParsePeerOptions(commandLine, &options, &optionError))
-        return ZNFCommandOutput::fail(optionError);
-    if (!options.forget.isEmpty())
-        return ZNFForgetPeer(options.forget);
+    if (const std::optional<int> ended = ZNFStartPeerCommand(commandLine, &options))
+        return *ended;
     const QStringList& arguments = options.arguments;
     if (arguments.size() > 1)
         return ZNFCommandOutput::fail(QStringLiteral("usage: notecrate send [--yes] [ARCHIVE]"));

@@ -70,7 +70,8 @@ bool ZNFParsePeerOptions(const QStringList& arguments, ZNFPeerCommandOptions* op
     return true;
 }
 
-int ZNFForgetPeer(const QString& name) {
+namespace {
+int forgetPeer(const QString& name) {
     ZNFPinnedPeers pins(ZNFPeerIdentity::configFolder());
     QString error;
     if (!pins.forget(name, &error))
@@ -78,6 +79,16 @@ int ZNFForgetPeer(const QString& name) {
             error.isEmpty() ? QStringLiteral("no remembered peer is named \"%1\"").arg(name) : error);
     std::fprintf(stderr, "notecrate: forgot %s\n", name.toLocal8Bit().constData());
     return 0;
+}
+} // namespace
+
+std::optional<int> ZNFStartPeerCommand(const QStringList& commandLine, ZNFPeerCommandOptions* options) {
+    QString error;
+    if (!ZNFParsePeerOptions(commandLine, options, &error))
+        return ZNFCommandOutput::fail(error);
+    if (!options->forget.isEmpty())
+        return forgetPeer(options->forget);
+    return std::nullopt;
 }
 
 bool ZNFConfirmNewPeer(const ZNFPeerCommandOptions& options, const QString& question, QString* refusal) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QStringList>
+#include <optional>
 
 struct ZNFConversionOutcome;
 
@@ -27,8 +28,9 @@ struct ZNFPeerCommandOptions {
 // Reads --yes and --forget NAME from `arguments` and the environment; false with `error` on a
 // malformed line. Plain links are announced on stderr.
 bool ZNFParsePeerOptions(const QStringList& arguments, ZNFPeerCommandOptions* options, QString* error);
-// Runs --forget: the exit status.
-int ZNFForgetPeer(const QString& name);
+// What send and receive do first: reads the options, and answers the exit status when the run
+// ends there (the options are wrong, or --forget did its work); none when it goes on.
+std::optional<int> ZNFStartPeerCommand(const QStringList& commandLine, ZNFPeerCommandOptions* options);
 // Whether to trust a peer never seen before: --yes says so; else the person is asked on the
 // terminal; without one the answer is no, and `refusal` says why in one line.
 bool ZNFConfirmNewPeer(const ZNFPeerCommandOptions& options, const QString& question, QString* refusal);
