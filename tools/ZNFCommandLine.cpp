@@ -53,6 +53,10 @@ bool ZNFParsePeerOptions(const QStringList& arguments, ZNFPeerCommandOptions* op
                 return false;
             }
             options->forget = arguments.at(++i);
+        } else if (argument.startsWith(u"--")) {
+            // A mistyped option must not become a folder or an archive name.
+            *error = QStringLiteral("unknown option %1").arg(argument);
+            return false;
         } else {
             options->arguments << argument;
         }

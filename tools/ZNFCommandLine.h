@@ -26,7 +26,7 @@ struct ZNFPeerCommandOptions {
     QStringList arguments; // what is left
 };
 // Reads --yes and --forget NAME from `arguments` and the environment; false with `error` on a
-// malformed line. Plain links are announced on stderr.
+// malformed line or an unknown option. Plain links are announced on stderr.
 bool ZNFParsePeerOptions(const QStringList& arguments, ZNFPeerCommandOptions* options, QString* error);
 // What send and receive do first: reads the options, and answers the exit status when the run
 // ends there (the options are wrong, or --forget did its work); none when it goes on.

@@ -71,6 +71,11 @@ TEST_F(WirelessCommands, SendNeedsAnArchiveAndReceiveAFolder) {
          "usage"},
         {"receive, no folder", [] { return ZNFRunReceive({}); }, "usage: notecrate receive"},
         {"receive, a file", [&] { return ZNFRunReceive({file}); }, "cannot use"},
+        {"receive, a mistyped option",
+         [] {
+             return ZNFRunReceive({"--yse", "inbox"});
+         },
+         "unknown option --yse"},
     };
     for (const auto& row : rows) {
         const Captured result = run(row.command);
