@@ -256,7 +256,7 @@ Link* ZNFPeerSession::Core::newLink(ZNFPeerConnection* connection, const ZNFPeer
     connect(connection, &ZNFPeerConnection::closed, this,
             [this, raw](const ZNFPeerError& error) { closeLink(raw, error, false); });
     connect(connection, &ZNFPeerConnection::drained, this, [this, raw] { pump(raw); });
-    connect(connection, &ZNFPeerConnection::idle, this, [this, raw] {
+    connect(connection, &ZNFPeerConnection::idle, this, [raw] {
         if (raw->hasTransfer())
             raw->connection->fail(ZNFPeerError(
                 ZNFPeerError::TimedOut, QStringLiteral("no bytes moved for %1 seconds during a transfer")
