@@ -58,7 +58,7 @@ case "$mode" in
     local scratch status=0
     # Every crash committed earlier must stay fixed.
     if [ -d "fuzz/crashes/$name" ] && [ -n "$(ls -A "fuzz/crashes/$name")" ]; then
-      "$binary" "fuzz/crashes/$name"/* >"$log.crashes" 2>&1 || status=$?
+      "$binary" -timeout=20 "fuzz/crashes/$name"/* >"$log.crashes" 2>&1 || status=$?
     fi
     if [ "$status" -eq 0 ]; then
       # New inputs go to a scratch folder; the committed corpus is only read.

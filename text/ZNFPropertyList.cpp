@@ -49,16 +49,20 @@ bool xmlNestingWithin(const QByteArray& data, int maxDepth) {
     return true;
 }
 
+// What a binary property list holds, judged before libplist reads it.
+enum class BinaryShape { Fine, Unreadable, HoldsNul };
+
 // The shape of a binary property list, walked through its offset table with a stack of its own.
-// False when it nests deeper than `maxDepth`, holds a cycle, its table does not hold together
+// Unreadable when it nests deeper than `maxDepth`, holds a cycle, its table does not hold together
 // (libplist refuses such lists too), or it would make more than `maxNodes` values: libplist
 // copies an object for every reference to it, so a few shared arrays expand exponentially.
-bool binaryShapeWithin(const QByteArray& data, int maxDepth, std::uint64_t maxNodes) {
+// HoldsNul when a string or key holds a NUL, which libplist 2.2 asserts on when it hands it out.
+BinaryShape binaryShapeWithin(const QByteArray& data, int maxDepth, std::uint64_t maxNodes) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(data.constData());
     const std::uint64_t size = static_cast<std::uint64_t>(data.size());
     constexpr std::uint64_t kHeader = 8, kTrailer = 32;
     if (size < kHeader + kTrailer)
-        return false;
+        return BinaryShape::Unreadable;
     auto number = [&](std::uint64_t at, unsigned width) {
         std::uint64_t v = 0;
         for (unsigned i = 0; i < width; ++i)
@@ -73,9 +77,11 @@ bool binaryShapeWithin(const QByteArray& data, int maxDepth, std::uint64_t maxNo
     const std::uint64_t table = number(trailer + 24, 8);
     if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || count == 0 || top >= count ||
         table < kHeader || table >= trailer || count > (trailer - table) / offsetSize)
-        return false;
+        return BinaryShape::Unreadable;
     auto objectAt = [&](std::uint64_t index) { return number(table + index * offsetSize, offsetSize); };
-    // A container's references: where they start and how many there are.
+    bool holdsNul = false;
+    // A container's references: where they start and how many there are. Strings are scanned
+    // for a NUL on the way (ASCII bytes, or UTF-16 units).
     auto references = [&](std::uint64_t index, std::uint64_t* first, std::uint64_t* n) {
         std::uint64_t at = objectAt(index);
         if (at < kHeader || at >= table)
@@ -83,7 +89,9 @@ bool binaryShapeWithin(const QByteArray& data, int maxDepth, std::uint64_t maxNo
         const unsigned kind = bytes[at] >> 4;
         std::uint64_t length = bytes[at] & 0x0f;
         *n = 0;
-        if (kind != 0xa && kind != 0xb && kind != 0xc && kind != 0xd)
+        const bool container = kind == 0xa || kind == 0xb || kind == 0xc || kind == 0xd;
+        const bool text = kind == 0x5 || kind == 0x6;
+        if (!container && !text)
             return true;
         ++at;
         if (length == 0x0f) {
@@ -94,6 +102,14 @@ bool binaryShapeWithin(const QByteArray& data, int maxDepth, std::uint64_t maxNo
                 return false;
             length = number(at + 1, width);
             at += 1 + width;
+        }
+        if (text) {
+            const std::uint64_t unit = kind == 0x6 ? 2 : 1;
+            if (length > (table - at) / unit)
+                return false;
+            for (std::uint64_t i = 0; i < length && !holdsNul; ++i)
+                holdsNul = unit == 1 ? bytes[at + i] == 0 : (bytes[at + 2 * i] | bytes[at + 2 * i + 1]) == 0;
+            return true;
         }
         const std::uint64_t refs = kind == 0xd ? 2 : 1;
         if (length > (table - at) / refSize / refs)
@@ -132,7 +148,7 @@ bool binaryShapeWithin(const QByteArray& data, int maxDepth, std::uint64_t maxNo
         return true;
     };
     if (!enter(top))
-        return false;
+        return BinaryShape::Unreadable;
     while (!stack.empty()) {
         Frame& f = stack.back();
         if (f.next == f.n) {
@@ -141,15 +157,15 @@ bool binaryShapeWithin(const QByteArray& data, int maxDepth, std::uint64_t maxNo
             expanded[index] = nodes;
             stack.pop_back();
             if (!stack.empty() && !add(nodes))
-                return false;
+                return BinaryShape::Unreadable;
             continue;
         }
         const std::uint64_t child = number(f.first + f.next * refSize, refSize);
         ++f.next;
         if (!enter(child))
-            return false;
+            return BinaryShape::Unreadable;
     }
-    return true;
+    return holdsNul ? BinaryShape::HoldsNul : BinaryShape::Fine;
 }
 
 QVariant convert(plist_t node, int depth, bool& ok) {
@@ -238,18 +254,6 @@ QVariant convert(plist_t node, int depth, bool& ok) {
     }
 }
 
-// libplist 2.2 asserts (and so aborts the process) when it hands out a string or dictionary key
-// that holds a NUL byte. Its XML writer copies such strings whole, so a NUL in the XML form finds
-// them before anything reads them.
-bool holdsStringWithNul(plist_t root) {
-    char* xml = nullptr;
-    uint32_t length = 0;
-    plist_to_xml(root, &xml, &length);
-    const bool found = xml && std::memchr(xml, 0, length) != nullptr;
-    plist_to_xml_free(xml);
-    return found;
-}
-
 } // namespace
 
 QVariant ZNFPropertyListFromData(const QByteArray& data, QString* error) {
@@ -263,16 +267,17 @@ QVariant ZNFPropertyListFromData(const QByteArray& data, QString* error) {
     if (data.size() > kMaxSize)
         return fail(QStringLiteral("property list too large"));
     const bool binary = plist_is_binary(data.constData(), static_cast<uint32_t>(data.size())) != 0;
-    if (!(binary ? binaryShapeWithin(data, kMaxDepth, kMaxNodes) : xmlNestingWithin(data, kMaxDepth)))
+    const BinaryShape shape = binary ? binaryShapeWithin(data, kMaxDepth, kMaxNodes) : BinaryShape::Fine;
+    if (shape == BinaryShape::Unreadable || (!binary && !xmlNestingWithin(data, kMaxDepth)))
         return fail(QStringLiteral("property list is unreadable, nested too deeply or too large"));
+    // An XML list can only get a NUL into a string as a raw byte (libplist refuses "&#0;"), and
+    // XML allows none anywhere.
+    if (shape == BinaryShape::HoldsNul || (!binary && data.contains('\0')))
+        return fail(QStringLiteral("property list holds a string with a NUL byte"));
     plist_t root = nullptr;
     plist_from_memory(data.constData(), static_cast<uint32_t>(data.size()), &root);
     if (!root)
         return fail(QStringLiteral("not a property list"));
-    if (holdsStringWithNul(root)) {
-        plist_free(root);
-        return fail(QStringLiteral("property list holds a string with a NUL byte"));
-    }
     bool ok = true;
     QVariant value = convert(root, 0, ok);
     plist_free(root);

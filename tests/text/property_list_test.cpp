@@ -81,6 +81,12 @@ TEST(PropertyList, HostileShapesAreRefusedWithAReason) {
         {"binary, 2^60 values from 60 shared arrays", binaryChain(60, 2), false, ""},
         {"binary, 2^15 values from 15 shared arrays", binaryChain(15, 2), true, ""},
         {"binary, a cycle", binaryChain(3, 1, true), false, ""},
+        {"binary, 2^18 values from shared arrays", crashInput("shared_arrays_written_out_as_xml.plist"), true,
+         ""},
+        {"NUL in a UTF-16 key of a binary list",
+         QByteArray::fromHex("62706c6973743030d10102620061000009080b10000000000000010100000000000000030000"
+                             "0000000000000000000000000011"),
+         false, "NUL"},
         {"NUL in a string in an array", xml("<array><string>a" + QByteArray(1, '\0') + "b</string></array>"),
          false, "NUL"},
         {"NUL in a style value", crashInput("nul_byte_in_style_string.plist"), false, "NUL"},
