@@ -8,7 +8,6 @@
 #include <QTextLayout>
 #include <cmath>
 #include <gtest/gtest.h>
-#include <numeric>
 
 namespace {
 
@@ -350,48 +349,42 @@ TEST(LabelDrawing, LinesThatDoNotFitAreNotDrawn) {
 }
 
 TEST(LabelDrawing, LineStylesPatternsAndThickness) {
-    // Red pixels of each row of a label whose only red is its underline or strikethrough.
-    auto redRows = [](qint64 style, bool underline) {
+    // The red of a label whose only red is its underline or strikethrough: all of it, the most in
+    // one row, and of the rows at least a quarter covered the first and how many bands they form.
+    struct Red {
+        int total = 0, widest = 0, firstFull = 1000, bands = 0;
+    };
+    auto red = [](qint64 style, bool underline = true) {
         ZNFTextAttributes a = styled(30, Qt::white);
         (underline ? a.underlineStyle : a.strikethroughStyle) = style;
         (underline ? a.underlineColor : a.strikethroughColor) = QColor(Qt::red);
         ZNFLabel label(ZNFAttributedString(QStringLiteral("mmmmmmmm"), a), QRectF(0, 0, 300, 60));
         const QImage image = render(label);
-        std::vector<int> rows;
-        for (int y = 0; y < image.height(); ++y)
-            rows.push_back(countPixels(image, QRect(0, y, image.width(), 1), reddish));
-        return rows;
-    };
-    auto total = [](const std::vector<int>& rows) { return std::accumulate(rows.begin(), rows.end(), 0); };
-    // Rows mostly covered by a line, and how many separate bands they form.
-    auto bands = [](const std::vector<int>& rows, int minimum) {
-        int n = 0;
-        bool in = false;
-        for (int r : rows) {
-            if (r >= minimum && !in)
-                ++n;
-            in = r >= minimum;
+        Red out;
+        for (int y = 0, previous = 0; y < image.height(); ++y) {
+            const int n = countPixels(image, QRect(0, y, image.width(), 1), reddish);
+            out.total += n;
+            out.widest = std::max(out.widest, n);
+            if (n >= image.width() / 4 && previous < image.width() / 4) {
+                ++out.bands;
+                out.firstFull = std::min(out.firstFull, y);
+            }
+            previous = n;
         }
-        return n;
+        return out;
     };
-    EXPECT_EQ(total(redRows(ZNFLineStyle::PatternDash, true)), 0); // a pattern alone draws no line
-    EXPECT_EQ(total(redRows(ZNFLineStyle::ByWord, true)), 0);
-    const auto single = redRows(ZNFLineStyle::Single, true);
-    const int full = *std::max_element(single.begin(), single.end());
-    EXPECT_GT(full, 150);
-    EXPECT_EQ(bands(single, full / 2), 1);
-    EXPECT_GT(total(redRows(ZNFLineStyle::Thick, true)), total(single) * 3 / 2);
-    EXPECT_EQ(bands(redRows(ZNFLineStyle::Double, true), full / 2), 2);
-    const auto dashed = redRows(ZNFLineStyle::Single | ZNFLineStyle::PatternDash, true);
-    EXPECT_GT(total(dashed), 0);
-    EXPECT_LT(*std::max_element(dashed.begin(), dashed.end()), full * 9 / 10);
+    EXPECT_EQ(red(ZNFLineStyle::PatternDash).total, 0); // a pattern alone draws no line
+    EXPECT_EQ(red(ZNFLineStyle::ByWord).total, 0);
+    const Red single = red(ZNFLineStyle::Single);
+    EXPECT_GT(single.widest, 150);
+    EXPECT_EQ(single.bands, 1);
+    EXPECT_GT(red(ZNFLineStyle::Thick).total, single.total * 3 / 2);
+    EXPECT_EQ(red(ZNFLineStyle::Double).bands, 2);
+    const Red dashed = red(ZNFLineStyle::Single | ZNFLineStyle::PatternDash);
+    EXPECT_GT(dashed.total, 0);
+    EXPECT_LT(dashed.widest, single.widest * 9 / 10);
     // Strikethrough sits above the underline, through the glyphs.
-    const auto strike = redRows(ZNFLineStyle::Single, false);
-    const auto firstRow = [&](const std::vector<int>& rows) {
-        return int(std::find_if(rows.begin(), rows.end(), [&](int r) { return r >= full / 2; }) -
-                   rows.begin());
-    };
-    EXPECT_LT(firstRow(strike) + 5, firstRow(single));
+    EXPECT_LT(red(ZNFLineStyle::Single, false).firstFull + 5, single.firstFull);
 
     // "By word" leaves the blanks between words bare.
     ZNFTextAttributes words = styled(30, Qt::white);
