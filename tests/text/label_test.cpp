@@ -77,8 +77,8 @@ TEST(LabelMeasuring, RoundsUpAndSurvivesHostileSizes) {
     EXPECT_GT(ZNFLabel::sizeWithWidth(std::nan(""), text, five, false).height(), 0);
     // A style with numbers past any sense is held to what the text system lays out: it measures
     // as the largest font does, not as nothing.
-    QVariantMap absurd{{"fontWeight", "regular"}, {"fontSize", 1e300}, {"lineHeight", 1e300}};
-    absurd["tabs"] = QVariantList{1e300};
+    const QVariantMap absurd{
+        {"fontWeight", "regular"}, {"fontSize", 1e300}, {"lineHeight", 1e300}, {"tabs", QVariantList{1e300}}};
     const ZNFAttributedString tabbed(QStringLiteral("A\tB"),
                                      ZNFTextFormatter().attributesFromDictionary(absurd));
     const QSizeF huge = ZNFLabel::sizeWithWidth(3000, tabbed, {});
