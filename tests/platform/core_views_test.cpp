@@ -138,12 +138,12 @@ namespace {
 class Source : public ZNFCollectionViewDataSource, public ZNFCollectionViewDelegateFlowLayout {
 public:
     std::vector<QSizeF> sizes;
-    std::function<void(int)> onCell;
+    std::function<void()> onCell;
     int numberOfItemsInSection(ZNFCollectionView*, int) override { return static_cast<int>(sizes.size()); }
     std::shared_ptr<ZNFCollectionViewItem>
     itemForRepresentedObjectAtIndexPath(ZNFCollectionView* cv, const ZNFIndexPath& path) override {
         if (onCell)
-            onCell(path.item);
+            onCell();
         return cv->makeItem(path.item % 2 ? QStringLiteral("odd") : QStringLiteral("even"), path);
     }
     QSizeF sizeForItemAtIndexPath(ZNFCollectionView*, ZNFCollectionViewLayout*,
@@ -181,12 +181,11 @@ TEST(CollectionView, ReusesCellsByIdentifierAndScrolls) {
 
     // A data source that reloads from inside a cell request does not leave stale cells.
     bool reloaded = false;
-    source.onCell = [&](int) {
-        if (reloaded)
-            return;
-        reloaded = true;
-        source.sizes.assign(3, QSizeF(100, 20));
-        cv.reloadData();
+    source.onCell = [&] {
+        if (!std::exchange(reloaded, true)) {
+            source.sizes.assign(3, QSizeF(100, 20));
+            cv.reloadData();
+        }
     };
     source.sizes.assign(10, QSizeF(100, 20));
     cv.reloadData();

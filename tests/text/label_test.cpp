@@ -206,8 +206,7 @@ TEST(LabelLayout, ParagraphSettingsShapeTheText) {
 
 TEST(LabelHitTesting, FuzzinessInsetsAndMisses) {
     ZNFAttributedString text(QStringLiteral("Hello"), styled(20));
-    ZNFTextAttributes red = styled(20, Qt::red);
-    text.setAttributes(red, {4, 1});
+    text.setAttributes(styled(20, Qt::red), {4, 1});
     ZNFLabel label(text, QRectF(0, 0, 300, 60));
     label.setInsets({5, 7, 5, 7});
     const QRectF last = label.rectForCharacterAtIndex(4);
@@ -232,15 +231,13 @@ TEST(LabelHitTesting, FuzzinessInsetsAndMisses) {
     ZNFLabel empty(QRectF(0, 0, 100, 100));
     EXPECT_EQ(empty.characterIndexAtPoint(QPointF(1, 1)), ZNFNotFound);
     EXPECT_TRUE(empty.rectForCharacterAtIndex(0).isNull());
-    EXPECT_TRUE(label.rectForCharacterAtIndex(5).isNull());
-    EXPECT_TRUE(label.rectForCharacterAtIndex(-1).isNull());
+    EXPECT_TRUE(label.rectForCharacterAtIndex(5).isNull() && label.rectForCharacterAtIndex(-1).isNull());
 }
 
 TEST(LabelHitTesting, MultipleLinesAndParagraphs) {
     const ZNFAttributedString text(QStringLiteral("alpha beta\n\ngamma"), styled(16));
     ZNFLabel label(text, QRectF(0, 0, 400, 200));
-    const QRectF g = label.rectForCharacterAtIndex(12);
-    EXPECT_EQ(label.characterIndexAtPoint(g.center()), 12);
+    EXPECT_EQ(label.characterIndexAtPoint(label.rectForCharacterAtIndex(12).center()), 12);
     // The empty middle paragraph answers with its separator.
     const QRectF sep = label.rectForCharacterAtIndex(11);
     EXPECT_GT(sep.top(), label.rectForCharacterAtIndex(0).bottom() - 0.01);
