@@ -89,17 +89,14 @@ TEST(TextFormatterLookups, Fallbacks) {
     EXPECT_EQ(f.backgroundColorForKey("emptyBg").rgba(), kClear);
     EXPECT_EQ(f.colorForKey("missing").rgba(), kBlack);
     EXPECT_EQ(f.insetsForKey("missing"), ZNFEdgeInsetsZero);
-    const auto fallback = f.attributesForKey("missing");
-    ASSERT_TRUE(fallback && fallback->font);
-    EXPECT_TRUE(fallback->font->isSystemFont());
-    EXPECT_EQ(fallback->font->pointSize(), ZNFSystemFontSize);
+    EXPECT_EQ(f.attributesForKey("missing")->font, ZNFFont::systemFont(ZNFSystemFontSize));
 }
 
 TEST(TextFormatterFonts, WeightSizeAndName) {
-    const auto bold = attrs({{"fontWeight", "bold"}});
-    ASSERT_TRUE(bold->font);
-    EXPECT_TRUE(bold->font->isSystemFont());
-    EXPECT_EQ(bold->font->qfont().weight(), QFont::Bold);
+    // A weight without a size is the system font at 18 points.
+    const auto bold = attrs({{"fontWeight", "bold"}})->font;
+    ASSERT_EQ(bold, ZNFFont::systemFont(18, ZNFFontWeight::Bold));
+    EXPECT_EQ(bold->qfont().weight(), QFont::Bold);
     // Weights are matched exactly; a weight wins over a family.
     EXPECT_EQ(attrs({{"fontWeight", "Bold"}})->font->weight(), ZNFFontWeight::Regular);
     EXPECT_TRUE(attrs({{"fontName", "DejaVu Serif"}, {"fontWeight", "light"}})->font->isSystemFont());
