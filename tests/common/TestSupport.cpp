@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <malloc.h>
 
 #include "platform/ZNFLog.h"
@@ -57,11 +58,7 @@ QStringList LogCapture::lines() const {
     return m_lines;
 }
 bool LogCapture::contains(const QString& text) const {
-    QMutexLocker lock(&m_mutex);
-    for (const auto& l : m_lines)
-        if (l.contains(text))
-            return true;
-    return false;
+    return !lines().filter(text).isEmpty();
 }
 
 QStringList ZipContents::names() const {
@@ -73,10 +70,8 @@ QStringList ZipContents::names() const {
 }
 
 const ZipEntry* ZipContents::find(const QString& name) const {
-    for (const auto& e : entries)
-        if (e.name == name)
-            return &e;
-    return nullptr;
+    const auto found = std::ranges::find(entries, name, &ZipEntry::name);
+    return found == entries.end() ? nullptr : &*found;
 }
 
 ZipContents readZip(const QString& path) {

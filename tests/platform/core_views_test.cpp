@@ -14,16 +14,9 @@ namespace {
 
 class Responder : public QObject, public ZNFMouseResponder {
 public:
-    void mouseEntered(const ZNFEvent& e) override { record(e); }
-    void mouseExited(const ZNFEvent& e) override { record(e); }
+    void mouseEntered(const ZNFEvent& e) override { events.push_back(e); }
+    void mouseExited(const ZNFEvent& e) override { events.push_back(e); }
     std::vector<ZNFEvent> events;
-    std::vector<int> types;
-
-private:
-    void record(const ZNFEvent& e) {
-        events.push_back(e);
-        types.push_back(e.type());
-    }
 };
 
 class LayoutRecorder : public ZNFViewController {
@@ -96,7 +89,9 @@ TEST(View, TrackingAreasReportEnterAndExitInsideTheirRectangle) {
     QTest::mouseMove(&root, QPoint(150, 150)); // into the area
     QTest::mouseMove(&root, QPoint(160, 160)); // still inside
     QTest::mouseMove(&root, QPoint(150, 10));  // out of the view altogether
-    ASSERT_EQ(owner->types, (std::vector<int>{ZNFEventTypeMouseEntered, ZNFEventTypeMouseExited}));
+    ASSERT_EQ(owner->events.size(), 2u);
+    EXPECT_EQ(std::pair(owner->events[0].type(), owner->events[1].type()),
+              std::pair(ZNFEventTypeMouseEntered, ZNFEventTypeMouseExited));
     EXPECT_EQ(owner->events[0].trackingArea(), area);
     EXPECT_EQ(owner->events[0].locationInWindow(), QPointF(150, 50));
 
@@ -143,12 +138,12 @@ namespace {
 class Source : public ZNFCollectionViewDataSource, public ZNFCollectionViewDelegateFlowLayout {
 public:
     std::vector<QSizeF> sizes;
-    std::function<void(int)> onCell;
+    std::function<void()> onCell;
     int numberOfItemsInSection(ZNFCollectionView*, int) override { return static_cast<int>(sizes.size()); }
     std::shared_ptr<ZNFCollectionViewItem>
     itemForRepresentedObjectAtIndexPath(ZNFCollectionView* cv, const ZNFIndexPath& path) override {
         if (onCell)
-            onCell(path.item);
+            onCell();
         return cv->makeItem(path.item % 2 ? QStringLiteral("odd") : QStringLiteral("even"), path);
     }
     QSizeF sizeForItemAtIndexPath(ZNFCollectionView*, ZNFCollectionViewLayout*,
@@ -186,12 +181,11 @@ TEST(CollectionView, ReusesCellsByIdentifierAndScrolls) {
 
     // A data source that reloads from inside a cell request does not leave stale cells.
     bool reloaded = false;
-    source.onCell = [&](int) {
-        if (reloaded)
-            return;
-        reloaded = true;
-        source.sizes.assign(3, QSizeF(100, 20));
-        cv.reloadData();
+    source.onCell = [&] {
+        if (!std::exchange(reloaded, true)) {
+            source.sizes.assign(3, QSizeF(100, 20));
+            cv.reloadData();
+        }
     };
     source.sizes.assign(10, QSizeF(100, 20));
     cv.reloadData();
@@ -236,18 +230,12 @@ TEST(CollectionView, KeysScrollItOnceItHasFocusAndTabMovesOn) {
         Qt::KeyboardModifiers modifiers;
         double from, to;
     } rows[] = {
-        {Qt::Key_PageDown, {}, 0, 100},
-        {Qt::Key_PageUp, {}, 500, 400},
-        {Qt::Key_Space, {}, 0, 100},
-        {Qt::Key_Space, Qt::ShiftModifier, 500, 400},
-        {Qt::Key_Down, {}, 0, 20},
-        {Qt::Key_Up, {}, 500, 480},
-        {Qt::Key_End, {}, 0, 900},
-        {Qt::Key_Home, {}, 500, 0},
-        {Qt::Key_Home, Qt::ControlModifier, 500, 0},
-        {Qt::Key_PageDown, {}, 850, 900},
-        {Qt::Key_Down, Qt::ShiftModifier, 500, 500},
-        {Qt::Key_A, {}, 500, 500},
+        // clang-format off
+        {Qt::Key_PageDown, {}, 0, 100}, {Qt::Key_PageUp, {}, 500, 400}, {Qt::Key_Space, {}, 0, 100},
+        {Qt::Key_Space, Qt::ShiftModifier, 500, 400}, {Qt::Key_Down, {}, 0, 20}, {Qt::Key_Up, {}, 500, 480},
+        {Qt::Key_End, {}, 0, 900}, {Qt::Key_Home, {}, 500, 0}, {Qt::Key_Home, Qt::ControlModifier, 500, 0},
+        {Qt::Key_PageDown, {}, 850, 900}, {Qt::Key_Down, Qt::ShiftModifier, 500, 500}, {Qt::Key_A, {}, 500, 500},
+        // clang-format on
     };
     for (const auto& row : rows) {
         cv->setScrollOffset(row.from);

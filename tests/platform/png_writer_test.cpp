@@ -69,7 +69,6 @@ TEST(PNGWriter, KeepsResolutionAndColourSpace) {
     QByteArray png;
     ASSERT_TRUE(ZNFPNGWriter::encode(image, png));
     const QImage back = QImage::fromData(png, "PNG");
-    EXPECT_EQ(back.dotsPerMeterX(), 5669);
-    EXPECT_EQ(back.dotsPerMeterY(), 2835);
-    EXPECT_EQ(back.colorSpace(), QColorSpace(QColorSpace::DisplayP3));
+    EXPECT_EQ(std::tuple(back.dotsPerMeterX(), back.dotsPerMeterY(), back.colorSpace()),
+              std::tuple(5669, 2835, QColorSpace(QColorSpace::DisplayP3)));
 }

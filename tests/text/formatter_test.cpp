@@ -10,59 +10,51 @@
 
 namespace {
 
-QVariantMap style(std::initializer_list<std::pair<const char*, QVariant>> entries) {
-    QVariantMap m;
-    for (const auto& [k, v] : entries)
-        m.insert(QString::fromLatin1(k), v);
-    return m;
+ZNFTextAttributesPtr attrs(const QVariantMap& style) {
+    return ZNFTextFormatter().attributesFromDictionary(style);
 }
 
-ZNFTextAttributesPtr attrs(std::initializer_list<std::pair<const char*, QVariant>> entries) {
-    return ZNFTextFormatter().attributesFromDictionary(style(entries));
+ZNFEdgeInsets insetsOf(const QVariantMap& style) {
+    return ZNFTextFormatter::insetsValueFromDictionary(style);
 }
 
-ZNFEdgeInsets insetsOf(std::initializer_list<std::pair<const char*, QVariant>> entries) {
-    return ZNFTextFormatter::insetsValueFromDictionary(style(entries));
-}
-
-void expectColor(const QColor& c, int r, int g, int b, double a = 1.0) {
-    EXPECT_EQ(c.red(), r);
-    EXPECT_EQ(c.green(), g);
-    EXPECT_EQ(c.blue(), b);
-    EXPECT_NEAR(c.alphaF(), a, 0.002);
-}
+constexpr QRgb kBlack = qRgb(0, 0, 0), kClear = qRgba(0, 0, 0, 0);
 
 } // namespace
 
 TEST(TextFormatterColors, StringSyntaxes) {
-    for (const char* orange : {"#FF8000", "ff8000", "  #ff8000 \t", " FF8000\n", "##FF8000"})
-        expectColor(ZNFTextFormatter::colorFromString(orange), 255, 128, 0);
-    expectColor(ZNFTextFormatter::colorFromString("rgba(255, 128, 0, 0.5)"), 255, 128, 0, 0.5);
-    expectColor(ZNFTextFormatter::colorFromString("rgba(255,128,0,1)"), 255, 128, 0, 1.0);
-    // Malformed strings are black, never an error.
-    for (const char* black : {"#FFF", "#FF800080", "rgba(255,128,0)", "rgb(255,128,0)", "", "blue",
-                              "rgba(1,2)", "rgba(1,2,3,4,5)"})
-        expectColor(ZNFTextFormatter::colorFromString(black), 0, 0, 0);
-    expectColor(ZNFTextFormatter::colorFromString(std::optional<QString>()), 0, 0, 0);
-    expectColor(ZNFTextFormatter::colorFromString(QVariant(42)), 0, 0, 0);
-    // A pair that does not scan reads 0; digits before a non-digit still count.
-    expectColor(ZNFTextFormatter::colorFromString("zz8000"), 0, 128, 0);
-    // Out-of-range components are held to the valid range instead of making an invalid colour.
-    const QColor wild = ZNFTextFormatter::colorFromString("rgba(300, -5, abc, 7)");
-    EXPECT_TRUE(wild.isValid());
-    expectColor(wild, 255, 0, 0, 1.0);
+    const QRgb orange = qRgb(255, 128, 0);
+    const std::pair<const char*, QRgb> rows[] = {
+        // clang-format off
+        {"#FF8000", orange}, {"ff8000", orange}, {"  #ff8000 \t", orange}, {" FF8000\n", orange},
+        {"##FF8000", orange}, {"rgba(255, 128, 0, 0.5)", qRgba(255, 128, 0, 128)}, {"rgba(255,128,0,1)", orange},
+        // Malformed strings are black, never an error.
+        {"#FFF", kBlack}, {"#FF800080", kBlack}, {"rgba(255,128,0)", kBlack}, {"rgb(255,128,0)", kBlack},
+        {"", kBlack}, {"blue", kBlack}, {"rgba(1,2)", kBlack}, {"rgba(1,2,3,4,5)", kBlack},
+        // A pair that does not scan reads 0; digits before a non-digit still count.
+        {"zz8000", qRgb(0, 128, 0)},
+        // Out-of-range components are held to the valid range instead of making an invalid colour.
+        {"rgba(300, -5, abc, 7)", qRgb(255, 0, 0)},
+        // clang-format on
+    };
+    for (const auto& [text, rgba] : rows) {
+        const QColor color = ZNFTextFormatter::colorFromString(text);
+        EXPECT_TRUE(color.isValid() && color.rgba() == rgba) << text;
+    }
+    EXPECT_EQ(ZNFTextFormatter::colorFromString(std::optional<QString>()).rgba(), kBlack);
+    EXPECT_EQ(ZNFTextFormatter::colorFromString(QVariant(42)).rgba(), kBlack);
 }
 
 TEST(TextFormatterTemplates, InheritanceAndChains) {
     ZNFTextFormatter f;
     f.registerKeyedAttributes({
-        {"base", style({{"color", "#0000FF"}, {"fontWeight", "bold"}, {"top", 10}, {"fontSize", 20}})},
-        {"middle", style({{"template", "base"}, {"color", "#00FF00"}, {"underline", "single"}})},
-        {"leaf", style({{"template", "middle"}, {"fontSize", 11}, {"left", 4}})},
-        {"orphan", style({{"template", "nowhere"}, {"color", "#FF0000"}})},
-        {"loopA", style({{"template", "loopB"}, {"color", "#010203"}})},
-        {"loopB", style({{"template", "loopA"}, {"fontWeight", "light"}})},
-        {"self", style({{"template", "self"}, {"align", "center"}})},
+        {"base", QVariantMap{{"color", "#0000FF"}, {"fontWeight", "bold"}, {"top", 10}, {"fontSize", 20}}},
+        {"middle", QVariantMap{{"template", "base"}, {"color", "#00FF00"}, {"underline", "single"}}},
+        {"leaf", QVariantMap{{"template", "middle"}, {"fontSize", 11}, {"left", 4}}},
+        {"orphan", QVariantMap{{"template", "nowhere"}, {"color", "#FF0000"}}},
+        {"loopA", QVariantMap{{"template", "loopB"}, {"color", "#010203"}}},
+        {"loopB", QVariantMap{{"template", "loopA"}, {"fontWeight", "light"}}},
+        {"self", QVariantMap{{"template", "self"}, {"align", "center"}}},
     });
     const auto leaf = f.attributesForKey("leaf");
     // The nearer template's colour, the farther one's weight, its own size over both.
@@ -73,40 +65,38 @@ TEST(TextFormatterTemplates, InheritanceAndChains) {
     EXPECT_EQ(f.insetsForKey("leaf"), (ZNFEdgeInsets{10, 4, 0, 0}));
 
     const auto orphan = f.attributesForKey("orphan");
-    expectColor(*orphan->foregroundColor, 255, 0, 0);
+    EXPECT_EQ(orphan->foregroundColor->rgba(), qRgb(255, 0, 0));
     EXPECT_FALSE(orphan->font);
 
     // Cycles end at the first repeated name instead of looping.
     const auto a = f.attributesForKey("loopA");
-    expectColor(*a->foregroundColor, 1, 2, 3);
+    EXPECT_EQ(a->foregroundColor->rgba(), qRgb(1, 2, 3));
     EXPECT_EQ(a->font->weight(), ZNFFontWeight::Light);
     EXPECT_EQ(f.attributesForKey("self")->paragraphStyle->alignment, ZNFTextAlignment::Center);
 
     // Templates resolve only within the map given to the same registration.
-    f.registerKeyedAttributes({{"late", style({{"template", "base"}, {"color", "#111111"}})}});
+    f.registerKeyedAttributes({{"late", QVariantMap{{"template", "base"}, {"color", "#111111"}}}});
     EXPECT_FALSE(f.attributesForKey("late")->font);
     EXPECT_TRUE(f.hasStyle("leaf")); // earlier styles stay
 }
 
 TEST(TextFormatterLookups, Fallbacks) {
     ZNFTextFormatter f;
-    f.registerKeyedAttributes({{"plain", style({{"color", "#102030"}})}, {"emptyBg", style({{"bg", ""}})}});
-    expectColor(f.backgroundColorForKey("missing"), 255, 255, 255);
-    expectColor(f.backgroundColorForKey("plain"), 0, 0, 0, 0.0);
-    expectColor(f.backgroundColorForKey("emptyBg"), 0, 0, 0, 0.0);
-    expectColor(f.colorForKey("missing"), 0, 0, 0);
+    f.registerKeyedAttributes(
+        {{"plain", QVariantMap{{"color", "#102030"}}}, {"emptyBg", QVariantMap{{"bg", ""}}}});
+    EXPECT_EQ(f.backgroundColorForKey("missing").rgba(), qRgb(255, 255, 255));
+    EXPECT_EQ(f.backgroundColorForKey("plain").rgba(), kClear);
+    EXPECT_EQ(f.backgroundColorForKey("emptyBg").rgba(), kClear);
+    EXPECT_EQ(f.colorForKey("missing").rgba(), kBlack);
     EXPECT_EQ(f.insetsForKey("missing"), ZNFEdgeInsetsZero);
-    const auto fallback = f.attributesForKey("missing");
-    ASSERT_TRUE(fallback && fallback->font);
-    EXPECT_TRUE(fallback->font->isSystemFont());
-    EXPECT_EQ(fallback->font->pointSize(), ZNFSystemFontSize);
+    EXPECT_EQ(f.attributesForKey("missing")->font, ZNFFont::systemFont(ZNFSystemFontSize));
 }
 
 TEST(TextFormatterFonts, WeightSizeAndName) {
-    const auto bold = attrs({{"fontWeight", "bold"}});
-    ASSERT_TRUE(bold->font);
-    EXPECT_TRUE(bold->font->isSystemFont());
-    EXPECT_EQ(bold->font->qfont().weight(), QFont::Bold);
+    // A weight without a size is the system font at 18 points.
+    const auto bold = attrs({{"fontWeight", "bold"}})->font;
+    ASSERT_EQ(bold, ZNFFont::systemFont(18, ZNFFontWeight::Bold));
+    EXPECT_EQ(bold->qfont().weight(), QFont::Bold);
     // Weights are matched exactly; a weight wins over a family.
     EXPECT_EQ(attrs({{"fontWeight", "Bold"}})->font->weight(), ZNFFontWeight::Regular);
     EXPECT_TRUE(attrs({{"fontName", "DejaVu Serif"}, {"fontWeight", "light"}})->font->isSystemFont());
@@ -127,9 +117,8 @@ TEST(TextFormatterFonts, WeightSizeAndName) {
 
 TEST(TextFormatterParagraph, TabsAndHostileNumbers) {
     // A stop that is no number is skipped, and then no hanging indent is made from it.
-    const auto skipped = attrs({{"tabs", QVariantList{"x", 40}}})->paragraphStyle;
-    EXPECT_EQ(skipped->tabStops, (std::vector<ZNFTextTab>{{ZNFTextAlignment::Left, 40}}));
-    EXPECT_EQ(skipped->headIndent, 0);
+    EXPECT_EQ(attrs({{"tabs", QVariantList{"x", 40}}})->paragraphStyle,
+              (ZNFParagraphStyle{.tabStops = {{ZNFTextAlignment::Left, 40}}}));
     // Not an array: the default stops stay.
     EXPECT_EQ(attrs({{"tabs", 40}})->paragraphStyle->tabStops, ZNFParagraphStyle::defaultTabStops());
     EXPECT_EQ(attrs({{"tabs", QVariantList{}}})->paragraphStyle->tabStops.size(), 0u);
@@ -140,11 +129,11 @@ TEST(TextFormatterParagraph, TabsAndHostileNumbers) {
                              {"lineHeight", 1e300},
                              {"paragraphSpacing", 1e300},
                              {"characterSpacing", -1e300}});
-    EXPECT_EQ(wild->paragraphStyle->tabStops,
-              (std::vector<ZNFTextTab>{{ZNFTextAlignment::Left, 10000}, {ZNFTextAlignment::Left, 0}}));
-    EXPECT_EQ(wild->paragraphStyle->headIndent, 10000);
-    EXPECT_EQ(wild->paragraphStyle->lineHeightMultiple, 100);
-    EXPECT_EQ(wild->paragraphStyle->paragraphSpacing, 10000);
+    EXPECT_EQ(wild->paragraphStyle, (ZNFParagraphStyle{.lineHeightMultiple = 100,
+                                                       .paragraphSpacing = 10000,
+                                                       .headIndent = 10000,
+                                                       .firstLineHeadIndent = -10000,
+                                                       .tabStops = {{ZNFTextAlignment::Left, 10000}, {}}}));
     EXPECT_EQ(wild->kern, -1000);
     EXPECT_TRUE(log.contains(QStringLiteral("Style value tabs 1e+300 is out of range; 10000 is used")));
 }
@@ -160,8 +149,8 @@ TEST(TextFormatterDecorations, OddValuesDecorateNothing) {
     EXPECT_TRUE(attrs({{"letterpress", "YES"}})->textEffect);
     // Every style has a text colour, a paragraph style and an item background.
     const auto bare = attrs({});
-    expectColor(*bare->foregroundColor, 0, 0, 0);
-    expectColor(*bare->bg, 0, 0, 0, 0.0);
+    EXPECT_EQ(bare->foregroundColor->rgba(), kBlack);
+    EXPECT_EQ(bare->bg->rgba(), kClear);
     EXPECT_TRUE(bare->paragraphStyle);
 }
 
@@ -173,12 +162,12 @@ TEST(TextFormatterInsets, ValuesAndHostileInput) {
     EXPECT_EQ(insetsOf({{"top", -5}, {"left", "-1e300"}, {"bottom", 1e300}, {"right", 10000}}),
               (ZNFEdgeInsets{0, 0, 10000, 10000}));
     ZNFTextFormatter f;
-    f.parseInsetsFromAttributes(style({{"right", 7}}), "x");
+    f.parseInsetsFromAttributes(QVariantMap{{"right", 7}}, "x");
     EXPECT_EQ(f.insetsForKey("x"), (ZNFEdgeInsets{0, 0, 0, 7}));
     // Style dictionaries that are not dictionaries register as empty styles.
     f.registerKeyedAttributes({{"odd", QVariant(5)}});
     EXPECT_TRUE(f.hasStyle("odd"));
-    expectColor(f.colorForKey("odd"), 0, 0, 0);
+    EXPECT_EQ(f.colorForKey("odd").rgba(), kBlack);
 }
 
 TEST(TextFormatterPropertyList, XmlAndBadFiles) {
@@ -197,7 +186,7 @@ TEST(TextFormatterPropertyList, XmlAndBadFiles) {
     QString error;
     ASSERT_TRUE(f.registerKeyedAttributesFromFile(xmlPath, &error)) << error.toStdString();
     const auto title = f.attributesForKey("title");
-    expectColor(*title->foregroundColor, 255, 128, 0);
+    EXPECT_EQ(title->foregroundColor->rgba(), qRgb(255, 128, 0));
     EXPECT_EQ(title->font->pointSize(), 21.5);
     EXPECT_EQ(title->paragraphStyle->tabStops.size(), 2u);
     EXPECT_TRUE(title->textEffect);

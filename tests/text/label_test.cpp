@@ -8,7 +8,6 @@
 #include <QTextLayout>
 #include <cmath>
 #include <gtest/gtest.h>
-#include <numeric>
 
 namespace {
 
@@ -78,8 +77,8 @@ TEST(LabelMeasuring, RoundsUpAndSurvivesHostileSizes) {
     EXPECT_GT(ZNFLabel::sizeWithWidth(std::nan(""), text, five, false).height(), 0);
     // A style with numbers past any sense is held to what the text system lays out: it measures
     // as the largest font does, not as nothing.
-    QVariantMap absurd{{"fontWeight", "regular"}, {"fontSize", 1e300}, {"lineHeight", 1e300}};
-    absurd["tabs"] = QVariantList{1e300};
+    const QVariantMap absurd{
+        {"fontWeight", "regular"}, {"fontSize", 1e300}, {"lineHeight", 1e300}, {"tabs", QVariantList{1e300}}};
     const ZNFAttributedString tabbed(QStringLiteral("A\tB"),
                                      ZNFTextFormatter().attributesFromDictionary(absurd));
     const QSizeF huge = ZNFLabel::sizeWithWidth(3000, tabbed, {});
@@ -207,8 +206,7 @@ TEST(LabelLayout, ParagraphSettingsShapeTheText) {
 
 TEST(LabelHitTesting, FuzzinessInsetsAndMisses) {
     ZNFAttributedString text(QStringLiteral("Hello"), styled(20));
-    ZNFTextAttributes red = styled(20, Qt::red);
-    text.setAttributes(red, {4, 1});
+    text.setAttributes(styled(20, Qt::red), {4, 1});
     ZNFLabel label(text, QRectF(0, 0, 300, 60));
     label.setInsets({5, 7, 5, 7});
     const QRectF last = label.rectForCharacterAtIndex(4);
@@ -233,15 +231,13 @@ TEST(LabelHitTesting, FuzzinessInsetsAndMisses) {
     ZNFLabel empty(QRectF(0, 0, 100, 100));
     EXPECT_EQ(empty.characterIndexAtPoint(QPointF(1, 1)), ZNFNotFound);
     EXPECT_TRUE(empty.rectForCharacterAtIndex(0).isNull());
-    EXPECT_TRUE(label.rectForCharacterAtIndex(5).isNull());
-    EXPECT_TRUE(label.rectForCharacterAtIndex(-1).isNull());
+    EXPECT_TRUE(label.rectForCharacterAtIndex(5).isNull() && label.rectForCharacterAtIndex(-1).isNull());
 }
 
 TEST(LabelHitTesting, MultipleLinesAndParagraphs) {
     const ZNFAttributedString text(QStringLiteral("alpha beta\n\ngamma"), styled(16));
     ZNFLabel label(text, QRectF(0, 0, 400, 200));
-    const QRectF g = label.rectForCharacterAtIndex(12);
-    EXPECT_EQ(label.characterIndexAtPoint(g.center()), 12);
+    EXPECT_EQ(label.characterIndexAtPoint(label.rectForCharacterAtIndex(12).center()), 12);
     // The empty middle paragraph answers with its separator.
     const QRectF sep = label.rectForCharacterAtIndex(11);
     EXPECT_GT(sep.top(), label.rectForCharacterAtIndex(0).bottom() - 0.01);
@@ -350,48 +346,42 @@ TEST(LabelDrawing, LinesThatDoNotFitAreNotDrawn) {
 }
 
 TEST(LabelDrawing, LineStylesPatternsAndThickness) {
-    // Red pixels of each row of a label whose only red is its underline or strikethrough.
-    auto redRows = [](qint64 style, bool underline) {
+    // The red of a label whose only red is its underline or strikethrough: all of it, the most in
+    // one row, and of the rows at least a quarter covered the first and how many bands they form.
+    struct Red {
+        int total = 0, widest = 0, firstFull = 1000, bands = 0;
+    };
+    auto red = [](qint64 style, bool underline = true) {
         ZNFTextAttributes a = styled(30, Qt::white);
         (underline ? a.underlineStyle : a.strikethroughStyle) = style;
         (underline ? a.underlineColor : a.strikethroughColor) = QColor(Qt::red);
         ZNFLabel label(ZNFAttributedString(QStringLiteral("mmmmmmmm"), a), QRectF(0, 0, 300, 60));
         const QImage image = render(label);
-        std::vector<int> rows;
-        for (int y = 0; y < image.height(); ++y)
-            rows.push_back(countPixels(image, QRect(0, y, image.width(), 1), reddish));
-        return rows;
-    };
-    auto total = [](const std::vector<int>& rows) { return std::accumulate(rows.begin(), rows.end(), 0); };
-    // Rows mostly covered by a line, and how many separate bands they form.
-    auto bands = [](const std::vector<int>& rows, int minimum) {
-        int n = 0;
-        bool in = false;
-        for (int r : rows) {
-            if (r >= minimum && !in)
-                ++n;
-            in = r >= minimum;
+        Red out;
+        for (int y = 0, previous = 0; y < image.height(); ++y) {
+            const int n = countPixels(image, QRect(0, y, image.width(), 1), reddish);
+            out.total += n;
+            out.widest = std::max(out.widest, n);
+            if (n >= image.width() / 4 && previous < image.width() / 4) {
+                ++out.bands;
+                out.firstFull = std::min(out.firstFull, y);
+            }
+            previous = n;
         }
-        return n;
+        return out;
     };
-    EXPECT_EQ(total(redRows(ZNFLineStyle::PatternDash, true)), 0); // a pattern alone draws no line
-    EXPECT_EQ(total(redRows(ZNFLineStyle::ByWord, true)), 0);
-    const auto single = redRows(ZNFLineStyle::Single, true);
-    const int full = *std::max_element(single.begin(), single.end());
-    EXPECT_GT(full, 150);
-    EXPECT_EQ(bands(single, full / 2), 1);
-    EXPECT_GT(total(redRows(ZNFLineStyle::Thick, true)), total(single) * 3 / 2);
-    EXPECT_EQ(bands(redRows(ZNFLineStyle::Double, true), full / 2), 2);
-    const auto dashed = redRows(ZNFLineStyle::Single | ZNFLineStyle::PatternDash, true);
-    EXPECT_GT(total(dashed), 0);
-    EXPECT_LT(*std::max_element(dashed.begin(), dashed.end()), full * 9 / 10);
+    EXPECT_EQ(red(ZNFLineStyle::PatternDash).total, 0); // a pattern alone draws no line
+    EXPECT_EQ(red(ZNFLineStyle::ByWord).total, 0);
+    const Red single = red(ZNFLineStyle::Single);
+    EXPECT_GT(single.widest, 150);
+    EXPECT_EQ(single.bands, 1);
+    EXPECT_GT(red(ZNFLineStyle::Thick).total, single.total * 3 / 2);
+    EXPECT_EQ(red(ZNFLineStyle::Double).bands, 2);
+    const Red dashed = red(ZNFLineStyle::Single | ZNFLineStyle::PatternDash);
+    EXPECT_GT(dashed.total, 0);
+    EXPECT_LT(dashed.widest, single.widest * 9 / 10);
     // Strikethrough sits above the underline, through the glyphs.
-    const auto strike = redRows(ZNFLineStyle::Single, false);
-    const auto firstRow = [&](const std::vector<int>& rows) {
-        return int(std::find_if(rows.begin(), rows.end(), [&](int r) { return r >= full / 2; }) -
-                   rows.begin());
-    };
-    EXPECT_LT(firstRow(strike) + 5, firstRow(single));
+    EXPECT_LT(red(ZNFLineStyle::Single, false).firstFull + 5, single.firstFull);
 
     // "By word" leaves the blanks between words bare.
     ZNFTextAttributes words = styled(30, Qt::white);

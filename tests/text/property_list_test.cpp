@@ -70,23 +70,19 @@ TEST(PropertyList, HostileShapesAreRefusedWithAReason) {
         const char* what;
         QByteArray bytes;
         bool readable;
-        const char* reason;
+        const char* reason = "";
     } shapes[] = {
-        {"XML, 256 levels", nestedXml(256), true, ""},
-        {"XML, 257 levels", nestedXml(257), false, ""},
-        {"XML, 30,000 levels", nestedXml(30000), false, ""},
-        {"XML over 8 MiB", nestedXml(1, 8 * 1024 * 1024), false, ""},
-        {"binary, 256 levels", binaryChain(256, 1), true, ""},
-        {"binary, 100,000 levels", binaryChain(100000, 1), false, ""},
-        {"binary, 2^60 values from 60 shared arrays", binaryChain(60, 2), false, ""},
-        {"binary, 2^15 values from 15 shared arrays", binaryChain(15, 2), true, ""},
-        {"binary, a cycle", binaryChain(3, 1, true), false, ""},
-        {"binary, 2^18 values from shared arrays", crashInput("shared_arrays_written_out_as_xml.plist"), true,
-         ""},
-        {"NUL in a UTF-16 key of a binary list",
-         QByteArray::fromHex("62706c6973743030d10102620061000009080b10000000000000010100000000000000030000"
-                             "0000000000000000000000000011"),
-         false, "NUL"},
+        // clang-format off
+        {"XML, 256 levels", nestedXml(256), true}, {"XML, 257 levels", nestedXml(257), false},
+        {"XML, 30,000 levels", nestedXml(30000), false}, {"XML over 8 MiB", nestedXml(1, 8 * 1024 * 1024), false},
+        {"binary, 256 levels", binaryChain(256, 1), true}, {"binary, 100,000 levels", binaryChain(100000, 1), false},
+        {"binary, 2^60 values from 60 shared arrays", binaryChain(60, 2), false},
+        {"binary, 2^15 values from 15 shared arrays", binaryChain(15, 2), true},
+        {"binary, a cycle", binaryChain(3, 1, true), false},
+        {"binary, 2^18 values from shared arrays", crashInput("shared_arrays_written_out_as_xml.plist"), true},
+        {"NUL in a UTF-16 key of a binary list", QByteArray::fromHex("62706c6973743030d10102620061000009080b100"
+            "00000000000010100000000000000030000000000000000000000000000000011"), false, "NUL"},
+        // clang-format on
         {"NUL in a string in an array", xml("<array><string>a" + QByteArray(1, '\0') + "b</string></array>"),
          false, "NUL"},
         {"NUL in a style value", crashInput("nul_byte_in_style_string.plist"), false, "NUL"},
