@@ -80,8 +80,8 @@ TEST(PropertyList, HostileShapesAreRefusedWithAReason) {
         {"binary, 2^15 values from 15 shared arrays", binaryChain(15, 2), true},
         {"binary, a cycle", binaryChain(3, 1, true), false},
         {"binary, 2^18 values from shared arrays", crashInput("shared_arrays_written_out_as_xml.plist"), true},
-        {"NUL in a UTF-16 key of a binary list", QByteArray::fromHex("62706c6973743030d10102620061000009080b100"
-            "00000000000010100000000000000030000000000000000000000000000000011"), false, "NUL"},
+        {"NUL in a UTF-16 key of a binary list", QByteArray::fromHex("62706c6973743030d10102620061000009080b10000000000000"
+            "0101000000000000000300000000000000000000000000000011"), false, "NUL"},
         // clang-format on
         {"NUL in a string in an array", xml("<array><string>a" + QByteArray(1, '\0') + "b</string></array>"),
          false, "NUL"},
