@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QLocale>
 #include <sqlite3.h>
 #include <zlib.h>
 
@@ -38,37 +39,33 @@ bool createTable(sqlite3* db, const QString& table, const QStringList& columns) 
     return exec(db, "CREATE TABLE " + table + " (" + definitions.join(", ") + ")");
 }
 
+// A value as an SQL literal of its storage class: NULL, BLOB, TEXT (hex-encoded, so quotes and
+// NULs survive), REAL or INTEGER.
+QString literal(const QVariant& value) {
+    if (value.isNull())
+        return "NULL";
+    switch (value.typeId()) {
+    case QMetaType::QByteArray:
+        return "X'" + value.toByteArray().toHex() + "'";
+    case QMetaType::QString:
+        return "CAST(X'" + value.toString().toUtf8().toHex() + "' AS TEXT)";
+    case QMetaType::Double:
+        return QString::number(value.toDouble(), 'e', QLocale::FloatingPointShortest);
+    default:
+        return QString::number(value.toLongLong());
+    }
+}
+
 // Inserts the row's values of the columns the table has.
 bool insert(sqlite3* db, const QString& table, const QStringList& columns, const Row& row) {
-    QStringList names, marks;
+    QStringList names, values;
     for (auto it = row.begin(); it != row.end(); ++it)
         if (columns.contains(it.key())) {
             names << it.key();
-            marks << "?";
+            values << literal(it.value());
         }
-    sqlite3_stmt* statement = nullptr;
-    const QByteArray sql =
-        ("INSERT INTO " + table + " (" + names.join(", ") + ") VALUES (" + marks.join(", ") + ")").toUtf8();
-    if (sqlite3_prepare_v2(db, sql.constData(), -1, &statement, nullptr) != SQLITE_OK)
-        return false;
-    for (int i = 0; i < names.size(); ++i) {
-        const QVariant value = row.value(names[i]);
-        if (value.isNull())
-            sqlite3_bind_null(statement, i + 1);
-        else if (value.typeId() == QMetaType::QByteArray) {
-            const QByteArray bytes = value.toByteArray();
-            sqlite3_bind_blob(statement, i + 1, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT);
-        } else if (value.typeId() == QMetaType::QString) {
-            const QByteArray text = value.toString().toUtf8();
-            sqlite3_bind_text(statement, i + 1, text.constData(), int(text.size()), SQLITE_TRANSIENT);
-        } else if (value.typeId() == QMetaType::Double)
-            sqlite3_bind_double(statement, i + 1, value.toDouble());
-        else
-            sqlite3_bind_int64(statement, i + 1, value.toLongLong());
-    }
-    const bool done = sqlite3_step(statement) == SQLITE_DONE;
-    sqlite3_finalize(statement);
-    return done;
+    return exec(db,
+                "INSERT INTO " + table + " (" + names.join(", ") + ") VALUES (" + values.join(", ") + ")");
 }
 
 bool insertNote(sqlite3* db, const Store& store, const Note& note) {
