@@ -11,14 +11,10 @@ namespace F = AttachmentsFixture;
 
 namespace {
 
+// An attachment record; an undefined parentId or date is left out.
 QJsonObject record(const QString& id, const QJsonValue& parentId = "note-1",
                    const QJsonValue& date = 1000.5) {
-    QJsonObject r{{"id", id}};
-    if (!parentId.isUndefined())
-        r.insert("parentId", parentId);
-    if (!date.isUndefined())
-        r.insert("date", date);
-    return r;
+    return QJsonObject{{"id", id}, {"parentId", parentId}, {"date", date}};
 }
 
 QString ref(int primaryKey) {
@@ -136,12 +132,11 @@ TEST(NotesStore, MapKeepsTheThreeImageTypesAndTheCopyIsAlwaysDeleted) {
 TEST(NotesStore, LargestPreviewGoesToTheEarlierOfTwoEqualFiles) {
     ScopedHome home;
     EXPECT_FALSE(ZNFNotesStore::previewAssetURLs());
-    F::writePreview("ABC-1.png", QByteArray(10, 'a'));
-    F::writePreview("ABC-2.png", QByteArray(30, 'a'));
-    F::writePreview("ABC-3.png", QByteArray(30, 'a'));
-    F::writePreview("XYZ-1.png", QByteArray(90, 'a'));
-    F::writePreview("EMPTY-1.png", QByteArray());
-    F::writePreview(".ABC-hidden.png", QByteArray(99, 'a'));
+    // clang-format off
+    for (const auto& [name, size] : {std::pair{"ABC-1.png", 10}, {"ABC-2.png", 30}, {"ABC-3.png", 30},
+                                     {"XYZ-1.png", 90}, {"EMPTY-1.png", 0}, {".ABC-hidden.png", 99}})
+        F::writePreview(name, QByteArray(size, 'a'));
+    // clang-format on
     QDir().mkpath(F::container() + "/Previews/ABC-folder");
     const QStringList previews = ZNFNotesStore::previewAssetURLs().value();
     ASSERT_EQ(previews.size(), 6) << previews.join(' ').toStdString();
