@@ -38,28 +38,22 @@ const QByteArray kGIF = QByteArray::fromHex("47494638396106000400f00000ff0000000
 } // namespace
 
 TEST(VesperNoteText, LabelsTagsAndBlankLines) {
-    const struct {
-        const char16_t* file;
-        const char16_t* body;
-    } rows[] = {
-        {u"Buy milk\n\nTags: Errands, Home Stuff\nCreated: Dec 5, 2015, 3:04 PM\nModified: Dec 6, 2015, 9:00 "
-         u"AM",
+    // clang-format off
+    const struct { const char16_t* file; const char16_t* body; } rows[] = {
+        {u"Buy milk\n\nTags: Errands, Home Stuff\nCreated: Dec 5, 2015, 3:04 PM\nModified: Dec 6, 2015, 9:00 AM",
          u"Buy milk\n\n#errands #homestuff"},
-        {u"A", u"A\n"},                              // no tags: the last line keeps its newline
-        {u"", u""},                                  // nothing at all
-        {u"Created: Dec 5, 2015, 3:04 PM", u""},     // only fields
-        {u"A\nTags:B", u"A\nTags:B\n"},              // a label needs its blank
-        {u" Tags: x\nA", u" Tags: x\nA\n"},          // and the very start of the line
-        {u"tags: x", u"tags: x\n"},                  // and its case
-        {u"Tags: a, b,c", u"\n#a #b,c"},             // split only at comma plus blank
-        {u"Tags: A B, C", u"\n#ab #c"},              // blanks removed, lower-cased
-        {u"Tags: \u00DCber", u"\n#\u00FCber"},       // lower-casing is not ASCII-only
-        {u"A\nTags: ", u"A\n"},                      // an empty value adds no tag line
-        {u"Tags: x\nTags: y", u"\n#y"},              // the last value wins
-        {u"A\n\nB\n", u"A\nB\n"},                    // blank lines dropped
-        {u"A\n \t\u00A0\u3000\u000B\nB", u"A\nB\n"}, // whitespace-only lines too
-        {u"A\n\u200B\nB", u"A\n\u200B\nB\n"},        // a zero-width space is not whitespace
-    };
+        // No tags: the last line keeps its newline; nothing at all; only fields.
+        {u"A", u"A\n"}, {u"", u""}, {u"Created: Dec 5, 2015, 3:04 PM", u""},
+        // A label needs its blank, the very start of the line and its case.
+        {u"A\nTags:B", u"A\nTags:B\n"}, {u" Tags: x\nA", u" Tags: x\nA\n"}, {u"tags: x", u"tags: x\n"},
+        // Split only at comma plus blank; blanks removed, lower-cased, and not in ASCII only.
+        {u"Tags: a, b,c", u"\n#a #b,c"}, {u"Tags: A B, C", u"\n#ab #c"}, {u"Tags: \u00DCber", u"\n#\u00FCber"},
+        // An empty value adds no tag line; the last value wins.
+        {u"A\nTags: ", u"A\n"}, {u"Tags: x\nTags: y", u"\n#y"},
+        // Blank lines are dropped, whitespace-only ones too; a zero-width space is not whitespace.
+        {u"A\n\nB\n", u"A\nB\n"}, {u"A\n \t\u00A0\u3000\u000B\nB", u"A\nB\n"},
+        {u"A\n\u200B\nB", u"A\n\u200B\nB\n"}};
+    // clang-format on
     for (const auto& row : rows)
         EXPECT_EQ(body(QString::fromUtf16(row.file)), QString::fromUtf16(row.body))
             << QString::fromUtf16(row.file).toStdString();
