@@ -51,21 +51,16 @@ TEST(JSONArrayReader, ElementsAndTheStreamedMemberReadAsAWholeParseReadsThem) {
     const QByteArray records = "[{\"id\":\"a\",\"text\":\"" + longText +
                                "\"}, {\"text\":\"x\",\"text\":\"y\"}, " +
                                "{\"t\\u0065xt\":\"escaped key\"}, {\"text\":7}, [\"text\"], \"text\"]";
-    const struct {
-        const char* name;
-        QByteArray text;
-        ZNFJSONArrayLimits limits;
-        bool read;
-        QJsonArray taken; // empty: what parsing the whole text gives
-    } rows[] = {
+    // taken: the elements handed over; empty: what parsing the whole text gives.
+    // clang-format off
+    const struct { const char* name; QByteArray text; ZNFJSONArrayLimits limits; bool read;
+                   QJsonArray taken; } rows[] = {
         {"records with the text apart", records, {}, true, {}},
-        // clang-format off
         {"an element past the byte limit is left out", R"([{"id":"a"}, {"text":"longer than that"}, 3])",
-         {12, ZNFJSONArrayReader_maxDepth}, true, {QJsonObject{{"id", "a"}}, 3}},
-        // clang-format on
-        {"nesting past the depth limit fails", "[[[1]]]", {ZNFJSONArrayReader_maxElementBytes, 1}, false, {}},
-        {"bad UTF-8 in a streamed text fails", "[{\"text\":\"a\xff\"}]", {}, false, {}},
-    };
+         {.elementBytes = 12}, true, {QJsonObject{{"id", "a"}}, 3}},
+        {"nesting past the depth limit fails", "[[[1]]]", {.depth = 1}, false, {}},
+        {"bad UTF-8 in a streamed text fails", "[{\"text\":\"a\xff\"}]", {}, false, {}}};
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         QBuffer buffer;
@@ -136,8 +131,8 @@ TEST_F(NotesImporterTest, MalformedExportsGiveAnEmptyArchive) {
         {"cut short", "[{\"id\":\"a\"}", 0}, {"a comma before ]", "[{\"id\":\"a\"},]", 0},
         {"text after the array", "[{\"id\":\"a\"}] x", 0}, {"a } without its {", "[1}]", 0},
         {"two records without a comma", "[{\"id\":\"a\"} {\"id\":\"b\"}]", 0},
-        {"nesting past the limit", "[{\"id\":\"a\",\"x\":" + QByteArray(300, '[') + QByteArray(300, ']') + "}]",
-         0},
+        {"nesting past the limit",
+         "[{\"id\":\"a\",\"x\":" + QByteArray(300, '[') + QByteArray(300, ']') + "}]", 0},
         {"brackets and escapes inside strings", R"( [ {"id":"a]\"},[{","text":"\\"} ] )", 1},
         {"a byte order mark", "\xEF\xBB\xBF[{\"id\":\"a\"}]", 1},
         {"a failing script that wrote an export still delivers", R"([{"id":"a","text":"t"}])", 1, 3},
@@ -192,20 +187,17 @@ TEST_F(NotesImporterTest, ScriptRunsWithoutShellOrInputAndWithinItsTimeLimit) {
     const QString odd = home.root() + "/x$(touch $HOME/PWNED)y (1)";
     writeFile(odd + bundle, readFile(resources + bundle));
     QDir().mkpath(home.root() + "/empty");
-    const struct {
-        const char* name;
-        QString resources;
-        QByteArray first; // what the stand-in does before writing the export
-        int timeLimitMs;
-        bool delivered;
-    } rows[] = {
+    // first: what the stand-in does before writing the export.
+    // clang-format off
+    const struct { const char* name; QString resources; QByteArray first; int timeLimitMs; bool delivered; }
+        rows[] = {
         {"an ordinary run", resources, "", 10000, true},
         {"an odd install path is one argument", odd, "", 10000, true},
         {"a script that reads its input gets none", resources, "cat\n", 10000, true},
         // What the script started is stopped with it, or it would hold our stderr open.
         {"a hanging script is stopped", resources, "sleep 30 & echo $! >\"$HOME/child\"\nwait\n", 300, false},
-        {"no script resource runs nothing", home.root() + "/empty", "", 10000, false},
-    };
+        {"no script resource runs nothing", home.root() + "/empty", "", 10000, false}};
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         QFile::remove(home.root() + "/script-arg");
