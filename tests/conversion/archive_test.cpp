@@ -110,10 +110,8 @@ TEST_F(ArchiveTest, LeftoversOfEndedRunsAreRemovedAndNothingElse) {
     const QString gone = "4194305";
     const QString live = QString::number(QCoreApplication::applicationPid());
     const QString uuid = "0A1B2C3D-0000-4000-8000-00000000ABCD";
-    const struct {
-        QString name;
-        bool folder, marked, removed;
-    } rows[] = {
+    // clang-format off
+    const struct { QString name; bool folder, marked, removed; } rows[] = {
         {"Vesper_to_Tessanote.notebackup.partial-" + gone + "-" + uuid, false, false, true},
         {"iOSNotes_to_Tessanote.notebackup.partial-" + gone + "-" + uuid, false, false, true},
         {"notecrate-temporary-" + gone + "-" + uuid, true, true, true},
@@ -121,13 +119,10 @@ TEST_F(ArchiveTest, LeftoversOfEndedRunsAreRemovedAndNothingElse) {
         {"Vesper_to_Tessanote.notebackup.partial-" + live + "-" + uuid, false, false, false},
         // A folder without the marker, and names that only look alike, are the user's own.
         {"notecrate-temporary-" + gone + "-" + uuid.toLower(), true, true, false},
-        // clang-format off
         {"notecrate-temporary-" + gone + "-0A1B2C3D-0000-4000-8000-00000000ABCE", true, false, false},
-        // clang-format on
-        {"notes.txt.partial-" + gone + "-" + uuid, false, false, false},
-        {uuid, true, false, false},
-        {"Vesper_to_Tessanote.notebackup", false, false, false},
-    };
+        {"notes.txt.partial-" + gone + "-" + uuid, false, false, false}, {uuid, true, false, false},
+        {"Vesper_to_Tessanote.notebackup", false, false, false}};
+    // clang-format on
     for (const auto& row : rows) {
         const QString path = home.caches() + "/" + row.name;
         if (row.folder) {

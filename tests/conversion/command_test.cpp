@@ -9,21 +9,16 @@
 #include <QProcess>
 #include <signal.h>
 
-namespace {
+namespace S = NotesStoreFixture;
+namespace F = AttachmentsFixture;
 
-class VesperCommand : public ::testing::Test {
-protected:
+TEST(VesperCommand, ArgumentsExitCodesAndOutputLines) {
     ScopedHome home;
-    QString root = home.root() + "/work";
-};
-
-} // namespace
-
-TEST_F(VesperCommand, ArgumentsExitCodesAndOutputLines) {
-    const QString exp = root + "/Vesper Export", bare = root + "/Bare", empty = root + "/Empty";
-    VesperExport::writeNote(exp, "Walk.txt", "Harbour\nPicture: h.jpg\n");
-    VesperExport::writeNote(exp, "List.txt", "Milk\n");
-    VesperExport::writePicture(exp, "h.jpg", VesperExport::picture(64, 48), "JPEG");
+    const QString root = home.root(), exp = root + "/Vesper Export", bare = root + "/Bare",
+                  empty = root + "/Empty";
+    VesperExport::write(exp, {{"Walk.txt", "Harbour\nPicture: h.jpg\n"},
+                              {"List.txt", "Milk\n"},
+                              {"Pictures/h.jpg", F::jpeg(VesperExport::picture(64, 48))}});
     QDir().mkpath(bare + "/Notes");
     QDir().mkpath(VesperExport::activeNotes(empty));
     const auto convert = [](const QStringList& more = {}) { return QStringList{"convert", "vesper"} + more; };
@@ -43,14 +38,13 @@ TEST_F(VesperCommand, ArgumentsExitCodesAndOutputLines) {
         expectRun(row);
 }
 
-TEST_F(VesperCommand, AnInterruptedRunLeavesNoPartialArchive) {
-    const QString exp = root + "/Export";
-    for (int i = 0; i < 8; ++i) {
-        VesperExport::writeNote(exp, QStringLiteral("N%1.txt").arg(i),
-                                QStringLiteral("N\nPicture: p%1.jpg\n").arg(i).toUtf8());
-        VesperExport::writePicture(exp, QStringLiteral("p%1.jpg").arg(i),
-                                   VesperExport::picture(1600, 1200, i), "JPEG");
-    }
+TEST(VesperCommand, AnInterruptedRunLeavesNoPartialArchive) {
+    ScopedHome home;
+    const QString exp = home.root() + "/Export";
+    for (const QString i : {"0", "1", "2", "3", "4", "5", "6", "7"})
+        VesperExport::write(
+            exp, {{"N" + i + ".txt", "N\nPicture: p" + i.toUtf8() + ".jpg\n"},
+                  {"Pictures/p" + i + ".jpg", F::jpeg(VesperExport::picture(1600, 1200, i.toInt()))}});
     const auto partial = [&] {
         return !QDir(home.caches()).entryList({"*.partial-*"}, QDir::Files).isEmpty();
     };
@@ -65,9 +59,6 @@ TEST_F(VesperCommand, AnInterruptedRunLeavesNoPartialArchive) {
         EXPECT_EQ(QDir(home.caches()).entryList(QDir::Files), QStringList());
     }
 }
-
-namespace S = NotesStoreFixture;
-namespace F = AttachmentsFixture;
 
 TEST(NotesCommand, ArgumentsExitCodesAndOutputLines) {
     ScopedHome home;

@@ -5,20 +5,15 @@
 #include "support/attachments_fixture.h"
 
 #include <QDirIterator>
-#include <sqlite3.h>
 
 namespace F = AttachmentsFixture;
 
 namespace {
 
+// An attachment record; an undefined parentId or date is left out.
 QJsonObject record(const QString& id, const QJsonValue& parentId = "note-1",
                    const QJsonValue& date = 1000.5) {
-    QJsonObject r{{"id", id}};
-    if (!parentId.isUndefined())
-        r.insert("parentId", parentId);
-    if (!date.isUndefined())
-        r.insert("date", date);
-    return r;
+    return QJsonObject{{"id", id}, {"parentId", parentId}, {"date", date}};
 }
 
 QString ref(int primaryKey) {
@@ -34,19 +29,16 @@ TEST(ImageResolution, PointsFollowTheResolutionTheFileRecords) {
         F::withExif(F::jpeg(image),
                     QByteArray::fromHex("4d4d002a000000080002011a00050000000100000026011b0005000000010000002e"
                                         "000000000000012c000000010000012c00000001"));
-    const struct {
-        const char* what;
-        QByteArray bytes;
-        QSizeF points;
-    } cases[] = {
+    // clang-format off
+    const struct { const char* what; QByteArray bytes; QSizeF points; } cases[] = {
         {"PNG without pHYs (Qt would say 96 dpi)", F::png(image), {640, 480}},
         {"PNG at 144 dpi (5669 dots per metre)", F::png(image, 144), {320, 240}},
         {"PNG at 96 dpi", F::png(image, 96), {480, 360}},
         {"JPEG without a resolution", F::jpeg(image), {640, 480}},
         {"JPEG with JFIF 144 dpi", F::jpeg(image, 144), {320, 240}},
         {"JPEG with EXIF 300 dpi", exifJpeg, {640 * 72 / 300.0, 480 * 72 / 300.0}},
-        {"PNG 75x40 at 144 dpi", F::png(F::cornerImage(75, 40), 144), {37.5, 20}},
-    };
+        {"PNG 75x40 at 144 dpi", F::png(F::cornerImage(75, 40), 144), {37.5, 20}}};
+    // clang-format on
     for (const auto& c : cases)
         EXPECT_EQ(ZNFImage::decode(c.bytes).sizeInPoints(), c.points) << c.what;
     EXPECT_EQ(ZNFBackupArchive::userInfoForSize({37.5, 20}), R"({"width":37.5,"height":20})");
@@ -75,19 +67,13 @@ TEST(ImageResolution, PointsFollowTheResolutionTheFileRecords) {
 }
 
 TEST(NotesAttachmentIds, PrimaryKeyIsTheLastComponentWithLettersTrimmed) {
-    const struct {
-        QString id;
-        qint64 key;
-    } cases[] = {
-        {ref(7), 7},
-        {"x-coredata://STORE/ICAttachment/pABC", 0},
-        {"x-coredata://STORE/ICAttachment/p42/", 42},
-        {"p12q", 12},
-        {QString::fromUtf8("e\u0301\u00e9p9\u00df"), 9}, // letters with combining marks
-        {"a/p-3", -3},
-        {"", 0},
-        {"a/p99999999999999999999999", std::numeric_limits<qint64>::max()},
-    };
+    // clang-format off
+    // Letters with combining marks are trimmed too; a key past the largest number stops there.
+    const struct { QString id; qint64 key; } cases[] = {
+        {ref(7), 7}, {"x-coredata://STORE/ICAttachment/pABC", 0}, {"", 0}, {"p12q", 12}, {"a/p-3", -3},
+        {"x-coredata://STORE/ICAttachment/p42/", 42}, {QString::fromUtf8("e\u0301\u00e9p9\u00df"), 9},
+        {"a/p99999999999999999999999", std::numeric_limits<qint64>::max()}};
+    // clang-format on
     for (const auto& c : cases)
         EXPECT_EQ(ZNFNotesAppImporter::primaryKeyForAttachmentId(c.id), c.key) << c.id.toStdString();
 }
@@ -96,27 +82,18 @@ TEST(NotesStore, MapKeepsTheThreeImageTypesAndTheCopyIsAlwaysDeleted) {
     ScopedHome home;
     EXPECT_FALSE(ZNFNotesStore::noteIdsByPrimaryKey()) << "no store at all";
 
-    ASSERT_TRUE(F::createStore({{1, "PNG", "public.png"},
-                                {2, "JPG", "public.jpeg"},
-                                {3, "SKETCH", "com.apple.notes.sketch"},
-                                {4, "TABLE", "com.apple.notes.table"},
-                                {5, "UPPER", "Public.png"},
-                                {6, std::nullopt, "public.png"},
-                                {7, "NOTYPE", std::nullopt}}));
-    // Rows that only the write-ahead log holds must be seen: keep a writer open so that
-    // SQLite does not fold the log into the main file.
+    // clang-format off
+    ASSERT_TRUE(F::createStore(
+        {{1, "PNG", "public.png"}, {2, "JPG", "public.jpeg"}, {3, "SKETCH", "com.apple.notes.sketch"},
+         {4, "TABLE", "com.apple.notes.table"}, {5, "UPPER", "Public.png"}, {6, std::nullopt, "public.png"},
+         {7, "NOTYPE", std::nullopt}}, {{8, "INWAL", "public.jpeg"}})); // the last only in the -wal file
+    // clang-format on
     const QString live = F::container() + "/NoteStore.sqlite";
-    const char* inWriteAheadLog =
-        "PRAGMA journal_mode=WAL; INSERT INTO ZICCLOUDSYNCINGOBJECT (Z_PK, ZIDENTIFIER, "
-        "ZTYPEUTI) VALUES (8, 'INWAL', 'public.jpeg')";
-    sqlite3* writer = nullptr;
-    ASSERT_EQ(sqlite3_open(QFile::encodeName(live).constData(), &writer), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(writer, inWriteAheadLog, nullptr, nullptr, nullptr), SQLITE_OK);
+    ASSERT_GT(QFileInfo(live + "-wal").size(), 0);
     const QByteArray liveBytes = readFile(live), walBytes = readFile(live + "-wal");
     const auto map = ZNFNotesStore::noteIdsByPrimaryKey();
     EXPECT_EQ(readFile(live), liveBytes) << "the live store is never written";
     EXPECT_EQ(readFile(live + "-wal"), walBytes);
-    sqlite3_close(writer);
     ASSERT_TRUE(map);
     QStringList kept;
     for (const auto& [key, attachment] : *map)
@@ -136,12 +113,11 @@ TEST(NotesStore, MapKeepsTheThreeImageTypesAndTheCopyIsAlwaysDeleted) {
 TEST(NotesStore, LargestPreviewGoesToTheEarlierOfTwoEqualFiles) {
     ScopedHome home;
     EXPECT_FALSE(ZNFNotesStore::previewAssetURLs());
-    F::writePreview("ABC-1.png", QByteArray(10, 'a'));
-    F::writePreview("ABC-2.png", QByteArray(30, 'a'));
-    F::writePreview("ABC-3.png", QByteArray(30, 'a'));
-    F::writePreview("XYZ-1.png", QByteArray(90, 'a'));
-    F::writePreview("EMPTY-1.png", QByteArray());
-    F::writePreview(".ABC-hidden.png", QByteArray(99, 'a'));
+    // clang-format off
+    for (const auto& [name, size] : {std::pair{"ABC-1.png", 10}, {"ABC-2.png", 30}, {"ABC-3.png", 30},
+                                     {"XYZ-1.png", 90}, {"EMPTY-1.png", 0}, {".ABC-hidden.png", 99}})
+        F::writePreview(name, QByteArray(size, 'a'));
+    // clang-format on
     QDir().mkpath(F::container() + "/Previews/ABC-folder");
     const QStringList previews = ZNFNotesStore::previewAssetURLs().value();
     ASSERT_EQ(previews.size(), 6) << previews.join(' ').toStdString();
@@ -160,23 +136,18 @@ TEST(ImageRotation, CanvasAndDirectionFollowTheAngle) {
         EXPECT_EQ(ZNFNotesAppImporter::imageByRotatingImage(source, same).image.cacheKey(),
                   source.image.cacheKey());
     const QColor r(Qt::red), g(Qt::green), b(Qt::blue), y(Qt::yellow);
-    const struct {
-        const ZNFImage::Decoded& source;
-        float degrees;
-        QSize pixels;
-        QSizeF points;
-        QList<QColor> corners; // top-left, top-right, bottom-left, bottom-right; none: not checked
-    } cases[] = {
-        // clang-format off
+    // corners: top-left, top-right, bottom-left, bottom-right; none: not checked.
+    // clang-format off
+    const struct { const ZNFImage::Decoded& source; float degrees; QSize pixels; QSizeF points;
+                   QList<QColor> corners; } cases[] = {
         {source, 90, {200, 300}, {200, 300}, {g, y, r, b}}, // counter-clockwise: the top-left corner goes down
         {source, -270, {200, 300}, {200, 300}, {g, y, r, b}},
         {source, -450, {200, 300}, {200, 300}, {b, r, y, g}}, // -90: clockwise
         {source, 180, {300, 200}, {300, 200}, {y, b, g, r}},
         {source, 45, {320, 320}, {320, 320}, {}},
         {sharp, 90, {400, 600}, {200, 300}, {}},
-        {sharp, 45, {640, 640}, {320, 320}, {}},
-        // clang-format on
-    };
+        {sharp, 45, {640, 640}, {320, 320}, {}}};
+    // clang-format on
     for (const auto& c : cases) {
         const QImage rotated = ZNFNotesAppImporter::imageByRotatingImage(c.source, c.degrees).image;
         EXPECT_EQ(rotated.size(), c.pixels) << c.degrees;

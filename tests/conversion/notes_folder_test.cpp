@@ -75,13 +75,7 @@ TEST_F(NotesFolderTest, LeftOutNotesAndLimits) {
     QString noise;
     for (int i = 0; i < 3000; ++i)
         noise += QChar(u'a' + random.bounded(26));
-    const auto limited = [](qint64 ZNFNotesFolderLimits::*field, qint64 value) {
-        ZNFNotesFolderLimits limits;
-        limits.*field = value;
-        return limits;
-    };
     using R = ZNFNotesFolderReading;
-    using L = ZNFNotesFolderLimits;
     const QByteArray x = S::noteData("x");
     const struct {
         const char* name;
@@ -110,13 +104,13 @@ TEST_F(NotesFolderTest, LeftOutNotesAndLimits) {
         {"unknown nested groups are skipped", S::gzip(S::nestedMessage("x", 20)), {}, nullptr},
         {"nesting past the limit", S::gzip(S::nestedMessage("x", 40)), {}, &R::unreadable},
         {"gzip data past the limit", S::noteData(noise), {}, &R::unreadable, {},
-         limited(&L::noteDataBytes, 1000)},
+         {.noteDataBytes = 1000}},
         {"a gzip bomb stops at the limit",
          S::gzip(QByteArray(ZNFNotesFolderReader_maxNoteMessageBytes + 1, '\0')), {}, &R::unreadable},
-        {"past the number of notes", x, {}, &R::overLimit, {}, limited(&L::notes, 1)},
+        {"past the number of notes", x, {}, &R::overLimit, {}, {.notes = 1}},
         {"past the text of all notes", S::noteData("twelve bytes"), {}, &R::overLimit, {},
-         limited(&L::textBytes, 10)},
-        {"past the number of attachments", x, {}, &R::attachmentsOverLimit, "x", limited(&L::attachments, 1),
+         {.textBytes = 10}},
+        {"past the number of attachments", x, {}, &R::attachmentsOverLimit, "x", {.attachments = 1},
          {S::attachmentRow(40, 2, "A", "public.png"), S::attachmentRow(41, 2, "B", "public.png")}},
         // clang-format on
     };
@@ -146,8 +140,6 @@ TEST_F(NotesFolderTest, LeftOutNotesAndLimits) {
 
 TEST_F(NotesFolderTest, StoresThatCannotBeReadGiveAClearErrorAndMissingColumnsAreMissingValues) {
     writeFile(home.root() + "/garbage/NoteStore.sqlite", QByteArray(4096, 'x'));
-    ZNFNotesFolderLimits quick;
-    quick.timeLimitMs = 300;
     const QStringList allKeys = {"attachments", "creationDate", "id", "modificationDate", "text"};
     const struct {
         const char* name;
@@ -171,7 +163,7 @@ TEST_F(NotesFolderTest, StoresThatCannotBeReadGiveAClearErrorAndMissingColumnsAr
              s.leftOutTables << "ZICNOTEDATA";
              s.statements << "CREATE VIEW ZICNOTEDATA AS WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL "
                              "SELECT n + 1 FROM r) SELECT n AS ZNOTE, NULL AS ZDATA FROM r";
-         }, "took longer than 0.3 s", {}, {}, quick},
+         }, "took longer than 0.3 s", {}, {}, {.timeLimitMs = 300}},
         {"no date, flag or folder columns", [](S::Store& s) {
              s.leftOutColumns << "ZCREATIONDATE" << "ZCREATIONDATE1" << "ZCREATIONDATE3"
                               << "ZMODIFICATIONDATE" << "ZMODIFICATIONDATE1" << "ZMARKEDFORDELETION"

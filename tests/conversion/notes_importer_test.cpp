@@ -8,26 +8,21 @@
 
 namespace {
 
-struct ImportResult : ZNFConversionOutcome {
-    bool called = false;
-};
-
 class NotesImporterTest : public ::testing::Test {
 protected:
     ScopedHome home;
 
     // Every run completes once, on the main thread.
-    ImportResult run(const std::shared_ptr<ZNFNotesAppImporter>& importer) {
-        ImportResult result;
+    ZNFConversionOutcome run(const std::shared_ptr<ZNFNotesAppImporter>& importer) {
+        std::optional<ZNFConversionOutcome> result;
         importer->import([&](const ZNFConversionOutcome& o) {
-            EXPECT_FALSE(result.called) << "completion called once";
+            EXPECT_FALSE(result) << "completion called once";
             EXPECT_EQ(QThread::currentThread(), QCoreApplication::instance()->thread());
-            static_cast<ZNFConversionOutcome&>(result) = o;
-            result.called = true;
+            result = o;
         });
         EXPECT_TRUE(importer->isImporting());
-        waitUntil([&] { return result.called; }, 10000);
-        return result;
+        EXPECT_TRUE(waitUntil([&] { return result.has_value(); }, 10000)) << "completion called";
+        return result.value_or(ZNFConversionOutcome());
     }
 };
 
@@ -56,21 +51,16 @@ TEST(JSONArrayReader, ElementsAndTheStreamedMemberReadAsAWholeParseReadsThem) {
     const QByteArray records = "[{\"id\":\"a\",\"text\":\"" + longText +
                                "\"}, {\"text\":\"x\",\"text\":\"y\"}, " +
                                "{\"t\\u0065xt\":\"escaped key\"}, {\"text\":7}, [\"text\"], \"text\"]";
-    const struct {
-        const char* name;
-        QByteArray text;
-        ZNFJSONArrayLimits limits;
-        bool read;
-        QJsonArray taken; // empty: what parsing the whole text gives
-    } rows[] = {
+    // taken: the elements handed over; empty: what parsing the whole text gives.
+    // clang-format off
+    const struct { const char* name; QByteArray text; ZNFJSONArrayLimits limits; bool read;
+                   QJsonArray taken; } rows[] = {
         {"records with the text apart", records, {}, true, {}},
-        // clang-format off
         {"an element past the byte limit is left out", R"([{"id":"a"}, {"text":"longer than that"}, 3])",
-         {12, ZNFJSONArrayReader_maxDepth}, true, {QJsonObject{{"id", "a"}}, 3}},
-        // clang-format on
-        {"nesting past the depth limit fails", "[[[1]]]", {ZNFJSONArrayReader_maxElementBytes, 1}, false, {}},
-        {"bad UTF-8 in a streamed text fails", "[{\"text\":\"a\xff\"}]", {}, false, {}},
-    };
+         {.elementBytes = 12}, true, {QJsonObject{{"id", "a"}}, 3}},
+        {"nesting past the depth limit fails", "[[[1]]]", {.depth = 1}, false, {}},
+        {"bad UTF-8 in a streamed text fails", "[{\"text\":\"a\xff\"}]", {}, false, {}}};
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         QBuffer buffer;
@@ -108,8 +98,7 @@ TEST_F(NotesImporterTest, ConvertsEveryRecordInOrder) {
     ])";
     installExportScript(home, fixture);
     auto importer = std::make_shared<ZNFNotesAppImporter>();
-    const ImportResult r = run(importer);
-    ASSERT_TRUE(r.called);
+    const ZNFConversionOutcome r = run(importer);
     EXPECT_FALSE(importer->isImporting());
     EXPECT_EQ(r.notes, 3);
 
@@ -126,44 +115,35 @@ TEST_F(NotesImporterTest, ConvertsEveryRecordInOrder) {
 }
 
 TEST_F(NotesImporterTest, MalformedExportsGiveAnEmptyArchive) {
-    const struct {
-        const char* name;
-        QByteArray fixture;
-        bool write;
-        qint64 notes;       // note entries, the only entries without attachments
-        int status = 0;     // the script's exit status
-        bool stale = false; // an export of an earlier run is waiting
-    } cases[] = {
-        {"no export written", "", false, 0},
-        {"broken JSON", "[{\"id\":", true, 0},
-        {"empty array", "[]", true, 0},
-        {"an object", "{\"id\":\"a\"}", true, 0},
-        {"a string", "\"notes\"", true, 0},
+    // fixture null: no export is written; notes: note entries, the only entries without attachments;
+    // status: the script's exit status; stale: an export of an earlier run is waiting.
+    // clang-format off
+    const struct { const char* name; QByteArray fixture; qint64 notes; int status = 0; bool stale = false; }
+    cases[] = {
+        {"no export written", {}, 0}, {"broken JSON", "[{\"id\":", 0}, {"empty array", "[]", 0},
+        {"an object", "{\"id\":\"a\"}", 0}, {"a string", "\"notes\"", 0},
         // Only records that became note entries are counted.
-        {"non-objects skipped", "[1, \"two\", null, [3], {\"id\":\"ok\"}]", true, 1},
-        {"nothing but non-objects", "[1, \"two\", null, [3], true]", true, 0},
+        {"non-objects skipped", "[1, \"two\", null, [3], {\"id\":\"ok\"}]", 1},
+        {"nothing but non-objects", "[1, \"two\", null, [3], true]", 0},
         // The export is read one record at a time: a fault after good records still converts
         // nothing, as reading it whole would.
-        {"a broken record after a good one", "[{\"id\":\"a\"}, {\"id\":]", true, 0},
-        {"cut short", "[{\"id\":\"a\"}", true, 0},
-        {"a comma before ]", "[{\"id\":\"a\"},]", true, 0},
-        {"two records without a comma", "[{\"id\":\"a\"} {\"id\":\"b\"}]", true, 0},
-        {"text after the array", "[{\"id\":\"a\"}] x", true, 0},
-        {"a } without its {", "[1}]", true, 0},
+        {"a broken record after a good one", "[{\"id\":\"a\"}, {\"id\":]", 0},
+        {"cut short", "[{\"id\":\"a\"}", 0}, {"a comma before ]", "[{\"id\":\"a\"},]", 0},
+        {"text after the array", "[{\"id\":\"a\"}] x", 0}, {"a } without its {", "[1}]", 0},
+        {"two records without a comma", "[{\"id\":\"a\"} {\"id\":\"b\"}]", 0},
         {"nesting past the limit",
-         "[{\"id\":\"a\",\"x\":" + QByteArray(300, '[') + QByteArray(300, ']') + "}]", true, 0},
-        {"brackets and escapes inside strings", R"( [ {"id":"a]\"},[{","text":"\\"} ] )", true, 1},
-        {"a byte order mark", "\xEF\xBB\xBF[{\"id\":\"a\"}]", true, 1},
-        {"a failing script that wrote an export still delivers", R"([{"id":"a","text":"t"}])", true, 1, 3},
-        {"an old export is never converted as current", "", false, 0, 0, true},
-    };
+         "[{\"id\":\"a\",\"x\":" + QByteArray(300, '[') + QByteArray(300, ']') + "}]", 0},
+        {"brackets and escapes inside strings", R"( [ {"id":"a]\"},[{","text":"\\"} ] )", 1},
+        {"a byte order mark", "\xEF\xBB\xBF[{\"id\":\"a\"}]", 1},
+        {"a failing script that wrote an export still delivers", R"([{"id":"a","text":"t"}])", 1, 3},
+        {"an old export is never converted as current", {}, 0, 0, true}};
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.stale)
             writeFile(notesExportFile(), R"([{"id":"stale"}])");
-        installExportScript(home, c.fixture, c.status, c.write);
-        const ImportResult r = run(std::make_shared<ZNFNotesAppImporter>());
-        ASSERT_TRUE(r.called);
+        installExportScript(home, c.fixture, c.status, !c.fixture.isNull());
+        const ZNFConversionOutcome r = run(std::make_shared<ZNFNotesAppImporter>());
         EXPECT_FALSE(r.path.isEmpty());
         EXPECT_EQ(r.notes, c.notes);
         EXPECT_EQ(r.failure.isEmpty(), c.notes > 0) << "an archive without notes says why";
@@ -192,7 +172,7 @@ TEST_F(NotesImporterTest, ACancelledRunNeverCompletesNorWritesEvenAfterANewRunSt
     // Again, with the second run started before the first one's script has delivered.
     importer->import([&](const ZNFConversionOutcome&) { ++cancelledCalls; });
     importer->cancel();
-    const ImportResult r = run(importer);
+    const ZNFConversionOutcome r = run(importer);
     EXPECT_EQ(r.notes, 1);
     waitUntil([] { return false; }, 500);
     EXPECT_EQ(cancelledCalls, 0);
@@ -207,20 +187,17 @@ TEST_F(NotesImporterTest, ScriptRunsWithoutShellOrInputAndWithinItsTimeLimit) {
     const QString odd = home.root() + "/x$(touch $HOME/PWNED)y (1)";
     writeFile(odd + bundle, readFile(resources + bundle));
     QDir().mkpath(home.root() + "/empty");
-    const struct {
-        const char* name;
-        QString resources;
-        QByteArray first; // what the stand-in does before writing the export
-        int timeLimitMs;
-        bool delivered;
-    } rows[] = {
+    // first: what the stand-in does before writing the export.
+    // clang-format off
+    const struct { const char* name; QString resources; QByteArray first; int timeLimitMs; bool delivered; }
+        rows[] = {
         {"an ordinary run", resources, "", 10000, true},
         {"an odd install path is one argument", odd, "", 10000, true},
         {"a script that reads its input gets none", resources, "cat\n", 10000, true},
         // What the script started is stopped with it, or it would hold our stderr open.
         {"a hanging script is stopped", resources, "sleep 30 & echo $! >\"$HOME/child\"\nwait\n", 300, false},
-        {"no script resource runs nothing", home.root() + "/empty", "", 10000, false},
-    };
+        {"no script resource runs nothing", home.root() + "/empty", "", 10000, false}};
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         QFile::remove(home.root() + "/script-arg");

@@ -38,28 +38,22 @@ const QByteArray kGIF = QByteArray::fromHex("47494638396106000400f00000ff0000000
 } // namespace
 
 TEST(VesperNoteText, LabelsTagsAndBlankLines) {
-    const struct {
-        const char16_t* file;
-        const char16_t* body;
-    } rows[] = {
-        {u"Buy milk\n\nTags: Errands, Home Stuff\nCreated: Dec 5, 2015, 3:04 PM\nModified: Dec 6, 2015, 9:00 "
-         u"AM",
+    // clang-format off
+    const struct { const char16_t* file; const char16_t* body; } rows[] = {
+        {u"Buy milk\n\nTags: Errands, Home Stuff\nCreated: Dec 5, 2015, 3:04 PM\nModified: Dec 6, 2015, 9:00 AM",
          u"Buy milk\n\n#errands #homestuff"},
-        {u"A", u"A\n"},                              // no tags: the last line keeps its newline
-        {u"", u""},                                  // nothing at all
-        {u"Created: Dec 5, 2015, 3:04 PM", u""},     // only fields
-        {u"A\nTags:B", u"A\nTags:B\n"},              // a label needs its blank
-        {u" Tags: x\nA", u" Tags: x\nA\n"},          // and the very start of the line
-        {u"tags: x", u"tags: x\n"},                  // and its case
-        {u"Tags: a, b,c", u"\n#a #b,c"},             // split only at comma plus blank
-        {u"Tags: A B, C", u"\n#ab #c"},              // blanks removed, lower-cased
-        {u"Tags: \u00DCber", u"\n#\u00FCber"},       // lower-casing is not ASCII-only
-        {u"A\nTags: ", u"A\n"},                      // an empty value adds no tag line
-        {u"Tags: x\nTags: y", u"\n#y"},              // the last value wins
-        {u"A\n\nB\n", u"A\nB\n"},                    // blank lines dropped
-        {u"A\n \t\u00A0\u3000\u000B\nB", u"A\nB\n"}, // whitespace-only lines too
-        {u"A\n\u200B\nB", u"A\n\u200B\nB\n"},        // a zero-width space is not whitespace
-    };
+        // No tags: the last line keeps its newline; nothing at all; only fields.
+        {u"A", u"A\n"}, {u"", u""}, {u"Created: Dec 5, 2015, 3:04 PM", u""},
+        // A label needs its blank, the very start of the line and its case.
+        {u"A\nTags:B", u"A\nTags:B\n"}, {u" Tags: x\nA", u" Tags: x\nA\n"}, {u"tags: x", u"tags: x\n"},
+        // Split only at comma plus blank; blanks removed, lower-cased, and not in ASCII only.
+        {u"Tags: a, b,c", u"\n#a #b,c"}, {u"Tags: A B, C", u"\n#ab #c"}, {u"Tags: \u00DCber", u"\n#\u00FCber"},
+        // An empty value adds no tag line; the last value wins.
+        {u"A\nTags: ", u"A\n"}, {u"Tags: x\nTags: y", u"\n#y"},
+        // Blank lines are dropped, whitespace-only ones too; a zero-width space is not whitespace.
+        {u"A\n\nB\n", u"A\nB\n"}, {u"A\n \t\u00A0\u3000\u000B\nB", u"A\nB\n"},
+        {u"A\n\u200B\nB", u"A\n\u200B\nB\n"}};
+    // clang-format on
     for (const auto& row : rows)
         EXPECT_EQ(body(QString::fromUtf16(row.file)), QString::fromUtf16(row.body))
             << QString::fromUtf16(row.file).toStdString();
@@ -84,7 +78,7 @@ TEST(VesperNoteText, PictureValuesAreFileNamesOnly) {
 }
 
 TEST(VesperDates, EnglishExportsParseInAnyLocaleAndTimeZone) {
-    ScopedTimeZone utc("UTC");
+    ScopedVariable utc("TZ", "UTC");
     const double groceries = 1449327840.0; // Dec 5, 2015, 3:04 PM UTC
     auto parsed = [](const QString& s) {
         return ZNFVesperNoteImporter::dateFromString(s).value_or(ZNFDate{-1}).secondsSince1970;
@@ -101,14 +95,14 @@ TEST(VesperDates, EnglishExportsParseInAnyLocaleAndTimeZone) {
     EXPECT_EQ(parsed("Dez. 5, 2015, 3:04 PM"), groceries) << "the user's own locale";
     QLocale::setDefault(previous);
 
-    ScopedTimeZone east("XYZ-3"); // three hours ahead of UTC, no zone database needed
+    ScopedVariable east("TZ", "XYZ-3"); // three hours ahead of UTC, no zone database needed
     EXPECT_EQ(parsed("Dec 5, 2015, 3:04 PM"), groceries - 3 * 3600);
 }
 
 class VesperImport : public ::testing::Test {
 protected:
     ScopedHome home;
-    ScopedTimeZone utc{"UTC"}; // dates are read in local time
+    ScopedVariable utc{"TZ", "UTC"}; // dates are read in local time
     // The test folder's path has no "Vesper" in it, so exports named without it do not climb.
     QString root = home.root() + "/work";
     QStringList cachesContents() const { return folderContents(home.caches()); }
@@ -116,10 +110,10 @@ protected:
 
 TEST_F(VesperImport, GroceriesNoteAndItsPictureAsWritten) {
     const QString exp = root + "/Vesper Export";
-    VesperExport::writeNote(exp, "Groceries.txt",
-                            "Buy milk\n\nPicture: IMG_1.jpg\nTags: Errands, Home Stuff\n"
-                            "Created: Dec 5, 2015, 3:04 PM\nModified: Dec 6, 2015, 9:00 AM\n");
-    VesperExport::writePicture(exp, "IMG_1.jpg", VesperExport::picture(640, 480), "JPEG");
+    VesperExport::write(exp,
+                        {{"Groceries.txt", "Buy milk\n\nPicture: IMG_1.jpg\nTags: Errands, Home Stuff\n"
+                                           "Created: Dec 5, 2015, 3:04 PM\nModified: Dec 6, 2015, 9:00 AM\n"},
+                         {"Pictures/IMG_1.jpg", F::jpeg(VesperExport::picture(640, 480))}});
 
     const Converted c = convert(exp);
     EXPECT_EQ(c.result.path, home.caches() + "/Vesper_to_Tessanote.notebackup");
@@ -138,25 +132,27 @@ TEST_F(VesperImport, GroceriesNoteAndItsPictureAsWritten) {
 }
 
 TEST_F(VesperImport, FindsTheTopFolderByClimbingOnlyWhenThePathSaysVesper) {
-    const QString mine = root + "/My Vesper Export";
-    const QString note = VesperExport::writeNote(mine, "A.txt", "A\n");
+    const QString mine = root + "/My Vesper Export", plain = root + "/Export", empty = root + "/Empty";
+    VesperExport::write(mine, {{"A.txt", "A\n"}});
+    VesperExport::write(plain, {{"A.txt", "A\n"}, {"B.txt", "B\n"}});
+    QDir().mkpath(VesperExport::pictures(empty));
     EXPECT_EQ(ZNFVesperNoteImporter::topFolderForPath(mine + "/Active Notes/"), mine);
-    EXPECT_EQ(convert(note).result.notes, 1) << "from a note file";
-    EXPECT_EQ(convert(mine + "/Active Notes").result.notes, 1) << "from the notes folder";
-
-    const QString plain = root + "/Export";
-    VesperExport::writeNote(plain, "A.txt", "A\n");
-    VesperExport::writeNote(plain, "B.txt", "B\n");
-    EXPECT_EQ(convert(plain).result.notes, 2) << "the chosen folder itself, no climbing";
-
-    QFile::remove(home.caches() + "/Vesper_to_Tessanote.notebackup");
-    const Converted none = convert(plain + "/Active Notes");
-    EXPECT_TRUE(none.result.path.isEmpty());
-    EXPECT_EQ(none.result.notes, 0);
-    EXPECT_TRUE(none.result.failure.contains("Active Notes")) << none.result.failure.toStdString();
-    EXPECT_EQ(cachesContents(), QStringList()) << "no staging folder is left behind";
-    EXPECT_TRUE(convert(root + "/nothing here").result.path.isEmpty());
-    EXPECT_TRUE(convert(QString()).result.path.isEmpty());
+    // clang-format off
+    const struct { QString path; qint64 notes; QString failure; } rows[] = { // notes -1: no archive
+        {mine + "/Active Notes/A.txt", 1, {}}, {mine + "/Active Notes", 1, {}},
+        {plain, 2, {}}, {plain + "/Active Notes", -1, "no \"Active Notes\" folder"}, // no climbing
+        {root + "/nothing here", -1, "cannot read"},
+        {QString(), -1, "no export folder was chosen"}, {empty, 0, "no notes were found"}}; // still an archive
+    // clang-format on
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.path.toStdString());
+        QFile::remove(home.caches() + "/Vesper_to_Tessanote.notebackup");
+        const Converted c = convert(row.path);
+        EXPECT_EQ(c.result.path.isEmpty() ? -1 : c.result.notes, row.notes);
+        EXPECT_EQ(c.result.failure.isEmpty(), row.failure.isEmpty());
+        EXPECT_TRUE(c.result.failure.startsWith(row.failure)) << c.result.failure.toStdString();
+        EXPECT_EQ(cachesContents().size(), row.notes < 0 ? 0 : 1) << "no staging folder is left behind";
+    }
 }
 
 TEST_F(VesperImport, NotesInNameOrderEachFollowedByItsPicture) {
@@ -265,20 +261,10 @@ TEST_F(VesperImport, DamagedNotesKeepTheirTextAndTheirFileDates) {
               QJsonArray({"\n#x", 1388631845000.0, 1388631845000.0}));
 }
 
-TEST_F(VesperImport, EmptyNotesFolderWritesAnEmptyArchiveButCountsAsAFailure) {
-    const QString exp = root + "/Export";
-    QDir().mkpath(VesperExport::pictures(exp));
-    const Converted c = convert(exp);
-    EXPECT_EQ(std::tuple(c.result.path.isEmpty(), c.result.notes, c.result.failure.isEmpty()),
-              std::tuple(false, 0, false));
-    EXPECT_EQ(c.zip.names(), (QStringList{"entries.json", "resources/.DS_Store"}));
-    EXPECT_TRUE(c.entries.isEmpty());
-}
-
 TEST_F(VesperImport, EntryPointsReportThroughTheCompletion) {
     const QString exp = root + "/Export";
-    VesperExport::writeNote(exp, "A.txt", "A\nPicture: a.png\n");
-    VesperExport::writePicture(exp, "a.png", VesperExport::picture(8, 8), "PNG");
+    VesperExport::write(
+        exp, {{"A.txt", "A\nPicture: a.png\n"}, {"Pictures/a.png", F::png(VesperExport::picture(8, 8))}});
 
     QStringList calls;
     auto record = [&](const ZNFConversionOutcome& o) {

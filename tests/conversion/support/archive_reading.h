@@ -14,7 +14,6 @@
 #include <QThread>
 #include <ctime>
 #include <gtest/gtest.h>
-#include <optional>
 
 // The index's "entries"; empty when there is no index.
 inline QJsonArray entriesOf(const ZipContents& zip) {
@@ -40,30 +39,20 @@ inline QStringList folderContents(const QString& folder) {
     return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
 }
 
-// An environment variable set for one test and put back when it ends.
+// An environment variable set for one test and put back when it ends. TZ is read again each
+// time, for the dates the importers read in local time.
 class ScopedVariable {
 public:
-    ScopedVariable(const char* name, const QByteArray& value)
-        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name)) {
-        qputenv(name, value);
+    ScopedVariable(const char* name, const QByteArray& value) : m_name(name), m_old(qgetenv(name)) {
+        set(value);
     }
-    ~ScopedVariable() { m_had ? qputenv(m_name, m_old) : qunsetenv(m_name); }
-
-private:
-    const char* m_name;
-    bool m_had;
-    QByteArray m_old;
-};
-
-// Dates are read in local time.
-class ScopedTimeZone {
-public:
-    explicit ScopedTimeZone(const char* tz) : m_tz(std::in_place, "TZ", tz) { tzset(); }
-    ~ScopedTimeZone() {
-        m_tz.reset();
+    ~ScopedVariable() { set(m_old); }
+    void set(const QByteArray& value) {
+        value.isNull() ? qunsetenv(m_name) : qputenv(m_name, value);
         tzset();
     }
 
 private:
-    std::optional<ScopedVariable> m_tz;
+    const char* m_name;
+    QByteArray m_old; // null: it was not set
 };

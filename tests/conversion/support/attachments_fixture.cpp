@@ -15,14 +15,21 @@ QString container() {
     return QDir::homePath() + "/Library/Group Containers/group.com.apple.notes";
 }
 
-bool createStore(const std::vector<AttachmentsStoreRow>& rows) {
+bool createStore(const std::vector<AttachmentsStoreRow>& rows,
+                 const std::vector<AttachmentsStoreRow>& inWriteAheadLog) {
     NotesStoreFixture::Store store;
     auto value = [](const auto& optional) { return optional ? QVariant(*optional) : QVariant(); };
+    auto columns = [&](const AttachmentsStoreRow& row) {
+        return NotesStoreFixture::Row{{"Z_PK", value(row.primaryKey)},
+                                      {"Z_ENT", NotesStoreFixture::kAttachmentEntity},
+                                      {"ZIDENTIFIER", value(row.identifier)},
+                                      {"ZTYPEUTI", value(row.type)}};
+    };
     for (const auto& row : rows)
-        store.objects.push_back({{"Z_PK", value(row.primaryKey)},
-                                 {"Z_ENT", NotesStoreFixture::kAttachmentEntity},
-                                 {"ZIDENTIFIER", value(row.identifier)},
-                                 {"ZTYPEUTI", value(row.type)}});
+        store.objects.push_back(columns(row));
+    // Written as notes without data, whose columns the row's replace, for only notes can stay in the log.
+    for (const auto& row : inWriteAheadLog)
+        store.notes.push_back({row.primaryKey.value_or(0), QByteArray(), columns(row), true});
     return NotesStoreFixture::write(container(), store);
 }
 

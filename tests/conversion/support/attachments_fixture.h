@@ -18,8 +18,10 @@ struct AttachmentsStoreRow {
 namespace AttachmentsFixture {
 
 QString container(); // under the current HOME
-// Writes the container's store (NotesStoreFixture) with `rows` as its attachment rows.
-bool createStore(const std::vector<AttachmentsStoreRow>& rows);
+// Writes the container's store (NotesStoreFixture) with `rows` as its attachment rows, and
+// `inWriteAheadLog` as rows only its -wal file holds, as while the Notes app has the store open.
+bool createStore(const std::vector<AttachmentsStoreRow>& rows,
+                 const std::vector<AttachmentsStoreRow>& inWriteAheadLog = {});
 void writeMedia(const QString& uuid, const QString& name, const QByteArray& bytes);
 void writePreview(const QString& name, const QByteArray& bytes);
 

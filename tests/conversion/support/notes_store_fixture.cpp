@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QLocale>
+#include <map>
 #include <sqlite3.h>
 #include <zlib.h>
 
@@ -12,76 +14,67 @@ namespace NotesStoreFixture {
 
 namespace {
 
-const QStringList kObjectColumns =
-    QString(
-        "Z_PK Z_ENT Z_OPT ZMARKEDFORDELETION ZISPASSWORDPROTECTED ZFOLDER ZFOLDERTYPE ZNOTE ZCREATIONDATE "
-        "ZCREATIONDATE1 ZCREATIONDATE3 ZMODIFICATIONDATE ZMODIFICATIONDATE1 ZIDENTIFIER ZTYPEUTI ZTITLE1")
-        .split(' ');
-const QStringList kNoteDataColumns = {"Z_PK", "Z_ENT", "Z_OPT", "ZNOTE", "ZDATA"};
+// Every table of the store with its columns; Z_PK, where a table has it, numbers the rows.
+const std::map<QString, QStringList> kTables = {
+    {"Z_PRIMARYKEY", {"Z_ENT", "Z_NAME", "Z_SUPER", "Z_MAX"}},
+    {"Z_METADATA", {"Z_VERSION", "Z_UUID", "Z_PLIST"}},
+    {"ZICCLOUDSYNCINGOBJECT",
+     QString(
+         "Z_PK Z_ENT Z_OPT ZMARKEDFORDELETION ZISPASSWORDPROTECTED ZFOLDER ZFOLDERTYPE ZNOTE ZCREATIONDATE "
+         "ZCREATIONDATE1 ZCREATIONDATE3 ZMODIFICATIONDATE ZMODIFICATIONDATE1 ZIDENTIFIER ZTYPEUTI ZTITLE1")
+         .split(' ')},
+    {"ZICNOTEDATA", {"Z_PK", "Z_ENT", "Z_OPT", "ZNOTE", "ZDATA"}}};
 
 bool exec(sqlite3* db, const QString& sql) {
     return sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-QStringList present(const QStringList& columns, const QStringList& leftOut) {
-    QStringList kept;
-    for (const QString& column : columns)
-        if (!leftOut.contains(column))
-            kept << column;
-    return kept;
+// The table's columns the store keeps.
+QStringList columnsOf(const Store& store, const QString& table) {
+    QStringList columns = kTables.at(table);
+    for (const QString& column : store.leftOutColumns)
+        columns.removeAll(column);
+    return columns;
 }
 
-bool createTable(sqlite3* db, const QString& table, const QStringList& columns) {
-    QStringList definitions;
-    for (const QString& column : columns)
-        definitions << (column == "Z_PK" ? "Z_PK INTEGER PRIMARY KEY" : column);
-    return exec(db, "CREATE TABLE " + table + " (" + definitions.join(", ") + ")");
+// A value as an SQL literal of its storage class: NULL, BLOB, TEXT (hex-encoded, so quotes and
+// NULs survive), REAL or INTEGER.
+QString literal(const QVariant& value) {
+    if (value.isNull())
+        return "NULL";
+    switch (value.typeId()) {
+    case QMetaType::QByteArray:
+        return "X'" + value.toByteArray().toHex() + "'";
+    case QMetaType::QString:
+        return "CAST(X'" + value.toString().toUtf8().toHex() + "' AS TEXT)";
+    case QMetaType::Double:
+        return QString::number(value.toDouble(), 'e', QLocale::FloatingPointShortest);
+    default:
+        return QString::number(value.toLongLong());
+    }
 }
 
-// Inserts the row's values of the columns the table has.
-bool insert(sqlite3* db, const QString& table, const QStringList& columns, const Row& row) {
-    QStringList names, marks;
+// Inserts the row's values of the columns the table has; nothing when the store has no such table.
+bool insert(sqlite3* db, const Store& store, const QString& table, const Row& row) {
+    if (store.leftOutTables.contains(table))
+        return true;
+    const QStringList columns = columnsOf(store, table);
+    QStringList names, values;
     for (auto it = row.begin(); it != row.end(); ++it)
         if (columns.contains(it.key())) {
             names << it.key();
-            marks << "?";
+            values << literal(it.value());
         }
-    sqlite3_stmt* statement = nullptr;
-    const QByteArray sql =
-        ("INSERT INTO " + table + " (" + names.join(", ") + ") VALUES (" + marks.join(", ") + ")").toUtf8();
-    if (sqlite3_prepare_v2(db, sql.constData(), -1, &statement, nullptr) != SQLITE_OK)
-        return false;
-    for (int i = 0; i < names.size(); ++i) {
-        const QVariant value = row.value(names[i]);
-        if (value.isNull())
-            sqlite3_bind_null(statement, i + 1);
-        else if (value.typeId() == QMetaType::QByteArray) {
-            const QByteArray bytes = value.toByteArray();
-            sqlite3_bind_blob(statement, i + 1, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT);
-        } else if (value.typeId() == QMetaType::QString) {
-            const QByteArray text = value.toString().toUtf8();
-            sqlite3_bind_text(statement, i + 1, text.constData(), int(text.size()), SQLITE_TRANSIENT);
-        } else if (value.typeId() == QMetaType::Double)
-            sqlite3_bind_double(statement, i + 1, value.toDouble());
-        else
-            sqlite3_bind_int64(statement, i + 1, value.toLongLong());
-    }
-    const bool done = sqlite3_step(statement) == SQLITE_DONE;
-    sqlite3_finalize(statement);
-    return done;
+    return exec(db,
+                "INSERT INTO " + table + " (" + names.join(", ") + ") VALUES (" + values.join(", ") + ")");
 }
 
 bool insertNote(sqlite3* db, const Store& store, const Note& note) {
-    const QStringList objectColumns = present(kObjectColumns, store.leftOutColumns);
     Row row{{"Z_PK", note.primaryKey}, {"Z_ENT", kNoteEntity}, {"Z_OPT", 1}};
-    for (auto it = note.extra.begin(); it != note.extra.end(); ++it)
-        row.insert(it.key(), it.value());
-    bool ok = store.leftOutTables.contains("ZICCLOUDSYNCINGOBJECT") ||
-              insert(db, "ZICCLOUDSYNCINGOBJECT", objectColumns, row);
-    if (!note.data.isNull() && !store.leftOutTables.contains("ZICNOTEDATA"))
-        ok = ok && insert(db, "ZICNOTEDATA", present(kNoteDataColumns, store.leftOutColumns),
-                          {{"Z_ENT", 4}, {"ZNOTE", note.primaryKey}, {"ZDATA", note.data}});
-    return ok;
+    row.insert(note.extra);
+    return insert(db, store, "ZICCLOUDSYNCINGOBJECT", row) &&
+           (note.data.isNull() || insert(db, store, "ZICNOTEDATA",
+                                         {{"Z_ENT", 4}, {"ZNOTE", note.primaryKey}, {"ZDATA", note.data}}));
 }
 
 } // namespace
@@ -127,27 +120,21 @@ bool write(const QString& folder, const Store& store) {
         return false;
     // No waiting for the disk: the file only has to outlive the test.
     bool ok = exec(db, "PRAGMA journal_mode=WAL") && exec(db, "PRAGMA synchronous=OFF");
-    if (!store.leftOutTables.contains("Z_PRIMARYKEY")) {
-        ok = ok && exec(db, "CREATE TABLE Z_PRIMARYKEY (Z_ENT INTEGER PRIMARY KEY, Z_NAME VARCHAR, Z_SUPER "
-                            "INTEGER, Z_MAX INTEGER)");
-        for (auto it = store.entities.begin(); it != store.entities.end(); ++it)
-            ok = ok && insert(db, "Z_PRIMARYKEY", {"Z_ENT", "Z_NAME"},
-                              {{"Z_ENT", it.value()}, {"Z_NAME", it.key()}});
+    for (const auto& [table, columns] : kTables) {
+        QStringList definitions;
+        for (const QString& column : columnsOf(store, table))
+            definitions << (column == "Z_PK" ? "Z_PK INTEGER PRIMARY KEY" : column);
+        ok = ok && (store.leftOutTables.contains(table) ||
+                    exec(db, "CREATE TABLE " + table + " (" + definitions.join(", ") + ")"));
     }
-    if (!store.leftOutTables.contains("Z_METADATA"))
-        ok = ok &&
-             exec(db, "CREATE TABLE Z_METADATA (Z_VERSION INTEGER PRIMARY KEY, Z_UUID VARCHAR(255), "
-                      "Z_PLIST BLOB)") &&
-             insert(db, "Z_METADATA", {"Z_VERSION", "Z_UUID"}, {{"Z_VERSION", 1}, {"Z_UUID", store.uuid}});
-    if (!store.leftOutTables.contains("ZICCLOUDSYNCINGOBJECT"))
-        ok = ok && createTable(db, "ZICCLOUDSYNCINGOBJECT", present(kObjectColumns, store.leftOutColumns));
-    if (!store.leftOutTables.contains("ZICNOTEDATA"))
-        ok = ok && createTable(db, "ZICNOTEDATA", present(kNoteDataColumns, store.leftOutColumns));
+    for (auto it = store.entities.begin(); it != store.entities.end(); ++it)
+        ok = ok && insert(db, store, "Z_PRIMARYKEY", {{"Z_ENT", it.value()}, {"Z_NAME", it.key()}});
+    ok = ok && insert(db, store, "Z_METADATA", {{"Z_VERSION", 1}, {"Z_UUID", store.uuid}});
     for (const QString& statement : store.statements)
         ok = ok && exec(db, statement);
     ok = ok && exec(db, "BEGIN");
     for (const Row& row : store.objects)
-        ok = ok && insert(db, "ZICCLOUDSYNCINGOBJECT", present(kObjectColumns, store.leftOutColumns), row);
+        ok = ok && insert(db, store, "ZICCLOUDSYNCINGOBJECT", row);
     for (const Note& note : store.notes)
         ok = ok && (note.onlyInWriteAheadLog || insertNote(db, store, note));
     ok = ok && exec(db, "COMMIT") && exec(db, "PRAGMA wal_checkpoint(TRUNCATE)");

@@ -44,7 +44,7 @@ struct Store {
     QStringList statements;     // SQL run once the tables are made
     std::vector<Row> objects;   // folders, attachments: any other row of ZICCLOUDSYNCINGOBJECT
     QStringList leftOutTables;  // e.g. "ZICNOTEDATA": the store is made without them
-    QStringList leftOutColumns; // of ZICCLOUDSYNCINGOBJECT and ZICNOTEDATA
+    QStringList leftOutColumns; // of any table
     QString uuid = QString::fromLatin1(kUUID);
     QVariantMap entities{
         {"ICNote", kNoteEntity}, {"ICAttachment", kAttachmentEntity}, {"ICFolder", kFolderEntity}};

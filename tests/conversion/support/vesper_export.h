@@ -75,18 +75,4 @@ inline QImage picture(int width, int height, int seed = 0) {
     return image;
 }
 
-// Writes "<export>/Active Notes/Pictures/<name>" in the given format ("JPEG", "PNG", "GIF"),
-// recording `dpi` in the file.
-inline QString writePicture(const QString& exportFolder, const QString& name, const QImage& image,
-                            const char* format, int dpi = 72) {
-    const QString path = pictures(exportFolder) + u'/' + name;
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QImage copy = image;
-    const int dotsPerMeter = qRound(dpi / 0.0254);
-    copy.setDotsPerMeterX(dotsPerMeter);
-    copy.setDotsPerMeterY(dotsPerMeter);
-    copy.save(path, format);
-    return path;
-}
-
 } // namespace VesperExport
