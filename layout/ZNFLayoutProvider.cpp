@@ -1,7 +1,9 @@
 #include "layout/ZNFLayoutProvider.h"
 
+#include "layout/ZNFLayoutLog.h"
 #include "text/ZNFTextFormatter.h"
 
+#include <QScopeGuard>
 #include <mutex>
 
 ZNFLayoutProvider::ZNFLayoutProvider() {
@@ -92,6 +94,17 @@ ZNFLayoutItemList ZNFLayoutProvider::layoutItemsWithData(const QVariant& data) {
     ZNFLayoutItemList result;
     if (data.typeId() != QMetaType::QVariantList)
         return result;
+    // Each level is a table of views to size and draw; hostile data nesting hundreds of them
+    // would take minutes and a deep stack, and no screen needs more than a few.
+    if (m_nesting >= kMaxNesting) {
+        ZNFWarnf(
+            lcLayout(),
+            QStringLiteral("Layout data nests tables deeper than %@ levels; the inner items are left out"),
+            QString::number(kMaxNesting));
+        return result;
+    }
+    ++m_nesting;
+    const auto unnest = qScopeGuard([this] { --m_nesting; });
     const QVariantList elements = data.toList();
     for (const QVariant& element : elements) {
         if (element.typeId() != QMetaType::QVariantMap)

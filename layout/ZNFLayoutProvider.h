@@ -70,8 +70,10 @@ public:
                                          const QString& templateId);
     static std::shared_ptr<ZNFLayoutProvider> providerForTemplateId(const QString& templateId);
 
-    // Items of an array of layout dictionaries, in order; anything unusable is skipped.
+    // Items of an array of layout dictionaries, in order; anything unusable is skipped. Tables
+    // nest items through this call; past kMaxNesting levels the inner items are dropped.
     ZNFLayoutItemList layoutItemsWithData(const QVariant& data);
+    static constexpr int kMaxNesting = 32;
     bool predicatePassesForItem(const QVariantMap& item) const;
     // Collects the tap events of `events` that have a handler and returns them. Nothing is
     // attached to the item: layout-data events run only through performEvent() and
@@ -102,4 +104,5 @@ private:
     HandlerMap m_handlers;
     ZNFPredicator m_predicator;
     std::shared_ptr<ZNFTextFormatter> m_textFormatter;
+    int m_nesting = 0;
 };
