@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 #include "platform/peer/ZNFSha256.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -125,12 +126,8 @@ QByteArray writePatternFile(const QString& path, qint64 size, quint32 seed) {
 
 QByteArray sha256OfFile(const QString& path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    ZNFSha256 sha;
-    while (!file.atEnd())
-        sha.addData(file.read(1 << 20));
-    return sha.result();
+    QCryptographicHash sha(QCryptographicHash::Sha256);
+    return file.open(QIODevice::ReadOnly) && sha.addData(&file) ? sha.result() : QByteArray();
 }
 
 QStringList layerTemporaryFiles() {
@@ -163,14 +160,11 @@ ScopedFastLimits::~ScopedFastLimits() {
 }
 
 std::shared_ptr<const ZNFPeerIdentity> fixtureIdentity(int which) {
-    static const std::vector<std::shared_ptr<const ZNFPeerIdentity>> identities = [] {
-        std::vector<std::shared_ptr<const ZNFPeerIdentity>> made;
-        for (int i = 0; i < 3; ++i)
-            made.push_back(std::make_shared<const ZNFPeerIdentity>(
-                ZNFPeerIdentity::generate(QStringLiteral("fixture %1").arg(i))));
-        return made;
-    }();
-    return identities.at(size_t(which));
+    static std::shared_ptr<const ZNFPeerIdentity> made[3];
+    if (!made[which])
+        made[which] = std::make_shared<const ZNFPeerIdentity>(
+            ZNFPeerIdentity::generate(QStringLiteral("fixture %1").arg(which)));
+    return made[which];
 }
 
 PeerPair::PeerPair(const QString& serviceType, ZNFPeerDiscovery::Backend backend, bool secure)
@@ -198,10 +192,15 @@ PeerPair::~PeerPair() {
     guestSession->disconnect();
 }
 
-bool PeerPair::connect(double timeout) {
+bool PeerPair::find() {
     advertiser->startAdvertisingPeer();
     browser->startBrowsingForPeers();
-    if (!waitUntil([this] { return browsing->found().contains(hostID); }))
+    // A responder may take seconds to announce.
+    return waitUntil([this] { return browsing->found().contains(hostID); }, 10000);
+}
+
+bool PeerPair::connect(double timeout) {
+    if (!find())
         return false;
     browser->invitePeer(hostID, guestSession, QByteArray("hello"), timeout);
     return waitUntil([this] {
@@ -217,30 +216,9 @@ ZNFPeerError PeerPair::sendAndWait(const QString& path, const std::optional<ZNFP
                                                    to.value_or(guestID), probe.callback());
     if (progress && started)
         started(*progress);
-    if (!probe.wait())
+    if (!probe.wait(60000)) // fifty megabytes through a responder's namespace on a busy machine
         return ZNFPeerError(ZNFPeerError::TimedOut, "the sender never completed");
     return probe.error();
-}
-
-QByteArray rawFrame(quint8 type, const QByteArray& payload) {
-    return rawU32(quint32(payload.size())) + QByteArray(1, char(type)) + payload;
-}
-
-template <class T> static QByteArray bigEndian(T value) {
-    QByteArray bytes(sizeof(T), Qt::Uninitialized);
-    qToBigEndian(value, bytes.data());
-    return bytes;
-}
-QByteArray rawU32(quint32 value) {
-    return bigEndian(value);
-}
-static QByteArray rawU64(quint64 value) {
-    return bigEndian(value);
-}
-
-QByteArray rawString(const QString& value) {
-    const QByteArray utf8 = value.toUtf8();
-    return rawU32(quint32(utf8.size())) + utf8;
 }
 
 QByteArray rawInvite(const QString& id, const QString& name, const QByteArray& nonce) {
@@ -280,22 +258,6 @@ std::unique_ptr<QTcpServer> listenRaw(const ZNFPeerIdentity* identity) {
     if (!server->listen(QHostAddress::LocalHost))
         qFatal("cannot listen on 127.0.0.1");
     return server;
-}
-
-QByteArray rawBegin(quint32 id, const QString& name, quint64 size) {
-    return rawFrame(ZNFPeerFrame::ResourceBegin, rawU32(id) + rawString(name) + rawU64(size));
-}
-
-QByteArray rawChunk(quint32 id, const QByteArray& bytes) {
-    return rawFrame(ZNFPeerFrame::ResourceChunk, rawU32(id) + bytes);
-}
-
-QByteArray rawEnd(quint32 id, const QByteArray& digest) {
-    return rawFrame(ZNFPeerFrame::ResourceEnd, rawU32(id) + digest);
-}
-
-QByteArray rawResult(quint32 id, quint32 code, quint64 size, const QByteArray& digest) {
-    return rawFrame(ZNFPeerFrame::ResourceResult, rawU32(id) + rawU32(code) + rawU64(size) + digest);
 }
 
 std::unique_ptr<QTcpSocket> connectRaw(quint16 port, const QHostAddress& source) {

@@ -17,6 +17,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QWaitCondition>
+#include <QtEndian>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -167,13 +168,15 @@ private:
 std::shared_ptr<const ZNFPeerIdentity> fixtureIdentity(int which);
 
 // An advertiser + session ("host") and a browser + session ("guest") over in-process
-// discovery; connect() runs the whole invitation and waits until both sides are connected.
-// Encrypted with the fixture identities when `secure`.
+// discovery; find() starts both and waits until the guest found the host, connect() then runs
+// the invitation (context "hello") and waits until both sides are connected. Encrypted with the
+// fixture identities when `secure`.
 struct PeerPair {
     explicit PeerPair(const QString& serviceType = QStringLiteral("nc-test"),
                       ZNFPeerDiscovery::Backend backend = ZNFPeerDiscovery::Backend::Loopback,
                       bool secure = false);
     ~PeerPair();
+    bool find();
     bool connect(double timeout = 5);
     // Sends the file at `path` under its own name from the host (to the guest unless `to`
     // names another peer), hands its progress to `started`, and waits for the completion.
@@ -191,16 +194,35 @@ struct PeerPair {
     std::shared_ptr<ZNFPeerBrowser> browser;
 };
 
-// Frames by hand, for a raw socket playing a peer.
-QByteArray rawFrame(quint8 type, const QByteArray& payload = {});
-QByteArray rawString(const QString& value);
-QByteArray rawU32(quint32 value);
+// Frames by hand, for a raw socket playing a peer: numbers big-endian, strings length-prefixed.
+template <class T> QByteArray rawBigEndian(T value) {
+    QByteArray bytes(sizeof(T), Qt::Uninitialized);
+    qToBigEndian(value, bytes.data());
+    return bytes;
+}
+inline QByteArray rawU32(quint32 value) {
+    return rawBigEndian(value);
+}
+inline QByteArray rawString(const QString& value) {
+    return rawU32(quint32(value.toUtf8().size())) + value.toUtf8();
+}
+inline QByteArray rawFrame(quint8 type, const QByteArray& payload = {}) {
+    return rawU32(quint32(payload.size())) + QByteArray(1, char(type)) + payload;
+}
 // With a nonce: as an encrypted link's invitation, committing to it.
 QByteArray rawInvite(const QString& id, const QString& name, const QByteArray& nonce = {});
-QByteArray rawBegin(quint32 id, const QString& name, quint64 size);
-QByteArray rawChunk(quint32 id, const QByteArray& bytes);
-QByteArray rawEnd(quint32 id, const QByteArray& digest);
-QByteArray rawResult(quint32 id, quint32 code, quint64 size, const QByteArray& digest);
+inline QByteArray rawBegin(quint32 id, const QString& name, quint64 size) {
+    return rawFrame(ZNFPeerFrame::ResourceBegin, rawU32(id) + rawString(name) + rawBigEndian(size));
+}
+inline QByteArray rawChunk(quint32 id, const QByteArray& bytes) {
+    return rawFrame(ZNFPeerFrame::ResourceChunk, rawU32(id) + bytes);
+}
+inline QByteArray rawEnd(quint32 id, const QByteArray& digest) {
+    return rawFrame(ZNFPeerFrame::ResourceEnd, rawU32(id) + digest);
+}
+inline QByteArray rawResult(quint32 id, quint32 code, quint64 size, const QByteArray& digest) {
+    return rawFrame(ZNFPeerFrame::ResourceResult, rawU32(id) + rawU32(code) + rawBigEndian(size) + digest);
+}
 // A raw socket connected to a local port, from `source` (any 127.x address) when given.
 std::unique_ptr<QTcpSocket> connectRaw(quint16 port, const QHostAddress& source = {});
 // A TLS socket presenting `identity`, connected and encrypted with `protocol` (or null when
