@@ -18,6 +18,7 @@ TEST(PeerSession, InvitationConnectsBothSidesAndCarriesDataInOrder) {
     EXPECT_EQ(pair.answering->lastPeer().displayName(), "Guest Phone");
     EXPECT_EQ(pair.answering->lastContext(), QByteArray("hello"));
     EXPECT_EQ(pair.browsing->infoOf(pair.hostID).value("host"), "test box");
+    // The host's own display name, not the one its discovery info claims.
     EXPECT_FALSE(pair.browsing->infoOf(pair.hostID).contains(ZNFPeerDiscovery_displayNameKey));
     EXPECT_EQ(pair.browsing->found().first().displayName(), "Host Computer");
 

@@ -178,15 +178,18 @@ PeerPair::PeerPair(const QString& serviceType, ZNFPeerDiscovery::Backend backend
     hostSession->setDelegate(hostEvents);
     guestSession->setDelegate(guestEvents);
     answering = std::make_shared<AnsweringAdvertiser>(AnsweringAdvertiser::Mode::Accept, hostSession);
-    advertiser = ZNFPeerAdvertiser::create(hostID, {{QStringLiteral("host"), QStringLiteral("test box")}},
-                                           serviceType);
+    // The display name a discovery entry claims is not believed: the peer's own is.
+    const ZNFDiscoveryInfo info{{QStringLiteral("host"), QStringLiteral("test box")},
+                                {ZNFPeerDiscovery_displayNameKey, QStringLiteral("Spoof")}};
+    advertiser = ZNFPeerAdvertiser::create(hostID, info, serviceType);
     advertiser->setDelegate(answering);
     browser = ZNFPeerBrowser::create(guestID, serviceType);
     browser->setDelegate(browsing);
 }
 
 PeerPair::~PeerPair() {
-    advertiser->stopAdvertisingPeer();
+    if (advertiser)
+        advertiser->stopAdvertisingPeer();
     browser->stopBrowsingForPeers();
     hostSession->disconnect();
     guestSession->disconnect();
