@@ -12,17 +12,6 @@
 #include <QSslServer>
 #include <QtEndian>
 
-void RecordingSession::session(const std::shared_ptr<ZNFPeerSession>&, const ZNFPeerID& peer, qint64 state) {
-    QMutexLocker lock(&m_mutex);
-    m_states.push_back({peer, state});
-}
-
-void RecordingSession::session(const std::shared_ptr<ZNFPeerSession>&, const QByteArray& data,
-                               const ZNFPeerID&) {
-    QMutexLocker lock(&m_mutex);
-    m_data.append(data);
-}
-
 void RecordingSession::session(const std::shared_ptr<ZNFPeerSession>&, const QString& name, const ZNFPeerID&,
                                const std::shared_ptr<ZNFProgress>& progress) {
     if (refuseAll)
@@ -39,8 +28,6 @@ void RecordingSession::session(const std::shared_ptr<ZNFPeerSession>&, const QSt
     if (f.existed) {
         f.sha256 = sha256OfFile(f.path);
         f.size = QFileInfo(f.path).size();
-        if (onFinished)
-            onFinished(f.path);
     }
     QMutexLocker lock(&m_mutex);
     m_finished.push_back(f);
@@ -63,33 +50,10 @@ void AnsweringAdvertiser::advertiser(const std::shared_ptr<ZNFPeerAdvertiser>&, 
         m_context = context;
         m_peer = peer;
     }
-    if (m_mode == Mode::Accept)
+    if (mode == Mode::Accept)
         reply(true, m_session);
-    else if (m_mode == Mode::Decline)
+    else if (mode == Mode::Decline)
         reply(false, nullptr);
-}
-
-void AnsweringAdvertiser::advertiser(const std::shared_ptr<ZNFPeerAdvertiser>&, const ZNFPeerError& error) {
-    QMutexLocker lock(&m_mutex);
-    m_error = error;
-}
-
-void RecordingBrowser::browser(const std::shared_ptr<ZNFPeerBrowser>&, const ZNFPeerID& peer,
-                               const ZNFDiscoveryInfo& info) {
-    QMutexLocker lock(&m_mutex);
-    m_found.append(peer);
-    m_infos.append(info);
-}
-
-void RecordingBrowser::browser(const std::shared_ptr<ZNFPeerBrowser>&, const ZNFPeerID& peer) {
-    QMutexLocker lock(&m_mutex);
-    m_lost.append(peer);
-}
-
-ZNFDiscoveryInfo RecordingBrowser::infoOf(const ZNFPeerID& peer) const {
-    QMutexLocker lock(&m_mutex);
-    const qsizetype i = m_found.lastIndexOf(peer);
-    return i < 0 ? ZNFDiscoveryInfo() : m_infos.at(i);
 }
 
 ZNFPeerSession::Completion CompletionProbe::callback() {
@@ -100,10 +64,6 @@ ZNFPeerSession::Completion CompletionProbe::callback() {
         ++m_calls;
         m_error = error;
     };
-}
-
-bool CompletionProbe::wait(int timeoutMs) {
-    return waitUntil([this] { return calls() > 0; }, timeoutMs);
 }
 
 QByteArray writePatternFile(const QString& path, qint64 size, quint32 seed) {

@@ -8,7 +8,10 @@
 #include "platform/peer/ZNFPeerLimits.h"
 #include "platform/peer/ZNFPeerSession.h"
 
+#include "TestSupport.h"
+
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QMutex>
 #include <QSslSocket>
@@ -52,9 +55,14 @@ public:
         ZNFPeerError error;
     };
 
-    void session(const std::shared_ptr<ZNFPeerSession>&, const ZNFPeerID& peer, qint64 state) override;
-    void session(const std::shared_ptr<ZNFPeerSession>&, const QByteArray& data,
-                 const ZNFPeerID& peer) override;
+    void session(const std::shared_ptr<ZNFPeerSession>&, const ZNFPeerID& peer, qint64 state) override {
+        QMutexLocker lock(&m_mutex);
+        m_states.push_back({peer, state});
+    }
+    void session(const std::shared_ptr<ZNFPeerSession>&, const QByteArray& data, const ZNFPeerID&) override {
+        QMutexLocker lock(&m_mutex);
+        m_data.append(data);
+    }
     void session(const std::shared_ptr<ZNFPeerSession>&, const QString& name, const ZNFPeerID& peer,
                  const std::shared_ptr<ZNFProgress>& progress) override;
     void session(const std::shared_ptr<ZNFPeerSession>&, const QString& name, const ZNFPeerID& peer,
@@ -68,8 +76,6 @@ public:
     std::shared_ptr<ZNFProgress> lastProgress() const { return locked(m_mutex, m_progress); }
     // Cancels every incoming resource as soon as it is announced.
     std::atomic<bool> refuseAll{false};
-    // Called on the layer thread when a resource finished, while the file still exists.
-    std::function<void(const QString& path)> onFinished;
 
 private:
     mutable QMutex m_mutex;
@@ -80,22 +86,26 @@ private:
     std::shared_ptr<ZNFProgress> m_progress;
 };
 
-// Answers every invitation with the given session (or declines with none, or never answers).
+// Answers every invitation with the given session (or declines with none, or never answers) as
+// `mode` says at the time.
 class AnsweringAdvertiser : public ZNFPeerAdvertiserDelegate {
 public:
     enum class Mode { Accept, Decline, Ignore };
     AnsweringAdvertiser(Mode mode, std::shared_ptr<ZNFPeerSession> session)
-        : m_mode(mode), m_session(session) {}
+        : mode(mode), m_session(session) {}
     void advertiser(const std::shared_ptr<ZNFPeerAdvertiser>&, const ZNFPeerID& peer,
                     const QByteArray& context, const ZNFPeerInvitationHandler& reply) override;
-    void advertiser(const std::shared_ptr<ZNFPeerAdvertiser>&, const ZNFPeerError& error) override;
+    void advertiser(const std::shared_ptr<ZNFPeerAdvertiser>&, const ZNFPeerError& error) override {
+        QMutexLocker lock(&m_mutex);
+        m_error = error;
+    }
     int invitations() const { return locked(m_mutex, m_count); }
     QByteArray lastContext() const { return locked(m_mutex, m_context); }
     ZNFPeerID lastPeer() const { return locked(m_mutex, m_peer); }
     ZNFPeerError startError() const { return locked(m_mutex, m_error); }
+    std::atomic<Mode> mode;
 
 private:
-    Mode m_mode;
     std::shared_ptr<ZNFPeerSession> m_session;
     mutable QMutex m_mutex;
     int m_count = 0;
@@ -107,23 +117,35 @@ private:
 class RecordingBrowser : public ZNFPeerBrowserDelegate {
 public:
     void browser(const std::shared_ptr<ZNFPeerBrowser>&, const ZNFPeerID& peer,
-                 const ZNFDiscoveryInfo& info) override;
-    void browser(const std::shared_ptr<ZNFPeerBrowser>&, const ZNFPeerID& peer) override;
+                 const ZNFDiscoveryInfo& info) override {
+        QMutexLocker lock(&m_mutex);
+        m_found.append(peer);
+        m_infos.insert(peer.uniqueID(), info);
+    }
+    void browser(const std::shared_ptr<ZNFPeerBrowser>&, const ZNFPeerID& peer) override {
+        QMutexLocker lock(&m_mutex);
+        m_lost.append(peer);
+    }
     QList<ZNFPeerID> found() const { return locked(m_mutex, m_found); }
     QList<ZNFPeerID> lost() const { return locked(m_mutex, m_lost); }
-    ZNFDiscoveryInfo infoOf(const ZNFPeerID& peer) const;
+    // As last announced.
+    ZNFDiscoveryInfo infoOf(const ZNFPeerID& peer) const {
+        return locked(m_mutex, m_infos).value(peer.uniqueID());
+    }
 
 private:
     mutable QMutex m_mutex;
     QList<ZNFPeerID> m_found, m_lost;
-    QList<ZNFDiscoveryInfo> m_infos;
+    QHash<QString, ZNFDiscoveryInfo> m_infos;
 };
 
 // A sender completion that can be waited on.
 class CompletionProbe {
 public:
     ZNFPeerSession::Completion callback();
-    bool wait(int timeoutMs = 10000);
+    bool wait(int timeoutMs = 10000) {
+        return waitUntil([this] { return calls() > 0; }, timeoutMs);
+    }
     ZNFPeerError error() const { return locked(m_mutex, m_error); }
     int calls() const { return locked(m_mutex, m_calls); }
     std::function<void()> onCall;
