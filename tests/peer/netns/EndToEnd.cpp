@@ -116,8 +116,7 @@ TEST_F(NetnsTest, SendAndReceiveCommandsBetweenProcesses) {
         }
         ASSERT_EQ(stored, QStringList{QLatin1String(row.name)});
         EXPECT_EQ(sha256OfFile(QDir(inbox).filePath(stored.first())), sha);
-        const QJsonObject receipt = QJsonDocument::fromJson(receiver.out).object();
-        EXPECT_EQ(receipt.value("bytes").toInteger(), 3 << 20);
+        EXPECT_EQ(QJsonDocument::fromJson(receiver.out).object().value("bytes").toInteger(), 3 << 20);
         EXPECT_EQ(QJsonDocument::fromJson(sender.out).object().value("sent").toString(), archive);
         if (QByteArray(row.sendErr) == "code ") {
             // Both printed the same code.

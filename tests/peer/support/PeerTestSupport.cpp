@@ -90,33 +90,13 @@ QByteArray sha256OfFile(const QString& path) {
     return file.open(QIODevice::ReadOnly) && sha.addData(&file) ? sha.result() : QByteArray();
 }
 
-QStringList layerTemporaryFiles() {
-    return QDir(QDir::tempPath()).entryList({QStringLiteral("notecrate-resource-*")}, QDir::Files);
-}
-
-ScopedTemporaryFolder::ScopedTemporaryFolder()
-    : m_saved(qgetenv("TMPDIR")), m_had(qEnvironmentVariableIsSet("TMPDIR")) {
-    qputenv("TMPDIR", QFile::encodeName(m_dir.path()));
-}
-
-ScopedTemporaryFolder::~ScopedTemporaryFolder() {
-    if (m_had)
-        qputenv("TMPDIR", m_saved);
-    else
-        qunsetenv("TMPDIR");
-}
-
-ScopedFastLimits::ScopedFastLimits() : m_saved(ZNFPeerLimits::current()) {
+ScopedFastLimits::ScopedFastLimits() {
     ZNFPeerLimits& limits = ZNFPeerLimits::current();
     limits.handshakeTimeoutMs = 300;
     limits.replyTimeoutMs = 2000;
     limits.maxPendingConnections = 4;
     limits.idleTimeoutMs = 2000;
     limits.keepaliveIntervalMs = 500;
-}
-
-ScopedFastLimits::~ScopedFastLimits() {
-    ZNFPeerLimits::current() = m_saved;
 }
 
 std::shared_ptr<const ZNFPeerIdentity> fixtureIdentity(int which) {

@@ -11,6 +11,8 @@
 #include "TestSupport.h"
 
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
 #include <QHash>
 #include <QList>
 #include <QMutex>
@@ -160,30 +162,31 @@ private:
 QByteArray writePatternFile(const QString& path, qint64 size, quint32 seed = 1);
 QByteArray sha256OfFile(const QString& path);
 // Files in the temporary folder that the layer names as its own.
-QStringList layerTemporaryFiles();
+inline QStringList layerTemporaryFiles() {
+    return QDir(QDir::tempPath()).entryList({QStringLiteral("notecrate-resource-*")}, QDir::Files);
+}
 
 // A private TMPDIR while alive, so that checks for the layer's temporary files see only this
 // test's, whatever else runs at the same time.
 class ScopedTemporaryFolder {
 public:
-    ScopedTemporaryFolder();
-    ~ScopedTemporaryFolder();
-    QString path() const { return m_dir.path(); }
+    ScopedTemporaryFolder() { qputenv("TMPDIR", QFile::encodeName(m_dir.path())); }
+    ~ScopedTemporaryFolder() { m_saved ? qputenv("TMPDIR", *m_saved) : qunsetenv("TMPDIR"); }
 
 private:
+    std::optional<QByteArray> m_saved =
+        qEnvironmentVariableIsSet("TMPDIR") ? std::optional(qgetenv("TMPDIR")) : std::nullopt;
     QTemporaryDir m_dir;
-    QByteArray m_saved;
-    bool m_had;
 };
 
 // Small limits so that failure paths finish in milliseconds; restored on destruction.
 class ScopedFastLimits {
 public:
     ScopedFastLimits();
-    ~ScopedFastLimits();
+    ~ScopedFastLimits() { ZNFPeerLimits::current() = m_saved; }
 
 private:
-    ZNFPeerLimits m_saved;
+    ZNFPeerLimits m_saved = ZNFPeerLimits::current();
 };
 
 // Device identities made once per test program: 0 is the host's, 1 the guest's, 2 a stranger's.
