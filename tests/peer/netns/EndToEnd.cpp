@@ -5,7 +5,6 @@
 #include "peer/support/PeerTestSupport.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -27,74 +26,48 @@ protected:
 TEST_F(NetnsTest, AdvertiseBrowseInviteAcceptAndSendFiftyMegabytes) {
     ScopedFastLimits fast;
     PeerPair pair("nc-e2e", ZNFPeerDiscovery::Backend::DnsSd);
-    QElapsedTimer clock;
-    clock.start();
-    pair.advertiser->startAdvertisingPeer();
-    ASSERT_TRUE(pair.advertiser->startError().isNull())
-        << qPrintable(pair.advertiser->startError().message());
-    pair.browser->startBrowsingForPeers();
-    ASSERT_TRUE(pair.browser->startError().isNull()) << qPrintable(pair.browser->startError().message());
-    ASSERT_TRUE(waitUntil([&] { return pair.browsing->found().contains(pair.hostID); }, 10000));
-    std::printf("advertising to first found: %lld ms\n", static_cast<long long>(clock.elapsed()));
+    ASSERT_TRUE(pair.connect(10)) << qPrintable(pair.advertiser->startError().message())
+                                  << qPrintable(pair.browser->startError().message());
     EXPECT_EQ(pair.browsing->found().first().displayName(), "Host Computer");
     EXPECT_EQ(pair.browsing->infoOf(pair.hostID).value("host"), "test box");
-
+    EXPECT_EQ(pair.answering->lastContext(), QByteArray("hello"));
     // Hostile and silent connections to the port are tests/peer/badinput.cpp's rows: the
     // advertiser's port does not depend on how it is announced.
-    pair.browser->invitePeer(pair.hostID, pair.guestSession, QByteArray("ctx"), 10);
-    ASSERT_TRUE(waitUntil([&] {
-        return pair.hostSession->connectedPeers().contains(pair.guestID) &&
-               pair.guestSession->connectedPeers().contains(pair.hostID);
-    }));
-    EXPECT_EQ(pair.answering->lastContext(), QByteArray("ctx"));
 
     QTemporaryDir dir;
     const QString path = dir.filePath("fifty.notebackup");
-    const qint64 size = 50ll << 20;
-    const QByteArray sha = writePatternFile(path, size, 50);
-    CompletionProbe probe;
-    pair.hostSession->sendResourceAtURL(QUrl::fromLocalFile(path), "fifty.notebackup", pair.guestID,
-                                        probe.callback());
-    ASSERT_TRUE(probe.wait(60000));
-    EXPECT_TRUE(probe.error().isNull()) << qPrintable(probe.error().description());
+    const QByteArray sha = writePatternFile(path, 50ll << 20, 50);
+    const ZNFPeerError error = pair.sendAndWait(path);
+    EXPECT_TRUE(error.isNull()) << qPrintable(error.description());
     ASSERT_EQ(pair.guestEvents->finished().size(), 1u);
-    const auto got = pair.guestEvents->finished().front();
-    EXPECT_TRUE(got.error.isNull());
-    EXPECT_EQ(got.size, size);
-    EXPECT_EQ(got.sha256, sha); // of the stored file, as the receiver saw it
+    const auto got = pair.guestEvents->finished().front(); // the stored file, as the receiver saw it
+    EXPECT_EQ(std::tuple(got.error.code(), got.size, got.sha256),
+              std::tuple(ZNFPeerError::None, 50ll << 20, sha));
 
     // Gone from the network once it stops.
     pair.advertiser->stopAdvertisingPeer();
     EXPECT_TRUE(waitUntil([&] { return pair.browsing->lost().contains(pair.hostID); }, 10000));
 }
 
-struct CliRun {
-    int exitCode = -1;
+// Each command as a device of its own: its own identity and remembered peers.
+struct Cli {
+    Cli(const QStringList& arguments, const QString& config) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CONFIG_HOME", config);
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(NOTECRATE_CLI), arguments);
+    }
+    // Its exit code once it ended, -1 when it had to be stopped; what it printed into out and err.
+    int finish(int timeoutMs = 30000) {
+        if (!process.waitForFinished(timeoutMs))
+            process.kill(), process.waitForFinished(2000);
+        out = process.readAllStandardOutput();
+        err = process.readAllStandardError();
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+    QProcess process;
     QByteArray out, err;
 };
-
-// Each command as a device of its own: its own identity and remembered peers.
-QProcess* startCli(const QStringList& arguments, const QString& config) {
-    auto* process = new QProcess;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("XDG_CONFIG_HOME", config);
-    process->setProcessEnvironment(environment);
-    process->setProgram(QStringLiteral(NOTECRATE_CLI));
-    process->setArguments(arguments);
-    process->start();
-    return process;
-}
-
-CliRun finishCli(QProcess* process, int timeoutMs = 30000) {
-    CliRun run;
-    if (!process->waitForFinished(timeoutMs))
-        process->kill(), process->waitForFinished(2000);
-    run.exitCode = process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
-    run.out = process->readAllStandardOutput();
-    run.err = process->readAllStandardError();
-    delete process;
-    return run;
-}
 
 // `send` and `receive` as two processes, row after row with the same two devices: a new peer
 // needs --yes (no terminal here) on each side, a remembered one nothing, and a name no file
@@ -128,17 +101,14 @@ TEST_F(NetnsTest, SendAndReceiveCommandsBetweenProcesses) {
         QDir(inbox).removeRecursively();
         const QString archive = dir.filePath(QLatin1String(row.name));
         const QByteArray sha = writePatternFile(archive, 3 << 20, 7);
-        QProcess* receiver =
-            startCli(QStringList{"receive"} + row.receiveFlags + QStringList{inbox}, receiverConfig.path());
-        QProcess* sender =
-            startCli(QStringList{"send"} + row.sendFlags + QStringList{archive}, senderConfig.path());
-        const CliRun sent = finishCli(sender);
+        Cli receiver(QStringList{"receive"} + row.receiveFlags + QStringList{inbox}, receiverConfig.path());
+        Cli sender(QStringList{"send"} + row.sendFlags + QStringList{archive}, senderConfig.path());
+        EXPECT_EQ(sender.finish(), row.sendExit) << sender.err.constData();
         // A receiver whose computer refused it keeps asking: it is stopped here.
-        const CliRun received = finishCli(receiver, row.receiveExit < 0 ? 3000 : 30000);
-        EXPECT_EQ(sent.exitCode, row.sendExit) << sent.err.constData();
-        EXPECT_EQ(received.exitCode, row.receiveExit) << received.err.constData();
-        EXPECT_TRUE(sent.err.contains(row.sendErr)) << sent.err.constData();
-        EXPECT_TRUE(received.err.contains(row.receiveErr)) << received.err.constData();
+        EXPECT_EQ(receiver.finish(row.receiveExit < 0 ? 3000 : 30000), row.receiveExit)
+            << receiver.err.constData();
+        EXPECT_TRUE(sender.err.contains(row.sendErr)) << sender.err.constData();
+        EXPECT_TRUE(receiver.err.contains(row.receiveErr)) << receiver.err.constData();
         const QStringList stored = QDir(inbox).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
         if (row.receiveExit != 0) {
             EXPECT_TRUE(stored.isEmpty()) << qPrintable(stored.join(u','));
@@ -146,13 +116,12 @@ TEST_F(NetnsTest, SendAndReceiveCommandsBetweenProcesses) {
         }
         ASSERT_EQ(stored, QStringList{QLatin1String(row.name)});
         EXPECT_EQ(sha256OfFile(QDir(inbox).filePath(stored.first())), sha);
-        const QJsonObject receipt = QJsonDocument::fromJson(received.out).object();
-        EXPECT_EQ(receipt.value("bytes").toInteger(), 3 << 20);
-        EXPECT_EQ(QJsonDocument::fromJson(sent.out).object().value("sent").toString(), archive);
+        EXPECT_EQ(QJsonDocument::fromJson(receiver.out).object().value("bytes").toInteger(), 3 << 20);
+        EXPECT_EQ(QJsonDocument::fromJson(sender.out).object().value("sent").toString(), archive);
         if (QByteArray(row.sendErr) == "code ") {
             // Both printed the same code.
-            const qsizetype at = sent.err.indexOf("code ");
-            EXPECT_TRUE(received.err.contains(sent.err.mid(at, 12))) << received.err.constData();
+            const qsizetype at = sender.err.indexOf("code ");
+            EXPECT_TRUE(receiver.err.contains(sender.err.mid(at, 12))) << receiver.err.constData();
         }
     }
 }

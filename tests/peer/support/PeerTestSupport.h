@@ -8,7 +8,12 @@
 #include "platform/peer/ZNFPeerLimits.h"
 #include "platform/peer/ZNFPeerSession.h"
 
+#include "TestSupport.h"
+
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QHash>
 #include <QList>
 #include <QMutex>
 #include <QSslSocket>
@@ -17,6 +22,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QWaitCondition>
+#include <QtEndian>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -51,9 +57,14 @@ public:
         ZNFPeerError error;
     };
 
-    void session(const std::shared_ptr<ZNFPeerSession>&, const ZNFPeerID& peer, qint64 state) override;
-    void session(const std::shared_ptr<ZNFPeerSession>&, const QByteArray& data,
-                 const ZNFPeerID& peer) override;
+    void session(const std::shared_ptr<ZNFPeerSession>&, const ZNFPeerID& peer, qint64 state) override {
+        QMutexLocker lock(&m_mutex);
+        m_states.push_back({peer, state});
+    }
+    void session(const std::shared_ptr<ZNFPeerSession>&, const QByteArray& data, const ZNFPeerID&) override {
+        QMutexLocker lock(&m_mutex);
+        m_data.append(data);
+    }
     void session(const std::shared_ptr<ZNFPeerSession>&, const QString& name, const ZNFPeerID& peer,
                  const std::shared_ptr<ZNFProgress>& progress) override;
     void session(const std::shared_ptr<ZNFPeerSession>&, const QString& name, const ZNFPeerID& peer,
@@ -67,8 +78,6 @@ public:
     std::shared_ptr<ZNFProgress> lastProgress() const { return locked(m_mutex, m_progress); }
     // Cancels every incoming resource as soon as it is announced.
     std::atomic<bool> refuseAll{false};
-    // Called on the layer thread when a resource finished, while the file still exists.
-    std::function<void(const QString& path)> onFinished;
 
 private:
     mutable QMutex m_mutex;
@@ -79,22 +88,26 @@ private:
     std::shared_ptr<ZNFProgress> m_progress;
 };
 
-// Answers every invitation with the given session (or declines with none, or never answers).
+// Answers every invitation with the given session (or declines with none, or never answers) as
+// `mode` says at the time.
 class AnsweringAdvertiser : public ZNFPeerAdvertiserDelegate {
 public:
     enum class Mode { Accept, Decline, Ignore };
     AnsweringAdvertiser(Mode mode, std::shared_ptr<ZNFPeerSession> session)
-        : m_mode(mode), m_session(session) {}
+        : mode(mode), m_session(session) {}
     void advertiser(const std::shared_ptr<ZNFPeerAdvertiser>&, const ZNFPeerID& peer,
                     const QByteArray& context, const ZNFPeerInvitationHandler& reply) override;
-    void advertiser(const std::shared_ptr<ZNFPeerAdvertiser>&, const ZNFPeerError& error) override;
+    void advertiser(const std::shared_ptr<ZNFPeerAdvertiser>&, const ZNFPeerError& error) override {
+        QMutexLocker lock(&m_mutex);
+        m_error = error;
+    }
     int invitations() const { return locked(m_mutex, m_count); }
     QByteArray lastContext() const { return locked(m_mutex, m_context); }
     ZNFPeerID lastPeer() const { return locked(m_mutex, m_peer); }
     ZNFPeerError startError() const { return locked(m_mutex, m_error); }
+    std::atomic<Mode> mode;
 
 private:
-    Mode m_mode;
     std::shared_ptr<ZNFPeerSession> m_session;
     mutable QMutex m_mutex;
     int m_count = 0;
@@ -106,23 +119,35 @@ private:
 class RecordingBrowser : public ZNFPeerBrowserDelegate {
 public:
     void browser(const std::shared_ptr<ZNFPeerBrowser>&, const ZNFPeerID& peer,
-                 const ZNFDiscoveryInfo& info) override;
-    void browser(const std::shared_ptr<ZNFPeerBrowser>&, const ZNFPeerID& peer) override;
+                 const ZNFDiscoveryInfo& info) override {
+        QMutexLocker lock(&m_mutex);
+        m_found.append(peer);
+        m_infos.insert(peer.uniqueID(), info);
+    }
+    void browser(const std::shared_ptr<ZNFPeerBrowser>&, const ZNFPeerID& peer) override {
+        QMutexLocker lock(&m_mutex);
+        m_lost.append(peer);
+    }
     QList<ZNFPeerID> found() const { return locked(m_mutex, m_found); }
     QList<ZNFPeerID> lost() const { return locked(m_mutex, m_lost); }
-    ZNFDiscoveryInfo infoOf(const ZNFPeerID& peer) const;
+    // As last announced.
+    ZNFDiscoveryInfo infoOf(const ZNFPeerID& peer) const {
+        return locked(m_mutex, m_infos).value(peer.uniqueID());
+    }
 
 private:
     mutable QMutex m_mutex;
     QList<ZNFPeerID> m_found, m_lost;
-    QList<ZNFDiscoveryInfo> m_infos;
+    QHash<QString, ZNFDiscoveryInfo> m_infos;
 };
 
 // A sender completion that can be waited on.
 class CompletionProbe {
 public:
     ZNFPeerSession::Completion callback();
-    bool wait(int timeoutMs = 10000);
+    bool wait(int timeoutMs = 10000) {
+        return waitUntil([this] { return calls() > 0; }, timeoutMs);
+    }
     ZNFPeerError error() const { return locked(m_mutex, m_error); }
     int calls() const { return locked(m_mutex, m_calls); }
     std::function<void()> onCall;
@@ -137,43 +162,46 @@ private:
 QByteArray writePatternFile(const QString& path, qint64 size, quint32 seed = 1);
 QByteArray sha256OfFile(const QString& path);
 // Files in the temporary folder that the layer names as its own.
-QStringList layerTemporaryFiles();
+inline QStringList layerTemporaryFiles() {
+    return QDir(QDir::tempPath()).entryList({QStringLiteral("notecrate-resource-*")}, QDir::Files);
+}
 
 // A private TMPDIR while alive, so that checks for the layer's temporary files see only this
 // test's, whatever else runs at the same time.
 class ScopedTemporaryFolder {
 public:
-    ScopedTemporaryFolder();
-    ~ScopedTemporaryFolder();
-    QString path() const { return m_dir.path(); }
+    ScopedTemporaryFolder() { qputenv("TMPDIR", QFile::encodeName(m_dir.path())); }
+    ~ScopedTemporaryFolder() { m_saved ? qputenv("TMPDIR", *m_saved) : qunsetenv("TMPDIR"); }
 
 private:
+    std::optional<QByteArray> m_saved =
+        qEnvironmentVariableIsSet("TMPDIR") ? std::optional(qgetenv("TMPDIR")) : std::nullopt;
     QTemporaryDir m_dir;
-    QByteArray m_saved;
-    bool m_had;
 };
 
 // Small limits so that failure paths finish in milliseconds; restored on destruction.
 class ScopedFastLimits {
 public:
     ScopedFastLimits();
-    ~ScopedFastLimits();
+    ~ScopedFastLimits() { ZNFPeerLimits::current() = m_saved; }
 
 private:
-    ZNFPeerLimits m_saved;
+    ZNFPeerLimits m_saved = ZNFPeerLimits::current();
 };
 
 // Device identities made once per test program: 0 is the host's, 1 the guest's, 2 a stranger's.
 std::shared_ptr<const ZNFPeerIdentity> fixtureIdentity(int which);
 
 // An advertiser + session ("host") and a browser + session ("guest") over in-process
-// discovery; connect() runs the whole invitation and waits until both sides are connected.
-// Encrypted with the fixture identities when `secure`.
+// discovery; find() starts both and waits until the guest found the host, connect() then runs
+// the invitation (context "hello") and waits until both sides are connected. Encrypted with the
+// fixture identities when `secure`.
 struct PeerPair {
     explicit PeerPair(const QString& serviceType = QStringLiteral("nc-test"),
                       ZNFPeerDiscovery::Backend backend = ZNFPeerDiscovery::Backend::Loopback,
                       bool secure = false);
     ~PeerPair();
+    bool find();
     bool connect(double timeout = 5);
     // Sends the file at `path` under its own name from the host (to the guest unless `to`
     // names another peer), hands its progress to `started`, and waits for the completion.
@@ -191,16 +219,35 @@ struct PeerPair {
     std::shared_ptr<ZNFPeerBrowser> browser;
 };
 
-// Frames by hand, for a raw socket playing a peer.
-QByteArray rawFrame(quint8 type, const QByteArray& payload = {});
-QByteArray rawString(const QString& value);
-QByteArray rawU32(quint32 value);
+// Frames by hand, for a raw socket playing a peer: numbers big-endian, strings length-prefixed.
+template <class T> QByteArray rawBigEndian(T value) {
+    QByteArray bytes(sizeof(T), Qt::Uninitialized);
+    qToBigEndian(value, bytes.data());
+    return bytes;
+}
+inline QByteArray rawU32(quint32 value) {
+    return rawBigEndian(value);
+}
+inline QByteArray rawString(const QString& value) {
+    return rawU32(quint32(value.toUtf8().size())) + value.toUtf8();
+}
+inline QByteArray rawFrame(quint8 type, const QByteArray& payload = {}) {
+    return rawU32(quint32(payload.size())) + QByteArray(1, char(type)) + payload;
+}
 // With a nonce: as an encrypted link's invitation, committing to it.
 QByteArray rawInvite(const QString& id, const QString& name, const QByteArray& nonce = {});
-QByteArray rawBegin(quint32 id, const QString& name, quint64 size);
-QByteArray rawChunk(quint32 id, const QByteArray& bytes);
-QByteArray rawEnd(quint32 id, const QByteArray& digest);
-QByteArray rawResult(quint32 id, quint32 code, quint64 size, const QByteArray& digest);
+inline QByteArray rawBegin(quint32 id, const QString& name, quint64 size) {
+    return rawFrame(ZNFPeerFrame::ResourceBegin, rawU32(id) + rawString(name) + rawBigEndian(size));
+}
+inline QByteArray rawChunk(quint32 id, const QByteArray& bytes) {
+    return rawFrame(ZNFPeerFrame::ResourceChunk, rawU32(id) + bytes);
+}
+inline QByteArray rawEnd(quint32 id, const QByteArray& digest) {
+    return rawFrame(ZNFPeerFrame::ResourceEnd, rawU32(id) + digest);
+}
+inline QByteArray rawResult(quint32 id, quint32 code, quint64 size, const QByteArray& digest) {
+    return rawFrame(ZNFPeerFrame::ResourceResult, rawU32(id) + rawU32(code) + rawBigEndian(size) + digest);
+}
 // A raw socket connected to a local port, from `source` (any 127.x address) when given.
 std::unique_ptr<QTcpSocket> connectRaw(quint16 port, const QHostAddress& source = {});
 // A TLS socket presenting `identity`, connected and encrypted with `protocol` (or null when
