@@ -87,7 +87,13 @@ case "$mode" in
       echo "fuzz $name: ok  $stats"
     else
       echo "fuzz $name: FAILED (exit $status), log: $artifacts/$name.log" >&2
-      tail -40 "$artifacts/$name.log" "$artifacts/$name.log.crashes" 2>/dev/null >&2 || true
+      # The report itself (sanitizer, timeout or failed check) and its first frames, then the
+      # log's end; stderr so that CI shows it next to the verdict.
+      for log in "$artifacts/$name.log.crashes" "$artifacts/$name.log"; do
+        [ -f "$log" ] || continue
+        grep -m1 -A40 -E 'ERROR: |runtime error:|fuzz check failed|deadly signal|ALARM' "$log" >&2 || true
+        tail -15 "$log" >&2
+      done
       failed+=("$name")
     fi
   done
