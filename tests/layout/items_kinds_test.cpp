@@ -14,10 +14,6 @@
 
 namespace {
 
-QColor pixel(QWidget* view, int x, int y) {
-    return view->grab().toImage().pixelColor(x, y);
-}
-
 class TextItemTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -31,9 +27,8 @@ protected:
         })")
                                                .toMap());
     }
-    std::shared_ptr<ZNFTextLayoutItem> parse(const char* text) {
-        const ZNFLayoutItemList items = provider->layoutItemsWithData(json(text));
-        return items.empty() ? nullptr : std::dynamic_pointer_cast<ZNFTextLayoutItem>(items.front());
+    std::shared_ptr<ZNFTextLayoutItem> parse(const QByteArray& text) {
+        return parseOne<ZNFTextLayoutItem>(text, provider.get());
     }
 
     std::shared_ptr<ZNFLayoutProvider> provider;
@@ -43,40 +38,40 @@ protected:
 } // namespace
 
 TEST_F(TextItemTest, DictionariesWithoutAUsableTextGiveNoItem) {
-    for (const char* bad : {R"([{"_type": "text", "text": ""}])", R"([{"_type": "text"}])",
-                            R"([{"_type": "text", "text": 42}])", R"([{"_type": "text", "text": ["a"]}])"})
+    for (const char* bad : {R"({"_type": "text", "text": ""})", R"({"_type": "text"})",
+                            R"({"_type": "text", "text": 42})", R"({"_type": "text", "text": ["a"]})"})
         EXPECT_FALSE(parse(bad)) << bad;
     // Without a formatter nothing can be styled.
     ZNFTextLayoutParser bare;
     EXPECT_TRUE(bare.itemsWithDictionary(json(R"({"text": "x"})").toMap(), nullptr).empty());
 
-    const auto item = parse(R"([{"_type": "text", "text": "Hello"}])");
+    const auto item = parse(R"({"_type": "text", "text": "Hello"})");
     ASSERT_TRUE(item);
     EXPECT_EQ(item->attributedString().string(), "Hello");
 }
 
 TEST_F(TextItemTest, StyleWinsOverAttributesButInsetsComeFromAttributesOnly) {
-    const auto both = parse(R"([{"_type": "text", "text": "Hi", "style": "boxed",
-        "attributes": {"color": "#0000FF", "top": 1, "left": 2, "bottom": 3, "right": 4}}])");
+    const auto both = parse(R"({"_type": "text", "text": "Hi", "style": "boxed",
+        "attributes": {"color": "#0000FF", "top": 1, "left": 2, "bottom": 3, "right": 4}})");
     ASSERT_TRUE(both);
     EXPECT_EQ(both->attributedString().attributesAtIndex(0), formatter->attributesForKey("boxed"));
     EXPECT_EQ(both->insets(), (ZNFEdgeInsets{1, 2, 3, 4}));
     EXPECT_EQ(both->backgroundColor(), QColor("#00FF00"));
 
     // A named style's own insets are not used by the parser, but are by the factory.
-    const auto styled = parse(R"([{"_type": "text", "text": "Hi", "style": "boxed"}])");
+    const auto styled = parse(R"({"_type": "text", "text": "Hi", "style": "boxed"})");
     ASSERT_TRUE(styled);
     EXPECT_EQ(styled->insets(), ZNFEdgeInsetsZero);
     const auto made = ZNFTextLayoutItem::itemWithString("Hi", "boxed", formatter);
     EXPECT_EQ(made->insets(), (ZNFEdgeInsets{7, 9, 11, 13}));
 
     // Inline attributes alone style the text.
-    const auto inlined = parse(R"([{"_type": "text", "text": "Hi", "attributes": {"color": "#0000FF"}}])");
+    const auto inlined = parse(R"({"_type": "text", "text": "Hi", "attributes": {"color": "#0000FF"}})");
     ASSERT_TRUE(inlined);
     EXPECT_EQ(inlined->attributedString().attributesAtIndex(0)->foregroundColor, QColor("#0000FF"));
 
     // Neither: the "default" style; without one, the formatter's default attributes.
-    const auto plain = parse(R"([{"_type": "text", "text": "Hi"}])");
+    const auto plain = parse(R"({"_type": "text", "text": "Hi"})");
     ASSERT_TRUE(plain);
     EXPECT_EQ(plain->attributedString().attributesAtIndex(0), formatter->attributesForKey("default"));
     ZNFTextLayoutParser noDefault(std::make_shared<ZNFTextFormatter>());
@@ -95,18 +90,17 @@ TEST_F(TextItemTest, StyleWinsOverAttributesButInsetsComeFromAttributesOnly) {
 }
 
 TEST_F(TextItemTest, BorderOnlyWithBorderWidthAndFillWidthReadings) {
-    const auto noWidth = parse(R"([{"_type": "text", "text": "x", "style": "roundedNoWidth"}])");
+    const auto noWidth = parse(R"({"_type": "text", "text": "x", "style": "roundedNoWidth"})");
     ASSERT_TRUE(noWidth);
     EXPECT_FALSE(noWidth->borderColor());
     EXPECT_EQ(noWidth->cornerRadius(), 0);
-    const auto bordered = parse(R"([{"_type": "text", "text": "x", "style": "bordered"}])");
+    const auto bordered = parse(R"({"_type": "text", "text": "x", "style": "bordered"})");
     EXPECT_EQ(bordered->borderWidth(), 3);
 
     for (const char* on : {R"("1")", "1", "true"})
         EXPECT_TRUE(
-            parse((QByteArray(R"([{"_type": "text", "text": "x", "fillWidth": )") + on + "}]").constData())
-                ->fillWidth());
-    EXPECT_FALSE(parse(R"([{"_type": "text", "text": "x", "fillWidth": "0"}])")->fillWidth());
+            parse(R"({"_type": "text", "text": "x", "fillWidth": )" + QByteArray(on) + "}")->fillWidth());
+    EXPECT_FALSE(parse(R"({"_type": "text", "text": "x", "fillWidth": "0"})")->fillWidth());
 }
 
 TEST_F(TextItemTest, SizingFillsTheOfferedWidthOrHugsTheText) {
@@ -136,11 +130,11 @@ TEST_F(TextItemTest, SizingFillsTheOfferedWidthOrHugsTheText) {
 }
 
 TEST_F(TextItemTest, RecycledViewTakesEverythingFromTheNewItem) {
-    const auto rounded = parse(R"([{"_type": "text", "text": "Rounded", "style": "bordered"}])");
+    const auto rounded = parse(R"({"_type": "text", "text": "Rounded", "style": "bordered"})");
     const auto square = ZNFTextLayoutItem::itemWithString("Square", "boxed", formatter);
     ASSERT_TRUE(rounded && square);
 
-    auto first = own(rounded->instanceForItem(rounded, nullptr, QRectF(0, 0, 200, 40), nullptr));
+    auto first = instantiate(rounded, QRectF(0, 0, 200, 40));
     auto* view = qobject_cast<ZNFTextLayoutItemView*>(first.get());
     ASSERT_TRUE(view);
     EXPECT_EQ(view->cornerRadius(), 8);
@@ -166,7 +160,7 @@ TEST(BlockItem, CallablesSupplySizeAndView) {
         ZNFBlockLayoutItem::itemWithSizing([](const QSizeF&) { return QSizeF(100, 44); }, nullptr);
     EXPECT_EQ(item->sizeThatFits(QSizeF(0, 0)), QSizeF(100, 44));
     // No instantiation callable: an empty plain view.
-    auto empty = own(item->instanceForItem(item, nullptr, QRectF(0, 0, 50, 50), nullptr));
+    auto empty = instantiate(item, QRectF(0, 0, 50, 50));
     EXPECT_TRUE(qobject_cast<ZNFView*>(empty.get()));
 
     EXPECT_EQ(ZNFBlockLayoutItem().sizeThatFits(QSizeF(320, 200)), QSizeF(0, 0)) << "no sizing callable";
@@ -186,7 +180,7 @@ TEST(BlockItem, CallablesSupplySizeAndView) {
                                                bar->setRange(0, 0);
                                                return bar;
                                            });
-    auto made = own(spinner->instanceForItem(spinner, nullptr, QRectF(0, 0, 300, 20), nullptr));
+    auto made = instantiate(spinner, QRectF(0, 0, 300, 20));
     EXPECT_EQ(seenView, nullptr);
     EXPECT_EQ(seenFrame, QRectF(0, 0, 300, 20));
     ASSERT_TRUE(qobject_cast<QProgressBar*>(made.get()));
@@ -205,23 +199,20 @@ TEST(BlockItem, CallablesSupplySizeAndView) {
 }
 
 TEST(SpacerItem, ParsesSizesAndColoursAndRecyclesItsView) {
-    auto provider = makeDefaultProvider();
-    const auto tall = only<ZNFSpacerLayoutItem>(
-        provider->layoutItemsWithData(json(R"([{"_type": "spacer", "height": 20}])")));
+    const auto tall = parseOne<ZNFSpacerLayoutItem>(R"({"_type": "spacer", "height": 20})");
     ASSERT_TRUE(tall);
     EXPECT_EQ(tall->sizeThatFits(QSizeF(1, 1)), QSizeF(0, 20));
 
-    EXPECT_TRUE(provider->layoutItemsWithData(json(R"([{"_type": "spacer", "bg": "#FF0000"}])")).empty());
-    const auto coloured = only<ZNFSpacerLayoutItem>(provider->layoutItemsWithData(
-        json(R"js([{"_type": "spacer", "width": 30.5, "height": "12", "bg": "rgba(255, 0, 0, 1)"}])js")));
+    EXPECT_TRUE(parse(R"({"_type": "spacer", "bg": "#FF0000"})").empty());
+    const auto coloured = parseOne<ZNFSpacerLayoutItem>(
+        R"js({"_type": "spacer", "width": 30.5, "height": "12", "bg": "rgba(255, 0, 0, 1)"})js");
     ASSERT_TRUE(coloured);
     EXPECT_EQ(coloured->sizeThatFits(QSizeF(320, ZNFLayoutFill)), QSizeF(30.5, 12));
     // A value that is no string names no colour.
-    EXPECT_FALSE(only<ZNFSpacerLayoutItem>(
-                     provider->layoutItemsWithData(json(R"([{"_type": "spacer", "width": 1, "bg": 5}])")))
-                     ->backgroundColor());
+    EXPECT_FALSE(
+        parseOne<ZNFSpacerLayoutItem>(R"({"_type": "spacer", "width": 1, "bg": 5})")->backgroundColor());
 
-    auto first = own(coloured->instanceForItem(coloured, nullptr, QRectF(0, 0, 30, 12), nullptr));
+    auto first = instantiate(coloured, QRectF(0, 0, 30, 12));
     auto* view = qobject_cast<ZNFSpacerLayoutView*>(first.get());
     ASSERT_TRUE(view);
     EXPECT_EQ(pixel(view, 5, 5), QColor(255, 0, 0));
@@ -232,33 +223,27 @@ TEST(SpacerItem, ParsesSizesAndColoursAndRecyclesItsView) {
 }
 
 TEST(RuleItem, SizesAndPlacesItsLineWithinTheInsets) {
-    auto provider = makeDefaultProvider();
-    const auto rule = only<ZNFRuleLayoutItem>(provider->layoutItemsWithData(
-        json(R"([{"_type": "rule", "width": 1, "left": 16, "right": 16, "top": 8, "bottom": 8}])")));
+    const auto rule = parseOne<ZNFRuleLayoutItem>(
+        R"({"_type": "rule", "width": 1, "left": 16, "right": 16, "top": 8, "bottom": 8})");
     ASSERT_TRUE(rule);
     EXPECT_EQ(rule->sizeThatFits(QSizeF(320, ZNFLayoutFill)), QSizeF(320, 17));
 
-    auto container = own(rule->instanceForItem(rule, nullptr, QRectF(0, 0, 320, 17), nullptr));
-    ASSERT_TRUE(container);
-    const QList<ZNFView*> lines = container->findChildren<ZNFView*>(Qt::FindDirectChildrenOnly);
-    ASSERT_EQ(lines.size(), 1);
-    EXPECT_EQ(lines[0]->geometry(), QRect(16, 8, 288, 1));
+    auto container = instantiate(rule, QRectF(0, 0, 320, 17));
+    EXPECT_EQ(placed<ZNFView>(container.get()), QList<QRect>{QRect(16, 8, 288, 1)});
     EXPECT_EQ(pixel(container.get(), 16, 8), QColor(Qt::black));
     EXPECT_NE(pixel(container.get(), 15, 8), QColor(Qt::black));
 
     // The container's y grows upwards: a top inset of 2 leaves 2 points under the line.
-    const auto lopsided = only<ZNFRuleLayoutItem>(provider->layoutItemsWithData(
-        json(R"([{"_type": "rule", "width": 1, "top": 2, "bottom": 10, "color": "#FF0000"}])")));
+    const auto lopsided = parseOne<ZNFRuleLayoutItem>(
+        R"({"_type": "rule", "width": 1, "top": 2, "bottom": 10, "color": "#FF0000"})");
     ASSERT_TRUE(lopsided);
     EXPECT_EQ(lopsided->sizeThatFits(QSizeF(100, 1)), QSizeF(100, 13));
-    auto second = own(lopsided->instanceForItem(lopsided, nullptr, QRectF(0, 0, 100, 13), nullptr));
-    const QList<ZNFView*> red = second->findChildren<ZNFView*>(Qt::FindDirectChildrenOnly);
-    ASSERT_EQ(red.size(), 1);
-    EXPECT_EQ(red[0]->geometry(), QRect(0, 10, 100, 1));
-    EXPECT_EQ(red[0]->backgroundColor(), QColor(255, 0, 0));
+    auto second = instantiate(lopsided, QRectF(0, 0, 100, 13));
+    EXPECT_EQ(placed<ZNFView>(second.get()), QList<QRect>{QRect(0, 10, 100, 1)});
+    EXPECT_EQ(pixel(second.get(), 50, 10), QColor(255, 0, 0));
 
     // An empty rule is still an item, 0 points high.
-    const auto empty = only<ZNFRuleLayoutItem>(provider->layoutItemsWithData(json(R"([{"_type": "rule"}])")));
+    const auto empty = parseOne<ZNFRuleLayoutItem>(R"({"_type": "rule"})");
     ASSERT_TRUE(empty);
     EXPECT_EQ(empty->sizeThatFits(QSizeF(320, 100)), QSizeF(320, 0));
 }
@@ -272,7 +257,7 @@ public:
 
 TEST(ButtonItem, BoxIsCappedCentredAndDrawnAtOnce) {
     const auto button = ZNFLayoutButtonItem::itemWithTitle("Continue");
-    auto made = own(button->instanceForItem(button, nullptr, QRectF(0, 0, 400, 64), nullptr));
+    auto made = instantiate(button, QRectF(0, 0, 400, 64));
     auto* view = qobject_cast<ZNFLayoutButtonItemView*>(made.get());
     ASSERT_TRUE(view);
     EXPECT_EQ(view->label()->frame(), QRectF(50, 10, 300, 44));
