@@ -28,7 +28,7 @@ public:
     explicit RecordingViewProvider(Answer answer) : answer(answer) {}
     ZNFLayoutInstance instanceForItem(const std::shared_ptr<ZNFLayoutItem>& item, ZNFLayoutConsumer* source,
                                       const QRectF& frame, QWidget* reusingView) override {
-        calls.push_back({item, source, frame, reusingView});
+        calls.emplace_back(item, source, frame, reusingView);
         switch (answer) {
         case View: {
             auto* view = qobject_cast<TestLayoutItemView*>(reusingView);
@@ -44,13 +44,8 @@ public:
             return {};
         }
     }
-    struct Call {
-        std::shared_ptr<ZNFLayoutItem> item;
-        ZNFLayoutConsumer* source;
-        QRectF frame;
-        QWidget* reusingView;
-    };
-    std::vector<Call> calls;
+    // What each call was handed: the item, its source, the frame and the view to reuse.
+    std::vector<std::tuple<std::shared_ptr<ZNFLayoutItem>, ZNFLayoutConsumer*, QRectF, QWidget*>> calls;
     std::shared_ptr<ZNFViewController> controller;
     Answer answer;
 };
@@ -254,19 +249,15 @@ TEST_F(CollectionViewTest, RegisteredViewProvidersAndKinds) {
     EXPECT_EQ(shownName(0), "O");
     EXPECT_EQ(shownName(1), "from provider");
     EXPECT_EQ(special->instanceCalls(), 0);
-    ASSERT_EQ(provider->calls.size(), 1u);
-    const auto& call = provider->calls[0];
-    EXPECT_EQ(std::tuple(call.item, call.source, call.frame, call.reusingView),
-              std::tuple(std::shared_ptr<ZNFLayoutItem>(special),
-                         static_cast<ZNFLayoutConsumer*>(controller.get()), QRectF(0, 0, kAvailableWidth, 40),
-                         static_cast<QWidget*>(nullptr)));
+    EXPECT_EQ(provider->calls, (decltype(provider->calls){
+                                   {special, controller.get(), QRectF(0, 0, kAvailableWidth, 40), nullptr}}));
 
     // Swapped places: each kind's cell is reused only for its own kind, so the provider is
     // handed back its own view.
     QWidget* providerView = cellAt(1)->layoutItemView();
     show({special, ordinary});
     ASSERT_EQ(provider->calls.size(), 2u);
-    EXPECT_EQ(provider->calls[1].reusingView, providerView);
+    EXPECT_EQ(std::get<QWidget*>(provider->calls[1]), providerView);
     EXPECT_EQ(cellAt(0)->layoutItemView(), providerView);
     EXPECT_EQ(shownName(1), "O");
 

@@ -138,9 +138,9 @@ TEST(LayoutEventHandlers, BlockHandlerAndInertTypes) {
     provider->performEvent(json(R"({"_type": "custom", "n": 1})").toMap(), &view, nullptr);
     perform(provider, R"({"_type": "empty"})");
     ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0]->event().value("n").toInt(), 1);
-    EXPECT_EQ(seen[0]->sourceView(), &view);
-    EXPECT_EQ(seen[0]->layoutProvider(), provider);
+    EXPECT_EQ(
+        std::tuple(seen[0]->event().value("n").toInt(), seen[0]->sourceView(), seen[0]->layoutProvider()),
+        std::tuple(1, &view, provider));
 
     // A callable that drops its own handler while running is safe.
     block->setBlock([&](const std::shared_ptr<ZNFLayoutEvent>& event) {
