@@ -12,13 +12,8 @@
 
 namespace {
 
-struct Click {
-    int type;
-    QPointF location;
-    ZNFCollectionViewItem* cell;
-    QWidget* view;
-    bool operator==(const Click&) const = default;
-};
+// A click as its handler saw it: the event's type and window location, the cell and the view.
+using Click = std::tuple<int, QPointF, ZNFCollectionViewItem*, QWidget*>;
 
 // A separate view provider that records what it is asked and answers with a view, a view
 // controller or nothing.
@@ -145,7 +140,7 @@ TEST_F(CollectionViewTest, ClicksReachTheHandlerForPressAndRelease) {
     std::vector<Click> clicks;
     auto item = std::make_shared<TestLayoutItem>(QStringLiteral("A"), QSizeF(100, 40));
     item->setClickHandler([&](const ZNFEvent& e, ZNFCollectionViewItem* cell, QWidget* view) {
-        clicks.push_back({e.type(), e.locationInWindow(), cell, view});
+        clicks.emplace_back(e.type(), e.locationInWindow(), cell, view);
     });
     auto plain = std::make_shared<TestLayoutItem>(QStringLiteral("B"), QSizeF(100, 40));
     show({item, plain});
