@@ -81,11 +81,12 @@ TEST(LayoutEventHandlers, DataSetRemoveAndOtherActions) {
               QVariant(QVariantMap{{"a", QVariantList{1, QStringLiteral("two"), true}}}));
 
     // Without a value, or with null, the key goes.
-    perform(provider, R"({"_type": "data", "action": "set", "key": "events-K"})");
-    EXPECT_FALSE(userDefaults().objectForKey(key).isValid());
-    userDefaults().setObject(QStringLiteral("x"), key);
-    perform(provider, R"({"_type": "data", "action": "set", "key": "events-K", "value": null})");
-    EXPECT_FALSE(userDefaults().objectForKey(key).isValid());
+    for (const char* unset : {R"({"_type": "data", "action": "set", "key": "events-K"})",
+                              R"({"_type": "data", "action": "set", "key": "events-K", "value": null})"}) {
+        userDefaults().setObject(QStringLiteral("x"), key);
+        perform(provider, unset);
+        EXPECT_FALSE(userDefaults().objectForKey(key).isValid()) << unset;
+    }
 }
 
 TEST(LayoutEventHandlers, PropertyListCheck) {
