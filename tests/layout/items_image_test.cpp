@@ -3,6 +3,7 @@
 #include "layout/items/ZNFImageLayoutItem.h"
 #include "platform/ZNFImage.h"
 #include "support/LayoutTestSupport.h"
+#include "support/UserDefaultsEnvironment.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QThreadPool>
 #include <gtest/gtest.h>
 
@@ -23,21 +25,17 @@ QByteArray png(const QColor& color, int w = 200, int h = 100) {
     return ZNFImage::encodePNG(image);
 }
 
-// The picture cache folder is fixed at its first use, so the whole program runs under one
-// private home, with a resource folder holding one picture for the "name" key.
+// The picture cache folder is fixed at its first use; the whole program runs under the private
+// home of UserDefaultsEnvironment.h, with a resource folder holding one picture for the "name" key.
 class ImageEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
-        home = std::make_unique<ScopedHome>();
-        const QString resources = home->root() + QStringLiteral("/resources");
-        ASSERT_TRUE(writeFile(resources + QStringLiteral("/picture.png"), png(QColor(0, 0, 255), 40, 20)));
-        qputenv("NOTECRATE_RESOURCES", resources.toLocal8Bit()); // the program's own copy of the variable
+        ASSERT_TRUE(writeFile(folder.filePath("resources/picture.png"), png(QColor(0, 0, 255), 40, 20)));
+        qputenv("NOTECRATE_RESOURCES",
+                QFile::encodeName(folder.filePath("resources"))); // the program's own copy
     }
-    void TearDown() override {
-        QThreadPool::globalInstance()->waitForDone();
-        home.reset();
-    }
-    std::unique_ptr<ScopedHome> home;
+    void TearDown() override { QThreadPool::globalInstance()->waitForDone(); }
+    QTemporaryDir folder;
 };
 
 ImageEnvironment* const environment =
@@ -48,7 +46,7 @@ std::shared_ptr<ZNFImageLayoutItem> parseImage(const QByteArray& fields) {
 }
 
 QString writePicture(const QString& name, const QColor& color) {
-    const QString path = environment->home->root() + QStringLiteral("/pictures/") + name;
+    const QString path = environment->folder.filePath("pictures/" + name);
     EXPECT_TRUE(writeFile(path, png(color)));
     return path;
 }

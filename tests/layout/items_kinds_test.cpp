@@ -212,29 +212,31 @@ TEST(SpacerItem, ParsesSizesAndColoursAndRecyclesItsView) {
 }
 
 TEST(RuleItem, SizesAndPlacesItsLineWithinTheInsets) {
-    const auto rule = parseOne<ZNFRuleLayoutItem>(
-        R"({"_type": "rule", "width": 1, "left": 16, "right": 16, "top": 8, "bottom": 8})");
-    ASSERT_TRUE(rule);
-    EXPECT_EQ(rule->sizeThatFits(QSizeF(320, ZNFLayoutFill)), QSizeF(320, 17));
-
-    auto container = instantiate(rule, QRectF(0, 0, 320, 17));
-    EXPECT_EQ(placed<ZNFView>(container.get()), QList<QRect>{QRect(16, 8, 288, 1)});
-    EXPECT_EQ(pixel(container.get(), 16, 8), QColor(Qt::black));
-    EXPECT_NE(pixel(container.get(), 15, 8), QColor(Qt::black));
-
-    // The container's y grows upwards: a top inset of 2 leaves 2 points under the line.
-    const auto lopsided = parseOne<ZNFRuleLayoutItem>(
-        R"({"_type": "rule", "width": 1, "top": 2, "bottom": 10, "color": "#FF0000"})");
-    ASSERT_TRUE(lopsided);
-    EXPECT_EQ(lopsided->sizeThatFits(QSizeF(100, 1)), QSizeF(100, 13));
-    auto second = instantiate(lopsided, QRectF(0, 0, 100, 13));
-    EXPECT_EQ(placed<ZNFView>(second.get()), QList<QRect>{QRect(0, 10, 100, 1)});
-    EXPECT_EQ(pixel(second.get(), 50, 10), QColor(255, 0, 0));
-
-    // An empty rule is still an item, 0 points high.
-    const auto empty = parseOne<ZNFRuleLayoutItem>(R"({"_type": "rule"})");
-    ASSERT_TRUE(empty);
-    EXPECT_EQ(empty->sizeThatFits(QSizeF(320, 100)), QSizeF(320, 0));
+    // Only the offered width is used. The container's y grows upwards: a top inset of 2 leaves 2
+    // points under the line. An empty rule is still an item, 0 points high.
+    const struct {
+        const char* element;
+        QSizeF offered, size;
+        QRect line; // empty: not drawn
+        QColor colour;
+    } rows[] = {
+        // clang-format off
+        {R"({"_type": "rule", "width": 1, "left": 16, "right": 16, "top": 8, "bottom": 8})", {320, ZNFLayoutFill}, {320, 17}, {16, 8, 288, 1}, Qt::black},
+        {R"({"_type": "rule", "width": 1, "top": 2, "bottom": 10, "color": "#FF0000"})", {100, 1}, {100, 13}, {0, 10, 100, 1}, QColor(255, 0, 0)},
+        {R"({"_type": "rule"})", {320, 100}, {320, 0}, {}, {}},
+        // clang-format on
+    };
+    for (const auto& row : rows) {
+        const auto rule = parseOne<ZNFRuleLayoutItem>(row.element);
+        ASSERT_TRUE(rule) << row.element;
+        EXPECT_EQ(rule->sizeThatFits(row.offered), row.size) << row.element;
+        if (row.line.isEmpty())
+            continue;
+        auto container = instantiate(rule, QRectF(QPointF(0, 0), row.size));
+        EXPECT_EQ(placed<ZNFView>(container.get()), QList<QRect>{row.line}) << row.element;
+        EXPECT_EQ(pixel(container.get(), row.line.x(), row.line.y()), row.colour) << row.element;
+        EXPECT_NE(pixel(container.get(), row.line.x(), row.line.y() - 1), row.colour) << row.element;
+    }
 }
 
 namespace {
