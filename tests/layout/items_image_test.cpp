@@ -64,9 +64,8 @@ QString cacheFile(const QUrl& url) {
 struct LoopbackServer {
     QTcpServer tcp;
     QHash<QString, QByteArray> bodies;
-    QSet<QString> held;
     QHash<QString, int> requests;
-    QHash<QString, QPointer<QTcpSocket>> waiting;
+    QHash<QString, QPointer<QTcpSocket>> held; // the request of a held path, once it came
 
     LoopbackServer() {
         EXPECT_TRUE(tcp.listen(QHostAddress::LocalHost));
@@ -77,7 +76,7 @@ struct LoopbackServer {
                     return; // left unread until the whole head has come
                 const QString path = QString::fromLatin1(socket->readAll().split(' ').value(1));
                 ++requests[path];
-                held.contains(path) ? void(waiting[path] = socket) : answer(socket, path);
+                held.contains(path) ? void(held[path] = socket) : answer(socket, path);
             });
         });
     }
@@ -89,7 +88,7 @@ struct LoopbackServer {
         socket->disconnectFromHost();
     }
     void release(const QString& path) {
-        if (QPointer<QTcpSocket> socket = waiting.take(path))
+        if (QPointer<QTcpSocket> socket = held.take(path))
             answer(socket, path);
     }
     QUrl url(const QString& path) const {
@@ -239,7 +238,7 @@ TEST(ImageItem, RemotePicturesDownloadFadeInAndAreCachedByExtension) {
 TEST(ImageItem, OnlyTheLatestRequestSetsThePicture) {
     LoopbackServer server;
     server.bodies["/slow.png"] = png(QColor(255, 0, 0));
-    server.held << "/slow.png";
+    server.held.insert("/slow.png", nullptr);
     server.bodies["/fast.png"] = png(QColor(0, 255, 0));
     const QUrl slow = server.url("/slow.png");
 
@@ -272,7 +271,7 @@ TEST(ImageItem, OnlyTheLatestRequestSetsThePicture) {
 
     // A view that goes away before its download ends is simply not told.
     server.bodies["/late.png"] = png(QColor(1, 2, 3));
-    server.held << "/late.png";
+    server.held.insert("/late.png", nullptr);
     auto late = imageItem(server.url("/late.png"));
     std::unique_ptr<QWidget> gone(show(late, QSizeF(50, 50)));
     ASSERT_TRUE(waitUntil([&] { return server.requests.value("/late.png") == 1; }));

@@ -75,8 +75,8 @@ TEST_F(TextItemTest, StyleWinsOverAttributesButInsetsComeFromAttributesOnly) {
     ASSERT_TRUE(plain);
     EXPECT_EQ(plain->attributedString().attributesAtIndex(0), formatter->attributesForKey("default"));
     ZNFTextLayoutParser noDefault(std::make_shared<ZNFTextFormatter>());
-    const auto fallback =
-        only<ZNFTextLayoutItem>(noDefault.itemsWithDictionary(json(R"({"text": "Hi"})").toMap(), nullptr));
+    const auto fallback = std::dynamic_pointer_cast<ZNFTextLayoutItem>(
+        noDefault.itemsWithDictionary({{"text", "Hi"}}, nullptr).at(0));
     ASSERT_TRUE(fallback);
     EXPECT_EQ(*fallback->attributedString().attributesAtIndex(0),
               *noDefault.textFormatter()->defaultAttributes());

@@ -124,10 +124,8 @@ TEST(TableItem, RowAndColumnGeometry) {
                                            [](QWidget*, const QRectF&) { return new QProgressBar; });
     const auto holder = column({box(10, 6), spinner}, {}, {}, {4, 10, 6, 10});
     const auto holderView = instantiate(holder, QRectF(0, 0, 130, 36));
-    const QList<QProgressBar*> bars = direct<QProgressBar>(holderView.get());
-    ASSERT_EQ(bars.size(), 1);
-    EXPECT_EQ(bars[0]->geometry(), QRect(10, 10, 130, 20));
-    EXPECT_EQ(holder->layoutItemForView(bars[0]), spinner);
+    EXPECT_EQ(placed<QProgressBar>(holderView.get()), QList<QRect>{QRect(10, 10, 130, 20)});
+    EXPECT_EQ(holder->layoutItemForView(holderView->findChild<QProgressBar*>()), spinner);
 
     // Items narrower than a column that does not fill are aligned within its 200 points.
     auto narrow = box(120, 10);
@@ -249,10 +247,7 @@ class TableScreenTest : public LayoutWindowTest {
 protected:
     void SetUp() override {
         openWindow(QSizeF(400, 600), 0);
-        formatter = std::make_shared<ZNFTextFormatter>();
-        formatter->registerKeyedAttributes(
-            json(R"({"caption": {"fontWeight": "medium", "fontSize": 15, "align": "center", "top": 8}})")
-                .toMap());
+        formatter = std::make_shared<ZNFTextFormatter>(); // captions in the default style
         const QString picture = home.root() + QStringLiteral("/icon.png");
         QImage icon(160, 160, QImage::Format_RGB32);
         icon.fill(QColor(200, 30, 30));

@@ -85,12 +85,6 @@ std::shared_ptr<ZNFLayoutProvider> makeDefaultProvider();
 // The names of TestLayoutItems in order, "?" for any other item.
 QStringList names(const ZNFLayoutItemList& items);
 
-// The one item of a list, as T; fails the test when there is not exactly one.
-template <typename T> std::shared_ptr<T> only(const ZNFLayoutItemList& items) {
-    EXPECT_EQ(items.size(), 1u);
-    return items.size() == 1 ? std::dynamic_pointer_cast<T>(items.front()) : nullptr;
-}
-
 // Owns a view made by a provider for the length of a test.
 inline std::unique_ptr<QWidget> own(const ZNFLayoutInstance& instance) {
     return std::unique_ptr<QWidget>(instance.view);
