@@ -188,13 +188,14 @@ TEST_F(CollectionViewTest, AClickThatReplacesTheScreenIsSafe) {
 }
 
 TEST_F(CollectionViewTest, HoverOnlyWithAHoverHandler) {
-    std::vector<int> hovers, clicks;
+    std::vector<int> seen; // the events that reach either handler
+    const auto record = [&](const ZNFEvent& e, ZNFCollectionViewItem*, QWidget*) {
+        seen.push_back(e.type());
+    };
     auto plain = std::make_shared<TestLayoutItem>(QStringLiteral("plain"), QSizeF(100, 40));
-    plain->setClickHandler(
-        [&](const ZNFEvent& e, ZNFCollectionViewItem*, QWidget*) { clicks.push_back(e.type()); });
+    plain->setClickHandler(record);
     auto hovering = std::make_shared<TestLayoutItem>(QStringLiteral("hover"), QSizeF(100, 40));
-    hovering->setHoverHandler(
-        [&](const ZNFEvent& e, ZNFCollectionViewItem*, QWidget*) { hovers.push_back(e.type()); });
+    hovering->setHoverHandler(record);
     show({plain, hovering});
 
     auto hoverCell = cellAt(1);
@@ -204,14 +205,12 @@ TEST_F(CollectionViewTest, HoverOnlyWithAHoverHandler) {
     // Into the plain cell and out again: nothing reaches any handler.
     QTest::mouseMove(root, QPoint(20, 20));
     QTest::mouseMove(root, QPoint(20, 300));
-    EXPECT_TRUE(clicks.empty());
-    EXPECT_TRUE(hovers.empty());
+    EXPECT_TRUE(seen.empty());
 
     // Into the hovering cell, about inside it, and out.
-    QTest::mouseMove(root, QPoint(20, 60));
-    QTest::mouseMove(root, QPoint(30, 65));
-    QTest::mouseMove(root, QPoint(20, 300));
-    EXPECT_EQ(hovers, (std::vector<int>{ZNFEventTypeMouseEntered, ZNFEventTypeMouseExited}));
+    for (const QPoint& to : {QPoint(20, 60), QPoint(30, 65), QPoint(20, 300)})
+        QTest::mouseMove(root, to);
+    EXPECT_EQ(seen, (std::vector<int>{ZNFEventTypeMouseEntered, ZNFEventTypeMouseExited}));
     // In, the screen reloaded under the pointer, out: the hover still ends with an exit, and
     // the cell under the pointer is the one that was there.
     QTest::mouseMove(root, QPoint(20, 60));
@@ -219,9 +218,9 @@ TEST_F(CollectionViewTest, HoverOnlyWithAHoverHandler) {
     show({plain, hovering});
     EXPECT_EQ(cellAt(1).get(), under);
     QTest::mouseMove(root, QPoint(20, 300));
-    EXPECT_EQ(hovers.back(), ZNFEventTypeMouseExited);
-    EXPECT_EQ(std::count(hovers.begin(), hovers.end(), ZNFEventTypeMouseEntered),
-              std::count(hovers.begin(), hovers.end(), ZNFEventTypeMouseExited));
+    EXPECT_EQ(seen.back(), ZNFEventTypeMouseExited);
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), ZNFEventTypeMouseEntered),
+              std::count(seen.begin(), seen.end(), ZNFEventTypeMouseExited));
 
     // A plain cell has no tracking area, nor does a reused one that now shows an item without
     // hover handler.
@@ -309,8 +308,7 @@ TEST_F(CollectionViewTest, ReparseLayout) {
     controller->setLayoutProvider(provider);
     controller->reparseLayout(); // no data yet
     EXPECT_EQ(cv->numberOfItemsInSection(0), 0);
-    controller->setLayoutData(
-        QVariantList{QVariantMap{{"_type", "named"}, {"name", "P"}}, QVariantMap{{"name", "skipped"}}});
+    controller->setLayoutData(json(R"([{"_type": "named", "name": "P"}, {"name": "skipped"}])"));
     controller->reparseLayout();
     EXPECT_EQ(cv->numberOfItemsInSection(0), 1);
     EXPECT_EQ(shownName(0), "P");

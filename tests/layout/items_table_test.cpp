@@ -210,13 +210,10 @@ TEST(TableItem, ParsesRowsItemsAndConfig) {
 }
 
 TEST(TableItem, HoverRoutingAndAReleasedTable) {
-    int hovers = 0;
-    QWidget* hoveredView = nullptr;
+    std::vector<QWidget*> hovered; // the view handed to each call of the handler
     auto target = box(100, 20);
-    target->setHoverHandler([&](const ZNFEvent&, ZNFCollectionViewItem*, QWidget* view) {
-        ++hovers;
-        hoveredView = view;
-    });
+    target->setHoverHandler(
+        [&](const ZNFEvent&, ZNFCollectionViewItem*, QWidget* view) { hovered.push_back(view); });
     auto table = ZNFTableLayoutItem::rowBasedTableWithItems({box(100, 20), target});
     ZNFView host(QRectF(0, 0, 100, 40));
     QWidget* tableView = table->instanceForItem(table, nullptr, host.bounds(), nullptr).view;
@@ -227,17 +224,16 @@ TEST(TableItem, HoverRoutingAndAReleasedTable) {
 
     const ZNFEvent inside(ZNFEventTypeMouseEntered, ZNFView::windowLocation(targetView, QPointF(50, 10)));
     table->hoverHandler()(inside, nullptr, &host);
-    EXPECT_EQ(hovers, 1);
-    EXPECT_EQ(hoveredView, targetView);
+    EXPECT_EQ(hovered, std::vector<QWidget*>{targetView});
     // The other row's spacer has no handler; outside every view nothing happens.
     table->hoverHandler()(ZNFEvent(ZNFEventTypeMouseExited, QPointF(500, 500)), nullptr, &host);
-    EXPECT_EQ(hovers, 1);
+    EXPECT_EQ(hovered.size(), 1u);
 
     // A click handler kept after its table is gone does nothing.
     const ZNFLayoutItemEventHandler orphan = table->clickHandler();
     table.reset();
     orphan(inside, nullptr, &host);
-    EXPECT_EQ(hovers, 1);
+    EXPECT_EQ(hovered.size(), 1u);
 }
 
 namespace {

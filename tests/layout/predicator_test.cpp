@@ -185,14 +185,15 @@ TEST(Predicator, StoredDatesCompareByInstant) {
     const QDateTime stored = QDateTime(QDate(2024, 3, 15), QTime(10, 0), Qt::UTC);
     ZNFDataPredicateEvaluator evaluator;
     evaluator.setValueSource([stored](const QString&) { return QVariant(stored); });
-    auto check = [&](const char* op, const QVariant& operand) {
-        return evaluator.predicatePassesForKey("data", {{"data", QVariantMap{{"key", "K"}, {op, operand}}}});
-    };
-    EXPECT_TRUE(check("equals", stored.toTimeZone(QTimeZone(3600))));
-    EXPECT_TRUE(check("lessThan", stored.addSecs(60)));
-    EXPECT_FALSE(check("lessThan", stored));
-    EXPECT_TRUE(check("greaterThan", stored.addSecs(-60)));
-    EXPECT_FALSE(check("greaterThan", QStringLiteral("03/15/2024 09:00")));
+    // clang-format off
+    const std::tuple<const char*, QVariant, bool> rows[] = {
+        {"equals", stored.toTimeZone(QTimeZone(3600)), true}, {"lessThan", stored.addSecs(60), true}, {"lessThan", stored, false},
+        {"greaterThan", stored.addSecs(-60), true}, {"greaterThan", QStringLiteral("03/15/2024 09:00"), false}};
+    // clang-format on
+    for (const auto& [op, operand, expected] : rows) {
+        const QVariantMap condition{{"key", "K"}, {op, operand}};
+        EXPECT_EQ(evaluator.predicatePassesForKey("data", {{"data", condition}}), expected) << op;
+    }
 }
 
 TEST(Predicator, DataConditionsReadTheStandardUserDefaults) {

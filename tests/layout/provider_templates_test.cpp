@@ -74,8 +74,7 @@ TEST(LayoutProvider, LaterRegistrationsReplaceEarlierOnes) {
               QStringList({"replaced"}));
     EXPECT_FALSE(provider->providers().contains(QString()));
 
-    auto a = std::make_shared<RecordingHandler>();
-    auto b = std::make_shared<RecordingHandler>();
+    const auto a = std::make_shared<RecordingHandler>(), b = std::make_shared<RecordingHandler>();
     provider->registerHandler(a, QStringLiteral("record"));
     provider->registerHandler(b, QStringLiteral("record"));
     provider->registerHandler(nullptr, QStringLiteral("record"));
