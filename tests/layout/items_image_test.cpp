@@ -10,7 +10,6 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QJsonDocument>
-#include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -31,8 +30,8 @@ class ImageEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         ASSERT_TRUE(writeFile(folder.filePath("resources/picture.png"), png(QColor(0, 0, 255), 40, 20)));
-        qputenv("NOTECRATE_RESOURCES",
-                QFile::encodeName(folder.filePath("resources"))); // the program's own copy
+        // The program's own copy of the variable.
+        qputenv("NOTECRATE_RESOURCES", QFile::encodeName(folder.filePath("resources")));
     }
     void TearDown() override { QThreadPool::globalInstance()->waitForDone(); }
     QTemporaryDir folder;
