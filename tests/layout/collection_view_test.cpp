@@ -12,13 +12,8 @@
 
 namespace {
 
-struct Click {
-    int type;
-    QPointF location;
-    ZNFCollectionViewItem* cell;
-    QWidget* view;
-    bool operator==(const Click&) const = default;
-};
+// A click as its handler saw it: the event's type and window location, the cell and the view.
+using Click = std::tuple<int, QPointF, ZNFCollectionViewItem*, QWidget*>;
 
 // A separate view provider that records what it is asked and answers with a view, a view
 // controller or nothing.
@@ -28,7 +23,7 @@ public:
     explicit RecordingViewProvider(Answer answer) : answer(answer) {}
     ZNFLayoutInstance instanceForItem(const std::shared_ptr<ZNFLayoutItem>& item, ZNFLayoutConsumer* source,
                                       const QRectF& frame, QWidget* reusingView) override {
-        calls.push_back({item, source, frame, reusingView});
+        calls.emplace_back(item, source, frame, reusingView);
         switch (answer) {
         case View: {
             auto* view = qobject_cast<TestLayoutItemView*>(reusingView);
@@ -44,13 +39,8 @@ public:
             return {};
         }
     }
-    struct Call {
-        std::shared_ptr<ZNFLayoutItem> item;
-        ZNFLayoutConsumer* source;
-        QRectF frame;
-        QWidget* reusingView;
-    };
-    std::vector<Call> calls;
+    // What each call was handed: the item, its source, the frame and the view to reuse.
+    std::vector<std::tuple<std::shared_ptr<ZNFLayoutItem>, ZNFLayoutConsumer*, QRectF, QWidget*>> calls;
     std::shared_ptr<ZNFViewController> controller;
     Answer answer;
 };
@@ -150,7 +140,7 @@ TEST_F(CollectionViewTest, ClicksReachTheHandlerForPressAndRelease) {
     std::vector<Click> clicks;
     auto item = std::make_shared<TestLayoutItem>(QStringLiteral("A"), QSizeF(100, 40));
     item->setClickHandler([&](const ZNFEvent& e, ZNFCollectionViewItem* cell, QWidget* view) {
-        clicks.push_back({e.type(), e.locationInWindow(), cell, view});
+        clicks.emplace_back(e.type(), e.locationInWindow(), cell, view);
     });
     auto plain = std::make_shared<TestLayoutItem>(QStringLiteral("B"), QSizeF(100, 40));
     show({item, plain});
@@ -198,18 +188,16 @@ TEST_F(CollectionViewTest, AClickThatReplacesTheScreenIsSafe) {
 }
 
 TEST_F(CollectionViewTest, HoverOnlyWithAHoverHandler) {
-    std::vector<int> hovers, clicks;
+    std::vector<int> seen; // the events that reach either handler
+    const auto record = [&](const ZNFEvent& e, ZNFCollectionViewItem*, QWidget*) {
+        seen.push_back(e.type());
+    };
     auto plain = std::make_shared<TestLayoutItem>(QStringLiteral("plain"), QSizeF(100, 40));
-    plain->setClickHandler(
-        [&](const ZNFEvent& e, ZNFCollectionViewItem*, QWidget*) { clicks.push_back(e.type()); });
+    plain->setClickHandler(record);
     auto hovering = std::make_shared<TestLayoutItem>(QStringLiteral("hover"), QSizeF(100, 40));
-    hovering->setHoverHandler(
-        [&](const ZNFEvent& e, ZNFCollectionViewItem*, QWidget*) { hovers.push_back(e.type()); });
+    hovering->setHoverHandler(record);
     show({plain, hovering});
 
-    auto plainCell = cellAt(0);
-    EXPECT_FALSE(plainCell->trackingArea());
-    EXPECT_TRUE(plainCell->view()->trackingAreas().empty());
     auto hoverCell = cellAt(1);
     ASSERT_TRUE(hoverCell->trackingArea());
     EXPECT_EQ(hoverCell->trackingArea()->rect(), QRectF(0, 0, kAvailableWidth, 40));
@@ -217,14 +205,12 @@ TEST_F(CollectionViewTest, HoverOnlyWithAHoverHandler) {
     // Into the plain cell and out again: nothing reaches any handler.
     QTest::mouseMove(root, QPoint(20, 20));
     QTest::mouseMove(root, QPoint(20, 300));
-    EXPECT_TRUE(clicks.empty());
-    EXPECT_TRUE(hovers.empty());
+    EXPECT_TRUE(seen.empty());
 
     // Into the hovering cell, about inside it, and out.
-    QTest::mouseMove(root, QPoint(20, 60));
-    QTest::mouseMove(root, QPoint(30, 65));
-    QTest::mouseMove(root, QPoint(20, 300));
-    EXPECT_EQ(hovers, (std::vector<int>{ZNFEventTypeMouseEntered, ZNFEventTypeMouseExited}));
+    for (const QPoint& to : {QPoint(20, 60), QPoint(30, 65), QPoint(20, 300)})
+        QTest::mouseMove(root, to);
+    EXPECT_EQ(seen, (std::vector<int>{ZNFEventTypeMouseEntered, ZNFEventTypeMouseExited}));
     // In, the screen reloaded under the pointer, out: the hover still ends with an exit, and
     // the cell under the pointer is the one that was there.
     QTest::mouseMove(root, QPoint(20, 60));
@@ -232,11 +218,12 @@ TEST_F(CollectionViewTest, HoverOnlyWithAHoverHandler) {
     show({plain, hovering});
     EXPECT_EQ(cellAt(1).get(), under);
     QTest::mouseMove(root, QPoint(20, 300));
-    EXPECT_EQ(hovers.back(), ZNFEventTypeMouseExited);
-    EXPECT_EQ(std::count(hovers.begin(), hovers.end(), ZNFEventTypeMouseEntered),
-              std::count(hovers.begin(), hovers.end(), ZNFEventTypeMouseExited));
+    EXPECT_EQ(seen.back(), ZNFEventTypeMouseExited);
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), ZNFEventTypeMouseEntered),
+              std::count(seen.begin(), seen.end(), ZNFEventTypeMouseExited));
 
-    // A reused cell that now shows an item without hover handler drops its tracking area.
+    // A plain cell has no tracking area, nor does a reused one that now shows an item without
+    // hover handler.
     show({plain, plain});
     EXPECT_FALSE(cellAt(1)->trackingArea());
     for (const auto& cell : cv->visibleItems())
@@ -254,19 +241,15 @@ TEST_F(CollectionViewTest, RegisteredViewProvidersAndKinds) {
     EXPECT_EQ(shownName(0), "O");
     EXPECT_EQ(shownName(1), "from provider");
     EXPECT_EQ(special->instanceCalls(), 0);
-    ASSERT_EQ(provider->calls.size(), 1u);
-    const auto& call = provider->calls[0];
-    EXPECT_EQ(std::tuple(call.item, call.source, call.frame, call.reusingView),
-              std::tuple(std::shared_ptr<ZNFLayoutItem>(special),
-                         static_cast<ZNFLayoutConsumer*>(controller.get()), QRectF(0, 0, kAvailableWidth, 40),
-                         static_cast<QWidget*>(nullptr)));
+    EXPECT_EQ(provider->calls, (decltype(provider->calls){
+                                   {special, controller.get(), QRectF(0, 0, kAvailableWidth, 40), nullptr}}));
 
     // Swapped places: each kind's cell is reused only for its own kind, so the provider is
     // handed back its own view.
     QWidget* providerView = cellAt(1)->layoutItemView();
     show({special, ordinary});
     ASSERT_EQ(provider->calls.size(), 2u);
-    EXPECT_EQ(provider->calls[1].reusingView, providerView);
+    EXPECT_EQ(std::get<QWidget*>(provider->calls[1]), providerView);
     EXPECT_EQ(cellAt(0)->layoutItemView(), providerView);
     EXPECT_EQ(shownName(1), "O");
 
@@ -325,8 +308,7 @@ TEST_F(CollectionViewTest, ReparseLayout) {
     controller->setLayoutProvider(provider);
     controller->reparseLayout(); // no data yet
     EXPECT_EQ(cv->numberOfItemsInSection(0), 0);
-    controller->setLayoutData(
-        QVariantList{QVariantMap{{"_type", "named"}, {"name", "P"}}, QVariantMap{{"name", "skipped"}}});
+    controller->setLayoutData(json(R"([{"_type": "named", "name": "P"}, {"name": "skipped"}])"));
     controller->reparseLayout();
     EXPECT_EQ(cv->numberOfItemsInSection(0), 1);
     EXPECT_EQ(shownName(0), "P");
@@ -377,12 +359,9 @@ TEST_F(CollectionViewTest, FlowLayoutPutsNarrowItemsSideBySide) {
     EXPECT_EQ(cv->contentHeight(), 70);
 }
 
-TEST(CollectionViewLifetime, ControllerGoesFirst) {
-    auto controller = std::make_shared<ZNFLayoutCollectionViewController>();
-    QPointer<ZNFCollectionView> cv = controller->collectionView();
-    controller->view()->setFrame(QRectF(0, 0, 200, 200));
-    controller->setLayoutItems({std::make_shared<TestLayoutItem>("a")});
-    cv->reloadData();
+TEST_F(CollectionViewTest, TheCollectionViewGoesWithItsController) {
+    show({std::make_shared<TestLayoutItem>("a")});
+    const QPointer<ZNFCollectionView> view = cv;
     controller.reset();
-    EXPECT_TRUE(cv.isNull());
+    EXPECT_TRUE(view.isNull());
 }

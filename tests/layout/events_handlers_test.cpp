@@ -81,11 +81,12 @@ TEST(LayoutEventHandlers, DataSetRemoveAndOtherActions) {
               QVariant(QVariantMap{{"a", QVariantList{1, QStringLiteral("two"), true}}}));
 
     // Without a value, or with null, the key goes.
-    perform(provider, R"({"_type": "data", "action": "set", "key": "events-K"})");
-    EXPECT_FALSE(userDefaults().objectForKey(key).isValid());
-    userDefaults().setObject(QStringLiteral("x"), key);
-    perform(provider, R"({"_type": "data", "action": "set", "key": "events-K", "value": null})");
-    EXPECT_FALSE(userDefaults().objectForKey(key).isValid());
+    for (const char* unset : {R"({"_type": "data", "action": "set", "key": "events-K"})",
+                              R"({"_type": "data", "action": "set", "key": "events-K", "value": null})"}) {
+        userDefaults().setObject(QStringLiteral("x"), key);
+        perform(provider, unset);
+        EXPECT_FALSE(userDefaults().objectForKey(key).isValid()) << unset;
+    }
 }
 
 TEST(LayoutEventHandlers, PropertyListCheck) {
@@ -109,21 +110,18 @@ TEST(LayoutEventHandlers, ShareBuildsTextsAndURLsInOrder) {
     auto provider = makeDefaultProvider();
     auto share = std::dynamic_pointer_cast<ZNFLayoutShareEventHandler>(provider->handlers().value("share"));
     ASSERT_TRUE(share);
-    QVariantList presented;
-    int calls = 0;
+    std::vector<QVariantList> presented;
     share->setPresenter([&](const QVariantList& items, const std::shared_ptr<ZNFLayoutEvent>&) {
-        presented = items;
-        ++calls;
+        presented.push_back(items);
     });
     perform(provider, R"({"_type": "share", "items": [{"text": "first", "url": "https://example.com/1"},
         {"url": "not a url", "text": "second"}, "not an entry", {"text": 3, "url": "https://example.com/3"}, {}]})");
-    ASSERT_EQ(calls, 1);
-    EXPECT_EQ(presented, (QVariantList{QStringLiteral("first"), QUrl("https://example.com/1"),
-                                       QStringLiteral("second"), QUrl("https://example.com/3")}));
-
+    // Items that are no array, or none at all, present nothing.
     perform(provider, R"({"_type": "share", "items": {"text": "not an array"}})");
     perform(provider, R"({"_type": "share", "items": []})");
-    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(presented,
+              (std::vector<QVariantList>{{QStringLiteral("first"), QUrl("https://example.com/1"),
+                                          QStringLiteral("second"), QUrl("https://example.com/3")}}));
 }
 
 TEST(LayoutEventHandlers, BlockHandlerAndInertTypes) {
@@ -138,9 +136,9 @@ TEST(LayoutEventHandlers, BlockHandlerAndInertTypes) {
     provider->performEvent(json(R"({"_type": "custom", "n": 1})").toMap(), &view, nullptr);
     perform(provider, R"({"_type": "empty"})");
     ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0]->event().value("n").toInt(), 1);
-    EXPECT_EQ(seen[0]->sourceView(), &view);
-    EXPECT_EQ(seen[0]->layoutProvider(), provider);
+    EXPECT_EQ(
+        std::tuple(seen[0]->event().value("n").toInt(), seen[0]->sourceView(), seen[0]->layoutProvider()),
+        std::tuple(1, &view, provider));
 
     // A callable that drops its own handler while running is safe.
     block->setBlock([&](const std::shared_ptr<ZNFLayoutEvent>& event) {

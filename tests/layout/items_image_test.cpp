@@ -3,15 +3,16 @@
 #include "layout/items/ZNFImageLayoutItem.h"
 #include "platform/ZNFImage.h"
 #include "support/LayoutTestSupport.h"
+#include "support/UserDefaultsEnvironment.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
 #include <QJsonDocument>
-#include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QThreadPool>
 #include <gtest/gtest.h>
 
@@ -23,34 +24,28 @@ QByteArray png(const QColor& color, int w = 200, int h = 100) {
     return ZNFImage::encodePNG(image);
 }
 
-// The picture cache folder is fixed at its first use, so the whole program runs under one
-// private home, with a resource folder holding one picture for the "name" key.
+// The picture cache folder is fixed at its first use; the whole program runs under the private
+// home of UserDefaultsEnvironment.h, with a resource folder holding one picture for the "name" key.
 class ImageEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
-        home = std::make_unique<ScopedHome>();
-        const QString resources = home->root() + QStringLiteral("/resources");
-        ASSERT_TRUE(writeFile(resources + QStringLiteral("/picture.png"), png(QColor(0, 0, 255), 40, 20)));
-        qputenv("NOTECRATE_RESOURCES", resources.toLocal8Bit()); // the program's own copy of the variable
+        ASSERT_TRUE(writeFile(folder.filePath("resources/picture.png"), png(QColor(0, 0, 255), 40, 20)));
+        // The program's own copy of the variable.
+        qputenv("NOTECRATE_RESOURCES", QFile::encodeName(folder.filePath("resources")));
     }
-    void TearDown() override {
-        QThreadPool::globalInstance()->waitForDone();
-        home.reset();
-    }
-    std::unique_ptr<ScopedHome> home;
+    void TearDown() override { QThreadPool::globalInstance()->waitForDone(); }
+    QTemporaryDir folder;
 };
 
 ImageEnvironment* const environment =
     static_cast<ImageEnvironment*>(::testing::AddGlobalTestEnvironment(new ImageEnvironment));
 
-std::shared_ptr<ZNFImageLayoutItem> parse(const QVariant& data) {
-    auto provider = makeDefaultProvider();
-    const ZNFLayoutItemList items = provider->layoutItemsWithData(QVariantList{data});
-    return items.size() == 1 ? std::dynamic_pointer_cast<ZNFImageLayoutItem>(items.front()) : nullptr;
+std::shared_ptr<ZNFImageLayoutItem> parseImage(const QByteArray& fields) {
+    return parseOne<ZNFImageLayoutItem>(R"({"_type": "image", )" + fields + "}");
 }
 
 QString writePicture(const QString& name, const QColor& color) {
-    const QString path = environment->home->root() + QStringLiteral("/pictures/") + name;
+    const QString path = environment->folder.filePath("pictures/" + name);
     EXPECT_TRUE(writeFile(path, png(color)));
     return path;
 }
@@ -68,9 +63,8 @@ QString cacheFile(const QUrl& url) {
 struct LoopbackServer {
     QTcpServer tcp;
     QHash<QString, QByteArray> bodies;
-    QSet<QString> held;
     QHash<QString, int> requests;
-    QHash<QString, QPointer<QTcpSocket>> waiting;
+    QHash<QString, QPointer<QTcpSocket>> held; // the request of a held path, once it came
 
     LoopbackServer() {
         EXPECT_TRUE(tcp.listen(QHostAddress::LocalHost));
@@ -81,7 +75,7 @@ struct LoopbackServer {
                     return; // left unread until the whole head has come
                 const QString path = QString::fromLatin1(socket->readAll().split(' ').value(1));
                 ++requests[path];
-                held.contains(path) ? void(waiting[path] = socket) : answer(socket, path);
+                held.contains(path) ? void(held[path] = socket) : answer(socket, path);
             });
         });
     }
@@ -93,7 +87,7 @@ struct LoopbackServer {
         socket->disconnectFromHost();
     }
     void release(const QString& path) {
-        if (QPointer<QTcpSocket> socket = waiting.take(path))
+        if (QPointer<QTcpSocket> socket = held.take(path))
             answer(socket, path);
     }
     QUrl url(const QString& path) const {
@@ -116,8 +110,7 @@ QWidget* show(const std::shared_ptr<ZNFImageLayoutItem>& item, const QSizeF& siz
 
 TEST(ImageItem, ParsedSizingFollowsTheDrawnWidth) {
     const auto image = [](const QByteArray& more) {
-        return parse(
-            json(R"({"_type": "image", "name": "picture.png", "width": 200, "height": 100)" + more + "}"));
+        return parseImage(R"("name": "picture.png", "width": 200, "height": 100)" + more);
     };
     const auto plain = image(""), inset = image(R"(, "left": 10, "right": 10)"),
                capped = image(R"(, "left": 10, "right": 10, "maxWidth": 100, "top": 4, "bottom": 6)");
@@ -132,9 +125,8 @@ TEST(ImageItem, ParsedSizingFollowsTheDrawnWidth) {
     EXPECT_EQ(capped->imageView()->geometry(), QRect(10, 6, 300, 50));
     // The 40 x 20 picture is fitted proportionally and centred: 100 x 50 in the middle.
     EXPECT_EQ(capped->imageView()->imageRect(), QRectF(100, 0, 100, 50));
-    const QImage drawn = capped->imageView()->grab().toImage();
-    EXPECT_EQ(drawn.pixelColor(150, 25), QColor(0, 0, 255));
-    EXPECT_NE(drawn.pixelColor(50, 25), QColor(0, 0, 255));
+    EXPECT_EQ(pixel(capped->imageView(), 150, 25), QColor(0, 0, 255));
+    EXPECT_NE(pixel(capped->imageView(), 50, 25), QColor(0, 0, 255));
 
     // A narrow slot draws nothing rather than a negative height.
     EXPECT_EQ(inset->sizeThatFits(QSizeF(10, 10)), QSizeF(10, 0));
@@ -150,16 +142,14 @@ TEST(ImageItem, ParserRejectsUnusableDictionaries) {
           R"("name": "picture.png", "width": 0, "height": 100)",
           R"("name": "picture.png", "width": -5, "height": 100)",
           R"("url": "http://exa mple.com/a b.png", "name": "picture.png", "width": 200, "height": 100)"})
-        EXPECT_FALSE(parse(json(R"({"_type": "image", )" + bad + "}"))) << bad.constData();
-    const auto remote =
-        parse(json(R"({"_type": "image", "url": "http://example.com/a.png", "name": "picture.png",
-                                       "width": 200, "height": 100, "placeholder": "#FF0000"})"));
+        EXPECT_FALSE(parseImage(bad)) << bad.constData();
+    const auto remote = parseImage(R"("url": "http://example.com/a.png", "name": "picture.png",
+                                 "width": 200, "height": 100, "placeholder": "#FF0000")");
     ASSERT_TRUE(remote);
     EXPECT_EQ(remote->imageURL(), QUrl("http://example.com/a.png"));
     EXPECT_EQ(remote->placeholderColor(), QColor(255, 0, 0));
     // A "url" that is no string leaves the way open for "name".
-    const auto named =
-        parse(json(R"({"_type": "image", "url": 7, "name": "picture.png", "width": 1, "height": 1})"));
+    const auto named = parseImage(R"("url": 7, "name": "picture.png", "width": 1, "height": 1)");
     ASSERT_TRUE(named);
     EXPECT_TRUE(named->imageURL().isLocalFile());
 }
@@ -200,8 +190,8 @@ TEST(ImageItem, FilePicturesLoadAtOnceAndAreNeverCached) {
 TEST(ImageItem, RemotePicturesDownloadFadeInAndAreCachedByExtension) {
     LoopbackServer server;
     server.bodies["/upper.PNG"] = png(QColor(255, 0, 0));
-    server.bodies["/photo.jpeg"] = png(QColor(0, 255, 0));
-    server.bodies["/anim.gif"] = png(QColor(0, 0, 255));
+    for (const char* path : {"/photo.jpeg", "/anim.gif", "/private.png"})
+        server.bodies[path] = png(QColor(0, 0, 255));
 
     const QUrl upper = server.url("/upper.PNG");
     auto item = imageItem(upper, true);
@@ -226,33 +216,28 @@ TEST(ImageItem, RemotePicturesDownloadFadeInAndAreCachedByExtension) {
     EXPECT_EQ(server.requests.value("/upper.PNG"), 1);
 
     // JPEG by extension; a gif is shown but not cached; caching can be turned off.
-    const QUrl jpeg = server.url("/photo.jpeg");
-    auto photo = imageItem(jpeg);
-    std::unique_ptr<QWidget> third(show(photo, QSizeF(200, 100)));
-    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(cacheFile(jpeg)); }));
-    EXPECT_TRUE(readFile(cacheFile(jpeg)).startsWith("\xFF\xD8"));
-
-    const QUrl gif = server.url("/anim.gif");
-    auto animation = imageItem(gif);
-    std::unique_ptr<QWidget> fourth(show(animation, QSizeF(200, 100)));
-    ASSERT_TRUE(waitUntil([&] { return !animation->imageView()->image().isNull(); }));
-    EXPECT_EQ(shownColor(animation->imageView()), QColor(0, 0, 255));
-
-    server.bodies["/private.png"] = png(QColor(9, 9, 9));
-    const QUrl privateURL = server.url("/private.png");
-    auto uncached = imageItem(privateURL);
-    uncached->setCacheRemoteImages(false);
-    std::unique_ptr<QWidget> fifth(show(uncached, QSizeF(200, 100)));
-    ASSERT_TRUE(waitUntil([&] { return !uncached->imageView()->image().isNull(); }));
-    QThreadPool::globalInstance()->waitForDone();
-    EXPECT_FALSE(QFileInfo::exists(cacheFile(gif)));
-    EXPECT_FALSE(QFileInfo::exists(cacheFile(privateURL)));
+    const struct {
+        const char* path;
+        bool cache;
+        QByteArray start; // of the cache file; empty: none
+    } rows[] = {{"/photo.jpeg", true, "\xFF\xD8"}, {"/anim.gif", true, {}}, {"/private.png", false, {}}};
+    for (const auto& row : rows) {
+        const QUrl url = server.url(row.path);
+        auto item = imageItem(url);
+        item->setCacheRemoteImages(row.cache);
+        std::unique_ptr<QWidget> container(show(item, QSizeF(200, 100)));
+        ASSERT_TRUE(waitUntil([&] { return shownColor(item->imageView()) == QColor(0, 0, 255); }))
+            << row.path;
+        ASSERT_TRUE(waitUntil([&] { return row.start.isEmpty() || QFileInfo::exists(cacheFile(url)); }));
+        QThreadPool::globalInstance()->waitForDone();
+        EXPECT_EQ(readFile(cacheFile(url)).left(2), row.start) << row.path;
+    }
 }
 
 TEST(ImageItem, OnlyTheLatestRequestSetsThePicture) {
     LoopbackServer server;
     server.bodies["/slow.png"] = png(QColor(255, 0, 0));
-    server.held << "/slow.png";
+    server.held.insert("/slow.png", nullptr);
     server.bodies["/fast.png"] = png(QColor(0, 255, 0));
     const QUrl slow = server.url("/slow.png");
 
@@ -262,7 +247,7 @@ TEST(ImageItem, OnlyTheLatestRequestSetsThePicture) {
     std::unique_ptr<QWidget> container(show(waiting, QSizeF(200, 100)));
     ZNFImageView* view = waiting->imageView();
     ASSERT_TRUE(waitUntil([&] { return server.requests.value("/slow.png") == 1; }));
-    EXPECT_EQ(view->grab().toImage().pixelColor(100, 50), QColor(255, 255, 0));
+    EXPECT_EQ(pixel(view, 100, 50), QColor(255, 255, 0));
 
     // The container is recycled for another remote item, which arrives first.
     auto current = imageItem(server.url("/fast.png"));
@@ -285,7 +270,7 @@ TEST(ImageItem, OnlyTheLatestRequestSetsThePicture) {
 
     // A view that goes away before its download ends is simply not told.
     server.bodies["/late.png"] = png(QColor(1, 2, 3));
-    server.held << "/late.png";
+    server.held.insert("/late.png", nullptr);
     auto late = imageItem(server.url("/late.png"));
     std::unique_ptr<QWidget> gone(show(late, QSizeF(50, 50)));
     ASSERT_TRUE(waitUntil([&] { return server.requests.value("/late.png") == 1; }));

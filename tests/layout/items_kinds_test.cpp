@@ -14,10 +14,6 @@
 
 namespace {
 
-QColor pixel(QWidget* view, int x, int y) {
-    return view->grab().toImage().pixelColor(x, y);
-}
-
 class TextItemTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -31,9 +27,8 @@ protected:
         })")
                                                .toMap());
     }
-    std::shared_ptr<ZNFTextLayoutItem> parse(const char* text) {
-        const ZNFLayoutItemList items = provider->layoutItemsWithData(json(text));
-        return items.empty() ? nullptr : std::dynamic_pointer_cast<ZNFTextLayoutItem>(items.front());
+    std::shared_ptr<ZNFTextLayoutItem> parse(const QByteArray& text) {
+        return parseOne<ZNFTextLayoutItem>(text, provider.get());
     }
 
     std::shared_ptr<ZNFLayoutProvider> provider;
@@ -43,45 +38,45 @@ protected:
 } // namespace
 
 TEST_F(TextItemTest, DictionariesWithoutAUsableTextGiveNoItem) {
-    for (const char* bad : {R"([{"_type": "text", "text": ""}])", R"([{"_type": "text"}])",
-                            R"([{"_type": "text", "text": 42}])", R"([{"_type": "text", "text": ["a"]}])"})
+    for (const char* bad : {R"({"_type": "text", "text": ""})", R"({"_type": "text"})",
+                            R"({"_type": "text", "text": 42})", R"({"_type": "text", "text": ["a"]})"})
         EXPECT_FALSE(parse(bad)) << bad;
     // Without a formatter nothing can be styled.
     ZNFTextLayoutParser bare;
     EXPECT_TRUE(bare.itemsWithDictionary(json(R"({"text": "x"})").toMap(), nullptr).empty());
 
-    const auto item = parse(R"([{"_type": "text", "text": "Hello"}])");
+    const auto item = parse(R"({"_type": "text", "text": "Hello"})");
     ASSERT_TRUE(item);
     EXPECT_EQ(item->attributedString().string(), "Hello");
 }
 
 TEST_F(TextItemTest, StyleWinsOverAttributesButInsetsComeFromAttributesOnly) {
-    const auto both = parse(R"([{"_type": "text", "text": "Hi", "style": "boxed",
-        "attributes": {"color": "#0000FF", "top": 1, "left": 2, "bottom": 3, "right": 4}}])");
+    const auto both = parse(R"({"_type": "text", "text": "Hi", "style": "boxed",
+        "attributes": {"color": "#0000FF", "top": 1, "left": 2, "bottom": 3, "right": 4}})");
     ASSERT_TRUE(both);
     EXPECT_EQ(both->attributedString().attributesAtIndex(0), formatter->attributesForKey("boxed"));
     EXPECT_EQ(both->insets(), (ZNFEdgeInsets{1, 2, 3, 4}));
     EXPECT_EQ(both->backgroundColor(), QColor("#00FF00"));
 
     // A named style's own insets are not used by the parser, but are by the factory.
-    const auto styled = parse(R"([{"_type": "text", "text": "Hi", "style": "boxed"}])");
+    const auto styled = parse(R"({"_type": "text", "text": "Hi", "style": "boxed"})");
     ASSERT_TRUE(styled);
     EXPECT_EQ(styled->insets(), ZNFEdgeInsetsZero);
     const auto made = ZNFTextLayoutItem::itemWithString("Hi", "boxed", formatter);
     EXPECT_EQ(made->insets(), (ZNFEdgeInsets{7, 9, 11, 13}));
 
     // Inline attributes alone style the text.
-    const auto inlined = parse(R"([{"_type": "text", "text": "Hi", "attributes": {"color": "#0000FF"}}])");
+    const auto inlined = parse(R"({"_type": "text", "text": "Hi", "attributes": {"color": "#0000FF"}})");
     ASSERT_TRUE(inlined);
     EXPECT_EQ(inlined->attributedString().attributesAtIndex(0)->foregroundColor, QColor("#0000FF"));
 
     // Neither: the "default" style; without one, the formatter's default attributes.
-    const auto plain = parse(R"([{"_type": "text", "text": "Hi"}])");
+    const auto plain = parse(R"({"_type": "text", "text": "Hi"})");
     ASSERT_TRUE(plain);
     EXPECT_EQ(plain->attributedString().attributesAtIndex(0), formatter->attributesForKey("default"));
     ZNFTextLayoutParser noDefault(std::make_shared<ZNFTextFormatter>());
-    const auto fallback =
-        only<ZNFTextLayoutItem>(noDefault.itemsWithDictionary(json(R"({"text": "Hi"})").toMap(), nullptr));
+    const auto fallback = std::dynamic_pointer_cast<ZNFTextLayoutItem>(
+        noDefault.itemsWithDictionary({{"text", "Hi"}}, nullptr).at(0));
     ASSERT_TRUE(fallback);
     EXPECT_EQ(*fallback->attributedString().attributesAtIndex(0),
               *noDefault.textFormatter()->defaultAttributes());
@@ -95,18 +90,17 @@ TEST_F(TextItemTest, StyleWinsOverAttributesButInsetsComeFromAttributesOnly) {
 }
 
 TEST_F(TextItemTest, BorderOnlyWithBorderWidthAndFillWidthReadings) {
-    const auto noWidth = parse(R"([{"_type": "text", "text": "x", "style": "roundedNoWidth"}])");
+    const auto noWidth = parse(R"({"_type": "text", "text": "x", "style": "roundedNoWidth"})");
     ASSERT_TRUE(noWidth);
     EXPECT_FALSE(noWidth->borderColor());
     EXPECT_EQ(noWidth->cornerRadius(), 0);
-    const auto bordered = parse(R"([{"_type": "text", "text": "x", "style": "bordered"}])");
+    const auto bordered = parse(R"({"_type": "text", "text": "x", "style": "bordered"})");
     EXPECT_EQ(bordered->borderWidth(), 3);
 
     for (const char* on : {R"("1")", "1", "true"})
         EXPECT_TRUE(
-            parse((QByteArray(R"([{"_type": "text", "text": "x", "fillWidth": )") + on + "}]").constData())
-                ->fillWidth());
-    EXPECT_FALSE(parse(R"([{"_type": "text", "text": "x", "fillWidth": "0"}])")->fillWidth());
+            parse(R"({"_type": "text", "text": "x", "fillWidth": )" + QByteArray(on) + "}")->fillWidth());
+    EXPECT_FALSE(parse(R"({"_type": "text", "text": "x", "fillWidth": "0"})")->fillWidth());
 }
 
 TEST_F(TextItemTest, SizingFillsTheOfferedWidthOrHugsTheText) {
@@ -136,11 +130,11 @@ TEST_F(TextItemTest, SizingFillsTheOfferedWidthOrHugsTheText) {
 }
 
 TEST_F(TextItemTest, RecycledViewTakesEverythingFromTheNewItem) {
-    const auto rounded = parse(R"([{"_type": "text", "text": "Rounded", "style": "bordered"}])");
+    const auto rounded = parse(R"({"_type": "text", "text": "Rounded", "style": "bordered"})");
     const auto square = ZNFTextLayoutItem::itemWithString("Square", "boxed", formatter);
     ASSERT_TRUE(rounded && square);
 
-    auto first = own(rounded->instanceForItem(rounded, nullptr, QRectF(0, 0, 200, 40), nullptr));
+    auto first = instantiate(rounded, QRectF(0, 0, 200, 40));
     auto* view = qobject_cast<ZNFTextLayoutItemView*>(first.get());
     ASSERT_TRUE(view);
     EXPECT_EQ(view->cornerRadius(), 8);
@@ -166,62 +160,48 @@ TEST(BlockItem, CallablesSupplySizeAndView) {
         ZNFBlockLayoutItem::itemWithSizing([](const QSizeF&) { return QSizeF(100, 44); }, nullptr);
     EXPECT_EQ(item->sizeThatFits(QSizeF(0, 0)), QSizeF(100, 44));
     // No instantiation callable: an empty plain view.
-    auto empty = own(item->instanceForItem(item, nullptr, QRectF(0, 0, 50, 50), nullptr));
+    auto empty = instantiate(item, QRectF(0, 0, 50, 50));
     EXPECT_TRUE(qobject_cast<ZNFView*>(empty.get()));
 
     EXPECT_EQ(ZNFBlockLayoutItem().sizeThatFits(QSizeF(320, 200)), QSizeF(0, 0)) << "no sizing callable";
 
     // The instantiation callable is handed the recycled view (any class) and the frame, and
     // may give the same view back.
-    QWidget* seenView = nullptr;
-    QRectF seenFrame;
+    std::pair<QWidget*, QRectF> seen;
     const auto spinner =
         ZNFBlockLayoutItem::itemWithSizing([](const QSizeF& offered) { return QSizeF(offered.width(), 20); },
                                            [&](QWidget* reusing, const QRectF& frame) -> ZNFLayoutInstance {
-                                               seenView = reusing;
-                                               seenFrame = frame;
-                                               if (auto* bar = qobject_cast<QProgressBar*>(reusing))
-                                                   return bar;
-                                               auto* bar = new QProgressBar;
-                                               bar->setRange(0, 0);
-                                               return bar;
+                                               seen = {reusing, frame};
+                                               return reusing ? reusing : new QProgressBar;
                                            });
-    auto made = own(spinner->instanceForItem(spinner, nullptr, QRectF(0, 0, 300, 20), nullptr));
-    EXPECT_EQ(seenView, nullptr);
-    EXPECT_EQ(seenFrame, QRectF(0, 0, 300, 20));
+    auto made = instantiate(spinner, QRectF(0, 0, 300, 20));
+    EXPECT_EQ(seen, (std::pair<QWidget*, QRectF>(nullptr, QRectF(0, 0, 300, 20))));
     ASSERT_TRUE(qobject_cast<QProgressBar*>(made.get()));
-    const ZNFLayoutInstance reused =
-        spinner->instanceForItem(spinner, nullptr, QRectF(0, 0, 300, 20), made.get());
-    EXPECT_EQ(seenView, made.get());
-    EXPECT_EQ(reused.view, made.get());
+    EXPECT_EQ(spinner->instanceForItem(spinner, nullptr, QRectF(0, 0, 30, 20), made.get()).view, made.get());
+    EXPECT_EQ(seen, std::pair(made.get(), QRectF(0, 0, 30, 20)));
 
     // The block parser hands back what its callable makes, nothing without one.
     const auto parser = ZNFBlockLayoutParser::parserWithBlock(
         [item](const QVariantMap&, ZNFLayoutProvider*) { return ZNFLayoutItemList{item}; });
-    auto provider = makeDefaultProvider();
-    provider->registerProvider(parser, "block");
-    EXPECT_EQ(provider->layoutItemsWithData(json(R"([{"_type": "block"}])")), ZNFLayoutItemList{item});
-    EXPECT_TRUE(ZNFBlockLayoutParser().itemsWithDictionary({}, provider.get()).empty());
+    EXPECT_EQ(parser->itemsWithDictionary({}, nullptr), ZNFLayoutItemList{item});
+    EXPECT_TRUE(ZNFBlockLayoutParser().itemsWithDictionary({}, nullptr).empty());
 }
 
 TEST(SpacerItem, ParsesSizesAndColoursAndRecyclesItsView) {
-    auto provider = makeDefaultProvider();
-    const auto tall = only<ZNFSpacerLayoutItem>(
-        provider->layoutItemsWithData(json(R"([{"_type": "spacer", "height": 20}])")));
+    const auto tall = parseOne<ZNFSpacerLayoutItem>(R"({"_type": "spacer", "height": 20})");
     ASSERT_TRUE(tall);
     EXPECT_EQ(tall->sizeThatFits(QSizeF(1, 1)), QSizeF(0, 20));
 
-    EXPECT_TRUE(provider->layoutItemsWithData(json(R"([{"_type": "spacer", "bg": "#FF0000"}])")).empty());
-    const auto coloured = only<ZNFSpacerLayoutItem>(provider->layoutItemsWithData(
-        json(R"js([{"_type": "spacer", "width": 30.5, "height": "12", "bg": "rgba(255, 0, 0, 1)"}])js")));
+    EXPECT_TRUE(parse(R"({"_type": "spacer", "bg": "#FF0000"})").empty());
+    const auto coloured = parseOne<ZNFSpacerLayoutItem>(
+        R"js({"_type": "spacer", "width": 30.5, "height": "12", "bg": "rgba(255, 0, 0, 1)"})js");
     ASSERT_TRUE(coloured);
     EXPECT_EQ(coloured->sizeThatFits(QSizeF(320, ZNFLayoutFill)), QSizeF(30.5, 12));
     // A value that is no string names no colour.
-    EXPECT_FALSE(only<ZNFSpacerLayoutItem>(
-                     provider->layoutItemsWithData(json(R"([{"_type": "spacer", "width": 1, "bg": 5}])")))
-                     ->backgroundColor());
+    EXPECT_FALSE(
+        parseOne<ZNFSpacerLayoutItem>(R"({"_type": "spacer", "width": 1, "bg": 5})")->backgroundColor());
 
-    auto first = own(coloured->instanceForItem(coloured, nullptr, QRectF(0, 0, 30, 12), nullptr));
+    auto first = instantiate(coloured, QRectF(0, 0, 30, 12));
     auto* view = qobject_cast<ZNFSpacerLayoutView*>(first.get());
     ASSERT_TRUE(view);
     EXPECT_EQ(pixel(view, 5, 5), QColor(255, 0, 0));
@@ -232,35 +212,31 @@ TEST(SpacerItem, ParsesSizesAndColoursAndRecyclesItsView) {
 }
 
 TEST(RuleItem, SizesAndPlacesItsLineWithinTheInsets) {
-    auto provider = makeDefaultProvider();
-    const auto rule = only<ZNFRuleLayoutItem>(provider->layoutItemsWithData(
-        json(R"([{"_type": "rule", "width": 1, "left": 16, "right": 16, "top": 8, "bottom": 8}])")));
-    ASSERT_TRUE(rule);
-    EXPECT_EQ(rule->sizeThatFits(QSizeF(320, ZNFLayoutFill)), QSizeF(320, 17));
-
-    auto container = own(rule->instanceForItem(rule, nullptr, QRectF(0, 0, 320, 17), nullptr));
-    ASSERT_TRUE(container);
-    const QList<ZNFView*> lines = container->findChildren<ZNFView*>(Qt::FindDirectChildrenOnly);
-    ASSERT_EQ(lines.size(), 1);
-    EXPECT_EQ(lines[0]->geometry(), QRect(16, 8, 288, 1));
-    EXPECT_EQ(pixel(container.get(), 16, 8), QColor(Qt::black));
-    EXPECT_NE(pixel(container.get(), 15, 8), QColor(Qt::black));
-
-    // The container's y grows upwards: a top inset of 2 leaves 2 points under the line.
-    const auto lopsided = only<ZNFRuleLayoutItem>(provider->layoutItemsWithData(
-        json(R"([{"_type": "rule", "width": 1, "top": 2, "bottom": 10, "color": "#FF0000"}])")));
-    ASSERT_TRUE(lopsided);
-    EXPECT_EQ(lopsided->sizeThatFits(QSizeF(100, 1)), QSizeF(100, 13));
-    auto second = own(lopsided->instanceForItem(lopsided, nullptr, QRectF(0, 0, 100, 13), nullptr));
-    const QList<ZNFView*> red = second->findChildren<ZNFView*>(Qt::FindDirectChildrenOnly);
-    ASSERT_EQ(red.size(), 1);
-    EXPECT_EQ(red[0]->geometry(), QRect(0, 10, 100, 1));
-    EXPECT_EQ(red[0]->backgroundColor(), QColor(255, 0, 0));
-
-    // An empty rule is still an item, 0 points high.
-    const auto empty = only<ZNFRuleLayoutItem>(provider->layoutItemsWithData(json(R"([{"_type": "rule"}])")));
-    ASSERT_TRUE(empty);
-    EXPECT_EQ(empty->sizeThatFits(QSizeF(320, 100)), QSizeF(320, 0));
+    // Only the offered width is used. The container's y grows upwards: a top inset of 2 leaves 2
+    // points under the line. An empty rule is still an item, 0 points high.
+    const struct {
+        const char* element;
+        QSizeF offered, size;
+        QRect line; // empty: not drawn
+        QColor colour;
+    } rows[] = {
+        // clang-format off
+        {R"({"_type": "rule", "width": 1, "left": 16, "right": 16, "top": 8, "bottom": 8})", {320, ZNFLayoutFill}, {320, 17}, {16, 8, 288, 1}, Qt::black},
+        {R"({"_type": "rule", "width": 1, "top": 2, "bottom": 10, "color": "#FF0000"})", {100, 1}, {100, 13}, {0, 10, 100, 1}, QColor(255, 0, 0)},
+        {R"({"_type": "rule"})", {320, 100}, {320, 0}, {}, {}},
+        // clang-format on
+    };
+    for (const auto& row : rows) {
+        const auto rule = parseOne<ZNFRuleLayoutItem>(row.element);
+        ASSERT_TRUE(rule) << row.element;
+        EXPECT_EQ(rule->sizeThatFits(row.offered), row.size) << row.element;
+        if (row.line.isEmpty())
+            continue;
+        auto container = instantiate(rule, QRectF(QPointF(0, 0), row.size));
+        EXPECT_EQ(placed<ZNFView>(container.get()), QList<QRect>{row.line}) << row.element;
+        EXPECT_EQ(pixel(container.get(), row.line.x(), row.line.y()), row.colour) << row.element;
+        EXPECT_NE(pixel(container.get(), row.line.x(), row.line.y() - 1), row.colour) << row.element;
+    }
 }
 
 namespace {
@@ -272,7 +248,7 @@ public:
 
 TEST(ButtonItem, BoxIsCappedCentredAndDrawnAtOnce) {
     const auto button = ZNFLayoutButtonItem::itemWithTitle("Continue");
-    auto made = own(button->instanceForItem(button, nullptr, QRectF(0, 0, 400, 64), nullptr));
+    auto made = instantiate(button, QRectF(0, 0, 400, 64));
     auto* view = qobject_cast<ZNFLayoutButtonItemView*>(made.get());
     ASSERT_TRUE(view);
     EXPECT_EQ(view->label()->frame(), QRectF(50, 10, 300, 44));

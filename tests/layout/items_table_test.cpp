@@ -47,16 +47,8 @@ std::shared_ptr<ZNFTableColumnLayoutItem> column(const ZNFLayoutItemList& items,
     return made;
 }
 
-// The view an item makes for a frame, owned by the caller.
-template <typename T> std::unique_ptr<QWidget> instance(const std::shared_ptr<T>& item, const QRectF& frame) {
-    return std::unique_ptr<QWidget>(item->instanceForItem(item, nullptr, frame, nullptr).view);
-}
-
-std::unique_ptr<QWidget> showTable(const std::shared_ptr<ZNFTableLayoutItem>& table, double width,
-                                   ZNFLayoutConsumer* consumer = nullptr) {
-    const QSizeF size = table->sizeThatFits(QSizeF(width, ZNFLayoutFill));
-    return std::unique_ptr<QWidget>(
-        table->instanceForItem(table, consumer, QRectF(QPointF(0, 0), size), nullptr).view);
+std::unique_ptr<QWidget> showTable(const std::shared_ptr<ZNFTableLayoutItem>& table, double width) {
+    return instantiate(table, QRectF(QPointF(0, 0), table->sizeThatFits(QSizeF(width, ZNFLayoutFill))));
 }
 
 } // namespace
@@ -70,18 +62,14 @@ TEST(TableItem, ColumnsArePlacedByFractions) {
     auto view = showTable(table, 400);
     const QList<ZNFTableRowView*> rows = direct<ZNFTableRowView>(view.get());
     ASSERT_EQ(rows.size(), 1);
+    QList<std::pair<int, int>> spans; // x and width of each column
+    for (const QRect& shown : placed<ZNFTableColumnView>(rows[0]))
+        spans << std::pair(shown.x(), shown.width());
+    EXPECT_EQ(spans, (QList<std::pair<int, int>>{{0, 40}, {40, 160}, {200, 160}, {360, 40}}));
+    // The third column stacks its two items, each as wide as the column.
     const QList<ZNFTableColumnView*> shown = direct<ZNFTableColumnView>(rows[0]);
     ASSERT_EQ(shown.size(), 4);
-    const double xs[] = {0, 40, 200, 360};
-    const double widths[] = {40, 160, 160, 40};
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_NEAR(shown[i]->frame().x(), xs[i], 1e-4) << i;
-        EXPECT_NEAR(shown[i]->frame().width(), widths[i], 1e-4) << i;
-    }
-    // The third column stacks its two items, each as wide as the column.
-    const QList<ZNFSpacerLayoutView*> stacked = direct<ZNFSpacerLayoutView>(shown[2]);
-    ASSERT_EQ(stacked.size(), 2);
-    EXPECT_EQ((QList<QRect>{stacked[0]->geometry(), stacked[1]->geometry()}),
+    EXPECT_EQ(placed<ZNFSpacerLayoutView>(shown[2]),
               (QList<QRect>{QRect(0, 0, 160, 5), QRect(0, 5, 160, 5)}));
 
     // Three widths for four entries: a quarter each.
@@ -121,43 +109,35 @@ TEST(TableItem, RowAndColumnGeometry) {
     EXPECT_EQ(row->sizeThatFits(QSizeF(300, ZNFLayoutFill)), QSizeF(300, 60));
 
     // Columns sit at the row's top inset and fit the row exactly.
-    const auto rowView = instance(row, QRectF(0, 0, 300, 60));
-    const QList<ZNFTableColumnView*> columnViews = direct<ZNFTableColumnView>(rowView.get());
-    ASSERT_EQ(columnViews.size(), 2);
-    EXPECT_EQ(columnViews[1]->frame(), QRectF(150, 5, 150, 50));
+    EXPECT_EQ(placed<ZNFTableColumnView>(instantiate(row, QRectF(0, 0, 300, 60)).get()).value(1),
+              QRect(150, 5, 150, 50));
 
     // A column's insets move its items inside the column's view.
     const auto inset = column({box(10, 20)}, 0.5, {}, {4, 10, 6, 10});
     EXPECT_EQ(inset->sizeThatFits(QSizeF(130, ZNFLayoutFill)), QSizeF(130, 30));
-    const auto columnView = instance(inset, QRectF(0, 0, 130, 30));
-    const QList<ZNFSpacerLayoutView*> items = direct<ZNFSpacerLayoutView>(columnView.get());
-    ASSERT_EQ(items.size(), 1);
-    EXPECT_EQ(items[0]->frame(), QRectF(10, 4, 130, 20));
+    EXPECT_EQ(placed<ZNFSpacerLayoutView>(instantiate(inset, QRectF(0, 0, 130, 30)).get()),
+              QList<QRect>{QRect(10, 4, 130, 20)});
 
     // A plain widget (a spinner, say) takes the slot the column gives it.
     auto spinner =
         ZNFBlockLayoutItem::itemWithSizing([](const QSizeF&) { return QSizeF(50, 20); },
                                            [](QWidget*, const QRectF&) { return new QProgressBar; });
     const auto holder = column({box(10, 6), spinner}, {}, {}, {4, 10, 6, 10});
-    const auto holderView = instance(holder, QRectF(0, 0, 130, 36));
-    const QList<QProgressBar*> bars = direct<QProgressBar>(holderView.get());
-    ASSERT_EQ(bars.size(), 1);
-    EXPECT_EQ(bars[0]->geometry(), QRect(10, 10, 130, 20));
-    EXPECT_EQ(holder->layoutItemForView(bars[0]), spinner);
+    const auto holderView = instantiate(holder, QRectF(0, 0, 130, 36));
+    EXPECT_EQ(placed<QProgressBar>(holderView.get()), QList<QRect>{QRect(10, 10, 130, 20)});
+    EXPECT_EQ(holder->layoutItemForView(holderView->findChild<QProgressBar*>()), spinner);
 
     // Items narrower than a column that does not fill are aligned within its 200 points.
     auto narrow = box(120, 10);
     const auto aligned = column({narrow, box(300, 10)}, {}, {}, {0, 10, 0, 10});
     aligned->setFillWidth(false);
     aligned->setAlignment(ZNFTableColumnAlignmentCenter);
-    auto alignedView = instance(aligned, QRectF(0, 0, 200, 20));
-    const QList<ZNFSpacerLayoutView*> alignedItems = direct<ZNFSpacerLayoutView>(alignedView.get());
-    ASSERT_EQ(alignedItems.size(), 2);
-    EXPECT_EQ(alignedItems[0]->frame(), QRectF(50, 0, 120, 10));
+    auto alignedView = instantiate(aligned, QRectF(0, 0, 200, 20));
     // Wider than the column: left where it is.
-    EXPECT_EQ(alignedItems[1]->frame(), QRectF(10, 10, 300, 10));
+    EXPECT_EQ(placed<ZNFSpacerLayoutView>(alignedView.get()),
+              (QList<QRect>{QRect(50, 0, 120, 10), QRect(10, 10, 300, 10)}));
     aligned->setAlignment(ZNFTableColumnAlignmentRight);
-    alignedView = instance(aligned, QRectF(0, 0, 200, 20));
+    alignedView = instantiate(aligned, QRectF(0, 0, 200, 20));
     EXPECT_EQ(direct<ZNFSpacerLayoutView>(alignedView.get())[0]->frame().x(), 90);
     // The references follow the latest view only.
     EXPECT_EQ(aligned->layoutItemForView(direct<ZNFSpacerLayoutView>(alignedView.get())[0]), narrow);
@@ -180,33 +160,30 @@ TEST(TableItem, RowColoursFillAndZPositionsOrderOverlappingColumns) {
     auto table = std::make_shared<ZNFTableLayoutItem>();
     table->setRows({row});
     auto view = showTable(table, 200);
-    const QImage drawn = view->grab().toImage();
     // The later column is under the earlier one because of its lower z position.
-    EXPECT_EQ(drawn.pixelColor(50, 20), QColor(0, 0, 255));
+    EXPECT_EQ(pixel(view.get(), 50, 20), QColor(0, 0, 255));
     // Below the columns, inside the row's bottom inset, the row's own colour shows.
-    EXPECT_EQ(drawn.pixelColor(50, 50), QColor(0, 255, 0));
+    EXPECT_EQ(pixel(view.get(), 50, 50), QColor(0, 255, 0));
 }
 
 TEST(TableItem, ParsesRowsItemsAndConfig) {
     auto provider = makeDefaultProvider();
     provider->registerProvider(namedItemParser(), "named");
-    const auto parseOne = [&](const char* text) -> std::shared_ptr<ZNFTableLayoutItem> {
-        const ZNFLayoutItemList items = provider->layoutItemsWithData(json(text));
-        return items.size() == 1 ? std::dynamic_pointer_cast<ZNFTableLayoutItem>(items[0]) : nullptr;
+    const auto table = [&](const QByteArray& text) {
+        return parseOne<ZNFTableLayoutItem>(text, provider.get());
     };
-    EXPECT_FALSE(parseOne(R"([{"_type": "table"}])"));
-    EXPECT_FALSE(parseOne(R"([{"_type": "table", "rows": [{"columns": []}, {"insets": {}}, 5]}])"));
-    EXPECT_FALSE(parseOne(R"([{"_type": "table", "rows": "not rows"}])"));
+    EXPECT_FALSE(table(R"({"_type": "table"})"));
+    EXPECT_FALSE(table(R"({"_type": "table", "rows": [{"columns": []}, {"insets": {}}, 5]})"));
+    EXPECT_FALSE(table(R"({"_type": "table", "rows": "not rows"})"));
 
-    const auto empty = parseOne(R"([{"_type": "table", "items": []}])");
+    const auto empty = table(R"({"_type": "table", "items": []})");
     ASSERT_TRUE(empty);
     ASSERT_EQ(empty->rows().size(), 1u);
     ASSERT_EQ(empty->rows()[0]->columns().size(), 1u);
     EXPECT_TRUE(empty->rows()[0]->columns()[0]->items().empty());
 
-    const auto configured =
-        parseOne(R"([{"_type": "table", "items": [{"_type": "named", "name": "x"}], "config":
-        {"align": "center", "offset": 0.25, "width": 0.5, "zPosition": 3, "top": 1, "left": 2, "bottom": 3, "right": 4, "fillWidth": false}}])");
+    const auto configured = table(R"({"_type": "table", "items": [{"_type": "named", "name": "x"}], "config":
+        {"align": "center", "offset": 0.25, "width": 0.5, "zPosition": 3, "top": 1, "left": 2, "bottom": 3, "right": 4, "fillWidth": false}})");
     ASSERT_TRUE(configured);
     // Placed by its config: a quarter in, half wide less its insets (a config's "fillWidth" is
     // not read, so the item fills the column).
@@ -214,11 +191,10 @@ TEST(TableItem, ParsesRowsItemsAndConfig) {
               (std::map<QString, QRect>{{"x", QRect(102, 1, 194, 40)}}));
 
     // "rows" comes before "items"; the data's first row is shown at the top.
-    const auto rows =
-        parseOne(R"([{"_type": "table", "items": [{"_type": "named", "name": "ignored"}], "rows": [
+    const auto rows = table(R"({"_type": "table", "items": [{"_type": "named", "name": "ignored"}], "rows": [
         {"columns": [{"items": [{"_type": "named", "name": "first"}], "align": "right", "fillWidth": "0"}], "insets": {"top": 2, "bottom": 3}, "bg": "#FF0000"},
         {"columns": [{"items": [{"_type": "named", "name": "second"}]}, "not a column"]},
-        {"columns": "not columns"}]}])");
+        {"columns": "not columns"}]})");
     ASSERT_TRUE(rows);
     ASSERT_EQ(rows->rows().size(), 2u);
     auto view = showTable(rows, 300);
@@ -229,19 +205,15 @@ TEST(TableItem, ParsesRowsItemsAndConfig) {
     EXPECT_EQ(ZNFTableLayoutItemParser::alignmentForKey("middle"), ZNFTableColumnAlignmentLeft);
     EXPECT_EQ(ZNFTableLayoutItemParser::alignmentForKey(QVariant(2)), ZNFTableColumnAlignmentLeft);
     // Huge sizes are held where they are read.
-    const auto huge =
-        parseOne(R"([{"_type": "table", "items": [], "config": {"offset": 1e39, "width": 1e300}}])");
+    const auto huge = table(R"({"_type": "table", "items": [], "config": {"offset": 1e39, "width": 1e300}})");
     EXPECT_EQ(huge->rows()[0]->columns()[0]->widthPercentage(), float(ZNFLargestNumberReading));
 }
 
 TEST(TableItem, HoverRoutingAndAReleasedTable) {
-    int hovers = 0;
-    QWidget* hoveredView = nullptr;
+    std::vector<QWidget*> hovered; // the view handed to each call of the handler
     auto target = box(100, 20);
-    target->setHoverHandler([&](const ZNFEvent&, ZNFCollectionViewItem*, QWidget* view) {
-        ++hovers;
-        hoveredView = view;
-    });
+    target->setHoverHandler(
+        [&](const ZNFEvent&, ZNFCollectionViewItem*, QWidget* view) { hovered.push_back(view); });
     auto table = ZNFTableLayoutItem::rowBasedTableWithItems({box(100, 20), target});
     ZNFView host(QRectF(0, 0, 100, 40));
     QWidget* tableView = table->instanceForItem(table, nullptr, host.bounds(), nullptr).view;
@@ -252,17 +224,16 @@ TEST(TableItem, HoverRoutingAndAReleasedTable) {
 
     const ZNFEvent inside(ZNFEventTypeMouseEntered, ZNFView::windowLocation(targetView, QPointF(50, 10)));
     table->hoverHandler()(inside, nullptr, &host);
-    EXPECT_EQ(hovers, 1);
-    EXPECT_EQ(hoveredView, targetView);
+    EXPECT_EQ(hovered, std::vector<QWidget*>{targetView});
     // The other row's spacer has no handler; outside every view nothing happens.
     table->hoverHandler()(ZNFEvent(ZNFEventTypeMouseExited, QPointF(500, 500)), nullptr, &host);
-    EXPECT_EQ(hovers, 1);
+    EXPECT_EQ(hovered.size(), 1u);
 
     // A click handler kept after its table is gone does nothing.
     const ZNFLayoutItemEventHandler orphan = table->clickHandler();
     table.reset();
     orphan(inside, nullptr, &host);
-    EXPECT_EQ(hovers, 1);
+    EXPECT_EQ(hovered.size(), 1u);
 }
 
 namespace {
@@ -272,10 +243,7 @@ class TableScreenTest : public LayoutWindowTest {
 protected:
     void SetUp() override {
         openWindow(QSizeF(400, 600), 0);
-        formatter = std::make_shared<ZNFTextFormatter>();
-        formatter->registerKeyedAttributes(
-            json(R"({"caption": {"fontWeight": "medium", "fontSize": 15, "align": "center", "top": 8}})")
-                .toMap());
+        formatter = std::make_shared<ZNFTextFormatter>(); // captions in the default style
         const QString picture = home.root() + QStringLiteral("/icon.png");
         QImage icon(160, 160, QImage::Format_RGB32);
         icon.fill(QColor(200, 30, 30));
@@ -295,14 +263,6 @@ protected:
     std::shared_ptr<ZNFTextFormatter> formatter;
     QUrl iconURL;
 };
-
-QWidget* viewOf(const std::shared_ptr<ZNFTableColumnLayoutItem>& column,
-                const std::shared_ptr<ZNFLayoutItem>& item) {
-    for (const auto& reference : column->viewReferences())
-        if (reference.layoutItem == item)
-            return reference.view.data();
-    return nullptr;
-}
 
 } // namespace
 
@@ -333,28 +293,23 @@ TEST_F(TableScreenTest, ClicksReachNestedItemsWithTheirOwnViews) {
     ASSERT_TRUE(cell && cell->layoutItemView());
     const auto& columns = choices->rows()[0]->columns();
     ASSERT_EQ(columns.size(), 2u);
-    QWidget* notesView = viewOf(columns[0], notesIcon);
-    QWidget* captionView = viewOf(columns[0], notesCaption);
-    QWidget* vesperView = viewOf(columns[1], vesper);
-    ASSERT_TRUE(notesView && captionView && vesperView);
     // The icon's picture loaded from its file at once.
     EXPECT_FALSE(notesIcon->imageView()->image().isNull());
 
-    click(notesIcon->imageView());
-    ASSERT_EQ(clicks.size(), 1u);
-    EXPECT_EQ(clicks[0], std::make_pair(QString("notes"), notesView));
-    // The caption under the icon has no handler of its own.
-    click(captionView);
-    EXPECT_EQ(clicks.size(), 1u);
-    // Anywhere on the nested table, icon or caption, reaches the nested table's handler.
-    click(vesperIcon->imageView());
-    QWidget* vesperCaptionView = vesper->rows()[0]->columns()[0]->viewReferences()[0].view.data();
-    ASSERT_TRUE(vesperCaptionView);
-    click(vesperCaptionView);
-    ASSERT_EQ(clicks.size(), 3u);
-    EXPECT_EQ(clicks[1], std::make_pair(QString("vesper"), vesperView));
-    EXPECT_EQ(clicks[2], std::make_pair(QString("vesper"), vesperView));
-    // A click in the empty first column lands on no nested view and reaches nothing.
+    // The icon; the caption under it, which has no handler of its own; the nested table's icon
+    // and caption, which both reach the nested table's handler; the empty first column, which
+    // holds no nested view and reaches nothing.
+    ASSERT_EQ(columns[0]->viewReferences().size(), 2u);
+    QWidget* captionView = columns[0]->viewReferences()[1].view;
+    QWidget* vesperCaptionView = vesper->rows()[0]->columns()[0]->viewReferences()[0].view;
+    ASSERT_TRUE(captionView && vesperCaptionView);
+    for (QWidget* clicked : std::initializer_list<QWidget*>{notesIcon->imageView(), captionView,
+                                                            vesperIcon->imageView(), vesperCaptionView})
+        click(clicked);
     QTest::mouseClick(cell->layoutItemView(), Qt::LeftButton, {}, QPoint(20, 20));
-    EXPECT_EQ(clicks.size(), 3u);
+    // Each handler is handed the view of its own item.
+    std::vector<std::pair<QString, std::shared_ptr<ZNFLayoutItem>>> seen;
+    for (const auto& [name, view] : clicks)
+        seen.emplace_back(name, columns[name == "notes" ? 0 : 1]->layoutItemForView(view));
+    EXPECT_EQ(seen, (decltype(seen){{"notes", notesIcon}, {"vesper", vesper}, {"vesper", vesper}}));
 }

@@ -3,6 +3,7 @@
 #include "layout/items/ZNFLayoutItemParserRegistrations.h"
 
 #include <QApplication>
+#include <QImage>
 #include <QJsonDocument>
 #include <QTest>
 
@@ -32,6 +33,15 @@ std::shared_ptr<FunctionParser> namedItemParser() {
         return ZNFLayoutItemList{
             std::make_shared<TestLayoutItem>(dictionary.value(QStringLiteral("name")).toString())};
     });
+}
+
+ZNFLayoutItemList parse(const QByteArray& element, ZNFLayoutProvider* provider) {
+    const QVariantList data{json(element)};
+    return provider ? provider->layoutItemsWithData(data) : makeDefaultProvider()->layoutItemsWithData(data);
+}
+
+QColor pixel(QWidget* view, int x, int y) {
+    return view->grab().toImage().pixelColor(x, y);
 }
 
 std::shared_ptr<ZNFLayoutProvider> makeDefaultProvider() {

@@ -5,6 +5,8 @@
 #include "layout/ZNFLayoutProvider.h"
 #include "platform/ZNFView.h"
 
+#include <QColor>
+#include <QRect>
 #include <QSizeF>
 #include <QString>
 #include <QStringList>
@@ -83,16 +85,38 @@ std::shared_ptr<ZNFLayoutProvider> makeDefaultProvider();
 // The names of TestLayoutItems in order, "?" for any other item.
 QStringList names(const ZNFLayoutItemList& items);
 
-// The one item of a list, as T; fails the test when there is not exactly one.
-template <typename T> std::shared_ptr<T> only(const ZNFLayoutItemList& items) {
-    EXPECT_EQ(items.size(), 1u);
-    return items.size() == 1 ? std::dynamic_pointer_cast<T>(items.front()) : nullptr;
-}
-
 // Owns a view made by a provider for the length of a test.
 inline std::unique_ptr<QWidget> own(const ZNFLayoutInstance& instance) {
     return std::unique_ptr<QWidget>(instance.view);
 }
+
+// A fresh view of an item for a frame, owned by the caller.
+template <typename T>
+std::unique_ptr<QWidget> instantiate(const std::shared_ptr<T>& item, const QRectF& frame) {
+    return own(item->instanceForItem(item, nullptr, frame, nullptr));
+}
+
+// The items a provider (by default one with the default parsers) makes of one element
+// written as JSON.
+ZNFLayoutItemList parse(const QByteArray& element, ZNFLayoutProvider* provider = nullptr);
+
+// The one item made of one element, as T; null when there is not exactly one.
+template <typename T>
+std::shared_ptr<T> parseOne(const QByteArray& element, ZNFLayoutProvider* provider = nullptr) {
+    const ZNFLayoutItemList items = parse(element, provider);
+    return items.size() == 1 ? std::dynamic_pointer_cast<T>(items.front()) : nullptr;
+}
+
+// Where the direct children of class T sit in a view, in Qt's (y-down) coordinates.
+template <typename T> QList<QRect> placed(const QWidget* view) {
+    QList<QRect> out;
+    for (const T* child : view->findChildren<T*>(Qt::FindDirectChildrenOnly))
+        out << child->geometry();
+    return out;
+}
+
+// The colour a view draws at a point.
+QColor pixel(QWidget* view, int x, int y);
 
 // Keeps every event it is handed.
 class RecordingHandler : public ZNFLayoutEventHandling {
