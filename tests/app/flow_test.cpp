@@ -31,7 +31,7 @@
 namespace {
 
 class FlowTest : public AppWindowTest {
-public: // the rows of the mended faults below replay on it
+protected:
     void SetUp() override {
         AppWindowTest::SetUp();
         window->window()->resize(600, 700);
@@ -66,231 +66,210 @@ public: // the rows of the mended faults below replay on it
     }
 };
 
-// Faults once seen in the window, each replayed by one row.
-struct MendedFault {
-    const char* name;
-    void (*replay)(FlowTest& t);
-};
-
-class Mended : public FlowTest, public ::testing::WithParamInterface<MendedFault> {};
-
-struct MendedRows {
-    // A conversion shows its count, takes no second click and ends with Back, leaving no file.
-    static void vesperProgressAndCancel(FlowTest& t) {
-        const QString root = t.home.root() + "/Vesper";
-        t.makeVesperExport(root, 300);
-        t.startVesper(root);
-        const ZNFLayoutItemList progress = t.shown();
-        EXPECT_EQ(textsOf(progress).value(1), "Converting notes...");
-        int asked = 0;
-        t.vc->openPanel = [&](const QUrl&) -> std::optional<QUrl> { return ++asked, std::nullopt; };
-        t.vc->openVesperFilePicker();
-        EXPECT_EQ(asked, 0) << "a second click while converting does nothing";
-        t.clickText("‹ Back");
-        EXPECT_FALSE(t.vc->isConvertingVesper());
-        EXPECT_EQ(t.shownText(1), "Select your Vesper Export file");
-        EXPECT_EQ(t.cacheFiles(), QStringList()) << "the cancelled run removed its files";
-        waitUntil([] { return false; }, 300);
-        EXPECT_EQ(t.shownText(1), "Select your Vesper Export file");
-
-        t.startVesper(root);
-        const ZNFLayoutItemList second = t.shown();
-        ASSERT_TRUE(waitUntil([&] { return t.shows("Save to iCloud"); }, 15000));
-        EXPECT_TRUE(QRegularExpression("^Converting [1-9][0-9]* of 302 notes…$")
-                        .match(textOf(second.back()))
-                        .hasMatch())
-            << textOf(second.back()).toStdString();
-    }
-    // A run whose screen was replaced (not by Back) does not take the screen over.
-    static void staleVesperRunKeepsTheScreen(FlowTest& t) {
-        const QString root = t.home.root() + "/Vesper";
-        t.makeVesperExport(root, 50);
-        LogCapture log;
-        t.startVesper(root);
-        t.vc->showScreen(t.vc->initialScreenItems());
-        t.cacheFiles();
-        waitUntil([&] { return log.contains("its outcome"); }, 5000);
-        EXPECT_TRUE(t.atStart());
-    }
-    // Quitting stops a hanging export script at once and removes what the runs wrote.
-    static void quitStopsConversions(FlowTest& t) {
-        t.home.installTool("osascript", "#!/bin/sh\necho $$ > \"$HOME/script.pid\"\nsleep 30\n");
-        t.vc->navigateToItems(t.vc->notesAppScreen1Items());
-        t.clickText("Next");
-        ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(t.home.home() + "/script.pid"); }));
-        QElapsedTimer clock;
-        clock.start();
-        t.window->applicationWillTerminate();
-        EXPECT_LT(clock.elapsed(), 5000) << "the 30 s script was not waited for";
-        const pid_t pid = readFile(t.home.home() + "/script.pid").trimmed().toInt();
-        EXPECT_TRUE(waitUntil([&] { return ::kill(pid, 0) != 0; }, 2000)) << "the script still runs";
-        EXPECT_EQ(t.cacheFiles(), QStringList());
-    }
-    // The Notes error says why (no macOS, no folder), and one Back leaves it.
-    static void notesErrorsSayWhyAndBackOnce(FlowTest& t) {
-        t.vc->navigateToItems(t.vc->notesAppScreen1Items());
-        t.vc->canRunNotesScript = [] { return false; };
-        t.clickText("Next"); // as the screen offered it
-        EXPECT_TRUE(t.shownText(1).startsWith("Exporting from the Notes app needs macOS."));
-        t.vc->openPanel = [&](const QUrl&) -> std::optional<QUrl> { return QUrl("https://example.com/"); };
-        t.clickText("Choose your copied Notes folder"); // below the error
-        EXPECT_TRUE(t.shownText(1).startsWith("No folder was chosen."));
-        t.clickText("‹ Back");
-        EXPECT_TRUE(t.atStart());
-    }
-    // The choosers are dialogs of the window with a caption saying what is chosen.
-    static void choosersBelongToTheWindow(FlowTest& t) {
-        QStringList seen;
-        QTimer closer;
-        QObject::connect(&closer, &QTimer::timeout, [&] {
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if (auto* dialog = qobject_cast<QFileDialog*>(w); dialog && dialog->isVisible()) {
-                    seen << dialog->windowTitle() +
-                                (dialog->parentWidget() == t.window->window() ? "" : " unparented");
-                    dialog->reject();
-                }
-        });
-        closer.start(20);
-        t.vc->openVesperFilePicker();
-        t.vc->openNotesFolderPicker();
-        t.vc->setCurrentBackupPath(t.home.root() + "/x.notebackup");
-        t.vc->updateToShowBackup();
-        t.click(int(t.shown().size()) - 1); // Save
-        EXPECT_EQ(seen, QStringList({"Choose the Vesper export folder", "Choose the copied Notes folder",
-                                     "Save the backup"}));
-    }
-    // Tab reaches the controls in reading order, Return activates, Escape is Back, and
-    // QAccessible reads each control's role and text.
-    static void keyboardAndScreenReader(FlowTest& t) {
-        auto controls = [&](std::vector<QAccessible::Role> roles = {}) {
-            QCoreApplication::processEvents();
-            QStringList out;
-            for (QWidget* w : ZNFLayoutItemInteraction::controlsInReadingOrder(t.window->window())) {
-                QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
-                out << a->text(QAccessible::Name);
-                roles.push_back(a->role());
-                EXPECT_EQ(w->cursor().shape(), Qt::PointingHandCursor);
-            }
-            return std::pair{out, roles};
-        };
-        auto key = [](int k, Qt::KeyboardModifiers m = {}) {
-            QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget()
-                                                        : QApplication::activeWindow(),
-                            Qt::Key(k), m);
-            QCoreApplication::processEvents();
-        };
-        t.window->window()->activateWindow();
-        EXPECT_EQ(controls().first, QStringList({"Notes", "Vesper"}));
-        key(Qt::Key_Tab);
-        key(Qt::Key_Tab);
-        key(Qt::Key_Tab, Qt::ShiftModifier);
-        EXPECT_EQ(QApplication::focusWidget()->accessibleName(), "Notes");
-        key(Qt::Key_Return);
-        const auto [names, roles] = controls();
-        EXPECT_EQ(names, QStringList({"‹ Back", "Next", "(Click here to open your Mac’s notes app)"}));
-        EXPECT_EQ(roles, (std::vector{QAccessible::Button, QAccessible::Button, QAccessible::Link}));
-        auto text = t.collectionView()->itemAtIndexPath(ZNFIndexPath{0, 4})->view()->findChild<ZNFLabel*>();
-        ASSERT_TRUE(text);
-        EXPECT_EQ(QAccessible::queryAccessibleInterface(text)->role(), QAccessible::StaticText);
-        key(Qt::Key_Escape);
-        EXPECT_TRUE(t.atStart());
-        key(Qt::Key_Escape); // nothing to go back to
-        EXPECT_TRUE(t.atStart());
-        t.vc->navigateToItems(t.vc->vesperScreen1Items());
-        int opened = 0;
-        t.vc->openPanel = [&](const QUrl&) -> std::optional<QUrl> { return ++opened, std::nullopt; };
-        if (QWidget* focused = QApplication::focusWidget())
-            focused->clearFocus();
-        key(Qt::Key_Tab);
-        key(Qt::Key_Tab);
-        key(Qt::Key_Space);
-        EXPECT_EQ(opened, 1) << "Space on the focused button clicks it";
-    }
-    // A wide window keeps the content at a readable width; a click beside a button is no click.
-    static void wideWindowKeepsContentNarrow(FlowTest& t) {
-        t.window->window()->resize(1280, 900);
-        t.vc->navigateToItems(t.vc->notesAppScreen1Items());
-        QCoreApplication::processEvents();
-        QWidget* line = t.collectionView()->itemAtIndexPath(ZNFIndexPath{0, 6})->view();
-        EXPECT_LE(line->width(), 640);
-        const auto controls = ZNFLayoutItemInteraction::controlsInReadingOrder(line);
-        ASSERT_EQ(controls.size(), 3);
-        EXPECT_LT(controls[1]->width(), 300) << "the button is as wide as its label";
-        t.click(6, QPoint(5, line->height() / 2));
-        EXPECT_TRUE(t.shows("Next"));
-    }
-    // Every screen, the menu and the choosers in German: no text is left as its English source
-    // (names aside), and Qt's own dialogs speak German too.
-    static void germanLeavesNoEnglish(FlowTest& t) {
-        using Item = std::shared_ptr<ZNFLayoutItem>;
-        std::function<void(const Item&, QStringList&)> collect = [&](const Item& item, QStringList& out) {
-            if (auto table = std::dynamic_pointer_cast<ZNFTableLayoutItem>(item))
-                for (const auto& row : table->rows())
-                    for (const auto& column : row->columns())
-                        for (const auto& nested : column->items())
-                            collect(nested, out);
-            else if (!textOf(item).isEmpty())
-                out << textOf(item);
-        };
-        auto walk = [&] {
-            ZNFNotecrateWindowController window; // made in the language of the moment, as at start-up
-            auto vc = window.contentViewController();
-            vc->setCurrentBackupPath("x.notebackup");
-            vc->openPanel = [](const QUrl&) -> std::optional<QUrl> { return std::nullopt; };
-            QStringList out;
-            for (QAction* action : window.window()->menuBar()->actions())
-                for (QAction* entry : action->menu()->actions())
-                    if (!entry->isSeparator())
-                        out << entry->text();
-            for (bool mac : {true, false}) {
-                vc->canRunNotesScript = [mac] { return mac; };
-                for (const auto& screen :
-                     {vc->initialScreenItems(), vc->notesAppScreen1Items(), vc->notesAppScreen2Items(),
-                      vc->vesperScreen1Items(), vc->vesperScreen2Items(), vc->currentBackupItems(),
-                      vc->backupSuccessItems(), vc->sendWirelesslyItems(), vc->wirelessSuccessItems(true),
-                      vc->wirelessSuccessItems(false)})
-                    for (const auto& item : screen)
-                        collect(item, out);
-            }
-            vc->openVesperFilePicker();
-            out << vc->panelCaption();
-            vc->openNotesFolderPicker();
-            return out << vc->panelCaption();
-        };
-        const QStringList english = walk();
-        ZNFBundle::installLocalizations(QLocale(QLocale::German, QLocale::Germany));
-        const QStringList german = walk();
-        EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Abbrechen");
-        const auto link = ZNFMacNotecrateViewController::textItemIn(t.vc->notesAppScreen1Items().back());
-        const auto hier =
-            link->attributedString().attributesAtIndex(link->attributedString().string().indexOf("hier"));
-        EXPECT_EQ(hier ? hier->underlineStyle : std::nullopt, 1) << "the German link is underlined too";
-        ZNFBundle::installLocalizations(QLocale(QLocale::English));
-        ASSERT_EQ(english.size(), german.size());
-        const QStringList names{"Vesper", "OK", "x.notebackup"};
-        for (qsizetype i = 0; i < english.size(); ++i)
-            EXPECT_TRUE(english[i] != german[i] || names.contains(english[i])) << english[i].toStdString();
-    }
-};
-
-const MendedFault kMendedFaults[] = {
-    {"GermanLeavesNoEnglishText", &MendedRows::germanLeavesNoEnglish},
-    {"WideWindowCentresContentAndButtonsHugTheirLabels", &MendedRows::wideWindowKeepsContentNarrow},
-    {"KeyboardAndScreenReaderReachEveryControl", &MendedRows::keyboardAndScreenReader},
-    {"ChoosersAreWindowDialogsWithCaptions", &MendedRows::choosersBelongToTheWindow},
-    {"NotesErrorsSayWhyAndOneBackLeaves", &MendedRows::notesErrorsSayWhyAndBackOnce},
-    {"VesperProgressSecondClickAndBackCancel", &MendedRows::vesperProgressAndCancel},
-    {"StaleVesperConversionLeavesTheScreenAlone", &MendedRows::staleVesperRunKeepsTheScreen},
-    {"QuitStopsConversionsAtOnce", &MendedRows::quitStopsConversions},
-};
-
 } // namespace
 
-TEST_P(Mended, StaysMended) {
-    GetParam().replay(*this);
+// A conversion shows its count, takes no second click and ends with Back, leaving no file.
+TEST_F(FlowTest, VesperProgressSecondClickAndBackCancel) {
+    const QString root = home.root() + "/Vesper";
+    makeVesperExport(root, 300);
+    startVesper(root);
+    const ZNFLayoutItemList progress = shown();
+    EXPECT_EQ(textsOf(progress).value(1), "Converting notes...");
+    int asked = 0;
+    vc->openPanel = [&](const QUrl&) -> std::optional<QUrl> { return ++asked, std::nullopt; };
+    vc->openVesperFilePicker();
+    EXPECT_EQ(asked, 0) << "a second click while converting does nothing";
+    clickText("‹ Back");
+    EXPECT_FALSE(vc->isConvertingVesper());
+    EXPECT_EQ(shownText(1), "Select your Vesper Export file");
+    EXPECT_EQ(cacheFiles(), QStringList()) << "the cancelled run removed its files";
+    waitUntil([] { return false; }, 300);
+    EXPECT_EQ(shownText(1), "Select your Vesper Export file");
+
+    startVesper(root);
+    const ZNFLayoutItemList second = shown();
+    ASSERT_TRUE(waitUntil([&] { return shows("Save to iCloud"); }, 15000));
+    EXPECT_TRUE(
+        QRegularExpression("^Converting [1-9][0-9]* of 302 notes…$").match(textOf(second.back())).hasMatch())
+        << textOf(second.back()).toStdString();
 }
-INSTANTIATE_TEST_SUITE_P(App, Mended, ::testing::ValuesIn(kMendedFaults),
-                         [](const auto& info) { return std::string(info.param.name); });
+
+// A run whose screen was replaced (not by Back) does not take the screen over.
+TEST_F(FlowTest, StaleVesperConversionLeavesTheScreenAlone) {
+    const QString root = home.root() + "/Vesper";
+    makeVesperExport(root, 50);
+    LogCapture log;
+    startVesper(root);
+    vc->showScreen(vc->initialScreenItems());
+    cacheFiles();
+    waitUntil([&] { return log.contains("its outcome"); }, 5000);
+    EXPECT_TRUE(atStart());
+}
+
+// Quitting stops a hanging export script at once and removes what the runs wrote.
+TEST_F(FlowTest, QuitStopsConversionsAtOnce) {
+    home.installTool("osascript", "#!/bin/sh\necho $$ > \"$HOME/script.pid\"\nsleep 30\n");
+    vc->navigateToItems(vc->notesAppScreen1Items());
+    clickText("Next");
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(home.home() + "/script.pid"); }));
+    QElapsedTimer clock;
+    clock.start();
+    window->applicationWillTerminate();
+    EXPECT_LT(clock.elapsed(), 5000) << "the 30 s script was not waited for";
+    const pid_t pid = readFile(home.home() + "/script.pid").trimmed().toInt();
+    EXPECT_TRUE(waitUntil([&] { return ::kill(pid, 0) != 0; }, 2000)) << "the script still runs";
+    EXPECT_EQ(cacheFiles(), QStringList());
+}
+
+// The Notes error says why (no macOS, no folder), and one Back leaves it.
+TEST_F(FlowTest, NotesErrorsSayWhyAndOneBackLeaves) {
+    vc->navigateToItems(vc->notesAppScreen1Items());
+    vc->canRunNotesScript = [] { return false; };
+    clickText("Next"); // as the screen offered it
+    EXPECT_TRUE(shownText(1).startsWith("Exporting from the Notes app needs macOS."));
+    vc->openPanel = [&](const QUrl&) -> std::optional<QUrl> { return QUrl("https://example.com/"); };
+    clickText("Choose your copied Notes folder"); // below the error
+    EXPECT_TRUE(shownText(1).startsWith("No folder was chosen."));
+    clickText("‹ Back");
+    EXPECT_TRUE(atStart());
+}
+
+// The choosers are dialogs of the window with a caption saying what is chosen.
+TEST_F(FlowTest, ChoosersAreWindowDialogsWithCaptions) {
+    QStringList seen;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<QFileDialog*>(w); dialog && dialog->isVisible()) {
+                seen << dialog->windowTitle() +
+                            (dialog->parentWidget() == window->window() ? "" : " unparented");
+                dialog->reject();
+            }
+    });
+    closer.start(20);
+    vc->openVesperFilePicker();
+    vc->openNotesFolderPicker();
+    vc->setCurrentBackupPath(home.root() + "/x.notebackup");
+    vc->updateToShowBackup();
+    click(int(shown().size()) - 1); // Save
+    EXPECT_EQ(seen, QStringList({"Choose the Vesper export folder", "Choose the copied Notes folder",
+                                 "Save the backup"}));
+}
+
+// Tab reaches the controls in reading order, Return activates, Escape is Back, and
+// QAccessible reads each control's role and text.
+TEST_F(FlowTest, KeyboardAndScreenReaderReachEveryControl) {
+    auto controls = [&](std::vector<QAccessible::Role> roles = {}) {
+        QCoreApplication::processEvents();
+        QStringList out;
+        for (QWidget* w : ZNFLayoutItemInteraction::controlsInReadingOrder(window->window())) {
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+            out << a->text(QAccessible::Name);
+            roles.push_back(a->role());
+            EXPECT_EQ(w->cursor().shape(), Qt::PointingHandCursor);
+        }
+        return std::pair{out, roles};
+    };
+    auto key = [](int k, Qt::KeyboardModifiers m = {}) {
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget()
+                                                    : QApplication::activeWindow(),
+                        Qt::Key(k), m);
+        QCoreApplication::processEvents();
+    };
+    window->window()->activateWindow();
+    EXPECT_EQ(controls().first, QStringList({"Notes", "Vesper"}));
+    key(Qt::Key_Tab);
+    key(Qt::Key_Tab);
+    key(Qt::Key_Tab, Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::focusWidget()->accessibleName(), "Notes");
+    key(Qt::Key_Return);
+    const auto [names, roles] = controls();
+    EXPECT_EQ(names, QStringList({"‹ Back", "Next", "(Click here to open your Mac’s notes app)"}));
+    EXPECT_EQ(roles, (std::vector{QAccessible::Button, QAccessible::Button, QAccessible::Link}));
+    auto text = collectionView()->itemAtIndexPath(ZNFIndexPath{0, 4})->view()->findChild<ZNFLabel*>();
+    ASSERT_TRUE(text);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(text)->role(), QAccessible::StaticText);
+    key(Qt::Key_Escape);
+    EXPECT_TRUE(atStart());
+    key(Qt::Key_Escape); // nothing to go back to
+    EXPECT_TRUE(atStart());
+    vc->navigateToItems(vc->vesperScreen1Items());
+    int opened = 0;
+    vc->openPanel = [&](const QUrl&) -> std::optional<QUrl> { return ++opened, std::nullopt; };
+    if (QWidget* focused = QApplication::focusWidget())
+        focused->clearFocus();
+    key(Qt::Key_Tab);
+    key(Qt::Key_Tab);
+    key(Qt::Key_Space);
+    EXPECT_EQ(opened, 1) << "Space on the focused button clicks it";
+}
+
+// A wide window keeps the content at a readable width; a click beside a button is no click.
+TEST_F(FlowTest, WideWindowCentresContentAndButtonsHugTheirLabels) {
+    window->window()->resize(1280, 900);
+    vc->navigateToItems(vc->notesAppScreen1Items());
+    QCoreApplication::processEvents();
+    QWidget* line = collectionView()->itemAtIndexPath(ZNFIndexPath{0, 6})->view();
+    EXPECT_LE(line->width(), 640);
+    const auto controls = ZNFLayoutItemInteraction::controlsInReadingOrder(line);
+    ASSERT_EQ(controls.size(), 3);
+    EXPECT_LT(controls[1]->width(), 300) << "the button is as wide as its label";
+    click(6, QPoint(5, line->height() / 2));
+    EXPECT_TRUE(shows("Next"));
+}
+
+// Every screen, the menu and the choosers in German: no text is left as its English source
+// (names aside), and Qt's own dialogs speak German too.
+TEST_F(FlowTest, GermanLeavesNoEnglishText) {
+    using Item = std::shared_ptr<ZNFLayoutItem>;
+    std::function<void(const Item&, QStringList&)> collect = [&](const Item& item, QStringList& out) {
+        if (auto table = std::dynamic_pointer_cast<ZNFTableLayoutItem>(item))
+            for (const auto& row : table->rows())
+                for (const auto& column : row->columns())
+                    for (const auto& nested : column->items())
+                        collect(nested, out);
+        else if (!textOf(item).isEmpty())
+            out << textOf(item);
+    };
+    auto walk = [&] {
+        ZNFNotecrateWindowController window; // made in the language of the moment, as at start-up
+        auto vc = window.contentViewController();
+        vc->setCurrentBackupPath("x.notebackup");
+        vc->openPanel = [](const QUrl&) -> std::optional<QUrl> { return std::nullopt; };
+        QStringList out;
+        for (QAction* action : window.window()->menuBar()->actions())
+            for (QAction* entry : action->menu()->actions())
+                if (!entry->isSeparator())
+                    out << entry->text();
+        for (bool mac : {true, false}) {
+            vc->canRunNotesScript = [mac] { return mac; };
+            for (const auto& screen :
+                 {vc->initialScreenItems(), vc->notesAppScreen1Items(), vc->notesAppScreen2Items(),
+                  vc->vesperScreen1Items(), vc->vesperScreen2Items(), vc->currentBackupItems(),
+                  vc->backupSuccessItems(), vc->sendWirelesslyItems(), vc->wirelessSuccessItems(true),
+                  vc->wirelessSuccessItems(false)})
+                for (const auto& item : screen)
+                    collect(item, out);
+        }
+        vc->openVesperFilePicker();
+        out << vc->panelCaption();
+        vc->openNotesFolderPicker();
+        return out << vc->panelCaption();
+    };
+    const QStringList english = walk();
+    ZNFBundle::installLocalizations(QLocale(QLocale::German, QLocale::Germany));
+    const QStringList german = walk();
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Abbrechen");
+    const auto link = ZNFMacNotecrateViewController::textItemIn(vc->notesAppScreen1Items().back());
+    const auto hier =
+        link->attributedString().attributesAtIndex(link->attributedString().string().indexOf("hier"));
+    EXPECT_EQ(hier ? hier->underlineStyle : std::nullopt, 1) << "the German link is underlined too";
+    ZNFBundle::installLocalizations(QLocale(QLocale::English));
+    ASSERT_EQ(english.size(), german.size());
+    const QStringList names{"Vesper", "OK", "x.notebackup"};
+    for (qsizetype i = 0; i < english.size(); ++i)
+        EXPECT_TRUE(english[i] != german[i] || names.contains(english[i])) << english[i].toStdString();
+}
 
 TEST_F(FlowTest, StartScreenClicksAndBackShowTheVeryArrayShownBefore) {
     ASSERT_EQ(shown().size(), 4u);
