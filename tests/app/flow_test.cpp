@@ -121,19 +121,6 @@ TEST_F(FlowTest, QuitStopsConversionsAtOnce) {
     EXPECT_EQ(cacheFiles(), QStringList());
 }
 
-// The Notes error says why (no macOS, no folder), and one Back leaves it.
-TEST_F(FlowTest, NotesErrorsSayWhyAndOneBackLeaves) {
-    vc->navigateToItems(vc->notesAppScreen1Items());
-    vc->canRunNotesScript = [] { return false; };
-    clickText("Next"); // as the screen offered it
-    EXPECT_TRUE(shownText(1).startsWith("Exporting from the Notes app needs macOS."));
-    vc->openPanel = [&](const QUrl&) -> std::optional<QUrl> { return QUrl("https://example.com/"); };
-    clickText("Choose your copied Notes folder"); // below the error
-    EXPECT_TRUE(shownText(1).startsWith("No folder was chosen."));
-    clickText("‹ Back");
-    EXPECT_TRUE(atStart());
-}
-
 // The choosers are dialogs of the window with a caption saying what is chosen.
 TEST_F(FlowTest, ChoosersAreWindowDialogsWithCaptions) {
     QStringList seen;
@@ -341,25 +328,36 @@ TEST_F(FlowTest, NotesFlowThroughItsErrorAndACancelledImportToTheBackupScreen) {
     EXPECT_TRUE(atStart());
 }
 
+// Without the export script, Next (offered before the script went) says why, and so does a
+// chosen folder that is not one or holds no store; one Back leaves these error screens. The
+// screen then offers only the chooser, whose copied store converts.
 TEST_F(FlowTest, WithoutTheScriptTheNotesScreenConvertsAChosenCopiedFolder) {
     const QString folder = home.root() + "/group.com.apple.notes";
     NotesStoreFixture::Store store;
     store.notes = {{1, NotesStoreFixture::noteData("one"), {}}, {2, NotesStoreFixture::noteData("two"), {}}};
     ASSERT_TRUE(NotesStoreFixture::write(folder, store));
-    vc->canRunNotesScript = [] { return false; };
-    vc->navigateToItems(vc->notesAppScreen1Items());
-    const QStringList texts = textsOf(shown());
-    EXPECT_EQ(texts.last(), "Choose your copied Notes folder");
-    EXPECT_FALSE(texts.contains("Next"));
-
-    std::optional<QUrl> chosen; // a cancelled chooser changes nothing
+    std::optional<QUrl> chosen = QUrl("https://example.com/");
     vc->openPanel = [&](const QUrl&) { return chosen; };
-    clickText("Choose your copied Notes folder");
-    EXPECT_EQ(textsOf(shown()), texts);
+    vc->navigateToItems(vc->notesAppScreen1Items());
+    vc->canRunNotesScript = [] { return false; };
+    clickText("Next");
+    EXPECT_TRUE(shownText(1).startsWith("Exporting from the Notes app needs macOS."));
+    clickText("Choose your copied Notes folder"); // below the error
+    EXPECT_TRUE(shownText(1).startsWith("No folder was chosen."));
     chosen = QUrl::fromLocalFile(home.home()); // no store there
     clickText("Choose your copied Notes folder");
     ASSERT_TRUE(waitUntil([&] { return shownText(1).startsWith("No notes were found in that"); }, 15000));
     EXPECT_EQ(textsOf(shown()).last(), "Choose your copied Notes folder");
+    clickText("‹ Back");
+    EXPECT_TRUE(atStart());
+
+    vc->navigateToItems(vc->notesAppScreen1Items());
+    const QStringList texts = textsOf(shown());
+    EXPECT_EQ(texts.last(), "Choose your copied Notes folder");
+    EXPECT_FALSE(texts.contains("Next"));
+    chosen = std::nullopt; // a cancelled chooser changes nothing
+    clickText("Choose your copied Notes folder");
+    EXPECT_EQ(textsOf(shown()), texts);
     chosen = QUrl::fromLocalFile(folder);
     clickText("Choose your copied Notes folder");
     EXPECT_TRUE(shows("Converting notes..."));
