@@ -53,9 +53,10 @@ protected:
         for (int i = 0; i < extra; ++i)
             writeFile(root + QString("/Active Notes/n%1.txt").arg(i), QByteArray(2000, 'x'));
     }
-    // Starts the conversion of a Vesper export from the Vesper screen.
-    void startVesper(const QString& root) {
-        choose(root);
+    // Makes a Vesper export of two notes and `extra` more, and converts it from the Vesper screen.
+    void startVesper(int extra = 0) {
+        makeVesperExport(home.root() + "/Vesper", extra);
+        choose(home.root() + "/Vesper");
         vc->navigateToItems(vc->vesperScreen1Items());
         clickText("Select your Vesper Export file");
     }
@@ -70,9 +71,7 @@ protected:
 
 // A conversion shows its count, takes no second click and ends with Back, leaving no file.
 TEST_F(FlowTest, VesperProgressSecondClickAndBackCancel) {
-    const QString root = home.root() + "/Vesper";
-    makeVesperExport(root, 300);
-    startVesper(root);
+    startVesper(300);
     const ZNFLayoutItemList progress = shown();
     EXPECT_EQ(textsOf(progress).value(1), "Converting notes...");
     int asked = 0;
@@ -86,7 +85,7 @@ TEST_F(FlowTest, VesperProgressSecondClickAndBackCancel) {
     waitUntil([] { return false; }, 300);
     EXPECT_EQ(shownText(1), "Select your Vesper Export file");
 
-    startVesper(root);
+    startVesper(300);
     const ZNFLayoutItemList second = shown();
     ASSERT_TRUE(waitUntil([&] { return shows("Save to iCloud"); }, 15000));
     EXPECT_TRUE(
@@ -96,10 +95,8 @@ TEST_F(FlowTest, VesperProgressSecondClickAndBackCancel) {
 
 // A run whose screen was replaced (not by Back) does not take the screen over.
 TEST_F(FlowTest, StaleVesperConversionLeavesTheScreenAlone) {
-    const QString root = home.root() + "/Vesper";
-    makeVesperExport(root, 50);
     LogCapture log;
-    startVesper(root);
+    startVesper(50);
     vc->showScreen(vc->initialScreenItems());
     cacheFiles();
     waitUntil([&] { return log.contains("its outcome"); }, 5000);
@@ -400,8 +397,7 @@ TEST_F(FlowTest, VesperConversionAndItsErrorScreen) {
 }
 
 TEST_F(FlowTest, SaveReplacesAnExistingFileAndReportsAFailedCopy) {
-    makeVesperExport(home.root() + "/Vesper");
-    startVesper(home.root() + "/Vesper");
+    startVesper();
     ASSERT_TRUE(waitUntil([&] { return shows("Save to iCloud"); }, 15000));
 
     const QString destination = home.root() + "/Backups/mine.notebackup";
