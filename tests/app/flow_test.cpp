@@ -31,7 +31,7 @@
 namespace {
 
 class FlowTest : public AppWindowTest {
-public: // the rows of the mended faults below replay on it
+protected:
     void SetUp() override {
         AppWindowTest::SetUp();
         window->window()->resize(600, 700);
@@ -53,9 +53,10 @@ public: // the rows of the mended faults below replay on it
         for (int i = 0; i < extra; ++i)
             writeFile(root + QString("/Active Notes/n%1.txt").arg(i), QByteArray(2000, 'x'));
     }
-    // Starts the conversion of a Vesper export from the Vesper screen.
-    void startVesper(const QString& root) {
-        choose(root);
+    // Makes a Vesper export of two notes and `extra` more, and converts it from the Vesper screen.
+    void startVesper(int extra = 0) {
+        makeVesperExport(home.root() + "/Vesper", extra);
+        choose(home.root() + "/Vesper");
         vc->navigateToItems(vc->vesperScreen1Items());
         clickText("Select your Vesper Export file");
     }
@@ -66,231 +67,193 @@ public: // the rows of the mended faults below replay on it
     }
 };
 
-// Faults once seen in the window, each replayed by one row.
-struct MendedFault {
-    const char* name;
-    void (*replay)(FlowTest& t);
-};
-
-class Mended : public FlowTest, public ::testing::WithParamInterface<MendedFault> {};
-
-struct MendedRows {
-    // A conversion shows its count, takes no second click and ends with Back, leaving no file.
-    static void vesperProgressAndCancel(FlowTest& t) {
-        const QString root = t.home.root() + "/Vesper";
-        t.makeVesperExport(root, 300);
-        t.startVesper(root);
-        const ZNFLayoutItemList progress = t.shown();
-        EXPECT_EQ(textsOf(progress).value(1), "Converting notes...");
-        int asked = 0;
-        t.vc->openPanel = [&](const QUrl&) -> std::optional<QUrl> { return ++asked, std::nullopt; };
-        t.vc->openVesperFilePicker();
-        EXPECT_EQ(asked, 0) << "a second click while converting does nothing";
-        t.clickText("‹ Back");
-        EXPECT_FALSE(t.vc->isConvertingVesper());
-        EXPECT_EQ(t.shownText(1), "Select your Vesper Export file");
-        EXPECT_EQ(t.cacheFiles(), QStringList()) << "the cancelled run removed its files";
-        waitUntil([] { return false; }, 300);
-        EXPECT_EQ(t.shownText(1), "Select your Vesper Export file");
-
-        t.startVesper(root);
-        const ZNFLayoutItemList second = t.shown();
-        ASSERT_TRUE(waitUntil([&] { return t.shows("Save to iCloud"); }, 15000));
-        EXPECT_TRUE(QRegularExpression("^Converting [1-9][0-9]* of 302 notes…$")
-                        .match(textOf(second.back()))
-                        .hasMatch())
-            << textOf(second.back()).toStdString();
-    }
-    // A run whose screen was replaced (not by Back) does not take the screen over.
-    static void staleVesperRunKeepsTheScreen(FlowTest& t) {
-        const QString root = t.home.root() + "/Vesper";
-        t.makeVesperExport(root, 50);
-        LogCapture log;
-        t.startVesper(root);
-        t.vc->showScreen(t.vc->initialScreenItems());
-        t.cacheFiles();
-        waitUntil([&] { return log.contains("its outcome"); }, 5000);
-        EXPECT_TRUE(t.atStart());
-    }
-    // Quitting stops a hanging export script at once and removes what the runs wrote.
-    static void quitStopsConversions(FlowTest& t) {
-        t.home.installTool("osascript", "#!/bin/sh\necho $$ > \"$HOME/script.pid\"\nsleep 30\n");
-        t.vc->navigateToItems(t.vc->notesAppScreen1Items());
-        t.clickText("Next");
-        ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(t.home.home() + "/script.pid"); }));
-        QElapsedTimer clock;
-        clock.start();
-        t.window->applicationWillTerminate();
-        EXPECT_LT(clock.elapsed(), 5000) << "the 30 s script was not waited for";
-        const pid_t pid = readFile(t.home.home() + "/script.pid").trimmed().toInt();
-        EXPECT_TRUE(waitUntil([&] { return ::kill(pid, 0) != 0; }, 2000)) << "the script still runs";
-        EXPECT_EQ(t.cacheFiles(), QStringList());
-    }
-    // The Notes error says why (no macOS, no folder), and one Back leaves it.
-    static void notesErrorsSayWhyAndBackOnce(FlowTest& t) {
-        t.vc->navigateToItems(t.vc->notesAppScreen1Items());
-        t.vc->canRunNotesScript = [] { return false; };
-        t.clickText("Next"); // as the screen offered it
-        EXPECT_TRUE(t.shownText(1).startsWith("Exporting from the Notes app needs macOS."));
-        t.vc->openPanel = [&](const QUrl&) -> std::optional<QUrl> { return QUrl("https://example.com/"); };
-        t.clickText("Choose your copied Notes folder"); // below the error
-        EXPECT_TRUE(t.shownText(1).startsWith("No folder was chosen."));
-        t.clickText("‹ Back");
-        EXPECT_TRUE(t.atStart());
-    }
-    // The choosers are dialogs of the window with a caption saying what is chosen.
-    static void choosersBelongToTheWindow(FlowTest& t) {
-        QStringList seen;
-        QTimer closer;
-        QObject::connect(&closer, &QTimer::timeout, [&] {
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if (auto* dialog = qobject_cast<QFileDialog*>(w); dialog && dialog->isVisible()) {
-                    seen << dialog->windowTitle() +
-                                (dialog->parentWidget() == t.window->window() ? "" : " unparented");
-                    dialog->reject();
-                }
-        });
-        closer.start(20);
-        t.vc->openVesperFilePicker();
-        t.vc->openNotesFolderPicker();
-        t.vc->setCurrentBackupPath(t.home.root() + "/x.notebackup");
-        t.vc->updateToShowBackup();
-        t.click(int(t.shown().size()) - 1); // Save
-        EXPECT_EQ(seen, QStringList({"Choose the Vesper export folder", "Choose the copied Notes folder",
-                                     "Save the backup"}));
-    }
-    // Tab reaches the controls in reading order, Return activates, Escape is Back, and
-    // QAccessible reads each control's role and text.
-    static void keyboardAndScreenReader(FlowTest& t) {
-        auto controls = [&](std::vector<QAccessible::Role> roles = {}) {
-            QCoreApplication::processEvents();
-            QStringList out;
-            for (QWidget* w : ZNFLayoutItemInteraction::controlsInReadingOrder(t.window->window())) {
-                QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
-                out << a->text(QAccessible::Name);
-                roles.push_back(a->role());
-                EXPECT_EQ(w->cursor().shape(), Qt::PointingHandCursor);
-            }
-            return std::pair{out, roles};
-        };
-        auto key = [](int k, Qt::KeyboardModifiers m = {}) {
-            QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget()
-                                                        : QApplication::activeWindow(),
-                            Qt::Key(k), m);
-            QCoreApplication::processEvents();
-        };
-        t.window->window()->activateWindow();
-        EXPECT_EQ(controls().first, QStringList({"Notes", "Vesper"}));
-        key(Qt::Key_Tab);
-        key(Qt::Key_Tab);
-        key(Qt::Key_Tab, Qt::ShiftModifier);
-        EXPECT_EQ(QApplication::focusWidget()->accessibleName(), "Notes");
-        key(Qt::Key_Return);
-        const auto [names, roles] = controls();
-        EXPECT_EQ(names, QStringList({"‹ Back", "Next", "(Click here to open your Mac’s notes app)"}));
-        EXPECT_EQ(roles, (std::vector{QAccessible::Button, QAccessible::Button, QAccessible::Link}));
-        auto text = t.collectionView()->itemAtIndexPath(ZNFIndexPath{0, 4})->view()->findChild<ZNFLabel*>();
-        ASSERT_TRUE(text);
-        EXPECT_EQ(QAccessible::queryAccessibleInterface(text)->role(), QAccessible::StaticText);
-        key(Qt::Key_Escape);
-        EXPECT_TRUE(t.atStart());
-        key(Qt::Key_Escape); // nothing to go back to
-        EXPECT_TRUE(t.atStart());
-        t.vc->navigateToItems(t.vc->vesperScreen1Items());
-        int opened = 0;
-        t.vc->openPanel = [&](const QUrl&) -> std::optional<QUrl> { return ++opened, std::nullopt; };
-        if (QWidget* focused = QApplication::focusWidget())
-            focused->clearFocus();
-        key(Qt::Key_Tab);
-        key(Qt::Key_Tab);
-        key(Qt::Key_Space);
-        EXPECT_EQ(opened, 1) << "Space on the focused button clicks it";
-    }
-    // A wide window keeps the content at a readable width; a click beside a button is no click.
-    static void wideWindowKeepsContentNarrow(FlowTest& t) {
-        t.window->window()->resize(1280, 900);
-        t.vc->navigateToItems(t.vc->notesAppScreen1Items());
-        QCoreApplication::processEvents();
-        QWidget* line = t.collectionView()->itemAtIndexPath(ZNFIndexPath{0, 6})->view();
-        EXPECT_LE(line->width(), 640);
-        const auto controls = ZNFLayoutItemInteraction::controlsInReadingOrder(line);
-        ASSERT_EQ(controls.size(), 3);
-        EXPECT_LT(controls[1]->width(), 300) << "the button is as wide as its label";
-        t.click(6, QPoint(5, line->height() / 2));
-        EXPECT_TRUE(t.shows("Next"));
-    }
-    // Every screen, the menu and the choosers in German: no text is left as its English source
-    // (names aside), and Qt's own dialogs speak German too.
-    static void germanLeavesNoEnglish(FlowTest& t) {
-        using Item = std::shared_ptr<ZNFLayoutItem>;
-        std::function<void(const Item&, QStringList&)> collect = [&](const Item& item, QStringList& out) {
-            if (auto table = std::dynamic_pointer_cast<ZNFTableLayoutItem>(item))
-                for (const auto& row : table->rows())
-                    for (const auto& column : row->columns())
-                        for (const auto& nested : column->items())
-                            collect(nested, out);
-            else if (!textOf(item).isEmpty())
-                out << textOf(item);
-        };
-        auto walk = [&] {
-            ZNFNotecrateWindowController window; // made in the language of the moment, as at start-up
-            auto vc = window.contentViewController();
-            vc->setCurrentBackupPath("x.notebackup");
-            vc->openPanel = [](const QUrl&) -> std::optional<QUrl> { return std::nullopt; };
-            QStringList out;
-            for (QAction* action : window.window()->menuBar()->actions())
-                for (QAction* entry : action->menu()->actions())
-                    if (!entry->isSeparator())
-                        out << entry->text();
-            for (bool mac : {true, false}) {
-                vc->canRunNotesScript = [mac] { return mac; };
-                for (const auto& screen :
-                     {vc->initialScreenItems(), vc->notesAppScreen1Items(), vc->notesAppScreen2Items(),
-                      vc->vesperScreen1Items(), vc->vesperScreen2Items(), vc->currentBackupItems(),
-                      vc->backupSuccessItems(), vc->sendWirelesslyItems(), vc->wirelessSuccessItems(true),
-                      vc->wirelessSuccessItems(false)})
-                    for (const auto& item : screen)
-                        collect(item, out);
-            }
-            vc->openVesperFilePicker();
-            out << vc->panelCaption();
-            vc->openNotesFolderPicker();
-            return out << vc->panelCaption();
-        };
-        const QStringList english = walk();
-        ZNFBundle::installLocalizations(QLocale(QLocale::German, QLocale::Germany));
-        const QStringList german = walk();
-        EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Abbrechen");
-        const auto link = ZNFMacNotecrateViewController::textItemIn(t.vc->notesAppScreen1Items().back());
-        const auto hier =
-            link->attributedString().attributesAtIndex(link->attributedString().string().indexOf("hier"));
-        EXPECT_EQ(hier ? hier->underlineStyle : std::nullopt, 1) << "the German link is underlined too";
-        ZNFBundle::installLocalizations(QLocale(QLocale::English));
-        ASSERT_EQ(english.size(), german.size());
-        const QStringList names{"Vesper", "OK", "x.notebackup"};
-        for (qsizetype i = 0; i < english.size(); ++i)
-            EXPECT_TRUE(english[i] != german[i] || names.contains(english[i])) << english[i].toStdString();
-    }
-};
-
-const MendedFault kMendedFaults[] = {
-    {"GermanLeavesNoEnglishText", &MendedRows::germanLeavesNoEnglish},
-    {"WideWindowCentresContentAndButtonsHugTheirLabels", &MendedRows::wideWindowKeepsContentNarrow},
-    {"KeyboardAndScreenReaderReachEveryControl", &MendedRows::keyboardAndScreenReader},
-    {"ChoosersAreWindowDialogsWithCaptions", &MendedRows::choosersBelongToTheWindow},
-    {"NotesErrorsSayWhyAndOneBackLeaves", &MendedRows::notesErrorsSayWhyAndBackOnce},
-    {"VesperProgressSecondClickAndBackCancel", &MendedRows::vesperProgressAndCancel},
-    {"StaleVesperConversionLeavesTheScreenAlone", &MendedRows::staleVesperRunKeepsTheScreen},
-    {"QuitStopsConversionsAtOnce", &MendedRows::quitStopsConversions},
-};
-
 } // namespace
 
-TEST_P(Mended, StaysMended) {
-    GetParam().replay(*this);
+// A conversion shows its count, takes no second click and ends with Back, leaving no file.
+TEST_F(FlowTest, VesperProgressSecondClickAndBackCancel) {
+    startVesper(300);
+    const ZNFLayoutItemList progress = shown();
+    EXPECT_EQ(textsOf(progress).value(1), "Converting notes...");
+    int asked = 0;
+    vc->openPanel = [&](const QUrl&) -> std::optional<QUrl> { return ++asked, std::nullopt; };
+    vc->openVesperFilePicker();
+    EXPECT_EQ(asked, 0) << "a second click while converting does nothing";
+    clickText("‹ Back");
+    EXPECT_FALSE(vc->isConvertingVesper());
+    EXPECT_EQ(shownText(1), "Select your Vesper Export file");
+    EXPECT_EQ(cacheFiles(), QStringList()) << "the cancelled run removed its files";
+    waitUntil([] { return false; }, 300);
+    EXPECT_EQ(shownText(1), "Select your Vesper Export file");
+
+    startVesper(300);
+    const ZNFLayoutItemList second = shown();
+    ASSERT_TRUE(waitUntil([&] { return shows("Save to iCloud"); }, 15000));
+    EXPECT_TRUE(
+        QRegularExpression("^Converting [1-9][0-9]* of 302 notes…$").match(textOf(second.back())).hasMatch())
+        << textOf(second.back()).toStdString();
 }
-INSTANTIATE_TEST_SUITE_P(App, Mended, ::testing::ValuesIn(kMendedFaults),
-                         [](const auto& info) { return std::string(info.param.name); });
+
+// A run whose screen was replaced (not by Back) does not take the screen over.
+TEST_F(FlowTest, StaleVesperConversionLeavesTheScreenAlone) {
+    LogCapture log;
+    startVesper(50);
+    vc->showScreen(vc->initialScreenItems());
+    cacheFiles();
+    waitUntil([&] { return log.contains("its outcome"); }, 5000);
+    EXPECT_TRUE(atStart());
+}
+
+// Quitting stops a hanging export script at once and removes what the runs wrote.
+TEST_F(FlowTest, QuitStopsConversionsAtOnce) {
+    home.installTool("osascript", "#!/bin/sh\necho $$ > \"$HOME/script.pid\"\nsleep 30\n");
+    vc->navigateToItems(vc->notesAppScreen1Items());
+    clickText("Next");
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(home.home() + "/script.pid"); }));
+    QElapsedTimer clock;
+    clock.start();
+    window->applicationWillTerminate();
+    EXPECT_LT(clock.elapsed(), 5000) << "the 30 s script was not waited for";
+    const pid_t pid = readFile(home.home() + "/script.pid").trimmed().toInt();
+    EXPECT_TRUE(waitUntil([&] { return ::kill(pid, 0) != 0; }, 2000)) << "the script still runs";
+    EXPECT_EQ(cacheFiles(), QStringList());
+}
+
+// The choosers are dialogs of the window with a caption saying what is chosen.
+TEST_F(FlowTest, ChoosersAreWindowDialogsWithCaptions) {
+    QStringList seen;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<QFileDialog*>(w); dialog && dialog->isVisible()) {
+                seen << dialog->windowTitle() +
+                            (dialog->parentWidget() == window->window() ? "" : " unparented");
+                dialog->reject();
+            }
+    });
+    closer.start(20);
+    vc->openVesperFilePicker();
+    vc->openNotesFolderPicker();
+    vc->setCurrentBackupPath(home.root() + "/x.notebackup");
+    vc->updateToShowBackup();
+    click(int(shown().size()) - 1); // Save
+    EXPECT_EQ(seen, QStringList({"Choose the Vesper export folder", "Choose the copied Notes folder",
+                                 "Save the backup"}));
+}
+
+// Tab reaches the controls in reading order, Return activates, Escape is Back, and
+// QAccessible reads each control's role and text.
+TEST_F(FlowTest, KeyboardAndScreenReaderReachEveryControl) {
+    auto controls = [&](std::vector<QAccessible::Role> roles = {}) {
+        QCoreApplication::processEvents();
+        QStringList out;
+        for (QWidget* w : ZNFLayoutItemInteraction::controlsInReadingOrder(window->window())) {
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+            out << a->text(QAccessible::Name);
+            roles.push_back(a->role());
+            EXPECT_EQ(w->cursor().shape(), Qt::PointingHandCursor);
+        }
+        return std::pair{out, roles};
+    };
+    auto key = [](int k, Qt::KeyboardModifiers m = {}) {
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget()
+                                                    : QApplication::activeWindow(),
+                        Qt::Key(k), m);
+        QCoreApplication::processEvents();
+    };
+    window->window()->activateWindow();
+    EXPECT_EQ(controls().first, QStringList({"Notes", "Vesper"}));
+    key(Qt::Key_Tab);
+    key(Qt::Key_Tab);
+    key(Qt::Key_Tab, Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::focusWidget()->accessibleName(), "Notes");
+    key(Qt::Key_Return);
+    const auto [names, roles] = controls();
+    EXPECT_EQ(names, QStringList({"‹ Back", "Next", "(Click here to open your Mac’s notes app)"}));
+    EXPECT_EQ(roles, (std::vector{QAccessible::Button, QAccessible::Button, QAccessible::Link}));
+    auto text = collectionView()->itemAtIndexPath(ZNFIndexPath{0, 4})->view()->findChild<ZNFLabel*>();
+    ASSERT_TRUE(text);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(text)->role(), QAccessible::StaticText);
+    key(Qt::Key_Escape);
+    EXPECT_TRUE(atStart());
+    key(Qt::Key_Escape); // nothing to go back to
+    EXPECT_TRUE(atStart());
+    vc->navigateToItems(vc->vesperScreen1Items());
+    int opened = 0;
+    vc->openPanel = [&](const QUrl&) -> std::optional<QUrl> { return ++opened, std::nullopt; };
+    if (QWidget* focused = QApplication::focusWidget())
+        focused->clearFocus();
+    key(Qt::Key_Tab);
+    key(Qt::Key_Tab);
+    key(Qt::Key_Space);
+    EXPECT_EQ(opened, 1) << "Space on the focused button clicks it";
+}
+
+// A wide window keeps the content at a readable width; a click beside a button is no click.
+TEST_F(FlowTest, WideWindowCentresContentAndButtonsHugTheirLabels) {
+    window->window()->resize(1280, 900);
+    vc->navigateToItems(vc->notesAppScreen1Items());
+    QCoreApplication::processEvents();
+    QWidget* line = collectionView()->itemAtIndexPath(ZNFIndexPath{0, 6})->view();
+    EXPECT_LE(line->width(), 640);
+    const auto controls = ZNFLayoutItemInteraction::controlsInReadingOrder(line);
+    ASSERT_EQ(controls.size(), 3);
+    EXPECT_LT(controls[1]->width(), 300) << "the button is as wide as its label";
+    click(6, QPoint(5, line->height() / 2));
+    EXPECT_TRUE(shows("Next"));
+}
+
+// Every screen, the menu and the choosers in German: no text is left as its English source
+// (names aside), and Qt's own dialogs speak German too.
+TEST_F(FlowTest, GermanLeavesNoEnglishText) {
+    using Item = std::shared_ptr<ZNFLayoutItem>;
+    std::function<void(const Item&, QStringList&)> collect = [&](const Item& item, QStringList& out) {
+        if (auto table = std::dynamic_pointer_cast<ZNFTableLayoutItem>(item))
+            for (const auto& row : table->rows())
+                for (const auto& column : row->columns())
+                    for (const auto& nested : column->items())
+                        collect(nested, out);
+        else if (!textOf(item).isEmpty())
+            out << textOf(item);
+    };
+    auto walk = [&] {
+        ZNFNotecrateWindowController window; // made in the language of the moment, as at start-up
+        auto vc = window.contentViewController();
+        vc->setCurrentBackupPath("x.notebackup");
+        vc->openPanel = [](const QUrl&) -> std::optional<QUrl> { return std::nullopt; };
+        QStringList out;
+        for (QAction* action : window.window()->menuBar()->actions())
+            for (QAction* entry : action->menu()->actions())
+                if (!entry->isSeparator())
+                    out << entry->text();
+        for (bool mac : {true, false}) {
+            vc->canRunNotesScript = [mac] { return mac; };
+            for (const auto& screen :
+                 {vc->initialScreenItems(), vc->notesAppScreen1Items(), vc->notesAppScreen2Items(),
+                  vc->vesperScreen1Items(), vc->vesperScreen2Items(), vc->currentBackupItems(),
+                  vc->backupSuccessItems(), vc->sendWirelesslyItems(), vc->wirelessSuccessItems(true),
+                  vc->wirelessSuccessItems(false)})
+                for (const auto& item : screen)
+                    collect(item, out);
+        }
+        vc->openVesperFilePicker();
+        out << vc->panelCaption();
+        vc->openNotesFolderPicker();
+        return out << vc->panelCaption();
+    };
+    const QStringList english = walk();
+    ZNFBundle::installLocalizations(QLocale(QLocale::German, QLocale::Germany));
+    const QStringList german = walk();
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Abbrechen");
+    const auto link = ZNFMacNotecrateViewController::textItemIn(vc->notesAppScreen1Items().back());
+    const auto hier =
+        link->attributedString().attributesAtIndex(link->attributedString().string().indexOf("hier"));
+    EXPECT_EQ(hier ? hier->underlineStyle : std::nullopt, 1) << "the German link is underlined too";
+    ZNFBundle::installLocalizations(QLocale(QLocale::English));
+    ASSERT_EQ(english.size(), german.size());
+    const QStringList names{"Vesper", "OK", "x.notebackup"};
+    for (qsizetype i = 0; i < english.size(); ++i)
+        EXPECT_TRUE(english[i] != german[i] || names.contains(english[i])) << english[i].toStdString();
+}
 
 TEST_F(FlowTest, StartScreenClicksAndBackShowTheVeryArrayShownBefore) {
     ASSERT_EQ(shown().size(), 4u);
@@ -330,11 +293,28 @@ TEST_F(FlowTest, StartScreenClicksAndBackShowTheVeryArrayShownBefore) {
     EXPECT_NE(shown(), start);
 }
 
-TEST_F(FlowTest, NotesConversionEndsOnTheBackupScreenWithTheStackReset) {
-    installExport(R"([{"id":"a","text":"one"},{"id":"b","text":"two"}])");
+// The scripted Notes flow: an export without notes shows the error with Next again; Back
+// during the import cancels it for good, Next runs the same importer again, and the conversion
+// ends on the backup screen with the stack reset to the start screen.
+TEST_F(FlowTest, NotesFlowThroughItsErrorAndACancelledImportToTheBackupScreen) {
+    installExport("[]");
     vc->navigateToItems(vc->notesAppScreen1Items());
     clickText("Next");
+    ASSERT_TRUE(waitUntil([&] { return shownText(1).startsWith("No notes were found."); }, 15000));
+    EXPECT_EQ(shownText(0), "‹ Back");
+
+    installExport(R"([{"id":"a","text":"one"},{"id":"b","text":"two"}])");
+    clickText("Next");
     EXPECT_TRUE(shows("Converting notes..."));
+    auto importer = vc->notesAppImporter();
+    ASSERT_TRUE(importer && importer->isImporting());
+    clickText("‹ Back");
+    EXPECT_TRUE(importer->isCancelled());
+    waitUntil([] { return false; }, 1500);
+    EXPECT_TRUE(shows("Next")) << "the cancelled run never completes";
+
+    clickText("Next");
+    EXPECT_EQ(vc->notesAppImporter(), importer);
     ASSERT_TRUE(waitUntil([&] { return shows("Save to iCloud"); }, 15000));
     EXPECT_TRUE(shows("Converted 2 notes to .notebackup"));
     EXPECT_EQ(vc->currentBackupPath(), home.caches() + "/iOSNotes_to_Tessanote.notebackup");
@@ -345,51 +325,36 @@ TEST_F(FlowTest, NotesConversionEndsOnTheBackupScreenWithTheStackReset) {
     EXPECT_TRUE(atStart());
 }
 
-TEST_F(FlowTest, BackDuringAnImportCancelsItAndNextStartsAgainOnTheSameImporter) {
-    installExport(R"([{"id":"a","text":"one"}])");
-    vc->navigateToItems(vc->notesAppScreen1Items());
-    clickText("Next");
-    auto importer = vc->notesAppImporter();
-    ASSERT_TRUE(importer && importer->isImporting());
-    clickText("‹ Back");
-    EXPECT_TRUE(importer->isCancelled());
-    EXPECT_TRUE(shows("Next"));
-    waitUntil([] { return false; }, 1500);
-    EXPECT_TRUE(shows("Next")) << "the cancelled run never completes";
-
-    clickText("Next");
-    EXPECT_EQ(vc->notesAppImporter(), importer);
-    ASSERT_TRUE(waitUntil([&] { return shows("Save to iCloud"); }, 15000));
-}
-
-TEST_F(FlowTest, ANotesConversionWithoutNotesShowsTheNotesErrorScreen) {
-    installExport("[]");
-    vc->navigateToItems(vc->notesAppScreen1Items());
-    clickText("Next");
-    ASSERT_TRUE(waitUntil([&] { return shownText(1).startsWith("No notes were found."); }, 15000));
-    EXPECT_EQ(shownText(0), "‹ Back");
-    EXPECT_TRUE(shows("Next"));
-}
-
+// Without the export script, Next (offered before the script went) says why, and so does a
+// chosen folder that is not one or holds no store; one Back leaves these error screens. The
+// screen then offers only the chooser, whose copied store converts.
 TEST_F(FlowTest, WithoutTheScriptTheNotesScreenConvertsAChosenCopiedFolder) {
     const QString folder = home.root() + "/group.com.apple.notes";
     NotesStoreFixture::Store store;
     store.notes = {{1, NotesStoreFixture::noteData("one"), {}}, {2, NotesStoreFixture::noteData("two"), {}}};
     ASSERT_TRUE(NotesStoreFixture::write(folder, store));
-    vc->canRunNotesScript = [] { return false; };
-    vc->navigateToItems(vc->notesAppScreen1Items());
-    const QStringList texts = textsOf(shown());
-    EXPECT_EQ(texts.last(), "Choose your copied Notes folder");
-    EXPECT_FALSE(texts.contains("Next"));
-
-    std::optional<QUrl> chosen; // a cancelled chooser changes nothing
+    std::optional<QUrl> chosen = QUrl("https://example.com/");
     vc->openPanel = [&](const QUrl&) { return chosen; };
-    clickText("Choose your copied Notes folder");
-    EXPECT_EQ(textsOf(shown()), texts);
+    vc->navigateToItems(vc->notesAppScreen1Items());
+    vc->canRunNotesScript = [] { return false; };
+    clickText("Next");
+    EXPECT_TRUE(shownText(1).startsWith("Exporting from the Notes app needs macOS."));
+    clickText("Choose your copied Notes folder"); // below the error
+    EXPECT_TRUE(shownText(1).startsWith("No folder was chosen."));
     chosen = QUrl::fromLocalFile(home.home()); // no store there
     clickText("Choose your copied Notes folder");
     ASSERT_TRUE(waitUntil([&] { return shownText(1).startsWith("No notes were found in that"); }, 15000));
     EXPECT_EQ(textsOf(shown()).last(), "Choose your copied Notes folder");
+    clickText("‹ Back");
+    EXPECT_TRUE(atStart());
+
+    vc->navigateToItems(vc->notesAppScreen1Items());
+    const QStringList texts = textsOf(shown());
+    EXPECT_EQ(texts.last(), "Choose your copied Notes folder");
+    EXPECT_FALSE(texts.contains("Next"));
+    chosen = std::nullopt; // a cancelled chooser changes nothing
+    clickText("Choose your copied Notes folder");
+    EXPECT_EQ(textsOf(shown()), texts);
     chosen = QUrl::fromLocalFile(folder);
     clickText("Choose your copied Notes folder");
     EXPECT_TRUE(shows("Converting notes..."));
@@ -432,8 +397,7 @@ TEST_F(FlowTest, VesperConversionAndItsErrorScreen) {
 }
 
 TEST_F(FlowTest, SaveReplacesAnExistingFileAndReportsAFailedCopy) {
-    makeVesperExport(home.root() + "/Vesper");
-    startVesper(home.root() + "/Vesper");
+    startVesper();
     ASSERT_TRUE(waitUntil([&] { return shows("Save to iCloud"); }, 15000));
 
     const QString destination = home.root() + "/Backups/mine.notebackup";

@@ -1,11 +1,12 @@
-// The wireless send, end to end in one process: the app advertises, a stand-in phone (a
-// second multipeer controller) finds it, invites it and receives the archive.
+// The wireless send, end to end in one process: the app advertises, a stand-in phone (the
+// multipeer tests' guest) finds it, invites it and receives the archive.
 #include "TestSupport.h"
 #include "app/ZNFMacNotecrateViewController.h"
 #include "app/ZNFNotecrateWindowController.h"
 #include "layout/ZNFLayoutCollectionViewController.h"
 #include "layout/items/ZNFTextLayoutItem.h"
 #include "multipeer/ZNFMultipeerController.h"
+#include "multipeer/support/MultipeerTestSupport.h"
 #include "platform/ZNFCollectionView.h"
 #include "platform/ZNFNotificationCenter.h"
 #include "platform/peer/ZNFPeerDiscovery.h"
@@ -14,60 +15,10 @@
 
 #include <QFile>
 #include <QMainWindow>
-#include <QMutex>
 #include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
-
-// Plays the phone: browses "sfn", invites the first computer found and keeps what it sends.
-// Its key is made here, so that the app (with this installation's key) sees another device.
-struct Phone {
-    explicit Phone(const QVariantList& identity) { controller->setSecurityIdentity(identity); }
-    std::shared_ptr<ZNFMultipeerController> controller =
-        std::make_shared<ZNFMultipeerController>(QStringLiteral("sfn"), QStringLiteral("Phone"));
-    QMutex mutex;
-    QString receivedName, code;
-    QByteArray receivedBytes;
-    std::atomic<bool> finished{false};
-    std::atomic<int> invitations{0};
-    bool refuses = false; // cancels the archive as soon as it is announced
-
-    void start() {
-        auto session = controller->session();
-        controller->registerResourceHandlerForSession(
-            session,
-            [this](const auto&, const QString&, const ZNFPeerID&,
-                   const std::shared_ptr<ZNFProgress>& progress) {
-                if (refuses)
-                    progress->cancel();
-            },
-            [this](const auto&, const QString& name, const ZNFPeerID&, const QUrl& url,
-                   const ZNFPeerError& error) {
-                QMutexLocker lock(&mutex);
-                if (error.isNull()) {
-                    receivedName = name;
-                    QFile file(url.toLocalFile());
-                    if (file.open(QIODevice::ReadOnly))
-                        receivedBytes = file.readAll();
-                }
-                finished = true;
-            });
-        std::weak_ptr<ZNFMultipeerController> weak = controller;
-        controller->startBrowsing([this, weak](const std::shared_ptr<ZNFPeerBrowser>& browser,
-                                               const ZNFPeerID& peer, const ZNFDiscoveryInfo&) {
-            auto c = weak.lock();
-            if (!c || invitations++ > 0)
-                return;
-            c->invitePeer(peer, browser, {}, 10,
-                          [this](const auto&, const ZNFPeerID& computer, qint64 state) {
-                              QMutexLocker lock(&mutex);
-                              if (state == ZNFPeerSession::Connected)
-                                  code = computer.verificationCode();
-                          });
-        });
-    }
-};
 
 class SendTest : public AppWindowTest {
 protected:
@@ -89,7 +40,6 @@ protected:
 // before Send, a remembered phone straight through, a remembered name with another key
 // refused, Back, and a start that fails.
 TEST_F(SendTest, SendingFromTheBackupScreen) {
-    const QVariantList phoneKey = ZNFPeerIdentity::generate(QStringLiteral("phone")).toSecurityIdentity();
     const struct {
         const char* what;
         std::function<void()> arrange;
@@ -115,33 +65,34 @@ TEST_F(SendTest, SendingFromTheBackupScreen) {
         if (!shows("Send Wirelessly"))
             vc->updateToShowBackup();
         clickText("Send Wirelessly");
-        Phone phone(phoneKey);
-        phone.refuses = row.refuses;
-        if (row.phoneInvites)
-            phone.start();
+        Guest phone("sfn");
+        phone.events->refuseAll = row.refuses;
+        if (row.phoneInvites) {
+            ASSERT_TRUE(waitUntil([&] { return !phone.browsing->found().isEmpty(); }));
+            phone.browser->invitePeer(phone.browsing->found()[0], phone.session, {}, 10);
+        }
         if (row.confirm) {
             ASSERT_TRUE(waitUntil([&] { return showsPart("Your phone should show "); }, 20000));
             QTest::qWait(300);
-            EXPECT_FALSE(phone.finished.load()) << "nothing moves before Send";
+            EXPECT_TRUE(phone.events->began().isEmpty()) << "nothing moves before Send";
             EXPECT_TRUE(shows("Phone"));
             const QString code = textsOf(shown()).filter("Your phone should show ").value(0).mid(23);
             clickText("Send");
-            ASSERT_TRUE(waitUntil([&] { return phone.finished.load(); }, 20000));
-            QMutexLocker lock(&phone.mutex);
-            EXPECT_EQ(phone.code, code) << "both screens show the same code";
+            ASSERT_TRUE(waitUntil([&] { return !phone.events->finished().empty(); }, 20000));
+            EXPECT_EQ(phone.events->states().back().peer.verificationCode(), code)
+                << "both screens show the same code";
         }
         if (QLatin1String(row.outcome) == QLatin1String("Send Wirelessly"))
             click(0); // Back
         ASSERT_TRUE(waitUntil([&] { return showsPart(QLatin1String(row.outcome)); }, 20000));
         EXPECT_FALSE(showsPart("Your phone should show ")) << "no code for a remembered phone";
         EXPECT_FALSE(showsPart("Attempting to send")) << "no spinner beside a failure";
-        QMutexLocker lock(&phone.mutex);
-        EXPECT_EQ(phone.receivedBytes.isEmpty(), !row.received);
+        const auto finished = phone.events->finished();
+        EXPECT_EQ(!finished.empty() && finished[0].error.isNull(), row.received);
         if (row.received) {
-            EXPECT_EQ(phone.receivedBytes, readFile(vc->currentBackupPath()));
+            EXPECT_EQ(finished[0].sha256, sha256OfFile(vc->currentBackupPath()));
         }
         EXPECT_FALSE(vc->currentBackupPath().isEmpty()) << "the archive stays offered";
-        phone.controller->disconnect();
         if (QLatin1String(row.outcome) == QLatin1String("was remembered with another key"))
             ZNFPinnedPeers(ZNFPeerIdentity::configFolder()).forget(QStringLiteral("Phone"));
         if (QLatin1String(row.outcome) == QLatin1String("Make a new key")) {

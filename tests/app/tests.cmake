@@ -13,3 +13,8 @@ if(DESKTOP_FILE_VALIDATE)
 endif()
 add_test(NAME Install.PutsEverythingWhereDesktopsLook
   COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/install_check.sh ${CMAKE_BINARY_DIR})
+
+# The stand-in phone of the send test is the multipeer tests' guest, made of the peer tests' helpers.
+if(TARGET test_app_send_test)
+  target_sources(test_app_send_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/peer/support/PeerTestSupport.cpp)
+endif()

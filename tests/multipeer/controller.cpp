@@ -3,9 +3,9 @@
 #include "TestSupport.h"
 #include "multipeer/ZNFMultipeerController.h"
 #include "multipeer/ZNFWirelessSender.h"
-#include "peer/support/PeerTestSupport.h"
 #include "platform/peer/ZNFPeerDiscovery.h"
 #include "platform/peer/ZNFSha256.h"
+#include "support/MultipeerTestSupport.h"
 
 #include <QCoreApplication>
 #include <QMutex>
@@ -20,23 +20,6 @@ namespace {
 constexpr double kInviteTimeout = 5;
 const QString kService = "nc-ctl";
 
-// A guest on the other end: its own session and browser, recording what happens.
-struct Guest {
-    Guest() {
-        session->setDelegate(events);
-        browser->setDelegate(browsing);
-        browser->startBrowsingForPeers();
-    }
-    bool sees(const ZNFPeerID& peer) const {
-        return browsing->found().contains(peer) && !browsing->lost().contains(peer);
-    }
-    ZNFPeerID id{"Phone", fixtureIdentity(1)};
-    std::shared_ptr<RecordingSession> events = std::make_shared<RecordingSession>();
-    std::shared_ptr<RecordingBrowser> browsing = std::make_shared<RecordingBrowser>();
-    std::shared_ptr<ZNFPeerSession> session = ZNFPeerSession::create(id);
-    std::shared_ptr<ZNFPeerBrowser> browser = ZNFPeerBrowser::create(id, kService);
-};
-
 // Thread-safe list of states a handler saw.
 struct StateLog {
     QMutex mutex;
@@ -49,10 +32,7 @@ struct StateLog {
             onMainThread |= QThread::currentThread() == qApp->thread();
         };
     }
-    std::vector<qint64> seen() {
-        QMutexLocker lock(&mutex);
-        return states;
-    }
+    std::vector<qint64> seen() { return locked(mutex, states); }
 };
 
 class ControllerTest : public ::testing::Test {
@@ -78,11 +58,13 @@ protected:
         return waitUntil([&] { return controller->peers().contains(guest->id); });
     }
 
-    // First: the guest below starts browsing as soon as it is made.
+    // Outlives the controller and the guest, whose last state changes may still reach it.
+    StateLog log;
+    // Before the guest below, which starts browsing as soon as it is made.
     const bool loopback = (ZNFPeerDiscovery::setBackend(ZNFPeerDiscovery::Backend::Loopback), true);
     std::shared_ptr<ZNFMultipeerController> controller =
         std::make_shared<ZNFMultipeerController>(kService, "Desk");
-    std::unique_ptr<Guest> guest = std::make_unique<Guest>();
+    std::unique_ptr<Guest> guest = std::make_unique<Guest>(kService);
 };
 
 TEST_F(ControllerTest, ServiceTypeIsAtMostFifteenCharacters) {
@@ -101,7 +83,6 @@ TEST_F(ControllerTest, NilHandlersReturnNothingAndStartNothing) {
 }
 
 TEST_F(ControllerTest, InvitationsReachTheHandlerAndStateChangesKeepReachingIt) {
-    StateLog log;
     std::atomic<int> invitations{0};
     std::atomic<bool> invitedOnMain{false};
     QByteArray context;
@@ -154,12 +135,9 @@ TEST_F(ControllerTest, APeerListedTwiceGoesWithOneChangeOrWhenLost) {
 
 TEST_F(ControllerTest, InviteWithoutACompletionSendsNothing) {
     // The advertised side is a bare layer advertiser that counts invitations.
-    const ZNFPeerID desk("Desk", fixtureIdentity(0));
-    auto deskSession = ZNFPeerSession::create(desk);
-    auto counter = std::make_shared<AnsweringAdvertiser>(AnsweringAdvertiser::Mode::Accept, deskSession);
-    auto advertiser = ZNFPeerAdvertiser::create(desk, {}, kService);
-    advertiser->setDelegate(counter);
-    advertiser->startAdvertisingPeer();
+    PeerPair pair(kService, ZNFPeerDiscovery::Backend::Loopback, true);
+    const ZNFPeerID desk = pair.hostID;
+    pair.advertiser->startAdvertisingPeer();
 
     auto phone = std::make_shared<ZNFMultipeerController>(kService, "Phone");
     std::atomic<bool> found{false};
@@ -168,15 +146,13 @@ TEST_F(ControllerTest, InviteWithoutACompletionSendsNothing) {
     ASSERT_TRUE(waitUntil([&] { return found.load(); }));
     phone->invitePeer(desk, browser, QByteArray("x"), kInviteTimeout, nullptr);
     waitUntil([] { return false; }, 300);
-    EXPECT_EQ(counter->invitations(), 0);
+    EXPECT_EQ(pair.answering->invitations(), 0);
     EXPECT_TRUE(phone->session()->connectedPeers().isEmpty());
 
-    StateLog log;
     phone->invitePeer(desk, browser, QByteArray("x"), kInviteTimeout, log.handler());
     ASSERT_TRUE(waitUntil([&] { return log.seen().size() == 2; }));
-    EXPECT_EQ(counter->invitations(), 1);
+    EXPECT_EQ(pair.answering->invitations(), 1);
     EXPECT_EQ(log.seen(), (std::vector<qint64>{kConnecting, kConnected}));
-    deskSession->disconnect();
 }
 
 TEST_F(ControllerTest, AnInvitationForARemovedAdvertiserIsNeverAnswered) {
@@ -194,7 +170,6 @@ TEST_F(ControllerTest, AnInvitationForARemovedAdvertiserIsNeverAnswered) {
 
 TEST_F(ControllerTest, DisconnectOnAFreshControllerAndAfterAdvertisingAndBrowsing) {
     ZNFMultipeerController(kService, "Fresh").disconnect();
-    StateLog log;
     auto advertiser = advertiseAccepting([&](const ZNFPeerID& peer, const QByteArray&) {
         controller->registerHandler(log.handler(), peer, nullptr);
     });

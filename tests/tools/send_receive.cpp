@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTimer>
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -28,23 +29,19 @@ struct Captured {
 };
 
 Captured run(const std::function<int()>& command) {
-    QTemporaryDir dir;
-    const QByteArray path = QFile::encodeName(dir.filePath("stderr"));
+    QTemporaryFile file;
+    file.open();
     std::fflush(stderr);
     const int saved = ::dup(STDERR_FILENO);
-    FILE* file = std::fopen(path.constData(), "w");
-    ::dup2(::fileno(file), STDERR_FILENO);
+    ::dup2(file.handle(), STDERR_FILENO);
     QElapsedTimer clock;
     clock.start();
-    Captured result;
-    result.status = command();
-    result.ms = clock.elapsed();
+    const int status = command();
+    const qint64 ms = clock.elapsed();
     std::fflush(stderr);
     ::dup2(saved, STDERR_FILENO);
     ::close(saved);
-    std::fclose(file);
-    result.err = readFile(QString::fromLocal8Bit(path));
-    return result;
+    return {status, readFile(file.fileName()), ms};
 }
 
 class WirelessCommands : public ::testing::Test {
@@ -58,27 +55,21 @@ TEST_F(WirelessCommands, SendNeedsAnArchiveAndReceiveAFolder) {
     writeFile(file, "x");
     const struct {
         const char* what;
-        std::function<int()> command;
+        bool send;
+        QStringList arguments;
         const char* err;
     } rows[] = {
-        {"send, nothing converted", [] { return ZNFRunSend({}); }, "no archive to send"},
-        {"send, a missing file", [&] { return ZNFRunSend({file + ".notebackup"}); },
-         "cannot read the archive"},
-        {"send, two archives",
-         [] {
-             return ZNFRunSend({"a", "b"});
-         },
-         "usage"},
-        {"receive, no folder", [] { return ZNFRunReceive({}); }, "usage: notecrate receive"},
-        {"receive, a file", [&] { return ZNFRunReceive({file}); }, "cannot use"},
-        {"receive, a mistyped option",
-         [] {
-             return ZNFRunReceive({"--yse", "inbox"});
-         },
-         "unknown option --yse"},
+        // clang-format off
+        {"send, nothing converted", true, {}, "no archive to send"},
+        {"send, a missing file", true, {file + ".notebackup"}, "cannot read the archive"},
+        {"send, two archives", true, {"a", "b"}, "usage"},
+        {"receive, no folder", false, {}, "usage: notecrate receive"},
+        {"receive, a file", false, {file}, "cannot use"},
+        {"receive, a mistyped option", false, {"--yse", "inbox"}, "unknown option --yse"},
+        // clang-format on
     };
     for (const auto& row : rows) {
-        const Captured result = run(row.command);
+        const Captured result = run([&] { return (row.send ? ZNFRunSend : ZNFRunReceive)(row.arguments); });
         EXPECT_EQ(result.status, 1) << row.what;
         EXPECT_TRUE(result.err.contains(row.err)) << row.what << ": " << result.err.constData();
     }
