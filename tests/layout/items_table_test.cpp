@@ -207,6 +207,20 @@ TEST(TableItem, ParsesRowsItemsAndConfig) {
     // Huge sizes are held where they are read.
     const auto huge = table(R"({"_type": "table", "items": [], "config": {"offset": 1e39, "width": 1e300}})");
     EXPECT_EQ(huge->rows()[0]->columns()[0]->widthPercentage(), float(ZNFLargestNumberReading));
+    // Tables nest as deep as the limit; the items of a deeper one are left out.
+    const auto keepsInner = [&](int tables) {
+        QByteArray text = R"({"_type": "named", "name": "inner"})";
+        for (int i = 0; i < tables; ++i)
+            text = R"({"_type": "table", "items": [)" + text + "]}";
+        std::shared_ptr<ZNFLayoutItem> item = table(text);
+        while (const auto nested = std::dynamic_pointer_cast<ZNFTableLayoutItem>(item)) {
+            const ZNFLayoutItemList& items = nested->rows()[0]->columns()[0]->items();
+            item = items.empty() ? nullptr : items[0];
+        }
+        return item != nullptr;
+    };
+    EXPECT_TRUE(keepsInner(ZNFLayoutProvider::kMaxNesting - 1));
+    EXPECT_FALSE(keepsInner(ZNFLayoutProvider::kMaxNesting));
 }
 
 TEST(TableItem, HoverRoutingAndAReleasedTable) {
