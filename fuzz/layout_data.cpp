@@ -4,11 +4,14 @@
 #include "FuzzSupport.h"
 
 #include "layout/ZNFLayoutProvider.h"
+#include "layout/items/ZNFImageLayoutItem.h"
 #include "layout/items/ZNFLayoutItemParserRegistrations.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkProxy>
+#include <QThread>
 #include <QWidget>
 
 #include <algorithm>
@@ -99,5 +102,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         host.resize(320, 480);
         host.grab();
     }
+    // The run may end after any input, and this process never destroys its application object:
+    // a download still on Qt's network thread then races Qt's globals going away. Refused
+    // loopback connections end in milliseconds.
+    QElapsedTimer waited;
+    waited.start();
+    while (ZNFImageLayoutItem::downloadsInFlight() > 0 && waited.elapsed() < 5000)
+        QThread::msleep(1);
     return 0;
 }

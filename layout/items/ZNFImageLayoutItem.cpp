@@ -19,6 +19,7 @@
 #include <QThread>
 #include <QThreadPool>
 #include <algorithm>
+#include <atomic>
 
 namespace {
 
@@ -46,6 +47,7 @@ public:
         QObject* context = m_context;
         if (!m_thread)
             return; // the application is shutting down
+        ++m_inFlight;
         QMetaObject::invokeMethod(
             context,
             [this, url, done = std::move(done)] {
@@ -62,16 +64,19 @@ public:
                                          reply->abort();
                                      }
                                  });
-                QObject::connect(reply, &QNetworkReply::finished, reply, [reply, tooLarge, done] {
+                QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply, tooLarge, done] {
                     // Whatever came back is tried as a picture; an error page simply does not decode.
                     const QByteArray data = *tooLarge ? QByteArray() : reply->readAll();
                     reply->deleteLater();
                     const QImage image = data.isEmpty() ? QImage() : ZNFImage::decodeData(data);
                     ZNFPostToMainQueue([done, image] { done(image); });
+                    --m_inFlight;
                 });
             },
             Qt::QueuedConnection);
     }
+
+    int inFlight() const { return m_inFlight; }
 
 private:
     ImageDownloader() {
@@ -85,14 +90,25 @@ private:
 
     static void shutDown() {
         ImageDownloader* d = instance();
+        // The manager goes on its own thread, aborting its replies and stopping Qt's network
+        // thread; left alive, that thread could still be working while Qt's globals go.
+        QMetaObject::invokeMethod(
+            d->m_context,
+            [d] {
+                delete d->m_manager;
+                d->m_manager = nullptr;
+            },
+            Qt::BlockingQueuedConnection);
         d->m_thread->quit();
         d->m_thread->wait();
         delete d->m_thread;
         d->m_thread = nullptr;
+        d->m_inFlight = 0;
     }
 
     QThread* m_thread = nullptr;
     QObject* m_context = nullptr;
+    std::atomic<int> m_inFlight{0};
     // Made and used on the download thread only.
     QNetworkAccessManager* m_manager = nullptr;
 };
@@ -225,6 +241,10 @@ QImage ZNFImageLayoutItem::cachedImageForURL(const QUrl& url) {
     if (path.isEmpty() || !QFileInfo(path).isFile())
         return QImage();
     return ZNFImage::decodeFile(path);
+}
+
+int ZNFImageLayoutItem::downloadsInFlight() {
+    return ImageDownloader::instance()->inFlight();
 }
 
 void ZNFImageLayoutItem::loadImageFromURL(const QUrl& url, ZNFImageView* imageView, bool cacheResult,

@@ -84,6 +84,9 @@ public:
     // view's latest load may set its picture.
     static void loadImageFromURL(const QUrl& url, ZNFImageView* imageView, bool cacheResult,
                                  const std::optional<QColor>& placeholder = std::nullopt);
+    // Downloads started and not yet handed back. A process that ends without destroying its
+    // application object waits for these first: Qt's network thread must not outlive Qt.
+    static int downloadsInFlight();
 
 private:
     QUrl m_imageURL;
