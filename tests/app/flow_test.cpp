@@ -72,8 +72,11 @@ protected:
 // A conversion shows its count, takes no second click and ends with Back, leaving no file.
 TEST_F(FlowTest, VesperProgressSecondClickAndBackCancel) {
     startVesper(300);
-    const ZNFLayoutItemList progress = shown();
-    EXPECT_EQ(textsOf(progress).value(1), "Converting notes...");
+    // Counts may already have replaced the first words on a busy machine.
+    const QString progress = shownText(1);
+    EXPECT_TRUE(
+        QRegularExpression("^Converting (notes\\.\\.\\.|[0-9]+ of 302 notes…)$").match(progress).hasMatch())
+        << progress.toStdString();
     int asked = 0;
     vc->openPanel = [&](const QUrl&) -> std::optional<QUrl> { return ++asked, std::nullopt; };
     vc->openVesperFilePicker();
