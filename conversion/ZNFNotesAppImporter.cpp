@@ -54,8 +54,9 @@ void ZNFNotesAppImporter::import(ZNFImporterCompletion completion) {
     std::weak_ptr<ZNFNotesAppImporter> weakSelf = weak_from_this();
     // The work runs off the main thread so the window stays responsive; the completion comes
     // back to the main thread.
-    auto process = [weakSelf, run, completion = std::move(completion)](ZNFNotesExport notes) {
-        processingQueue().start([weakSelf, run, completion, notes = std::move(notes)] {
+    auto process = [weakSelf, run, completion = std::move(completion)](ZNFNotesExport notes,
+                                                                       QString refused) {
+        processingQueue().start([weakSelf, run, completion, notes = std::move(notes), refused] {
             auto self = weakSelf.lock();
             if (!self || *run)
                 return;
@@ -72,8 +73,11 @@ void ZNFNotesAppImporter::import(ZNFImporterCompletion completion) {
                     ZNFWarnf(lcConversion(), "Notes folder: %@", reading.failure);
             } else
                 self->processRecords(
-                    [&notes](const ZNFNoteRecordTake& take, QString* failure) {
-                        if (!notes || ZNFNotesExtractor::readRecords(*notes, take, failure))
+                    [&notes, &refused](const ZNFNoteRecordTake& take, QString* failure) {
+                        // An export refused unread (too large) is reported, not taken for none.
+                        if (!notes && !refused.isEmpty())
+                            *failure = refused;
+                        else if (!notes || ZNFNotesExtractor::readRecords(*notes, take, failure))
                             return true;
                         ZNFWarnf(lcConversion(), "Notes importer: the export is %@, no notes converted",
                                  *failure);
@@ -91,15 +95,15 @@ void ZNFNotesAppImporter::import(ZNFImporterCompletion completion) {
         });
     };
     if (!m_notesFolder.isEmpty()) {
-        process(nullptr);
+        process(nullptr, {});
         return;
     }
     ZNFNotesExtractor extractor;
     extractor.setCancelFlag(run);
-    extractor.getNotes([run, process](ZNFNotesExport notes, QString) {
-        // The extractor's error is not acted on: whatever came with it is processed.
+    extractor.getNotes([run, process](ZNFNotesExport notes, QString error) {
+        // A script's failure is not acted on: whatever export came with it is processed.
         if (!*run)
-            process(std::move(notes));
+            process(std::move(notes), std::move(error));
     });
 }
 

@@ -39,8 +39,8 @@ ZNFNotesExport ZNFNotesExtractor::takeExport(QString& error) {
     if (!opened)
         return nullptr;
     if (file->size() > ZNFNotesExtractor_maxExportBytes) {
-        error = QStringLiteral("the export is larger than %1 bytes").arg(ZNFNotesExtractor_maxExportBytes);
-        ZNFWarnf(lcConversion(), "Notes extractor: %@, not read", error);
+        error = QStringLiteral("larger than %1 bytes").arg(ZNFNotesExtractor_maxExportBytes);
+        ZNFWarnf(lcConversion(), "Notes extractor: the export is %@, not read", error);
         return nullptr;
     }
     return file;

@@ -51,7 +51,8 @@ public:
     static QString scriptPath();
     // Opens the export file and removes its name at once (the work done after the script
     // ends): it can never pass for a later run's, and no note stays on the Desktop. Null when
-    // there is none, or it is larger than the limit (then `error` says so; it is removed too).
+    // there is none, or it is larger than the limit (then `error` says why, in words that follow
+    // "the export is"; it is removed too).
     static ZNFNotesExport takeExport(QString& error);
     // Calls `take` with each element of the export, one at a time, and stops early when it
     // returns false. False, with the reason in `error`, when the export is not a JSON array.

@@ -116,9 +116,10 @@ TEST_F(NotesImporterTest, ConvertsEveryRecordInOrder) {
 
 TEST_F(NotesImporterTest, MalformedExportsGiveAnEmptyArchive) {
     // fixture null: no export is written; notes: note entries, the only entries without attachments;
-    // status: the script's exit status; stale: an export of an earlier run is waiting.
+    // status: the script's exit status; stale: an export of an earlier run is waiting; huge: the
+    // export is one byte over its size limit (a sparse file), which is refused before reading.
     // clang-format off
-    const struct { const char* name; QByteArray fixture; qint64 notes; int status = 0; bool stale = false; }
+    const struct { const char* name; QByteArray fixture; qint64 notes; int status = 0; bool stale = false, huge = false; }
     cases[] = {
         {"no export written", {}, 0}, {"broken JSON", "[{\"id\":", 0}, {"empty array", "[]", 0},
         {"an object", "{\"id\":\"a\"}", 0}, {"a string", "\"notes\"", 0},
@@ -136,14 +137,19 @@ TEST_F(NotesImporterTest, MalformedExportsGiveAnEmptyArchive) {
         {"brackets and escapes inside strings", R"( [ {"id":"a]\"},[{","text":"\\"} ] )", 1},
         {"a byte order mark", "\xEF\xBB\xBF[{\"id\":\"a\"}]", 1},
         {"a failing script that wrote an export still delivers", R"([{"id":"a","text":"t"}])", 1, 3},
-        {"an old export is never converted as current", {}, 0, 0, true}};
+        {"an old export is never converted as current", {}, 0, 0, true},
+        {"an export over its size limit", R"([{"id":"a"}])", 0, 0, false, true}};
     // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.stale)
             writeFile(notesExportFile(), R"([{"id":"stale"}])");
         installExportScript(home, c.fixture, c.status, !c.fixture.isNull());
+        if (c.huge) {
+            ASSERT_TRUE(QFile(home.root() + "/fixture.json").resize(ZNFNotesExtractor_maxExportBytes + 1));
+        }
         const ZNFConversionOutcome r = run(std::make_shared<ZNFNotesAppImporter>());
+        EXPECT_EQ(r.failure.startsWith("the notes export is larger than"), c.huge) << r.failure.toStdString();
         EXPECT_FALSE(r.path.isEmpty());
         EXPECT_EQ(r.notes, c.notes);
         EXPECT_EQ(r.failure.isEmpty(), c.notes > 0) << "an archive without notes says why";
