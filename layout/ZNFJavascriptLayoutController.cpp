@@ -265,6 +265,28 @@ ZNFJavascriptContext::ZNFJavascriptContext() : m_engine(std::make_unique<QJSEngi
     m_arrayBufferPrototype = m_engine->globalObject()
                                  .property(QStringLiteral("ArrayBuffer"))
                                  .property(QStringLiteral("prototype"));
+    // The engine sets no bound on the strings these build; past ours they throw a RangeError
+    // before anything is allocated. join() is judged by its separators alone.
+    const QJSValue limit = m_engine->evaluate(QStringLiteral(R"((function (max) {
+    const check = function (length) {
+        if (length > max)
+            throw new RangeError("Invalid string length: more than " + max + " characters");
+    };
+    const wrap = function (proto, name, length) {
+        const original = proto[name];
+        Object.defineProperty(proto, name, { writable: true, configurable: true, value: function () {
+            check(length(this, arguments));
+            return original.apply(this, arguments);
+        } });
+    };
+    const count = function (value) { return Math.trunc(Number(value)) || 0; };
+    wrap(String.prototype, "repeat", (s, a) => String(s).length * count(a[0]));
+    wrap(String.prototype, "padStart", (s, a) => count(a[0]));
+    wrap(String.prototype, "padEnd", (s, a) => count(a[0]));
+    wrap(Array.prototype, "join", (s, a) =>
+        (count(Object(s).length) - 1) * (a[0] === undefined ? 1 : String(a[0]).length));
+}))"));
+    limit.call({double(MaxBuiltStringLength)});
 }
 
 ZNFJavascriptContext::~ZNFJavascriptContext() {

@@ -198,6 +198,25 @@ TEST_F(JavascriptBridge, ScriptErrorsAreLoggedAndTheContextStaysUsable) {
     EXPECT_EQ(log.lines().filter("JS Error: ").size(), 3);
     EXPECT_TRUE(log.lines().contains("caught TypeError"));
 
+    // Strings built in one native call are held to their limit; the largest allowed is built.
+    const qsizetype most = ZNFJavascriptContext::MaxBuiltStringLength;
+    for (const auto& [script, length] : std::initializer_list<std::pair<QString, qsizetype>>{
+             {QString("'ab'.repeat(%1).length").arg(most / 2), most},
+             {QString("'ab'.repeat(%1).length").arg(most / 2 + 1), -1},
+             {QString("'x'.repeat(2 ** 30).length"), -1},
+             {QString("''.padStart(%1).length").arg(most + 1), -1},
+             {QString("'x'.padEnd(%1, 'yz').length").arg(most), most},
+             {QString("new Array(%1).join().length").arg(most + 2), -1},
+             {QString("new Array(2 ** 31).join('ab').length"), -1}}) {
+        const QJSValue built = context->evaluateScript(script);
+        EXPECT_EQ(built.isUndefined() ? -1 : qsizetype(built.toNumber()), length) << script.toStdString();
+        if (length < 0) {
+            EXPECT_TRUE(log.lines().filter("JS Error: ").last().contains("RangeError"))
+                << script.toStdString();
+        }
+    }
+    errors = log.lines().filter("JS Error: ");
+
     // A script or a callback that runs past the time limit is interrupted, logged, and the
     // context runs the next script.
     context->setTimeLimit(std::chrono::milliseconds(200));
