@@ -265,12 +265,12 @@ ZNFJavascriptContext::ZNFJavascriptContext() : m_engine(std::make_unique<QJSEngi
     m_arrayBufferPrototype = m_engine->globalObject()
                                  .property(QStringLiteral("ArrayBuffer"))
                                  .property(QStringLiteral("prototype"));
-    // The engine sets no bound on the strings these build; past ours they throw a RangeError
-    // before anything is allocated. join() is judged by its separators alone.
+    // The engine sets no bound on what these build; past ours they throw a RangeError before
+    // anything is allocated. join() is judged by its separators alone.
     const QJSValue limit = m_engine->evaluate(QStringLiteral(R"((function (max) {
     const check = function (length) {
         if (length > max)
-            throw new RangeError("Invalid string length: more than " + max + " characters");
+            throw new RangeError("Invalid length: more than " + max + " characters or elements");
     };
     const wrap = function (proto, name, length) {
         const original = proto[name];
@@ -285,8 +285,10 @@ ZNFJavascriptContext::ZNFJavascriptContext() : m_engine(std::make_unique<QJSEngi
     wrap(String.prototype, "padEnd", (s, a) => count(a[0]));
     wrap(Array.prototype, "join", (s, a) =>
         (count(Object(s).length) - 1) * (a[0] === undefined ? 1 : String(a[0]).length));
+    wrap(Array.prototype, "fill", (s) => count(Object(s).length));
+    wrap(Object.getPrototypeOf(Uint8Array.prototype), "fill", (s) => count(s.length));
 }))"));
-    limit.call({double(MaxBuiltStringLength)});
+    limit.call({double(MaxBuiltLength)});
 }
 
 ZNFJavascriptContext::~ZNFJavascriptContext() {

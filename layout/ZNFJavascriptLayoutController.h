@@ -30,10 +30,10 @@ public:
     using ExceptionHandler = std::function<void(ZNFJavascriptContext* context, const QJSValue& exception)>;
     // Long enough for any script a screen runs; a script past it is stuck.
     static constexpr std::chrono::milliseconds DefaultTimeLimit{2000};
-    // The longest string repeat(), padStart(), padEnd() and join() may build. Each builds its
-    // string in one native call, which the time limit cannot stop: "x".repeat(2 ** 30) would
-    // ask for gigabytes at once.
-    static constexpr qsizetype MaxBuiltStringLength = qsizetype(1) << 25;
+    // The most characters repeat(), padStart(), padEnd() and join() may build, and the most
+    // elements fill() may write. Each works in one native call, which the time limit cannot
+    // stop: "x".repeat(2 ** 30) or new Array(2 ** 32 - 1).fill(0) would take gigabytes at once.
+    static constexpr qsizetype MaxBuiltLength = qsizetype(1) << 25;
 
     ZNFJavascriptContext();
     ~ZNFJavascriptContext();

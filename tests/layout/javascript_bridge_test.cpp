@@ -198,8 +198,8 @@ TEST_F(JavascriptBridge, ScriptErrorsAreLoggedAndTheContextStaysUsable) {
     EXPECT_EQ(log.lines().filter("JS Error: ").size(), 3);
     EXPECT_TRUE(log.lines().contains("caught TypeError"));
 
-    // Strings built in one native call are held to their limit; the largest allowed is built.
-    const qsizetype most = ZNFJavascriptContext::MaxBuiltStringLength;
+    // What one native call builds is held to its limit; the largest allowed is built.
+    const qsizetype most = ZNFJavascriptContext::MaxBuiltLength;
     for (const auto& [script, length] : std::initializer_list<std::pair<QString, qsizetype>>{
              {QString("'ab'.repeat(%1).length").arg(most / 2), most},
              {QString("'ab'.repeat(%1).length").arg(most / 2 + 1), -1},
@@ -207,7 +207,10 @@ TEST_F(JavascriptBridge, ScriptErrorsAreLoggedAndTheContextStaysUsable) {
              {QString("''.padStart(%1).length").arg(most + 1), -1},
              {QString("'x'.padEnd(%1, 'yz').length").arg(most), most},
              {QString("new Array(%1).join().length").arg(most + 2), -1},
-             {QString("new Array(2 ** 31).join('ab').length"), -1}}) {
+             {QString("new Array(2 ** 31).join('ab').length"), -1},
+             {QString("new Array(3).fill(0).length"), 3},
+             {QString("new Array(2 ** 32 - 1).fill(0).length"), -1},
+             {QString("new Uint8Array(%1).fill(1).length").arg(most + 1), -1}}) {
         const QJSValue built = context->evaluateScript(script);
         EXPECT_EQ(built.isUndefined() ? -1 : qsizetype(built.toNumber()), length) << script.toStdString();
         if (length < 0) {
