@@ -33,7 +33,7 @@ public:
     // The most characters repeat(), padStart(), padEnd() and join() may build, and the most
     // elements fill() may write. Each works in one native call, which the time limit cannot
     // stop: "x".repeat(2 ** 30) or new Array(2 ** 32 - 1).fill(0) would take gigabytes at once.
-    static constexpr qsizetype MaxBuiltLength = qsizetype(1) << 25;
+    static constexpr qsizetype MaxBuiltLength = qsizetype(1) << 24;
 
     ZNFJavascriptContext();
     ~ZNFJavascriptContext();
