@@ -9,7 +9,7 @@
 #                                 in build-fuzz/fuzz-artifacts/
 #
 # Sanitizer runs read fuzz/lsan.supp, which silences only leaks inside libraries that are not built
-# with the sanitizers (Qt, fontconfig, glib); our own code is never suppressed.
+# with the sanitizers (fontconfig, OpenSSL); our own code is never suppressed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
