@@ -4,7 +4,9 @@
 #include <QStringList>
 #include <QtGlobal>
 #include <array>
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <vector>
 
 // Why something a person wrote is not in the archive. Every importer reports through these, so
@@ -85,3 +87,12 @@ struct ZNFConversionOutcome {
 };
 
 using ZNFImporterCompletion = std::function<void(const ZNFConversionOutcome& outcome)>;
+
+// Every source converts through one entry point of this shape:
+//   static ZNFConversionOutcome convert(<its input>, const ZNFConversionProgressHandler& = {},
+//                                       const ZNFConversionCancelFlag& = {});
+// Progress comes as (notes done, notes in total) on the converting thread. Setting the flag from
+// any thread stops the run between notes; the run then removes its partial files and reports
+// `cancelled`.
+using ZNFConversionProgressHandler = std::function<void(qint64 done, qint64 total)>;
+using ZNFConversionCancelFlag = std::shared_ptr<std::atomic<bool>>;

@@ -47,11 +47,8 @@ struct ZNFVesperNote {
 // it may run on any thread, one run at a time per process (the archive name is fixed).
 class ZNFVesperNoteImporter {
 public:
-    // Called with (notes done, notes in total) on the converting thread.
-    using Progress = std::function<void(qint64 done, qint64 total)>;
-    // Set from any thread to stop a run between notes; the run then removes its partial files
-    // and reports `cancelled`.
-    using CancelFlag = std::shared_ptr<std::atomic<bool>>;
+    using Progress = ZNFConversionProgressHandler;
+    using CancelFlag = ZNFConversionCancelFlag;
 
     // Converts synchronously and calls the completion once, on the calling thread, before
     // returning.
