@@ -186,13 +186,17 @@ TEST(Predicator, StoredDatesCompareByInstant) {
     ZNFDataPredicateEvaluator evaluator;
     evaluator.setValueSource([stored](const QString&) { return QVariant(stored); });
     // clang-format off
-    const std::tuple<const char*, QVariant, bool> rows[] = {
-        {"equals", stored.toTimeZone(QTimeZone(3600)), true}, {"lessThan", stored.addSecs(60), true}, {"lessThan", stored, false},
-        {"greaterThan", stored.addSecs(-60), true}, {"greaterThan", QStringLiteral("03/15/2024 09:00"), false}};
+    const struct { const char* name; const char* op; QVariant operand; bool passes; } rows[] = {
+        {"the same instant in another zone", "equals", stored.toTimeZone(QTimeZone(3600)), true},
+        {"a minute later", "lessThan", stored.addSecs(60), true},
+        {"not less than itself", "lessThan", stored, false},
+        {"a minute earlier", "greaterThan", stored.addSecs(-60), true},
+        {"a date in text is not a date", "greaterThan", QStringLiteral("03/15/2024 09:00"), false}};
     // clang-format on
-    for (const auto& [op, operand, expected] : rows) {
-        const QVariantMap condition{{"key", "K"}, {op, operand}};
-        EXPECT_EQ(evaluator.predicatePassesForKey("data", {{"data", condition}}), expected) << op;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QVariantMap condition{{"key", "K"}, {row.op, row.operand}};
+        EXPECT_EQ(evaluator.predicatePassesForKey("data", {{"data", condition}}), row.passes);
     }
 }
 

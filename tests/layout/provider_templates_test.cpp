@@ -175,8 +175,9 @@ TEST(LayoutTemplate, FillsPlaceholders) {
         {R"("{{a}")", {{"a", "x"}}, "{{a}"},
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(row.templateText);
         templ.setTemplateString(QString::fromLatin1(row.templateText));
-        EXPECT_EQ(templ.fulfillWithData(row.data).value_or(QVariant()), row.expected) << row.templateText;
+        EXPECT_EQ(templ.fulfillWithData(row.data).value_or(QVariant()), row.expected);
     }
     // Each key doubles the next (the keys in the order they were once filled in).
     QVariantMap doubling{{"k24", "x"}};

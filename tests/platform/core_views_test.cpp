@@ -5,6 +5,7 @@
 #include "platform/ZNFViewController.h"
 
 #include <QApplication>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QTest>
@@ -238,9 +239,11 @@ TEST(CollectionView, KeysScrollItOnceItHasFocusAndTabMovesOn) {
         // clang-format on
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(QKeySequence(row.key | row.modifiers).toString().toStdString() + " from " +
+                     std::to_string(row.from));
         cv->setScrollOffset(row.from);
         QTest::keyClick(cv, row.key, row.modifiers);
-        EXPECT_EQ(cv->scrollOffset(), row.to) << row.key << " from " << row.from;
+        EXPECT_EQ(cv->scrollOffset(), row.to);
         EXPECT_EQ(cv->verticalScroller()->value(), row.to);
     }
     // Tab is not the view's: focus moves on.

@@ -56,8 +56,10 @@ TEST(PNGWriter, QtReadsBackEveryPixel) {
         if (!row.covered)
             png = ZNFImage::encodePNG(row.image);
         const QImage back = QImage::fromData(png, "PNG");
-        ASSERT_EQ(back.size(), row.image.size());
-        EXPECT_EQ(comparable(back), comparable(row.image));
+        EXPECT_EQ(back.size(), row.image.size());
+        if (back.size() == row.image.size()) {
+            EXPECT_EQ(comparable(back), comparable(row.image));
+        }
     }
 }
 

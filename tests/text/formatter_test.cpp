@@ -38,8 +38,9 @@ TEST(TextFormatterColors, StringSyntaxes) {
         // clang-format on
     };
     for (const auto& [text, rgba] : rows) {
+        SCOPED_TRACE(text);
         const QColor color = ZNFTextFormatter::colorFromString(text);
-        EXPECT_TRUE(color.isValid() && color.rgba() == rgba) << text;
+        EXPECT_TRUE(color.isValid() && color.rgba() == rgba);
     }
     EXPECT_EQ(ZNFTextFormatter::colorFromString(std::optional<QString>()).rgba(), kBlack);
     EXPECT_EQ(ZNFTextFormatter::colorFromString(QVariant(42)).rgba(), kBlack);

@@ -90,11 +90,11 @@ TEST(PropertyList, HostileShapesAreRefusedWithAReason) {
         {"NUL in a key of a binary list", crashInput("nul_byte_in_binary_key.plist"), false, "NUL"},
     };
     for (const auto& shape : shapes) {
-        ASSERT_FALSE(shape.bytes.isEmpty()) << shape.what;
+        SCOPED_TRACE(shape.what);
+        EXPECT_FALSE(shape.bytes.isEmpty());
         QString reason;
-        EXPECT_EQ(ZNFPropertyListFromData(shape.bytes, &reason).isValid(), shape.readable) << shape.what;
-        EXPECT_EQ(reason.isEmpty(), shape.readable) << shape.what;
-        EXPECT_TRUE(reason.contains(QLatin1String(shape.reason)))
-            << shape.what << ": " << reason.toStdString();
+        EXPECT_EQ(ZNFPropertyListFromData(shape.bytes, &reason).isValid(), shape.readable);
+        EXPECT_EQ(reason.isEmpty(), shape.readable);
+        EXPECT_TRUE(reason.contains(QLatin1String(shape.reason))) << reason.toStdString();
     }
 }
