@@ -1,6 +1,6 @@
 # The flow converts a copied Notes folder built the way the conversion tests build theirs.
 if(TARGET test_app_flow_test)
-  target_sources(test_app_flow_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/conversion/support/notes_store_fixture.cpp)
+  target_link_libraries(test_app_flow_test PRIVATE nc_test_conversion_support)
 endif()
 
 # Installed like a desktop application: the launcher entry validates, and an installation into a
@@ -16,5 +16,5 @@ add_test(NAME Install.PutsEverythingWhereDesktopsLook
 
 # The stand-in phone of the send test is the multipeer tests' guest, made of the peer tests' helpers.
 if(TARGET test_app_send_test)
-  target_sources(test_app_send_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/peer/support/PeerTestSupport.cpp)
+  target_link_libraries(test_app_send_test PRIVATE nc_test_peer_support)
 endif()

@@ -1,2 +1,2 @@
 # The multipeer tests play hostile peers with the peer tests' raw-socket helpers.
-target_sources(test_multipeer_controller PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../peer/support/PeerTestSupport.cpp)
+target_link_libraries(test_multipeer_controller PRIVATE nc_test_peer_support)

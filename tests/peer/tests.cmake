@@ -7,9 +7,9 @@ add_executable(test_peer_netns_cli ${_peer_netns_dir}/CommandMain.cpp)
 set_target_properties(test_peer_netns_cli PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 target_link_libraries(test_peer_netns_cli PRIVATE nc_tools)
 
-add_executable(test_peer_netns ${_peer_netns_dir}/EndToEnd.cpp ${CMAKE_CURRENT_LIST_DIR}/support/PeerTestSupport.cpp)
+add_executable(test_peer_netns ${_peer_netns_dir}/EndToEnd.cpp)
 set_target_properties(test_peer_netns PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-target_link_libraries(test_peer_netns PRIVATE nc_testsupport nc_peer)
+target_link_libraries(test_peer_netns PRIVATE nc_testmain nc_test_peer_support)
 target_compile_definitions(test_peer_netns PRIVATE
   NOTECRATE_CLI="$<TARGET_FILE:test_peer_netns_cli>")
 add_dependencies(test_peer_netns test_peer_netns_cli)
