@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing and builds into build/ (or $NOTECRATE_BUILD_DIR).
+# Installs what is missing and builds into build/ with the "default" preset of CMakePresets.json;
+# arguments go to the configure step (e.g. -DCMAKE_BUILD_TYPE=Debug).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-BUILD_DIR="${NOTECRATE_BUILD_DIR:-build}"
-cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE="${CMAKE_BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
-cmake --build "$BUILD_DIR"
+cmake --preset default "$@" >/dev/null
+cmake --build --preset default
