@@ -122,7 +122,8 @@ const char* kUsage = "usage:\n"
                      "  notecrate convert notes --from DIR  convert a copied Notes folder (any system)\n"
                      "  notecrate send [--yes] [ARCHIVE]    send an archive to the phone\n"
                      "  notecrate receive [--yes] DIR       receive an archive, as the phone does\n"
-                     "  notecrate send|receive --forget NAME  forget a remembered peer\n";
+                     "  notecrate send|receive --forget NAME  forget a remembered peer\n"
+                     "  notecrate --version                 print the version\n";
 }
 
 int ZNFRunCommandLine(const QStringList& arguments) {
@@ -143,6 +144,10 @@ int ZNFRunCommandLine(const QStringList& arguments) {
         return ZNFRunSend(rest);
     if (command == "receive"_L1)
         return ZNFRunReceive(rest);
+    if (command == "--version"_L1) {
+        std::fputs("notecrate " NOTECRATE_VERSION "\n", stdout);
+        return 0;
+    }
     if (command == "help"_L1 || command == "--help"_L1 || command == "-h"_L1) {
         std::fputs(kUsage, stdout);
         return 0;

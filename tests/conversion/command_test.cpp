@@ -1,5 +1,6 @@
 // Runs of the built executable's "convert vesper" and "convert notes": their arguments, exit
-// codes and output lines. What the archives hold is the importers' tests.
+// codes and output lines; and what it says about itself. What the archives hold is the
+// importers' tests.
 #include "support/archive_reading.h"
 #include "support/attachments_fixture.h"
 #include "support/command_run.h"
@@ -58,6 +59,19 @@ TEST(VesperCommand, AnInterruptedRunLeavesNoPartialArchive) {
         EXPECT_EQ(process.exitStatus(), QProcess::CrashExit) << "ended by the signal, as before";
         EXPECT_EQ(QDir(home.caches()).entryList(QDir::Files), QStringList());
     }
+}
+
+TEST(Command, VersionAndHelp) {
+    ScopedHome home;
+    const CommandRow rows[] = {
+        // clang-format off
+        // The version the project, and so the .deb, carries.
+        {"--version", {"--version"}, 0, {}, -1, 0, {}, "notecrate " NOTECRATE_VERSION "\n"},
+        {"--help names --version", {"--help"}, 0, {}, -1, 0, {}, "\n  notecrate --version "},
+        // clang-format on
+    };
+    for (const CommandRow& row : rows)
+        expectRun(row);
 }
 
 TEST(NotesCommand, ArgumentsExitCodesAndOutputLines) {

@@ -19,7 +19,8 @@ CommandRun notecrate(const QStringList& arguments, const QString& workingDirecto
 
 // One run of a command and what the command itself owes for it: its exit code, its stderr
 // lines (each holds its text; none: stderr is empty), and one JSON line naming the written
-// archive and its counts (notes -1: stdout is empty). What the archive holds is the importers'.
+// archive and its counts (notes -1: no archive, stdout holds `output`, or nothing when that is
+// empty). What the archive holds is the importers'.
 struct CommandRow {
     const char* name;
     QStringList arguments;
@@ -27,6 +28,7 @@ struct CommandRow {
     QStringList errorLines;
     int notes = -1, attachments = 0;
     QString workingDirectory = {};
+    QByteArray output = {};
 };
 void expectRun(const CommandRow& row);
 
