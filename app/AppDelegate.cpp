@@ -13,7 +13,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     m_windowController = std::make_unique<ZNFNotecrateWindowController>();
     m_windowController->showWindow();
     QWidget* key = QApplication::activeWindow() ? QApplication::activeWindow() : m_windowController->window();
-    ZNFLogf(lcApp(), "%@",
-            QStringLiteral("<%1: \"%2\">")
-                .arg(QString::fromLatin1(key->metaObject()->className()), key->windowTitle()));
+    qCInfo(lcApp()).noquote() << QStringLiteral("<%1: \"%2\">")
+                                     .arg(QString::fromLatin1(key->metaObject()->className()),
+                                          key->windowTitle());
 }

@@ -58,7 +58,7 @@ ZNFMacNotecrateViewController::ZNFMacNotecrateViewController() {
 #ifdef Q_OS_MACOS
         return QProcess::startDetached(QStringLiteral("/usr/bin/open"), {QStringLiteral("-a"), name});
 #else
-        ZNFWarnf(lcApp(), "The %@ app can only be opened on a Mac", name);
+        qCWarning(lcApp()).noquote() << QStringLiteral("The %1 app can only be opened on a Mac").arg(name);
         return false;
 #endif
     };
@@ -91,7 +91,7 @@ void ZNFMacNotecrateViewController::setCurrentBackupPath(const QString& path) {
         QMutexLocker lock(&m_mutex);
         m_currentBackupPath = path;
     }
-    ZNFLogf(lcApp(), "setCurrent Backup: %@", path);
+    qCInfo(lcApp()).noquote() << QStringLiteral("setCurrent Backup: %1").arg(path);
 }
 
 const ZNFMacNotecrateViewController::Screen& ZNFMacNotecrateViewController::currentItems() const {
@@ -138,8 +138,10 @@ void ZNFMacNotecrateViewController::setupTextFormatter() {
             *color = ZNFTextFormatter::colorFromString(states.value(QLatin1StringView(key)));
     ZNFLayoutItemInteraction::setStateColors(colors);
     if (path.isEmpty() || !m_textFormatter->registerKeyedAttributesFromFile(path, &error))
-        ZNFWarnf(lcApp(), "No styles registered from %@: %@", ZNFNotecrate_stylesResource,
-                 path.isEmpty() ? QStringLiteral("resource not found") : error);
+        qCWarning(lcApp()).noquote() << QStringLiteral("No styles registered from %1: %2")
+                                            .arg(ZNFNotecrate_stylesResource,
+                                                 path.isEmpty() ? QStringLiteral("resource not found")
+                                                                : error);
 }
 
 QUrl ZNFMacNotecrateViewController::iCloudURL() {
@@ -226,8 +228,10 @@ ZNFImporterCompletion ZNFMacNotecrateViewController::conversionCompletion(
             return;
         const auto started = startedOn.lock();
         if (!started || self->currentItems().empty() || self->currentItems().front() != started) {
-            ZNFLogf(lcApp(), "A conversion finished after its screen was left; its outcome %@ is not shown",
-                    outcome.path);
+            qCInfo(lcApp()).noquote()
+                << QStringLiteral(
+                       "A conversion finished after its screen was left; its outcome %1 is not shown")
+                       .arg(outcome.path);
             return;
         }
         if (outcome.succeeded()) {
@@ -378,7 +382,8 @@ void ZNFMacNotecrateViewController::presentSavePanel() {
 
     // A failed save never costs the backup already there.
     if (!ZNFFileWrite::copyIntoPlace(source, destination)) {
-        ZNFWarnf(lcApp(), "Could not save the archive %@ to %@", source, destination);
+        qCWarning(lcApp()).noquote()
+            << QStringLiteral("Could not save the archive %1 to %2").arg(source, destination);
         Screen screen = currentBackupItems();
         screen.insert(screen.begin() + 1, errorItem(ZNFLocalizedString(
                                               "The archive could not be saved there. Choose another place "
@@ -400,7 +405,8 @@ void ZNFMacNotecrateViewController::sendToTessanote() {
         // After a restart: the newest archive a conversion left, as `notecrate send` finds it.
         archive = ZNFLatestArchive();
         if (archive.isEmpty()) {
-            ZNFLogf(lcApp(), "Not advertising: there is no converted archive to send yet");
+            qCInfo(lcApp()).noquote()
+                << QStringLiteral("Not advertising: there is no converted archive to send yet");
             Screen screen = currentItems();
             screen.insert(screen.begin() + qMin<qsizetype>(1, qsizetype(screen.size())),
                           errorItem(ZNFLocalizedString("There is no converted archive to send yet. "
@@ -421,7 +427,7 @@ void ZNFMacNotecrateViewController::sendToTessanote() {
     const ZNFPeerError error = sender->startError();
     stopSending();
     if (error.code() == ZNFPeerError::IdentityDamaged) {
-        ZNFWarnf(lcApp(), QStringLiteral("Cannot send: %@"), error.message());
+        qCWarning(lcApp()).noquote() << QStringLiteral("Cannot send: %1").arg(error.message());
         showSendScreen(sendFailedItems(
             ZNFLocalizedString(
                 "This computer’s key for sending wirelessly is damaged. Make a new one? Phones "

@@ -41,7 +41,8 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName(QStringLiteral("Notecrate"));
     // The string table for the user's language; English needs none (the English text is the key).
     ZNFBundle::installLocalizations();
-    ZNFLogf(lcApp(), "Resources from %@", ZNFBundle::mainBundle().bundlePath());
+    qCInfo(lcApp()).noquote()
+        << QStringLiteral("Resources from %1").arg(ZNFBundle::mainBundle().bundlePath());
     QApplication::setWindowIcon(QIcon(
         ZNFBundle::mainBundle().pathForResource(QStringLiteral("images/notecrate"), QStringLiteral("png"))));
     AppDelegate delegate;

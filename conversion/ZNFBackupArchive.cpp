@@ -141,7 +141,7 @@ void ZNFBackupArchiveWriter::setDate(const QDateTime& date) {
 bool ZNFBackupArchiveWriter::fail(const QString& what) {
     if (m_failure.isEmpty()) {
         m_failure = what;
-        ZNFWarnf(lcConversion(), "Backup archive: %@", what);
+        qCWarning(lcConversion()).noquote() << QStringLiteral("Backup archive: %1").arg(what);
     }
     return false;
 }

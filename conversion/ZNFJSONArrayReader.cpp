@@ -243,8 +243,9 @@ bool Reader::byteOfElement(const char* bytes, qint64 i) {
 
 bool Reader::finishElement() {
     if (m_elementBytes > m_limits.elementBytes) {
-        ZNFWarnf(lcConversion(), "JSON array: element %@ is larger than %@ bytes, left out",
-                 QString::number(m_index), QString::number(m_limits.elementBytes));
+        qCWarning(lcConversion()).noquote()
+            << QStringLiteral("JSON array: element %1 is larger than %2 bytes, left out")
+                   .arg(QString::number(m_index), QString::number(m_limits.elementBytes));
     } else {
         QJsonValue value;
         QString reason;

@@ -68,9 +68,10 @@ void ZNFNotesAppImporter::import(ZNFImporterCompletion completion) {
             if (!self->m_notesFolder.isEmpty()) {
                 const ZNFNotesFolderReading reading = self->processFolder(done);
                 for (const QString& line : reading.leftOutLines())
-                    ZNFWarnf(lcConversion(), "Notes folder: %@", line);
+                    qCWarning(lcConversion()).noquote() << QStringLiteral("Notes folder: %1").arg(line);
                 if (!reading.failure.isEmpty())
-                    ZNFWarnf(lcConversion(), "Notes folder: %@", reading.failure);
+                    qCWarning(lcConversion()).noquote()
+                        << QStringLiteral("Notes folder: %1").arg(reading.failure);
             } else
                 self->processRecords(
                     [&notes, &refused](const ZNFNoteRecordTake& take, QString* failure) {
@@ -79,8 +80,9 @@ void ZNFNotesAppImporter::import(ZNFImporterCompletion completion) {
                             *failure = refused;
                         else if (!notes || ZNFNotesExtractor::readRecords(*notes, take, failure))
                             return true;
-                        ZNFWarnf(lcConversion(), "Notes importer: the export is %@, no notes converted",
-                                 *failure);
+                        qCWarning(lcConversion()).noquote()
+                            << QStringLiteral("Notes importer: the export is %1, no notes converted")
+                                   .arg(*failure);
                         return false;
                     },
                     done);
@@ -136,9 +138,8 @@ void ZNFNotesAppImporter::processNotes(const std::optional<QJsonValue>& notes,
                     if (!take(record, std::nullopt))
                         break;
             } else if (notes && !notes->isNull() && !notes->isUndefined()) {
-                ZNFWarnf(lcConversion(),
-                         QStringLiteral(
-                             "Notes importer: the export is not an array of notes, no notes converted"));
+                qCWarning(lcConversion()).noquote() << QStringLiteral(
+                    "Notes importer: the export is not an array of notes, no notes converted");
             }
             return true;
         },
@@ -376,15 +377,17 @@ void ZNFNotesAppImporter::Pictures::add(const QJsonArray& rawAttachments) {
         const QJsonValue parentId = record.value(ZNFNotesAppImporterKey_parentId);
         const QJsonValue date = record.value(ZNFNotesAppImporterKey_date);
         if (!isPresent(parentId) || !isPresent(date)) {
-            ZNFWarnf(lcConversion(),
-                     "Notes attachments: skipped attachment %@ (%@), it has no parentId or no date",
-                     attachmentId, QString::number(m_index));
+            qCWarning(lcConversion()).noquote()
+                << QStringLiteral(
+                       "Notes attachments: skipped attachment %1 (%2), it has no parentId or no date")
+                       .arg(attachmentId, QString::number(m_index));
             continue;
         }
         if (!ZNFNotesStore::isUsableFileName(attachment.uuid)) {
-            ZNFWarnf(lcConversion(),
-                     "Notes attachments: skipped attachment %@, its store identifier %@ cannot name a file",
-                     attachmentId, quoted(attachment.uuid));
+            qCWarning(lcConversion()).noquote()
+                << QStringLiteral(
+                       "Notes attachments: skipped attachment %1, its store identifier %2 cannot name a file")
+                       .arg(attachmentId, quoted(attachment.uuid));
             continue;
         }
 
@@ -425,7 +428,8 @@ void ZNFNotesAppImporter::Pictures::finishJob(AttachmentJob& job, const Attachme
     std::optional<QSizeF>& size = m_written[job.uuid];
     if (image) {
         if (image->png.isEmpty())
-            ZNFWarnf(lcConversion(), "Notes attachments: no usable image for %@", job.uuid);
+            qCWarning(lcConversion()).noquote()
+                << QStringLiteral("Notes attachments: no usable image for %1").arg(job.uuid);
         else if (m_output.addResource(job.uuid, image->png))
             size = image->size;
     }
@@ -469,9 +473,10 @@ void ZNFNotesAppImporter::buildArchive(const ZNFNoteRecordSource& source, const 
                 if (currentRunCancelled() || !archive->isOK())
                     return false;
                 if (!element.isObject()) {
-                    ZNFWarnf(lcConversion(),
-                             "Notes importer: skipped element %@ of the export, it is not an object",
-                             QString::number(index));
+                    qCWarning(lcConversion()).noquote()
+                        << QStringLiteral(
+                               "Notes importer: skipped element %1 of the export, it is not an object")
+                               .arg(QString::number(index));
                     return true;
                 }
                 QJsonObject record = element.toObject();

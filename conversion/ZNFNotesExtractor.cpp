@@ -35,12 +35,14 @@ ZNFNotesExport ZNFNotesExtractor::takeExport(QString& error) {
     const bool opened = QFileInfo(path).isFile() && file->open(QIODevice::ReadOnly);
     // The name goes whatever the file holds; an open file stays readable without it.
     if (QFileInfo::exists(path) && !QFile::remove(path))
-        ZNFWarnf(lcConversion(), "Notes extractor: could not remove the export %@", path);
+        qCWarning(lcConversion()).noquote()
+            << QStringLiteral("Notes extractor: could not remove the export %1").arg(path);
     if (!opened)
         return nullptr;
     if (file->size() > ZNFNotesExtractor_maxExportBytes) {
         error = QStringLiteral("larger than %1 bytes").arg(ZNFNotesExtractor_maxExportBytes);
-        ZNFWarnf(lcConversion(), "Notes extractor: the export is %@, not read", error);
+        qCWarning(lcConversion()).noquote()
+            << QStringLiteral("Notes extractor: the export is %1, not read").arg(error);
         return nullptr;
     }
     return file;
@@ -75,13 +77,15 @@ bool waitForScript(QProcess& process, int timeLimit, const std::shared_ptr<std::
         if (process.state() == QProcess::NotRunning)
             return true;
         if (cancelled && *cancelled) {
-            ZNFLogf(lcConversion(), "Notes extractor: the run was cancelled; the export script was stopped");
+            qCInfo(lcConversion()).noquote()
+                << QStringLiteral("Notes extractor: the run was cancelled; the export script was stopped");
             return false;
         }
         if (deadline.hasExpired()) {
-            ZNFWarnf(lcConversion(),
-                     "Notes extractor: the export script ran longer than %@ seconds and was stopped",
-                     QString::number(timeLimit / 1000.0));
+            qCWarning(lcConversion()).noquote()
+                << QStringLiteral(
+                       "Notes extractor: the export script ran longer than %1 seconds and was stopped")
+                       .arg(QString::number(timeLimit / 1000.0));
             return false;
         }
     }
@@ -100,11 +104,13 @@ void ZNFNotesExtractor::getNotes(Completion completion) {
     extractionQueue().start([script, timeLimit, cancelled, completion = std::move(completion)] {
         // An export left behind by an earlier run must never pass for this run's.
         if (QFile::exists(exportFilePath()) && !QFile::remove(exportFilePath()))
-            ZNFWarnf(lcConversion(), "Notes extractor: could not remove the old export %@", exportFilePath());
+            qCWarning(lcConversion()).noquote()
+                << QStringLiteral("Notes extractor: could not remove the old export %1")
+                       .arg(exportFilePath());
         if (script.isEmpty() || !QFileInfo(script).isFile()) {
             // Nothing to run: the script runner would wait for a script on its input.
-            ZNFWarnf(lcConversion(),
-                     QStringLiteral("Notes extractor: the export script is missing, no notes"));
+            qCWarning(lcConversion()).noquote()
+                << QStringLiteral("Notes extractor: the export script is missing, no notes");
             if (completion)
                 completion(nullptr, QString());
             return;
@@ -122,8 +128,9 @@ void ZNFNotesExtractor::getNotes(Completion completion) {
 #endif
         process.start();
         if (!process.waitForStarted(-1)) {
-            ZNFWarnf(lcConversion(), "Notes extractor: could not run %@: %@", ZNFNotesExtractor_scriptRunner,
-                     process.errorString());
+            qCWarning(lcConversion()).noquote()
+                << QStringLiteral("Notes extractor: could not run %1: %2")
+                       .arg(ZNFNotesExtractor_scriptRunner, process.errorString());
         } else if (!waitForScript(process, timeLimit, cancelled)) {
 #ifdef Q_OS_UNIX
             if (process.processId() > 0)

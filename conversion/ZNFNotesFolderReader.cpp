@@ -273,9 +273,8 @@ void StoreReader::readUUID() {
         sqlite3_step(statement.handle) == SQLITE_ROW)
         m_uuid = textColumn(statement.handle, 0);
     if (m_uuid.isEmpty())
-        ZNFLogf(
-            lcConversion(),
-            QStringLiteral("Notes folder: the store names no identifier; note identifiers go without it"));
+        qCInfo(lcConversion()).noquote()
+            << QStringLiteral("Notes folder: the store names no identifier; note identifiers go without it");
 }
 
 QString StoreReader::identifier(const char* entity, qint64 primaryKey) const {
@@ -316,8 +315,8 @@ std::optional<QString> StoreReader::noteText(sqlite3_stmt* data, qint64 primaryK
             failure = QStringLiteral("its data could not be read: %1")
                           .arg(QString::fromUtf8(sqlite3_errstr(status)));
     }
-    ZNFWarnf(lcConversion(), "Notes folder: left out note %@, %@", identifier(kNoteEntity, primaryKey),
-             failure);
+    qCWarning(lcConversion()).noquote() << QStringLiteral("Notes folder: left out note %1, %2")
+                                               .arg(identifier(kNoteEntity, primaryKey), failure);
     return std::nullopt;
 }
 
@@ -364,7 +363,8 @@ bool StoreReader::readNotes() {
     int status;
     while ((status = sqlite3_step(notes.handle)) == SQLITE_ROW) {
         if (sqlite3_column_type(notes.handle, 0) == SQLITE_NULL) {
-            ZNFWarnf(lcConversion(), QStringLiteral("Notes folder: left out a note without a primary key"));
+            qCWarning(lcConversion()).noquote()
+                << QStringLiteral("Notes folder: left out a note without a primary key");
             ++m_reading.unreadable;
             continue;
         }
@@ -429,8 +429,9 @@ void StoreReader::createIndex(const char* name, const char* table, const char* c
     const QByteArray sql =
         QByteArray("CREATE INDEX IF NOT EXISTS ") + name + " ON " + table + "(\"" + column + "\")";
     if (sqlite3_exec(m_db, sql.constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
-        ZNFWarnf(lcConversion(), "Notes folder: could not index %@: %@", QLatin1StringView(table),
-                 QString::fromUtf8(sqlite3_errmsg(m_db)));
+        qCWarning(lcConversion()).noquote()
+            << QStringLiteral("Notes folder: could not index %1: %2")
+                   .arg(QLatin1StringView(table), QString::fromUtf8(sqlite3_errmsg(m_db)));
 }
 
 bool StoreReader::prepareAttachments() {

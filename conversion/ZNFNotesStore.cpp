@@ -36,15 +36,18 @@ std::optional<ZNFNotesStoreAttachmentMap> readAttachments(const QString& databas
     const int opened =
         sqlite3_open_v2(QFile::encodeName(databasePath).constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
     if (opened != SQLITE_OK) {
-        ZNFWarnf(lcConversion(), "Notes store: could not open the copy of the store: %@",
-                 QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(opened)));
+        qCWarning(lcConversion()).noquote()
+            << QStringLiteral("Notes store: could not open the copy of the store: %1")
+                   .arg(QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(opened)));
         sqlite3_close(db);
         return std::nullopt;
     }
     sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db, ZNFNotesStore_query.data(), int(ZNFNotesStore_query.size()), &statement, nullptr) != SQLITE_OK) {
-        ZNFWarnf(lcConversion(), "Notes store: could not read the attachments: %@",
-                 QString::fromUtf8(sqlite3_errmsg(db)));
+    if (sqlite3_prepare_v2(db, ZNFNotesStore_query.data(), int(ZNFNotesStore_query.size()), &statement,
+                           nullptr) != SQLITE_OK) {
+        qCWarning(lcConversion()).noquote()
+            << QStringLiteral("Notes store: could not read the attachments: %1")
+                   .arg(QString::fromUtf8(sqlite3_errmsg(db)));
         sqlite3_finalize(statement);
         sqlite3_close(db);
         return std::nullopt;
@@ -61,8 +64,8 @@ std::optional<ZNFNotesStoreAttachmentMap> readAttachments(const QString& databas
     }
     ZNFNotesStoreAttachmentMap map;
     if (primaryKeyColumn < 0 || identifierColumn < 0 || typeColumn < 0)
-        ZNFWarnf(lcConversion(),
-                 QStringLiteral("Notes store: the attachment table lacks an expected column"));
+        qCWarning(lcConversion()).noquote()
+            << QStringLiteral("Notes store: the attachment table lacks an expected column");
     else {
         int step;
         while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
@@ -77,8 +80,9 @@ std::optional<ZNFNotesStoreAttachmentMap> readAttachments(const QString& databas
             map[primaryKey] = {primaryKey, identifier, type};
         }
         if (step != SQLITE_DONE)
-            ZNFWarnf(lcConversion(), "Notes store: reading the attachments stopped early: %@",
-                     QString::fromUtf8(sqlite3_errmsg(db)));
+            qCWarning(lcConversion()).noquote()
+                << QStringLiteral("Notes store: reading the attachments stopped early: %1")
+                       .arg(QString::fromUtf8(sqlite3_errmsg(db)));
     }
     sqlite3_finalize(statement);
     sqlite3_close(db);
@@ -113,8 +117,9 @@ bool readCopyOfStore(const QString& container, const std::function<void(const QS
     // an interruption removes it.
     const QString temporary = ZNFTemporaryFiles::createFolder();
     if (temporary.isEmpty()) {
-        ZNFWarnf(lcConversion(), "Notes store: could not create a folder for the copy of the store in %@",
-                 ZNFPaths::cachesDirectory());
+        qCWarning(lcConversion()).noquote()
+            << QStringLiteral("Notes store: could not create a folder for the copy of the store in %1")
+                   .arg(ZNFPaths::cachesDirectory());
         return fail(QStringLiteral("could not create a folder for a copy of the store in %1")
                         .arg(ZNFPaths::cachesDirectory()));
     }

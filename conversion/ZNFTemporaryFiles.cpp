@@ -127,8 +127,9 @@ int removeLeftovers() {
         const QString name = entry.fileName();
         if (const auto match = partialName.match(name); match.hasMatch() && entry.isFile()) {
             if (processIsGone(match.captured(1).toLongLong()) && QFile::remove(entry.filePath())) {
-                ZNFLogf(lcConversion(), "Removed the partial archive %@ of an interrupted run",
-                        entry.filePath());
+                qCInfo(lcConversion()).noquote()
+                    << QStringLiteral("Removed the partial archive %1 of an interrupted run")
+                           .arg(entry.filePath());
                 ++removed;
             }
         } else if (const auto match = folderName.match(name); match.hasMatch() && entry.isDir()) {
@@ -136,8 +137,9 @@ int removeLeftovers() {
                 QFileInfo(QDir(entry.filePath()).filePath(ZNFTemporaryFiles_markerFileName)).isFile();
             if (marked && processIsGone(match.captured(1).toLongLong()) &&
                 QDir(entry.filePath()).removeRecursively()) {
-                ZNFLogf(lcConversion(), "Removed the temporary folder %@ of an interrupted run",
-                        entry.filePath());
+                qCInfo(lcConversion()).noquote()
+                    << QStringLiteral("Removed the temporary folder %1 of an interrupted run")
+                           .arg(entry.filePath());
                 ++removed;
             }
         }
@@ -170,8 +172,9 @@ Guard::Guard(const QString& path, const QStringList& folderFiles) {
         m_slot = i;
         return;
     }
-    ZNFWarnf(lcConversion(),
-             "Temporary files: cannot watch %@, an interruption would leave it for the next run", path);
+    qCWarning(lcConversion()).noquote()
+        << QStringLiteral("Temporary files: cannot watch %1, an interruption would leave it for the next run")
+               .arg(path);
 }
 
 Guard::~Guard() {

@@ -164,16 +164,19 @@ QStringList ZNFVesperNoteImporter::noteFilesInFolder(const QString& folder, cons
         // Only regular files are notes: a pipe or device would block or never end, and a link
         // may lead anywhere on the machine.
         if (info.isSymLink() || !info.isFile()) {
-            ZNFWarnf(lcConversion(), "Vesper importer: %@ is not a regular file, left out", entry);
+            qCWarning(lcConversion()).noquote()
+                << QStringLiteral("Vesper importer: %1 is not a regular file, left out").arg(entry);
             continue;
         }
         if (inside.size() < 2 || !info.canonicalFilePath().startsWith(inside)) {
-            ZNFWarnf(lcConversion(), "Vesper importer: %@ lies outside the export, left out", entry);
+            qCWarning(lcConversion()).noquote()
+                << QStringLiteral("Vesper importer: %1 lies outside the export, left out").arg(entry);
             continue;
         }
         if (info.size() > ZNFVesperNoteImporter_maxNoteFileBytes) {
-            ZNFWarnf(lcConversion(), "Vesper importer: %@ is larger than %@ bytes, left out", entry,
-                     QString::number(ZNFVesperNoteImporter_maxNoteFileBytes));
+            qCWarning(lcConversion()).noquote()
+                << QStringLiteral("Vesper importer: %1 is larger than %2 bytes, left out")
+                       .arg(entry, QString::number(ZNFVesperNoteImporter_maxNoteFileBytes));
             continue;
         }
         noteFiles << entry;
@@ -194,7 +197,8 @@ EncodedPicture encodePicture(const QString& path) {
         return {};
     EncodedPicture picture{ZNFImage::encodePNG(decoded.image), decoded.sizeInPoints()};
     if (picture.png.isEmpty())
-        ZNFWarnf(lcConversion(), "Vesper importer: could not encode the picture %@", path);
+        qCWarning(lcConversion()).noquote()
+            << QStringLiteral("Vesper importer: could not encode the picture %1").arg(path);
     return picture;
 }
 
@@ -283,7 +287,8 @@ ZNFVesperNote ZNFVesperNoteImporter::processNoteAtURL(const QString& file) {
         // otherwise.
         text = decodeNoteText(in.read(std::min(in.size(), ZNFVesperNoteImporter_maxNoteFileBytes)));
     } else {
-        ZNFWarnf(lcConversion(), "Vesper importer: cannot read %@, converted as an empty note", file);
+        qCWarning(lcConversion()).noquote()
+            << QStringLiteral("Vesper importer: cannot read %1, converted as an empty note").arg(file);
     }
     // Moved: the note's lines are gathered in the very buffer the file was read into.
     ZNFVesperNote note = structuredDataFromNote(std::move(text), file);
@@ -396,9 +401,10 @@ bool ZNFVesperNoteImporter::isPictureFileName(const QString& name) {
 QString ZNFVesperNoteImporter::picturePathForNote(const ZNFVesperNote& note, const QString& top) {
     const QString name = note.field(ZNFVesperNoteImporterKey_picture).value_or(QString());
     if (!isPictureFileName(name)) {
-        ZNFWarnf(lcConversion(),
-                 "Vesper importer: \"%@\" in %@ is not a picture's file name, the note keeps no picture",
-                 name, note.path);
+        qCWarning(lcConversion()).noquote()
+            << QStringLiteral(
+                   "Vesper importer: \"%1\" in %2 is not a picture's file name, the note keeps no picture")
+                   .arg(name, note.path);
         return {};
     }
     const QFileInfo pictures(
@@ -411,8 +417,9 @@ QString ZNFVesperNoteImporter::picturePathForNote(const ZNFVesperNote& note, con
     if (file.isSymLink() || pictures.isSymLink() || !file.isFile() || export_.size() < 2 ||
         !file.canonicalFilePath().startsWith(export_) ||
         !file.canonicalFilePath().startsWith(pictures.canonicalFilePath() + u'/')) {
-        ZNFWarnf(lcConversion(), "Vesper importer: %@ is a link or leads out of the export, not read",
-                 file.filePath());
+        qCWarning(lcConversion()).noquote()
+            << QStringLiteral("Vesper importer: %1 is a link or leads out of the export, not read")
+                   .arg(file.filePath());
         return {};
     }
     return file.filePath();

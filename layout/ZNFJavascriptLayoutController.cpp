@@ -408,7 +408,8 @@ void ZNFJavascriptLayoutController::setupHandlers() {
     }
 
     m_context->setExceptionHandler([](ZNFJavascriptContext*, const QJSValue& exception) {
-        ZNFWarnf(lcLayout(), QStringLiteral("JS Error: %@"), singleLine(exception.toString()));
+        qCWarning(lcLayout()).noquote()
+            << QStringLiteral("JS Error: %1").arg(singleLine(exception.toString()));
     });
 }
 
@@ -478,7 +479,7 @@ QJSValue ZNFJavascriptLayoutController::userDefaultsValueForKey(const QJSValue& 
 void ZNFJavascriptLayoutController::log(const QJSValue& message) {
     if (message.isUndefined() || message.isNull())
         return;
-    ZNFLogf(lcLayout(), QStringLiteral("%@"), singleLine(message.toString()));
+    qCInfo(lcLayout()).noquote() << singleLine(message.toString());
 }
 
 #include "ZNFJavascriptLayoutController.moc"

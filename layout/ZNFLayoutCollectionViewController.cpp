@@ -264,8 +264,9 @@ QSizeF ZNFLayoutCollectionViewController::sizeForItemAtIndexPath(ZNFCollectionVi
     if (m_fillHeight || size.height() == ZNFLayoutFill)
         size.setHeight(boundsHeight);
     if (std::isnan(size.width()) || std::isnan(size.height())) {
-        ZNFWarnf(lcLayout(), QStringLiteral("%@ error: item at index path %@ contains a value of NaN"),
-                 QString::fromLatin1(metaObject()->className()), indexPath.description());
+        qCWarning(lcLayout()).noquote()
+            << QStringLiteral("%1 error: item at index path %2 contains a value of NaN")
+                   .arg(QString::fromLatin1(metaObject()->className()), indexPath.description());
         return QSizeF(0.01, 0.01);
     }
     return size;

@@ -97,10 +97,9 @@ ZNFLayoutItemList ZNFLayoutProvider::layoutItemsWithData(const QVariant& data) {
     // Each level is a table of views to size and draw; hostile data nesting hundreds of them
     // would take minutes and a deep stack, and no screen needs more than a few.
     if (m_nesting >= kMaxNesting) {
-        ZNFWarnf(
-            lcLayout(),
-            QStringLiteral("Layout data nests tables deeper than %@ levels; the inner items are left out"),
-            QString::number(kMaxNesting));
+        qCWarning(lcLayout()).noquote()
+            << QStringLiteral("Layout data nests tables deeper than %1 levels; the inner items are left out")
+                   .arg(QString::number(kMaxNesting));
         return result;
     }
     ++m_nesting;

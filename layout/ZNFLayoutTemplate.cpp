@@ -88,8 +88,9 @@ std::optional<QVariant> ZNFLayoutTemplate::fulfillWithData(const QVariantMap& da
             at = open + 1;
         }
         if (filled.size() > kMaxFilledLength) {
-            ZNFWarnf(lcLayout(), QStringLiteral("Layout template not filled: it would exceed %@ characters"),
-                     QString::number(kMaxFilledLength));
+            qCWarning(lcLayout()).noquote()
+                << QStringLiteral("Layout template not filled: it would exceed %1 characters")
+                       .arg(QString::number(kMaxFilledLength));
             return std::nullopt;
         }
     }

@@ -23,11 +23,10 @@ ZNFMultipeerController::ZNFMultipeerController(const std::optional<QString>& ser
     if (serviceType) {
         type = *serviceType;
     } else {
-        ZNFWarnf(
-            lcPeer(),
-            QStringLiteral(
-                "%@: No service type specified. Consider specifying a service type for your application."),
-            QStringLiteral("ZNFMultipeerController"));
+        qCWarning(lcPeer()).noquote()
+            << QStringLiteral(
+                   "%1: No service type specified. Consider specifying a service type for your application.")
+                   .arg(QStringLiteral("ZNFMultipeerController"));
         type = ZNFMultipeerControllerServiceType;
     }
     const QString name = displayName ? *displayName : ZNFPeerID::localHostName();
@@ -41,7 +40,7 @@ ZNFMultipeerController::ZNFMultipeerController(const std::optional<QString>& ser
     QString error;
     auto identity = ZNFPeerIdentity::device(&error);
     if (!identity) {
-        ZNFWarnf(lcPeer(), QStringLiteral("Using a temporary identity: %@"), error);
+        qCWarning(lcPeer()).noquote() << QStringLiteral("Using a temporary identity: %1").arg(error);
         identity = std::make_shared<const ZNFPeerIdentity>(ZNFPeerIdentity::generate(name));
     }
     m_peerId = ZNFPeerID(name, identity);

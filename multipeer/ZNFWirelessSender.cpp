@@ -71,7 +71,7 @@ void ZNFWirelessSender::State::invitation(const std::weak_ptr<State>& weak, cons
             refusal = QStringLiteral("a peer of that id was accepted already");
     }
     if (!refusal.isEmpty()) {
-        ZNFLogf(lcPeer(), QStringLiteral("Declined %@: %@"), peer.description(), refusal);
+        qCInfo(lcPeer()).noquote() << QStringLiteral("Declined %1: %2").arg(peer.description(), refusal);
         reply(false, nullptr);
         return;
     }
@@ -86,7 +86,8 @@ void ZNFWirelessSender::State::invitation(const std::weak_ptr<State>& weak, cons
             QStringLiteral("%1 was remembered with another key: this may be another device using its name. "
                            "Nothing was sent. If the phone was reset or replaced, forget it and try again.")
                 .arg(peer.displayName()));
-        ZNFWarnf(lcPeer(), QStringLiteral("Refused %@: %@"), peer.description(), error.message());
+        qCWarning(lcPeer()).noquote()
+            << QStringLiteral("Refused %1: %2").arg(peer.description(), error.message());
         toMain(weak, [peer, error](ZNFWirelessSender& sender, State& state) {
             {
                 QMutexLocker lock(&state.mutex);
@@ -129,7 +130,8 @@ void ZNFWirelessSender::State::accept(const std::shared_ptr<State>& state, const
 
 void ZNFWirelessSender::State::stateChanged(const std::weak_ptr<State>& weak, const ZNFPeerID& peer,
                                             qint64 newState) {
-    ZNFLogf(lcPeer(), QStringLiteral("%@ state changed: %@"), peer.description(), QString::number(newState));
+    qCInfo(lcPeer()).noquote()
+        << QStringLiteral("%1 state changed: %2").arg(peer.description(), QString::number(newState));
     auto state = weak.lock();
     if (!state)
         return;
@@ -162,11 +164,11 @@ void ZNFWirelessSender::State::send(const std::weak_ptr<State>& weak, const ZNFP
     // Nobody else is let in from now on.
     controller->removeAllAdvertisers();
     const QUrl url = QUrl::fromLocalFile(archive);
-    ZNFLogf(lcPeer(), QStringLiteral("Sending resource: %@"), url.toString());
+    qCInfo(lcPeer()).noquote() << QStringLiteral("Sending resource: %1").arg(url.toString());
     toMain(weak, [phone](ZNFWirelessSender& sender, State&) { emit sender.sending(phone); });
     auto progress =
         controller->session()->sendResourceAtURL(url, name, phone, [weak, phone](const ZNFPeerError& error) {
-            ZNFLogf(lcPeer(), QStringLiteral("Sent resource! %@"), error.description());
+            qCInfo(lcPeer()).noquote() << QStringLiteral("Sent resource! %1").arg(error.description());
             toMain(weak, [phone, error](ZNFWirelessSender& sender, State& state) {
                 bool pin;
                 {
@@ -231,7 +233,7 @@ bool ZNFWirelessSender::start(const QString& archivePath, const QString& resourc
         std::make_shared<ZNFMultipeerController>(QString(ZNFWirelessSender_serviceType), std::nullopt);
     state->controller->setEncryptionPreference(m_encryptionPreference);
     m_state = state;
-    ZNFLogf(lcPeer(), "Attempting wireless connection...");
+    qCInfo(lcPeer()).noquote() << QStringLiteral("Attempting wireless connection...");
     std::weak_ptr<State> weak = state;
     auto advertiser = state->controller->startAdvertisingWithInfo(
         ZNFDiscoveryInfo{{ZNFMultipeerControllerDiscoveryKey_host, ZNFPeerID::localHostName()}},
@@ -239,7 +241,8 @@ bool ZNFWirelessSender::start(const QString& archivePath, const QString& resourc
                const ZNFPeerInvitationHandler& reply) { State::invitation(weak, peer, reply); });
     if (!advertiser->startError().isNull()) {
         m_startError = advertiser->startError();
-        ZNFWarnf(lcPeer(), QStringLiteral("Could not advertise: %@"), m_startError.description());
+        qCWarning(lcPeer()).noquote()
+            << QStringLiteral("Could not advertise: %1").arg(m_startError.description());
         cancel();
         return false;
     }

@@ -106,7 +106,8 @@ QStringList ZNFBundle::installLocalizations(const QLocale& locale) {
         QCoreApplication::installTranslator(qt.get());
         installedQtTranslator() = qt.release();
     } else {
-        ZNFLogf(QStringLiteral("No Qt translation qtbase_%@ in %@"), language, qtFolder);
+        qCInfo(lcNotecrate()).noquote()
+            << QStringLiteral("No Qt translation qtbase_%1 in %2").arg(language, qtFolder);
     }
     return preferredLocalizations();
 }

@@ -167,10 +167,11 @@ QImage read(QIODevice* device, Resolution& recorded) {
     reader.setAutoTransform(true);
     const QSize size = reader.size();
     if (size.isValid() && qint64(size.width()) * size.height() > ZNFImage_maxDecodedPixels) {
-        ZNFWarnf(lcPlatform(),
-                 "Image: a picture of %@x%@ pixels is beyond the limit of %@ pixels, not decoded",
-                 QString::number(size.width()), QString::number(size.height()),
-                 QString::number(ZNFImage_maxDecodedPixels));
+        qCWarning(lcPlatform()).noquote()
+            << QStringLiteral(
+                   "Image: a picture of %1x%2 pixels is beyond the limit of %3 pixels, not decoded")
+                   .arg(QString::number(size.width()), QString::number(size.height()),
+                        QString::number(ZNFImage_maxDecodedPixels));
         return {};
     }
     // Each thread decodes into the pixels of its previous picture when that one is no longer
@@ -179,8 +180,10 @@ QImage read(QIODevice* device, Resolution& recorded) {
     QImage& image = reused;
     if (!reader.read(&image)) {
         if (size.isValid())
-            ZNFWarnf(lcPlatform(), "Image: a picture of %@x%@ pixels could not be decoded: %@",
-                     QString::number(size.width()), QString::number(size.height()), reader.errorString());
+            qCWarning(lcPlatform()).noquote()
+                << QStringLiteral("Image: a picture of %1x%2 pixels could not be decoded: %3")
+                       .arg(QString::number(size.width()), QString::number(size.height()),
+                            reader.errorString());
         return {};
     }
     if (reader.transformation() & QImageIOHandler::TransformationRotate90)

@@ -1,48 +1,41 @@
 #include "platform/ZNFLog.h"
 
 #include <QMutex>
+#include <cstdio>
 
 Q_LOGGING_CATEGORY(lcNotecrate, "notecrate", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcPlatform, "notecrate.platform", QtInfoMsg)
 
 namespace {
 QMutex sinkMutex;
-std::function<void(const QString&)>& logSink() {
-    static std::function<void(const QString&)> sink;
-    return sink;
+std::function<void(const QString&)> sink;
+QtMessageHandler previousHandler = nullptr;
+bool handlerInstalled = false;
+
+bool isOwnCategory(const char* category) {
+    return category && qstrncmp(category, "notecrate", 9) == 0 && (category[9] == '\0' || category[9] == '.');
+}
+
+void forwardMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (isOwnCategory(context.category)) {
+        QMutexLocker lock(&sinkMutex);
+        if (sink)
+            sink(message);
+    }
+    if (previousHandler)
+        previousHandler(type, context, message);
+    else
+        fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
 }
 } // namespace
 
-QString ZNFFormat(const QString& format, const QStringList& arguments) {
-    QString out;
-    out.reserve(format.size() + 32);
-    qsizetype next = 0;
-    for (qsizetype i = 0; i < format.size(); ++i) {
-        if (format[i] == u'%' && i + 1 < format.size() && format[i + 1] == u'@' && next < arguments.size()) {
-            out += arguments[next++];
-            ++i;
-        } else {
-            out += format[i];
-        }
+void ZNFSetLogSink(std::function<void(const QString&)> newSink) {
+    QMutexLocker lock(&sinkMutex);
+    sink = std::move(newSink);
+    // Installed once and kept: a handler installed after this one chains to it, and taking it
+    // out again could drop theirs.
+    if (!handlerInstalled) {
+        handlerInstalled = true;
+        previousHandler = qInstallMessageHandler(forwardMessage);
     }
-    return out;
-}
-
-void ZNFLog(const QString& line) {
-    ZNFLog(lcNotecrate(), QtInfoMsg, line);
-}
-
-void ZNFLog(const QLoggingCategory& category, QtMsgType type, const QString& line) {
-    if (type == QtWarningMsg)
-        qCWarning(category).noquote() << line;
-    else
-        qCInfo(category).noquote() << line;
-    QMutexLocker lock(&sinkMutex);
-    if (logSink())
-        logSink()(line);
-}
-
-void ZNFSetLogSink(std::function<void(const QString&)> sink) {
-    QMutexLocker lock(&sinkMutex);
-    logSink() = std::move(sink);
 }

@@ -82,8 +82,8 @@ std::optional<double> ZNFNumberReading(const QVariant& value) {
     // to a range no screen reaches.
     if (std::abs(d) > ZNFLargestNumberReading) {
         const double held = std::copysign(ZNFLargestNumberReading, d);
-        ZNFWarnf(lcPlatform(), "Number %@ is out of range; %@ is used", ZNFShortestNumber(d),
-                 ZNFShortestNumber(held));
+        qCWarning(lcPlatform()).noquote() << QStringLiteral("Number %1 is out of range; %2 is used")
+                                                 .arg(ZNFShortestNumber(d), ZNFShortestNumber(held));
         return held;
     }
     return d;

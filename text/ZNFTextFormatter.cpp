@@ -34,8 +34,9 @@ constexpr double kMaxCharacterSpacing = 1000;
 double clampedStyleValue(QLatin1StringView key, double value, double low, double high) {
     const double clamped = std::clamp(value, low, high);
     if (clamped != value)
-        ZNFWarnf(lcText(), QStringLiteral("Style value %@ %@ is out of range; %@ is used"), QString(key),
-                 ZNFShortestNumber(value), ZNFShortestNumber(clamped));
+        qCWarning(lcText()).noquote()
+            << QStringLiteral("Style value %1 %2 is out of range; %3 is used")
+                   .arg(QString(key), ZNFShortestNumber(value), ZNFShortestNumber(clamped));
     return clamped;
 }
 

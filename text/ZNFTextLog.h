@@ -2,6 +2,6 @@
 
 #include "platform/ZNFLog.h"
 
-// The text library's log lines: ZNFLogf(lcText(), ...) for what happened,
-// ZNFWarnf(lcText(), ...) for bad style data that was corrected or left out.
+// The text library's log lines: qCInfo(lcText()) for what happened,
+// qCWarning(lcText()) for bad style data that was corrected or left out.
 Q_DECLARE_LOGGING_CATEGORY(lcText)

@@ -298,8 +298,8 @@ private:
         m_controller->invitePeer(
             next->peer, browser, QByteArray(), kInvitationTimeoutSeconds,
             [weak](const std::shared_ptr<ZNFPeerSession>&, const ZNFPeerID& peer, qint64 state) {
-                ZNFLogf(lcPeer(), QStringLiteral("%@ state changed: %@"), peer.description(),
-                        QString::number(state));
+                qCInfo(lcPeer()).noquote()
+                    << QStringLiteral("%1 state changed: %2").arg(peer.description(), QString::number(state));
                 ZNFPostToMainQueue([weak, peer, state] {
                     if (auto self = weak.lock())
                         self->stateChanged(peer, state);

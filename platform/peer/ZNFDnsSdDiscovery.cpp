@@ -106,7 +106,8 @@ private:
     }
 
     void report(DNSServiceErrorType error) {
-        ZNFWarnf(lcPeer(), QStringLiteral("DNS-SD registration failed: %@"), QString::number(error));
+        qCWarning(lcPeer()).noquote()
+            << QStringLiteral("DNS-SD registration failed: %1").arg(QString::number(error));
         emit failed(startError("DNSServiceRegister", error));
     }
 

@@ -92,7 +92,8 @@ public:
     }
 
     void reportStartError(const ZNFPeerError& error) {
-        ZNFWarnf(lcPeer(), QStringLiteral("Advertising did not start: %@"), error.description());
+        qCWarning(lcPeer()).noquote()
+            << QStringLiteral("Advertising did not start: %1").arg(error.description());
         notify([&](ZNFPeerAdvertiserDelegate& d, const std::shared_ptr<ZNFPeerAdvertiser>& a) {
             d.advertiser(a, error);
         });
@@ -158,8 +159,9 @@ private:
             victim = oldest([](ZNFPeerConnection*) { return true; });
         if (!victim)
             return;
-        ZNFLogf(lcPeer(), QStringLiteral("Dropped the oldest waiting connection from %@ to make room"),
-                victim->peerAddress().toString());
+        qCInfo(lcPeer()).noquote() << QStringLiteral(
+                                          "Dropped the oldest waiting connection from %1 to make room")
+                                          .arg(victim->peerAddress().toString());
         forget(victim);
         m_invited.remove(victim);
         victim->deleteLater();
@@ -183,8 +185,8 @@ private:
                 ZNFPeerError(ZNFPeerError::TimedOut, QStringLiteral("no invitation in time")));
             connect(connection, &ZNFPeerConnection::closed, this,
                     [this, connection](const ZNFPeerError& error) {
-                        ZNFLogf(lcPeer(), QStringLiteral("Dropped an invitation connection: %@"),
-                                error.message());
+                        qCInfo(lcPeer()).noquote()
+                            << QStringLiteral("Dropped an invitation connection: %1").arg(error.message());
                         forget(connection);
                         m_invited.remove(connection);
                         connection->deleteLater();
@@ -354,7 +356,8 @@ void ZNFPeerAdvertiser::startAdvertisingPeer() {
     ZNFDiscoveryInfo txt;
     for (auto it = m_discoveryInfo.cbegin(); it != m_discoveryInfo.cend(); ++it) {
         if (it.key() == ZNFPeerDiscovery_displayNameKey)
-            ZNFWarnf(lcPeer(), QStringLiteral("Discovery info key %@ is reserved and left out"), it.key());
+            qCWarning(lcPeer()).noquote()
+                << QStringLiteral("Discovery info key %1 is reserved and left out").arg(it.key());
         else
             txt.insert(it.key(), it.value());
     }

@@ -44,7 +44,8 @@ public:
     }
 
     void reportStartError(const ZNFPeerError& error) {
-        ZNFWarnf(lcPeer(), QStringLiteral("Browsing did not start: %@"), error.description());
+        qCWarning(lcPeer()).noquote()
+            << QStringLiteral("Browsing did not start: %1").arg(error.description());
         notify([&](ZNFPeerBrowserDelegate& d, const std::shared_ptr<ZNFPeerBrowser>& b) {
             d.browser(b, error);
         });
@@ -197,8 +198,8 @@ void ZNFPeerBrowser::invitePeer(const ZNFPeerID& peer, const std::shared_ptr<ZNF
                 where = f;
     }
     if (where.port == 0) {
-        ZNFWarnf(lcPeer(), QStringLiteral("Cannot invite %@: it was not found by this browser"),
-                 peer.description());
+        qCWarning(lcPeer()).noquote()
+            << QStringLiteral("Cannot invite %1: it was not found by this browser").arg(peer.description());
         session->reportInvitationFailure(peer);
         return;
     }

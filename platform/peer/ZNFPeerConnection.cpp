@@ -216,13 +216,13 @@ void ZNFPeerConnection::startTls(const ZNFPeerIdentity& identity, bool server,
         for (const QSslError& error : errors) {
             if (error.error() != QSslError::SelfSignedCertificate &&
                 error.error() != QSslError::HostNameMismatch) {
-                ZNFWarnf(lcPeer(), QStringLiteral("TLS refused: %@"), error.errorString());
+                qCWarning(lcPeer()).noquote() << QStringLiteral("TLS refused: %1").arg(error.errorString());
                 return;
             }
         }
         if (!expected) {
-            ZNFWarnf(lcPeer(), QStringLiteral("TLS refused: the peer's key %@ is not the one expected"),
-                     fingerprint);
+            qCWarning(lcPeer()).noquote()
+                << QStringLiteral("TLS refused: the peer's key %1 is not the one expected").arg(fingerprint);
             return;
         }
         ssl->ignoreSslErrors(errors);

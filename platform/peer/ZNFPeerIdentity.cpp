@@ -166,7 +166,7 @@ ZNFPeerIdentity ZNFPeerIdentity::loadOrCreate(const QString& folder, QString* er
         if (!writeFile(keyPath, made.key().toPem(), true, error) ||
             !writeFile(certificatePath, made.certificate().toPem(), false, error))
             return {};
-        ZNFLogf(lcPeer(), QStringLiteral("Made a new device identity %@"), made.fingerprint());
+        qCInfo(lcPeer()).noquote() << QStringLiteral("Made a new device identity %1").arg(made.fingerprint());
         return made;
     }
     QString readError;
@@ -178,7 +178,7 @@ ZNFPeerIdentity ZNFPeerIdentity::loadOrCreate(const QString& folder, QString* er
         *error = QStringLiteral("the device identity in %1 is damaged or unreadable; delete %2 and %3 to "
                                 "make a new one (phones that remembered this computer will ask again)")
                      .arg(folder, kKeyFile, kCertificateFile);
-        ZNFWarnf(lcPeer(), QStringLiteral("Damaged device identity: %@"), *error);
+        qCWarning(lcPeer()).noquote() << QStringLiteral("Damaged device identity: %1").arg(*error);
     }
     return identity;
 }
@@ -255,7 +255,7 @@ bool ZNFPinnedPeers::save(QString* error) {
     QDir().mkpath(QFileInfo(m_path).absolutePath());
     if (writeFile(m_path, QJsonDocument(pins).toJson(), true, &failure))
         return true;
-    ZNFWarnf(lcPeer(), QStringLiteral("Could not remember peers: %@"), failure);
+    qCWarning(lcPeer()).noquote() << QStringLiteral("Could not remember peers: %1").arg(failure);
     if (error)
         *error = failure;
     return false;

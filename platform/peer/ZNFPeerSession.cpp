@@ -293,13 +293,14 @@ bool ZNFPeerSession::Core::atLinkLimit() const {
 void ZNFPeerSession::Core::connectTo(const ZNFPeerID& peer, const QHostAddress& address, quint16 port,
                                      const QByteArray& context, int timeoutMs) {
     if (!peer.isNull() && hasLinkTo(peer)) {
-        ZNFLogf(lcPeer(), QStringLiteral("Not inviting %@: this session already has a link to it"),
-                peer.description());
+        qCInfo(lcPeer()).noquote() << QStringLiteral("Not inviting %1: this session already has a link to it")
+                                          .arg(peer.description());
         return;
     }
     if (atLinkLimit()) {
-        ZNFLogf(lcPeer(), QStringLiteral("Not inviting %@: this session holds as many links as it may"),
-                peer.description());
+        qCInfo(lcPeer()).noquote() << QStringLiteral(
+                                          "Not inviting %1: this session holds as many links as it may")
+                                          .arg(peer.description());
         notifyState(peer, NotConnected);
         return;
     }
@@ -347,9 +348,11 @@ void ZNFPeerSession::Core::adopt(ZNFPeerConnection* connection, const ZNFPeerID&
     // it gets nothing, and the peer's own link and handlers hear nothing of it.
     const bool impostor = hasLinkTo(peer);
     if (impostor || atLinkLimit()) {
-        ZNFLogf(lcPeer(), QStringLiteral("Declined %@: %@"), peer.description(),
-                impostor ? QStringLiteral("this session already has a link to a peer of that id")
-                         : QStringLiteral("this session holds as many links as it may"));
+        qCInfo(lcPeer()).noquote()
+            << QStringLiteral("Declined %1: %2")
+                   .arg(peer.description(),
+                        impostor ? QStringLiteral("this session already has a link to a peer of that id")
+                                 : QStringLiteral("this session holds as many links as it may"));
         connection->send(ZNFPeerFrame::Decline);
         connection->closeGracefully();
         if (!impostor)
@@ -390,8 +393,8 @@ void ZNFPeerSession::Core::closeLink(Link* link, const ZNFPeerError& error, bool
         QMutexLocker lock(&mutex);
         connected.removeOne(link->peer);
     }
-    ZNFLogf(lcPeer(), QStringLiteral("Peer %@ disconnected: %@"), link->peer.description(),
-            error.description());
+    qCInfo(lcPeer()).noquote()
+        << QStringLiteral("Peer %1 disconnected: %2").arg(link->peer.description(), error.description());
     ZNFPeerConnection* connection = link->connection;
     QObject::disconnect(connection, nullptr, this, nullptr);
     if (graceful)
@@ -519,8 +522,8 @@ qint64 ZNFPeerSession::Core::reservedBytes() const {
 // Refused before anything is stored: the sender hears why, the delegate only that it ended.
 void ZNFPeerSession::Core::refuseIncoming(Link* link, quint32 id, const QString& name,
                                           const ZNFPeerError& error) {
-    ZNFWarnf(lcPeer(), QStringLiteral("Refused resource %@: %@"), ZNFResourceName::printable(name),
-             error.description());
+    qCWarning(lcPeer()).noquote() << QStringLiteral("Refused resource %1: %2")
+                                         .arg(ZNFResourceName::printable(name), error.description());
     link->connection->send(ZNFPeerFrame::ResourceResult, ZNFFrameWriter()
                                                              .u32(id)
                                                              .u32(quint32(error.code()))
@@ -731,8 +734,8 @@ void ZNFPeerSession::Core::failIncoming(Link* link, quint32 id, const ZNFPeerErr
     in->sink->stop = true;
     in->work->waitForDone();
     in->sink->file.remove();
-    ZNFWarnf(lcPeer(), QStringLiteral("Receiving resource %@ failed: %@"),
-             ZNFResourceName::printable(in->name), error.description());
+    qCWarning(lcPeer()).noquote() << QStringLiteral("Receiving resource %1 failed: %2")
+                                         .arg(ZNFResourceName::printable(in->name), error.description());
     if (tellSender)
         link->connection->send(ZNFPeerFrame::ResourceResult,
                                ZNFFrameWriter()
