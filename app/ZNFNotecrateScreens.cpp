@@ -258,7 +258,8 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::vesperScree
         const ZNFBundle bundle = ZNFBundle::mainBundle();
         const QString help = ZNFNotecrate_vesperHelpResource;
         QString page = bundle.pathForResource(
-            help.chopped(5) + u'.' + ZNFBundle::preferredLocalizations().value(0) + QStringLiteral(".html"), QString());
+            help.chopped(5) + u'.' + ZNFBundle::preferredLocalizations().value(0) + QStringLiteral(".html"),
+            QString());
         if (page.isEmpty())
             page = bundle.pathForResource(help, QString());
         if (!page.isEmpty())
@@ -381,7 +382,8 @@ ZNFMacNotecrateViewController::sendFailedItems(const QString& message, const QSt
             self->sendToTessanote();
         }
     }));
-    return {backButton(), spacer(10), archiveIcon(), spacer(20), errorItem(message), spacer(20), centred(retry)};
+    return {backButton(),       spacer(10), archiveIcon(), spacer(20),
+            errorItem(message), spacer(20), centred(retry)};
 }
 
 ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::wirelessSuccessItems(bool transferred) {
