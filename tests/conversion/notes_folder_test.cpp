@@ -197,3 +197,139 @@ TEST_F(NotesFolderTest, StoresThatCannotBeReadGiveAClearErrorAndMissingColumnsAr
         EXPECT_EQ(cacheEntries(), QStringList{}) << "no copy of the store left";
     }
 }
+
+TEST_F(NotesFolderTest, EachPictureIsFoundWhereItsReleaseKeepsItAndTheRestIsNamed) {
+    const QImage picture = F::cornerImage(64, 48);
+    const QString account = folder + "/Accounts/ACCOUNT-1", other = folder + "/Accounts/ACCOUNT-2";
+    // Note 1 ("Trip") is in folder 30, which account 50 owns; its attachment is row 40.
+    auto with = [](S::Row row, const S::Row& extra) {
+        row.insert(extra);
+        return row;
+    };
+    auto attachment = [](const QString& type, const S::Row& extra = {}) {
+        S::Row row = S::attachmentRow(40, 1, "ATT-1", type, 1.0);
+        row.insert(extra);
+        return row;
+    };
+    const S::Row media = S::mediaRow(60, "MEDIA-1", "IMG_1.jpeg", "GEN-1");
+    const S::Row withMedia{{"ZMEDIA", 60}};
+    const struct {
+        const char* name;
+        std::vector<S::Row> objects;
+        std::map<QString, QByteArray> files;
+        QStringList pictures;     // "uuid WxH top-left colour" of the archive's resources
+        QStringList leftOut = {}; // the outcome's lines
+        QString leftOutName = {}; // the attachment the first item names
+    } rows[] = {
+        // clang-format off
+        {"full size in the account's media generation, not its preview beside it",
+         {attachment("public.jpeg", withMedia), media, S::previewRow(70, 40, 32, 24, "P1")},
+         {{account + "/Media/MEDIA-1/GEN-1/IMG_1.jpeg", F::jpeg(picture)},
+          {account + "/Previews/ATT-1-1-32x24-0/P1/Preview.png", F::png(F::cornerImage(32, 24))}},
+         {"ATT-1 64x48 red"}},
+        {"before macOS 13 the file sits in Media/<media id>",
+         {attachment("public.png", withMedia), S::mediaRow(60, "MEDIA-1", "a.png")},
+         {{account + "/Media/MEDIA-1/a.png", F::png(picture)}}, {"ATT-1 64x48 red"}},
+        {"ZGENERATION where there is no ZGENERATION1",
+         {attachment("public.png", withMedia), {{"Z_PK", 60}, {"Z_ENT", S::kMediaEntity}, {"ZIDENTIFIER", "MEDIA-1"},
+                                                {"ZFILENAME", "a.png"}, {"ZGENERATION", "G0"}}},
+         {{account + "/Media/MEDIA-1/G0/a.png", F::png(picture)}}, {"ATT-1 64x48 red"}},
+        {"the top-level folders of old Macs", {attachment("public.jpeg", withMedia), media},
+         {{folder + "/Media/MEDIA-1/GEN-1/IMG_1.jpeg", F::jpeg(picture)}}, {"ATT-1 64x48 red"}},
+        {"the oldest lookup: Media/<attachment id>", {attachment("public.jpeg")},
+         {{folder + "/Media/ATT-1/x.jpeg", F::jpeg(picture)}}, {"ATT-1 64x48 red"}},
+        {"the account the note's folder names, of two", {attachment("public.jpeg", withMedia), media,
+          with(S::folderRow(30, 0), {{"ZOWNER", 51}}), S::accountRow(51, "ACCOUNT-2")},
+         {{account + "/Media/MEDIA-1/GEN-1/IMG_1.jpeg", F::jpeg(F::cornerImage(20, 10))},
+          {other + "/Media/MEDIA-1/GEN-1/IMG_1.jpeg", F::jpeg(picture)}}, {"ATT-1 64x48 red"}},
+        {"a HEIC photo, turned upright", {attachment("public.heic", withMedia), media},
+         {{account + "/Media/MEDIA-1/GEN-1/IMG_1.jpeg", F::heic(picture, 6)}}, {"ATT-1 48x64 blue"}},
+        {"a JPEG turned by its EXIF orientation", {attachment("public.jpeg", withMedia), media},
+         {{account + "/Media/MEDIA-1/GEN-1/IMG_1.jpeg", F::withOrientation(F::jpeg(picture), 6)}},
+         {"ATT-1 48x64 blue"}},
+        {"a TIFF", {attachment("public.tiff", withMedia), media},
+         {{account + "/Media/MEDIA-1/GEN-1/IMG_1.jpeg", F::encoded(picture, "tiff")}}, {"ATT-1 64x48 red"}},
+        {"a WebP", {attachment("org.webmproject.webp", withMedia), media},
+         {{account + "/Media/MEDIA-1/GEN-1/IMG_1.jpeg", F::encoded(picture, "webp")}}, {"ATT-1 64x48 red"}},
+        {"another type: its largest preview, generation layout",
+         {attachment("com.apple.keynote.key"), S::previewRow(70, 40, 32, 24, "P1"), S::previewRow(71, 40, 64, 48, "P2")},
+         {{account + "/Previews/ATT-1-1-32x24-0/P1/Preview.png", F::png(F::cornerImage(32, 24))},
+          {account + "/Previews/ATT-1-1-64x48-0/P2/OrientedPreview.jpeg", F::jpeg(picture)}}, {"ATT-1 64x48 red"}},
+        {"a flat preview", {attachment("public.jpeg"), S::previewRow(70, 40, 64, 48)},
+         {{account + "/Previews/ATT-1-1-64x48-0.png", F::png(picture)}}, {"ATT-1 64x48 red"}},
+        {"a drawing's fallback image, not turned", {attachment("com.apple.drawing.2", {{"ZFALLBACKIMAGEGENERATION", "F1"}})},
+         {{account + "/FallbackImages/ATT-1/F1/FallbackImage.png", F::png(picture)}}, {"ATT-1 64x48 red"}},
+        {"an old drawing", {attachment("com.apple.paper")},
+         {{folder + "/FallbackImages/ATT-1.jpg", F::jpeg(picture)}}, {"ATT-1 64x48 red"}},
+        {"an old sketch's preview is turned", {attachment("com.apple.notes.sketch")},
+         {{folder + "/Previews/ATT-1-1-64x48-0.png", F::png(picture)}}, {"ATT-1 48x64 green"}},
+        {"a scanned document's pages",
+         {attachment("com.apple.notes.gallery"),
+          with(S::attachmentRow(41, 0, "PAGE-1", "public.jpeg"), {{"ZPARENTATTACHMENT", 40}}),
+          with(S::attachmentRow(42, 0, "PAGE-2", "public.jpeg"), {{"ZPARENTATTACHMENT", 40}}),
+          S::previewRow(70, 41, 64, 48), S::previewRow(71, 42, 32, 24)},
+         {{account + "/Previews/PAGE-1-1-64x48-0.png", F::png(picture)},
+          {account + "/Previews/PAGE-2-1-32x24-0.png", F::png(F::cornerImage(32, 24))}},
+         {"PAGE-1 64x48 red", "PAGE-2 32x24 red"}},
+        {"a PDF is named", {attachment("com.adobe.pdf", {{"ZTITLE", "Boarding pass.pdf"}})}, {}, {},
+         {"1 PDF could not be carried"}, "Boarding pass.pdf"},
+        {"an audio recording is named by its file",
+         {attachment("com.apple.m4a-audio", withMedia), S::mediaRow(60, "MEDIA-1", "New Recording 3.m4a")},
+         {{account + "/Media/MEDIA-1/New Recording 3.m4a", "audio"}}, {},
+         {"1 audio recording could not be carried"}, "New Recording 3.m4a"},
+        {"a picture whose file is missing", {attachment("public.jpeg", withMedia), media}, {}, {},
+         {"1 missing picture could not be carried"}, "IMG_1.jpeg"},
+        {"a picture that is no image", {attachment("public.jpeg", withMedia), media},
+         {{account + "/Media/MEDIA-1/GEN-1/IMG_1.jpeg", "not a picture"}}, {},
+         {"1 unreadable picture could not be carried"}, "IMG_1.jpeg"},
+        {"a table becomes text, not a line of its own", {attachment("com.apple.notes.table")}, {}, {}},
+        // clang-format on
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        QDir(folder).removeRecursively();
+        S::Store store;
+        store.objects = {with(S::folderRow(30, 0), {{"ZOWNER", 50}}), S::accountRow(50, "ACCOUNT-1")};
+        for (const S::Row& object : row.objects) {
+            // A row of the same key replaces the default one.
+            std::erase_if(store.objects,
+                          [&](const S::Row& o) { return o.value("Z_PK") == object.value("Z_PK"); });
+            store.objects.push_back(object);
+        }
+        store.notes = {{1, S::noteData("Trip\n\xEF\xBF\xBC"), {{"ZFOLDER", 30}}}};
+        ASSERT_TRUE(S::write(folder, store));
+        for (const auto& [path, bytes] : row.files)
+            writeFile(path, bytes);
+        ZNFNotesAppImporter importer(folder);
+        ZNFConversionOutcome outcome;
+        importer.processFolder([&](const ZNFConversionOutcome& o) { outcome = o; });
+        EXPECT_EQ(outcome.notes, 1);
+        const ZipContents zip = readZip(outcome.path);
+        QStringList pictures;
+        for (const auto& entry : zip.entries) {
+            if (!entry.name.startsWith("resources/") || entry.name.endsWith("/.DS_Store"))
+                continue;
+            const QImage image = QImage::fromData(entry.data, "PNG");
+            // Lossy formats shift the corners' colours a little.
+            const QColor corner = image.pixelColor(1, 1);
+            const QString colour = corner.red() > 200 && corner.green() < 90 && corner.blue() < 90   ? "red"
+                                   : corner.blue() > 200 && corner.red() < 90 && corner.green() < 90 ? "blue"
+                                   : corner.green() > 200 && corner.red() < 90 && corner.blue() < 90
+                                       ? "green"
+                                       : corner.name();
+            pictures << QStringLiteral("%1 %2x%3 %4")
+                            .arg(entry.name.mid(10))
+                            .arg(image.width())
+                            .arg(image.height())
+                            .arg(colour);
+        }
+        EXPECT_EQ(pictures.join(", ").toStdString(), row.pictures.join(", ").toStdString());
+        EXPECT_EQ(outcome.attachments, row.pictures.size());
+        EXPECT_EQ(outcome.leftOutLines().join(", ").toStdString(), row.leftOut.join(", ").toStdString());
+        if (!row.leftOutName.isEmpty()) {
+            ASSERT_EQ(outcome.leftOut.size(), 1u);
+            EXPECT_EQ(outcome.leftOut[0].attachment, row.leftOutName);
+            EXPECT_EQ(outcome.leftOut[0].note, "Trip");
+        }
+    }
+}

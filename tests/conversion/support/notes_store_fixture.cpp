@@ -21,7 +21,11 @@ const std::map<QString, QStringList> kTables = {
     {"ZICCLOUDSYNCINGOBJECT",
      QString(
          "Z_PK Z_ENT Z_OPT ZMARKEDFORDELETION ZISPASSWORDPROTECTED ZFOLDER ZFOLDERTYPE ZNOTE ZCREATIONDATE "
-         "ZCREATIONDATE1 ZCREATIONDATE3 ZMODIFICATIONDATE ZMODIFICATIONDATE1 ZIDENTIFIER ZTYPEUTI ZTITLE1")
+         "ZCREATIONDATE1 ZCREATIONDATE3 ZMODIFICATIONDATE ZMODIFICATIONDATE1 ZIDENTIFIER ZTYPEUTI ZTITLE1 "
+         // What current releases add: media rows and their generations, preview rows, fallback
+         // images, gallery pages and the account that owns a folder.
+         "ZTITLE ZOWNER ZMEDIA ZFILENAME ZGENERATION ZGENERATION1 ZFALLBACKPDFGENERATION "
+         "ZFALLBACKIMAGEGENERATION ZPARENTATTACHMENT ZATTACHMENT ZWIDTH ZHEIGHT")
          .split(' ')},
     {"ZICNOTEDATA", {"Z_PK", "Z_ENT", "Z_OPT", "ZNOTE", "ZDATA"}}};
 
@@ -149,6 +153,24 @@ bool write(const QString& folder, const Store& store) {
 Row folderRow(qint64 primaryKey, int folderType) {
     return {
         {"Z_PK", primaryKey}, {"Z_ENT", kFolderEntity}, {"ZFOLDERTYPE", folderType}, {"ZTITLE1", "folder"}};
+}
+
+Row accountRow(qint64 primaryKey, const QString& identifier) {
+    return {{"Z_PK", primaryKey}, {"Z_ENT", kAccountEntity}, {"ZIDENTIFIER", identifier}};
+}
+
+Row mediaRow(qint64 primaryKey, const QString& identifier, const QString& fileName,
+             const QVariant& generation) {
+    return {{"Z_PK", primaryKey},
+            {"Z_ENT", kMediaEntity},
+            {"ZIDENTIFIER", identifier},
+            {"ZFILENAME", fileName},
+            {"ZGENERATION1", generation}};
+}
+
+Row previewRow(qint64 primaryKey, qint64 attachment, int width, int height, const QVariant& generation) {
+    return {{"Z_PK", primaryKey}, {"Z_ENT", kPreviewEntity}, {"ZATTACHMENT", attachment},
+            {"ZWIDTH", width},    {"ZHEIGHT", height},       {"ZGENERATION", generation}};
 }
 
 Row attachmentRow(qint64 primaryKey, qint64 note, const QString& identifier, const QString& type,
