@@ -239,7 +239,8 @@ struct AttachmentJob {
     QString uuid;
     std::vector<ZNFNotesStorePictureFile> files; // tried in order; empty when none was found
     bool isSketch = false;
-    QString name; // what the outcome calls it when no picture comes of it
+    bool isFile = false; // of a type that is no picture: only a preview of it can be carried
+    QString name;        // what the outcome calls it when no picture comes of it
     QString note;
     QJsonObject entry; // everything but "userInfo"
 };
@@ -489,6 +490,7 @@ void ZNFNotesAppImporter::Pictures::addPicture(const ZNFNotesStoreAttachment& at
     auto job = std::make_shared<AttachmentJob>();
     job->uuid = attachment.uuid;
     job->isSketch = ZNFNotesStore::kindOf(attachment.type) == ZNFNotesStoreKind::Sketch;
+    job->isFile = ZNFNotesStore::kindOf(attachment.type) == ZNFNotesStoreKind::File;
     job->name = attachmentName(attachment);
     job->note = note;
     QString identifier = attachmentId;

@@ -1,7 +1,9 @@
 #include "conversion/ZNFNotesFolderReader.h"
 
 #include "conversion/ZNFConversionLog.h"
+#include "conversion/ZNFNoteBodyText.h"
 #include "conversion/ZNFNotesAppImporter.h"
+#include "conversion/ZNFNotesBody.h"
 #include "conversion/ZNFNotesStore.h"
 
 #include "ZNFNoteStore.pb.h"
@@ -33,6 +35,7 @@ constexpr const char* kNoteEntity = "ICNote";
 constexpr const char* kAttachmentEntity = "ICAttachment";
 constexpr const char* kFolderEntity = "ICFolder";
 constexpr const char* kIdentifierScheme = "x-coredata://";
+constexpr const char* kInlineTextType = "com.apple.notes.inlinetextattachment";
 constexpr int kProgressInterval = 10000; // SQLite instructions between deadline checks
 
 QString plural(qint64 count, const char* one, const char* many) {
@@ -78,8 +81,8 @@ bool gunzip(const QByteArray& data, std::string& out, qint64 limit, QString& fai
     return true;
 }
 
-std::optional<std::string> decodeNoteText(const QByteArray& data, QString* failure,
-                                          const ZNFNotesFolderLimits& limits);
+std::optional<znf::notestore::Note> decodeNote(const QByteArray& data, QString* failure,
+                                               const ZNFNotesFolderLimits& limits);
 
 // One prepared statement, finalized when it goes.
 struct Statement {
@@ -118,6 +121,8 @@ public:
         // A statement left open would keep the connection from closing.
         sqlite3_finalize(m_attachments.handle);
         m_attachments.handle = nullptr;
+        sqlite3_finalize(m_inline.handle);
+        m_inline.handle = nullptr;
         sqlite3_close(m_db);
     }
 
@@ -134,6 +139,8 @@ private:
     QSet<QString> m_objectColumns;
     QSet<QString> m_noteDataColumns;
     Statement m_attachments; // one note's attachments; no handle when the store has none
+    Statement m_inline;      // an attachment by identifier, for the text it leaves in the body
+    bool m_inlinePrepared = false;
     qint64 m_attachmentCount = 0;
 
     bool fail(const QString& reason) {
@@ -161,7 +168,68 @@ private:
     // The note's text; nullopt when it has none that can be read, and then `status` is
     // SQLITE_DONE unless reading the data itself failed.
     std::optional<QString> noteText(sqlite3_stmt* data, qint64 primaryKey, qint64& textBytes, int& status);
+    // What an attachment's U+FFFC becomes in the body (see ZNFNotesBody::AttachmentText).
+    std::optional<QString> attachmentText(const QString& identifier, const QString& runType);
 };
+
+std::optional<QString> StoreReader::attachmentText(const QString& identifier, const QString& runType) {
+    if (!m_inlinePrepared) {
+        m_inlinePrepared = true;
+        if (m_objectColumns.contains(QStringLiteral("ZIDENTIFIER"))) {
+            createIndex("znf_objects_by_identifier", kObjectsTable, "ZIDENTIFIER");
+            const QSet<QString>& c = m_objectColumns;
+            const QByteArray media = c.contains(QStringLiteral("ZMEDIA")) ? "m.Z_PK = o.ZMEDIA" : "0";
+            const QByteArray sql = "SELECT COALESCE(" + column(c, "o", "ZTYPEUTI") + ", " +
+                                   column(c, "o", "ZTYPEUTI1") + "), " + column(c, "o", "ZALTTEXT") + ", " +
+                                   column(c, "o", "ZURLSTRING") + ", " + column(c, "o", "ZTITLE") + ", " +
+                                   column(c, "m", "ZFILENAME") + " FROM " + kObjectsTable +
+                                   " AS o LEFT JOIN " + kObjectsTable + " AS m ON " + media +
+                                   " WHERE o.ZIDENTIFIER = ?1 LIMIT 1";
+            if (sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &m_inline.handle, nullptr) !=
+                SQLITE_OK)
+                ZNFWarnf(lcConversion(), "Notes folder: could not look attachments up: %@",
+                         QString::fromUtf8(sqlite3_errmsg(m_db)));
+        }
+    }
+    QString type = runType, altText, url, title, fileName;
+    if (m_inline.handle) {
+        sqlite3_reset(m_inline.handle);
+        const QByteArray id = identifier.toUtf8();
+        sqlite3_bind_text(m_inline.handle, 1, id.constData(), int(id.size()), SQLITE_TRANSIENT);
+        if (sqlite3_step(m_inline.handle) == SQLITE_ROW) {
+            if (const QString stored = textColumn(m_inline.handle, 0); !stored.isEmpty())
+                type = stored;
+            altText = textColumn(m_inline.handle, 1);
+            url = textColumn(m_inline.handle, 2);
+            title = textColumn(m_inline.handle, 3);
+            fileName = textColumn(m_inline.handle, 4);
+        }
+        sqlite3_reset(m_inline.handle);
+    }
+    // Hashtags and mentions are text the Notes app draws in a box of its own.
+    if (type.startsWith(QLatin1StringView(kInlineTextType)))
+        return altText;
+    switch (ZNFNotesStore::kindOf(type)) {
+    case ZNFNotesStoreKind::Text:
+        if (type == ZNFNotesStoreType_url)
+            return ZNFNoteBodyText::link(title, url);
+        ZNFLogf(lcConversion(), "Notes folder: the text of attachment %@ (%@) is left out", identifier, type);
+        return QString();
+    case ZNFNotesStoreKind::PDF:
+    case ZNFNotesStoreKind::Audio:
+    case ZNFNotesStoreKind::Video: {
+        const ZNFNotesStoreKind kind = ZNFNotesStore::kindOf(type);
+        const ZNFLeftOutReason reason = kind == ZNFNotesStoreKind::PDF     ? ZNFLeftOutReason::PDF
+                                        : kind == ZNFNotesStoreKind::Audio ? ZNFLeftOutReason::Audio
+                                                                           : ZNFLeftOutReason::Video;
+        return ZNFLeftOut::placeholderLine(reason, !title.isEmpty()      ? title
+                                                   : !fileName.isEmpty() ? fileName
+                                                                         : identifier);
+    }
+    default:
+        return std::nullopt;
+    }
+}
 
 bool StoreReader::failOnStep(int status, const char* what) {
     if (status == SQLITE_INTERRUPT || timedOut())
@@ -303,10 +371,12 @@ std::optional<QString> StoreReader::noteText(sqlite3_stmt* data, qint64 primaryK
             }
             const QByteArray bytes = QByteArray::fromRawData(
                 static_cast<const char*>(sqlite3_column_blob(data, 2)), sqlite3_column_bytes(data, 2));
-            if (const auto text = decodeNoteText(bytes, &failure, m_limits)) {
+            if (const auto note = decodeNote(bytes, &failure, m_limits)) {
                 sqlite3_reset(data);
-                textBytes = qint64(text->size());
-                return QString::fromUtf8(text->data(), qsizetype(text->size()));
+                textBytes = qint64(note->note_text().size());
+                return ZNFNotesBody::render(*note, [this](const QString& id, const QString& type) {
+                    return attachmentText(id, type);
+                });
             }
         }
         sqlite3_reset(data);
@@ -518,10 +588,10 @@ QStringList ZNFNotesFolderReading::leftOutLines() const {
 
 namespace {
 
-// The note's UTF-8 text, as the store holds it.
-std::optional<std::string> decodeNoteText(const QByteArray& data, QString* failure,
-                                          const ZNFNotesFolderLimits& limits) {
-    auto fail = [failure](const QString& reason) -> std::optional<std::string> {
+// The note's message: its UTF-8 text, as the store holds it, and its runs.
+std::optional<znf::notestore::Note> decodeNote(const QByteArray& data, QString* failure,
+                                               const ZNFNotesFolderLimits& limits) {
+    auto fail = [failure](const QString& reason) -> std::optional<znf::notestore::Note> {
         if (failure)
             *failure = reason;
         return std::nullopt;
@@ -545,7 +615,7 @@ std::optional<std::string> decodeNoteText(const QByteArray& data, QString* failu
         return fail(QStringLiteral("its data is no readable message"));
     if (!proto.has_document() || !proto.document().has_note() || !proto.document().note().has_note_text())
         return fail(QStringLiteral("its data holds no note text"));
-    return std::move(*proto.mutable_document()->mutable_note()->mutable_note_text());
+    return std::move(*proto.mutable_document()->mutable_note());
 }
 
 } // namespace
@@ -554,10 +624,10 @@ namespace ZNFNotesFolderReader {
 
 std::optional<QString> noteText(const QByteArray& data, QString* failure,
                                 const ZNFNotesFolderLimits& limits) {
-    const std::optional<std::string> text = decodeNoteText(data, failure, limits);
-    if (!text)
+    const std::optional<znf::notestore::Note> note = decodeNote(data, failure, limits);
+    if (!note)
         return std::nullopt;
-    return QString::fromUtf8(text->data(), qsizetype(text->size()));
+    return QString::fromUtf8(note->note_text().data(), qsizetype(note->note_text().size()));
 }
 
 ZNFNotesFolderReading read(const QString& folder,

@@ -1,6 +1,7 @@
 // Notes read from a copied Notes folder: the store's notes become the records the export
 // script would write, and the rest of the Notes conversion runs on them unchanged.
 #include "conversion/ZNFNotesAppImporter.h"
+#include "conversion/ZNFNotesBody.h"
 #include "conversion/ZNFNotesFolderReader.h"
 #include "support/archive_reading.h"
 #include "support/attachments_fixture.h"
@@ -331,5 +332,85 @@ TEST_F(NotesFolderTest, EachPictureIsFoundWhereItsReleaseKeepsItAndTheRestIsName
             EXPECT_EQ(outcome.leftOut[0].attachment, row.leftOutName);
             EXPECT_EQ(outcome.leftOut[0].note, "Trip");
         }
+    }
+}
+
+TEST_F(NotesFolderTest, BodiesKeepTheStructureTheirRunsGiveThem) {
+    const QString fffc = QString(QChar(0xFFFC));
+    using Run = S::Run;
+    auto plain = [](const QString& text) { return Run{.text = text}; };
+    auto item = [](const QString& text, int style, int indent = 0, bool done = false) {
+        return Run{.text = text, .style = style, .indent = indent, .done = done};
+    };
+    auto quoted = [](const QString& text, int style = -1) {
+        return Run{.text = text, .style = style, .quote = true};
+    };
+    auto linked = [](const QString& text, const QString& url) { return Run{.text = text, .link = url}; };
+    auto attached = [](const QString& text, const QString& id, const QString& type) {
+        return Run{.text = text, .attachment = id, .type = type};
+    };
+    auto inlineRow = [](qint64 key, const QString& id, const QString& type, const S::Row& extra) {
+        S::Row row{{"Z_PK", key}, {"Z_ENT", 7}, {"ZIDENTIFIER", id}, {"ZTYPEUTI1", type}};
+        row.insert(extra);
+        return row;
+    };
+    const struct {
+        const char* name;
+        std::vector<Run> runs;
+        QString body;
+        std::vector<S::Row> objects = {};
+    } rows[] = {
+        // clang-format off
+        {"checklists, done and open, nested",
+         {plain("Groceries\n"), item("Milk\n", 103), item("Eggs\n", 103, 0, true), item("Brown\n", 103, 1, true),
+          plain("after")},
+         "Groceries\n- [ ] Milk\n- [x] Eggs\n    - [x] Brown\nafter"},
+        {"dotted and dashed lists with nesting", {item("a\n", 100), item("b\n", 101, 1), item("c", 100, 2)},
+         "- a\n    - b\n        - c"},
+        {"numbers count per level and start again after other text",
+         {item("one\n", 102), item("one.one\n", 102, 1), item("one.two\n", 102, 1), item("two\n", 102),
+          plain("text\n"), item("again", 102)},
+         "1. one\n    1. one.one\n    2. one.two\n2. two\ntext\n1. again"},
+        {"a block quote, and a quoted list item", {quoted("said\n"), quoted("item", 100)},
+         "> said\n> - item"},
+        {"a link, a bare link and a link to another note",
+         {plain("See "), linked("the site", "https://example.org"), plain(" or "),
+          linked("https://example.org", "https://example.org"), plain(" and "),
+          linked("Packing", "applenotes:note/1234")},
+         "See the site (https://example.org) or https://example.org and Packing"},
+        {"a picture keeps its place; hashtags and mentions become their text",
+         {attached("Photo " + fffc, "PIC", "public.jpeg"), plain(" "),
+          attached(fffc, "TAG", "com.apple.notes.inlinetextattachment.hashtag"), plain(" "),
+          attached(fffc, "WHO", "com.apple.notes.inlinetextattachment.mention")},
+         "Photo " + fffc + " #travel @Anna",
+         {inlineRow(80, "TAG", "com.apple.notes.inlinetextattachment.hashtag", {{"ZALTTEXT", "#travel"}}),
+          inlineRow(81, "WHO", "com.apple.notes.inlinetextattachment.mention", {{"ZALTTEXT", "@Anna"}})}},
+        {"a URL card is its title and address; a PDF and a recording are named where they stood",
+         {attached(fffc + "\n", "CARD", "public.url"), attached(fffc + "\n", "PDF", "com.adobe.pdf"),
+          attached(fffc, "REC", "com.apple.m4a-audio")},
+         "Example (https://example.org)\n[PDF: Boarding pass.pdf]\n[Audio: New Recording 3.m4a]",
+         {S::Row{{"Z_PK", 82}, {"Z_ENT", S::kAttachmentEntity}, {"ZIDENTIFIER", "CARD"}, {"ZTYPEUTI", "public.url"},
+                 {"ZTITLE", "Example"}, {"ZURLSTRING", "https://example.org"}},
+          S::Row{{"Z_PK", 83}, {"Z_ENT", S::kAttachmentEntity}, {"ZIDENTIFIER", "PDF"}, {"ZTYPEUTI", "com.adobe.pdf"},
+                 {"ZTITLE", "Boarding pass.pdf"}},
+          S::Row{{"Z_PK", 84}, {"Z_ENT", S::kAttachmentEntity}, {"ZIDENTIFIER", "REC"},
+                 {"ZTYPEUTI", "com.apple.m4a-audio"}, {"ZMEDIA", 85}},
+          S::mediaRow(85, "REC-MEDIA", "New Recording 3.m4a")}},
+        {"a table leaves no stray character", {plain("before\n"), attached(fffc, "TBL", "com.apple.notes.table"), plain("\nafter")}, "before\n\nafter"},
+        {"runs past the text end with it; text past the runs is plain",
+         {item("- not a list", 100), plain("tail")}, "- - not a listtail"},
+        {"an indent beyond the limit stays at the limit", {item("deep", 100, 1000)},
+         QString(ZNFNotesBody_maxIndentLevel * 4, ' ') + "- deep"},
+        // clang-format on
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        S::Store store;
+        store.objects = row.objects;
+        store.notes = {{1, S::noteData(row.runs), {}}};
+        ASSERT_TRUE(S::write(folder, store));
+        const ZNFNotesFolderReading reading = ZNFNotesFolderReader::read(folder);
+        ASSERT_TRUE(reading.notes && reading.notes->size() == 1) << reading.failure.toStdString();
+        EXPECT_EQ(reading.notes->at(0)["text"].toString().toStdString(), row.body.toStdString());
     }
 }

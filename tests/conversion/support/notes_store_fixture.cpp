@@ -25,7 +25,8 @@ const std::map<QString, QStringList> kTables = {
          // What current releases add: media rows and their generations, preview rows, fallback
          // images, gallery pages and the account that owns a folder.
          "ZTITLE ZOWNER ZMEDIA ZFILENAME ZGENERATION ZGENERATION1 ZFALLBACKPDFGENERATION "
-         "ZFALLBACKIMAGEGENERATION ZPARENTATTACHMENT ZATTACHMENT ZWIDTH ZHEIGHT")
+         "ZFALLBACKIMAGEGENERATION ZPARENTATTACHMENT ZATTACHMENT ZWIDTH ZHEIGHT ZTYPEUTI1 ZALTTEXT "
+         "ZURLSTRING")
          .split(' ')},
     {"ZICNOTEDATA", {"Z_PK", "Z_ENT", "Z_OPT", "ZNOTE", "ZDATA"}}};
 
@@ -106,6 +107,37 @@ QByteArray gzip(const QByteArray& bytes) {
 
 QByteArray noteData(const QString& text) {
     return gzip(message(text));
+}
+
+QByteArray noteData(const std::vector<Run>& runs) {
+    znf::notestore::NoteStoreProto proto;
+    znf::notestore::Note* note = proto.mutable_document()->mutable_note();
+    QString text;
+    for (const Run& run : runs) {
+        text += run.text;
+        znf::notestore::AttributeRun* out = note->add_attribute_run();
+        out->set_length(uint32_t(run.text.size()));
+        if (run.style >= 0 || run.indent || run.quote) {
+            znf::notestore::ParagraphStyle* style = out->mutable_paragraph_style();
+            if (run.style >= 0)
+                style->set_style_type(run.style);
+            style->set_indent_amount(run.indent);
+            if (run.style == 103)
+                style->mutable_checklist()->set_done(run.done ? 1 : 0);
+            if (run.quote)
+                style->set_block_quote(1);
+        }
+        if (!run.link.isEmpty())
+            out->set_link(run.link.toStdString());
+        if (!run.attachment.isEmpty()) {
+            out->mutable_attachment_info()->set_attachment_identifier(run.attachment.toStdString());
+            out->mutable_attachment_info()->set_type_uti(run.type.toStdString());
+        }
+    }
+    const QByteArray utf8 = text.toUtf8();
+    note->set_note_text(utf8.constData(), size_t(utf8.size()));
+    const std::string bytes = proto.SerializeAsString();
+    return gzip(QByteArray(bytes.data(), qsizetype(bytes.size())));
 }
 
 QByteArray nestedMessage(const QString& text, int depth) {

@@ -27,6 +27,19 @@ inline QByteArray message(const QString& text) {
 }
 QByteArray gzip(const QByteArray& bytes);
 QByteArray noteData(const QString& text);
+// One attribute run of a note's text: its piece of the text and what the Notes app shows it as.
+struct Run {
+    QString text;
+    int style = -1; // 100 dotted, 101 dashed, 102 numbered, 103 checklist; -1 none
+    int indent = 0;
+    bool done = false;
+    bool quote = false;
+    QString link = {};
+    QString attachment = {}; // the identifier of the attachment its U+FFFC stands for
+    QString type = {};
+};
+// A note's data whose text is the runs' texts, one after the other.
+QByteArray noteData(const std::vector<Run>& runs);
 // Groups nested `depth` deep in an unknown field, after a valid note: still one message.
 QByteArray nestedMessage(const QString& text, int depth);
 
