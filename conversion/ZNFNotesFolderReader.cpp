@@ -179,10 +179,16 @@ std::optional<QString> StoreReader::attachmentText(const QString& identifier, co
             createIndex("znf_objects_by_identifier", kObjectsTable, "ZIDENTIFIER");
             const QSet<QString>& c = m_objectColumns;
             const QByteArray media = c.contains(QStringLiteral("ZMEDIA")) ? "m.Z_PK = o.ZMEDIA" : "0";
+            // A table's cells (older releases: ZMERGEABLEDATA), loaded only within the limit.
+            const QByteArray mergeable = "COALESCE(" + column(c, "o", "ZMERGEABLEDATA1") + ", " +
+                                         column(c, "o", "ZMERGEABLEDATA") + ")";
+            const QByteArray tableData = "CASE WHEN length(" + mergeable +
+                                         ") <= " + QByteArray::number(m_limits.noteDataBytes) + " THEN " +
+                                         mergeable + " END";
             const QByteArray sql = "SELECT COALESCE(" + column(c, "o", "ZTYPEUTI") + ", " +
                                    column(c, "o", "ZTYPEUTI1") + "), " + column(c, "o", "ZALTTEXT") + ", " +
                                    column(c, "o", "ZURLSTRING") + ", " + column(c, "o", "ZTITLE") + ", " +
-                                   column(c, "m", "ZFILENAME") + " FROM " + kObjectsTable +
+                                   column(c, "m", "ZFILENAME") + ", " + tableData + " FROM " + kObjectsTable +
                                    " AS o LEFT JOIN " + kObjectsTable + " AS m ON " + media +
                                    " WHERE o.ZIDENTIFIER = ?1 LIMIT 1";
             if (sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &m_inline.handle, nullptr) !=
@@ -192,6 +198,7 @@ std::optional<QString> StoreReader::attachmentText(const QString& identifier, co
         }
     }
     QString type = runType, altText, url, title, fileName;
+    QByteArray tableData;
     if (m_inline.handle) {
         sqlite3_reset(m_inline.handle);
         const QByteArray id = identifier.toUtf8();
@@ -203,6 +210,9 @@ std::optional<QString> StoreReader::attachmentText(const QString& identifier, co
             url = textColumn(m_inline.handle, 2);
             title = textColumn(m_inline.handle, 3);
             fileName = textColumn(m_inline.handle, 4);
+            if (sqlite3_column_type(m_inline.handle, 5) == SQLITE_BLOB)
+                tableData = QByteArray(static_cast<const char*>(sqlite3_column_blob(m_inline.handle, 5)),
+                                       sqlite3_column_bytes(m_inline.handle, 5));
         }
         sqlite3_reset(m_inline.handle);
     }
@@ -213,6 +223,17 @@ std::optional<QString> StoreReader::attachmentText(const QString& identifier, co
     case ZNFNotesStoreKind::Text:
         if (type == ZNFNotesStoreType_url)
             return ZNFNoteBodyText::link(title, url);
+        if (type == ZNFNotesStoreType_table) {
+            QString failure = QStringLiteral("there is no table data");
+            if (const auto rows = ZNFNotesFolderReader::tableRows(tableData, &failure, m_limits)) {
+                QStringList lines;
+                for (const QStringList& row : *rows)
+                    lines << ZNFNoteBodyText::tableRow(row);
+                return lines.join(u'\n');
+            }
+            ZNFWarnf(lcConversion(), "Notes folder: left out the table %@, %@", identifier, failure);
+            return QString();
+        }
         ZNFLogf(lcConversion(), "Notes folder: the text of attachment %@ (%@) is left out", identifier, type);
         return QString();
     case ZNFNotesStoreKind::PDF:
@@ -620,6 +641,147 @@ std::optional<znf::notestore::Note> decodeNote(const QByteArray& data, QString* 
 
 } // namespace
 
+namespace {
+
+// Reads one table document; every index from the data is checked before it is used.
+class TableReader {
+public:
+    explicit TableReader(const znf::notestore::MergeableDataObjectData& data) : m_data(data) {
+        for (int i = 0; i < data.mergeable_data_object_uuid_item_size(); ++i)
+            m_uuidIndex.insert(QByteArray::fromStdString(data.mergeable_data_object_uuid_item(i)), i);
+    }
+
+    std::optional<std::vector<QStringList>> rows(QString& failure, qint64 maxCells);
+
+private:
+    const znf::notestore::MergeableDataObjectData& m_data;
+    QHash<QByteArray, int> m_uuidIndex;
+
+    const znf::notestore::MergeableDataObjectEntry* entry(const znf::notestore::ObjectID& id) const {
+        const int index = id.object_index();
+        return id.has_object_index() && index >= 0 && index < m_data.mergeable_data_object_entry_size()
+                   ? &m_data.mergeable_data_object_entry(index)
+                   : nullptr;
+    }
+    // A UUID object: a map whose first entry's value is an index among the UUIDs; -1 when none.
+    int uuidOf(const znf::notestore::ObjectID& id) const {
+        const auto* object = entry(id);
+        if (!object || !object->has_custom_map() || object->custom_map().map_entry_size() == 0)
+            return -1;
+        const quint64 index = object->custom_map().map_entry(0).value().unsigned_integer_value();
+        return index < quint64(m_data.mergeable_data_object_uuid_item_size()) ? int(index) : -1;
+    }
+    // The UUID indexes of an ordered set, in order, without those that are not its elements
+    // and without repeats.
+    std::vector<int> ordered(const znf::notestore::MergeableDataObjectEntry* set) const;
+};
+
+std::vector<int> TableReader::ordered(const znf::notestore::MergeableDataObjectEntry* set) const {
+    std::vector<int> order;
+    if (!set || !set->has_ordered_set())
+        return order;
+    const auto& orderedSet = set->ordered_set();
+    QHash<int, int> replaced; // a position's UUID -> the UUID that takes its place
+    for (const auto& element : orderedSet.ordering().contents().element()) {
+        const int key = uuidOf(element.key()), value = uuidOf(element.value());
+        if (key >= 0 && value >= 0)
+            replaced.insert(key, value);
+    }
+    QSet<int> elements;
+    for (const auto& element : orderedSet.elements().element())
+        if (const int key = uuidOf(element.key()); key >= 0)
+            elements.insert(key);
+    QSet<int> seen;
+    for (const auto& attachment : orderedSet.ordering().array().attachment()) {
+        const auto found = m_uuidIndex.constFind(QByteArray::fromStdString(attachment.uuid()));
+        if (found == m_uuidIndex.constEnd())
+            continue;
+        const int id = replaced.value(*found, *found);
+        if (!elements.contains(id) && !elements.contains(*found))
+            continue;
+        if (!seen.contains(id)) {
+            seen.insert(id);
+            order.push_back(id);
+        }
+    }
+    return order;
+}
+
+std::optional<std::vector<QStringList>> TableReader::rows(QString& failure, qint64 maxCells) {
+    // The root: the map of type com.apple.notes.ICTable.
+    const znf::notestore::MergeableDataObjectMap* root = nullptr;
+    for (const auto& object : m_data.mergeable_data_object_entry()) {
+        if (!object.has_custom_map())
+            continue;
+        const int type = object.custom_map().type();
+        if (type >= 0 && type < m_data.mergeable_data_object_type_item_size() &&
+            m_data.mergeable_data_object_type_item(type) == "com.apple.notes.ICTable") {
+            root = &object.custom_map();
+            break;
+        }
+    }
+    if (!root) {
+        failure = QStringLiteral("its data holds no table");
+        return std::nullopt;
+    }
+    const znf::notestore::MergeableDataObjectEntry *rowsSet = nullptr, *columnsSet = nullptr,
+                                                   *cells = nullptr;
+    bool rightToLeft = false;
+    for (const auto& mapEntry : root->map_entry()) {
+        const int key = mapEntry.key();
+        if (key < 0 || key >= m_data.mergeable_data_object_key_item_size())
+            continue;
+        const std::string& name = m_data.mergeable_data_object_key_item(key);
+        const auto* value = entry(mapEntry.value());
+        if (name == "crRows")
+            rowsSet = value;
+        else if (name == "crColumns")
+            columnsSet = value;
+        else if (name == "cellColumns")
+            cells = value;
+        else if (name == "crTableColumnDirection" && value)
+            rightToLeft = QByteArray::fromStdString(value->register_latest().contents().string_value())
+                              .contains("RightToLeft");
+    }
+    const std::vector<int> rowOrder = ordered(rowsSet), columnOrder = ordered(columnsSet);
+    if (qint64(rowOrder.size()) * qint64(columnOrder.size()) > maxCells) {
+        failure = QStringLiteral("it has more than %1 cells").arg(maxCells);
+        return std::nullopt;
+    }
+    // column -> row -> text
+    QHash<int, QHash<int, QString>> texts;
+    if (cells && cells->has_dictionary())
+        for (const auto& column : cells->dictionary().element()) {
+            const int columnId = uuidOf(column.key());
+            const auto* rowsOfColumn = entry(column.value());
+            if (columnId < 0 || !rowsOfColumn || !rowsOfColumn->has_dictionary())
+                continue;
+            for (const auto& cell : rowsOfColumn->dictionary().element()) {
+                const int rowId = uuidOf(cell.key());
+                const auto* note = entry(cell.value());
+                if (rowId < 0 || !note || !note->has_note())
+                    continue;
+                QString text = QString::fromUtf8(note->note().note_text().data(),
+                                                 qsizetype(note->note().note_text().size()));
+                // One line per row: a cell's own lines go side by side.
+                text.replace(u'\n', u' ');
+                texts[columnId].insert(rowId, text.trimmed());
+            }
+        }
+    std::vector<QStringList> rows;
+    for (const int row : rowOrder) {
+        QStringList line;
+        for (const int column : columnOrder)
+            line << texts.value(column).value(row);
+        if (rightToLeft)
+            std::reverse(line.begin(), line.end());
+        rows.push_back(line);
+    }
+    return rows;
+}
+
+} // namespace
+
 namespace ZNFNotesFolderReader {
 
 std::optional<QString> noteText(const QByteArray& data, QString* failure,
@@ -652,6 +814,35 @@ ZNFNotesFolderReading read(const QString& folder,
         reading.failure =
             failure + QStringLiteral(": give the Notes folder copied from the Mac (group.com.apple.notes)");
     return reading;
+}
+
+std::optional<std::vector<QStringList>> tableRows(const QByteArray& data, QString* failure,
+                                                  const ZNFNotesFolderLimits& limits) {
+    auto fail = [failure](const QString& reason) -> std::optional<std::vector<QStringList>> {
+        if (failure)
+            *failure = reason;
+        return std::nullopt;
+    };
+    if (data.size() > limits.noteDataBytes)
+        return fail(QStringLiteral("its data is larger than %1 bytes").arg(limits.noteDataBytes));
+    if (data.size() < 2 || uchar(data[0]) != 0x1f || uchar(data[1]) != 0x8b)
+        return fail(QStringLiteral("its data is not gzip"));
+    std::string message;
+    QString reason;
+    if (!gunzip(data, message, limits.noteMessageBytes, reason))
+        return fail(reason);
+    google::protobuf::io::CodedInputStream stream(reinterpret_cast<const uint8_t*>(message.data()),
+                                                  int(message.size()));
+    stream.SetRecursionLimit(limits.messageDepth);
+    znf::notestore::MergableDataProto proto;
+    if (!proto.ParseFromCodedStream(&stream) || !stream.ConsumedEntireMessage())
+        return fail(QStringLiteral("its data is no readable message"));
+    QString why;
+    auto rows =
+        TableReader(proto.mergable_data_object().mergeable_data_object_data()).rows(why, limits.tableCells);
+    if (!rows)
+        return fail(why);
+    return rows;
 }
 
 ZNFNotesFolderReading read(const QString& folder, const ZNFNotesFolderLimits& limits) {

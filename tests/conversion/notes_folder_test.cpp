@@ -349,6 +349,13 @@ TEST_F(NotesFolderTest, BodiesKeepTheStructureTheirRunsGiveThem) {
     auto attached = [](const QString& text, const QString& id, const QString& type) {
         return Run{.text = text, .attachment = id, .type = type};
     };
+    auto tableRow = [](qint64 key, const QByteArray& data) {
+        return S::Row{{"Z_PK", key},
+                      {"Z_ENT", S::kAttachmentEntity},
+                      {"ZIDENTIFIER", "TBL"},
+                      {"ZTYPEUTI", "com.apple.notes.table"},
+                      {"ZMERGEABLEDATA1", data}};
+    };
     auto inlineRow = [](qint64 key, const QString& id, const QString& type, const S::Row& extra) {
         S::Row row{{"Z_PK", key}, {"Z_ENT", 7}, {"ZIDENTIFIER", id}, {"ZTYPEUTI1", type}};
         row.insert(extra);
@@ -359,6 +366,7 @@ TEST_F(NotesFolderTest, BodiesKeepTheStructureTheirRunsGiveThem) {
         std::vector<Run> runs;
         QString body;
         std::vector<S::Row> objects = {};
+        ZNFNotesFolderLimits limits = {};
     } rows[] = {
         // clang-format off
         {"checklists, done and open, nested",
@@ -396,7 +404,18 @@ TEST_F(NotesFolderTest, BodiesKeepTheStructureTheirRunsGiveThem) {
           S::Row{{"Z_PK", 84}, {"Z_ENT", S::kAttachmentEntity}, {"ZIDENTIFIER", "REC"},
                  {"ZTYPEUTI", "com.apple.m4a-audio"}, {"ZMEDIA", 85}},
           S::mediaRow(85, "REC-MEDIA", "New Recording 3.m4a")}},
-        {"a table leaves no stray character", {plain("before\n"), attached(fffc, "TBL", "com.apple.notes.table"), plain("\nafter")}, "before\n\nafter"},
+        {"a table: one line per row, a deleted row left out",
+         {plain("before\n"), attached(fffc, "TBL", "com.apple.notes.table"), plain("\nafter")},
+         "before\nCity | Days\nKyoto | 3\nNara | 1 day\nafter",
+         {tableRow(86, S::tableData({{{"City", "Days"}, {"Kyoto", "3"}, {"Osaka", "2"}, {"Nara", "1\nday"}}, false, 2}))}},
+        {"a right-to-left table reads from its right",
+         {attached(fffc, "TBL", "com.apple.notes.table")}, "b | a\nd | c",
+         {tableRow(86, S::tableData({{{"a", "b"}, {"c", "d"}}, true}))}},
+        {"a table whose data cannot be read leaves no stray character",
+         {plain("before\n"), attached(fffc, "TBL", "com.apple.notes.table"), plain("\nafter")}, "before\n\nafter",
+         {tableRow(86, S::gzip("\xff\xff"))}},
+        {"a table past the limit on cells is left out", {attached(fffc, "TBL", "com.apple.notes.table")}, "",
+         {tableRow(86, S::tableData({{{"a", "b"}, {"c", "d"}, {"e", "f"}}}))}, {.tableCells = 4}},
         {"runs past the text end with it; text past the runs is plain",
          {item("- not a list", 100), plain("tail")}, "- - not a listtail"},
         {"an indent beyond the limit stays at the limit", {item("deep", 100, 1000)},
@@ -409,7 +428,7 @@ TEST_F(NotesFolderTest, BodiesKeepTheStructureTheirRunsGiveThem) {
         store.objects = row.objects;
         store.notes = {{1, S::noteData(row.runs), {}}};
         ASSERT_TRUE(S::write(folder, store));
-        const ZNFNotesFolderReading reading = ZNFNotesFolderReader::read(folder);
+        const ZNFNotesFolderReading reading = ZNFNotesFolderReader::read(folder, row.limits);
         ASSERT_TRUE(reading.notes && reading.notes->size() == 1) << reading.failure.toStdString();
         EXPECT_EQ(reading.notes->at(0)["text"].toString().toStdString(), row.body.toStdString());
     }

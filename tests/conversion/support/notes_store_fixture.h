@@ -40,6 +40,16 @@ struct Run {
 };
 // A note's data whose text is the runs' texts, one after the other.
 QByteArray noteData(const std::vector<Run>& runs);
+// A table's cells as the Notes app keeps them (gzip'd CRDT document, its keys in an order of
+// their own): rows in order, each row's cells left to right as stored. The row at
+// `deletedRow` stays in the ordering but is no element any more, as after a deletion; the
+// first row's position is held by a UUID the ordering's contents replace.
+struct Table {
+    std::vector<QStringList> rows;
+    bool rightToLeft = false;
+    int deletedRow = -1;
+};
+QByteArray tableData(const Table& table);
 // Groups nested `depth` deep in an unknown field, after a valid note: still one message.
 QByteArray nestedMessage(const QString& text, int depth);
 
