@@ -1,5 +1,6 @@
 // A copied Notes folder converted end to end, as `notecrate convert notes --from DIR` does it:
-// the store copied, its notes read and decoded (gzip + protocol buffers), the archive written.
+// the store copied, its notes read and decoded (gzip + protocol buffers), their structure
+// rendered from their attribute runs (lists, checklists, quotes, links), the archive written.
 // Note sizes and scripts as in bench_notes_conversion, so the store path and the script path
 // compare. Peak memory is the resident high-water mark of each run alone (VmHWM, reset through
 // /proc/self/clear_refs), and how far it rose above the memory in use when the run started, at
@@ -38,8 +39,24 @@ struct Fixture {
             while (text.toUtf8().size() < size)
                 text += unit + (rng.bounded(8) == 0 ? QStringLiteral("\n\n\n") : QString());
             textBytes += text.toUtf8().size();
+            // Structure as people write it: paragraphs that are checklist items, bullets,
+            // numbered items and quotes, some nested, and a link now and then; every note goes
+            // through the rendering of its runs.
+            std::vector<S::Run> runs;
+            const QStringList paragraphs = text.split(u'\n');
+            for (qsizetype p = 0; p < paragraphs.size(); ++p) {
+                const QString piece =
+                    paragraphs[p] + (p + 1 < paragraphs.size() ? QStringLiteral("\n") : QString());
+                static constexpr int kStyles[] = {-1, 103, 100, 102, -1, 101, 102, 103};
+                S::Run run{
+                    .text = piece, .style = kStyles[p % 8], .indent = int(p % 3 == 2), .done = p % 2 == 0};
+                run.quote = p % 11 == 10;
+                if (p % 5 == 4)
+                    run.link = QStringLiteral("https://example.org/%1").arg(p);
+                runs.push_back(run);
+            }
             store.notes.push_back({i + 1,
-                                   S::noteData(text),
+                                   S::noteData(runs),
                                    {{"ZCREATIONDATE3", 7.0e8 + i}, {"ZMODIFICATIONDATE1", 7.0e8 + i + 0.5}}});
         }
         if (!S::write(folder, store))

@@ -36,6 +36,7 @@ constexpr const char* kAttachmentEntity = "ICAttachment";
 constexpr const char* kFolderEntity = "ICFolder";
 constexpr const char* kIdentifierScheme = "x-coredata://";
 constexpr const char* kInlineTextType = "com.apple.notes.inlinetextattachment";
+constexpr const char* kDefaultFolderIdentifier = "DefaultFolder";
 constexpr int kProgressInterval = 10000; // SQLite instructions between deadline checks
 
 QString plural(qint64 count, const char* one, const char* many) {
@@ -123,6 +124,8 @@ public:
         m_attachments.handle = nullptr;
         sqlite3_finalize(m_inline.handle);
         m_inline.handle = nullptr;
+        sqlite3_finalize(m_folder.handle);
+        m_folder.handle = nullptr;
         sqlite3_close(m_db);
     }
 
@@ -140,6 +143,8 @@ private:
     QSet<QString> m_noteDataColumns;
     Statement m_attachments; // one note's attachments; no handle when the store has none
     Statement m_inline;      // an attachment by identifier, for the text it leaves in the body
+    Statement m_folder;      // a folder's title, parent and identifier
+    QHash<qint64, QString> m_folderTags;
     bool m_inlinePrepared = false;
     qint64 m_attachmentCount = 0;
 
@@ -168,9 +173,47 @@ private:
     // The note's text; nullopt when it has none that can be read, and then `status` is
     // SQLITE_DONE unless reading the data itself failed.
     std::optional<QString> noteText(sqlite3_stmt* data, qint64 primaryKey, qint64& textBytes, int& status);
+    // The tag line of a note in the folder: the folder's path below its account, "#travel
+    // #japan"; empty for the account's default folder.
+    QString folderTags(qint64 folder);
     // What an attachment's U+FFFC becomes in the body (see ZNFNotesBody::AttachmentText).
     std::optional<QString> attachmentText(const QString& identifier, const QString& runType);
 };
+
+QString StoreReader::folderTags(qint64 folder) {
+    if (const auto cached = m_folderTags.constFind(folder); cached != m_folderTags.constEnd())
+        return *cached;
+    if (!m_folder.handle) {
+        const QSet<QString>& c = m_objectColumns;
+        const QByteArray sql = "SELECT COALESCE(" + column(c, "f", "ZTITLE2") + ", " +
+                               column(c, "f", "ZTITLE1") + ", " + column(c, "f", "ZTITLE") + "), " +
+                               column(c, "f", "ZPARENT") + ", " + column(c, "f", "ZIDENTIFIER") + " FROM " +
+                               kObjectsTable + " AS f WHERE " + column(c, "f", "Z_PK") + " = ?1 AND " +
+                               column(c, "f", "Z_ENT") + " = ?2";
+        if (sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &m_folder.handle, nullptr) !=
+            SQLITE_OK)
+            return m_folderTags[folder] = QString();
+        sqlite3_bind_int64(m_folder.handle, 2, m_entities.value(kFolderEntity));
+    }
+    QStringList path;
+    QSet<qint64> seen; // a parent chain that loops ends where it meets itself
+    for (qint64 key = folder; path.size() < ZNFNotesFolderReader_maxFolderDepth && !seen.contains(key);) {
+        seen.insert(key);
+        sqlite3_reset(m_folder.handle);
+        sqlite3_bind_int64(m_folder.handle, 1, key);
+        if (sqlite3_step(m_folder.handle) != SQLITE_ROW)
+            break;
+        // The account's default folder ("Notes") is where notes are when they are in none.
+        if (textColumn(m_folder.handle, 2).contains(QLatin1StringView(kDefaultFolderIdentifier)))
+            break;
+        path.prepend(textColumn(m_folder.handle, 0));
+        if (sqlite3_column_type(m_folder.handle, 1) != SQLITE_INTEGER)
+            break;
+        key = sqlite3_column_int64(m_folder.handle, 1);
+    }
+    sqlite3_reset(m_folder.handle);
+    return m_folderTags[folder] = ZNFNoteBodyText::tagLine(path);
+}
 
 std::optional<QString> StoreReader::attachmentText(const QString& identifier, const QString& runType) {
     if (!m_inlinePrepared) {
@@ -422,11 +465,11 @@ bool StoreReader::readNotes() {
         column(m_objectColumns, "f", "ZFOLDERTYPE") + " = 1, COALESCE(" +
         number(column(m_objectColumns, "n", "ZCREATIONDATE3")) + ", " +
         number(column(m_objectColumns, "n", "ZCREATIONDATE1")) + ", " +
-        number(column(m_objectColumns, "n", "ZCREATIONDATE")) + "), " + modified + " AS modified FROM " +
-        kObjectsTable + " AS n LEFT JOIN " + kObjectsTable + " AS f ON " +
-        column(m_objectColumns, "f", "Z_PK") + " = " + column(m_objectColumns, "n", "ZFOLDER") + " AND " +
-        column(m_objectColumns, "f", "Z_ENT") + " = ?2 WHERE " + column(m_objectColumns, "n", "Z_ENT") +
-        " = ?1 ORDER BY modified IS NULL, modified DESC, " + id;
+        number(column(m_objectColumns, "n", "ZCREATIONDATE")) + "), " + modified + " AS modified, " +
+        column(m_objectColumns, "f", "Z_PK") + " FROM " + kObjectsTable + " AS n LEFT JOIN " + kObjectsTable +
+        " AS f ON " + column(m_objectColumns, "f", "Z_PK") + " = " + column(m_objectColumns, "n", "ZFOLDER") +
+        " AND " + column(m_objectColumns, "f", "Z_ENT") + " = ?2 WHERE " +
+        column(m_objectColumns, "n", "Z_ENT") + " = ?1 ORDER BY modified IS NULL, modified DESC, " + id;
     Statement notes;
     if (!prepare(notes, sql, "the notes"))
         return false;
@@ -493,6 +536,9 @@ bool StoreReader::readNotes() {
             ++m_reading.overLimit;
             continue;
         }
+        if (sqlite3_column_type(notes.handle, 6) == SQLITE_INTEGER)
+            if (const QString tags = folderTags(sqlite3_column_int64(notes.handle, 6)); !tags.isEmpty())
+                *text += QStringLiteral("\n\n") + tags;
         std::optional<double> created = numberColumn(notes.handle, 4);
         if (created)
             created = epochMilliseconds(*created);

@@ -19,6 +19,7 @@ inline constexpr qint64 ZNFNotesFolderReader_maxTextBytes = 256LL << 20; // all 
 inline constexpr qint64 ZNFNotesFolderReader_maxAttachments = 200000;
 inline constexpr int ZNFNotesFolderReader_timeLimitMs = 10 * 60 * 1000;
 inline constexpr qint64 ZNFNotesFolderReader_maxTableCells = 100000; // of one table
+inline constexpr int ZNFNotesFolderReader_maxFolderDepth = 32;       // folders in folders, for the tag line
 
 // Seconds from 1970 to 2001-01-01 UTC, where the store's dates count from.
 inline constexpr double ZNFNotesFolderReader_referenceDateOffset = 978307200.0;

@@ -65,7 +65,7 @@ TEST_F(NotesFolderTest, ConvertsTheStoreIntoTheArchiveTheScriptWouldGive) {
     EXPECT_EQ(zip.names(), QStringList({"entries.json", "resources/PHOTO-UUID", "resources/SKETCH-UUID"}));
     // Newest modification first, equal times by key, no modification date last, then the kept
     // notes' attachments, found in the given folder's Media and Previews; a sketch without a date
-    // of its own takes its note's creation.
+    // of its own takes its note's creation; the note in a folder of its own ends in its tag line.
     expectGoldenIndex(zip.find("entries.json")->data, "notes_folder.json");
     EXPECT_EQ(S::snapshot(folder), before) << "the given folder's files are unchanged";
     EXPECT_EQ(cacheEntries(), QStringList{"iOSNotes_to_Tessanote.notebackup"}) << "no copy of the store left";
@@ -90,7 +90,7 @@ TEST_F(NotesFolderTest, LeftOutNotesAndLimits) {
         // clang-format off
         {"marked for deletion", x, {{"ZMARKEDFORDELETION", 1}}, &R::deleted},
         {"in Recently Deleted", x, {{"ZFOLDER", 31}}, &R::recentlyDeleted, {}, {}, {S::folderRow(31, 1)}},
-        {"in an ordinary folder", x, {{"ZFOLDER", 30}}, nullptr, "x", {}, {S::folderRow(30, 0)}},
+        {"in an ordinary folder", x, {{"ZFOLDER", 30}}, nullptr, "x\n\n#folder", {}, {S::folderRow(30, 0)}},
         {"folder type 1 on a row that is no folder", x, {{"ZFOLDER", 32}}, nullptr, "x", {},
          {{{"Z_PK", 32}, {"Z_ENT", S::kAttachmentEntity}, {"ZFOLDERTYPE", 1}}}},
         {"password-protected", x, {{"ZISPASSWORDPROTECTED", 1}}, &R::locked},
@@ -338,6 +338,10 @@ TEST_F(NotesFolderTest, EachPictureIsFoundWhereItsReleaseKeepsItAndTheRestIsName
 TEST_F(NotesFolderTest, BodiesKeepTheStructureTheirRunsGiveThem) {
     const QString fffc = QString(QChar(0xFFFC));
     using Run = S::Run;
+    auto with = [](S::Row row, const S::Row& extra) {
+        row.insert(extra);
+        return row;
+    };
     auto plain = [](const QString& text) { return Run{.text = text}; };
     auto item = [](const QString& text, int style, int indent = 0, bool done = false) {
         return Run{.text = text, .style = style, .indent = indent, .done = done};
@@ -367,6 +371,7 @@ TEST_F(NotesFolderTest, BodiesKeepTheStructureTheirRunsGiveThem) {
         QString body;
         std::vector<S::Row> objects = {};
         ZNFNotesFolderLimits limits = {};
+        S::Row note = {};
     } rows[] = {
         // clang-format off
         {"checklists, done and open, nested",
@@ -418,6 +423,13 @@ TEST_F(NotesFolderTest, BodiesKeepTheStructureTheirRunsGiveThem) {
          {tableRow(86, S::tableData({{{"a", "b"}, {"c", "d"}, {"e", "f"}}}))}, {.tableCells = 4}},
         {"runs past the text end with it; text past the runs is plain",
          {item("- not a list", 100), plain("tail")}, "- - not a listtail"},
+        {"a folder in a folder becomes the tag line", {plain("Temples")}, "Temples\n\n#travel #japan",
+         {with(S::folderRow(30, 0), {{"ZTITLE2", "Travel"}}), with(S::folderRow(31, 0), {{"ZTITLE2", "Japan"}, {"ZPARENT", 30}})},
+         {}, {{"ZFOLDER", 31}}},
+        {"the account's default folder gives no tag line", {plain("Milk")}, "Milk",
+         {with(S::folderRow(30, 0), {{"ZIDENTIFIER", "DefaultFolder-CloudKit"}})}, {}, {{"ZFOLDER", 30}}},
+        {"a folder that is its own parent is named once", {plain("x")}, "x\n\n#loop",
+         {with(S::folderRow(30, 0), {{"ZTITLE2", "Loop"}, {"ZPARENT", 30}})}, {}, {{"ZFOLDER", 30}}},
         {"an indent beyond the limit stays at the limit", {item("deep", 100, 1000)},
          QString(ZNFNotesBody_maxIndentLevel * 4, ' ') + "- deep"},
         // clang-format on
@@ -426,7 +438,7 @@ TEST_F(NotesFolderTest, BodiesKeepTheStructureTheirRunsGiveThem) {
         SCOPED_TRACE(row.name);
         S::Store store;
         store.objects = row.objects;
-        store.notes = {{1, S::noteData(row.runs), {}}};
+        store.notes = {{1, S::noteData(row.runs), row.note}};
         ASSERT_TRUE(S::write(folder, store));
         const ZNFNotesFolderReading reading = ZNFNotesFolderReader::read(folder, row.limits);
         ASSERT_TRUE(reading.notes && reading.notes->size() == 1) << reading.failure.toStdString();
