@@ -27,7 +27,8 @@ struct Fixture {
     QString folder = home.root() + QStringLiteral("/group.com.apple.notes");
     qint64 textBytes = 0;
 
-    explicit Fixture(int notes) {
+    // `structured`: the notes carry attribute runs (lists, links...); else plain text alone.
+    Fixture(int notes, bool structured) {
         QRandomGenerator rng(42);
         const QString latin = QStringLiteral("The quick brown fox jumps over the lazy dog. ");
         const QString other = QString::fromUtf8("Быстрая бурая лиса 素早い茶色の狐 ");
@@ -56,7 +57,7 @@ struct Fixture {
                 runs.push_back(run);
             }
             store.notes.push_back({i + 1,
-                                   S::noteData(runs),
+                                   structured ? S::noteData(runs) : S::noteData(text),
                                    {{"ZCREATIONDATE3", 7.0e8 + i}, {"ZMODIFICATIONDATE1", 7.0e8 + i + 0.5}}});
         }
         if (!S::write(folder, store))
@@ -64,11 +65,11 @@ struct Fixture {
     }
 };
 
-Fixture& fixture(int notes) {
-    static std::map<int, std::unique_ptr<Fixture>> fixtures;
-    auto& f = fixtures[notes];
+Fixture& fixture(int notes, bool structured = true) {
+    static std::map<std::pair<int, bool>, std::unique_ptr<Fixture>> fixtures;
+    auto& f = fixtures[{notes, structured}];
     if (!f)
-        f = std::make_unique<Fixture>(notes);
+        f = std::make_unique<Fixture>(notes, structured);
     return *f;
 }
 
@@ -82,10 +83,10 @@ void report(benchmark::State& state, const Fixture& f, int notes, long start) {
     state.counters["peakAboveStart_MiB"] = double(PeakMemory::peakKiB() - start) / 1024.0;
 }
 
-// Store to archive.
+// Store to archive; the second argument: whether the notes carry structure.
 void BM_ConvertNotesFromStore(benchmark::State& state) {
     const int notes = int(state.range(0));
-    Fixture& f = fixture(notes);
+    Fixture& f = fixture(notes, state.range(1) != 0);
     PeakMemory::reset();
     const long start = PeakMemory::currentKiB();
     for (auto _ : state) {
@@ -102,9 +103,10 @@ void BM_ConvertNotesFromStore(benchmark::State& state) {
     report(state, f, notes, start);
 }
 BENCHMARK(BM_ConvertNotesFromStore)
-    ->Arg(2500)
-    ->Arg(5000)
-    ->Arg(10000)
+    ->Args({2500, 1})
+    ->Args({5000, 1})
+    ->Args({10000, 1})
+    ->Args({10000, 0}) // the same notes without runs: what rendering the structure costs
     ->Iterations(3)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);

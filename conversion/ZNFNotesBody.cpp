@@ -67,51 +67,55 @@ QString render(const znf::notestore::Note& note, const AttachmentText& attachmen
         const znf::notestore::ParagraphStyle* style =
             first && first->has_paragraph_style() ? &first->paragraph_style() : nullptr;
 
-        QString line;
+        // The paragraph's marks first ("> ", an indent, "- [ ] "), then its text straight into
+        // the body: no copy of the paragraph on the way.
+        const int type = style ? style->style_type() : -1;
+        const int level = style ? qBound(0, style->indent_amount(), ZNFNotesBody_maxIndentLevel) : 0;
+        QString marks;
+        if (type == kNumberedList) {
+            numbers.resize(size_t(level) + 1);
+            marks = ZNFNoteBodyText::numberedItem(QString(), ++numbers[size_t(level)], level);
+        } else {
+            // Any other paragraph ends the numbering at its level and below it.
+            const bool listed = type == kDottedList || type == kDashedList || type == kChecklist;
+            numbers.resize(listed ? qMin(numbers.size(), size_t(level)) : 0);
+            if (type == kDottedList || type == kDashedList)
+                marks = ZNFNoteBodyText::bulletItem(QString(), level);
+            else if (type == kChecklist)
+                marks = ZNFNoteBodyText::checklistItem(QString(), style->checklist().done() != 0, level);
+        }
+        if (style && style->block_quote() != 0)
+            marks = ZNFNoteBodyText::quoteLine(marks);
+        body += marks;
+
         for (size_t s = span; s < spans.size() && spans[s].begin < end; ++s) {
             const qsizetype from = qMax(begin, spans[s].begin), to = qMin(end, spans[s].end);
             if (to <= from)
                 continue;
-            const QString piece = text.mid(from, to - from);
+            const QStringView piece = QStringView(text).mid(from, to - from);
             const znf::notestore::AttributeRun* run = spans[s].run;
             if (run && run->has_attachment_info() && attachment) {
                 const QString id = fromBytes(run->attachment_info().attachment_identifier());
-                const QString type = fromBytes(run->attachment_info().type_uti());
+                const QString uti = fromBytes(run->attachment_info().type_uti());
                 for (const QChar c : piece) {
                     if (c != QChar(0xFFFC)) {
-                        line += c;
-                    } else if (const std::optional<QString> replaced = attachment(id, type)) {
-                        line += *replaced;
+                        body += c;
+                    } else if (const std::optional<QString> replaced = attachment(id, uti)) {
+                        body += *replaced;
                     } else {
-                        line += c;
+                        body += c;
                     }
                 }
             } else if (run && run->has_link() && !run->link().empty()) {
                 const QString url = fromBytes(run->link());
-                line += isNoteLink(url) ? piece : ZNFNoteBodyText::link(piece, url);
+                if (isNoteLink(url))
+                    body += piece;
+                else
+                    body += ZNFNoteBodyText::link(piece.toString(), url);
             } else {
-                line += piece;
+                body += piece;
             }
         }
-
-        const int type = style ? style->style_type() : -1;
-        const int level = style ? qBound(0, style->indent_amount(), ZNFNotesBody_maxIndentLevel) : 0;
-        if (type == kNumberedList) {
-            numbers.resize(size_t(level) + 1);
-            line = ZNFNoteBodyText::numberedItem(line, ++numbers[size_t(level)], level);
-        } else {
-            // Any other paragraph ends the numbering at its level and below it.
-            numbers.resize(type == kDottedList || type == kDashedList || type == kChecklist
-                               ? qMin(numbers.size(), size_t(level))
-                               : 0);
-            if (type == kDottedList || type == kDashedList)
-                line = ZNFNoteBodyText::bulletItem(line, level);
-            else if (type == kChecklist)
-                line = ZNFNoteBodyText::checklistItem(line, style->checklist().done() != 0, level);
-        }
-        if (style && style->block_quote() != 0)
-            line = ZNFNoteBodyText::quoteLine(line);
-        body += line;
         if (end >= text.size())
             break;
         body += u'\n';
