@@ -1,5 +1,6 @@
 // A copied Notes folder converted end to end, as `notecrate convert notes --from DIR` does it:
-// the store copied, its notes read and decoded (gzip + protocol buffers), the archive written.
+// the store copied, its notes read and decoded (gzip + protocol buffers), their structure
+// rendered from their attribute runs (lists, checklists, quotes, links), the archive written.
 // Note sizes and scripts as in bench_notes_conversion, so the store path and the script path
 // compare. Peak memory is the resident high-water mark of each run alone (VmHWM, reset through
 // /proc/self/clear_refs), and how far it rose above the memory in use when the run started, at
@@ -26,7 +27,8 @@ struct Fixture {
     QString folder = home.root() + QStringLiteral("/group.com.apple.notes");
     qint64 textBytes = 0;
 
-    explicit Fixture(int notes) {
+    // `structured`: the notes carry attribute runs (lists, links...); else plain text alone.
+    Fixture(int notes, bool structured) {
         QRandomGenerator rng(42);
         const QString latin = QStringLiteral("The quick brown fox jumps over the lazy dog. ");
         const QString other = QString::fromUtf8("Быстрая бурая лиса 素早い茶色の狐 ");
@@ -38,8 +40,24 @@ struct Fixture {
             while (text.toUtf8().size() < size)
                 text += unit + (rng.bounded(8) == 0 ? QStringLiteral("\n\n\n") : QString());
             textBytes += text.toUtf8().size();
+            // Structure as people write it: paragraphs that are checklist items, bullets,
+            // numbered items and quotes, some nested, and a link now and then; every note goes
+            // through the rendering of its runs.
+            std::vector<S::Run> runs;
+            const QStringList paragraphs = text.split(u'\n');
+            for (qsizetype p = 0; p < paragraphs.size(); ++p) {
+                const QString piece =
+                    paragraphs[p] + (p + 1 < paragraphs.size() ? QStringLiteral("\n") : QString());
+                static constexpr int kStyles[] = {-1, 103, 100, 102, -1, 101, 102, 103};
+                S::Run run{
+                    .text = piece, .style = kStyles[p % 8], .indent = int(p % 3 == 2), .done = p % 2 == 0};
+                run.quote = p % 11 == 10;
+                if (p % 5 == 4)
+                    run.link = QStringLiteral("https://example.org/%1").arg(p);
+                runs.push_back(run);
+            }
             store.notes.push_back({i + 1,
-                                   S::noteData(text),
+                                   structured ? S::noteData(runs) : S::noteData(text),
                                    {{"ZCREATIONDATE3", 7.0e8 + i}, {"ZMODIFICATIONDATE1", 7.0e8 + i + 0.5}}});
         }
         if (!S::write(folder, store))
@@ -47,11 +65,11 @@ struct Fixture {
     }
 };
 
-Fixture& fixture(int notes) {
-    static std::map<int, std::unique_ptr<Fixture>> fixtures;
-    auto& f = fixtures[notes];
+Fixture& fixture(int notes, bool structured = true) {
+    static std::map<std::pair<int, bool>, std::unique_ptr<Fixture>> fixtures;
+    auto& f = fixtures[{notes, structured}];
     if (!f)
-        f = std::make_unique<Fixture>(notes);
+        f = std::make_unique<Fixture>(notes, structured);
     return *f;
 }
 
@@ -65,10 +83,10 @@ void report(benchmark::State& state, const Fixture& f, int notes, long start) {
     state.counters["peakAboveStart_MiB"] = double(PeakMemory::peakKiB() - start) / 1024.0;
 }
 
-// Store to archive.
+// Store to archive; the second argument: whether the notes carry structure.
 void BM_ConvertNotesFromStore(benchmark::State& state) {
     const int notes = int(state.range(0));
-    Fixture& f = fixture(notes);
+    Fixture& f = fixture(notes, state.range(1) != 0);
     PeakMemory::reset();
     const long start = PeakMemory::currentKiB();
     for (auto _ : state) {
@@ -85,9 +103,10 @@ void BM_ConvertNotesFromStore(benchmark::State& state) {
     report(state, f, notes, start);
 }
 BENCHMARK(BM_ConvertNotesFromStore)
-    ->Arg(2500)
-    ->Arg(5000)
-    ->Arg(10000)
+    ->Args({2500, 1})
+    ->Args({5000, 1})
+    ->Args({10000, 1})
+    ->Args({10000, 0}) // the same notes without runs: what rendering the structure costs
     ->Iterations(3)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);

@@ -2,6 +2,7 @@
 
 #include "conversion/ZNFBackupArchive.h"
 #include "conversion/ZNFConversionLog.h"
+#include "conversion/ZNFHeifImage.h"
 #include "conversion/ZNFNotesExtractor.h"
 #include "conversion/ZNFNotesFolderReader.h"
 #include "conversion/ZNFNotesStore.h"
@@ -171,6 +172,15 @@ ZNFNotesFolderReading ZNFNotesAppImporter::processFolder(const ZNFImporterComple
         source, [&copy] { return copy.isEmpty() ? std::nullopt : ZNFNotesStore::attachmentsInCopy(copy); },
         false,
         [&](ZNFConversionOutcome outcome) {
+            const std::pair<qint64, ZNFLeftOutReason> leftOut[] = {
+                {reading.deleted, ZNFLeftOutReason::DeletedNote},
+                {reading.recentlyDeleted, ZNFLeftOutReason::RecentlyDeletedNote},
+                {reading.locked, ZNFLeftOutReason::LockedNote},
+                {reading.unreadable, ZNFLeftOutReason::UnreadableNote},
+                {reading.overLimit, ZNFLeftOutReason::NoteOverLimit},
+                {reading.attachmentsOverLimit, ZNFLeftOutReason::AttachmentOverLimit}};
+            for (const auto& [count, reason] : leftOut)
+                outcome.countLeftOut(reason, count);
             if (!reading.failure.isEmpty())
                 outcome.failure = reading.failure;
             else if (outcome.path.isEmpty() && outcome.failure.isEmpty())
@@ -228,8 +238,11 @@ namespace {
 // One record that names a usable attachment, waiting for its image.
 struct AttachmentJob {
     QString uuid;
-    QString mediaPath; // empty for sketches and when "Media" has nothing
+    std::vector<ZNFNotesStorePictureFile> files; // tried in order; empty when none was found
     bool isSketch = false;
+    bool isFile = false; // of a type that is no picture: only a preview of it can be carried
+    QString name;        // what the outcome calls it when no picture comes of it
+    QString note;
     QJsonObject entry; // everything but "userInfo"
 };
 
@@ -249,26 +262,64 @@ QByteArray readRegularFile(const QString& path) {
     return file.readAll();
 }
 
+ZNFImage::Decoded decodePicture(const QByteArray& bytes) {
+    return ZNFHeifImage::isHeif(bytes) ? ZNFHeifImage::decode(bytes) : ZNFImage::decode(bytes);
+}
+
 // Thread-safe: only files, QImage and QPainter on a QImage.
-AttachmentImage renderAttachment(const AttachmentJob& job, const QStringList& previews) {
+AttachmentImage renderAttachment(const AttachmentJob& job) {
     ZNFImage::Decoded image;
-    if (!job.mediaPath.isEmpty())
-        image = ZNFImage::decode(readRegularFile(job.mediaPath));
-    if (image.isNull()) {
-        const QString preview = ZNFNotesStore::largestAssetURLMatchingId(job.uuid, previews);
-        if (!preview.isEmpty())
-            image = ZNFImage::decode(readRegularFile(preview));
+    bool fromPreview = false;
+    for (const ZNFNotesStorePictureFile& file : job.files) {
+        image = decodePicture(readRegularFile(file.path));
+        const QSizeF size = image.sizeInPoints();
+        if (!image.isNull() && size.width() > 0 && size.height() > 0) {
+            fromPreview = file.isPreview;
+            break;
+        }
+        image = {};
     }
     if (image.isNull())
         return {};
-    const QSizeF size = image.sizeInPoints();
-    if (!(size.width() > 0 && size.height() > 0))
-        return {};
-    if (job.isSketch)
+    // Only the old sketches' previews lie on their side.
+    if (job.isSketch && fromPreview)
         image = ZNFNotesAppImporter::imageByRotatingImage(image, 90);
     if (image.isNull())
         return {};
     return {ZNFImage::encodePNG(image.image), image.sizeInPoints()};
+}
+
+// Why an attachment of a kind that never becomes a picture is left out; nullopt for the kinds
+// that become pictures or text.
+std::optional<ZNFLeftOutReason> leftOutReason(ZNFNotesStoreKind kind) {
+    switch (kind) {
+    case ZNFNotesStoreKind::PDF:
+        return ZNFLeftOutReason::PDF;
+    case ZNFNotesStoreKind::Audio:
+        return ZNFLeftOutReason::Audio;
+    case ZNFNotesStoreKind::Video:
+        return ZNFLeftOutReason::Video;
+    default:
+        return std::nullopt;
+    }
+}
+
+// What a note goes by in what the run reports: its first line of text, else its identifier.
+QString noteName(const QJsonObject& record, const std::optional<QString>& text) {
+    const QString body = text ? *text : record.value(ZNFNotesAppImporterKey_text).toString();
+    for (QStringView line : QStringView(body).split(u'\n')) {
+        QString name = line.toString().remove(QChar(0xFFFC)).trimmed();
+        if (!name.isEmpty())
+            return name.left(ZNFNotesAppImporter_maxNoteNameLength);
+    }
+    return record.value(ZNFNotesAppImporterKey_id).toString();
+}
+
+// The name an attachment goes by in what the run reports.
+QString attachmentName(const ZNFNotesStoreAttachment& attachment) {
+    if (!attachment.title.isEmpty())
+        return attachment.title;
+    return attachment.fileName.isEmpty() ? attachment.uuid : attachment.fileName;
 }
 
 bool isPresent(const QJsonValue& value) {
@@ -319,27 +370,34 @@ qint64 ZNFNotesAppImporter::primaryKeyForAttachmentId(const QString& attachmentI
 
 class ZNFNotesAppImporter::Pictures {
 public:
-    Pictures(const ZNFNotesAppImporter& importer, ZNFBackupArchiveWriter& output, AttachmentLookup lookup)
-        : m_importer(importer), m_output(output), m_lookup(std::move(lookup)),
+    Pictures(const ZNFNotesAppImporter& importer, ZNFBackupArchiveWriter& output, AttachmentLookup lookup,
+             ZNFConversionOutcome& outcome)
+        : m_importer(importer), m_output(output), m_lookup(std::move(lookup)), m_outcome(outcome),
           m_container(importer.m_notesFolder.isEmpty() ? ZNFNotesStore::containerPath()
                                                        : importer.m_notesFolder),
           m_pipeline(importer.m_attachmentThreads) {}
 
-    // Starts on the pictures the records name; they reach the archive in record order.
-    void add(const QJsonArray& rawAttachments);
+    // Starts on the pictures the records of `note` name; they reach the archive in record order.
+    void add(const QJsonArray& rawAttachments, const QString& note = {});
     // Waits for the pictures (or drops them when the run is cancelled) and returns the image
     // entries, in record order.
     QJsonArray finish();
 
 private:
+    void addPicture(const ZNFNotesStoreAttachment& attachment, const QString& attachmentId,
+                    const QJsonValue& parentId, const QJsonValue& date, const QString& note);
     void finishJob(AttachmentJob& job, const AttachmentImage* image);
+    // The gallery's pages, in key order.
+    std::vector<const ZNFNotesStoreAttachment*> pagesOf(int gallery) const;
 
     const ZNFNotesAppImporter& m_importer;
     ZNFBackupArchiveWriter& m_output;
     AttachmentLookup m_lookup;
-    const QString m_container; // the Notes folder whose "Media" and "Previews" hold the images
+    ZNFConversionOutcome& m_outcome;
+    const QString m_container; // the Notes folder whose files hold the images
     bool m_looked = false;     // the store and "Previews" are read at the first record
     std::optional<ZNFNotesStoreAttachmentMap> m_attachments;
+    std::multimap<int, int> m_pages; // gallery -> its pages' keys
     QStringList m_previews;
     qsizetype m_index = -1;
     ZNFPicturePipeline m_pipeline;
@@ -349,11 +407,23 @@ private:
     bool m_abandoned = false;
 };
 
-void ZNFNotesAppImporter::Pictures::add(const QJsonArray& rawAttachments) {
+std::vector<const ZNFNotesStoreAttachment*> ZNFNotesAppImporter::Pictures::pagesOf(int gallery) const {
+    std::vector<const ZNFNotesStoreAttachment*> pages;
+    const auto [begin, end] = m_pages.equal_range(gallery);
+    for (auto it = begin; it != end; ++it)
+        pages.push_back(&m_attachments->at(it->second));
+    return pages;
+}
+
+void ZNFNotesAppImporter::Pictures::add(const QJsonArray& rawAttachments, const QString& note) {
     if (!m_looked) {
         m_looked = true;
         m_attachments = m_lookup();
         m_previews = ZNFNotesStore::previewAssetURLs(m_container).value_or(QStringList());
+        if (m_attachments)
+            for (const auto& [key, attachment] : *m_attachments)
+                if (attachment.parent != 0 && attachment.parent != key)
+                    m_pages.emplace(attachment.parent, key);
     }
     for (const QJsonValue& value : rawAttachments) {
         ++m_index;
@@ -374,6 +444,17 @@ void ZNFNotesAppImporter::Pictures::add(const QJsonArray& rawAttachments) {
         if (found == m_attachments->end())
             continue;
         const ZNFNotesStoreAttachment& attachment = found->second;
+        const ZNFNotesStoreKind kind = ZNFNotesStore::kindOf(attachment.type);
+        // A gallery's page comes with its gallery, in the gallery's place.
+        if (attachment.parent != 0 && m_attachments->count(attachment.parent) &&
+            ZNFNotesStore::kindOf(m_attachments->at(attachment.parent).type) == ZNFNotesStoreKind::Gallery)
+            continue;
+        if (kind == ZNFNotesStoreKind::Text)
+            continue;
+        if (const std::optional<ZNFLeftOutReason> reason = leftOutReason(kind)) {
+            m_outcome.addLeftOut({*reason, note, attachmentName(attachment), {}});
+            continue;
+        }
         const QJsonValue parentId = record.value(ZNFNotesAppImporterKey_parentId);
         const QJsonValue date = record.value(ZNFNotesAppImporterKey_date);
         if (!isPresent(parentId) || !isPresent(date)) {
@@ -383,43 +464,68 @@ void ZNFNotesAppImporter::Pictures::add(const QJsonArray& rawAttachments) {
                        .arg(attachmentId, QString::number(m_index));
             continue;
         }
-        if (!ZNFNotesStore::isUsableFileName(attachment.uuid)) {
-            qCWarning(lcConversion()).noquote()
-                << QStringLiteral(
-                       "Notes attachments: skipped attachment %1, its store identifier %2 cannot name a file")
-                       .arg(attachmentId, quoted(attachment.uuid));
+        if (kind == ZNFNotesStoreKind::Gallery) {
+            const std::vector<const ZNFNotesStoreAttachment*> pages = pagesOf(attachment.primaryKey);
+            if (pages.empty())
+                m_outcome.addLeftOut({ZNFLeftOutReason::UnreadableAttachment, note,
+                                      attachmentName(attachment), QStringLiteral("the scan has no pages")});
+            for (const ZNFNotesStoreAttachment* page : pages) {
+                QString pageId = attachmentId;
+                pageId.truncate(pageId.lastIndexOf(u'/') + 1);
+                addPicture(*page, pageId + u'p' + QString::number(page->primaryKey), parentId, date, note);
+            }
             continue;
         }
-
-        auto job = std::make_shared<AttachmentJob>();
-        job->uuid = attachment.uuid;
-        job->isSketch = attachment.type.contains(ZNFNotesStoreType_sketch);
-        if (attachment.type.contains("png"_L1) || attachment.type.contains("jpeg"_L1))
-            job->mediaPath = ZNFNotesStore::urlForOriginalMedia(attachment.uuid, m_container);
-        QString identifier = attachmentId;
-        identifier.remove(u'/').remove(u':');
-        job->entry.insert(ZNFBackupEntryKey_parentId, parentId);
-        job->entry.insert(ZNFBackupEntryKey_identifier, identifier);
-        job->entry.insert(ZNFBackupEntryKey_date, date);
-        job->entry.insert(ZNFBackupEntryKey_updatedDate, date);
-        job->entry.insert(ZNFBackupEntryKey_kind, ZNFBackupEntryKind_image);
-        job->entry.insert(ZNFBackupEntryKey_binaryAttachmentId, attachment.uuid);
-        job->entry.insert(ZNFBackupEntryKey_state, 0);
-
-        // A picture that several records name is made once.
-        if (!m_submitted.insert(job->uuid).second) {
-            m_pipeline.submit(0, [this, job]() -> ZNFPicturePipeline::Delivery {
-                return [this, job] { finishJob(*job, nullptr); };
-            });
-            continue;
-        }
-        const QSize pixels = job->mediaPath.isEmpty() ? QSize() : QImageReader(job->mediaPath).size();
-        const qint64 cost = pixels.isValid() ? qint64(pixels.width()) * pixels.height() * 4 : 0;
-        m_pipeline.submit(cost, [this, job]() -> ZNFPicturePipeline::Delivery {
-            auto image = std::make_shared<AttachmentImage>(renderAttachment(*job, m_previews));
-            return [this, job, image] { finishJob(*job, image.get()); };
-        });
+        addPicture(attachment, attachmentId, parentId, date, note);
     }
+}
+
+void ZNFNotesAppImporter::Pictures::addPicture(const ZNFNotesStoreAttachment& attachment,
+                                               const QString& attachmentId, const QJsonValue& parentId,
+                                               const QJsonValue& date, const QString& note) {
+    if (!ZNFNotesStore::isUsableFileName(attachment.uuid)) {
+        qCWarning(lcConversion()).noquote()
+            << QStringLiteral(
+                   "Notes attachments: skipped attachment %1, its store identifier %2 cannot name a file")
+                   .arg(attachmentId, quoted(attachment.uuid));
+        return;
+    }
+    auto job = std::make_shared<AttachmentJob>();
+    job->uuid = attachment.uuid;
+    job->isSketch = ZNFNotesStore::kindOf(attachment.type) == ZNFNotesStoreKind::Sketch;
+    job->isFile = ZNFNotesStore::kindOf(attachment.type) == ZNFNotesStoreKind::File;
+    job->name = attachmentName(attachment);
+    job->note = note;
+    QString identifier = attachmentId;
+    identifier.remove(u'/').remove(u':');
+    job->entry.insert(ZNFBackupEntryKey_parentId, parentId);
+    job->entry.insert(ZNFBackupEntryKey_identifier, identifier);
+    job->entry.insert(ZNFBackupEntryKey_date, date);
+    job->entry.insert(ZNFBackupEntryKey_updatedDate, date);
+    job->entry.insert(ZNFBackupEntryKey_kind, ZNFBackupEntryKind_image);
+    job->entry.insert(ZNFBackupEntryKey_binaryAttachmentId, attachment.uuid);
+    job->entry.insert(ZNFBackupEntryKey_state, 0);
+
+    // A picture that several records name is made once.
+    if (!m_submitted.insert(job->uuid).second) {
+        m_pipeline.submit(0, [this, job]() -> ZNFPicturePipeline::Delivery {
+            return [this, job] { finishJob(*job, nullptr); };
+        });
+        return;
+    }
+    job->files = ZNFNotesStore::pictureFiles(attachment, m_container, m_previews);
+    QSize pixels;
+    if (!job->files.empty()) {
+        const QString& first = job->files.front().path;
+        pixels = QImageReader(first).size();
+        if (!pixels.isValid())
+            pixels = ZNFHeifImage::sizeOfFile(first);
+    }
+    const qint64 cost = pixels.isValid() ? qint64(pixels.width()) * pixels.height() * 4 : 0;
+    m_pipeline.submit(cost, [this, job]() -> ZNFPicturePipeline::Delivery {
+        auto image = std::make_shared<AttachmentImage>(renderAttachment(*job));
+        return [this, job, image] { finishJob(*job, image.get()); };
+    });
 }
 
 void ZNFNotesAppImporter::Pictures::finishJob(AttachmentJob& job, const AttachmentImage* image) {
@@ -427,10 +533,15 @@ void ZNFNotesAppImporter::Pictures::finishJob(AttachmentJob& job, const Attachme
     // the PNG, so the archive does not depend on the number of threads.
     std::optional<QSizeF>& size = m_written[job.uuid];
     if (image) {
-        if (image->png.isEmpty())
+        if (image->png.isEmpty()) {
             qCWarning(lcConversion()).noquote()
                 << QStringLiteral("Notes attachments: no usable image for %1").arg(job.uuid);
-        else if (m_output.addResource(job.uuid, image->png))
+            m_outcome.addLeftOut(
+                {job.files.empty() ? ZNFLeftOutReason::MissingPicture : ZNFLeftOutReason::UnreadablePicture,
+                 job.note,
+                 job.name,
+                 {}});
+        } else if (m_output.addResource(job.uuid, image->png))
             size = image->size;
     }
     if (!size)
@@ -451,7 +562,8 @@ QJsonArray ZNFNotesAppImporter::Pictures::finish() {
 
 QJsonArray ZNFNotesAppImporter::processRawAttachments(const QJsonArray& rawAttachments,
                                                       ZNFBackupArchiveWriter& output) {
-    Pictures pictures(*this, output, storeLookup());
+    ZNFConversionOutcome outcome;
+    Pictures pictures(*this, output, storeLookup(), outcome);
     pictures.add(rawAttachments);
     return pictures.finish();
 }
@@ -484,8 +596,8 @@ void ZNFNotesAppImporter::buildArchive(const ZNFNoteRecordSource& source, const 
                 const QJsonValue attachments = record.value(ZNFNotesAppImporterKey_attachments);
                 if (attachments.isArray() && !attachments.toArray().isEmpty()) {
                     if (!pictures)
-                        pictures.emplace(*this, *archive, lookup);
-                    pictures->add(attachments.toArray());
+                        pictures.emplace(*this, *archive, lookup, outcome);
+                    pictures->add(attachments.toArray(), noteName(record, text));
                 }
                 writeNoteEntry(*archive, std::move(record), std::move(text));
                 ++outcome.notes;

@@ -25,6 +25,8 @@ inline constexpr QLatin1StringView ZNFNotesAppImporterKey_id{"id"};
 inline constexpr QLatin1StringView ZNFNotesAppImporterKey_attachments{"attachments"};
 inline constexpr QLatin1StringView ZNFNotesAppImporterKey_parentId{"parentId"};
 inline constexpr QLatin1StringView ZNFNotesAppImporterKey_date{"date"};
+// What is reported as left out names its note by at most this many characters of its first line.
+inline constexpr qsizetype ZNFNotesAppImporter_maxNoteNameLength = 80;
 inline constexpr QLatin1StringView ZNFNotesAppImporter_archiveName{"iOSNotes_to_Tessanote.notebackup"};
 
 // Hands note records over one at a time: calls `take` once per element of the notes export, in

@@ -1,7 +1,9 @@
 #include "conversion/ZNFNotesFolderReader.h"
 
 #include "conversion/ZNFConversionLog.h"
+#include "conversion/ZNFNoteBodyText.h"
 #include "conversion/ZNFNotesAppImporter.h"
+#include "conversion/ZNFNotesBody.h"
 #include "conversion/ZNFNotesStore.h"
 
 #include "ZNFNoteStore.pb.h"
@@ -33,6 +35,8 @@ constexpr const char* kNoteEntity = "ICNote";
 constexpr const char* kAttachmentEntity = "ICAttachment";
 constexpr const char* kFolderEntity = "ICFolder";
 constexpr const char* kIdentifierScheme = "x-coredata://";
+constexpr const char* kInlineTextType = "com.apple.notes.inlinetextattachment";
+constexpr const char* kDefaultFolderIdentifier = "DefaultFolder";
 constexpr int kProgressInterval = 10000; // SQLite instructions between deadline checks
 
 QString plural(qint64 count, const char* one, const char* many) {
@@ -78,8 +82,8 @@ bool gunzip(const QByteArray& data, std::string& out, qint64 limit, QString& fai
     return true;
 }
 
-std::optional<std::string> decodeNoteText(const QByteArray& data, QString* failure,
-                                          const ZNFNotesFolderLimits& limits);
+std::optional<znf::notestore::Note> decodeNote(const QByteArray& data, QString* failure,
+                                               const ZNFNotesFolderLimits& limits);
 
 // One prepared statement, finalized when it goes.
 struct Statement {
@@ -118,6 +122,10 @@ public:
         // A statement left open would keep the connection from closing.
         sqlite3_finalize(m_attachments.handle);
         m_attachments.handle = nullptr;
+        sqlite3_finalize(m_inline.handle);
+        m_inline.handle = nullptr;
+        sqlite3_finalize(m_folder.handle);
+        m_folder.handle = nullptr;
         sqlite3_close(m_db);
     }
 
@@ -134,6 +142,10 @@ private:
     QSet<QString> m_objectColumns;
     QSet<QString> m_noteDataColumns;
     Statement m_attachments; // one note's attachments; no handle when the store has none
+    Statement m_inline;      // an attachment by identifier, for the text it leaves in the body
+    Statement m_folder;      // a folder's title, parent and identifier
+    QHash<qint64, QString> m_folderTags;
+    bool m_inlinePrepared = false;
     qint64 m_attachmentCount = 0;
 
     bool fail(const QString& reason) {
@@ -161,7 +173,131 @@ private:
     // The note's text; nullopt when it has none that can be read, and then `status` is
     // SQLITE_DONE unless reading the data itself failed.
     std::optional<QString> noteText(sqlite3_stmt* data, qint64 primaryKey, qint64& textBytes, int& status);
+    // The tag line of a note in the folder: the folder's path below its account, "#travel
+    // #japan"; empty for the account's default folder.
+    QString folderTags(qint64 folder);
+    // What an attachment's U+FFFC becomes in the body (see ZNFNotesBody::AttachmentText).
+    std::optional<QString> attachmentText(const QString& identifier, const QString& runType);
 };
+
+QString StoreReader::folderTags(qint64 folder) {
+    if (const auto cached = m_folderTags.constFind(folder); cached != m_folderTags.constEnd())
+        return *cached;
+    if (!m_folder.handle) {
+        const QSet<QString>& c = m_objectColumns;
+        const QByteArray sql = "SELECT COALESCE(" + column(c, "f", "ZTITLE2") + ", " +
+                               column(c, "f", "ZTITLE1") + ", " + column(c, "f", "ZTITLE") + "), " +
+                               column(c, "f", "ZPARENT") + ", " + column(c, "f", "ZIDENTIFIER") + " FROM " +
+                               kObjectsTable + " AS f WHERE " + column(c, "f", "Z_PK") + " = ?1 AND " +
+                               column(c, "f", "Z_ENT") + " = ?2";
+        if (sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &m_folder.handle, nullptr) !=
+            SQLITE_OK)
+            return m_folderTags[folder] = QString();
+        sqlite3_bind_int64(m_folder.handle, 2, m_entities.value(kFolderEntity));
+    }
+    QStringList path;
+    QSet<qint64> seen; // a parent chain that loops ends where it meets itself
+    for (qint64 key = folder; path.size() < ZNFNotesFolderReader_maxFolderDepth && !seen.contains(key);) {
+        seen.insert(key);
+        sqlite3_reset(m_folder.handle);
+        sqlite3_bind_int64(m_folder.handle, 1, key);
+        if (sqlite3_step(m_folder.handle) != SQLITE_ROW)
+            break;
+        // The account's default folder ("Notes") is where notes are when they are in none.
+        if (textColumn(m_folder.handle, 2).contains(QLatin1StringView(kDefaultFolderIdentifier)))
+            break;
+        path.prepend(textColumn(m_folder.handle, 0));
+        if (sqlite3_column_type(m_folder.handle, 1) != SQLITE_INTEGER)
+            break;
+        key = sqlite3_column_int64(m_folder.handle, 1);
+    }
+    sqlite3_reset(m_folder.handle);
+    return m_folderTags[folder] = ZNFNoteBodyText::tagLine(path);
+}
+
+std::optional<QString> StoreReader::attachmentText(const QString& identifier, const QString& runType) {
+    if (!m_inlinePrepared) {
+        m_inlinePrepared = true;
+        if (m_objectColumns.contains(QStringLiteral("ZIDENTIFIER"))) {
+            createIndex("znf_objects_by_identifier", kObjectsTable, "ZIDENTIFIER");
+            const QSet<QString>& c = m_objectColumns;
+            const QByteArray media = c.contains(QStringLiteral("ZMEDIA")) ? "m.Z_PK = o.ZMEDIA" : "0";
+            // A table's cells (older releases: ZMERGEABLEDATA), loaded only within the limit.
+            const QByteArray mergeable = "COALESCE(" + column(c, "o", "ZMERGEABLEDATA1") + ", " +
+                                         column(c, "o", "ZMERGEABLEDATA") + ")";
+            const QByteArray tableData = "CASE WHEN length(" + mergeable +
+                                         ") <= " + QByteArray::number(m_limits.noteDataBytes) + " THEN " +
+                                         mergeable + " END";
+            const QByteArray sql = "SELECT COALESCE(" + column(c, "o", "ZTYPEUTI") + ", " +
+                                   column(c, "o", "ZTYPEUTI1") + "), " + column(c, "o", "ZALTTEXT") + ", " +
+                                   column(c, "o", "ZURLSTRING") + ", " + column(c, "o", "ZTITLE") + ", " +
+                                   column(c, "m", "ZFILENAME") + ", " + tableData + " FROM " + kObjectsTable +
+                                   " AS o LEFT JOIN " + kObjectsTable + " AS m ON " + media +
+                                   " WHERE o.ZIDENTIFIER = ?1 LIMIT 1";
+            if (sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &m_inline.handle, nullptr) !=
+                SQLITE_OK)
+                qCWarning(lcConversion()).noquote()
+                    << QStringLiteral("Notes folder: could not look attachments up: %1")
+                           .arg(QString::fromUtf8(sqlite3_errmsg(m_db)));
+        }
+    }
+    QString type = runType, altText, url, title, fileName;
+    QByteArray tableData;
+    if (m_inline.handle) {
+        sqlite3_reset(m_inline.handle);
+        const QByteArray id = identifier.toUtf8();
+        sqlite3_bind_text(m_inline.handle, 1, id.constData(), int(id.size()), SQLITE_TRANSIENT);
+        if (sqlite3_step(m_inline.handle) == SQLITE_ROW) {
+            if (const QString stored = textColumn(m_inline.handle, 0); !stored.isEmpty())
+                type = stored;
+            altText = textColumn(m_inline.handle, 1);
+            url = textColumn(m_inline.handle, 2);
+            title = textColumn(m_inline.handle, 3);
+            fileName = textColumn(m_inline.handle, 4);
+            if (sqlite3_column_type(m_inline.handle, 5) == SQLITE_BLOB)
+                tableData = QByteArray(static_cast<const char*>(sqlite3_column_blob(m_inline.handle, 5)),
+                                       sqlite3_column_bytes(m_inline.handle, 5));
+        }
+        sqlite3_reset(m_inline.handle);
+    }
+    // Hashtags and mentions are text the Notes app draws in a box of its own.
+    if (type.startsWith(QLatin1StringView(kInlineTextType)))
+        return altText;
+    switch (ZNFNotesStore::kindOf(type)) {
+    case ZNFNotesStoreKind::Text:
+        if (type == ZNFNotesStoreType_url)
+            return ZNFNoteBodyText::link(title, url);
+        if (type == ZNFNotesStoreType_table) {
+            QString failure = QStringLiteral("there is no table data");
+            if (const auto rows = ZNFNotesFolderReader::tableRows(tableData, &failure, m_limits)) {
+                QStringList lines;
+                for (const QStringList& row : *rows)
+                    lines << ZNFNoteBodyText::tableRow(row);
+                return lines.join(u'\n');
+            }
+            qCWarning(lcConversion()).noquote()
+                << QStringLiteral("Notes folder: left out the table %1, %2").arg(identifier, failure);
+            return QString();
+        }
+        qCInfo(lcConversion()).noquote()
+            << QStringLiteral("Notes folder: the text of attachment %1 (%2) is left out")
+                   .arg(identifier, type);
+        return QString();
+    case ZNFNotesStoreKind::PDF:
+    case ZNFNotesStoreKind::Audio:
+    case ZNFNotesStoreKind::Video: {
+        const ZNFNotesStoreKind kind = ZNFNotesStore::kindOf(type);
+        const ZNFLeftOutReason reason = kind == ZNFNotesStoreKind::PDF     ? ZNFLeftOutReason::PDF
+                                        : kind == ZNFNotesStoreKind::Audio ? ZNFLeftOutReason::Audio
+                                                                           : ZNFLeftOutReason::Video;
+        return ZNFLeftOut::placeholderLine(reason, !title.isEmpty()      ? title
+                                                   : !fileName.isEmpty() ? fileName
+                                                                         : identifier);
+    }
+    default:
+        return std::nullopt;
+    }
+}
 
 bool StoreReader::failOnStep(int status, const char* what) {
     if (status == SQLITE_INTERRUPT || timedOut())
@@ -302,10 +438,12 @@ std::optional<QString> StoreReader::noteText(sqlite3_stmt* data, qint64 primaryK
             }
             const QByteArray bytes = QByteArray::fromRawData(
                 static_cast<const char*>(sqlite3_column_blob(data, 2)), sqlite3_column_bytes(data, 2));
-            if (const auto text = decodeNoteText(bytes, &failure, m_limits)) {
+            if (const auto note = decodeNote(bytes, &failure, m_limits)) {
                 sqlite3_reset(data);
-                textBytes = qint64(text->size());
-                return QString::fromUtf8(text->data(), qsizetype(text->size()));
+                textBytes = qint64(note->note_text().size());
+                return ZNFNotesBody::render(*note, [this](const QString& id, const QString& type) {
+                    return attachmentText(id, type);
+                });
             }
         }
         sqlite3_reset(data);
@@ -330,11 +468,11 @@ bool StoreReader::readNotes() {
         column(m_objectColumns, "f", "ZFOLDERTYPE") + " = 1, COALESCE(" +
         number(column(m_objectColumns, "n", "ZCREATIONDATE3")) + ", " +
         number(column(m_objectColumns, "n", "ZCREATIONDATE1")) + ", " +
-        number(column(m_objectColumns, "n", "ZCREATIONDATE")) + "), " + modified + " AS modified FROM " +
-        kObjectsTable + " AS n LEFT JOIN " + kObjectsTable + " AS f ON " +
-        column(m_objectColumns, "f", "Z_PK") + " = " + column(m_objectColumns, "n", "ZFOLDER") + " AND " +
-        column(m_objectColumns, "f", "Z_ENT") + " = ?2 WHERE " + column(m_objectColumns, "n", "Z_ENT") +
-        " = ?1 ORDER BY modified IS NULL, modified DESC, " + id;
+        number(column(m_objectColumns, "n", "ZCREATIONDATE")) + "), " + modified + " AS modified, " +
+        column(m_objectColumns, "f", "Z_PK") + " FROM " + kObjectsTable + " AS n LEFT JOIN " + kObjectsTable +
+        " AS f ON " + column(m_objectColumns, "f", "Z_PK") + " = " + column(m_objectColumns, "n", "ZFOLDER") +
+        " AND " + column(m_objectColumns, "f", "Z_ENT") + " = ?2 WHERE " +
+        column(m_objectColumns, "n", "Z_ENT") + " = ?1 ORDER BY modified IS NULL, modified DESC, " + id;
     Statement notes;
     if (!prepare(notes, sql, "the notes"))
         return false;
@@ -402,6 +540,9 @@ bool StoreReader::readNotes() {
             ++m_reading.overLimit;
             continue;
         }
+        if (sqlite3_column_type(notes.handle, 6) == SQLITE_INTEGER)
+            if (const QString tags = folderTags(sqlite3_column_int64(notes.handle, 6)); !tags.isEmpty())
+                *text += QStringLiteral("\n\n") + tags;
         std::optional<double> created = numberColumn(notes.handle, 4);
         if (created)
             created = epochMilliseconds(*created);
@@ -519,10 +660,10 @@ QStringList ZNFNotesFolderReading::leftOutLines() const {
 
 namespace {
 
-// The note's UTF-8 text, as the store holds it.
-std::optional<std::string> decodeNoteText(const QByteArray& data, QString* failure,
-                                          const ZNFNotesFolderLimits& limits) {
-    auto fail = [failure](const QString& reason) -> std::optional<std::string> {
+// The note's message: its UTF-8 text, as the store holds it, and its runs.
+std::optional<znf::notestore::Note> decodeNote(const QByteArray& data, QString* failure,
+                                               const ZNFNotesFolderLimits& limits) {
+    auto fail = [failure](const QString& reason) -> std::optional<znf::notestore::Note> {
         if (failure)
             *failure = reason;
         return std::nullopt;
@@ -546,7 +687,148 @@ std::optional<std::string> decodeNoteText(const QByteArray& data, QString* failu
         return fail(QStringLiteral("its data is no readable message"));
     if (!proto.has_document() || !proto.document().has_note() || !proto.document().note().has_note_text())
         return fail(QStringLiteral("its data holds no note text"));
-    return std::move(*proto.mutable_document()->mutable_note()->mutable_note_text());
+    return std::move(*proto.mutable_document()->mutable_note());
+}
+
+} // namespace
+
+namespace {
+
+// Reads one table document; every index from the data is checked before it is used.
+class TableReader {
+public:
+    explicit TableReader(const znf::notestore::MergeableDataObjectData& data) : m_data(data) {
+        for (int i = 0; i < data.mergeable_data_object_uuid_item_size(); ++i)
+            m_uuidIndex.insert(QByteArray::fromStdString(data.mergeable_data_object_uuid_item(i)), i);
+    }
+
+    std::optional<std::vector<QStringList>> rows(QString& failure, qint64 maxCells);
+
+private:
+    const znf::notestore::MergeableDataObjectData& m_data;
+    QHash<QByteArray, int> m_uuidIndex;
+
+    const znf::notestore::MergeableDataObjectEntry* entry(const znf::notestore::ObjectID& id) const {
+        const int index = id.object_index();
+        return id.has_object_index() && index >= 0 && index < m_data.mergeable_data_object_entry_size()
+                   ? &m_data.mergeable_data_object_entry(index)
+                   : nullptr;
+    }
+    // A UUID object: a map whose first entry's value is an index among the UUIDs; -1 when none.
+    int uuidOf(const znf::notestore::ObjectID& id) const {
+        const auto* object = entry(id);
+        if (!object || !object->has_custom_map() || object->custom_map().map_entry_size() == 0)
+            return -1;
+        const quint64 index = object->custom_map().map_entry(0).value().unsigned_integer_value();
+        return index < quint64(m_data.mergeable_data_object_uuid_item_size()) ? int(index) : -1;
+    }
+    // The UUID indexes of an ordered set, in order, without those that are not its elements
+    // and without repeats.
+    std::vector<int> ordered(const znf::notestore::MergeableDataObjectEntry* set) const;
+};
+
+std::vector<int> TableReader::ordered(const znf::notestore::MergeableDataObjectEntry* set) const {
+    std::vector<int> order;
+    if (!set || !set->has_ordered_set())
+        return order;
+    const auto& orderedSet = set->ordered_set();
+    QHash<int, int> replaced; // a position's UUID -> the UUID that takes its place
+    for (const auto& element : orderedSet.ordering().contents().element()) {
+        const int key = uuidOf(element.key()), value = uuidOf(element.value());
+        if (key >= 0 && value >= 0)
+            replaced.insert(key, value);
+    }
+    QSet<int> elements;
+    for (const auto& element : orderedSet.elements().element())
+        if (const int key = uuidOf(element.key()); key >= 0)
+            elements.insert(key);
+    QSet<int> seen;
+    for (const auto& attachment : orderedSet.ordering().array().attachment()) {
+        const auto found = m_uuidIndex.constFind(QByteArray::fromStdString(attachment.uuid()));
+        if (found == m_uuidIndex.constEnd())
+            continue;
+        const int id = replaced.value(*found, *found);
+        if (!elements.contains(id) && !elements.contains(*found))
+            continue;
+        if (!seen.contains(id)) {
+            seen.insert(id);
+            order.push_back(id);
+        }
+    }
+    return order;
+}
+
+std::optional<std::vector<QStringList>> TableReader::rows(QString& failure, qint64 maxCells) {
+    // The root: the map of type com.apple.notes.ICTable.
+    const znf::notestore::MergeableDataObjectMap* root = nullptr;
+    for (const auto& object : m_data.mergeable_data_object_entry()) {
+        if (!object.has_custom_map())
+            continue;
+        const int type = object.custom_map().type();
+        if (type >= 0 && type < m_data.mergeable_data_object_type_item_size() &&
+            m_data.mergeable_data_object_type_item(type) == "com.apple.notes.ICTable") {
+            root = &object.custom_map();
+            break;
+        }
+    }
+    if (!root) {
+        failure = QStringLiteral("its data holds no table");
+        return std::nullopt;
+    }
+    const znf::notestore::MergeableDataObjectEntry *rowsSet = nullptr, *columnsSet = nullptr,
+                                                   *cells = nullptr;
+    bool rightToLeft = false;
+    for (const auto& mapEntry : root->map_entry()) {
+        const int key = mapEntry.key();
+        if (key < 0 || key >= m_data.mergeable_data_object_key_item_size())
+            continue;
+        const std::string& name = m_data.mergeable_data_object_key_item(key);
+        const auto* value = entry(mapEntry.value());
+        if (name == "crRows")
+            rowsSet = value;
+        else if (name == "crColumns")
+            columnsSet = value;
+        else if (name == "cellColumns")
+            cells = value;
+        else if (name == "crTableColumnDirection" && value)
+            rightToLeft = QByteArray::fromStdString(value->register_latest().contents().string_value())
+                              .contains("RightToLeft");
+    }
+    const std::vector<int> rowOrder = ordered(rowsSet), columnOrder = ordered(columnsSet);
+    if (qint64(rowOrder.size()) * qint64(columnOrder.size()) > maxCells) {
+        failure = QStringLiteral("it has more than %1 cells").arg(maxCells);
+        return std::nullopt;
+    }
+    // column -> row -> text
+    QHash<int, QHash<int, QString>> texts;
+    if (cells && cells->has_dictionary())
+        for (const auto& column : cells->dictionary().element()) {
+            const int columnId = uuidOf(column.key());
+            const auto* rowsOfColumn = entry(column.value());
+            if (columnId < 0 || !rowsOfColumn || !rowsOfColumn->has_dictionary())
+                continue;
+            for (const auto& cell : rowsOfColumn->dictionary().element()) {
+                const int rowId = uuidOf(cell.key());
+                const auto* note = entry(cell.value());
+                if (rowId < 0 || !note || !note->has_note())
+                    continue;
+                QString text = QString::fromUtf8(note->note().note_text().data(),
+                                                 qsizetype(note->note().note_text().size()));
+                // One line per row: a cell's own lines go side by side.
+                text.replace(u'\n', u' ');
+                texts[columnId].insert(rowId, text.trimmed());
+            }
+        }
+    std::vector<QStringList> rows;
+    for (const int row : rowOrder) {
+        QStringList line;
+        for (const int column : columnOrder)
+            line << texts.value(column).value(row);
+        if (rightToLeft)
+            std::reverse(line.begin(), line.end());
+        rows.push_back(line);
+    }
+    return rows;
 }
 
 } // namespace
@@ -555,10 +837,10 @@ namespace ZNFNotesFolderReader {
 
 std::optional<QString> noteText(const QByteArray& data, QString* failure,
                                 const ZNFNotesFolderLimits& limits) {
-    const std::optional<std::string> text = decodeNoteText(data, failure, limits);
-    if (!text)
+    const std::optional<znf::notestore::Note> note = decodeNote(data, failure, limits);
+    if (!note)
         return std::nullopt;
-    return QString::fromUtf8(text->data(), qsizetype(text->size()));
+    return QString::fromUtf8(note->note_text().data(), qsizetype(note->note_text().size()));
 }
 
 ZNFNotesFolderReading read(const QString& folder,
@@ -583,6 +865,35 @@ ZNFNotesFolderReading read(const QString& folder,
         reading.failure =
             failure + QStringLiteral(": give the Notes folder copied from the Mac (group.com.apple.notes)");
     return reading;
+}
+
+std::optional<std::vector<QStringList>> tableRows(const QByteArray& data, QString* failure,
+                                                  const ZNFNotesFolderLimits& limits) {
+    auto fail = [failure](const QString& reason) -> std::optional<std::vector<QStringList>> {
+        if (failure)
+            *failure = reason;
+        return std::nullopt;
+    };
+    if (data.size() > limits.noteDataBytes)
+        return fail(QStringLiteral("its data is larger than %1 bytes").arg(limits.noteDataBytes));
+    if (data.size() < 2 || uchar(data[0]) != 0x1f || uchar(data[1]) != 0x8b)
+        return fail(QStringLiteral("its data is not gzip"));
+    std::string message;
+    QString reason;
+    if (!gunzip(data, message, limits.noteMessageBytes, reason))
+        return fail(reason);
+    google::protobuf::io::CodedInputStream stream(reinterpret_cast<const uint8_t*>(message.data()),
+                                                  int(message.size()));
+    stream.SetRecursionLimit(limits.messageDepth);
+    znf::notestore::MergableDataProto proto;
+    if (!proto.ParseFromCodedStream(&stream) || !stream.ConsumedEntireMessage())
+        return fail(QStringLiteral("its data is no readable message"));
+    QString why;
+    auto rows =
+        TableReader(proto.mergable_data_object().mergeable_data_object_data()).rows(why, limits.tableCells);
+    if (!rows)
+        return fail(why);
+    return rows;
 }
 
 ZNFNotesFolderReading read(const QString& folder, const ZNFNotesFolderLimits& limits) {

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <functional>
 #include <optional>
+#include <vector>
 
 // What a store may hand over before a note, or the rest of the notes, is left out.
 inline constexpr qint64 ZNFNotesFolderReader_maxNoteDataBytes = 32LL << 20;    // one note's gzip data
@@ -17,6 +18,8 @@ inline constexpr qint64 ZNFNotesFolderReader_maxNotes = 100000;
 inline constexpr qint64 ZNFNotesFolderReader_maxTextBytes = 256LL << 20; // all notes' text, UTF-8
 inline constexpr qint64 ZNFNotesFolderReader_maxAttachments = 200000;
 inline constexpr int ZNFNotesFolderReader_timeLimitMs = 10 * 60 * 1000;
+inline constexpr qint64 ZNFNotesFolderReader_maxTableCells = 100000; // of one table
+inline constexpr int ZNFNotesFolderReader_maxFolderDepth = 32;       // folders in folders, for the tag line
 
 // Seconds from 1970 to 2001-01-01 UTC, where the store's dates count from.
 inline constexpr double ZNFNotesFolderReader_referenceDateOffset = 978307200.0;
@@ -29,6 +32,7 @@ struct ZNFNotesFolderLimits {
     qint64 textBytes = ZNFNotesFolderReader_maxTextBytes;
     qint64 attachments = ZNFNotesFolderReader_maxAttachments;
     int timeLimitMs = ZNFNotesFolderReader_timeLimitMs;
+    qint64 tableCells = ZNFNotesFolderReader_maxTableCells;
 };
 
 // What reading a copied Notes folder gave.
@@ -72,5 +76,11 @@ ZNFNotesFolderReading read(const QString& folder, const ZNFNotesFolderLimits& li
 // `failure`, when the data is not gzip, passes a limit or holds no readable message.
 std::optional<QString> noteText(const QByteArray& data, QString* failure = nullptr,
                                 const ZNFNotesFolderLimits& limits = {});
+
+// A table's rows from its data (the attachment's gzip'd ZMERGEABLEDATA1), each row's cells in
+// reading order (right to left tables turned around); nullopt, with the reason in `failure`,
+// when the data is not gzip, passes a limit (its cells included) or holds no readable table.
+std::optional<std::vector<QStringList>> tableRows(const QByteArray& data, QString* failure = nullptr,
+                                                  const ZNFNotesFolderLimits& limits = {});
 
 } // namespace ZNFNotesFolderReader

@@ -118,6 +118,57 @@ put("note_data", "no_text", stored(field(2, field(3, b""))))
 put("note_data", "unknown_fields", stored(note_message(b"x", varint(5 << 3) + varint(300) + field(9, b"attr"))))
 put("note_data", "nested_groups", raw(note_message(b"x") + varint(99 << 3 | 3) * 20 + varint(99 << 3 | 4) * 20))
 put("note_data", "deep_groups", raw(note_message(b"x") + varint(99 << 3 | 3) * 40 + varint(99 << 3 | 4) * 40))
+# table_data: the same flag byte, then a table document: a root map of type ICTable whose keys
+# name the ordered sets of rows and columns and the cells (2 x 1 here), objects by index.
+def uvarint_field(number, value):
+    return varint(number << 3) + varint(value)
+
+
+def object_id(index):
+    return uvarint_field(6, index)
+
+
+def uuid_object(uuid_index):
+    return field(13, uvarint_field(1, 0) + field(3, uvarint_field(1, 1) + field(2, uvarint_field(2, uuid_index))))
+
+
+def table_document(rtl):
+    uuids = [b"r" * 15 + b"\0", b"r" * 15 + b"\1", b"c" * 15 + b"\0"]
+    entries = [
+        # 0: the root
+        field(13, uvarint_field(1, 1) + b"".join(
+            field(3, uvarint_field(1, key) + field(2, object_id(obj))) for key, obj in
+            [(2, 1), (3, 2), (0, 3), (4, 12)])),
+        # 1: rows, 2: columns (ordering array of UUIDs, elements by UUID object)
+        field(16, field(1, field(1, field(2, uvarint_field(1, 0) + field(2, uuids[0])) +
+                                 field(2, uvarint_field(1, 1) + field(2, uuids[1])))) +
+              field(2, field(1, field(1, object_id(4)) + field(2, object_id(4))) +
+                    field(1, field(1, object_id(5)) + field(2, object_id(5))))),
+        field(16, field(1, field(1, field(2, uvarint_field(1, 0) + field(2, uuids[2])))) +
+              field(2, field(1, field(1, object_id(6)) + field(2, object_id(6))))),
+        # 3: cellColumns: column 6 -> dictionary 7
+        field(6, field(1, field(1, object_id(6)) + field(2, object_id(7)))),
+        uuid_object(0), uuid_object(1), uuid_object(2),
+        # 7: row -> cell note
+        field(6, field(1, field(1, object_id(8)) + field(2, object_id(10))) +
+              field(1, field(1, object_id(9)) + field(2, object_id(11)))),
+        uuid_object(0), uuid_object(1),
+        field(10, field(2, b"Kyoto")), field(10, field(2, b"Nara\nday")),
+        # 12: the direction
+        field(1, field(2, field(4, b"CRTableColumnDirectionRightToLeft" if rtl else b"LeftToRight"))),
+    ]
+    data = (b"".join(field(3, e) for e in entries) +
+            b"".join(field(4, k) for k in [b"cellColumns", b"UUIDIndex", b"crRows", b"crColumns",
+                                           b"crTableColumnDirection"]) +
+            field(5, b"com.apple.CRDT.NSUUID") + field(5, b"com.apple.notes.ICTable") +
+            b"".join(field(6, u) for u in uuids))
+    return field(2, uvarint_field(2, 1) + field(3, data))
+
+
+put("table_data", "two_rows", stored(table_document(False)))
+put("table_data", "right_to_left", raw(table_document(True)))
+put("table_data", "not_gzip", b"\0plain")
+
 put("note_data", "raw_message", raw(note_message("Idee \u00fc".encode())))
 put("note_data", "truncated_varint", raw(b"\x12\xff\xff"))
 put("note_data", "not_gzip", b"\0plain text")

@@ -8,7 +8,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-tools-dev qt6-tools-dev-tools
   qt6-l10n-tools qt6-translations-l10n qt6-image-formats-plugins libgl-dev
   libminizip-dev zlib1g-dev libdeflate-dev libsqlite3-dev libplist-dev libprotobuf-dev
-  protobuf-compiler
+  protobuf-compiler libheif-dev
   libavahi-compat-libdnssd-dev avahi-daemon dbus dbus-daemon dbus-bin libssl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   fonts-dejavu-core xvfb xauth x11-utils imagemagick

@@ -78,7 +78,8 @@ TEST(NotesCommand, ArgumentsExitCodesAndOutputLines) {
     ScopedHome home;
     const QString folder = home.root() + "/group.com.apple.notes", lockedOnly = home.root() + "/locked";
     S::Store store;
-    store.objects = {S::attachmentRow(30, 1, "PHOTO-UUID", "public.png", 1.0)};
+    store.objects = {S::attachmentRow(30, 1, "PHOTO-UUID", "public.png", 1.0),
+                     S::attachmentRow(31, 1, "PDF-UUID", "com.adobe.pdf", 1.0)};
     store.notes = {{2, S::noteData("a"), {{"ZISPASSWORDPROTECTED", 1}}},
                    {3, S::noteData("b"), {{"ZISPASSWORDPROTECTED", 1}}}};
     ASSERT_TRUE(S::write(lockedOnly, store));
@@ -88,7 +89,8 @@ TEST(NotesCommand, ArgumentsExitCodesAndOutputLines) {
     const auto convert = [](const QStringList& more = {}) { return QStringList{"convert", "notes"} + more; };
     const CommandRow rows[] = {
         // clang-format off
-        {"a copied folder", convert({"--from", folder}), 0, {"2 locked notes left out"}, 1, 1},
+        {"a copied folder", convert({"--from", folder}), 0,
+         {"2 locked notes left out", "1 PDF could not be carried"}, 1, 1},
         {"only locked notes", convert({"--from", lockedOnly}), 1,
          {"2 locked notes left out", "notecrate: there is no note to convert in"}},
         {"a folder without a store", convert({"--from", home.home()}), 1, {"no NoteStore.sqlite in"}},

@@ -78,7 +78,7 @@ TEST(NotesAttachmentIds, PrimaryKeyIsTheLastComponentWithLettersTrimmed) {
         EXPECT_EQ(ZNFNotesAppImporter::primaryKeyForAttachmentId(c.id), c.key) << c.id.toStdString();
 }
 
-TEST(NotesStore, MapKeepsTheThreeImageTypesAndTheCopyIsAlwaysDeleted) {
+TEST(NotesStore, MapKeepsEveryNamedAttachmentUpToTheLimitAndTheCopyIsAlwaysDeleted) {
     ScopedHome home;
     EXPECT_FALSE(ZNFNotesStore::noteIdsByPrimaryKey()) << "no store at all";
 
@@ -98,8 +98,15 @@ TEST(NotesStore, MapKeepsTheThreeImageTypesAndTheCopyIsAlwaysDeleted) {
     QStringList kept;
     for (const auto& [key, attachment] : *map)
         kept << QString::number(key) + "=" + QString::number(attachment.primaryKey) + ":" + attachment.uuid;
-    EXPECT_EQ(kept, QStringList({"1=1:PNG", "2=2:JPG", "3=3:SKETCH", "8=8:INWAL"}));
+    // Every type: what becomes of it is the conversion's choice (a picture, text or a line naming it).
+    EXPECT_EQ(kept, QStringList({"1=1:PNG", "2=2:JPG", "3=3:SKETCH", "4=4:TABLE", "5=5:UPPER", "8=8:INWAL"}));
     EXPECT_EQ(folderContents(home.caches()), QStringList()) << "the copy is deleted";
+    std::optional<ZNFNotesStoreAttachmentMap> limited;
+    ZNFNotesStore::readCopyOfStore(F::container(), [&](const QString& database) {
+        limited = ZNFNotesStore::attachmentsInCopy(database, 2);
+    });
+    ASSERT_TRUE(limited);
+    EXPECT_EQ(limited->size(), 2u) << "past the limit on attachments nothing more is read";
 
     // A store that is not a database, and one that cannot even be copied: no map, no copy left.
     for (const bool folder : {false, true}) {

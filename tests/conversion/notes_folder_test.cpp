@@ -1,6 +1,7 @@
 // Notes read from a copied Notes folder: the store's notes become the records the export
 // script would write, and the rest of the Notes conversion runs on them unchanged.
 #include "conversion/ZNFNotesAppImporter.h"
+#include "conversion/ZNFNotesBody.h"
 #include "conversion/ZNFNotesFolderReader.h"
 #include "support/archive_reading.h"
 #include "support/attachments_fixture.h"
@@ -64,7 +65,7 @@ TEST_F(NotesFolderTest, ConvertsTheStoreIntoTheArchiveTheScriptWouldGive) {
     EXPECT_EQ(zip.names(), QStringList({"entries.json", "resources/PHOTO-UUID", "resources/SKETCH-UUID"}));
     // Newest modification first, equal times by key, no modification date last, then the kept
     // notes' attachments, found in the given folder's Media and Previews; a sketch without a date
-    // of its own takes its note's creation.
+    // of its own takes its note's creation; the note in a folder of its own ends in its tag line.
     expectGoldenIndex(zip.find("entries.json")->data, "notes_folder.json");
     EXPECT_EQ(S::snapshot(folder), before) << "the given folder's files are unchanged";
     EXPECT_EQ(cacheEntries(), QStringList{"iOSNotes_to_Tessanote.notebackup"}) << "no copy of the store left";
@@ -89,7 +90,7 @@ TEST_F(NotesFolderTest, LeftOutNotesAndLimits) {
         // clang-format off
         {"marked for deletion", x, {{"ZMARKEDFORDELETION", 1}}, &R::deleted},
         {"in Recently Deleted", x, {{"ZFOLDER", 31}}, &R::recentlyDeleted, {}, {}, {S::folderRow(31, 1)}},
-        {"in an ordinary folder", x, {{"ZFOLDER", 30}}, nullptr, "x", {}, {S::folderRow(30, 0)}},
+        {"in an ordinary folder", x, {{"ZFOLDER", 30}}, nullptr, "x\n\n#folder", {}, {S::folderRow(30, 0)}},
         {"folder type 1 on a row that is no folder", x, {{"ZFOLDER", 32}}, nullptr, "x", {},
          {{{"Z_PK", 32}, {"Z_ENT", S::kAttachmentEntity}, {"ZFOLDERTYPE", 1}}}},
         {"password-protected", x, {{"ZISPASSWORDPROTECTED", 1}}, &R::locked},
@@ -195,5 +196,252 @@ TEST_F(NotesFolderTest, StoresThatCannotBeReadGiveAClearErrorAndMissingColumnsAr
             EXPECT_EQ(note.value("id"), row.id);
         }
         EXPECT_EQ(cacheEntries(), QStringList{}) << "no copy of the store left";
+    }
+}
+
+TEST_F(NotesFolderTest, EachPictureIsFoundWhereItsReleaseKeepsItAndTheRestIsNamed) {
+    const QImage picture = F::cornerImage(64, 48);
+    const QString account = folder + "/Accounts/ACCOUNT-1", other = folder + "/Accounts/ACCOUNT-2";
+    // Note 1 ("Trip") is in folder 30, which account 50 owns; its attachment is row 40.
+    auto with = [](S::Row row, const S::Row& extra) {
+        row.insert(extra);
+        return row;
+    };
+    auto attachment = [](const QString& type, const S::Row& extra = {}) {
+        S::Row row = S::attachmentRow(40, 1, "ATT-1", type, 1.0);
+        row.insert(extra);
+        return row;
+    };
+    const S::Row media = S::mediaRow(60, "MEDIA-1", "IMG_1.jpeg", "GEN-1");
+    const S::Row withMedia{{"ZMEDIA", 60}};
+    const struct {
+        const char* name;
+        std::vector<S::Row> objects;
+        std::map<QString, QByteArray> files;
+        QStringList pictures;     // "uuid WxH top-left colour" of the archive's resources
+        QStringList leftOut = {}; // the outcome's lines
+        QString leftOutName = {}; // the attachment the first item names
+    } rows[] = {
+        // clang-format off
+        {"full size in the account's media generation, not its preview beside it",
+         {attachment("public.jpeg", withMedia), media, S::previewRow(70, 40, 32, 24, "P1")},
+         {{account + "/Media/MEDIA-1/GEN-1/IMG_1.jpeg", F::jpeg(picture)},
+          {account + "/Previews/ATT-1-1-32x24-0/P1/Preview.png", F::png(F::cornerImage(32, 24))}},
+         {"ATT-1 64x48 red"}},
+        {"before macOS 13 the file sits in Media/<media id>",
+         {attachment("public.png", withMedia), S::mediaRow(60, "MEDIA-1", "a.png")},
+         {{account + "/Media/MEDIA-1/a.png", F::png(picture)}}, {"ATT-1 64x48 red"}},
+        {"ZGENERATION where there is no ZGENERATION1",
+         {attachment("public.png", withMedia), {{"Z_PK", 60}, {"Z_ENT", S::kMediaEntity}, {"ZIDENTIFIER", "MEDIA-1"},
+                                                {"ZFILENAME", "a.png"}, {"ZGENERATION", "G0"}}},
+         {{account + "/Media/MEDIA-1/G0/a.png", F::png(picture)}}, {"ATT-1 64x48 red"}},
+        {"the top-level folders of old Macs", {attachment("public.jpeg", withMedia), media},
+         {{folder + "/Media/MEDIA-1/GEN-1/IMG_1.jpeg", F::jpeg(picture)}}, {"ATT-1 64x48 red"}},
+        {"the oldest lookup: Media/<attachment id>", {attachment("public.jpeg")},
+         {{folder + "/Media/ATT-1/x.jpeg", F::jpeg(picture)}}, {"ATT-1 64x48 red"}},
+        {"the account the note's folder names, of two", {attachment("public.jpeg", withMedia), media,
+          with(S::folderRow(30, 0), {{"ZOWNER", 51}}), S::accountRow(51, "ACCOUNT-2")},
+         {{account + "/Media/MEDIA-1/GEN-1/IMG_1.jpeg", F::jpeg(F::cornerImage(20, 10))},
+          {other + "/Media/MEDIA-1/GEN-1/IMG_1.jpeg", F::jpeg(picture)}}, {"ATT-1 64x48 red"}},
+        {"a HEIC photo, turned upright", {attachment("public.heic", withMedia), media},
+         {{account + "/Media/MEDIA-1/GEN-1/IMG_1.jpeg", F::heic(picture, 6)}}, {"ATT-1 48x64 blue"}},
+        {"a JPEG turned by its EXIF orientation", {attachment("public.jpeg", withMedia), media},
+         {{account + "/Media/MEDIA-1/GEN-1/IMG_1.jpeg", F::withOrientation(F::jpeg(picture), 6)}},
+         {"ATT-1 48x64 blue"}},
+        {"a TIFF", {attachment("public.tiff", withMedia), media},
+         {{account + "/Media/MEDIA-1/GEN-1/IMG_1.jpeg", F::encoded(picture, "tiff")}}, {"ATT-1 64x48 red"}},
+        {"a WebP", {attachment("org.webmproject.webp", withMedia), media},
+         {{account + "/Media/MEDIA-1/GEN-1/IMG_1.jpeg", F::encoded(picture, "webp")}}, {"ATT-1 64x48 red"}},
+        {"another type: its largest preview, generation layout",
+         {attachment("com.apple.keynote.key"), S::previewRow(70, 40, 32, 24, "P1"), S::previewRow(71, 40, 64, 48, "P2")},
+         {{account + "/Previews/ATT-1-1-32x24-0/P1/Preview.png", F::png(F::cornerImage(32, 24))},
+          {account + "/Previews/ATT-1-1-64x48-0/P2/OrientedPreview.jpeg", F::jpeg(picture)}}, {"ATT-1 64x48 red"}},
+        {"a flat preview", {attachment("public.jpeg"), S::previewRow(70, 40, 64, 48)},
+         {{account + "/Previews/ATT-1-1-64x48-0.png", F::png(picture)}}, {"ATT-1 64x48 red"}},
+        {"a drawing's fallback image, not turned", {attachment("com.apple.drawing.2", {{"ZFALLBACKIMAGEGENERATION", "F1"}})},
+         {{account + "/FallbackImages/ATT-1/F1/FallbackImage.png", F::png(picture)}}, {"ATT-1 64x48 red"}},
+        {"an old drawing", {attachment("com.apple.paper")},
+         {{folder + "/FallbackImages/ATT-1.jpg", F::jpeg(picture)}}, {"ATT-1 64x48 red"}},
+        {"an old sketch's preview is turned", {attachment("com.apple.notes.sketch")},
+         {{folder + "/Previews/ATT-1-1-64x48-0.png", F::png(picture)}}, {"ATT-1 48x64 green"}},
+        {"a scanned document's pages",
+         {attachment("com.apple.notes.gallery"),
+          with(S::attachmentRow(41, 0, "PAGE-1", "public.jpeg"), {{"ZPARENTATTACHMENT", 40}}),
+          with(S::attachmentRow(42, 0, "PAGE-2", "public.jpeg"), {{"ZPARENTATTACHMENT", 40}}),
+          S::previewRow(70, 41, 64, 48), S::previewRow(71, 42, 32, 24)},
+         {{account + "/Previews/PAGE-1-1-64x48-0.png", F::png(picture)},
+          {account + "/Previews/PAGE-2-1-32x24-0.png", F::png(F::cornerImage(32, 24))}},
+         {"PAGE-1 64x48 red", "PAGE-2 32x24 red"}},
+        {"a PDF is named", {attachment("com.adobe.pdf", {{"ZTITLE", "Boarding pass.pdf"}})}, {}, {},
+         {"1 PDF could not be carried"}, "Boarding pass.pdf"},
+        {"an audio recording is named by its file",
+         {attachment("com.apple.m4a-audio", withMedia), S::mediaRow(60, "MEDIA-1", "New Recording 3.m4a")},
+         {{account + "/Media/MEDIA-1/New Recording 3.m4a", "audio"}}, {},
+         {"1 audio recording could not be carried"}, "New Recording 3.m4a"},
+        {"a picture whose file is missing", {attachment("public.jpeg", withMedia), media}, {}, {},
+         {"1 missing picture could not be carried"}, "IMG_1.jpeg"},
+        {"a picture that is no image", {attachment("public.jpeg", withMedia), media},
+         {{account + "/Media/MEDIA-1/GEN-1/IMG_1.jpeg", "not a picture"}}, {},
+         {"1 unreadable picture could not be carried"}, "IMG_1.jpeg"},
+        {"a table becomes text, not a line of its own", {attachment("com.apple.notes.table")}, {}, {}},
+        // clang-format on
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        QDir(folder).removeRecursively();
+        S::Store store;
+        store.objects = {with(S::folderRow(30, 0), {{"ZOWNER", 50}}), S::accountRow(50, "ACCOUNT-1")};
+        for (const S::Row& object : row.objects) {
+            // A row of the same key replaces the default one.
+            std::erase_if(store.objects,
+                          [&](const S::Row& o) { return o.value("Z_PK") == object.value("Z_PK"); });
+            store.objects.push_back(object);
+        }
+        store.notes = {{1, S::noteData("Trip\n\xEF\xBF\xBC"), {{"ZFOLDER", 30}}}};
+        ASSERT_TRUE(S::write(folder, store));
+        for (const auto& [path, bytes] : row.files)
+            writeFile(path, bytes);
+        ZNFNotesAppImporter importer(folder);
+        ZNFConversionOutcome outcome;
+        importer.processFolder([&](const ZNFConversionOutcome& o) { outcome = o; });
+        EXPECT_EQ(outcome.notes, 1);
+        const ZipContents zip = readZip(outcome.path);
+        QStringList pictures;
+        for (const auto& entry : zip.entries) {
+            if (!entry.name.startsWith("resources/") || entry.name.endsWith("/.DS_Store"))
+                continue;
+            const QImage image = QImage::fromData(entry.data, "PNG");
+            // Lossy formats shift the corners' colours a little.
+            const QColor corner = image.pixelColor(1, 1);
+            const QString colour = corner.red() > 200 && corner.green() < 90 && corner.blue() < 90   ? "red"
+                                   : corner.blue() > 200 && corner.red() < 90 && corner.green() < 90 ? "blue"
+                                   : corner.green() > 200 && corner.red() < 90 && corner.blue() < 90
+                                       ? "green"
+                                       : corner.name();
+            pictures << QStringLiteral("%1 %2x%3 %4")
+                            .arg(entry.name.mid(10))
+                            .arg(image.width())
+                            .arg(image.height())
+                            .arg(colour);
+        }
+        EXPECT_EQ(pictures.join(", ").toStdString(), row.pictures.join(", ").toStdString());
+        EXPECT_EQ(outcome.attachments, row.pictures.size());
+        EXPECT_EQ(outcome.leftOutLines().join(", ").toStdString(), row.leftOut.join(", ").toStdString());
+        if (!row.leftOutName.isEmpty()) {
+            ASSERT_EQ(outcome.leftOut.size(), 1u);
+            EXPECT_EQ(outcome.leftOut[0].attachment, row.leftOutName);
+            EXPECT_EQ(outcome.leftOut[0].note, "Trip");
+        }
+    }
+}
+
+TEST_F(NotesFolderTest, BodiesKeepTheStructureTheirRunsGiveThem) {
+    const QString fffc = QString(QChar(0xFFFC));
+    using Run = S::Run;
+    auto with = [](S::Row row, const S::Row& extra) {
+        row.insert(extra);
+        return row;
+    };
+    auto plain = [](const QString& text) { return Run{.text = text}; };
+    auto item = [](const QString& text, int style, int indent = 0, bool done = false) {
+        return Run{.text = text, .style = style, .indent = indent, .done = done};
+    };
+    auto quoted = [](const QString& text, int style = -1) {
+        return Run{.text = text, .style = style, .quote = true};
+    };
+    auto linked = [](const QString& text, const QString& url) { return Run{.text = text, .link = url}; };
+    auto attached = [](const QString& text, const QString& id, const QString& type) {
+        return Run{.text = text, .attachment = id, .type = type};
+    };
+    auto tableRow = [](qint64 key, const QByteArray& data) {
+        return S::Row{{"Z_PK", key},
+                      {"Z_ENT", S::kAttachmentEntity},
+                      {"ZIDENTIFIER", "TBL"},
+                      {"ZTYPEUTI", "com.apple.notes.table"},
+                      {"ZMERGEABLEDATA1", data}};
+    };
+    auto inlineRow = [](qint64 key, const QString& id, const QString& type, const S::Row& extra) {
+        S::Row row{{"Z_PK", key}, {"Z_ENT", 7}, {"ZIDENTIFIER", id}, {"ZTYPEUTI1", type}};
+        row.insert(extra);
+        return row;
+    };
+    const struct {
+        const char* name;
+        std::vector<Run> runs;
+        QString body;
+        std::vector<S::Row> objects = {};
+        ZNFNotesFolderLimits limits = {};
+        S::Row note = {};
+    } rows[] = {
+        // clang-format off
+        {"checklists, done and open, nested",
+         {plain("Groceries\n"), item("Milk\n", 103), item("Eggs\n", 103, 0, true), item("Brown\n", 103, 1, true),
+          plain("after")},
+         "Groceries\n- [ ] Milk\n- [x] Eggs\n    - [x] Brown\nafter"},
+        {"dotted and dashed lists with nesting", {item("a\n", 100), item("b\n", 101, 1), item("c", 100, 2)},
+         "- a\n    - b\n        - c"},
+        {"numbers count per level and start again after other text",
+         {item("one\n", 102), item("one.one\n", 102, 1), item("one.two\n", 102, 1), item("two\n", 102),
+          plain("text\n"), item("again", 102)},
+         "1. one\n    1. one.one\n    2. one.two\n2. two\ntext\n1. again"},
+        {"a block quote, and a quoted list item", {quoted("said\n"), quoted("item", 100)},
+         "> said\n> - item"},
+        {"a link, a bare link and a link to another note",
+         {plain("See "), linked("the site", "https://example.org"), plain(" or "),
+          linked("https://example.org", "https://example.org"), plain(" and "),
+          linked("Packing", "applenotes:note/1234")},
+         "See the site (https://example.org) or https://example.org and Packing"},
+        {"a picture keeps its place; hashtags and mentions become their text",
+         {attached("Photo " + fffc, "PIC", "public.jpeg"), plain(" "),
+          attached(fffc, "TAG", "com.apple.notes.inlinetextattachment.hashtag"), plain(" "),
+          attached(fffc, "WHO", "com.apple.notes.inlinetextattachment.mention")},
+         "Photo " + fffc + " #travel @Anna",
+         {inlineRow(80, "TAG", "com.apple.notes.inlinetextattachment.hashtag", {{"ZALTTEXT", "#travel"}}),
+          inlineRow(81, "WHO", "com.apple.notes.inlinetextattachment.mention", {{"ZALTTEXT", "@Anna"}})}},
+        {"a URL card is its title and address; a PDF and a recording are named where they stood",
+         {attached(fffc + "\n", "CARD", "public.url"), attached(fffc + "\n", "PDF", "com.adobe.pdf"),
+          attached(fffc, "REC", "com.apple.m4a-audio")},
+         "Example (https://example.org)\n[PDF: Boarding pass.pdf]\n[Audio: New Recording 3.m4a]",
+         {S::Row{{"Z_PK", 82}, {"Z_ENT", S::kAttachmentEntity}, {"ZIDENTIFIER", "CARD"}, {"ZTYPEUTI", "public.url"},
+                 {"ZTITLE", "Example"}, {"ZURLSTRING", "https://example.org"}},
+          S::Row{{"Z_PK", 83}, {"Z_ENT", S::kAttachmentEntity}, {"ZIDENTIFIER", "PDF"}, {"ZTYPEUTI", "com.adobe.pdf"},
+                 {"ZTITLE", "Boarding pass.pdf"}},
+          S::Row{{"Z_PK", 84}, {"Z_ENT", S::kAttachmentEntity}, {"ZIDENTIFIER", "REC"},
+                 {"ZTYPEUTI", "com.apple.m4a-audio"}, {"ZMEDIA", 85}},
+          S::mediaRow(85, "REC-MEDIA", "New Recording 3.m4a")}},
+        {"a table: one line per row, a deleted row left out",
+         {plain("before\n"), attached(fffc, "TBL", "com.apple.notes.table"), plain("\nafter")},
+         "before\nCity | Days\nKyoto | 3\nNara | 1 day\nafter",
+         {tableRow(86, S::tableData({{{"City", "Days"}, {"Kyoto", "3"}, {"Osaka", "2"}, {"Nara", "1\nday"}}, false, 2}))}},
+        {"a right-to-left table reads from its right",
+         {attached(fffc, "TBL", "com.apple.notes.table")}, "b | a\nd | c",
+         {tableRow(86, S::tableData({{{"a", "b"}, {"c", "d"}}, true}))}},
+        {"a table whose data cannot be read leaves no stray character",
+         {plain("before\n"), attached(fffc, "TBL", "com.apple.notes.table"), plain("\nafter")}, "before\n\nafter",
+         {tableRow(86, S::gzip("\xff\xff"))}},
+        {"a table past the limit on cells is left out", {attached(fffc, "TBL", "com.apple.notes.table")}, "",
+         {tableRow(86, S::tableData({{{"a", "b"}, {"c", "d"}, {"e", "f"}}}))}, {.tableCells = 4}},
+        {"runs past the text end with it; text past the runs is plain",
+         {item("- not a list", 100), plain("tail")}, "- - not a listtail"},
+        {"a folder in a folder becomes the tag line", {plain("Temples")}, "Temples\n\n#travel #japan",
+         {with(S::folderRow(30, 0), {{"ZTITLE2", "Travel"}}), with(S::folderRow(31, 0), {{"ZTITLE2", "Japan"}, {"ZPARENT", 30}})},
+         {}, {{"ZFOLDER", 31}}},
+        {"the account's default folder gives no tag line", {plain("Milk")}, "Milk",
+         {with(S::folderRow(30, 0), {{"ZIDENTIFIER", "DefaultFolder-CloudKit"}})}, {}, {{"ZFOLDER", 30}}},
+        {"a folder that is its own parent is named once", {plain("x")}, "x\n\n#loop",
+         {with(S::folderRow(30, 0), {{"ZTITLE2", "Loop"}, {"ZPARENT", 30}})}, {}, {{"ZFOLDER", 30}}},
+        {"an indent beyond the limit stays at the limit", {item("deep", 100, 1000)},
+         QString(ZNFNotesBody_maxIndentLevel * 4, ' ') + "- deep"},
+        // clang-format on
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        S::Store store;
+        store.objects = row.objects;
+        store.notes = {{1, S::noteData(row.runs), row.note}};
+        ASSERT_TRUE(S::write(folder, store));
+        const ZNFNotesFolderReading reading = ZNFNotesFolderReader::read(folder, row.limits);
+        ASSERT_TRUE(reading.notes && reading.notes->size() == 1) << reading.failure.toStdString();
+        EXPECT_EQ(reading.notes->at(0)["text"].toString().toStdString(), row.body.toStdString());
     }
 }

@@ -9,6 +9,8 @@
 #include <QImageWriter>
 #include <QPainter>
 
+#include <libheif/heif.h>
+
 namespace AttachmentsFixture {
 
 QString container() {
@@ -100,6 +102,47 @@ QByteArray solidJPEG(int width, int height) {
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(QColor(40, 90, 160));
     return jpeg(image);
+}
+
+QByteArray encoded(const QImage& image, const char* format) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter(&buffer, format).write(image);
+    return bytes;
+}
+
+QByteArray heic(const QImage& image, int orientation) {
+    heif_init(nullptr);
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    heif_context* context = heif_context_alloc();
+    heif_image* picture = nullptr;
+    heif_image_create(rgb.width(), rgb.height(), heif_colorspace_RGB, heif_chroma_interleaved_RGB, &picture);
+    heif_image_add_plane(picture, heif_channel_interleaved, rgb.width(), rgb.height(), 8);
+    int stride = 0;
+    uint8_t* plane = heif_image_get_plane(picture, heif_channel_interleaved, &stride);
+    for (int y = 0; y < rgb.height(); ++y)
+        memcpy(plane + qsizetype(y) * stride, rgb.constScanLine(y), size_t(rgb.width()) * 3);
+    heif_encoder* encoder = nullptr;
+    heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder);
+    QByteArray bytes;
+    if (encoder) {
+        heif_encoder_set_lossy_quality(encoder, 95);
+        heif_encoding_options* options = heif_encoding_options_alloc();
+        options->image_orientation = heif_orientation(orientation);
+        heif_context_encode_image(context, picture, encoder, options, nullptr);
+        heif_encoding_options_free(options);
+        heif_encoder_release(encoder);
+        heif_writer writer{1, [](heif_context*, const void* data, size_t size, void* out) {
+                               static_cast<QByteArray*>(out)->append(static_cast<const char*>(data),
+                                                                     qsizetype(size));
+                               return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
+                           }};
+        heif_context_write(context, &writer, &bytes);
+    }
+    heif_image_release(picture);
+    heif_context_free(context);
+    return bytes;
 }
 
 } // namespace AttachmentsFixture

@@ -38,6 +38,11 @@ QByteArray withExif(const QByteArray& jpeg, const QByteArray& tiff);
 // JPEG bytes with an EXIF block whose orientation tag says `orientation` (6: the camera was
 // turned, the picture must turn 90 degrees clockwise to stand upright).
 QByteArray withOrientation(const QByteArray& jpeg, int orientation);
+// The image in any format Qt writes ("tiff", "webp").
+QByteArray encoded(const QImage& image, const char* format);
+// HEIC bytes as an iPhone writes them; `orientation` (EXIF numbering) becomes the file's
+// rotation boxes, the picture itself stays as given.
+QByteArray heic(const QImage& image, int orientation = 1);
 // A solid JPEG of the given size: cheap to make, yet it decodes to width x height x 4 bytes.
 QByteArray solidJPEG(int width, int height);
 

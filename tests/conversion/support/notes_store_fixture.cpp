@@ -21,7 +21,12 @@ const std::map<QString, QStringList> kTables = {
     {"ZICCLOUDSYNCINGOBJECT",
      QString(
          "Z_PK Z_ENT Z_OPT ZMARKEDFORDELETION ZISPASSWORDPROTECTED ZFOLDER ZFOLDERTYPE ZNOTE ZCREATIONDATE "
-         "ZCREATIONDATE1 ZCREATIONDATE3 ZMODIFICATIONDATE ZMODIFICATIONDATE1 ZIDENTIFIER ZTYPEUTI ZTITLE1")
+         "ZCREATIONDATE1 ZCREATIONDATE3 ZMODIFICATIONDATE ZMODIFICATIONDATE1 ZIDENTIFIER ZTYPEUTI ZTITLE1 "
+         // What current releases add: media rows and their generations, preview rows, fallback
+         // images, gallery pages and the account that owns a folder.
+         "ZTITLE ZOWNER ZMEDIA ZFILENAME ZGENERATION ZGENERATION1 ZFALLBACKPDFGENERATION "
+         "ZFALLBACKIMAGEGENERATION ZPARENTATTACHMENT ZATTACHMENT ZWIDTH ZHEIGHT ZTYPEUTI1 ZALTTEXT "
+         "ZURLSTRING ZMERGEABLEDATA1 ZPARENT ZTITLE2")
          .split(' ')},
     {"ZICNOTEDATA", {"Z_PK", "Z_ENT", "Z_OPT", "ZNOTE", "ZDATA"}}};
 
@@ -104,6 +109,134 @@ QByteArray noteData(const QString& text) {
     return gzip(message(text));
 }
 
+QByteArray noteData(const std::vector<Run>& runs) {
+    znf::notestore::NoteStoreProto proto;
+    znf::notestore::Note* note = proto.mutable_document()->mutable_note();
+    QString text;
+    for (const Run& run : runs) {
+        text += run.text;
+        znf::notestore::AttributeRun* out = note->add_attribute_run();
+        out->set_length(uint32_t(run.text.size()));
+        if (run.style >= 0 || run.indent || run.quote) {
+            znf::notestore::ParagraphStyle* style = out->mutable_paragraph_style();
+            if (run.style >= 0)
+                style->set_style_type(run.style);
+            style->set_indent_amount(run.indent);
+            if (run.style == 103)
+                style->mutable_checklist()->set_done(run.done ? 1 : 0);
+            if (run.quote)
+                style->set_block_quote(1);
+        }
+        if (!run.link.isEmpty())
+            out->set_link(run.link.toStdString());
+        if (!run.attachment.isEmpty()) {
+            out->mutable_attachment_info()->set_attachment_identifier(run.attachment.toStdString());
+            out->mutable_attachment_info()->set_type_uti(run.type.toStdString());
+        }
+    }
+    const QByteArray utf8 = text.toUtf8();
+    note->set_note_text(utf8.constData(), size_t(utf8.size()));
+    const std::string bytes = proto.SerializeAsString();
+    return gzip(QByteArray(bytes.data(), qsizetype(bytes.size())));
+}
+
+QByteArray tableData(const Table& table) {
+    namespace N = znf::notestore;
+    N::MergableDataProto proto;
+    N::MergeableDataObjectData* data =
+        proto.mutable_mergable_data_object()->mutable_mergeable_data_object_data();
+    // Keys in an order a real table may have: looked up by name, never by place.
+    for (const char* key : {"cellColumns", "UUIDIndex", "crColumns", "crTableColumnDirection", "crRows"})
+        data->add_mergeable_data_object_key_item(key);
+    enum { kCells, kUUIDIndex, kColumns, kDirection, kRows };
+    for (const char* type : {"com.apple.CRDT.NSUUID", "com.apple.notes.ICTable"})
+        data->add_mergeable_data_object_type_item(type);
+    auto uuid = [data](char kind, int n) {
+        const std::string bytes = std::string(15, kind) + char(n);
+        data->add_mergeable_data_object_uuid_item(bytes);
+        return std::pair{data->mergeable_data_object_uuid_item_size() - 1, bytes};
+    };
+    auto add = [data] {
+        data->add_mergeable_data_object_entry();
+        return data->mergeable_data_object_entry_size() - 1;
+    };
+    auto entry = [data](int index) { return data->mutable_mergeable_data_object_entry(index); };
+    auto uuidObject = [&](int uuidIndex) {
+        const int index = add();
+        N::MergeableDataObjectMap* map = entry(index)->mutable_custom_map();
+        map->set_type(0);
+        N::MapEntry* e = map->add_map_entry();
+        e->set_key(kUUIDIndex);
+        e->mutable_value()->set_unsigned_integer_value(uint64_t(uuidIndex));
+        return index;
+    };
+    const int root = add();
+    entry(root)->mutable_custom_map()->set_type(1);
+    auto rootKey = [&](int key, int object) {
+        N::MapEntry* e = entry(root)->mutable_custom_map()->add_map_entry();
+        e->set_key(key);
+        e->mutable_value()->set_object_index(object);
+    };
+    const int columnCount = table.rows.empty() ? 0 : int(table.rows.front().size());
+    std::vector<int> rowIds, columnIds;
+    auto orderedSet = [&](char kind, int count, std::vector<int>& ids, int deleted, bool replaceFirst) {
+        const int set = add();
+        for (int i = 0; i < count; ++i) {
+            const auto [id, bytes] = uuid(kind, i);
+            ids.push_back(id);
+            std::string position = bytes;
+            if (replaceFirst && i == 0) {
+                const auto [held, heldBytes] = uuid('p', 0);
+                position = heldBytes;
+                const int key = uuidObject(held), value = uuidObject(id);
+                N::DictionaryElement* e =
+                    entry(set)->mutable_ordered_set()->mutable_ordering()->mutable_contents()->add_element();
+                e->mutable_key()->set_object_index(key);
+                e->mutable_value()->set_object_index(value);
+            }
+            N::OrderedSetOrderingArrayAttachment* a =
+                entry(set)->mutable_ordered_set()->mutable_ordering()->mutable_array()->add_attachment();
+            a->set_index(i);
+            a->set_uuid(position);
+            if (i != deleted) {
+                const int element = uuidObject(id);
+                N::DictionaryElement* e =
+                    entry(set)->mutable_ordered_set()->mutable_elements()->add_element();
+                e->mutable_key()->set_object_index(element);
+                e->mutable_value()->set_object_index(element);
+            }
+        }
+        return set;
+    };
+    rootKey(kRows, orderedSet('r', int(table.rows.size()), rowIds, table.deletedRow, true));
+    rootKey(kColumns, orderedSet('c', columnCount, columnIds, -1, false));
+    const int cells = add();
+    entry(cells)->mutable_dictionary();
+    for (int c = 0; c < columnCount; ++c) {
+        const int column = add();
+        entry(column)->mutable_dictionary();
+        for (size_t r = 0; r < table.rows.size(); ++r) {
+            const int note = add();
+            entry(note)->mutable_note()->set_note_text(table.rows[r].value(c).toStdString());
+            const int rowKey = uuidObject(rowIds[r]);
+            N::DictionaryElement* e = entry(column)->mutable_dictionary()->add_element();
+            e->mutable_key()->set_object_index(rowKey);
+            e->mutable_value()->set_object_index(note);
+        }
+        const int columnKey = uuidObject(columnIds[size_t(c)]);
+        N::DictionaryElement* e = entry(cells)->mutable_dictionary()->add_element();
+        e->mutable_key()->set_object_index(columnKey);
+        e->mutable_value()->set_object_index(column);
+    }
+    rootKey(kCells, cells);
+    const int direction = add();
+    entry(direction)->mutable_register_latest()->mutable_contents()->set_string_value(
+        table.rightToLeft ? "CRTableColumnDirectionRightToLeft" : "CRTableColumnDirectionLeftToRight");
+    rootKey(kDirection, direction);
+    const std::string bytes = proto.SerializeAsString();
+    return gzip(QByteArray(bytes.data(), qsizetype(bytes.size())));
+}
+
 QByteArray nestedMessage(const QString& text, int depth) {
     // Field 99 as a group: start tag (99 << 3 | 3) = 795, end tag 796, each a two-byte varint.
     const QByteArray start("\x9b\x06", 2), end("\x9c\x06", 2);
@@ -149,6 +282,24 @@ bool write(const QString& folder, const Store& store) {
 Row folderRow(qint64 primaryKey, int folderType) {
     return {
         {"Z_PK", primaryKey}, {"Z_ENT", kFolderEntity}, {"ZFOLDERTYPE", folderType}, {"ZTITLE1", "folder"}};
+}
+
+Row accountRow(qint64 primaryKey, const QString& identifier) {
+    return {{"Z_PK", primaryKey}, {"Z_ENT", kAccountEntity}, {"ZIDENTIFIER", identifier}};
+}
+
+Row mediaRow(qint64 primaryKey, const QString& identifier, const QString& fileName,
+             const QVariant& generation) {
+    return {{"Z_PK", primaryKey},
+            {"Z_ENT", kMediaEntity},
+            {"ZIDENTIFIER", identifier},
+            {"ZFILENAME", fileName},
+            {"ZGENERATION1", generation}};
+}
+
+Row previewRow(qint64 primaryKey, qint64 attachment, int width, int height, const QVariant& generation) {
+    return {{"Z_PK", primaryKey}, {"Z_ENT", kPreviewEntity}, {"ZATTACHMENT", attachment},
+            {"ZWIDTH", width},    {"ZHEIGHT", height},       {"ZGENERATION", generation}};
 }
 
 Row attachmentRow(qint64 primaryKey, qint64 note, const QString& identifier, const QString& type,

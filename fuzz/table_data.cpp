@@ -1,0 +1,40 @@
+// A table's data as a Notes store keeps it (the attachment's ZMERGEABLEDATA1): a gzip'd CRDT
+// document whose objects point at each other by index. The first byte picks how the rest is
+// used: even, as the stored bytes themselves; odd, as the document, gzipped here first.
+
+#include "FuzzSupport.h"
+#include "conversion/support/notes_store_fixture.h"
+
+#include "conversion/ZNFNotesFolderReader.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool ready = [] {
+        NCFuzz::environment();
+        return true;
+    }();
+    Q_UNUSED(ready);
+    if (size == 0)
+        return 0;
+    QByteArray stored = NCFuzz::bytes(data + 1, size - 1);
+    if (data[0] & 1)
+        stored = NotesStoreFixture::gzip(stored);
+
+    ZNFNotesFolderLimits limits;
+    limits.noteMessageBytes = 1 << 20;
+    limits.tableCells = 4096;
+    QString failure;
+    const auto rows = ZNFNotesFolderReader::tableRows(stored, &failure, limits);
+    FUZZ_CHECK(rows.has_value() == failure.isEmpty(), QStringLiteral("rows and a failure: ") + failure);
+    if (!rows)
+        return 0;
+    // Every row has a cell for every column, and no more cells than the limit.
+    qint64 cells = 0;
+    for (const QStringList& row : *rows) {
+        FUZZ_CHECK(row.size() == rows->front().size(), QStringLiteral("rows of different lengths"));
+        cells += row.size();
+        for (const QString& cell : row)
+            FUZZ_CHECK(!cell.contains(u'\n'), QStringLiteral("a cell of more than one line"));
+    }
+    FUZZ_CHECK(cells <= limits.tableCells, QStringLiteral("more cells than the limit"));
+    return 0;
+}
