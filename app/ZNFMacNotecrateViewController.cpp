@@ -422,6 +422,12 @@ void ZNFMacNotecrateViewController::sendToTessanote() {
         showSendScreen(sendConfirmationItems(phone.displayName(), phone.verificationCode()));
     });
     connect(sender, &ZNFWirelessSender::finished, this, &ZNFMacNotecrateViewController::sendFinished);
+    m_sendEstimate = ZNFTransferEstimate();
+    connect(sender, &ZNFWirelessSender::progressed, this, [this, sender](qint64 sent, qint64 total) {
+        const qint64 secondsLeft = m_sendEstimate.update(sent, total);
+        if (m_sender == sender && m_sendEstimate.shouldRedraw(sent, total))
+            showSendScreen(sendProgressItems(sent, total, secondsLeft));
+    });
     if (sender->start(archive))
         return;
     const ZNFPeerError error = sender->startError();

@@ -3,6 +3,7 @@
 #include "conversion/ZNFConversionOutcome.h"
 #include "conversion/ZNFVesperNoteImporter.h"
 #include "layout/ZNFLayoutItem.h"
+#include "multipeer/ZNFTransferEstimate.h"
 #include "platform/ZNFViewController.h"
 
 #include <QMutex>
@@ -96,6 +97,9 @@ public:
     Screen currentBackupItems();
     Screen backupSuccessItems();
     Screen sendWirelesslyItems();
+    // The archive on its way to the phone: a bar, "Sending 1.2 GB of 4.6 GB" and the time left
+    // (secondsLeft -1: not known yet).
+    Screen sendProgressItems(qint64 sent, qint64 total, qint64 secondsLeft);
     Screen wirelessSuccessItems(bool transferred = true);
     Screen sendConfirmationItems(const QString& phone, const QString& code);
     Screen sendFailedItems(const QString& message, const QString& action,
@@ -162,6 +166,7 @@ private:
     mutable QMutex m_mutex;                // the backup path may be read from any thread
     ZNFWirelessSender* m_sender = nullptr; // the send under way: at most one
     bool m_sendScreenShown = false;        // the screen on display belongs to the send
+    ZNFTransferEstimate m_sendEstimate;    // of the send under way
 
     std::shared_ptr<ZNFLayoutCollectionViewController> m_collectionViewController;
     std::shared_ptr<ZNFTextFormatter> m_textFormatter;

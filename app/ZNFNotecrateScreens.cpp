@@ -12,6 +12,7 @@
 
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QLocale>
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <algorithm>
@@ -346,6 +347,26 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::sendWireles
                      "centeredText")};
 }
 
+ZNFMacNotecrateViewController::Screen
+ZNFMacNotecrateViewController::sendProgressItems(qint64 sent, qint64 total, qint64 secondsLeft) {
+    const QLocale locale;
+    QString line = ZNFLocalizedString("Sending %1 of %2")
+                       .arg(locale.formattedDataSize(sent, 1, QLocale::DataSizeSIFormat),
+                            locale.formattedDataSize(total, 1, QLocale::DataSizeSIFormat));
+    if (secondsLeft >= 0 && sent < total)
+        line += QStringLiteral(" · ") +
+                (secondsLeft < 60
+                     ? ZNFLocalizedString("less than a minute left")
+                     : ZNFLocalizedString("about %1 min left").arg(locale.toString((secondsLeft + 59) / 60)));
+    return {backButton(),
+            spacer(10),
+            archiveIcon(),
+            spacer(10),
+            progressItem(std::make_shared<const ZNFConversionProgress>(ZNFConversionProgress{sent, total})),
+            spacer(20),
+            textItem(line, "centeredText")};
+}
+
 // A phone never sent to: its name and the code both screens must show; nothing moves before
 // Send.
 ZNFMacNotecrateViewController::Screen
@@ -387,15 +408,16 @@ ZNFMacNotecrateViewController::sendFailedItems(const QString& message, const QSt
 }
 
 ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::wirelessSuccessItems(bool transferred) {
-    Screen screen{backButton(), spacer(10), archiveIcon(), spacer(20)};
-    if (transferred) {
-        screen.push_back(textItem(ZNFLocalizedString("Success!"), "centeredText"));
-        screen.push_back(
+    // A failed transfer offers the same archive again at once, as its text asks.
+    if (!transferred)
+        return sendFailedItems(ZNFLocalizedString("The transfer did not finish. Try again."),
+                               ZNFLocalizedString("Try again"));
+    return {backButton(),
+            spacer(10),
+            archiveIcon(),
+            spacer(20),
+            textItem(ZNFLocalizedString("Success!"), "centeredText"),
             textItem(ZNFLocalizedString("Your notes were transferred successfully to your device. "
                                         "Follow instructions on your phone to finish up."),
-                     "centeredText"));
-    } else {
-        screen.push_back(errorItem(ZNFLocalizedString("The transfer did not finish. Try again.")));
-    }
-    return screen;
+                     "centeredText")};
 }

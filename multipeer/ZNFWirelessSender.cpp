@@ -20,6 +20,7 @@ struct ZNFWirelessSender::State {
     QString archive;
     QString name;
     QString configFolder; // where remembered phones are kept, as it was when the send began
+    ZNFDeviceRole role = ZNFDeviceRole::Computer;
 
     QMutex mutex;
     ZNFPeerID phone;       // the first peer that reached connected
@@ -76,7 +77,7 @@ void ZNFWirelessSender::State::invitation(const std::weak_ptr<State>& weak, cons
         return;
     }
     // A plain link (chosen through the environment) has no code to compare.
-    const ZNFPinnedPeers pins(state->configFolder);
+    const ZNFPinnedPeers pins(state->configFolder, state->role);
     const auto match = peer.verificationCode().isEmpty() ? ZNFPinnedPeers::Known
                                                          : pins.match(peer.displayName(), peer.uniqueID());
     if (match == ZNFPinnedPeers::Changed) {
@@ -177,7 +178,7 @@ void ZNFWirelessSender::State::send(const std::weak_ptr<State>& weak, const ZNFP
                     pin = state.pinAfterSend && error.isNull();
                 }
                 if (pin)
-                    ZNFPinnedPeers(state.configFolder).pin(phone.displayName(), phone.uniqueID());
+                    ZNFPinnedPeers(state.configFolder, state.role).pin(phone.displayName(), phone.uniqueID());
                 state.controller->disconnect();
                 emit sender.finished(phone, error);
             });
@@ -228,6 +229,7 @@ bool ZNFWirelessSender::start(const QString& archivePath, const QString& resourc
     state->owner = this;
     state->archive = archivePath;
     state->configFolder = ZNFPeerIdentity::configFolder();
+    state->role = ZNFPeerIdentity::deviceRole();
     state->name = resourceName.isEmpty() ? QFileInfo(archivePath).fileName() : resourceName;
     state->controller =
         std::make_shared<ZNFMultipeerController>(QString(ZNFWirelessSender_serviceType), std::nullopt);

@@ -5,6 +5,7 @@
 #include "tools/ZNFCommandOutcome_p.h"
 
 #include "multipeer/ZNFMultipeerController.h"
+#include "multipeer/ZNFTransferEstimate.h"
 #include "multipeer/ZNFWirelessSender.h"
 #include "platform/ZNFFileWrite.h"
 #include "platform/ZNFMainQueue.h"
@@ -39,6 +40,8 @@ constexpr int kGoodbyeMs = 5000;
 // A computer that refused or dropped us is asked again after this, doubling up to the most.
 constexpr int kRetryFirstMs = 500;
 constexpr int kRetryMostMs = 8000;
+// After this long seeing nothing but our own announcement, receive says why nothing happens.
+constexpr int kOwnAnnouncementNoticeMs = 3000;
 // How far " (1)", " (2)"... go before a name counts as taken.
 constexpr int kMaxNumberedCopies = 9999;
 
@@ -116,6 +119,9 @@ QString storeInto(const QString& temporary, const QString& directory, const QStr
         copy.close();
         source = copy.fileName();
     }
+    // What was received is the person's notes: readable by them alone, before it has a name.
+    if (!QFile::setPermissions(source, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        return QStringLiteral("cannot make it private");
     for (int number = 0; number <= kMaxNumberedCopies; ++number) {
         const QString target = QDir(directory).filePath(numbered(name, number));
         if (ZNFFileWrite::moveIntoPlace(source, target, ZNFFileWrite::Existing::Keep)) {
@@ -157,6 +163,15 @@ public:
                         self->found(browser, peer, host);
                 });
             });
+        m_browser = browser;
+        QTimer::singleShot(kOwnAnnouncementNoticeMs, [weak] {
+            auto self = weak.lock();
+            auto found = self ? self->m_browser.lock() : nullptr;
+            if (found && found->hasFoundOnlyItself() && self->m_candidates.empty())
+                ZNFCommandOutput::progress(QStringLiteral(
+                    "only this computer's own announcement was found: the sender uses the same identity as "
+                    "this receiver (a copied config folder?)"));
+        });
         return browser->startError();
     }
 
@@ -194,13 +209,10 @@ private:
                 }
                 ZNFCommandOutput::progress(
                     QStringLiteral("Receiving %1 from %2").arg(name, peer.displayName()));
-                auto last = std::make_shared<std::atomic<int>>(-1);
-                progress->setChangeHandler([last](qint64 done, qint64 total) {
-                    const int percent = total > 0 ? int(done * 100 / total) : 100;
-                    int previous = last->load();
-                    if ((percent >= previous + 5 || (percent == 100 && previous != 100)) &&
-                        last->compare_exchange_strong(previous, percent))
-                        ZNFCommandOutput::progress(QStringLiteral("Received: %1%").arg(percent));
+                // Called on the one layer thread that moves this resource's bytes.
+                auto estimate = std::make_shared<ZNFTransferEstimate>();
+                progress->setChangeHandler([estimate](qint64 done, qint64 total) {
+                    ZNFCommandOutput::transferProgress(QStringLiteral("Receiving"), done, total, *estimate);
                 });
             },
             // On the layer's thread, while its temporary file still exists.
@@ -242,10 +254,6 @@ private:
                                            .arg(ZNFResourceName::printable(name), directory, failure));
                     return;
                 }
-                // The layer's temporary file is private to us; the archive is an ordinary file.
-                const mode_t mask = ::umask(0);
-                ::umask(mask);
-                ::chmod(QFile::encodeName(target).constData(), 0666 & ~mask);
                 outcome->stored = true;
                 kept = true;
                 bool pin;
@@ -254,7 +262,8 @@ private:
                     pin = outcome->toPin.contains(peer.uniqueID());
                 }
                 if (pin)
-                    ZNFPinnedPeers(outcome->configFolder).pin(peer.displayName(), peer.uniqueID());
+                    ZNFPinnedPeers(outcome->configFolder, ZNFDeviceRole::Receiver)
+                        .pin(peer.displayName(), peer.uniqueID());
                 const QJsonObject result{{QStringLiteral("path"), target},
                                          {QStringLiteral("bytes"), QFileInfo(target).size()},
                                          {QStringLiteral("peer"), peer.displayName()}};
@@ -341,7 +350,8 @@ private:
             m_outcome->decide(peer.uniqueID(), true, false);
             return;
         }
-        const auto match = ZNFPinnedPeers(m_outcome->configFolder).match(peer.displayName(), peer.uniqueID());
+        const auto match = ZNFPinnedPeers(m_outcome->configFolder, ZNFDeviceRole::Receiver)
+                               .match(peer.displayName(), peer.uniqueID());
         if (match == ZNFPinnedPeers::Known) {
             m_outcome->decide(peer.uniqueID(), true, false);
             return;
@@ -379,6 +389,10 @@ private:
 } // namespace
 
 int ZNFRunReceive(const QStringList& commandLine) {
+    // Plays the phone: an identity of its own even beside `send` on the same computer.
+    const ZNFDeviceRole role = ZNFPeerIdentity::deviceRole();
+    ZNFPeerIdentity::setDeviceRole(ZNFDeviceRole::Receiver);
+    const auto restoreRole = qScopeGuard([role] { ZNFPeerIdentity::setDeviceRole(role); });
     ZNFPeerCommandOptions options;
     if (const std::optional<int> ended = ZNFStartPeerCommand(commandLine, &options))
         return *ended;

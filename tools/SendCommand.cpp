@@ -5,6 +5,7 @@
 
 #include "conversion/ZNFNotesAppImporter.h"
 #include "conversion/ZNFVesperNoteImporter.h"
+#include "multipeer/ZNFTransferEstimate.h"
 #include "multipeer/ZNFWirelessSender.h"
 #include "platform/ZNFPaths.h"
 
@@ -49,7 +50,6 @@ int ZNFRunSend(const QStringList& commandLine) {
     int status = 1;
     QString text;
     QEventLoop loop;
-    int lastShown = -1;
     QObject::connect(&sender, &ZNFWirelessSender::invited, [](const ZNFPeerID& peer) {
         ZNFCommandOutput::progress(QStringLiteral("Invited by %1").arg(peer.displayName()));
     });
@@ -71,12 +71,9 @@ int ZNFRunSend(const QStringList& commandLine) {
         ZNFCommandOutput::progress(
             QStringLiteral("Sending %1 to %2").arg(info.fileName(), phone.displayName()));
     });
+    ZNFTransferEstimate estimate;
     QObject::connect(&sender, &ZNFWirelessSender::progressed, [&](qint64 sent, qint64 total) {
-        const int percent = total > 0 ? int(sent * 100 / total) : 100;
-        if (percent >= lastShown + 5 || (percent == 100 && lastShown != 100)) {
-            lastShown = percent;
-            ZNFCommandOutput::progress(QStringLiteral("Sent: %1%").arg(percent));
-        }
+        ZNFCommandOutput::transferProgress(QStringLiteral("Sending"), sent, total, estimate);
     });
     QObject::connect(
         &sender, &ZNFWirelessSender::finished, [&](const ZNFPeerID& phone, const ZNFPeerError& error) {

@@ -1,11 +1,13 @@
 #include "tools/ZNFCommandLine.h"
 
 #include "conversion/ZNFConversionOutcome.h"
+#include "multipeer/ZNFTransferEstimate.h"
 #include "platform/peer/ZNFPeerIdentity.h"
 #include "platform/peer/ZNFPeerSession.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLocale>
 #include <cstdio>
 #include <unistd.h>
 
@@ -23,6 +25,24 @@ void progress(const QString& text) {
     if (!::isatty(STDERR_FILENO))
         return;
     std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+void transferProgress(const QString& verb, qint64 done, qint64 total, ZNFTransferEstimate& estimate) {
+    if (!::isatty(STDERR_FILENO))
+        return;
+    const qint64 secondsLeft = estimate.update(done, total);
+    if (!estimate.shouldRedraw(done, total))
+        return;
+    const QLocale c = QLocale::c();
+    QString line = QStringLiteral("%1 %2 of %3")
+                       .arg(verb, c.formattedDataSize(done, 1, QLocale::DataSizeSIFormat),
+                            c.formattedDataSize(total, 1, QLocale::DataSizeSIFormat));
+    if (secondsLeft >= 0 && done < total)
+        line += secondsLeft < 60 ? QStringLiteral(", less than a minute left")
+                                 : QStringLiteral(", about %1 min left").arg((secondsLeft + 59) / 60);
+    // Back to the line's start, the new text, and the rest of the old line cleared.
+    std::fprintf(stderr, "\r%s\033[K%s", line.toLocal8Bit().constData(), done >= total ? "\n" : "");
     std::fflush(stderr);
 }
 

@@ -36,11 +36,17 @@ std::optional<int> ZNFStartPeerCommand(const QStringList& commandLine, ZNFPeerCo
 bool ZNFConfirmNewPeer(const ZNFPeerCommandOptions& options, const QString& question, QString* refusal);
 
 // Shared output helpers.
+class ZNFTransferEstimate;
+
 namespace ZNFCommandOutput {
 // One line on stderr, prefixed "notecrate: "; returns 1.
 int fail(const QString& reason);
 // Progress text on stderr, only when stderr is a terminal.
 void progress(const QString& text);
+// One line on a terminal's stderr, rewritten in place: "Sending 1.2 GB of 4.6 GB, about 3 min
+// left", at most ten times a second, ended by a newline once everything moved. Nothing without
+// a terminal.
+void transferProgress(const QString& verb, qint64 done, qint64 total, ZNFTransferEstimate& estimate);
 // {"path":...,"notes":N,"attachments":M} on stdout when there is an archive, and the reason
 // on stderr when it is not what was asked for; the exit status: 0 with a path and a note.
 int printConversion(const ZNFConversionOutcome& outcome);

@@ -355,7 +355,8 @@ void ZNFPeerAdvertiser::startAdvertisingPeer() {
     }
     ZNFDiscoveryInfo txt;
     for (auto it = m_discoveryInfo.cbegin(); it != m_discoveryInfo.cend(); ++it) {
-        if (it.key() == ZNFPeerDiscovery_displayNameKey)
+        if (it.key() == ZNFPeerDiscovery_displayNameKey || it.key() == ZNFPeerDiscovery_fingerprintKey ||
+            it.key() == ZNFPeerDiscovery_peerIdKey)
             qCWarning(lcPeer()).noquote()
                 << QStringLiteral("Discovery info key %1 is reserved and left out").arg(it.key());
         else
@@ -364,6 +365,8 @@ void ZNFPeerAdvertiser::startAdvertisingPeer() {
     txt.insert(ZNFPeerDiscovery_displayNameKey, m_myPeerID.displayName());
     if (m_myPeerID.identity())
         txt.insert(ZNFPeerDiscovery_fingerprintKey, m_myPeerID.uniqueID());
+    else
+        txt.insert(ZNFPeerDiscovery_peerIdKey, m_myPeerID.uniqueID());
     std::unique_ptr<ZNFDiscoveryPublisher> publisher = ZNFDiscoveryPublisher::create();
     const ZNFPeerError error =
         publisher->start(m_serviceType, ZNFPeerDiscovery::instanceName(m_myPeerID.uniqueID()),

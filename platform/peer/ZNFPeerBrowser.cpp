@@ -28,6 +28,10 @@ public:
     bool browsing = false;
     // Where each peer was last seen; read by invitePeer on the caller's thread.
     QHash<QString, Found> found;
+    // Whether our own fingerprint was announced (by this device's advertiser, or by another
+    // process using the same identity), and whether anyone else was.
+    bool ownSeen = false;
+    bool othersSeen = false;
 
     void attach(ZNFDiscoveryBrowser* discovery) {
         m_discovery = discovery;
@@ -68,12 +72,20 @@ private:
         ZNFDiscoveryInfo info = ZNFPeerDiscovery::decodeTXT(txt);
         // An encrypting peer is known by its key's fingerprint, which the link then checks.
         const QString fingerprint = info.take(ZNFPeerDiscovery_fingerprintKey);
-        const QString id = fingerprint.isEmpty() ? instance : fingerprint;
-        if (id == m_me.uniqueID())
-            return; // our own advertiser
+        const QString announcedId = info.take(ZNFPeerDiscovery_peerIdKey);
+        const QString id = !fingerprint.isEmpty()   ? fingerprint
+                           : !announcedId.isEmpty() ? announcedId
+                                                    : instance;
+        if (id == m_me.uniqueID()) {
+            // Never invited: a link to oneself cannot verify anything.
+            QMutexLocker lock(&mutex);
+            ownSeen = true;
+            return;
+        }
         const ZNFPeerID peer(info.take(ZNFPeerDiscovery_displayNameKey), id);
         {
             QMutexLocker lock(&mutex);
+            othersSeen = true;
             // A device that restarted announces itself anew before its old record is gone:
             // the newest announcement is where it is.
             for (auto it = found.begin(); it != found.end();)
@@ -174,6 +186,11 @@ void ZNFPeerBrowser::stopBrowsingForPeers() {
     }
     Core* core = m_core;
     ZNFPeerLayer::post(core, [core] { core->detach(); });
+}
+
+bool ZNFPeerBrowser::hasFoundOnlyItself() const {
+    QMutexLocker lock(&m_core->mutex);
+    return m_core->ownSeen && !m_core->othersSeen;
 }
 
 bool ZNFPeerBrowser::isBrowsing() const {

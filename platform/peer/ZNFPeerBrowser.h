@@ -42,6 +42,9 @@ public:
     void startBrowsingForPeers();
     void stopBrowsingForPeers();
     bool isBrowsing() const;
+    // Whether the only announcement found so far carries this peer's own id: another process
+    // with the same identity (two copies of one config folder), which is never invited.
+    bool hasFoundOnlyItself() const;
     ZNFPeerError startError() const;
 
     // The session reports the outcome as state changes for the peer. A timeout of 0 or less means

@@ -78,3 +78,6 @@ std::unique_ptr<ZNFDiscoveryBrowser> ZNFCreateLoopbackBrowser();
 inline constexpr QLatin1StringView ZNFPeerDiscovery_displayNameKey{"_dn"};
 // The TXT key that carries the fingerprint of an encrypting peer's key: its unique id.
 inline constexpr QLatin1StringView ZNFPeerDiscovery_fingerprintKey{"fp"};
+// A peer without an identity (plain frames) announces its id here: an instance name holds at most
+// 63 bytes, so a longer id would not come through the instance name whole.
+inline constexpr QLatin1StringView ZNFPeerDiscovery_peerIdKey{"id"};

@@ -12,6 +12,7 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QtEndian>
+#include <atomic>
 #include <memory>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -24,6 +25,7 @@ constexpr QLatin1StringView kCertificateFile{"identity-certificate.pem"};
 constexpr QLatin1StringView kPinsFile{"remembered-peers.json"};
 // Identity and pin files are a few kilobytes; anything larger is not ours.
 constexpr qint64 kMaxFileBytes = 256 * 1024;
+std::atomic<ZNFDeviceRole> currentRole{ZNFDeviceRole::Computer};
 constexpr long kValiditySeconds = 20L * 365 * 24 * 3600;
 
 template <typename T, void (*Free)(T*)> struct Deleter {
@@ -144,10 +146,24 @@ QString ZNFPeerIdentity::configFolder() {
         .filePath(QStringLiteral("Notecrate"));
 }
 
-ZNFPeerIdentity ZNFPeerIdentity::loadOrCreate(const QString& folder, QString* error) {
+ZNFDeviceRole ZNFPeerIdentity::deviceRole() {
+    return currentRole.load();
+}
+
+void ZNFPeerIdentity::setDeviceRole(ZNFDeviceRole role) {
+    currentRole.store(role);
+}
+
+QString ZNFPeerIdentity::deviceFileName(QLatin1StringView file, ZNFDeviceRole role) {
+    return role == ZNFDeviceRole::Receiver ? QStringLiteral("receiver-") + file : QString(file);
+}
+
+ZNFPeerIdentity ZNFPeerIdentity::loadOrCreate(const QString& folder, QString* error, ZNFDeviceRole role) {
     const QDir dir(folder);
-    const QString keyPath = dir.filePath(kKeyFile);
-    const QString certificatePath = dir.filePath(kCertificateFile);
+    const QString keyFile = deviceFileName(kKeyFile, role);
+    const QString certificateFile = deviceFileName(kCertificateFile, role);
+    const QString keyPath = dir.filePath(keyFile);
+    const QString certificatePath = dir.filePath(certificateFile);
     const bool hasKey = QFile::exists(keyPath);
     const bool hasCertificate = QFile::exists(certificatePath);
     if (!hasKey && !hasCertificate) {
@@ -177,7 +193,7 @@ ZNFPeerIdentity ZNFPeerIdentity::loadOrCreate(const QString& folder, QString* er
     if (identity.isNull()) {
         *error = QStringLiteral("the device identity in %1 is damaged or unreadable; delete %2 and %3 to "
                                 "make a new one (phones that remembered this computer will ask again)")
-                     .arg(folder, kKeyFile, kCertificateFile);
+                     .arg(folder, keyFile, certificateFile);
         qCWarning(lcPeer()).noquote() << QStringLiteral("Damaged device identity: %1").arg(*error);
     }
     return identity;
@@ -212,8 +228,8 @@ std::shared_ptr<const ZNFPeerIdentity> ZNFPeerIdentity::device(QString* error) {
 
 std::shared_ptr<const ZNFPeerIdentity> ZNFPeerIdentity::replaceDevice(QString* error) {
     const QDir dir(configFolder());
-    QFile::remove(dir.filePath(kKeyFile));
-    QFile::remove(dir.filePath(kCertificateFile));
+    QFile::remove(dir.filePath(deviceFileName(kKeyFile, deviceRole())));
+    QFile::remove(dir.filePath(deviceFileName(kCertificateFile, deviceRole())));
     {
         QMutexLocker lock(&deviceCache().mutex);
         deviceCache().identity.reset();
@@ -221,7 +237,8 @@ std::shared_ptr<const ZNFPeerIdentity> ZNFPeerIdentity::replaceDevice(QString* e
     return device(error);
 }
 
-ZNFPinnedPeers::ZNFPinnedPeers(const QString& folder) : m_path(QDir(folder).filePath(kPinsFile)) {
+ZNFPinnedPeers::ZNFPinnedPeers(const QString& folder, ZNFDeviceRole role)
+    : m_path(QDir(folder).filePath(ZNFPeerIdentity::deviceFileName(kPinsFile, role))) {
     QString ignored;
     const QJsonObject pins = QJsonDocument::fromJson(readSmall(m_path, &ignored)).object();
     for (auto it = pins.begin(); it != pins.end(); ++it)

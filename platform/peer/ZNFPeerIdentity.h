@@ -8,6 +8,11 @@
 #include <QVariantList>
 #include <memory>
 
+// Which device this process plays. `notecrate receive` stands in for the phone: it keeps an
+// identity and remembered peers of its own (files named "receiver-..." beside the computer's), so
+// that it and `notecrate send` on one computer link as two devices would.
+enum class ZNFDeviceRole { Computer, Receiver };
+
 // A device's own key pair and self-signed certificate: what it proves itself with on every
 // encrypted link. Its fingerprint (SHA-256 of the certificate's SubjectPublicKeyInfo, hex)
 // is the peer's unique id, so no peer can claim another's id without its key.
@@ -31,9 +36,16 @@ public:
 
     // The folder of this installation's identity and remembered peers.
     static QString configFolder();
-    // Reads the identity in `folder`, or makes and stores one when the folder has none. A file
-    // that is there but damaged is never replaced: null, with `error` naming what to delete.
-    static ZNFPeerIdentity loadOrCreate(const QString& folder, QString* error);
+    // The role of this process; Computer unless a command says otherwise.
+    static ZNFDeviceRole deviceRole();
+    static void setDeviceRole(ZNFDeviceRole role);
+    // One of a role's files in the config folder: "identity-key.pem" for the computer,
+    // "receiver-identity-key.pem" for the receiver.
+    static QString deviceFileName(QLatin1StringView file, ZNFDeviceRole role);
+    // Reads the role's identity in `folder`, or makes and stores one when the folder has none. A
+    // file that is there but damaged is never replaced: null, with `error` naming what to delete.
+    static ZNFPeerIdentity loadOrCreate(const QString& folder, QString* error,
+                                        ZNFDeviceRole role = deviceRole());
     // This installation's identity from configFolder(), made there on first use. Null with
     // `error` set when it is damaged.
     static std::shared_ptr<const ZNFPeerIdentity> device(QString* error = nullptr);
@@ -52,7 +64,7 @@ class ZNFPinnedPeers {
 public:
     enum Match { Unknown, Known, Changed };
 
-    explicit ZNFPinnedPeers(const QString& folder);
+    explicit ZNFPinnedPeers(const QString& folder, ZNFDeviceRole role = ZNFPeerIdentity::deviceRole());
     Match match(const QString& name, const QString& fingerprint) const;
     bool pin(const QString& name, const QString& fingerprint, QString* error = nullptr);
     // False when no peer of that name was remembered.

@@ -2,6 +2,10 @@
 
 #include <QtGlobal>
 
+// The largest resource a peer may announce: past any real library (a few hundred photos as PNG
+// make several gigabytes), still a bound. What the disk can hold is checked apart.
+inline constexpr qint64 ZNFPeerLimits_maxResourceBytes = qint64(1) << 40;
+
 // Bounds on what one peer may make this layer hold or wait for. Process-wide; tests lower
 // the time limits to keep themselves fast. Change them only while no transfer runs.
 struct ZNFPeerLimits {
@@ -38,7 +42,7 @@ struct ZNFPeerLimits {
     // Resources one link may be receiving at once.
     int maxIncomingTransfers = 4;
     // Largest resource accepted, and what must stay free on the disk that receives it.
-    qint64 maxResourceBytes = qint64(4) << 30;
+    qint64 maxResourceBytes = ZNFPeerLimits_maxResourceBytes;
     qint64 freeSpaceMarginBytes = qint64(64) << 20;
     // A connected link with a transfer under way is cut when no bytes moved either way for
     // this long. Both sides send a keepalive after keepaliveIntervalMs of saying nothing, so

@@ -205,5 +205,17 @@ die richtige Datei gewählt hast, und versuche es erneut.</translation>
         <source>Converted %1 notes to .notebackup</source>
         <translation>%1 Notizen in .notebackup umgewandelt</translation>
     </message>
+    <message>
+        <source>Sending %1 of %2</source>
+        <translation>%1 von %2 gesendet</translation>
+    </message>
+    <message>
+        <source>less than a minute left</source>
+        <translation>noch weniger als eine Minute</translation>
+    </message>
+    <message>
+        <source>about %1 min left</source>
+        <translation>noch etwa %1 Min.</translation>
+    </message>
 </context>
 </TS>

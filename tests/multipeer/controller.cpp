@@ -2,6 +2,7 @@
 // discovery.
 #include "TestSupport.h"
 #include "multipeer/ZNFMultipeerController.h"
+#include "multipeer/ZNFTransferEstimate.h"
 #include "multipeer/ZNFWirelessSender.h"
 #include "platform/peer/ZNFPeerDiscovery.h"
 #include "platform/peer/ZNFSha256.h"
@@ -290,4 +291,28 @@ TEST_F(ControllerTest, AWirelessSendServesTheFirstPhoneAloneWhateverOtherPeersDo
     EXPECT_TRUE(outcome->isNull()) << qPrintable(outcome->description());
     EXPECT_EQ(served, phone);
     EXPECT_FALSE(sender.isRunning());
+}
+
+// The time left on the sending screen: none until a second has passed and bytes moved, then the
+// rest at the average rate since the first report, rounded up.
+TEST(TransferEstimate, TheRestAtTheAverageRate) {
+    const struct {
+        const char* name;
+        qint64 firstDone, done, total, elapsedMs, secondsLeft;
+    } rows[] = {
+        {"too early to say", 0, 500, 1000, 900, -1},
+        {"nothing moved yet", 100, 100, 1000, 5000, -1},
+        {"half in ten seconds", 0, 500, 1000, 10000, 10},
+        {"a fraction of a second left counts as one", 0, 999, 1000, 2000, 1},
+        {"counted from the first report, not from zero", 4000, 5000, 6000, 1000, 1},
+        {"done", 0, 1000, 1000, 3000, 0},
+        {"more than announced", 0, 1200, 1000, 3000, -1},
+        {"4.6 GB at 50 MB/s", 0, qint64(1200) * 1000 * 1000, qint64(4600) * 1000 * 1000, 24000, 68},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ZNFTransferEstimate estimate;
+        EXPECT_EQ(estimate.update(row.firstDone, row.total, 0), -1);
+        EXPECT_EQ(estimate.update(row.done, row.total, row.elapsedMs), row.secondsLeft);
+    }
 }

@@ -189,8 +189,6 @@ TEST_F(BadInput, ResourcesThatCannotBeKeptFailAloneAndLeaveNoFile) {
     const auto whole = [&](const QString& name) {
         return [=](quint32 id) { return rawBegin(id, name, 10) + rawChunk(id, ten) + rawEnd(id, tenSha); };
     };
-    // No cap but the disk itself, so that the free space is what refuses the "f" row.
-    ZNFPeerLimits::current().maxResourceBytes = std::numeric_limits<qint64>::max();
     const auto refused = ZNFPeerError::InvalidName;
     const struct {
         const char* what;
@@ -211,8 +209,15 @@ TEST_F(BadInput, ResourcesThatCannotBeKeptFailAloneAndLeaveNoFile) {
          ZNFPeerError::Cancelled, false},
         {"announced over the size limit", [&](quint32 id) { return rawBegin(id, "e", quint64(1) << 63); },
          ZNFPeerError::TooLarge},
-        {"announced over the free disk space", [&](quint32 id) { return rawBegin(id, "f", quint64(1) << 60); },
+        {"announced a byte over 1 TiB", [&](quint32 id) {
+             return rawBegin(id, "e2", quint64(ZNFPeerLimits_maxResourceBytes) + 1); }, ZNFPeerError::TooLarge},
+        // Under the cap, over what any disk here holds: the free space refuses it.
+        {"announced over the free disk space", [&](quint32 id) { return rawBegin(id, "f", quint64(1) << 39); },
          ZNFPeerError::NoSpace},
+        // A library of a few hundred photos is several gigabytes: taken while the disk has room.
+        {"announced 5 GiB with room for it", [&](quint32 id) { return rawBegin(id, "g", quint64(5) << 30) +
+             rawChunk(id, ten) + rawFrame(ZNFPeerFrame::ResourceAbort, rawU32(id)); },
+         ZNFPeerError::Cancelled, false},
         // Names no file may carry are refused before a byte is kept.
         {"empty name", whole(QString()), refused}, {"dot", whole("."), refused},
         {"dot dot", whole(".."), refused}, {"path", whole("../../escape"), refused},

@@ -96,6 +96,8 @@ TEST_F(WirelessCommands, ReceiveNeverOverwritesAndRefusesNamesNoFileShouldCarry)
     const QByteArray bytes("the archive");
     writeFile(archive, bytes);
     const QString taken = "Vesper_to_Tessanote.notebackup";
+    constexpr QFileDevice::Permissions kEveryoneElse =
+        QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther;
     const struct {
         const char* what;
         QString name;
@@ -137,6 +139,9 @@ TEST_F(WirelessCommands, ReceiveNeverOverwritesAndRefusesNamesNoFileShouldCarry)
             writeFile(QDir(inbox).filePath(name), "older");
         ZNFWirelessSender sender;
         std::optional<ZNFPeerError> sent;
+        std::vector<qint64> progressed;
+        QObject::connect(&sender, &ZNFWirelessSender::progressed,
+                         [&](qint64 done, qint64) { progressed.push_back(done); });
         QObject::connect(&sender, &ZNFWirelessSender::finished,
                          [&](const ZNFPeerID&, const ZNFPeerError& error) { sent = error; });
         QObject::connect(&sender, &ZNFWirelessSender::confirmationNeeded, [&] { sender.confirm(); });
@@ -161,6 +166,14 @@ TEST_F(WirelessCommands, ReceiveNeverOverwritesAndRefusesNamesNoFileShouldCarry)
         EXPECT_EQ(sent->isNull(), stored) << qPrintable(sent->description());
         EXPECT_TRUE(c.newDevices || stored || sent->code() == ZNFPeerError::InvalidName);
         EXPECT_EQ(readFile(QDir(inbox).filePath(c.storedAs)), stored ? bytes : QByteArray());
+        if (stored) {
+            // What was received is private.
+            EXPECT_EQ(QFileInfo(QDir(inbox).filePath(c.storedAs)).permissions() & kEveryoneElse,
+                      QFileDevice::Permissions());
+            // Progress comes in order and reaches the whole archive.
+            EXPECT_TRUE(std::is_sorted(progressed.begin(), progressed.end()));
+            EXPECT_EQ(progressed.empty() ? -1 : progressed.back(), bytes.size());
+        }
         for (const QString& name : c.existing)
             EXPECT_EQ(readFile(QDir(inbox).filePath(name)), QByteArray("older"));
         EXPECT_EQ(files.size(), c.existing.size() + (stored ? 1 : 0)) << qPrintable(files.join(u','));

@@ -5,6 +5,7 @@
 #include "peer/support/PeerTestSupport.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -51,9 +52,11 @@ TEST_F(NetnsTest, AdvertiseBrowseInviteAcceptAndSendFiftyMegabytes) {
 
 // Each command as a device of its own: its own identity and remembered peers.
 struct Cli {
-    Cli(const QStringList& arguments, const QString& config) {
+    Cli(const QStringList& arguments, const QString& config, bool plain = false) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("XDG_CONFIG_HOME", config);
+        if (plain)
+            environment.insert("NOTECRATE_PEER_ENCRYPTION", "none");
         process.setProcessEnvironment(environment);
         process.start(QStringLiteral(NOTECRATE_CLI), arguments);
     }
@@ -71,10 +74,11 @@ struct Cli {
 
 // `send` and `receive` as two processes, row after row with the same two devices: a new peer
 // needs --yes (no terminal here) on each side, a remembered one nothing, and a name no file
-// may carry is refused.
+// may carry is refused. Both commands on one computer with one config folder, as the README
+// has a new user try it, are two devices too; plain frames pass between processes as well.
 TEST_F(NetnsTest, SendAndReceiveCommandsBetweenProcesses) {
     ScopedHome home;
-    QTemporaryDir dir, senderConfig, receiverConfig;
+    QTemporaryDir dir, senderConfig, receiverConfig, oneComputer, plainSender, plainReceiver;
     const QString inbox = dir.filePath("inbox");
     const QString yes = "--yes";
     const struct {
@@ -84,6 +88,8 @@ TEST_F(NetnsTest, SendAndReceiveCommandsBetweenProcesses) {
         int sendExit, receiveExit;
         const char* sendErr;
         const char* receiveErr;
+        bool sameConfig = false; // both commands with one $XDG_CONFIG_HOME
+        bool plain = false;      // NOTECRATE_PEER_ENCRYPTION=none on both sides
     } rows[] = {
         // clang-format off
         {"a new receiver, no --yes on the sender", "a.notebackup", {}, {yes}, 1, -1,
@@ -94,6 +100,8 @@ TEST_F(NetnsTest, SendAndReceiveCommandsBetweenProcesses) {
         {"remembered: no --yes needed", "Vesper_to_Tessanote.notebackup", {}, {}, 0, 0, "", ""},
         {"a hidden name", "..sneaky.notebackup", {}, {}, 1, 1,
          "refused the resource name", "refusing the resource name"},
+        {"one computer, one config folder", "b.notebackup", {yes}, {yes}, 0, 0, "code ", "code ", true},
+        {"plain frames", "c.notebackup", {}, {}, 0, 0, "NOT encrypted", "NOT encrypted", false, true},
         // clang-format on
     };
     for (const auto& row : rows) {
@@ -101,8 +109,15 @@ TEST_F(NetnsTest, SendAndReceiveCommandsBetweenProcesses) {
         QDir(inbox).removeRecursively();
         const QString archive = dir.filePath(QLatin1String(row.name));
         const QByteArray sha = writePatternFile(archive, 3 << 20, 7);
-        Cli receiver(QStringList{"receive"} + row.receiveFlags + QStringList{inbox}, receiverConfig.path());
-        Cli sender(QStringList{"send"} + row.sendFlags + QStringList{archive}, senderConfig.path());
+        const QString receiverFolder = row.sameConfig ? oneComputer.path()
+                                       : row.plain    ? plainReceiver.path()
+                                                      : receiverConfig.path();
+        const QString senderFolder = row.sameConfig ? oneComputer.path()
+                                     : row.plain    ? plainSender.path()
+                                                    : senderConfig.path();
+        Cli receiver(QStringList{"receive"} + row.receiveFlags + QStringList{inbox}, receiverFolder,
+                     row.plain);
+        Cli sender(QStringList{"send"} + row.sendFlags + QStringList{archive}, senderFolder, row.plain);
         EXPECT_EQ(sender.finish(), row.sendExit) << sender.err.constData();
         // A receiver whose computer refused it keeps asking: it is stopped here.
         EXPECT_EQ(receiver.finish(row.receiveExit < 0 ? 3000 : 30000), row.receiveExit)
@@ -114,8 +129,14 @@ TEST_F(NetnsTest, SendAndReceiveCommandsBetweenProcesses) {
             EXPECT_TRUE(stored.isEmpty()) << qPrintable(stored.join(u','));
             continue;
         }
-        ASSERT_EQ(stored, QStringList{QLatin1String(row.name)});
+        EXPECT_EQ(stored, QStringList{QLatin1String(row.name)});
+        if (stored.size() != 1)
+            continue;
         EXPECT_EQ(sha256OfFile(QDir(inbox).filePath(stored.first())), sha);
+        // What was received is private.
+        constexpr int kOwnerGroupOther = 0x7077; // not the effective user's bits, which repeat one of these
+        EXPECT_EQ(int(QFileInfo(QDir(inbox).filePath(stored.first())).permissions()) & kOwnerGroupOther,
+                  int(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
         EXPECT_EQ(QJsonDocument::fromJson(receiver.out).object().value("bytes").toInteger(), 3 << 20);
         EXPECT_EQ(QJsonDocument::fromJson(sender.out).object().value("sent").toString(), archive);
         if (QByteArray(row.sendErr) == "code ") {
