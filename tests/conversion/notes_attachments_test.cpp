@@ -39,8 +39,10 @@ TEST(ImageResolution, PointsFollowTheResolutionTheFileRecords) {
         {"JPEG with EXIF 300 dpi", exifJpeg, {640 * 72 / 300.0, 480 * 72 / 300.0}},
         {"PNG 75x40 at 144 dpi", F::png(F::cornerImage(75, 40), 144), {37.5, 20}}};
     // clang-format on
-    for (const auto& c : cases)
-        EXPECT_EQ(ZNFImage::decode(c.bytes).sizeInPoints(), c.points) << c.what;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(ZNFImage::decode(c.bytes).sizeInPoints(), c.points);
+    }
     EXPECT_EQ(ZNFBackupArchive::userInfoForSize({37.5, 20}), R"({"width":37.5,"height":20})");
 
     // Hostile headers: every truncation and a pHYs whose length runs past the end decode or
@@ -74,8 +76,10 @@ TEST(NotesAttachmentIds, PrimaryKeyIsTheLastComponentWithLettersTrimmed) {
         {"x-coredata://STORE/ICAttachment/p42/", 42}, {QString::fromUtf8("e\u0301\u00e9p9\u00df"), 9},
         {"a/p99999999999999999999999", std::numeric_limits<qint64>::max()}};
     // clang-format on
-    for (const auto& c : cases)
-        EXPECT_EQ(ZNFNotesAppImporter::primaryKeyForAttachmentId(c.id), c.key) << c.id.toStdString();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.id.toStdString());
+        EXPECT_EQ(ZNFNotesAppImporter::primaryKeyForAttachmentId(c.id), c.key);
+    }
 }
 
 TEST(NotesStore, MapKeepsEveryNamedAttachmentUpToTheLimitAndTheCopyIsAlwaysDeleted) {
@@ -156,13 +160,15 @@ TEST(ImageRotation, CanvasAndDirectionFollowTheAngle) {
         {sharp, 45, {640, 640}, {320, 320}, {}}};
     // clang-format on
     for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.degrees) + " degrees of a " + std::to_string(c.source.image.width()) +
+                     "-pixel-wide picture");
         const QImage rotated = ZNFNotesAppImporter::imageByRotatingImage(c.source, c.degrees).image;
-        EXPECT_EQ(rotated.size(), c.pixels) << c.degrees;
+        EXPECT_EQ(rotated.size(), c.pixels);
         EXPECT_EQ(ZNFNotesAppImporter::imageByRotatingImage(c.source, c.degrees).sizeInPoints(), c.points);
         const int w = rotated.width() - 1, h = rotated.height() - 1;
         const QList<QColor> corners{rotated.pixelColor(0, 0), rotated.pixelColor(w, 0),
                                     rotated.pixelColor(0, h), rotated.pixelColor(w, h)};
-        EXPECT_TRUE(c.corners.isEmpty() || corners == c.corners) << c.degrees;
+        EXPECT_TRUE(c.corners.isEmpty() || corners == c.corners);
     }
     const QImage tilted = ZNFNotesAppImporter::imageByRotatingImage(source, 45).image;
     EXPECT_EQ(tilted.pixelColor(160, 160), QColor(Qt::white)) << "the centres meet";

@@ -33,10 +33,11 @@ TEST(BodyCleaning, TrimsAndShortensBlankRunsOnce) {
     EXPECT_EQ(ZNFNotesAppImporter::cleanBody("  \n" + fffc + "Hello\n\n\n\nWorld " + fffc + "\n"),
               "Hello\n\n\nWorld");
     const struct { int in, out; } runs[] = {{1, 1}, {2, 2}, {3, 2}, {4, 3}, {5, 4}, {6, 4}, {7, 5}};
-    for (const auto& r : runs)
+    for (const auto& r : runs) {
+        SCOPED_TRACE(std::to_string(r.in) + " newlines");
         EXPECT_EQ(ZNFNotesAppImporter::cleanBody("a" + QString(r.in, '\n') + "b"),
-                  "a" + QString(r.out, '\n') + "b")
-            << r.in << " newlines";
+                  "a" + QString(r.out, '\n') + "b");
+    }
     // Unicode separators and U+0085 are trimmed too; inner ones stay.
     EXPECT_EQ(ZNFNotesAppImporter::cleanBody(QString::fromUtf16(u"\u2028\u00a0\u0085a \u2003b\t\r")),
               "a \u2003b");

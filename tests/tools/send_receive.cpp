@@ -69,9 +69,10 @@ TEST_F(WirelessCommands, SendNeedsAnArchiveAndReceiveAFolder) {
         // clang-format on
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
         const Captured result = run([&] { return (row.send ? ZNFRunSend : ZNFRunReceive)(row.arguments); });
-        EXPECT_EQ(result.status, 1) << row.what;
-        EXPECT_TRUE(result.err.contains(row.err)) << row.what << ": " << result.err.constData();
+        EXPECT_EQ(result.status, 1);
+        EXPECT_TRUE(result.err.contains(row.err)) << result.err.constData();
     }
 }
 
