@@ -12,14 +12,17 @@ namespace {
 // A copied Notes folder, read on any system.
 int convertFolder(const QString& folder) {
     ZNFCommandOutput::progress(QStringLiteral("Converting the notes in %1...").arg(folder));
-    ZNFNotesAppImporter importer(folder);
-    ZNFConversionOutcome outcome;
-    const ZNFNotesFolderReading reading =
-        importer.processFolder([&outcome](const ZNFConversionOutcome& o) { outcome = o; });
-    // Always said, terminal or not: a note that is not in the archive must never go unnoticed.
-    for (const QString& line : reading.leftOutLines())
-        std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
-    return ZNFCommandOutput::printConversion(outcome);
+    return ZNFCommandOutput::runConversion(
+        [folder](const ZNFConversionProgressHandler&, const ZNFConversionCancelFlag&) {
+            ZNFNotesAppImporter importer(folder);
+            ZNFConversionOutcome outcome;
+            const ZNFNotesFolderReading reading =
+                importer.processFolder([&outcome](const ZNFConversionOutcome& o) { outcome = o; });
+            // Always said, terminal or not: a note that is not in the archive must never go unnoticed.
+            for (const QString& line : reading.leftOutLines())
+                std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+            return outcome;
+        });
 }
 
 } // namespace

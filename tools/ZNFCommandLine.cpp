@@ -4,6 +4,7 @@
 #include "platform/peer/ZNFPeerIdentity.h"
 #include "platform/peer/ZNFPeerSession.h"
 
+#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <cstdio>
@@ -40,6 +41,27 @@ int printConversion(const ZNFConversionOutcome& outcome) {
     return 0;
 }
 
+int runConversion(ZNFConversionJob::Work work) {
+    ZNFConversionJob job(std::move(work));
+    QEventLoop loop;
+    ZNFConversionOutcome result;
+    result.failure = QStringLiteral("the conversion was cancelled");
+    qint64 shown = 0;
+    QObject::connect(&job, &ZNFConversionJob::progress, &job, [&shown](qint64 done, qint64 total) {
+        // A line per thousand notes is enough to show a large export is moving.
+        if (done - shown >= 1000 || done == total) {
+            progress(QStringLiteral("%1 of %2 notes").arg(done).arg(total));
+            shown = done;
+        }
+    });
+    QObject::connect(&job, &ZNFConversionJob::finished, &loop, [&](const ZNFConversionOutcome& outcome) {
+        result = outcome;
+        loop.quit();
+    });
+    job.start();
+    loop.exec();
+    return printConversion(result);
+}
 } // namespace ZNFCommandOutput
 
 bool ZNFParsePeerOptions(const QStringList& arguments, ZNFPeerCommandOptions* options, QString* error) {
