@@ -11,10 +11,11 @@
 
 inline constexpr QLatin1StringView ZNFKeepNoteImporter_archiveName{"Keep_to_Tessanote.notebackup"};
 
-// Limits on what a Takeout export may make this read. A zip naming more entries than this is
-// not read at all; a note's JSON past its limit is left out as unreadable; past the total,
+// Limits on what a Takeout export may make this read. An export (a zip, or a folder) with more
+// entries than this
+// is not read at all; a note's JSON past its limit is left out as unreadable; past the total,
 // the remaining notes are left out as over the limit.
-inline constexpr qint64 ZNFKeepNoteImporter_maxZipEntries = 500000;
+inline constexpr qint64 ZNFKeepNoteImporter_maxEntries = 500000;
 inline constexpr qint64 ZNFKeepNoteImporter_maxNoteJSONBytes = 16LL * 1024 * 1024;
 inline constexpr qint64 ZNFKeepNoteImporter_maxTotalBytes = 8LL * 1024 * 1024 * 1024;
 // An attachment larger than this is not a picture Keep made; it is left out.
@@ -38,11 +39,15 @@ public:
         QString mimetype;
     };
     struct Note {
-        ZNFImportedNote note;
+        ZNFImportedNote note; // its body: the lines, then the tag line
+        QStringList lines;    // the title, then the text or the list's items
+        QStringList labels;
         bool trashed = false;
         std::vector<Attachment> attachments;
     };
     // nullopt when the bytes are not a JSON object. `fileModified` stands in for missing dates.
     static std::optional<Note> parseNote(const QByteArray& json, const QString& fileName,
                                          const ZNFDate& fileModified);
+    // The lines, then a blank line and the tag line when there are labels.
+    static QString bodyFor(const QStringList& lines, const QStringList& labels);
 };
