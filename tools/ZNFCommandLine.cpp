@@ -137,14 +137,17 @@ bool ZNFConfirmNewPeer(const ZNFPeerCommandOptions& options, const QString& ques
 }
 
 namespace {
-const char* kUsage = "usage:\n"
-                     "  notecrate                           open the window\n"
-                     "  notecrate convert vesper PATH       convert a Vesper export folder\n"
-                     "  notecrate convert notes             convert the Notes app's notes (macOS)\n"
-                     "  notecrate convert notes --from DIR  convert a copied Notes folder (any system)\n"
-                     "  notecrate send [--yes] [ARCHIVE]    send an archive to the phone\n"
-                     "  notecrate receive [--yes] DIR       receive an archive, as the phone does\n"
-                     "  notecrate send|receive --forget NAME  forget a remembered peer\n";
+const char* kUsage =
+    "usage:\n"
+    "  notecrate                           open the window\n"
+    "  notecrate convert vesper PATH       convert a Vesper export folder\n"
+    "  notecrate convert keep PATH...      convert Google Keep notes (Takeout zip or folder)\n"
+    "  notecrate convert evernote FILE.enex...  convert Evernote export files\n"
+    "  notecrate convert notes             convert the Notes app's notes (macOS)\n"
+    "  notecrate convert notes --from DIR  convert a copied Notes folder (any system)\n"
+    "  notecrate send [--yes] [ARCHIVE]    send an archive to the phone\n"
+    "  notecrate receive [--yes] DIR       receive an archive, as the phone does\n"
+    "  notecrate send|receive --forget NAME  forget a remembered peer\n";
 }
 
 int ZNFRunCommandLine(const QStringList& arguments) {
@@ -157,9 +160,14 @@ int ZNFRunCommandLine(const QStringList& arguments) {
             return ZNFRunConvertVesper(rest.mid(1));
         if (rest.value(0) == "notes"_L1)
             return ZNFRunConvertNotes(rest.mid(1));
+        if (rest.value(0) == "keep"_L1)
+            return ZNFRunConvertKeep(rest.mid(1));
+        if (rest.value(0) == "evernote"_L1)
+            return ZNFRunConvertEvernote(rest.mid(1));
         std::fputs(kUsage, stderr);
         return ZNFCommandOutput::fail(
-            QStringLiteral("convert needs a source: vesper PATH, notes or notes --from DIR"));
+            QStringLiteral("convert needs a source: vesper PATH, notes, notes --from DIR, keep PATH... or "
+                           "evernote FILE.enex..."));
     }
     if (command == "send"_L1)
         return ZNFRunSend(rest);

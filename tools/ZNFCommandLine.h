@@ -12,6 +12,8 @@ int ZNFRunCommandLine(const QStringList& arguments);
 // Each subcommand, in its own file.
 int ZNFRunConvertNotes(const QStringList& arguments);
 int ZNFRunConvertVesper(const QStringList& arguments);
+int ZNFRunConvertKeep(const QStringList& arguments);
+int ZNFRunConvertEvernote(const QStringList& arguments);
 int ZNFRunSend(const QStringList& arguments);
 int ZNFRunReceive(const QStringList& arguments);
 
