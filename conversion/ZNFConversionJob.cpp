@@ -98,7 +98,9 @@ void ZNFConversionJob::deliverProgress() {
 
 void ZNFConversionJob::deliverOutcome(const ZNFConversionOutcome& outcome) {
     m_ended = true;
-    if (!isCancelled() && !outcome.cancelled)
+    // Only a cancel from outside silences the outcome: work that stops by itself still ends its
+    // run, so nobody waits for it forever.
+    if (!isCancelled())
         emit finished(outcome);
     if (m_autoDelete)
         deleteLater();

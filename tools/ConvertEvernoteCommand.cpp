@@ -14,15 +14,8 @@ int ZNFRunConvertEvernote(const QStringList& arguments) {
 
     ZNFCommandOutput::progress(
         QStringLiteral("Converting the Evernote notes in %1...").arg(arguments.join(", "_L1)));
-    qint64 shown = 0;
-    const ZNFConversionOutcome result =
-        ZNFEvernoteImporter::convert(arguments, [&shown](qint64 done, qint64 total) {
-            // The total grows as the files are read: a line per thousand notes.
-            if (done - shown >= 1000) {
-                ZNFCommandOutput::progress(QStringLiteral("%1 notes").arg(done));
-                shown = done;
-            }
-            Q_UNUSED(total);
+    return ZNFCommandOutput::runConversion(
+        [arguments](const ZNFConversionProgressHandler& progress, const ZNFConversionCancelFlag& cancelled) {
+            return ZNFEvernoteImporter::convert(arguments, progress, cancelled);
         });
-    return ZNFCommandOutput::printConversion(result);
 }

@@ -15,14 +15,8 @@ int ZNFRunConvertKeep(const QStringList& arguments) {
 
     ZNFCommandOutput::progress(
         QStringLiteral("Converting the Google Keep notes in %1...").arg(arguments.join(", "_L1)));
-    qint64 shown = 0;
-    const ZNFConversionOutcome result =
-        ZNFKeepNoteImporter::convert(arguments, [&shown](qint64 done, qint64 total) {
-            // A line per thousand notes is enough to show a large export is moving.
-            if (done - shown >= 1000 || done == total) {
-                ZNFCommandOutput::progress(QStringLiteral("%1 of %2 notes").arg(done).arg(total));
-                shown = done;
-            }
+    return ZNFCommandOutput::runConversion(
+        [arguments](const ZNFConversionProgressHandler& progress, const ZNFConversionCancelFlag& cancelled) {
+            return ZNFKeepNoteImporter::convert(arguments, progress, cancelled);
         });
-    return ZNFCommandOutput::printConversion(result);
 }

@@ -46,15 +46,22 @@ int runConversion(ZNFConversionJob::Work work) {
     QEventLoop loop;
     ZNFConversionOutcome result;
     result.failure = QStringLiteral("the conversion was cancelled");
+    // A line per thousand notes is enough to show a large export is moving; the last report is
+    // shown at the end, since a source reading as it goes learns its total only then.
     qint64 shown = 0;
-    QObject::connect(&job, &ZNFConversionJob::progress, &job, [&shown](qint64 done, qint64 total) {
-        // A line per thousand notes is enough to show a large export is moving.
-        if (done - shown >= 1000 || done == total) {
-            progress(QStringLiteral("%1 of %2 notes").arg(done).arg(total));
+    qint64 last = 0;
+    qint64 total = 0;
+    QObject::connect(&job, &ZNFConversionJob::progress, &job, [&](qint64 done, qint64 all) {
+        last = done;
+        total = all;
+        if (done - shown >= 1000) {
+            progress(QStringLiteral("%1 of %2 notes").arg(done).arg(all));
             shown = done;
         }
     });
     QObject::connect(&job, &ZNFConversionJob::finished, &loop, [&](const ZNFConversionOutcome& outcome) {
+        if (last != shown)
+            progress(QStringLiteral("%1 of %2 notes").arg(last).arg(total));
         result = outcome;
         loop.quit();
     });
