@@ -2,6 +2,7 @@
 
 #include "app/ZNFAppLog.h"
 #include "app/ZNFNotecrateWindowController.h"
+#include "conversion/ZNFConversionJob.h"
 #include "conversion/ZNFNotesAppImporter.h"
 #include "conversion/ZNFVesperNoteImporter.h"
 #include "layout/ZNFLayoutCollectionViewController.h"
@@ -26,7 +27,6 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QProcess>
-#include <QThreadPool>
 #include <QTimer>
 
 std::function<void(const ZNFEvent&, ZNFCollectionViewItem*, QWidget*)>
@@ -199,10 +199,7 @@ void ZNFMacNotecrateViewController::goBack() {
 }
 
 void ZNFMacNotecrateViewController::backAction() {
-    if (m_vesperRun) {
-        *m_vesperRun = true;
-        m_vesperRun.reset();
-    }
+    stopConversion();
     if (m_notesAppImporter && m_notesAppImporter->isImporting())
         m_notesAppImporter->cancel();
     stopSending();
@@ -291,40 +288,57 @@ void ZNFMacNotecrateViewController::updateToShowBackup() {
 
 void ZNFMacNotecrateViewController::openVesperFilePicker() {
     // One conversion at a time: a second click while one runs must not start another.
-    if (m_vesperRun)
+    if (isConverting())
         return;
     m_panelCaption = ZNFLocalizedString("Choose the Vesper export folder");
     const std::optional<QUrl> chosen = openPanel ? openPanel(panelStartURL()) : std::nullopt;
     if (!chosen || !chosen->isLocalFile())
         return;
-    m_vesperProgress = std::make_shared<ZNFConversionProgress>();
-    navigateToItems(vesperScreen2Items());
-    ZNFImporterCompletion shown = conversionCompletion(
-        &ZNFMacNotecrateViewController::showVesperError,
-        ZNFLocalizedString("Something went wrong—make sure you've selected \nthe correct "
-                           "file, and try again."));
-    std::weak_ptr<ZNFMacNotecrateViewController> weak = weakSelf();
-    auto run = std::make_shared<ZNFVesperNoteImporter::CancelFlag>();
-    *run = ZNFVesperNoteImporter::importNotesAtURLInBackground(
-        chosen->toLocalFile(),
-        [weak, run, shown](const ZNFConversionOutcome& outcome) {
-            auto self = weak.lock();
-            if (!self || self->m_vesperRun != *run)
-                return;
-            self->m_vesperRun.reset();
-            shown(outcome);
-        },
-        [weak, run](qint64 done, qint64 total) {
-            if (auto self = weak.lock(); self && self->m_vesperRun == *run)
-                self->showVesperProgress(done, total);
-        });
-    m_vesperRun = *run;
+    const QString path = chosen->toLocalFile();
+    runConversion(std::make_unique<ZNFConversionJob>([path](const ZNFConversionProgressHandler& progress,
+                                                            const ZNFConversionCancelFlag& cancelled) {
+                      return ZNFVesperNoteImporter::convert(path, progress, cancelled);
+                  }),
+                  QStringLiteral("appIcon_vesper"), &ZNFMacNotecrateViewController::showVesperError,
+                  ZNFLocalizedString("Something went wrong—make sure you've selected \nthe correct "
+                                     "file, and try again."));
 }
 
-void ZNFMacNotecrateViewController::showVesperProgress(qint64 done, qint64 total) {
-    m_vesperProgress->done = done;
-    m_vesperProgress->total = total;
-    if (auto text = m_vesperProgressText.lock()) {
+void ZNFMacNotecrateViewController::runConversion(
+    std::unique_ptr<ZNFConversionJob> job, const QString& iconName,
+    void (ZNFMacNotecrateViewController::*showError)(const QString&), const QString& errorMessage) {
+    stopConversion();
+    m_conversionProgress = std::make_shared<ZNFConversionProgress>();
+    navigateToItems(conversionProgressItems(iconName));
+    const ZNFImporterCompletion shown = conversionCompletion(showError, errorMessage);
+    ZNFConversionJob* run = job.get();
+    // Back deletes the job, which cancels it; signals of an older job are ignored.
+    connect(run, &ZNFConversionJob::progress, this, [this, run](qint64 done, qint64 total) {
+        if (m_conversion.get() == run)
+            showConversionProgress(done, total);
+    });
+    connect(run, &ZNFConversionJob::finished, this, [this, run, shown](const ZNFConversionOutcome& outcome) {
+        if (m_conversion.get() != run)
+            return;
+        // Deleted once its signal has returned.
+        m_conversion.release()->deleteLater();
+        shown(outcome);
+    });
+    m_conversion = std::move(job);
+    run->start();
+}
+
+void ZNFMacNotecrateViewController::stopConversion() {
+    if (m_conversion) {
+        m_conversion->cancel();
+        m_conversion.release()->deleteLater();
+    }
+}
+
+void ZNFMacNotecrateViewController::showConversionProgress(qint64 done, qint64 total) {
+    m_conversionProgress->done = done;
+    m_conversionProgress->total = total;
+    if (auto text = m_conversionProgressText.lock()) {
         const QLocale locale;
         auto fresh = textItem(ZNFLocalizedString("Converting %1 of %2 notes…")
                                   .arg(locale.toString(done), locale.toString(total)),
@@ -339,23 +353,20 @@ void ZNFMacNotecrateViewController::showVesperProgress(qint64 done, qint64 total
     QTimer::singleShot(100, this, [weak] {
         if (auto self = weak.lock()) {
             self->m_progressReloadPending = false;
-            if (self->m_vesperRun)
+            if (self->isConverting())
                 self->m_collectionViewController->collectionView()->reloadData();
         }
     });
 }
 
 void ZNFMacNotecrateViewController::cancelConversions(int waitMs) {
-    if (m_vesperRun) {
-        *m_vesperRun = true;
-        m_vesperRun.reset();
-    }
+    stopConversion();
     if (m_notesAppImporter && m_notesAppImporter->isImporting())
         m_notesAppImporter->cancel();
     // The runs see the flag between notes, then remove what they wrote.
     QDeadlineTimer deadline(waitMs);
-    QThreadPool::globalInstance()->waitForDone(int(deadline.remainingTime()));
     ZNFNotesAppImporter::waitForCancelledRuns(int(deadline.remainingTime()));
+    ZNFConversionJob::waitForRuns(int(deadline.remainingTime()));
 }
 
 void ZNFMacNotecrateViewController::showVesperError(const QString& message) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "conversion/ZNFConversionJob.h"
 #include "conversion/ZNFConversionOutcome.h"
 #include "conversion/ZNFVesperNoteImporter.h"
 #include "layout/ZNFLayoutItem.h"
@@ -75,7 +76,16 @@ public:
     void updateToShowBackup();
     // Does nothing while a Vesper conversion runs.
     void openVesperFilePicker();
-    bool isConvertingVesper() const { return bool(m_vesperRun); }
+    bool isConvertingVesper() const { return isConverting(); }
+    // A conversion run through runConversion() is under way.
+    bool isConverting() const { return bool(m_conversion); }
+    // Every source but the Notes app's script converts here: shows the progress screen (the
+    // source's icon, a bar and the counts), cancels on Back, and ends on the backup screen or,
+    // when there is no archive with a note, on the error screen `showError` makes of
+    // `errorMessage`. Stops a conversion already under way.
+    void runConversion(std::unique_ptr<ZNFConversionJob> job, const QString& iconName,
+                       void (ZNFMacNotecrateViewController::*showError)(const QString&),
+                       const QString& errorMessage);
     // Stops every conversion under way and waits (at most `waitMs`) for them to remove their
     // partial files; quitting calls it so that the process does not outlive its window.
     void cancelConversions(int waitMs);
@@ -94,6 +104,8 @@ public:
     Screen vesperScreen1Items();
     // The Vesper conversion under way: a spinner, then a bar and a count once the total is known.
     Screen vesperScreen2Items();
+    // A conversion under way, under the source's icon.
+    Screen conversionProgressItems(const QString& iconName);
     Screen currentBackupItems();
     Screen backupSuccessItems();
     Screen sendWirelesslyItems();
@@ -161,7 +173,9 @@ private:
     std::shared_ptr<ZNFLayoutItem> archiveIcon();
     std::shared_ptr<ZNFLayoutItem> errorItem(const QString& message);
     std::weak_ptr<ZNFMacNotecrateViewController> weakSelf();
-    void showVesperProgress(qint64 done, qint64 total);
+    void showConversionProgress(qint64 done, qint64 total);
+    // Cancels the conversion under way, if any; its outcome never reaches the screens.
+    void stopConversion();
 
     mutable QMutex m_mutex;                // the backup path may be read from any thread
     ZNFWirelessSender* m_sender = nullptr; // the send under way: at most one
@@ -176,9 +190,9 @@ private:
     qint64 m_currentBackupNoteCount = 0;
     qint64 m_currentBackupAttachmentCount = 0;
     int m_notificationToken = 0;
-    ZNFVesperNoteImporter::CancelFlag m_vesperRun; // the Vesper conversion under way, if any
-    std::shared_ptr<ZNFConversionProgress> m_vesperProgress;
-    std::weak_ptr<ZNFTextLayoutItem> m_vesperProgressText;
+    std::unique_ptr<ZNFConversionJob> m_conversion; // the conversion under way, if any
+    std::shared_ptr<ZNFConversionProgress> m_conversionProgress;
+    std::weak_ptr<ZNFTextLayoutItem> m_conversionProgressText;
     bool m_progressReloadPending = false;
     QString m_panelCaption;
 };

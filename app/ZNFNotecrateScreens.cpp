@@ -272,13 +272,18 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::vesperScree
 }
 
 ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::vesperScreen2Items() {
+    return conversionProgressItems(QStringLiteral("appIcon_vesper"));
+}
+
+ZNFMacNotecrateViewController::Screen
+ZNFMacNotecrateViewController::conversionProgressItems(const QString& iconName) {
     auto text = textItem(ZNFLocalizedString("Converting notes..."), "centeredText");
-    m_vesperProgressText = std::static_pointer_cast<ZNFTextLayoutItem>(text);
+    m_conversionProgressText = std::static_pointer_cast<ZNFTextLayoutItem>(text);
     return {backButton(),
             spacer(40),
-            iconItemWithName(QStringLiteral("appIcon_vesper")),
+            iconItemWithName(iconName),
             spacer(20),
-            progressItem(m_vesperProgress),
+            progressItem(m_conversionProgress),
             spacer(4),
             text};
 }

@@ -1,6 +1,7 @@
 #include "conversion/ZNFNotesAppImporter.h"
 
 #include "conversion/ZNFBackupArchive.h"
+#include "conversion/ZNFConversionJob.h"
 #include "conversion/ZNFConversionLog.h"
 #include "conversion/ZNFHeifImage.h"
 #include "conversion/ZNFNotesExtractor.h"
@@ -17,10 +18,10 @@
 #include <QImageReader>
 #include <QJsonDocument>
 #include <QPainter>
+#include <QPointer>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QThread>
-#include <QThreadPool>
 #include <QTransform>
 
 #include <cmath>
@@ -30,41 +31,38 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-// The cancellation flag of the run being processed on this thread (none outside a run).
-thread_local const std::atomic<bool>* tRunCancelled = nullptr;
-
-// Runs are processed one after another, so a late run never renames its archive over a newer one.
-QThreadPool& processingQueue() {
-    static QThreadPool* pool = [] {
-        auto* p = new QThreadPool();
-        p->setMaxThreadCount(1);
-        return p;
-    }();
-    return *pool;
+ZNFNotesAppImporter::~ZNFNotesAppImporter() {
+    // The last owner may be a run's own work, on the conversion thread; the job lives on the
+    // main thread and is deleted there.
+    if (m_job && QThread::currentThread() != m_job->thread()) {
+        m_job->cancel();
+        m_job.release()->deleteLater();
+    }
 }
-} // namespace
 
 void ZNFNotesAppImporter::import(ZNFImporterCompletion completion) {
     m_isCancelled = false;
     m_isImporting = true;
-    // Each run has its own cancellation flag: a run cancelled by Back never completes, even
-    // when its extractor delivers after a newer run has started.
-    auto run = std::make_shared<std::atomic<bool>>(false);
-    m_currentRunCancelled = run;
     std::weak_ptr<ZNFNotesAppImporter> weakSelf = weak_from_this();
-    // The work runs off the main thread so the window stays responsive; the completion comes
-    // back to the main thread.
-    auto process = [weakSelf, run, completion = std::move(completion)](ZNFNotesExport notes,
-                                                                       QString refused) {
-        processingQueue().start([weakSelf, run, completion, notes = std::move(notes), refused] {
-            auto self = weakSelf.lock();
-            if (!self || *run)
-                return;
+    // What the export script delivered, set on the main thread before the job starts.
+    struct Delivery {
+        ZNFNotesExport notes;
+        QString refused;
+    };
+    auto delivery = std::make_shared<Delivery>();
+    // Each run is its own job: a run cancelled by Back never completes, even when its extractor
+    // delivers after a newer run has started. A newer run supersedes the one before it.
+    m_job = std::make_unique<ZNFConversionJob>(
+        [weakSelf, delivery](const ZNFConversionProgressHandler&, const ZNFConversionCancelFlag& cancelled) {
             ZNFConversionOutcome outcome;
+            auto self = weakSelf.lock();
+            if (!self) {
+                outcome.cancelled = true;
+                return outcome;
+            }
             // Cancel is also seen between notes and pictures: the run stops and leaves no files.
-            tRunCancelled = run.get();
-            const auto clear = qScopeGuard([] { tRunCancelled = nullptr; });
+            self->m_runCancelled = cancelled;
+            const auto clear = qScopeGuard([&self] { self->m_runCancelled.reset(); });
             const ZNFImporterCompletion done = [&outcome](const ZNFConversionOutcome& o) { outcome = o; };
             if (!self->m_notesFolder.isEmpty()) {
                 const ZNFNotesFolderReading reading = self->processFolder(done);
@@ -75,11 +73,12 @@ void ZNFNotesAppImporter::import(ZNFImporterCompletion completion) {
                         << QStringLiteral("Notes folder: %1").arg(reading.failure);
             } else
                 self->processRecords(
-                    [&notes, &refused](const ZNFNoteRecordTake& take, QString* failure) {
+                    [&delivery](const ZNFNoteRecordTake& take, QString* failure) {
                         // An export refused unread (too large) is reported, not taken for none.
-                        if (!notes && !refused.isEmpty())
-                            *failure = refused;
-                        else if (!notes || ZNFNotesExtractor::readRecords(*notes, take, failure))
+                        if (!delivery->notes && !delivery->refused.isEmpty())
+                            *failure = delivery->refused;
+                        else if (!delivery->notes ||
+                                 ZNFNotesExtractor::readRecords(*delivery->notes, take, failure))
                             return true;
                         qCWarning(lcConversion()).noquote()
                             << QStringLiteral("Notes importer: the export is %1, no notes converted")
@@ -87,33 +86,39 @@ void ZNFNotesAppImporter::import(ZNFImporterCompletion completion) {
                         return false;
                     },
                     done);
-            ZNFPostToMainQueue([weakSelf, run, completion, outcome] {
-                auto self = weakSelf.lock();
-                if (!self || *run)
-                    return;
-                self->m_isImporting = false;
-                if (completion)
-                    completion(outcome);
-            });
+            return outcome;
         });
-    };
+    ZNFConversionJob* job = m_job.get();
+    QObject::connect(job, &ZNFConversionJob::finished, job,
+                     [weakSelf, completion = std::move(completion)](const ZNFConversionOutcome& outcome) {
+                         auto self = weakSelf.lock();
+                         if (!self)
+                             return;
+                         self->m_isImporting = false;
+                         if (completion)
+                             completion(outcome);
+                     });
     if (!m_notesFolder.isEmpty()) {
-        process(nullptr, {});
+        job->start();
         return;
     }
     ZNFNotesExtractor extractor;
-    extractor.setCancelFlag(run);
-    extractor.getNotes([run, process](ZNFNotesExport notes, QString error) {
-        // A script's failure is not acted on: whatever export came with it is processed.
-        if (!*run)
-            process(std::move(notes), std::move(error));
-    });
+    extractor.setCancelFlag(job->cancelFlag());
+    extractor.getNotes(
+        [job = QPointer<ZNFConversionJob>(job), delivery](ZNFNotesExport notes, QString error) {
+            // A script's failure is not acted on: whatever export came with it is processed.
+            if (!job || job->isCancelled())
+                return;
+            delivery->notes = std::move(notes);
+            delivery->refused = std::move(error);
+            job->start();
+        });
 }
 
 bool ZNFNotesAppImporter::waitForCancelledRuns(int ms) {
     QDeadlineTimer deadline(ms);
     const bool scripts = ZNFNotesExtractor::waitForScripts(ms);
-    return processingQueue().waitForDone(int(deadline.remainingTime())) && scripts;
+    return ZNFConversionJob::waitForRuns(int(deadline.remainingTime())) && scripts;
 }
 
 bool ZNFNotesAppImporter::canRunExportScript() {
@@ -122,12 +127,12 @@ bool ZNFNotesAppImporter::canRunExportScript() {
 
 void ZNFNotesAppImporter::cancel() {
     m_isCancelled = true;
-    if (m_currentRunCancelled)
-        *m_currentRunCancelled = true;
+    if (m_job)
+        m_job->cancel();
 }
 
 bool ZNFNotesAppImporter::currentRunCancelled() const {
-    return tRunCancelled && tRunCancelled->load();
+    return m_runCancelled && m_runCancelled->load();
 }
 
 void ZNFNotesAppImporter::processNotes(const std::optional<QJsonValue>& notes,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "conversion/ZNFBackupArchive.h"
+#include "conversion/ZNFConversionJob.h"
 #include "conversion/ZNFConversionOutcome.h"
 #include "conversion/ZNFNotesAppNote.h"
 #include "conversion/ZNFNotesFolderReader.h"
@@ -44,7 +45,7 @@ public:
     // "Previews") whose store gives the notes and whose files give the attachments. Empty: the
     // Notes app's own folder under the home folder, with the notes from its export script.
     explicit ZNFNotesAppImporter(QString notesFolder = {}) : m_notesFolder(std::move(notesFolder)) {}
-    virtual ~ZNFNotesAppImporter() = default;
+    virtual ~ZNFNotesAppImporter();
 
     const QString& notesFolder() const { return m_notesFolder; }
     // Whether the Notes app's export script can run here: only where there is osascript (macOS).
@@ -103,7 +104,9 @@ private:
 
     const QString m_notesFolder;
     std::atomic<bool> m_isCancelled{false};
-    std::shared_ptr<std::atomic<bool>> m_currentRunCancelled;
+    std::unique_ptr<ZNFConversionJob> m_job; // the latest run
+    // The run being processed, set by its job's work for as long as it runs; one run at a time.
+    ZNFConversionCancelFlag m_runCancelled;
     bool m_isImporting = false;
     int m_attachmentThreads = defaultAttachmentThreadCount();
 

@@ -1,12 +1,12 @@
 #include "conversion/ZNFVesperNoteImporter.h"
 
 #include "conversion/ZNFBackupArchive.h"
+#include "conversion/ZNFConversionJob.h"
 #include "conversion/ZNFConversionLog.h"
 #include "conversion/ZNFJSONAdditions.h"
 #include "conversion/ZNFPicturePipeline.h"
 #include "conversion/ZNFTemporaryFiles.h"
 #include "platform/ZNFImage.h"
-#include "platform/ZNFMainQueue.h"
 #include "platform/ZNFNumberFormat.h"
 #include "platform/ZNFPaths.h"
 
@@ -17,7 +17,6 @@
 #include <QImageReader>
 #include <QLocale>
 #include <QStringDecoder>
-#include <QThreadPool>
 
 #include <algorithm>
 
@@ -82,24 +81,16 @@ void ZNFVesperNoteImporter::importNotesAtURL(const QString& path, const ZNFImpor
 ZNFVesperNoteImporter::CancelFlag
 ZNFVesperNoteImporter::importNotesAtURLInBackground(const QString& path, ZNFImporterCompletion completion,
                                                     Progress progress) {
-    auto cancelled = std::make_shared<std::atomic<bool>>(false);
-    QThreadPool::globalInstance()->start(
-        [path, cancelled, completion = std::move(completion), progress = std::move(progress)] {
-            Progress posted;
-            if (progress)
-                posted = [progress, cancelled](qint64 done, qint64 total) {
-                    ZNFPostToMainQueue([progress, cancelled, done, total] {
-                        if (!*cancelled)
-                            progress(done, total);
-                    });
-                };
-            const ZNFConversionOutcome result = convert(path, posted, cancelled);
-            ZNFPostToMainQueue([result, completion, cancelled] {
-                if (completion && !result.cancelled && !*cancelled)
-                    completion(result);
-            });
-        });
-    return cancelled;
+    auto* job = new ZNFConversionJob([path](const Progress& report, const CancelFlag& cancelled) {
+        return convert(path, report, cancelled);
+    });
+    job->setAutoDelete(true);
+    if (completion)
+        QObject::connect(job, &ZNFConversionJob::finished, job, std::move(completion));
+    if (progress)
+        QObject::connect(job, &ZNFConversionJob::progress, job, std::move(progress));
+    job->start();
+    return job->cancelFlag();
 }
 
 ZNFConversionOutcome ZNFVesperNoteImporter::convert(const QString& path, const Progress& progress,

@@ -54,7 +54,7 @@ public:
     // returning.
     static void importNotesAtURL(const QString& path, const ZNFImporterCompletion& completion);
 
-    // Converts on a pool thread and calls the completion on the main thread, so a window
+    // Converts as a ZNFConversionJob and calls the completion on the main thread, so a window
     // stays responsive while pictures are encoded and zipped. Progress, when given, also
     // arrives on the main thread. Setting the returned flag cancels the run: its completion
     // never comes and it leaves no files.

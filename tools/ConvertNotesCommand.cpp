@@ -9,20 +9,16 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Always said, terminal or not: what is not in the archive must never go unnoticed.
-void printLeftOut(const ZNFConversionOutcome& outcome) {
-    for (const QString& line : outcome.leftOutLines())
-        std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
-}
-
 // A copied Notes folder, read on any system.
 int convertFolder(const QString& folder) {
     ZNFCommandOutput::progress(QStringLiteral("Converting the notes in %1...").arg(folder));
-    ZNFNotesAppImporter importer(folder);
-    ZNFConversionOutcome outcome;
-    importer.processFolder([&outcome](const ZNFConversionOutcome& o) { outcome = o; });
-    printLeftOut(outcome);
-    return ZNFCommandOutput::printConversion(outcome);
+    return ZNFCommandOutput::runConversion(
+        [folder](const ZNFConversionProgressHandler&, const ZNFConversionCancelFlag&) {
+            ZNFNotesAppImporter importer(folder);
+            ZNFConversionOutcome outcome;
+            importer.processFolder([&outcome](const ZNFConversionOutcome& o) { outcome = o; });
+            return outcome;
+        });
 }
 
 } // namespace
@@ -42,7 +38,6 @@ int ZNFRunConvertNotes(const QStringList& arguments) {
     int status = 1;
     ZNFCommandOutput::progress(QStringLiteral("Exporting notes from the Notes app..."));
     importer->import([&](const ZNFConversionOutcome& outcome) {
-        printLeftOut(outcome);
         status = ZNFCommandOutput::printConversion(outcome);
         loop.quit();
     });

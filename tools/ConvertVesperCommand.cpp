@@ -12,14 +12,8 @@ int ZNFRunConvertVesper(const QStringList& arguments) {
         return ZNFCommandOutput::fail(QStringLiteral("no such file or folder: %1").arg(path));
 
     ZNFCommandOutput::progress(QStringLiteral("Converting the Vesper export at %1...").arg(path));
-    qint64 shown = 0;
-    const ZNFConversionOutcome result =
-        ZNFVesperNoteImporter::convert(path, [&shown](qint64 done, qint64 total) {
-            // A line per thousand notes is enough to show a large export is moving.
-            if (done - shown >= 1000 || done == total) {
-                ZNFCommandOutput::progress(QStringLiteral("%1 of %2 notes").arg(done).arg(total));
-                shown = done;
-            }
+    return ZNFCommandOutput::runConversion(
+        [path](const ZNFConversionProgressHandler& progress, const ZNFConversionCancelFlag& cancelled) {
+            return ZNFVesperNoteImporter::convert(path, progress, cancelled);
         });
-    return ZNFCommandOutput::printConversion(result);
 }

@@ -5,6 +5,7 @@
 #include "platform/peer/ZNFPeerIdentity.h"
 #include "platform/peer/ZNFPeerSession.h"
 
+#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
@@ -47,6 +48,9 @@ void transferProgress(const QString& verb, qint64 done, qint64 total, ZNFTransfe
 }
 
 int printConversion(const ZNFConversionOutcome& outcome) {
+    // Always said, terminal or not: what is not in the archive must never go unnoticed.
+    for (const QString& line : outcome.leftOutLines())
+        std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
     if (outcome.path.isEmpty())
         return fail(outcome.failure.isEmpty() ? QStringLiteral("no archive was written") : outcome.failure);
     // Built by hand to keep the documented key order.
@@ -60,6 +64,34 @@ int printConversion(const ZNFConversionOutcome& outcome) {
     return 0;
 }
 
+int runConversion(ZNFConversionJob::Work work) {
+    ZNFConversionJob job(std::move(work));
+    QEventLoop loop;
+    ZNFConversionOutcome result;
+    result.failure = QStringLiteral("the conversion was cancelled");
+    // A line per thousand notes is enough to show a large export is moving; the last report is
+    // shown at the end, since a source reading as it goes learns its total only then.
+    qint64 shown = 0;
+    qint64 last = 0;
+    qint64 total = 0;
+    QObject::connect(&job, &ZNFConversionJob::progress, &job, [&](qint64 done, qint64 all) {
+        last = done;
+        total = all;
+        if (done - shown >= 1000) {
+            progress(QStringLiteral("%1 of %2 notes").arg(done).arg(all));
+            shown = done;
+        }
+    });
+    QObject::connect(&job, &ZNFConversionJob::finished, &loop, [&](const ZNFConversionOutcome& outcome) {
+        if (last != shown)
+            progress(QStringLiteral("%1 of %2 notes").arg(last).arg(total));
+        result = outcome;
+        loop.quit();
+    });
+    job.start();
+    loop.exec();
+    return printConversion(result);
+}
 } // namespace ZNFCommandOutput
 
 bool ZNFParsePeerOptions(const QStringList& arguments, ZNFPeerCommandOptions* options, QString* error) {
@@ -135,15 +167,18 @@ bool ZNFConfirmNewPeer(const ZNFPeerCommandOptions& options, const QString& ques
 }
 
 namespace {
-const char* kUsage = "usage:\n"
-                     "  notecrate                           open the window\n"
-                     "  notecrate convert vesper PATH       convert a Vesper export folder\n"
-                     "  notecrate convert notes             convert the Notes app's notes (macOS)\n"
-                     "  notecrate convert notes --from DIR  convert a copied Notes folder (any system)\n"
-                     "  notecrate send [--yes] [ARCHIVE]    send an archive to the phone\n"
-                     "  notecrate receive [--yes] DIR       receive an archive, as the phone does\n"
-                     "  notecrate send|receive --forget NAME  forget a remembered peer\n"
-                     "  notecrate --version                 print the version\n";
+const char* kUsage =
+    "usage:\n"
+    "  notecrate                           open the window\n"
+    "  notecrate convert vesper PATH       convert a Vesper export folder\n"
+    "  notecrate convert keep PATH...      convert Google Keep notes (Takeout zip or folder)\n"
+    "  notecrate convert evernote FILE.enex...  convert Evernote export files\n"
+    "  notecrate convert notes             convert the Notes app's notes (macOS)\n"
+    "  notecrate convert notes --from DIR  convert a copied Notes folder (any system)\n"
+    "  notecrate send [--yes] [ARCHIVE]    send an archive to the phone\n"
+    "  notecrate receive [--yes] DIR       receive an archive, as the phone does\n"
+    "  notecrate send|receive --forget NAME  forget a remembered peer\n"
+    "  notecrate --version                 print the version\n";
 }
 
 int ZNFRunCommandLine(const QStringList& arguments) {
@@ -156,9 +191,14 @@ int ZNFRunCommandLine(const QStringList& arguments) {
             return ZNFRunConvertVesper(rest.mid(1));
         if (rest.value(0) == "notes"_L1)
             return ZNFRunConvertNotes(rest.mid(1));
+        if (rest.value(0) == "keep"_L1)
+            return ZNFRunConvertKeep(rest.mid(1));
+        if (rest.value(0) == "evernote"_L1)
+            return ZNFRunConvertEvernote(rest.mid(1));
         std::fputs(kUsage, stderr);
         return ZNFCommandOutput::fail(
-            QStringLiteral("convert needs a source: vesper PATH, notes or notes --from DIR"));
+            QStringLiteral("convert needs a source: vesper PATH, notes, notes --from DIR, keep PATH... or "
+                           "evernote FILE.enex..."));
     }
     if (command == "send"_L1)
         return ZNFRunSend(rest);

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "conversion/ZNFConversionJob.h"
+
 #include <QStringList>
 #include <optional>
-
-struct ZNFConversionOutcome;
 
 // The headless subcommands. `arguments` excludes the program name.
 // Returns the exit status, or -1 when the arguments name no subcommand.
@@ -12,6 +12,8 @@ int ZNFRunCommandLine(const QStringList& arguments);
 // Each subcommand, in its own file.
 int ZNFRunConvertNotes(const QStringList& arguments);
 int ZNFRunConvertVesper(const QStringList& arguments);
+int ZNFRunConvertKeep(const QStringList& arguments);
+int ZNFRunConvertEvernote(const QStringList& arguments);
 int ZNFRunSend(const QStringList& arguments);
 int ZNFRunReceive(const QStringList& arguments);
 
@@ -50,4 +52,7 @@ void transferProgress(const QString& verb, qint64 done, qint64 total, ZNFTransfe
 // {"path":...,"notes":N,"attachments":M} on stdout when there is an archive, and the reason
 // on stderr when it is not what was asked for; the exit status: 0 with a path and a note.
 int printConversion(const ZNFConversionOutcome& outcome);
+// What every convert subcommand does: runs the source's conversion as a job, shows its
+// progress (a line per thousand notes, and the last), then prints the outcome as above.
+int runConversion(ZNFConversionJob::Work work);
 } // namespace ZNFCommandOutput

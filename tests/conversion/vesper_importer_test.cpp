@@ -1,10 +1,15 @@
+#include "conversion/ZNFConversionJob.h"
 #include "conversion/ZNFVesperNoteImporter.h"
 #include "support/archive_reading.h"
 #include "support/attachments_fixture.h"
 #include "support/vesper_export.h"
 
 #include <QLocale>
+#include <QPointer>
 #include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QThread>
+#include <algorithm>
 
 namespace F = AttachmentsFixture;
 
@@ -283,4 +288,91 @@ TEST_F(VesperImport, EntryPointsReportThroughTheCompletion) {
     EXPECT_EQ(calls.size(), 1);
     EXPECT_TRUE(waitUntil([&] { return calls.size() == 2; }, 20000));
     EXPECT_EQ(calls.value(1), "path 1 1 1");
+}
+
+// Every source runs as a job: its progress comes in order on the main thread, then one outcome,
+// unless Back (cancel) or closing the window (deleting the job) came first; then the work stops
+// at its next note and leaves no partial file.
+TEST(ConversionJob, ProgressInOrderThenOneOutcomeOnTheMainThreadUnlessCancelled) {
+    enum class Stop { Never, BeforeStart, AtProgress, ByDeletion, ByFlag };
+    // clang-format off
+    const struct { const char* name; Stop stop; qint64 at; } rows[] = {
+        {"runs to its end", Stop::Never, 0},
+        {"cancelled before it starts", Stop::BeforeStart, 0},
+        {"cancelled while it runs", Stop::AtProgress, 3},
+        {"deleted while it runs", Stop::ByDeletion, 2},
+        {"its flag set from another thread", Stop::ByFlag, 4},
+    };
+    // clang-format on
+    constexpr qint64 total = 10;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir dir;
+        const QString partial = dir.filePath("partial");
+        std::atomic<bool> ran{false};
+        auto work = [&](const ZNFConversionProgressHandler& report,
+                        const ZNFConversionCancelFlag& cancelled) {
+            ran = true;
+            ZNFConversionOutcome outcome;
+            QFile file(partial);
+            file.open(QIODevice::WriteOnly);
+            for (qint64 done = 1; done <= total; ++done) {
+                report(done, total);
+                if (done == row.at && row.stop == Stop::ByFlag)
+                    *cancelled = true;
+                // Holds the run where the test stops it, so that the stop lands mid-run.
+                if (done == row.at)
+                    waitUntil([&] { return cancelled->load(); }, 10000);
+                if (*cancelled) {
+                    file.remove();
+                    outcome.cancelled = true;
+                    return outcome;
+                }
+            }
+            outcome.path = partial;
+            outcome.notes = total;
+            return outcome;
+        };
+        QPointer<ZNFConversionJob> job = new ZNFConversionJob(work);
+        QList<qint64> seen;
+        QStringList outcomes;
+        QObject::connect(job, &ZNFConversionJob::progress, job, [&](qint64 done, qint64 all) {
+            EXPECT_EQ(QThread::currentThread(), qApp->thread());
+            EXPECT_EQ(all, total);
+            seen << done;
+            if (row.stop == Stop::AtProgress && done >= row.at)
+                job->cancel();
+            // Deleted from the event loop, as a closing window deletes it, not inside its own signal.
+            if (row.stop == Stop::ByDeletion && done >= row.at)
+                QMetaObject::invokeMethod(
+                    qApp, [&job] { delete job.data(); }, Qt::QueuedConnection);
+        });
+        QObject::connect(job, &ZNFConversionJob::finished, job, [&](const ZNFConversionOutcome& outcome) {
+            outcomes << QString::asprintf("%lld %d", qlonglong(outcome.notes),
+                                          int(QThread::currentThread() == qApp->thread()));
+        });
+        if (row.stop == Stop::BeforeStart)
+            job->cancel();
+        job->start();
+        EXPECT_TRUE(outcomes.isEmpty()) << "never inside start()";
+        EXPECT_TRUE(waitUntil([] { return ZNFConversionJob::waitForRuns(0); }, 20000));
+        // The run's last posts are queued now; an outcome would arrive within them.
+        waitUntil([&] { return !outcomes.isEmpty(); }, row.stop == Stop::Never ? 5000 : 200);
+
+        EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()) &&
+                    std::adjacent_find(seen.begin(), seen.end()) == seen.end())
+            << "progress only moves forward";
+        EXPECT_EQ(ran.load(), row.stop != Stop::BeforeStart);
+        if (row.stop == Stop::Never) {
+            EXPECT_EQ(outcomes, QStringList{"10 1"});
+            EXPECT_EQ(seen.value(seen.size() - 1), total) << "the last report arrives before the outcome";
+        } else {
+            EXPECT_EQ(outcomes, QStringList{}) << "no outcome after a cancel";
+            EXPECT_FALSE(QFileInfo::exists(partial)) << "the stopped work removed its file";
+            if (row.stop != Stop::BeforeStart) {
+                EXPECT_LE(seen.value(seen.size() - 1), row.at) << "no progress after a cancel";
+            }
+        }
+        delete job.data();
+    }
 }
