@@ -9,7 +9,9 @@
 #include <QFile>
 #include <QJsonDocument>
 
+#include <fcntl.h>
 #include <libdeflate.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
 #include <zlib.h>
@@ -120,9 +122,18 @@ ZNFBackupArchiveWriter::ZNFBackupArchiveWriter(const QString& archiveFileName)
         fail(QStringLiteral("could not create the caches folder %1").arg(caches));
         return;
     }
+    // The archive holds a person's notes, and homes are often readable by every user: the
+    // folder and the file are the owner's alone. A copy saved elsewhere follows the umask.
+    ::chmod(QFile::encodeName(caches).constData(), 0700);
     m_archivePath = ZNFBackupArchive::archivePath(archiveFileName);
     m_partialPath = ZNFTemporaryFiles::partialPathFor(m_archivePath);
     m_guard = std::make_unique<ZNFTemporaryFiles::Guard>(m_partialPath);
+    // Made here with its mode, so that minizip's open keeps it and the file is never readable
+    // by others, not even while it is empty.
+    const int fd =
+        ::open(QFile::encodeName(m_partialPath).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        ::close(fd);
     m_zip = zipOpen64(QFile::encodeName(m_partialPath).constData(), APPEND_STATUS_CREATE);
     if (!m_zip)
         fail(QStringLiteral("could not create %1").arg(m_partialPath));

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <mutex>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ZNFTemporaryFiles {
@@ -103,6 +104,9 @@ QString createFolder() {
         ZNFTemporaryFiles_folderPrefix + QString::number(::getpid()) + u'-' + ZNFPaths::newUUIDString());
     if (!QDir().mkpath(folder))
         return {};
+    // It holds a copy of a person's notes: the owner's alone.
+    ::chmod(QFile::encodeName(caches).constData(), 0700);
+    ::chmod(QFile::encodeName(folder).constData(), 0700);
     QFile marker(QDir(folder).filePath(ZNFTemporaryFiles_markerFileName));
     if (!marker.open(QIODevice::WriteOnly)) {
         QDir().rmdir(folder);

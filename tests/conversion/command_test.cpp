@@ -4,6 +4,7 @@
 #include "support/archive_reading.h"
 #include "support/attachments_fixture.h"
 #include "support/command_run.h"
+#include "support/keep_takeout.h"
 #include "support/notes_store_fixture.h"
 #include "support/vesper_export.h"
 
@@ -106,4 +107,26 @@ TEST(NotesCommand, ArgumentsExitCodesAndOutputLines) {
     // The Notes app's own export, through the script.
     installExportScript(home, R"([{"id":"n1","text":"Trip"},{"id":"n2"}])");
     expectRun({"the Notes app's export", convert(), 0, {}, 2, 0});
+}
+
+TEST(KeepAndEvernoteCommands, ArgumentsExitCodesAndOutputLines) {
+    ScopedHome home;
+    const QString root = home.root(), zip = root + "/takeout-1.zip";
+    KeepTakeout::Files files;
+    KeepTakeout::addNote(files, "Takeout/Keep", "A", R"({"textContent":"a"})");
+    KeepTakeout::addNote(files, "Takeout/Keep", "B", R"({"textContent":"b","isTrashed":true})");
+    ASSERT_TRUE(KeepTakeout::writeZip(zip, files));
+    const CommandRow rows[] = {
+        // clang-format off
+        {"a Takeout zip", {"convert", "keep", zip}, 0, {}, 1, 0},
+        {"a missing Takeout path", {"convert", "keep", root + "/missing.zip"}, 1, {"notecrate: no such file or folder"}},
+        {"no Takeout path", {"convert", "keep"}, 1, {"notecrate: convert keep takes a Takeout archive"}},
+        {"no .enex file", {"convert", "evernote"}, 1, {"notecrate: convert evernote takes one or more .enex files"}},
+        {"a missing .enex file", {"convert", "evernote", root + "/x.enex"}, 1, {"notecrate: no such file"}},
+        // clang-format on
+    };
+    for (const CommandRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        expectRun(row);
+    }
 }
