@@ -279,13 +279,9 @@ ZNFMacNotecrateViewController::Screen
 ZNFMacNotecrateViewController::conversionProgressItems(const QString& iconName) {
     auto text = textItem(ZNFLocalizedString("Converting notes..."), "centeredText");
     m_conversionProgressText = std::static_pointer_cast<ZNFTextLayoutItem>(text);
-    return {backButton(),
-            spacer(40),
-            iconItemWithName(iconName),
-            spacer(20),
-            progressItem(m_conversionProgress),
-            spacer(4),
-            text};
+    return {
+        backButton(), spacer(40), iconItemWithName(iconName), spacer(20), progressItem(m_conversionProgress),
+        spacer(4),    text};
 }
 
 ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::currentBackupItems() {

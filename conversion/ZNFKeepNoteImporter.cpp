@@ -366,7 +366,9 @@ ZNFConversionOutcome ZNFKeepNoteImporter::convert(const QStringList& paths,
         if (progress)
             progress(i + 1, total);
         if (!note) {
-            ZNFWarnf(lcConversion(), "Keep importer: %@ is not a note that can be read, left out", file.path);
+            qCWarning(lcConversion()).noquote()
+                << QStringLiteral("Keep importer: %1 is not a note that can be read, left out")
+                       .arg(file.path);
             result.addLeftOut(
                 {ZNFLeftOutReason::UnreadableNote,
                  withoutExtension(fileName),
