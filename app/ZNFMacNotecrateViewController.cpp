@@ -232,6 +232,7 @@ ZNFImporterCompletion ZNFMacNotecrateViewController::conversionCompletion(
             return;
         }
         if (outcome.succeeded()) {
+            self->m_currentBackupLeftOut = outcome.leftOutSummary();
             self->acceptConversion(outcome.path, outcome.notes, outcome.attachments);
             return;
         }

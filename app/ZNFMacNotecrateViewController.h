@@ -60,6 +60,9 @@ public:
     void setCurrentBackupNoteCount(qint64 count) { m_currentBackupNoteCount = count; }
     qint64 currentBackupAttachmentCount() const { return m_currentBackupAttachmentCount; }
     void setCurrentBackupAttachmentCount(qint64 count) { m_currentBackupAttachmentCount = count; }
+    // "3 locked notes and 1 PDF left out", shown under the count; empty when nothing was.
+    QString currentBackupLeftOut() const { return m_currentBackupLeftOut; }
+    void setCurrentBackupLeftOut(const QString& summary) { m_currentBackupLeftOut = summary; }
 
     // Flow.
     void setupTextFormatter();
@@ -189,6 +192,7 @@ private:
     QString m_currentBackupPath;
     qint64 m_currentBackupNoteCount = 0;
     qint64 m_currentBackupAttachmentCount = 0;
+    QString m_currentBackupLeftOut; // what the conversion could not carry, in one phrase; may be empty
     int m_notificationToken = 0;
     std::unique_ptr<ZNFConversionJob> m_conversion; // the conversion under way, if any
     std::shared_ptr<ZNFConversionProgress> m_conversionProgress;

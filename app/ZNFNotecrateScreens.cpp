@@ -298,19 +298,26 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::currentBack
         if (auto self = weak.lock())
             self->presentSavePanel();
     }));
-    return {backButton(),
-            spacer(10),
-            archiveIcon(),
-            spacer(5),
-            textItem(ZNFLocalizedString("Converted %1 notes to .notebackup").arg(m_currentBackupNoteCount),
-                     "centeredText"),
-            textItem(ZNFLocalizedString(
-                         "Would you like to save this file to your iCloud Drive to import later from "
-                         "the Tessanote settings menu, or send them wirelessly to your phone right now?"),
-                     "centeredText"),
-            spacer(20),
-            centred(send),
-            centred(save)};
+    Screen screen{
+        backButton(), spacer(10), archiveIcon(), spacer(5),
+        textItem(ZNFLocalizedString("Converted %1 notes to .notebackup").arg(m_currentBackupNoteCount),
+                 "centeredText")};
+    // What came along and what could not: a person moving thousands of notes is told here, not
+    // only in a log.
+    QString carried =
+        ZNFLocalizedString("%1 pictures").arg(QLocale().toString(m_currentBackupAttachmentCount));
+    if (!m_currentBackupLeftOut.isEmpty())
+        carried += QStringLiteral(" · ") + m_currentBackupLeftOut;
+    screen.push_back(textItem(carried, "centeredText"));
+    screen.push_back(
+        textItem(ZNFLocalizedString("Would you like to save this file to your iCloud Drive to import "
+                                    "later from the Tessanote settings menu, or send them wirelessly "
+                                    "to your phone right now?"),
+                 "centeredText"));
+    screen.push_back(spacer(20));
+    screen.push_back(centred(send));
+    screen.push_back(centred(save));
+    return screen;
 }
 
 ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::backupSuccessItems() {

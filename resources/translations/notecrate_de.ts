@@ -217,5 +217,9 @@ die richtige Datei gewählt hast, und versuche es erneut.</translation>
         <source>about %1 min left</source>
         <translation>noch etwa %1 Min.</translation>
     </message>
+    <message>
+        <source>%1 pictures</source>
+        <translation>%1 Bilder</translation>
+    </message>
 </context>
 </TS>

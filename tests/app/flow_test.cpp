@@ -320,6 +320,7 @@ TEST_F(FlowTest, NotesFlowThroughItsErrorAndACancelledImportToTheBackupScreen) {
     EXPECT_EQ(vc->notesAppImporter(), importer);
     ASSERT_TRUE(waitUntil([&] { return shows("Save to iCloud"); }, 15000));
     EXPECT_TRUE(shows("Converted 2 notes to .notebackup"));
+    EXPECT_TRUE(shows("0 pictures")) << "nothing left out, nothing said about it";
     EXPECT_EQ(vc->currentBackupPath(), home.caches() + "/iOSNotes_to_Tessanote.notebackup");
     EXPECT_EQ(vc->currentBackupNoteCount(), 2);
     ASSERT_EQ(vc->navigationStack().size(), 1u);
@@ -364,6 +365,14 @@ TEST_F(FlowTest, WithoutTheScriptTheNotesScreenConvertsAChosenCopiedFolder) {
     ASSERT_TRUE(waitUntil([&] { return shows("Save to iCloud"); }, 15000));
     EXPECT_TRUE(shows("Converted 2 notes to .notebackup"));
     EXPECT_EQ(vc->notesAppImporter()->notesFolder(), folder);
+    // What a conversion left out is said under the count.
+    ZNFConversionOutcome outcome;
+    outcome.countLeftOut(ZNFLeftOutReason::LockedNote, 3);
+    outcome.countLeftOut(ZNFLeftOutReason::PDF, 1);
+    vc->setCurrentBackupAttachmentCount(34);
+    vc->setCurrentBackupLeftOut(outcome.leftOutSummary());
+    EXPECT_TRUE(
+        textsOf(vc->currentBackupItems()).contains("34 pictures · 3 locked notes and 1 PDF left out"));
 }
 
 TEST_F(FlowTest, VesperConversionAndItsErrorScreen) {
