@@ -118,7 +118,7 @@ TEST(KeepAndEvernoteCommands, ArgumentsExitCodesAndOutputLines) {
     ASSERT_TRUE(KeepTakeout::writeZip(zip, files));
     const CommandRow rows[] = {
         // clang-format off
-        {"a Takeout zip", {"convert", "keep", zip}, 0, {}, 1, 0},
+        {"a Takeout zip", {"convert", "keep", zip}, 0, {"1 note in the trash left out"}, 1, 0},
         {"a missing Takeout path", {"convert", "keep", root + "/missing.zip"}, 1, {"notecrate: no such file or folder"}},
         {"no Takeout path", {"convert", "keep"}, 1, {"notecrate: convert keep takes a Takeout archive"}},
         {"no .enex file", {"convert", "evernote"}, 1, {"notecrate: convert evernote takes one or more .enex files"}},
