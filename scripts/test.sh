@@ -4,12 +4,14 @@
 #
 #   scripts/test.sh               installs what is missing, builds into build/ and runs the whole suite
 #                                 (preset "default")
-#   scripts/test.sh --sanitize    the same suite built with AddressSanitizer + UndefinedBehaviorSanitizer
-#                                 in build-asan/ (gcc; preset "asan")
-#   scripts/test.sh --fuzz-smoke  builds the fuzz targets with clang in build-fuzz/ (preset "fuzz"),
-#                                 runs every committed crash input through them, then each target on its
-#                                 seed corpus for FUZZ_SECONDS (30) seconds; inputs that crash are saved
-#                                 in build-fuzz/fuzz-artifacts/
+#   scripts/test.sh --sanitize    the same suite built with clang, AddressSanitizer and
+#                                 UndefinedBehaviorSanitizer in build-asan/ (preset "asan"); the
+#                                 same build holds the libFuzzer targets, whose committed crash
+#                                 inputs are tests of the suite
+#   scripts/test.sh --fuzz-smoke  builds the fuzz targets in build-asan/ (nothing to do after
+#                                 --sanitize), runs every committed crash input through them, then
+#                                 each target on its seed corpus for FUZZ_SECONDS (30) seconds;
+#                                 inputs that crash are saved in build-asan/fuzz-artifacts/
 #
 # Every preset builds with warnings as errors. Sanitizer runs read fuzz/lsan.supp, which silences
 # only leaks inside libraries that are not built with the sanitizers (fontconfig, OpenSSL); our
@@ -34,9 +36,9 @@ case "$mode" in
 
 --fuzz-smoke)
   bash scripts/install-deps.sh
-  dir=build-fuzz # the fuzz preset's binaryDir
+  dir=build-asan # the asan preset's binaryDir, which the fuzz presets share
   seconds="${FUZZ_SECONDS:-30}"
-  cmake --preset fuzz >/dev/null
+  cmake --preset asan >/dev/null
   cmake --build --preset fuzz
   # Every crash committed earlier must stay fixed: each is a test of the fuzz build.
   crashes=0
