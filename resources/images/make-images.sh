@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Draws the app's three images (twice the point size, for sharp display). Run from this folder;
+# Draws the app's images (twice the point size, for sharp display). Run from this folder;
 # needs ImageMagick. The results are committed, so building never needs this.
 set -euo pipefail
 
@@ -30,3 +30,27 @@ convert -size 104x126 xc:none \
   -stroke none -fill '#C98B4B' -draw 'rectangle 28,58 76,96' \
   -fill '#A86F36' -draw 'rectangle 28,58 76,66' -draw 'rectangle 49,58 55,96' \
   backupFileIcon.png
+
+# Google Keep: three note cards fanned out on a teal tile, the front one a checklist.
+convert -size 160x160 xc:none \
+  -fill '#00000022' -draw 'roundrectangle 14,18 148,152 30,30' \
+  -fill '#1F8A84' -draw 'roundrectangle 12,12 146,146 30,30' \
+  -fill '#F7B7C4' -draw 'push graphic-context translate 66,82 rotate -14 roundrectangle -30,-38 30,38 8,8 pop graphic-context' \
+  -fill '#FFD95A' -draw 'push graphic-context translate 94,78 rotate 12 roundrectangle -30,-38 30,38 8,8 pop graphic-context' \
+  -fill '#00000018' -draw 'roundrectangle 48,52 116,132 8,8' \
+  -fill '#FFFFFF' -draw 'roundrectangle 46,48 114,128 8,8' \
+  -fill '#1F8A84' -draw 'roundrectangle 54,60 68,74 3,3' -draw 'roundrectangle 54,82 68,96 3,3' \
+  -stroke '#1F8A84' -strokewidth 3 -fill none -draw 'roundrectangle 55,105 67,117 3,3' \
+  -stroke '#FFFFFF' -draw 'polyline 57,67 60,70 65,63' -draw 'polyline 57,89 60,92 65,85' \
+  -stroke '#BFCBCA' -draw 'line 76,67 104,67' -draw 'line 76,89 104,89' -draw 'line 76,111 96,111' \
+  appIcon_keep.png
+
+# Evernote: an export file, a page with a folded corner and angle brackets, on a forest tile.
+convert -size 160x160 xc:none \
+  -fill '#00000022' -draw 'roundrectangle 14,18 148,152 30,30' \
+  -fill '#2F5D3A' -draw 'roundrectangle 12,12 146,146 30,30' \
+  -fill '#F4F1E8' -draw 'path "M 46,32 L 96,32 L 116,52 L 116,128 L 46,128 Z"' \
+  -fill '#C9D8C4' -draw 'path "M 96,32 L 96,52 L 116,52 Z"' \
+  -stroke '#3E8E52' -strokewidth 5 -fill none -draw 'polyline 72,70 60,82 72,94' -draw 'polyline 90,70 102,82 90,94' \
+  -stroke '#B7C2B4' -strokewidth 3 -draw 'line 58,108 104,108' -draw 'line 58,116 90,116' \
+  appIcon_evernote.png
