@@ -3,6 +3,8 @@
 #include "app/ZNFAppLog.h"
 #include "app/ZNFNotecrateWindowController.h"
 #include "conversion/ZNFConversionJob.h"
+#include "conversion/ZNFEvernoteImporter.h"
+#include "conversion/ZNFKeepNoteImporter.h"
 #include "conversion/ZNFNotesAppImporter.h"
 #include "conversion/ZNFVesperNoteImporter.h"
 #include "layout/ZNFLayoutCollectionViewController.h"
@@ -29,6 +31,49 @@
 #include <QProcess>
 #include <QTimer>
 
+namespace {
+
+// Chooses files, or with `foldersToo` a folder instead: "Open" on a selected folder takes it
+// rather than opening it (a double click still opens it). Qt's own dialog, as a platform's
+// cannot do both in one.
+class ZNFFileOrFolderDialog : public QFileDialog {
+public:
+    ZNFFileOrFolderDialog(QWidget* parent, const QString& caption, const QString& start, bool foldersToo)
+        : QFileDialog(parent, caption, start), m_foldersToo(foldersToo) {
+        setOption(QFileDialog::DontUseNativeDialog);
+        setFileMode(QFileDialog::ExistingFiles);
+    }
+
+    void accept() override {
+        const QStringList files = selectedFiles();
+        if (m_foldersToo && files.size() == 1 && QFileInfo(files.front()).isDir()) {
+            m_folder = files.front();
+            QDialog::accept();
+            return;
+        }
+        QFileDialog::accept();
+    }
+
+    QStringList chosen() const { return m_folder.isEmpty() ? selectedFiles() : QStringList{m_folder}; }
+
+private:
+    bool m_foldersToo;
+    QString m_folder;
+};
+
+// An importer's reason as a sentence under the message: "No such file or folder: x."
+QString reasonSentence(QString reason) {
+    reason = reason.trimmed();
+    if (reason.isEmpty())
+        return reason;
+    reason[0] = reason[0].toUpper();
+    if (!reason.endsWith(u'.') && !reason.endsWith(u'!') && !reason.endsWith(u'?'))
+        reason += u'.';
+    return reason;
+}
+
+} // namespace
+
 std::function<void(const ZNFEvent&, ZNFCollectionViewItem*, QWidget*)>
 ZNFOnLeftMouseDown(std::function<void()> action) {
     return [action = std::move(action)](const ZNFEvent& event, ZNFCollectionViewItem*, QWidget*) {
@@ -45,6 +90,15 @@ ZNFMacNotecrateViewController::ZNFMacNotecrateViewController() {
         if (folder.isEmpty())
             return std::nullopt;
         return QUrl::fromLocalFile(folder);
+    };
+    openFilesPanel = [this](const QUrl& start, const QStringList& nameFilters, bool foldersToo) {
+        ZNFFileOrFolderDialog dialog(view()->window(), m_panelCaption, start.toLocalFile(), foldersToo);
+        dialog.setNameFilters(nameFilters);
+        QList<QUrl> chosen;
+        if (dialog.exec() == QDialog::Accepted)
+            for (const QString& path : dialog.chosen())
+                chosen << QUrl::fromLocalFile(path);
+        return chosen;
     };
     savePanel = [this](const QUrl& start, const QString& name) -> std::optional<QUrl> {
         const QString file =
@@ -239,7 +293,9 @@ ZNFImporterCompletion ZNFMacNotecrateViewController::conversionCompletion(
         // The progress screen gives way to the error screen instead of lying below it.
         if (!self->m_navigationStack.empty())
             self->m_navigationStack.pop_back();
-        ((*self).*showError)(errorMessage);
+        ((*self).*showError)(errorMessage.contains(u"%1")
+                                 ? errorMessage.arg(reasonSentence(outcome.failure)).trimmed()
+                                 : errorMessage);
     };
 }
 
@@ -303,6 +359,51 @@ void ZNFMacNotecrateViewController::openVesperFilePicker() {
                   QStringLiteral("appIcon_vesper"), &ZNFMacNotecrateViewController::showVesperError,
                   ZNFLocalizedString("Something went wrong—make sure you've selected \nthe correct "
                                      "file, and try again."));
+}
+
+void ZNFMacNotecrateViewController::openKeepFilePicker() {
+    chooseAndConvert(
+        ZNFLocalizedString("Choose your Google Takeout file or folder"),
+        {ZNFLocalizedString("Google Takeout (*.zip *.tgz)"), ZNFLocalizedString("All files (*)")}, true,
+        QStringLiteral("appIcon_keep"), &ZNFKeepNoteImporter::convert,
+        &ZNFMacNotecrateViewController::showKeepError,
+        ZNFLocalizedString("Something went wrong—make sure you've chosen your Google Takeout "
+                           "file or folder, and try again.\n%1"));
+}
+
+void ZNFMacNotecrateViewController::openEvernoteFilePicker() {
+    chooseAndConvert(ZNFLocalizedString("Choose your .enex files"),
+                     {ZNFLocalizedString("Evernote export (*.enex)"), ZNFLocalizedString("All files (*)")},
+                     false, QStringLiteral("appIcon_evernote"), &ZNFEvernoteImporter::convert,
+                     &ZNFMacNotecrateViewController::showEvernoteError,
+                     ZNFLocalizedString("Something went wrong—make sure you've chosen your .enex files, and "
+                                        "try again.\n%1"));
+}
+
+void ZNFMacNotecrateViewController::chooseAndConvert(
+    const QString& caption, const QStringList& nameFilters, bool foldersToo, const QString& iconName,
+    ZNFConversionOutcome (*convert)(const QStringList&, const ZNFConversionProgressHandler&,
+                                    const ZNFConversionCancelFlag&),
+    void (ZNFMacNotecrateViewController::*showError)(const QString&), const QString& errorMessage) {
+    // One conversion at a time: a second click while one runs must not start another.
+    if (isConverting())
+        return;
+    m_panelCaption = caption;
+    const QList<QUrl> chosen =
+        openFilesPanel ? openFilesPanel(panelStartURL(), nameFilters, foldersToo) : QList<QUrl>();
+    QStringList paths;
+    for (const QUrl& url : chosen)
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    if (paths.isEmpty())
+        return;
+    qCInfo(lcApp()).noquote() << QStringLiteral("Converting %1").arg(paths.join(QStringLiteral(", ")));
+    runConversion(
+        std::make_unique<ZNFConversionJob>([paths, convert](const ZNFConversionProgressHandler& progress,
+                                                            const ZNFConversionCancelFlag& cancelled) {
+            return convert(paths, progress, cancelled);
+        }),
+        iconName, showError, errorMessage);
 }
 
 void ZNFMacNotecrateViewController::runConversion(
@@ -372,6 +473,18 @@ void ZNFMacNotecrateViewController::cancelConversions(int waitMs) {
 
 void ZNFMacNotecrateViewController::showVesperError(const QString& message) {
     Screen screen = vesperScreen1Items();
+    screen.insert(screen.begin() + 1, errorItem(message));
+    showScreen(screen);
+}
+
+void ZNFMacNotecrateViewController::showKeepError(const QString& message) {
+    Screen screen = keepScreen1Items();
+    screen.insert(screen.begin() + 1, errorItem(message));
+    showScreen(screen);
+}
+
+void ZNFMacNotecrateViewController::showEvernoteError(const QString& message) {
+    Screen screen = evernoteScreen1Items();
     screen.insert(screen.begin() + 1, errorItem(message));
     showScreen(screen);
 }

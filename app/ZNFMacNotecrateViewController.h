@@ -9,6 +9,7 @@
 
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <functional>
 #include <memory>
@@ -85,15 +86,24 @@ public:
     // Every source but the Notes app's script converts here: shows the progress screen (the
     // source's icon, a bar and the counts), cancels on Back, and ends on the backup screen or,
     // when there is no archive with a note, on the error screen `showError` makes of
-    // `errorMessage`. Stops a conversion already under way.
+    // `errorMessage` (its "%1", if any, the source's own reason). Stops a conversion already
+    // under way.
     void runConversion(std::unique_ptr<ZNFConversionJob> job, const QString& iconName,
                        void (ZNFMacNotecrateViewController::*showError)(const QString&),
                        const QString& errorMessage);
     // Stops every conversion under way and waits (at most `waitMs`) for them to remove their
     // partial files; quitting calls it so that the process does not outlive its window.
     void cancelConversions(int waitMs);
+    // Google Keep: a Takeout archive (one or several parts) or its folder, then its conversion.
+    // Does nothing while a conversion runs.
+    void openKeepFilePicker();
+    // Evernote: one or several .enex files, converted into one archive. Does nothing while a
+    // conversion runs.
+    void openEvernoteFilePicker();
     void showVesperError(const QString& message);
     void showNotesError(const QString& message);
+    void showKeepError(const QString& message);
+    void showEvernoteError(const QString& message);
     void presentSavePanel();
     void showBackupSuccess();
     void sendToTessanote();
@@ -105,6 +115,8 @@ public:
     Screen notesAppScreen1Items();
     Screen notesAppScreen2Items();
     Screen vesperScreen1Items();
+    Screen keepScreen1Items();
+    Screen evernoteScreen1Items();
     // The Vesper conversion under way: a spinner, then a bar and a count once the total is known.
     Screen vesperScreen2Items();
     // A conversion under way, under the source's icon.
@@ -130,6 +142,10 @@ public:
     // The open panel answers the chosen folder, or nothing when cancelled; panelCaption() says
     // what it asks for.
     std::function<std::optional<QUrl>(const QUrl& start)> openPanel;
+    // The file chooser answers the chosen files, or a folder when `foldersToo` allows one, or
+    // nothing when cancelled; `nameFilters` are the dialog's ("Evernote export (*.enex)").
+    std::function<QList<QUrl>(const QUrl& start, const QStringList& nameFilters, bool foldersToo)>
+        openFilesPanel;
     // The save panel answers the chosen file, or nothing when cancelled.
     std::function<std::optional<QUrl>(const QUrl& start, const QString& name)> savePanel;
     // Launches an application by name; false when there is none to launch.
@@ -175,6 +191,18 @@ private:
     std::shared_ptr<ZNFLayoutItem> linkItem(const QString& text, std::function<void()> action);
     std::shared_ptr<ZNFLayoutItem> archiveIcon();
     std::shared_ptr<ZNFLayoutItem> errorItem(const QString& message);
+    // A source's screen: the back item, its icon, the button that chooses its export and, under
+    // it, where that export comes from.
+    Screen sourceScreenItems(const QString& iconName, const QString& choose,
+                             void (ZNFMacNotecrateViewController::*open)(), const QString& help);
+    // Converts what the file chooser answers with `convert`; nothing when it was cancelled.
+    void chooseAndConvert(const QString& caption, const QStringList& nameFilters, bool foldersToo,
+                          const QString& iconName,
+                          ZNFConversionOutcome (*convert)(const QStringList&,
+                                                          const ZNFConversionProgressHandler&,
+                                                          const ZNFConversionCancelFlag&),
+                          void (ZNFMacNotecrateViewController::*showError)(const QString&),
+                          const QString& errorMessage);
     std::weak_ptr<ZNFMacNotecrateViewController> weakSelf();
     void showConversionProgress(qint64 done, qint64 total);
     // Cancels the conversion under way, if any; its outcome never reaches the screens.

@@ -172,19 +172,34 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::initialScre
     notesIcon->setAccessibilityLabel(ZNFLocalizedString("Notes"));
     auto notesName = textItem(ZNFLocalizedString("Notes"), "importFromAppName");
 
-    auto vesper = ZNFTableLayoutItem::rowBasedTableWithItems(
-        {iconItemWithName(QStringLiteral("appIcon_vesper")),
-         textItem(ZNFLocalizedString("Vesper"), "importFromAppName")});
-    vesper->setAccessibilityLabel(ZNFLocalizedString("Vesper"));
-    vesper->setClickHandler(ZNFOnLeftMouseDown([weak] {
-        if (auto self = weak.lock())
-            self->navigateToItems(self->vesperScreen1Items());
-    }));
+    // Every other source is its icon over its name, clickable as a whole.
+    auto source = [&](const QString& icon, const QString& name,
+                      Screen (ZNFMacNotecrateViewController::*screen)()) {
+        auto entry = ZNFTableLayoutItem::rowBasedTableWithItems(
+            {iconItemWithName(icon), textItem(name, "importFromAppName")});
+        entry->setAccessibilityLabel(name);
+        entry->setClickHandler(ZNFOnLeftMouseDown([weak, screen] {
+            if (auto self = weak.lock())
+                self->navigateToItems(((*self).*screen)());
+        }));
+        return entry;
+    };
 
+    // One row of equal columns between equal margins: centred at every width, and the
+    // content's width is capped, so a wide window does not spread the icons apart.
     auto table = ZNFTableLayoutItem::columnBasedTableWithItems(
         {ZNFTableEntry(ZNFLayoutItemList{}), ZNFTableEntry(ZNFLayoutItemList{notesIcon, notesName}),
-         ZNFTableEntry(ZNFLayoutItemList{vesper}), ZNFTableEntry(ZNFLayoutItemList{})},
-        {0.1, 0.4, 0.4, 0.1});
+         ZNFTableEntry(
+             ZNFLayoutItemList{source(QStringLiteral("appIcon_vesper"), ZNFLocalizedString("Vesper"),
+                                      &ZNFMacNotecrateViewController::vesperScreen1Items)}),
+         ZNFTableEntry(
+             ZNFLayoutItemList{source(QStringLiteral("appIcon_keep"), ZNFLocalizedString("Google Keep"),
+                                      &ZNFMacNotecrateViewController::keepScreen1Items)}),
+         ZNFTableEntry(
+             ZNFLayoutItemList{source(QStringLiteral("appIcon_evernote"), ZNFLocalizedString("Evernote"),
+                                      &ZNFMacNotecrateViewController::evernoteScreen1Items)}),
+         ZNFTableEntry(ZNFLayoutItemList{})},
+        {0.04, 0.23, 0.23, 0.23, 0.23, 0.04});
 
     return {spacer(60),
             textItem(ZNFLocalizedString("Which app would you like to import from?"), "importFromText"),
@@ -269,6 +284,37 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::vesperScree
     return {backButton(), spacer(40),      iconItemWithName(QStringLiteral("appIcon_vesper")),
             spacer(20),   centred(select), spacer(40),
             link};
+}
+
+ZNFMacNotecrateViewController::Screen
+ZNFMacNotecrateViewController::sourceScreenItems(const QString& iconName, const QString& choose,
+                                                 void (ZNFMacNotecrateViewController::*open)(),
+                                                 const QString& help) {
+    std::weak_ptr<ZNFMacNotecrateViewController> weak = weakSelf();
+    auto button = textItem(choose, "middleButton");
+    button->setClickHandler(ZNFOnLeftMouseDown([weak, open] {
+        if (auto self = weak.lock())
+            ((*self).*open)();
+    }));
+    return {backButton(),    spacer(40), iconItemWithName(iconName),    spacer(20),
+            centred(button), spacer(30), textItem(help, "centeredText")};
+}
+
+ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::keepScreen1Items() {
+    return sourceScreenItems(
+        QStringLiteral("appIcon_keep"), ZNFLocalizedString("Choose your Google Takeout file or folder"),
+        &ZNFMacNotecrateViewController::openKeepFilePicker,
+        ZNFLocalizedString("At takeout.google.com, choose “Deselect all”, tick only Keep, and export. Then "
+                           "choose the downloaded takeout-….zip (every part, if there are several), or "
+                           "the folder it unpacks to."));
+}
+
+ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::evernoteScreen1Items() {
+    return sourceScreenItems(
+        QStringLiteral("appIcon_evernote"), ZNFLocalizedString("Choose your .enex files"),
+        &ZNFMacNotecrateViewController::openEvernoteFilePicker,
+        ZNFLocalizedString("In Evernote, select a notebook or some notes, then choose File ▸ Export Notes… "
+                           "and the .enex format. Choose one file or several; they become one backup."));
 }
 
 ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::vesperScreen2Items() {

@@ -221,5 +221,53 @@ die richtige Datei gewählt hast, und versuche es erneut.</translation>
         <source>%1 pictures</source>
         <translation>%1 Bilder</translation>
     </message>
+    <message>
+        <source>Google Keep</source>
+        <translation>Google Keep</translation>
+    </message>
+    <message>
+        <source>Evernote</source>
+        <translation>Evernote</translation>
+    </message>
+    <message>
+        <source>Choose your Google Takeout file or folder</source>
+        <translation>Wähle deine Google-Takeout-Datei oder deinen Takeout-Ordner</translation>
+    </message>
+    <message>
+        <source>Choose your .enex files</source>
+        <translation>Wähle deine .enex-Dateien</translation>
+    </message>
+    <message>
+        <source>Google Takeout (*.zip *.tgz)</source>
+        <translation>Google-Takeout-Archiv (*.zip *.tgz)</translation>
+    </message>
+    <message>
+        <source>Evernote export (*.enex)</source>
+        <translation>Evernote-Export (*.enex)</translation>
+    </message>
+    <message>
+        <source>All files (*)</source>
+        <translation>Alle Dateien (*)</translation>
+    </message>
+    <message>
+        <source>At takeout.google.com, choose “Deselect all”, tick only Keep, and export. Then choose the downloaded takeout-….zip (every part, if there are several), or the folder it unpacks to.</source>
+        <translation>Wähle auf takeout.google.com „Auswahl aufheben“, hake nur Keep an und exportiere. Wähle dann die heruntergeladene takeout-….zip (alle Teile, wenn es mehrere sind) oder den Ordner, in den sie entpackt wird.</translation>
+    </message>
+    <message>
+        <source>In Evernote, select a notebook or some notes, then choose File ▸ Export Notes… and the .enex format. Choose one file or several; they become one backup.</source>
+        <translation>Wähle in Evernote ein Notizbuch oder einige Notizen aus, dann Datei ▸ Notizen exportieren… und das Format .enex. Wähle eine Datei oder mehrere; sie werden zu einer Sicherung.</translation>
+    </message>
+    <message>
+        <source>Something went wrong—make sure you've chosen your Google Takeout file or folder, and try again.
+%1</source>
+        <translation>Etwas ist schiefgelaufen – prüfe, ob du deine Google-Takeout-Datei oder deinen Takeout-Ordner gewählt hast, und versuche es erneut.
+%1</translation>
+    </message>
+    <message>
+        <source>Something went wrong—make sure you've chosen your .enex files, and try again.
+%1</source>
+        <translation>Etwas ist schiefgelaufen – prüfe, ob du deine .enex-Dateien gewählt hast, und versuche es erneut.
+%1</translation>
+    </message>
 </context>
 </TS>

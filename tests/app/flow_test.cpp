@@ -2,6 +2,7 @@
 #include "app/ZNFMacNotecrateViewController.h"
 #include "app/ZNFNotecrateWindowController.h"
 #include "conversion/ZNFNotesAppImporter.h"
+#include "conversion/support/keep_takeout.h"
 #include "conversion/support/notes_store_fixture.h"
 #include "layout/ZNFLayoutCollectionViewController.h"
 #include "layout/ZNFLayoutItemInteraction.h"
@@ -19,6 +20,8 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QLocale>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QRegularExpression>
@@ -60,9 +63,37 @@ protected:
         vc->navigateToItems(vc->vesperScreen1Items());
         clickText("Select your Vesper Export file");
     }
+    // Makes a Takeout zip of `count` Keep notes, and converts it from the Keep screen.
+    void startKeep(int count) {
+        KeepTakeout::Files files;
+        for (int i = 0; i < count; ++i)
+            KeepTakeout::addNote(files, "Takeout/Keep", QString("n%1").arg(i),
+                                 R"({"textContent":")" + QByteArray(2000, 'x') + R"("})");
+        const QString zip = home.root() + "/takeout-20240101T000000Z-001.zip";
+        ASSERT_TRUE(KeepTakeout::writeZip(zip, files));
+        chooseFiles({zip});
+        vc->navigateToItems(vc->keepScreen1Items());
+        clickText("Choose your Google Takeout file or folder");
+    }
+    // An Evernote export of one note per title.
+    static QByteArray enex(const QStringList& titles) {
+        QByteArray out = R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE en-export SYSTEM "http://xml.evernote.com/pub/evernote-export4.dtd">
+<en-export export-date="20240101T000000Z" application="Evernote" version="10.0">
+)";
+        for (const QString& title : titles)
+            out +=
+                "<note><title>" + title.toUtf8() +
+                R"(</title><content><![CDATA[<?xml version="1.0" encoding="UTF-8"?><!DOCTYPE en-note SYSTEM "http://xml.evernote.com/pub/enml2.dtd"><en-note><div>)" +
+                title.toUtf8() +
+                "</div></en-note>]]></content><created>20240101T120000Z</created>"
+                "<updated>20240102T120000Z</updated><tag>work</tag></note>\n";
+        return out + "</en-export>\n";
+    }
     // What a conversion left in the caches folder (a cancelled one leaves nothing).
     QStringList cacheFiles() const {
         QThreadPool::globalInstance()->waitForDone();
+        ZNFConversionJob::waitForRuns(10000);
         return QDir(home.caches()).entryList(QDir::Files | QDir::NoDotAndDotDot);
     }
 };
@@ -70,30 +101,53 @@ protected:
 } // namespace
 
 // A conversion shows its count, takes no second click and ends with Back, leaving no file.
-TEST_F(FlowTest, VesperProgressSecondClickAndBackCancel) {
-    startVesper(300);
-    // Counts may already have replaced the first words on a busy machine.
-    const QString progress = shownText(1);
-    EXPECT_TRUE(
-        QRegularExpression("^Converting (notes\\.\\.\\.|[0-9]+ of 302 notes…)$").match(progress).hasMatch())
-        << progress.toStdString();
-    int asked = 0;
-    vc->openPanel = [&](const QUrl&) -> std::optional<QUrl> { return ++asked, std::nullopt; };
-    vc->openVesperFilePicker();
-    EXPECT_EQ(asked, 0) << "a second click while converting does nothing";
-    clickText("‹ Back");
-    EXPECT_FALSE(vc->isConvertingVesper());
-    EXPECT_EQ(shownText(1), "Select your Vesper Export file");
-    EXPECT_EQ(cacheFiles(), QStringList()) << "the cancelled run removed its files";
-    waitUntil([] { return false; }, 300);
-    EXPECT_EQ(shownText(1), "Select your Vesper Export file");
+TEST_F(FlowTest, ConversionProgressSecondClickAndBackCancel) {
+    const struct {
+        const char* name;
+        std::function<void()> start;
+        const char* choose; // the source screen's button, shown again after Back
+        int notes;
+    } rows[] = {
+        {"Vesper", [&] { startVesper(300); }, "Select your Vesper Export file", 302},
+        // Keep reads a zip fast: enough notes that Back comes first.
+        {"Google Keep", [&] { startKeep(3000); }, "Choose your Google Takeout file or folder", 3000},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QStringList before = cacheFiles();
+        const QString total = QRegularExpression::escape(QLocale().toString(row.notes));
+        row.start();
+        // Counts may already have replaced the first words on a busy machine.
+        const QString progress = shownText(1);
+        EXPECT_TRUE(
+            QRegularExpression(QString("^Converting (notes\\.\\.\\.|[0-9,.]+ of %1 notes…)$").arg(total))
+                .match(progress)
+                .hasMatch())
+            << progress.toStdString();
+        int asked = 0;
+        vc->openPanel = [&](const QUrl&) -> std::optional<QUrl> { return ++asked, std::nullopt; };
+        vc->openFilesPanel = [&](const QUrl&, const QStringList&, bool) { return ++asked, QList<QUrl>(); };
+        vc->openVesperFilePicker();
+        vc->openKeepFilePicker();
+        vc->openEvernoteFilePicker();
+        EXPECT_EQ(asked, 0) << "a second click while converting does nothing";
+        clickText("‹ Back");
+        EXPECT_FALSE(vc->isConverting());
+        EXPECT_EQ(shownText(1), row.choose);
+        EXPECT_EQ(cacheFiles(), before) << "the cancelled run removed its files";
+        waitUntil([] { return false; }, 300);
+        EXPECT_EQ(shownText(1), row.choose);
 
-    startVesper(300);
-    const ZNFLayoutItemList second = shown();
-    ASSERT_TRUE(waitUntil([&] { return shows("Save to iCloud"); }, 15000));
-    EXPECT_TRUE(
-        QRegularExpression("^Converting [1-9][0-9]* of 302 notes…$").match(textOf(second.back())).hasMatch())
-        << textOf(second.back()).toStdString();
+        row.start();
+        const ZNFLayoutItemList second = shown();
+        ASSERT_TRUE(waitUntil([&] { return shows("Save to iCloud"); }, 15000));
+        EXPECT_TRUE(QRegularExpression(QString("^Converting [1-9][0-9,.]* of %1 notes…$").arg(total))
+                        .match(textOf(second.back()))
+                        .hasMatch())
+            << textOf(second.back()).toStdString();
+        clickText("‹ Back");
+        EXPECT_TRUE(atStart());
+    }
 }
 
 // A run whose screen was replaced (not by Back) does not take the screen over.
@@ -136,11 +190,58 @@ TEST_F(FlowTest, ChoosersAreWindowDialogsWithCaptions) {
     closer.start(20);
     vc->openVesperFilePicker();
     vc->openNotesFolderPicker();
+    vc->openKeepFilePicker();
+    vc->openEvernoteFilePicker();
     vc->setCurrentBackupPath(home.root() + "/x.notebackup");
     vc->updateToShowBackup();
     click(int(shown().size()) - 1); // Save
     EXPECT_EQ(seen, QStringList({"Choose the Vesper export folder", "Choose the copied Notes folder",
+                                 "Choose your Google Takeout file or folder", "Choose your .enex files",
                                  "Save the backup"}));
+    closer.stop();
+
+    // The file chooser takes files, and a folder only where the source reads one (a Takeout
+    // folder); where it does not, "Open" on a folder opens it and the chooser stays.
+    const QString folder = home.root() + "/Takeout";
+    QDir().mkpath(folder);
+    const QString file = home.root() + "/Notebook.enex";
+    writeFile(file, "<en-export/>");
+    const struct {
+        const char* name;
+        bool foldersToo;
+        QString select; // empty: the chooser is cancelled
+        QStringList chosen;
+    } rows[] = {
+        {"a folder where folders are taken", true, folder, {folder}},
+        {"a file where folders are taken", true, file, {file}},
+        {"a file", false, file, {file}},
+        {"a folder where only files are taken", false, folder, {}},
+        {"cancelled", true, {}, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        int accepted = 0;
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* dialog = qobject_cast<QFileDialog*>(w); dialog && dialog->isVisible()) {
+                    if (row.select.isEmpty() || accepted++) {
+                        dialog->reject();
+                        continue;
+                    }
+                    // Typed, as selectFile() leaves a focused name field alone.
+                    auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+                    ASSERT_TRUE(name);
+                    name->setText(QFileInfo(row.select).fileName());
+                    static_cast<QDialog*>(dialog)->accept(); // as "Open" does
+                }
+        });
+        answer.start(20);
+        QStringList chosen;
+        for (const QUrl& url : vc->openFilesPanel(QUrl::fromLocalFile(home.root()), {}, row.foldersToo))
+            chosen << url.toLocalFile();
+        EXPECT_EQ(chosen, row.chosen);
+    }
 }
 
 // Tab reaches the controls in reading order, Return activates, Escape is Back, and
@@ -164,7 +265,32 @@ TEST_F(FlowTest, KeyboardAndScreenReaderReachEveryControl) {
         QCoreApplication::processEvents();
     };
     window->window()->activateWindow();
-    EXPECT_EQ(controls().first, QStringList({"Notes", "Vesper"}));
+    EXPECT_EQ(controls().first, QStringList({"Notes", "Vesper", "Google Keep", "Evernote"}));
+    // Each source by Tab from the start and Return; Escape comes back.
+    const struct {
+        const char* name;
+        int tabs;
+        const char* opens; // the source screen's button
+    } sources[] = {
+        {"Vesper", 2, "Select your Vesper Export file"},
+        {"Google Keep", 3, "Choose your Google Takeout file or folder"},
+        {"Evernote", 4, "Choose your .enex files"},
+    };
+    for (const auto& source : sources) {
+        SCOPED_TRACE(source.name);
+        if (QWidget* focused = QApplication::focusWidget())
+            focused->clearFocus();
+        for (int i = 0; i < source.tabs; ++i)
+            key(Qt::Key_Tab);
+        ASSERT_TRUE(QApplication::focusWidget());
+        EXPECT_EQ(QApplication::focusWidget()->accessibleName(), source.name);
+        key(Qt::Key_Return);
+        EXPECT_EQ(controls().first.mid(0, 2), QStringList({"‹ Back", source.opens}));
+        key(Qt::Key_Escape);
+        EXPECT_TRUE(atStart());
+    }
+    if (QWidget* focused = QApplication::focusWidget())
+        focused->clearFocus();
     key(Qt::Key_Tab);
     key(Qt::Key_Tab);
     key(Qt::Key_Tab, Qt::ShiftModifier);
@@ -223,6 +349,7 @@ TEST_F(FlowTest, GermanLeavesNoEnglishText) {
         auto vc = window.contentViewController();
         vc->setCurrentBackupPath("x.notebackup");
         vc->openPanel = [](const QUrl&) -> std::optional<QUrl> { return std::nullopt; };
+        vc->openFilesPanel = [](const QUrl&, const QStringList&, bool) { return QList<QUrl>(); };
         QStringList out;
         for (QAction* action : window.window()->menuBar()->actions())
             for (QAction* entry : action->menu()->actions())
@@ -232,15 +359,19 @@ TEST_F(FlowTest, GermanLeavesNoEnglishText) {
             vc->canRunNotesScript = [mac] { return mac; };
             for (const auto& screen :
                  {vc->initialScreenItems(), vc->notesAppScreen1Items(), vc->notesAppScreen2Items(),
-                  vc->vesperScreen1Items(), vc->vesperScreen2Items(), vc->currentBackupItems(),
-                  vc->backupSuccessItems(), vc->sendWirelesslyItems(), vc->wirelessSuccessItems(true),
-                  vc->wirelessSuccessItems(false)})
+                  vc->vesperScreen1Items(), vc->vesperScreen2Items(), vc->keepScreen1Items(),
+                  vc->evernoteScreen1Items(), vc->currentBackupItems(), vc->backupSuccessItems(),
+                  vc->sendWirelesslyItems(), vc->wirelessSuccessItems(true), vc->wirelessSuccessItems(false)})
                 for (const auto& item : screen)
                     collect(item, out);
         }
         vc->openVesperFilePicker();
         out << vc->panelCaption();
         vc->openNotesFolderPicker();
+        out << vc->panelCaption();
+        vc->openKeepFilePicker();
+        out << vc->panelCaption();
+        vc->openEvernoteFilePicker();
         return out << vc->panelCaption();
     };
     const QStringList english = walk();
@@ -253,7 +384,7 @@ TEST_F(FlowTest, GermanLeavesNoEnglishText) {
     EXPECT_EQ(hier ? hier->underlineStyle : std::nullopt, 1) << "the German link is underlined too";
     ZNFBundle::installLocalizations(QLocale(QLocale::English));
     ASSERT_EQ(english.size(), german.size());
-    const QStringList names{"Vesper", "OK", "x.notebackup"};
+    const QStringList names{"Vesper", "Google Keep", "Evernote", "OK", "x.notebackup"};
     for (qsizetype i = 0; i < english.size(); ++i)
         EXPECT_TRUE(english[i] != german[i] || names.contains(english[i])) << english[i].toStdString();
 }
@@ -263,21 +394,28 @@ TEST_F(FlowTest, StartScreenClicksAndBackShowTheVeryArrayShownBefore) {
     EXPECT_TRUE(atStart());
     EXPECT_TRUE(vc->navigationStack().empty());
     const ZNFLayoutItemList start = shown();
-    // The chooser table is item 3: Notes on the left, Vesper on the right, each an icon over its word.
+    // The chooser table is item 3: Notes, Vesper, Google Keep and Evernote side by side, each an
+    // icon over its word, between narrow margins.
     constexpr int kChooser = 3;
     auto chooser = collectionView()->itemAtIndexPath(ZNFIndexPath{0, kChooser});
     ASSERT_TRUE(chooser);
     const int w = chooser->view()->width(), h = chooser->view()->height();
+    const auto column = [&](int i) { return int(w * (0.04 + 0.23 * i + 0.115)); };
     const struct {
         const char* what;
         QPoint at;
         const char* opens; // a text of the screen it opens; none: the start screen stays
     } rows[] = {
-        {"the word Notes is inert", {int(w * 0.3), h - 8}, nullptr},
-        {"the Vesper word", {int(w * 0.7), h - 8}, "Select your Vesper Export file"},
-        {"the Vesper icon", {int(w * 0.7), 30}, "Select your Vesper Export file"},
-        {"outside both columns", {5, 30}, nullptr},
-        {"the Notes icon, left of the centre near the top", {int(w * 0.3), 30}, "Next"}, // last: Back below
+        {"the word Notes is inert", {column(0), h - 8}, nullptr},
+        {"the Vesper word", {column(1), h - 8}, "Select your Vesper Export file"},
+        {"the Vesper icon", {column(1), 30}, "Select your Vesper Export file"},
+        {"the Google Keep word", {column(2), h - 8}, "Choose your Google Takeout file or folder"},
+        {"the Google Keep icon", {column(2), 30}, "Choose your Google Takeout file or folder"},
+        {"the Evernote word", {column(3), h - 8}, "Choose your .enex files"},
+        {"the Evernote icon", {column(3), 30}, "Choose your .enex files"},
+        {"left of every column", {5, 30}, nullptr},
+        {"right of every column", {w - 5, 30}, nullptr},
+        {"the Notes icon, near the top", {column(0), 30}, "Next"}, // last: Back below
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -406,6 +544,134 @@ TEST_F(FlowTest, VesperConversionAndItsErrorScreen) {
     ASSERT_TRUE(waitUntil([&] { return shows("Save to iCloud"); }, 15000));
     EXPECT_TRUE(shows("Converted 2 notes to .notebackup"));
     EXPECT_EQ(QFileInfo(vc->currentBackupPath()).fileName(), "Vesper_to_Tessanote.notebackup");
+}
+
+// Google Keep and Evernote from their choosers: through the progress screen to the backup
+// screen, or to the source's error screen with the importer's reason under the message. One
+// Back leaves either for the start screen.
+TEST_F(FlowTest, KeepAndEvernoteFlowsEndOnTheBackupOrTheirErrorScreen) {
+    const QString root = home.root();
+    KeepTakeout::Files takeout;
+    const QString keep = "Takeout/Notizen"; // the folder's name follows the account's language
+    KeepTakeout::addNote(takeout, keep, "Walk",
+                         R"({"title":"Walk","listContent":[{"text":"shoes","isChecked":true}],)"
+                         R"("labels":[{"name":"errands"}]})");
+    KeepTakeout::addNote(takeout, keep, "Plain", R"({"textContent":"plain"})");
+    KeepTakeout::addNote(takeout, keep, "Old", R"({"textContent":"old","isTrashed":true})");
+    const QString zip = root + "/takeout-20240101T000000Z-001.zip";
+    ASSERT_TRUE(KeepTakeout::writeZip(zip, takeout));
+    ASSERT_TRUE(KeepTakeout::writeFolder(root + "/extracted", takeout));
+    QDir().mkpath(root + "/empty");
+    writeFile(root + "/Work.enex", enex({"Plan", "Budget"}));
+    writeFile(root + "/Home.enex", enex({"Groceries"}));
+    writeFile(root + "/Empty.enex", "");
+    const QString keepError = "Something went wrong—make sure you've chosen your Google Takeout file or "
+                              "folder, and try again.\n";
+    const QString evernoteError =
+        "Something went wrong—make sure you've chosen your .enex files, and try again.\n";
+
+    using Screen = ZNFMacNotecrateViewController::Screen;
+    const struct {
+        const char* name;
+        Screen (ZNFMacNotecrateViewController::*screen)();
+        const char* choose; // the source screen's button
+        bool foldersToo;    // what the chooser must offer
+        QStringList chosen; // none: the chooser is cancelled and nothing changes
+        qint64 notes;       // 0: the error screen
+        QString shown;      // the archive's name, or how the error text begins
+        QString leftOut;    // part of the backup screen's line of what was left out
+        QString notYet;     // the importer's error text while it cannot convert this yet
+    } rows[] = {
+        {"Keep, a Takeout zip with a localised folder",
+         &ZNFMacNotecrateViewController::keepScreen1Items,
+         "Choose your Google Takeout file or folder",
+         true,
+         {zip},
+         2,
+         "Keep_to_Tessanote.notebackup",
+         "1 note in the trash left out",
+         {}},
+        {"Keep, the folder the zip unpacks to",
+         &ZNFMacNotecrateViewController::keepScreen1Items,
+         "Choose your Google Takeout file or folder",
+         true,
+         {root + "/extracted"},
+         2,
+         "Keep_to_Tessanote.notebackup",
+         "1 note in the trash left out",
+         {}},
+        {"Keep, a folder without notes",
+         &ZNFMacNotecrateViewController::keepScreen1Items,
+         "Choose your Google Takeout file or folder",
+         true,
+         {root + "/empty"},
+         0,
+         keepError + "No Google Keep notes were found in " + root + "/empty.",
+         {},
+         {}},
+        {"Keep, the chooser cancelled",
+         &ZNFMacNotecrateViewController::keepScreen1Items,
+         "Choose your Google Takeout file or folder",
+         true,
+         {},
+         -1,
+         {},
+         {},
+         {}},
+        {"Evernote, two notebooks into one archive",
+         &ZNFMacNotecrateViewController::evernoteScreen1Items,
+         "Choose your .enex files",
+         false,
+         {root + "/Work.enex", root + "/Home.enex"},
+         3,
+         "Evernote_to_Tessanote.notebackup",
+         {},
+         evernoteError + "Evernote files cannot be converted yet."},
+        {"Evernote, an empty file",
+         &ZNFMacNotecrateViewController::evernoteScreen1Items,
+         "Choose your .enex files",
+         false,
+         {root + "/Empty.enex"},
+         0,
+         evernoteError,
+         {},
+         {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(atStart());
+        vc->navigateToItems(((*vc).*row.screen)());
+        const ZNFLayoutItemList sourceScreen = shown();
+        bool foldersToo = !row.foldersToo;
+        chooseFiles(row.chosen, &foldersToo);
+        clickText(row.choose);
+        EXPECT_EQ(foldersToo, row.foldersToo);
+        if (row.notes < 0) {
+            EXPECT_EQ(shown(), sourceScreen);
+            vc->popNavigationStack();
+            continue;
+        }
+        const auto failed = [&] { return shownText(1).startsWith("Something went wrong"); };
+        ASSERT_TRUE(waitUntil([&] { return shows("Save to iCloud") || failed(); }, 15000));
+        const bool notYet = failed() && !row.notYet.isEmpty() && shownText(1) == row.notYet;
+        if (row.notes == 0 || notYet) {
+            EXPECT_TRUE(failed()) << "no archive with a note was expected";
+            EXPECT_TRUE(shownText(1).startsWith(notYet ? row.notYet : row.shown))
+                << shownText(1).toStdString();
+            EXPECT_FALSE(shownText(1).section('\n', 1).isEmpty()) << "the importer's reason is said";
+            EXPECT_EQ(textsOf(shown()).value(2), row.choose) << "the source screen under its error";
+        } else {
+            EXPECT_TRUE(shows(QString("Converted %1 notes to .notebackup").arg(row.notes)))
+                << shownText(1).toStdString();
+            EXPECT_EQ(QFileInfo(vc->currentBackupPath()).fileName(), row.shown);
+            if (!row.leftOut.isEmpty()) {
+                EXPECT_TRUE(showsPart(row.leftOut)) << textsOf(shown()).join(" | ").toStdString();
+            }
+            EXPECT_EQ(vc->navigationStack().size(), 1u);
+        }
+        clickText("‹ Back");
+        EXPECT_TRUE(atStart());
+    }
 }
 
 TEST_F(FlowTest, SaveReplacesAnExistingFileAndReportsAFailedCopy) {

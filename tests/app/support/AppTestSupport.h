@@ -49,6 +49,18 @@ public:
     bool atStart() const {
         return textsOf(shown()) == QStringList{"Which app would you like to import from?"};
     }
+    // The file chooser answers `paths`; none is a cancelled chooser. `foldersToo` receives
+    // whether the chooser offered folders as well.
+    void chooseFiles(const QStringList& paths, bool* foldersToo = nullptr) {
+        vc->openFilesPanel = [paths, foldersToo](const QUrl&, const QStringList&, bool folders) {
+            if (foldersToo)
+                *foldersToo = folders;
+            QList<QUrl> urls;
+            for (const QString& path : paths)
+                urls << QUrl::fromLocalFile(path);
+            return urls;
+        };
+    }
     // The folder chooser answers `path`; an empty one is a cancelled chooser.
     void choose(const QString& path) {
         vc->openPanel = [path](const QUrl&) -> std::optional<QUrl> {
