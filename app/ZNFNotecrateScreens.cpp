@@ -305,16 +305,18 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::keepScreen1
         QStringLiteral("appIcon_keep"), ZNFLocalizedString("Choose your Google Takeout file or folder"),
         &ZNFMacNotecrateViewController::openKeepFilePicker,
         ZNFLocalizedString("At takeout.google.com, choose “Deselect all”, tick only Keep, and export. Then "
-                           "choose the downloaded takeout-….zip (every part, if there are several), or "
-                           "the folder it unpacks to."));
+                           "choose the downloaded .zip (all its parts, if there are several) or the "
+                           "folder it unpacks to."));
 }
 
 ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::evernoteScreen1Items() {
+    // Non-breaking spaces keep the menu path on one line.
     return sourceScreenItems(
         QStringLiteral("appIcon_evernote"), ZNFLocalizedString("Choose your .enex files"),
         &ZNFMacNotecrateViewController::openEvernoteFilePicker,
-        ZNFLocalizedString("In Evernote, select a notebook or some notes, then choose File ▸ Export Notes… "
-                           "and the .enex format. Choose one file or several; they become one backup."));
+        ZNFLocalizedString("In Evernote, select a notebook or some notes, then choose "
+                           "File\u00a0▸\u00a0Export\u00a0Notes… and the .enex format. Choose one file or "
+                           "several; they become one backup."));
 }
 
 ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::vesperScreen2Items() {

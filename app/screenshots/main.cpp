@@ -57,6 +57,9 @@ int main(int argc, char** argv) {
             {"3-notes-progress", [&] { return vc->notesAppScreen2Items(); }},
             {"4-vesper", [&] { return vc->vesperScreen1Items(); }},
             {"4b-vesper-progress", [&] { return vc->vesperScreen2Items(); }},
+            {"4c-keep", [&] { return vc->keepScreen1Items(); }},
+            {"4d-keep-progress", [&] { return vc->conversionProgressItems(QStringLiteral("appIcon_keep")); }},
+            {"4e-evernote", [&] { return vc->evernoteScreen1Items(); }},
             {"6-backup", [&] { return vc->currentBackupItems(); }},
             {"7-saved", [&] { return vc->backupSuccessItems(); }},
             {"8-sending", [&] { return vc->sendWirelesslyItems(); }},
@@ -104,6 +107,15 @@ int main(int argc, char** argv) {
     vc->showVesperError(ZNFLocalizedString(
         "Something went wrong—make sure you've selected \nthe correct file, and try again."));
     shoot(QStringLiteral("5-vesper-error"));
+    vc->showKeepError(
+        ZNFLocalizedString("Something went wrong—make sure you've chosen your Google Takeout file or folder, "
+                           "and try again.\n%1")
+            .arg(QStringLiteral("No Google Keep notes were found in /home/alice/Downloads.")));
+    shoot(QStringLiteral("5b-keep-error"));
+    vc->showEvernoteError(ZNFLocalizedString("Something went wrong—make sure you've chosen your .enex files, "
+                                             "and try again.\n%1")
+                              .arg(QStringLiteral("Evernote files cannot be converted yet.")));
+    shoot(QStringLiteral("5c-evernote-error"));
     vc->showNotesError(
         ZNFLocalizedString("No notes were found. Open the Notes app, wait for it to update, and try again."));
     shoot(QStringLiteral("3b-notes-error"));

@@ -250,12 +250,12 @@ die richtige Datei gewählt hast, und versuche es erneut.</translation>
         <translation>Alle Dateien (*)</translation>
     </message>
     <message>
-        <source>At takeout.google.com, choose “Deselect all”, tick only Keep, and export. Then choose the downloaded takeout-….zip (every part, if there are several), or the folder it unpacks to.</source>
-        <translation>Wähle auf takeout.google.com „Auswahl aufheben“, hake nur Keep an und exportiere. Wähle dann die heruntergeladene takeout-….zip (alle Teile, wenn es mehrere sind) oder den Ordner, in den sie entpackt wird.</translation>
+        <source>At takeout.google.com, choose “Deselect all”, tick only Keep, and export. Then choose the downloaded .zip (all its parts, if there are several) or the folder it unpacks to.</source>
+        <translation>Wähle auf takeout.google.com „Auswahl aufheben“, hake nur Keep an und exportiere. Wähle dann die heruntergeladene .zip-Datei (alle Teile, wenn es mehrere sind) oder den Ordner, in den sie entpackt wird.</translation>
     </message>
     <message>
-        <source>In Evernote, select a notebook or some notes, then choose File ▸ Export Notes… and the .enex format. Choose one file or several; they become one backup.</source>
-        <translation>Wähle in Evernote ein Notizbuch oder einige Notizen aus, dann Datei ▸ Notizen exportieren… und das Format .enex. Wähle eine Datei oder mehrere; sie werden zu einer Sicherung.</translation>
+        <source>In Evernote, select a notebook or some notes, then choose File ▸ Export Notes… and the .enex format. Choose one file or several; they become one backup.</source>
+        <translation>Wähle in Evernote ein Notizbuch oder einige Notizen aus, dann Datei ▸ Notizen exportieren… und das Format .enex. Wähle eine Datei oder mehrere; sie werden zu einer Sicherung.</translation>
     </message>
     <message>
         <source>Something went wrong—make sure you've chosen your Google Takeout file or folder, and try again.
