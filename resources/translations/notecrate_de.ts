@@ -231,11 +231,11 @@ die richtige Datei gewählt hast, und versuche es erneut.</translation>
     </message>
     <message>
         <source>Choose your Google Takeout file or folder</source>
-        <translation>Wähle deine Google-Takeout-Datei oder deinen Takeout-Ordner</translation>
+        <translation>Google-Takeout-Datei oder -Ordner wählen</translation>
     </message>
     <message>
         <source>Choose your .enex files</source>
-        <translation>Wähle deine .enex-Dateien</translation>
+        <translation>.enex-Dateien wählen</translation>
     </message>
     <message>
         <source>Google Takeout (*.zip *.tgz)</source>
