@@ -129,8 +129,9 @@ QSizeF ZNFNoteRowItem::sizeThatFits(const QSizeF& size) {
 }
 
 QString ZNFNoteRowItem::dateText() const {
-    // Formatted only for the rows drawn: a locale's date format is not cheap.
-    return m_date ? QLocale().toString(m_date->toLocalTime(), QLocale::ShortFormat) : QString();
+    // Formatted only for the rows drawn: a locale's date format is not cheap. The day is what
+    // tells notes apart in a list; the time to the second would only crowd the row.
+    return m_date ? QLocale().toString(m_date->toLocalTime().date(), QLocale::ShortFormat) : QString();
 }
 
 ZNFLayoutInstance ZNFNoteRowItem::instanceForItem(const std::shared_ptr<ZNFLayoutItem>&, ZNFLayoutConsumer*,
