@@ -1,6 +1,7 @@
 #include "app/ZNFMacNotecrateViewController.h"
 
 #include "app/ZNFAppLog.h"
+#include "app/ZNFNoteListItems.h"
 #include "app/ZNFNotecrateWindowController.h"
 #include "conversion/ZNFConversionJob.h"
 #include "conversion/ZNFEvernoteImporter.h"
@@ -29,6 +30,7 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTimer>
 
 namespace {
@@ -174,6 +176,10 @@ void ZNFMacNotecrateViewController::viewDidLoad() {
     child->setAutoresizingMask(ZNFView::WidthSizable | ZNFView::HeightSizable);
     // Lines longer than this are hard to read; a wide window centres the content instead.
     m_collectionViewController->setMaximumContentWidth(ZNFNotecrate_maximumContentWidth);
+    // Rows and the filter field reuse only cells of their own kind: a reused row keeps its
+    // view, and the field keeps the focus while its typing reloads the list.
+    m_collectionViewController->registerViewProvider(nullptr, ZNFNoteRowItemKind);
+    m_collectionViewController->registerViewProvider(nullptr, ZNFNoteFilterItemKind);
 
     showScreen(initialScreenItems());
 }
@@ -202,10 +208,18 @@ QUrl ZNFMacNotecrateViewController::iCloudURL() {
     return QUrl::fromLocalFile(ZNFPaths::iCloudDriveDirectory());
 }
 
+bool ZNFMacNotecrateViewController::hasICloudDrive() {
+    return QFileInfo(iCloudURL().toLocalFile()).isDir();
+}
+
 QUrl ZNFMacNotecrateViewController::panelStartURL() {
-    // iCloud Drive where the phone app imports from; the home folder where there is none.
-    const QUrl iCloud = iCloudURL();
-    return QFileInfo(iCloud.toLocalFile()).isDir() ? iCloud : QUrl::fromLocalFile(ZNFPaths::homeDirectory());
+    // iCloud Drive where the phone app imports from; where there is none, the folder people
+    // keep their files in, from where they move them to the phone.
+    if (hasICloudDrive())
+        return iCloudURL();
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return QUrl::fromLocalFile(
+        !documents.isEmpty() && QFileInfo(documents).isDir() ? documents : ZNFPaths::homeDirectory());
 }
 
 void ZNFMacNotecrateViewController::showScreen(const Screen& items) {
@@ -286,7 +300,7 @@ ZNFImporterCompletion ZNFMacNotecrateViewController::conversionCompletion(
             return;
         }
         if (outcome.succeeded()) {
-            self->m_currentBackupLeftOut = outcome.leftOutSummary();
+            self->setCurrentBackupLeftOut(outcome);
             self->acceptConversion(outcome.path, outcome.notes, outcome.attachments);
             return;
         }

@@ -24,6 +24,7 @@ class ZNFPeerError;
 class ZNFPeerID;
 class ZNFWirelessSender;
 class ZNFTextLayoutItem;
+struct ZNFNoteListState;
 
 // What a conversion under way has reported: notes done of the total, the total unknown (-1)
 // until the first report.
@@ -64,11 +65,27 @@ public:
     // "3 locked notes and 1 PDF left out", shown under the count; empty when nothing was.
     QString currentBackupLeftOut() const { return m_currentBackupLeftOut; }
     void setCurrentBackupLeftOut(const QString& summary) { m_currentBackupLeftOut = summary; }
+    // All of what the conversion left out: the phrase, the items one by one and their number.
+    void setCurrentBackupLeftOut(const ZNFConversionOutcome& outcome);
+    const std::vector<ZNFLeftOutItem>& currentBackupLeftOutItems() const {
+        return m_currentBackupLeftOutItems;
+    }
+
+    // The list of the current archive's notes, read from the archive, then what was left out,
+    // narrowed to the rows that hold `filter`.
+    Screen noteListItems(const QString& filter = {});
+    // From the backup screen, which Back returns to.
+    void showNoteList();
+    // The list again, narrowed; the filter's own typing calls it.
+    void setNoteListFilter(const QString& filter);
+    // Whether this computer has the iCloud Drive folder the phone app imports from.
+    static bool hasICloudDrive();
 
     // Flow.
     void setupTextFormatter();
     static QUrl iCloudURL();
-    // Where the open and save panels start: iCloudURL() when that folder exists, else home.
+    // Where the open and save panels start: iCloudURL() when that folder exists, else the
+    // Documents folder, else home.
     static QUrl panelStartURL();
     void navigateToItems(const Screen& items);
     void popNavigationStack();
@@ -203,6 +220,9 @@ private:
                                                           const ZNFConversionCancelFlag&),
                           void (ZNFMacNotecrateViewController::*showError)(const QString&),
                           const QString& errorMessage);
+    std::shared_ptr<ZNFLayoutItem> showNotesLink();
+    // The listing of the current archive, read again only when the archive changed.
+    std::shared_ptr<ZNFNoteListState> noteListState();
     std::weak_ptr<ZNFMacNotecrateViewController> weakSelf();
     void showConversionProgress(qint64 done, qint64 total);
     // Cancels the conversion under way, if any; its outcome never reaches the screens.
@@ -221,6 +241,10 @@ private:
     qint64 m_currentBackupNoteCount = 0;
     qint64 m_currentBackupAttachmentCount = 0;
     QString m_currentBackupLeftOut; // what the conversion could not carry, in one phrase; may be empty
+    std::vector<ZNFLeftOutItem> m_currentBackupLeftOutItems;
+    qint64 m_currentBackupLeftOutTotal = 0; // named or only counted
+    std::shared_ptr<ZNFNoteListState> m_noteList;
+    QString m_noteListFilter;
     int m_notificationToken = 0;
     std::unique_ptr<ZNFConversionJob> m_conversion; // the conversion under way, if any
     std::shared_ptr<ZNFConversionProgress> m_conversionProgress;

@@ -341,7 +341,10 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::currentBack
             self->sendToTessanote();
         }
     }));
-    auto save = textItem(ZNFLocalizedString("Save to iCloud"), "middleButton");
+    // Without iCloud Drive the copy goes wherever the person can reach it from the phone.
+    const bool iCloud = hasICloudDrive();
+    auto save = textItem(iCloud ? ZNFLocalizedString("Save to iCloud") : ZNFLocalizedString("Save a Copy…"),
+                         "middleButton");
     save->setClickHandler(ZNFOnLeftMouseDown([weak] {
         if (auto self = weak.lock())
             self->presentSavePanel();
@@ -357,11 +360,15 @@ ZNFMacNotecrateViewController::Screen ZNFMacNotecrateViewController::currentBack
     if (!m_currentBackupLeftOut.isEmpty())
         carried += QStringLiteral(" · ") + m_currentBackupLeftOut;
     screen.push_back(textItem(carried, "centeredText"));
-    screen.push_back(
-        textItem(ZNFLocalizedString("Would you like to save this file to your iCloud Drive to import "
+    screen.push_back(showNotesLink());
+    screen.push_back(textItem(
+        iCloud ? ZNFLocalizedString("Would you like to save this file to your iCloud Drive to import "
                                     "later from the Tessanote settings menu, or send them wirelessly "
-                                    "to your phone right now?"),
-                 "centeredText"));
+                                    "to your phone right now?")
+               : ZNFLocalizedString("Would you like to save this file to a folder your phone can reach, "
+                                    "to import later from the Tessanote settings menu, or send them "
+                                    "wirelessly to your phone right now?"),
+        "centeredText"));
     screen.push_back(spacer(20));
     screen.push_back(centred(send));
     screen.push_back(centred(save));

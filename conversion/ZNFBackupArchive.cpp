@@ -5,14 +5,22 @@
 #include "platform/ZNFNumberFormat.h"
 #include "platform/ZNFPaths.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QHash>
 #include <QJsonDocument>
+#include <QJsonValue>
+#include <QTimeZone>
+
+#include <cmath>
 
 #include <fcntl.h>
 #include <libdeflate.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unzip.h>
 #include <zip.h>
 #include <zlib.h>
 
@@ -388,3 +396,248 @@ QString userInfoForSize(const QSizeF& size) {
 }
 
 } // namespace ZNFBackupArchive
+
+namespace {
+
+using namespace Qt::StringLiterals;
+
+// The index member as a device: inflated as it is read, refused once it grows past the limits
+// or the time, so that a lying header or a bomb costs neither memory nor minutes.
+class IndexMemberDevice : public QIODevice {
+public:
+    IndexMemberDevice(unzFile zip, qint64 compressed, const ZNFBackupArchiveLimits& limits)
+        : m_zip(zip), m_deadline(std::chrono::seconds(std::max(0, limits.seconds))) {
+        m_limit = std::min(limits.indexBytes, std::max<qint64>(0, compressed) * limits.inflationRatio +
+                                                  ZNFBackupArchiveReader_inflationAllowanceBytes);
+        m_bomb = m_limit < limits.indexBytes;
+        m_indexBytes = limits.indexBytes;
+        m_seconds = limits.seconds;
+    }
+    bool isSequential() const override { return true; }
+    QString failure() const { return m_failure; }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override {
+        if (!m_failure.isEmpty())
+            return -1;
+        if (m_deadline.hasExpired())
+            return refuse(QStringLiteral("reading entries.json took longer than %1 s").arg(m_seconds));
+        const int n = unzReadCurrentFile(m_zip, data, unsigned(std::min<qint64>(maxSize, 1 << 20)));
+        if (n < 0)
+            return refuse(QStringLiteral("entries.json is damaged (zip error %1)").arg(n));
+        m_read += n;
+        if (m_read > m_limit)
+            return refuse(m_bomb ? QStringLiteral("entries.json inflates to more than %1 times its size: "
+                                                  "a zip bomb")
+                                       .arg(ZNFBackupArchiveReader_maxInflationRatio)
+                                 : QStringLiteral("entries.json is larger than %1 bytes").arg(m_indexBytes));
+        return n;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    qint64 refuse(const QString& why) {
+        m_failure = why;
+        setErrorString(why);
+        return -1;
+    }
+
+    unzFile m_zip;
+    QDeadlineTimer m_deadline;
+    qint64 m_limit = 0;
+    qint64 m_indexBytes = 0;
+    int m_seconds = 0;
+    bool m_bomb = false;
+    qint64 m_read = 0;
+    QString m_failure;
+};
+
+bool isJSONBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// Reads `{"entries":` up to the array; the writer puts the one key first, and so must anyone
+// whose archive is listed. The reason when it is not there; empty when it is.
+QString readIndexOpening(QIODevice& device) {
+    char c = 0;
+    bool ended = false;
+    auto next = [&] {
+        while (device.getChar(&c))
+            if (!isJSONBlank(c))
+                return true;
+        ended = true;
+        return false;
+    };
+    if (device.peek(3) == "\xEF\xBB\xBF")
+        device.skip(3);
+    bool ok = next() && c == '{' && next() && c == '"';
+    const QByteArray key = QByteArray(ZNFBackupEntryKey_entries.data()) + '"';
+    for (qsizetype i = 0; ok && i < key.size(); ++i) {
+        ok = device.getChar(&c) && c == key[i];
+        ended = ended || (!ok && device.atEnd());
+    }
+    ok = ok && next() && c == ':';
+    if (ok)
+        return {};
+    return ended ? QStringLiteral("entries.json is damaged: it ends before its entries")
+                 : QStringLiteral("entries.json does not begin with {\"entries\":");
+}
+
+// A date of the index: an epoch number, or the text the Notes app's export gave.
+bool readDate(const QJsonValue& value, std::optional<QDateTime>& date) {
+    if (value.isUndefined() || value.isNull())
+        return true;
+    if (value.isDouble()) {
+        const double ms = value.toDouble();
+        // Years 1 to 9999, as QDateTime holds them.
+        if (std::isfinite(ms) && std::abs(ms) < 2.5e14)
+            date = QDateTime::fromMSecsSinceEpoch(qint64(ms), Qt::UTC);
+        return true;
+    }
+    if (value.isString()) {
+        const QDateTime parsed = QDateTime::fromString(value.toString(), Qt::ISODate);
+        if (parsed.isValid())
+            date = parsed;
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+namespace ZNFBackupArchiveReader {
+
+QString firstLine(const QString& body) {
+    for (qsizetype at = 0; at < body.size();) {
+        qsizetype end = at;
+        while (end < body.size() && body[end] != u'\n' && body[end] != u'\r' && body[end] != QChar(0x2028))
+            ++end;
+        QString line =
+            body.mid(at, std::min<qsizetype>(end - at, 4 * ZNFBackupArchiveReader_maxFirstLineLength))
+                .simplified();
+        if (!line.isEmpty()) {
+            if (line.size() > ZNFBackupArchiveReader_maxFirstLineLength) {
+                qsizetype cut = ZNFBackupArchiveReader_maxFirstLineLength;
+                if (line[cut - 1].isHighSurrogate())
+                    --cut;
+                line = line.left(cut) + u'…';
+            }
+            return line;
+        }
+        at = end + 1;
+    }
+    return {};
+}
+
+ZNFBackupListing read(const QString& path, const ZNFBackupArchiveLimits& limits) {
+    ZNFBackupListing listing;
+    auto failed = [&](const QString& why) {
+        listing = ZNFBackupListing();
+        listing.failure = why; // said by the caller, the command line on its own stderr
+        return listing;
+    };
+    unzFile zip = unzOpen64(QFile::encodeName(path).constData());
+    if (!zip)
+        return failed(QFileInfo::exists(path) ? QStringLiteral("it is not a zip archive")
+                                              : QStringLiteral("there is no such file"));
+    const std::unique_ptr<void, int (*)(unzFile)> closer(zip, unzClose);
+    unz_global_info64 global{};
+    if (unzGetGlobalInfo64(zip, &global) != UNZ_OK)
+        return failed(QStringLiteral("it is not a zip archive"));
+    if (qint64(global.number_entry) > limits.members)
+        return failed(QStringLiteral("it holds more than %1 files").arg(limits.members));
+    if (unzLocateFile(zip, ZNFBackupArchive_entriesFileName.data(), 1) != UNZ_OK)
+        return failed(QStringLiteral("it holds no entries.json"));
+    unz_file_info64 info{};
+    if (unzGetCurrentFileInfo64(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
+        return failed(QStringLiteral("its entries.json cannot be read"));
+    if (qint64(info.uncompressed_size) > limits.indexBytes || qint64(info.uncompressed_size) < 0)
+        return failed(QStringLiteral("entries.json is larger than %1 bytes").arg(limits.indexBytes));
+    if (info.compression_method != 0 && info.compression_method != Z_DEFLATED)
+        return failed(QStringLiteral("entries.json is compressed with method %1, which cannot be read")
+                          .arg(info.compression_method));
+    if (unzOpenCurrentFile(zip) != UNZ_OK)
+        return failed(QStringLiteral("its entries.json cannot be read"));
+
+    IndexMemberDevice device(zip, qint64(info.compressed_size), limits);
+    device.open(QIODevice::ReadOnly);
+    if (const QString opening = readIndexOpening(device); !opening.isEmpty()) {
+        unzCloseCurrentFile(zip);
+        return failed(device.failure().isEmpty() ? opening : device.failure());
+    }
+
+    QHash<QString, qint64> picturesByNote;
+    QString entryFailure;
+    qint64 index = 0;
+    const auto take = [&](QJsonValue element, std::optional<QString> body) {
+        const qint64 at = index++;
+        if (at >= limits.entries) {
+            entryFailure = QStringLiteral("it holds more than %1 entries").arg(limits.entries);
+            return false;
+        }
+        if (!element.isObject()) {
+            entryFailure = QStringLiteral("entry %1 is not an object").arg(at);
+            return false;
+        }
+        const QJsonObject entry = element.toObject();
+        const QJsonValue kind = entry.value(ZNFBackupEntryKey_kind);
+        const auto wrongType = [&](QLatin1StringView key, const char* type) {
+            entryFailure =
+                QStringLiteral("entry %1: \"%2\" is not %3").arg(at).arg(key, QLatin1StringView(type));
+            return false;
+        };
+        if (!kind.isString())
+            return wrongType(ZNFBackupEntryKey_kind, "a string");
+        const QJsonValue identifier = entry.value(ZNFBackupEntryKey_identifier);
+        if (!identifier.isUndefined() && !identifier.isString())
+            return wrongType(ZNFBackupEntryKey_identifier, "a string");
+        if (kind.toString() == ZNFBackupEntryKind_image) {
+            const QJsonValue parent = entry.value(ZNFBackupEntryKey_parentId);
+            if (!parent.isUndefined() && !parent.isString())
+                return wrongType(ZNFBackupEntryKey_parentId, "a string");
+            ++listing.pictures;
+            if (parent.isString())
+                ++picturesByNote[parent.toString()];
+            return true;
+        }
+        if (kind.toString() != ZNFBackupEntryKind_note)
+            return true; // a kind of a later version: not a note, nothing to list
+        if (!body && entry.contains(ZNFBackupEntryKey_body))
+            return wrongType(ZNFBackupEntryKey_body, "a string");
+        ZNFBackupNote note;
+        note.identifier = identifier.toString();
+        note.firstLine = body ? firstLine(*body) : QString();
+        body.reset();
+        if (!readDate(entry.value(ZNFBackupEntryKey_updatedDate), note.modified))
+            return wrongType(ZNFBackupEntryKey_updatedDate, "a date");
+        if (!note.modified && !readDate(entry.value(ZNFBackupEntryKey_date), note.modified))
+            return wrongType(ZNFBackupEntryKey_date, "a date");
+        listing.notes.push_back(std::move(note));
+        return true;
+    };
+    ZNFJSONArrayLimits arrayLimits;
+    arrayLimits.elementBytes = limits.entryBytes;
+    arrayLimits.elementTooLarge = [&](qint64) { ++listing.unlistedEntries; };
+    QString error;
+    const bool read = ZNFJSONArrayReader::read(device, take, &error, arrayLimits,
+                                               QByteArray(ZNFBackupEntryKey_body.data()), '}');
+    if (!device.failure().isEmpty()) {
+        unzCloseCurrentFile(zip);
+        return failed(device.failure());
+    }
+    if (!entryFailure.isEmpty()) {
+        unzCloseCurrentFile(zip);
+        return failed(entryFailure);
+    }
+    if (!read) {
+        unzCloseCurrentFile(zip);
+        return failed(QStringLiteral("entries.json is %1").arg(error));
+    }
+    if (unzCloseCurrentFile(zip) != UNZ_OK)
+        return failed(QStringLiteral("entries.json is damaged: its checksum does not match"));
+    for (ZNFBackupNote& note : listing.notes)
+        note.pictures = picturesByNote.value(note.identifier);
+    return listing;
+}
+
+} // namespace ZNFBackupArchiveReader

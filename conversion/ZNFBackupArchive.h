@@ -7,7 +7,10 @@
 #include <QSizeF>
 #include <QString>
 #include <memory>
+#include <optional>
+#include <vector>
 
+#include "conversion/ZNFJSONArrayReader.h"
 #include "conversion/ZNFTemporaryFiles.h"
 
 // String constants, here and in every library, are `inline constexpr QLatin1StringView`: Qt
@@ -100,6 +103,54 @@ private:
     std::unique_ptr<Spill> m_spill; // the deflated index past the buffer, once it is needed
     bool m_done = false;
 };
+
+// Limits on an archive read back (the list of its notes). An archive past any of them is not
+// listed; the reason names the limit.
+inline constexpr qint64 ZNFBackupArchiveReader_maxMembers = 1000000;
+inline constexpr qint64 ZNFBackupArchiveReader_maxIndexBytes = 1LL << 30; // entries.json, inflated
+// Deflate gives text about 3 to 15 times smaller; far more than this is a zip bomb.
+inline constexpr qint64 ZNFBackupArchiveReader_maxInflationRatio = 100;
+// What any member may inflate to before the ratio counts: small members compress far better.
+inline constexpr qint64 ZNFBackupArchiveReader_inflationAllowanceBytes = 1 << 20;
+inline constexpr qint64 ZNFBackupArchiveReader_maxEntries = 1000000;
+inline constexpr int ZNFBackupArchiveReader_maxSeconds = 60;
+// A note's first line is cut after this many characters.
+inline constexpr int ZNFBackupArchiveReader_maxFirstLineLength = 200;
+
+struct ZNFBackupArchiveLimits {
+    qint64 members = ZNFBackupArchiveReader_maxMembers;
+    qint64 indexBytes = ZNFBackupArchiveReader_maxIndexBytes;
+    qint64 inflationRatio = ZNFBackupArchiveReader_maxInflationRatio;
+    qint64 entries = ZNFBackupArchiveReader_maxEntries;
+    qint64 entryBytes = ZNFJSONArrayReader_maxElementBytes;
+    int seconds = ZNFBackupArchiveReader_maxSeconds;
+};
+
+// One note of an archive, as a list shows it.
+struct ZNFBackupNote {
+    QString identifier;
+    QString firstLine;                 // its first line with text, cut with "…"; empty for an empty note
+    std::optional<QDateTime> modified; // "updatedDate", else "date"
+    qint64 pictures = 0;
+};
+
+// What an archive holds, read from its own index: the notes in the index's order.
+struct ZNFBackupListing {
+    std::vector<ZNFBackupNote> notes;
+    qint64 pictures = 0;        // image entries
+    qint64 unlistedEntries = 0; // entries too large to read, so not listed
+    QString failure;            // why the archive could not be read; empty when it was
+
+    bool isOK() const { return failure.isEmpty(); }
+};
+
+// Reads an archive's "entries.json" in place, streamed: memory grows with the number of notes,
+// not with their text or the pictures.
+namespace ZNFBackupArchiveReader {
+ZNFBackupListing read(const QString& path, const ZNFBackupArchiveLimits& limits = {});
+// The first line with text of a body, trimmed and cut at the limit.
+QString firstLine(const QString& body);
+} // namespace ZNFBackupArchiveReader
 
 namespace ZNFBackupArchive {
 

@@ -62,8 +62,8 @@ bool parseElement(const QByteArray& text, QJsonValue& value, QString& error) {
 class Reader {
 public:
     Reader(const ZNFJSONArrayReader::Take& take, const ZNFJSONArrayLimits& limits, const QByteArray& member,
-           QString* error)
-        : m_take(take), m_limits(limits), m_member(member), m_error(error) {}
+           QString* error, char closing)
+        : m_take(take), m_limits(limits), m_member(member), m_error(error), m_closing(closing) {}
 
     bool read(QIODevice& device);
 
@@ -86,6 +86,8 @@ private:
     const ZNFJSONArrayLimits& m_limits;
     const QByteArray m_member;
     QString* m_error;
+    const char m_closing;
+    bool m_closed = false;
 
     State m_state = State::Start;
     qint64 m_segment = -1; // where the bytes not yet kept begin in the chunk
@@ -246,6 +248,8 @@ bool Reader::finishElement() {
         qCWarning(lcConversion()).noquote()
             << QStringLiteral("JSON array: element %1 is larger than %2 bytes, left out")
                    .arg(QString::number(m_index), QString::number(m_limits.elementBytes));
+        if (m_limits.elementTooLarge)
+            m_limits.elementTooLarge(m_index);
     } else {
         QJsonValue value;
         QString reason;
@@ -301,6 +305,10 @@ bool Reader::read(QIODevice& device) {
                 m_segment = i;
                 break; // the first byte of the element, read below
             case State::End:
+                if (m_closing && c == m_closing && !m_closed) {
+                    m_closed = true;
+                    continue;
+                }
                 if (!isBlank(c))
                     return fail(QStringLiteral("text after the array"));
                 continue;
@@ -340,6 +348,8 @@ bool Reader::read(QIODevice& device) {
     if (m_state != State::End)
         return fail(m_state == State::Start ? QStringLiteral("it is empty")
                                             : QStringLiteral("it is cut short"));
+    if (m_closing && !m_closed)
+        return fail(QStringLiteral("no %1 after the array").arg(QLatin1Char(m_closing)));
     return true;
 }
 
@@ -348,8 +358,8 @@ bool Reader::read(QIODevice& device) {
 namespace ZNFJSONArrayReader {
 
 bool read(QIODevice& device, const Take& take, QString* error, const ZNFJSONArrayLimits& limits,
-          const QByteArray& streamedMember) {
-    return Reader(take, limits, streamedMember, error).read(device);
+          const QByteArray& streamedMember, char closing) {
+    return Reader(take, limits, streamedMember, error, closing).read(device);
 }
 
 } // namespace ZNFJSONArrayReader

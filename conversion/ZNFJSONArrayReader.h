@@ -14,6 +14,8 @@ inline constexpr int ZNFJSONArrayReader_maxDepth = 256;
 struct ZNFJSONArrayLimits {
     qint64 elementBytes = ZNFJSONArrayReader_maxElementBytes;
     int depth = ZNFJSONArrayReader_maxDepth;
+    // Told the index of each element left out for its size, so that a reader can say so.
+    std::function<void(qint64 index)> elementTooLarge = {};
 };
 
 // Reads a JSON array one element at a time, so that only the element being read is in memory
@@ -31,8 +33,9 @@ using Take = std::function<bool(QJsonValue element, std::optional<QString> membe
 // `error`, when the text is not one JSON array; `take` may have been called for the elements
 // before the fault. `streamedMember` names a member of object elements (written without
 // escapes in its key) whose string is decoded slice by slice and handed over apart, so that a
-// long one is never held twice.
+// long one is never held twice. `closing`, when given, is the one character (and blanks) that
+// may follow the array: the array is then a member's value, the rest of its object before it.
 bool read(QIODevice& device, const Take& take, QString* error = nullptr,
-          const ZNFJSONArrayLimits& limits = {}, const QByteArray& streamedMember = {});
+          const ZNFJSONArrayLimits& limits = {}, const QByteArray& streamedMember = {}, char closing = 0);
 
 } // namespace ZNFJSONArrayReader

@@ -184,12 +184,14 @@ ZNFBundle ZNFLayoutCollectionViewController::bundle() {
 
 void ZNFLayoutCollectionViewController::loadView() {
     // The interface: one collection view filling the controller's view, a flow layout without
-    // spacing or insets, a vertical scroller at the right.
+    // spacing or insets, a vertical scroller at the right while the content needs one.
     auto* root = new ZNFView(QRectF(0, 0, 480, 640));
     auto* collectionView = new ZNFCollectionView(root->bounds());
     collectionView->setAutoresizingMask(ZNFView::WidthSizable | ZNFView::HeightSizable);
     // Every layout pass of the controller reloads; the collection view need not re-measure on its own.
     collectionView->setRelayoutsOnResize(false);
+    // A scroller with its arrows beside a screen that fits says there is more when there is not.
+    collectionView->setAutohidesScrollers(true);
     root->addSubview(collectionView);
     collectionView->setDataSource(this);
     collectionView->setDelegate(this);

@@ -61,6 +61,13 @@ void ZNFCollectionView::setHasVerticalScroller(bool has) {
     boundsDidChange();
 }
 
+void ZNFCollectionView::setAutohidesScrollers(bool autohides) {
+    if (m_autohides == autohides)
+        return;
+    m_autohides = autohides;
+    boundsDidChange();
+}
+
 void ZNFCollectionView::setVerticalScrollerWidth(double width) {
     width = std::isfinite(width) ? std::max(0.0, width) : 0.0;
     if (m_scrollerWidth == width)
@@ -94,6 +101,21 @@ void ZNFCollectionView::boundsDidChange() {
 }
 
 void ZNFCollectionView::computeLayout() {
+    computeFrames();
+    if (m_hasScroller && m_autohides) {
+        // The scroller's width changes the cells' width and so their heights: measured again
+        // when it comes or goes. Showing it only makes the content taller and hiding it only
+        // shorter, so the second answer stands.
+        const bool needed = m_contentHeight > frame().height() + 1e-9;
+        if (needed != m_scrollerNeeded) {
+            m_scrollerNeeded = needed;
+            placeChrome();
+            computeFrames();
+        }
+    }
+}
+
+void ZNFCollectionView::computeFrames() {
     const int count = m_dataSource ? std::max(0, m_dataSource->numberOfItemsInSection(this, 0)) : 0;
     auto* flow = dynamic_cast<ZNFCollectionViewFlowLayout*>(m_layout.get());
     const ZNFEdgeInsets inset = flow ? flow->sectionInset() : ZNFEdgeInsets{};

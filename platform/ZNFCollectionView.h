@@ -153,7 +153,13 @@ public:
     // The vertical scroller. Width 0 (or none) gives the cells the whole width.
     bool hasVerticalScroller() const { return m_hasScroller; }
     void setHasVerticalScroller(bool has);
-    double verticalScrollerWidth() const { return m_hasScroller ? m_scrollerWidth : 0; }
+    // Off by default. On, the scroller shows only while the content is taller than the view, and
+    // takes no width while hidden.
+    bool autohidesScrollers() const { return m_autohides; }
+    void setAutohidesScrollers(bool autohides);
+    // Whether the scroller is on screen now.
+    bool isVerticalScrollerShown() const { return m_hasScroller && (!m_autohides || m_scrollerNeeded); }
+    double verticalScrollerWidth() const { return isVerticalScrollerShown() ? m_scrollerWidth : 0; }
     void setVerticalScrollerWidth(double width);
     QScrollBar* verticalScroller() const { return m_scroller; }
 
@@ -172,6 +178,7 @@ protected:
 
 private:
     void computeLayout();
+    void computeFrames();
     void placeChrome();
     void updateVisibleCells();
     void placeCell(ZNFCollectionViewItem* cell, int index);
@@ -188,6 +195,8 @@ private:
     double m_contentHeight = 0;
     double m_offset = 0;
     bool m_hasScroller = true;
+    bool m_autohides = false;
+    bool m_scrollerNeeded = false; // the content was taller than the view at the last layout
     double m_scrollerWidth = 15;
     ZNFView* m_clip = nullptr;
     QScrollBar* m_scroller = nullptr;

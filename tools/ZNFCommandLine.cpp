@@ -178,6 +178,7 @@ const char* kUsage =
     "  notecrate send [--yes] [ARCHIVE]    send an archive to the phone\n"
     "  notecrate receive [--yes] DIR       receive an archive, as the phone does\n"
     "  notecrate send|receive --forget NAME  forget a remembered peer\n"
+    "  notecrate list [--json] ARCHIVE     list the notes of an archive\n"
     "  notecrate --version                 print the version\n";
 }
 
@@ -204,6 +205,8 @@ int ZNFRunCommandLine(const QStringList& arguments) {
         return ZNFRunSend(rest);
     if (command == "receive"_L1)
         return ZNFRunReceive(rest);
+    if (command == "list"_L1)
+        return ZNFRunList(rest);
     if (command == "--version"_L1) {
         std::fputs("notecrate " NOTECRATE_VERSION "\n", stdout);
         return 0;

@@ -16,6 +16,8 @@ int ZNFRunConvertKeep(const QStringList& arguments);
 int ZNFRunConvertEvernote(const QStringList& arguments);
 int ZNFRunSend(const QStringList& arguments);
 int ZNFRunReceive(const QStringList& arguments);
+// One line per note of an archive: date, picture count and first line; JSON lines with --json.
+int ZNFRunList(const QStringList& arguments);
 
 // The newer of the two archives the converters leave in the caches folder, or "".
 QString ZNFLatestArchive();

@@ -3,12 +3,15 @@
 // With names, only the screens whose names start with one of them.
 #include "app/ZNFMacNotecrateViewController.h"
 #include "app/ZNFNotecrateWindowController.h"
+#include "conversion/ZNFBackupArchive.h"
 #include "layout/ZNFLayoutItemInteraction.h"
 #include "platform/ZNFBundle.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QJsonObject>
 #include <QMainWindow>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -18,6 +21,45 @@ void settle(int ms) {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
+}
+// A small archive for the list, written to a private caches folder.
+QString writeDemoArchive() {
+    static QTemporaryDir caches;
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(caches.path()));
+    ZNFBackupArchiveWriter writer(QStringLiteral("Vesper_to_Tessanote.notebackup"));
+    const char* lines[] = {"Harbour walk on Sunday",
+                           "Groceries: milk, eggs, lemons",
+                           "Books to read this summer",
+                           "Ideas for the garden",
+                           "Flat viewing notes",
+                           "Passwords are not kept here",
+                           "Recipe: lemon tart",
+                           "Trip to Rome, day 2",
+                           "Call the plumber",
+                           "Birthday presents",
+                           "Running log, March",
+                           "Quotes I liked",
+                           "",
+                           "Meeting with Sam",
+                           "Bike repair parts"};
+    int i = 0;
+    for (const char* line : lines) {
+        const QString id = QStringLiteral("N%1").arg(i);
+        const double ms = 1.70e12 - i * 3.1e8;
+        writer.addEntry(
+            QJsonObject{
+                {"kind", "note"}, {"state", 0}, {"identifier", id}, {"date", ms}, {"updatedDate", ms}},
+            *line ? QString::fromUtf8(line) + QStringLiteral("\nmore text") : QString());
+        for (int p = 0; p < (i % 4 == 1 ? 2 : i % 5 == 0 ? 1 : 0); ++p)
+            writer.addEntry(QJsonObject{{"kind", "Image"},
+                                        {"state", 0},
+                                        {"identifier", id + QString::number(p)},
+                                        {"parentId", id},
+                                        {"binaryAttachmentId", id},
+                                        {"date", ms}});
+        ++i;
+    }
+    return writer.commit();
 }
 } // namespace
 
@@ -93,10 +135,32 @@ int main(int argc, char** argv) {
         else
             std::fprintf(stderr, "could not write %s\n", qPrintable(path));
     };
+    // The list, of an archive of its own, with what its conversion left out.
+    const QString demo = writeDemoArchive();
+    ZNFConversionOutcome outcome;
+    outcome.addLeftOut({ZNFLeftOutReason::LockedNote, QStringLiteral("Diary"), {}, {}});
+    outcome.addLeftOut({ZNFLeftOutReason::PDF,
+                        QStringLiteral("Trip to Rome, day 2"),
+                        QStringLiteral("Boarding pass.pdf"),
+                        {}});
+    outcome.addLeftOut({ZNFLeftOutReason::TrashedNote, QStringLiteral("Old shopping list"), {}, {}});
     for (const auto& [name, build] : screens) {
         vc->showScreen(build());
         shoot(QString::fromLatin1(name));
     }
+    vc->setCurrentBackupPath(demo);
+    vc->setCurrentBackupLeftOut(outcome);
+    vc->setCurrentBackupAttachmentCount(10);
+    vc->setCurrentBackupNoteCount(15);
+    vc->showScreen(vc->currentBackupItems());
+    shoot(QStringLiteral("6a-backup-left-out"));
+    vc->showScreen(vc->noteListItems());
+    shoot(QStringLiteral("6b-list"));
+    vc->showScreen(vc->noteListItems(QStringLiteral("trip")));
+    shoot(QStringLiteral("6c-list-filtered"));
+    vc->setCurrentBackupPath(QStringLiteral("/tmp/Vesper_to_Tessanote.notebackup"));
+    vc->setCurrentBackupLeftOut(ZNFConversionOutcome());
+    vc->setCurrentBackupNoteCount(12);
     // The keyboard focus on the Notes screen's button, as Tab leaves it.
     vc->showScreen(vc->notesAppScreen1Items());
     settle(200);

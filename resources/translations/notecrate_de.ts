@@ -269,5 +269,70 @@ die richtige Datei gewählt hast, und versuche es erneut.</translation>
         <translation>Etwas ist schiefgelaufen – prüfe, ob du deine .enex-Dateien gewählt hast, und versuche es erneut.
 %1</translation>
     </message>
+    <!-- The list of an archive's notes, and the backup screen without iCloud Drive. -->
+    <message>
+        <source>Save a Copy…</source>
+        <translation>Kopie sichern…</translation>
+    </message>
+    <message>
+        <source>Would you like to save this file to a folder your phone can reach, to import later from the Tessanote settings menu, or send them wirelessly to your phone right now?</source>
+        <translation>Möchtest du diese Datei in einem Ordner sichern, den dein Telefon erreicht, um sie später über die Einstellungen von Tessanote zu importieren, oder die Notizen jetzt drahtlos an dein Telefon senden?</translation>
+    </message>
+    <message>
+        <source>Show the notes</source>
+        <translation>Notizen anzeigen</translation>
+    </message>
+    <message>
+        <source>Empty note</source>
+        <translation>Leere Notiz</translation>
+    </message>
+    <message>
+        <source>1 picture</source>
+        <translation>1 Bild</translation>
+    </message>
+    <message>
+        <source>Untitled note</source>
+        <translation>Notiz ohne Titel</translation>
+    </message>
+    <message>
+        <source>%1 in “%2”</source>
+        <translation>%1 in „%2“</translation>
+    </message>
+    <message>
+        <source>%1 notes · %2 pictures</source>
+        <translation>%1 Notizen · %2 Bilder</translation>
+    </message>
+    <message>
+        <source>%1 of %2 notes</source>
+        <translation>%1 von %2 Notizen</translation>
+    </message>
+    <message>
+        <source>The notes of this archive cannot be shown: %1</source>
+        <translation>Die Notizen dieses Archivs können nicht angezeigt werden: %1</translation>
+    </message>
+    <message>
+        <source>%1 notes are too large to show here.</source>
+        <translation>%1 Notizen sind zu groß, um sie hier anzuzeigen.</translation>
+    </message>
+    <message>
+        <source>Filter the notes</source>
+        <translation>Notizen filtern</translation>
+    </message>
+    <message>
+        <source>No note holds “%1”.</source>
+        <translation>Keine Notiz enthält „%1“.</translation>
+    </message>
+    <message>
+        <source>Left out</source>
+        <translation>Ausgelassen</translation>
+    </message>
+    <message>
+        <source>Nothing was left out.</source>
+        <translation>Nichts wurde ausgelassen.</translation>
+    </message>
+    <message>
+        <source>and %1 more, counted but not named</source>
+        <translation>und %1 weitere, gezählt, aber nicht einzeln genannt</translation>
+    </message>
 </context>
 </TS>

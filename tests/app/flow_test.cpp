@@ -25,6 +25,7 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QTest>
 #include <QThreadPool>
 #include <QTimer>
@@ -90,6 +91,7 @@ protected:
                 "<updated>20240102T120000Z</updated><tag>work</tag></note>\n";
         return out + "</en-export>\n";
     }
+    bool atBackup() const { return shows("Send Wirelessly"); }
     // What a conversion left in the caches folder (a cancelled one leaves nothing).
     QStringList cacheFiles() const {
         QThreadPool::globalInstance()->waitForDone();
@@ -140,7 +142,7 @@ TEST_F(FlowTest, ConversionProgressSecondClickAndBackCancel) {
 
         row.start();
         const ZNFLayoutItemList second = shown();
-        ASSERT_TRUE(waitUntil([&] { return shows("Save to iCloud"); }, 15000));
+        ASSERT_TRUE(waitUntil([&] { return atBackup(); }, 15000));
         EXPECT_TRUE(QRegularExpression(QString("^Converting [1-9][0-9,.]* of %1 notes…$").arg(total))
                         .match(textOf(second.back()))
                         .hasMatch())
@@ -361,7 +363,8 @@ TEST_F(FlowTest, GermanLeavesNoEnglishText) {
                  {vc->initialScreenItems(), vc->notesAppScreen1Items(), vc->notesAppScreen2Items(),
                   vc->vesperScreen1Items(), vc->vesperScreen2Items(), vc->keepScreen1Items(),
                   vc->evernoteScreen1Items(), vc->currentBackupItems(), vc->backupSuccessItems(),
-                  vc->sendWirelesslyItems(), vc->wirelessSuccessItems(true), vc->wirelessSuccessItems(false)})
+                  vc->sendWirelesslyItems(), vc->wirelessSuccessItems(true), vc->wirelessSuccessItems(false),
+                  vc->noteListItems()})
                 for (const auto& item : screen)
                     collect(item, out);
         }
@@ -456,7 +459,7 @@ TEST_F(FlowTest, NotesFlowThroughItsErrorAndACancelledImportToTheBackupScreen) {
 
     clickText("Next");
     EXPECT_EQ(vc->notesAppImporter(), importer);
-    ASSERT_TRUE(waitUntil([&] { return shows("Save to iCloud"); }, 15000));
+    ASSERT_TRUE(waitUntil([&] { return atBackup(); }, 15000));
     EXPECT_TRUE(shows("Converted 2 notes to .notebackup"));
     EXPECT_TRUE(shows("0 pictures")) << "nothing left out, nothing said about it";
     EXPECT_EQ(vc->currentBackupPath(), home.caches() + "/iOSNotes_to_Tessanote.notebackup");
@@ -500,7 +503,7 @@ TEST_F(FlowTest, WithoutTheScriptTheNotesScreenConvertsAChosenCopiedFolder) {
     chosen = QUrl::fromLocalFile(folder);
     clickText("Choose your copied Notes folder");
     EXPECT_TRUE(shows("Converting notes..."));
-    ASSERT_TRUE(waitUntil([&] { return shows("Save to iCloud"); }, 15000));
+    ASSERT_TRUE(waitUntil([&] { return atBackup(); }, 15000));
     EXPECT_TRUE(shows("Converted 2 notes to .notebackup"));
     EXPECT_EQ(vc->notesAppImporter()->notesFolder(), folder);
     // What a conversion left out is said under the count.
@@ -541,7 +544,7 @@ TEST_F(FlowTest, VesperConversionAndItsErrorScreen) {
 
     choose(good);
     clickText("Select your Vesper Export file");
-    ASSERT_TRUE(waitUntil([&] { return shows("Save to iCloud"); }, 15000));
+    ASSERT_TRUE(waitUntil([&] { return atBackup(); }, 15000));
     EXPECT_TRUE(shows("Converted 2 notes to .notebackup"));
     EXPECT_EQ(QFileInfo(vc->currentBackupPath()).fileName(), "Vesper_to_Tessanote.notebackup");
 }
@@ -652,7 +655,7 @@ TEST_F(FlowTest, KeepAndEvernoteFlowsEndOnTheBackupOrTheirErrorScreen) {
             continue;
         }
         const auto failed = [&] { return shownText(1).startsWith("Something went wrong"); };
-        ASSERT_TRUE(waitUntil([&] { return shows("Save to iCloud") || failed(); }, 15000));
+        ASSERT_TRUE(waitUntil([&] { return atBackup() || failed(); }, 15000));
         const bool notYet = failed() && !row.notYet.isEmpty() && shownText(1) == row.notYet;
         if (row.notes == 0 || notYet) {
             EXPECT_TRUE(failed()) << "no archive with a note was expected";
@@ -676,7 +679,7 @@ TEST_F(FlowTest, KeepAndEvernoteFlowsEndOnTheBackupOrTheirErrorScreen) {
 
 TEST_F(FlowTest, SaveReplacesAnExistingFileAndReportsAFailedCopy) {
     startVesper();
-    ASSERT_TRUE(waitUntil([&] { return shows("Save to iCloud"); }, 15000));
+    ASSERT_TRUE(waitUntil([&] { return atBackup(); }, 15000));
 
     const QString destination = home.root() + "/Backups/mine.notebackup";
     writeFile(destination, "old content");
@@ -690,7 +693,8 @@ TEST_F(FlowTest, SaveReplacesAnExistingFileAndReportsAFailedCopy) {
     const int save = int(shown().size()) - 1;
     click(save);
     EXPECT_EQ(offeredName, "Vesper_to_Tessanote");
-    EXPECT_EQ(start, QUrl::fromLocalFile(home.home())) << "no iCloud Drive folder: the panel starts at home";
+    EXPECT_EQ(start, QUrl::fromLocalFile(home.home()))
+        << "no iCloud Drive nor Documents: the panel starts at home";
     QDir().mkpath(home.home() + "/Library/Mobile Documents/com~apple~CloudDocs");
     EXPECT_EQ(ZNFMacNotecrateViewController::panelStartURL(), ZNFMacNotecrateViewController::iCloudURL());
     EXPECT_EQ(readFile(destination), readFile(vc->currentBackupPath()));
@@ -731,4 +735,114 @@ TEST_F(FlowTest, LinkTextsUnderlineHereAndStayClickable) {
     click(int(screen.size()) - 1);
     EXPECT_EQ(launched, "Notes");
     EXPECT_TRUE(shows("Next")) << "the link changes no screen";
+}
+
+// The list shows the archive's own notes in its order, then what the conversion left out;
+// the filter narrows both as one types, keeping the focus; Back returns to the backup screen.
+TEST_F(FlowTest, TheListShowsTheArchiveAndNarrowsAsOneTypes) {
+    startVesper();
+    ASSERT_TRUE(waitUntil([&] { return atBackup(); }, 15000));
+    ZNFConversionOutcome outcome;
+    outcome.addLeftOut({ZNFLeftOutReason::LockedNote, "Diary", {}, {}});
+    outcome.addLeftOut({ZNFLeftOutReason::PDF, "Second trip", "Tickets.pdf", {}});
+    vc->setCurrentBackupLeftOut(outcome);
+    vc->updateToShowBackup();
+    const ZNFLayoutItemList backup = shown();
+    clickText("Show the notes");
+    EXPECT_TRUE(shows("2 notes · 0 pictures"));
+    EXPECT_EQ(noteRowsOf(shown()),
+              (QStringList{"First note", "Second note", "Diary", "Tickets.pdf in “Second trip”"}));
+    EXPECT_EQ(noteRowDetailsOf(shown()).mid(2), (QStringList{"locked note", "PDF"}));
+    EXPECT_FALSE(noteRowDatesOf(shown()).value(0).isEmpty()) << "a note's date, in the user's locale";
+
+    QLineEdit* field = filterField(collectionView());
+    ASSERT_TRUE(field);
+    field->setFocus();
+    const struct {
+        const char* name;
+        const char* typed; // more letters, after those of the rows above
+        QStringList rows;
+        const char* said;
+    } rows[] = {
+        {"narrowed to the notes that hold it",
+         "sec",
+         {"Second note", "Tickets.pdf in “Second trip”"},
+         "1 of 2 notes"},
+        {"any case", "OND", {"Second note", "Tickets.pdf in “Second trip”"}, "1 of 2 notes"},
+        {"nothing holds it", "x", {}, "No note holds “secONDx”."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        QTest::keyClicks(QApplication::focusWidget(), row.typed);
+        EXPECT_EQ(noteRowsOf(shown()), row.rows);
+        EXPECT_TRUE(shows(row.said)) << textsOf(shown()).join(" | ").toStdString();
+        EXPECT_EQ(QApplication::focusWidget(), filterField(collectionView())) << "the field keeps the focus";
+    }
+    clickText("‹ Back");
+    EXPECT_EQ(shown(), backup);
+}
+
+// The scroller shows only while the screen is taller than the window.
+TEST_F(FlowTest, TheScrollerShowsOnlyWhenTheContentIsTaller) {
+    ZNFConversionOutcome many;
+    for (int i = 0; i < 60; ++i)
+        many.addLeftOut({ZNFLeftOutReason::LockedNote, QString("Locked %1").arg(i), {}, {}});
+    vc->setCurrentBackupPath(home.root() + "/none.notebackup");
+    const struct {
+        const char* name;
+        std::function<void()> show;
+        bool scroller;
+    } rows[] = {
+        {"the start screen fits", [&] { vc->showScreen(vc->initialScreenItems()); }, false},
+        {"a list of 60 rows does not",
+         [&] {
+             vc->setCurrentBackupLeftOut(many);
+             vc->showNoteList();
+         },
+         true},
+        {"the start screen again", [&] { vc->showScreen(vc->initialScreenItems()); }, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        row.show();
+        QCoreApplication::processEvents();
+        ZNFCollectionView* cv = collectionView();
+        EXPECT_EQ(cv->verticalScroller()->isVisible(), row.scroller);
+        EXPECT_EQ(cv->frameForItemAtIndexPath({0, 0}).right() <=
+                      cv->frame().width() - (row.scroller ? 15 : 0) + 0.5,
+                  true);
+        EXPECT_EQ(cv->contentHeight() > cv->frame().height(), row.scroller);
+    }
+}
+
+// Without iCloud Drive the backup screen offers a copy where the phone can reach it, and the
+// panel starts in Documents; with it the screen is the one the phone app's users know.
+TEST_F(FlowTest, TheBackupScreenWithAndWithoutICloudDrive) {
+    vc->setCurrentBackupPath(home.root() + "/x.notebackup");
+    writeFile(vc->currentBackupPath(), "archive");
+    const QString documents = home.home() + "/Documents",
+                  iCloud = home.home() + "/Library/Mobile Documents/com~apple~CloudDocs";
+    const struct {
+        const char* name;
+        QString folder; // made before the screen is shown
+        const char* button;
+        const char* text;
+        QString start;
+    } rows[] = {
+        {"no iCloud Drive", documents, "Save a Copy…", "to a folder your phone can reach", documents},
+        {"iCloud Drive", iCloud, "Save to iCloud", "to your iCloud Drive to import later", iCloud},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        QDir().mkpath(row.folder);
+        vc->updateToShowBackup();
+        EXPECT_TRUE(showsPart(row.text));
+        QUrl start;
+        vc->savePanel = [&](const QUrl& at, const QString&) -> std::optional<QUrl> {
+            start = at;
+            return std::nullopt;
+        };
+        clickText(row.button);
+        EXPECT_EQ(start, QUrl::fromLocalFile(row.start));
+    }
 }

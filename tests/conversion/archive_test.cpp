@@ -1,6 +1,7 @@
 #include "conversion/ZNFBackupArchive.h"
 #include "conversion/ZNFTemporaryFiles.h"
 #include "support/archive_reading.h"
+#include "support/backup_archives.h"
 
 class ArchiveTest : public ::testing::Test {
 protected:
@@ -136,4 +137,36 @@ TEST_F(ArchiveTest, LeftoversOfEndedRunsAreRemovedAndNothingElse) {
     EXPECT_EQ(ZNFTemporaryFiles::removeLeftovers(), 3);
     for (const auto& row : rows)
         EXPECT_EQ(QFileInfo::exists(home.caches() + "/" + row.name), !row.removed) << row.name.toStdString();
+}
+
+// Each limit of the reading side refuses, or leaves out, what lies past it; the command line's
+// rows meet the default limits on size.
+TEST_F(ArchiveTest, ReadingBackStopsAtEachLimit) {
+    const QString path = QDir(home.caches()).filePath("limits.notebackup");
+    const QByteArray note = R"({"kind":"note","identifier":"A","body":")" + QByteArray(300, 'x') + R"("})";
+    ASSERT_TRUE(BackupArchives::write(path, R"({"entries":[)" + note + R"(,{"kind":"note","body":"b"}]})"));
+    const struct {
+        const char* name;
+        ZNFBackupArchiveLimits limits;
+        const char* failure; // empty: read, with `notes` listed and `unlisted` left out
+        qsizetype notes = 0;
+        qint64 unlisted = 0;
+    } rows[] = {
+        {"within every limit", {}, "", 2, 0},
+        {"members", {.members = 1}, "it holds more than 1 files"},
+        {"entries", {.entries = 1}, "it holds more than 1 entries"},
+        {"an entry's bytes", {.entryBytes = 100}, "", 1, 1},
+        {"the index's bytes", {.indexBytes = 100}, "entries.json is larger than 100 bytes"},
+        {"time", {.seconds = 0}, "reading entries.json took longer than 0 s"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const ZNFBackupListing listing = ZNFBackupArchiveReader::read(path, row.limits);
+        EXPECT_EQ(listing.failure.toStdString(), row.failure);
+        EXPECT_EQ(qsizetype(listing.notes.size()), row.notes);
+        EXPECT_EQ(listing.unlistedEntries, row.unlisted);
+    }
+    EXPECT_EQ(ZNFBackupArchiveReader::firstLine(" \n\n  Trip  to\tRome \nday 2"), "Trip to Rome");
+    EXPECT_EQ(ZNFBackupArchiveReader::firstLine(QString(300, 'y')).size(),
+              ZNFBackupArchiveReader_maxFirstLineLength + 1);
 }

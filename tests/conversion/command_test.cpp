@@ -1,8 +1,9 @@
-// Runs of the built executable's "convert vesper" and "convert notes": their arguments, exit
+// Runs of the built executable's subcommands: their arguments, exit
 // codes and output lines; and what it says about itself. What the archives hold is the
 // importers' tests.
 #include "support/archive_reading.h"
 #include "support/attachments_fixture.h"
+#include "support/backup_archives.h"
 #include "support/command_run.h"
 #include "support/keep_takeout.h"
 #include "support/notes_store_fixture.h"
@@ -129,4 +130,59 @@ TEST(KeepAndEvernoteCommands, ArgumentsExitCodesAndOutputLines) {
         SCOPED_TRACE(row.name);
         expectRun(row);
     }
+}
+
+TEST(ListCommand, ArgumentsExitCodesAndHostileArchives) {
+    ScopedHome home;
+    ScopedVariable tz("TZ", "UTC");
+    const QString root = home.root();
+    const auto archive = [&](const char* name, const QByteArray& index) {
+        const QString path = root + "/" + name + ".notebackup";
+        EXPECT_TRUE(BackupArchives::write(path, index));
+        return path;
+    };
+    const QString good = archive(
+        "good", R"({"entries":[{"kind":"note","state":0,"identifier":"A","body":"\n  Trip to\tRome \nday 2",)"
+                R"("date":0,"updatedDate":1000000000000},)"
+                R"({"kind":"note","state":0,"identifier":"B","body":""},)"
+                R"({"kind":"Image","state":0,"identifier":"i","parentId":"A","binaryAttachmentId":"r"}]})");
+    writeFile(root + "/text.notebackup", "not a zip at all");
+    const QString noIndex = root + "/noindex.notebackup";
+    ASSERT_TRUE(KeepTakeout::writeZip(noIndex, {{"resources/.DS_Store", {}}}));
+    // Blanks between elements are valid JSON and deflate a thousandfold.
+    const QString bomb = archive("bomb", "{\"entries\":[" + QByteArray(20 << 20, ' ') + "]}");
+    const QString huge = root + "/huge.notebackup";
+    ASSERT_TRUE(BackupArchives::writeLyingSize(huge, "entries.json", R"({"entries":[]})", 3LL << 30));
+    const QString lying = root + "/lying.notebackup";
+    ASSERT_TRUE(BackupArchives::writeLyingSize(lying, "entries.json", R"({"entries":[]})", 5));
+    const auto list = [](const QStringList& more) { return QStringList{"list"} + more; };
+    const char* unreadable = "is not a readable backup archive: ";
+    const CommandRow rows[] = {
+        // clang-format off
+        {"date, pictures and first line, tab-separated", list({good}), 0, {}, -1, 0, {},
+         "2001-09-09T01:46:40Z\t1\tTrip to Rome\n-\t0\t\n"},
+        {"JSON lines", list({"--json", good}), 0, {}, -1, 0, {},
+         R"({"date":"2001-09-09T01:46:40Z","firstLine":"Trip to Rome","identifier":"A","pictures":1})"},
+        {"no archive", list({}), 1, {"notecrate: list takes one ARCHIVE"}},
+        {"an unknown option", list({"--all", good}), 1, {"notecrate: unknown option --all"}},
+        {"a missing file", list({root + "/none"}), 1, {"there is no such file"}},
+        {"not a zip", list({root + "/text.notebackup"}), 1, {QString(unreadable) + "it is not a zip archive"}},
+        {"no entries.json", list({noIndex}), 1, {"it holds no entries.json"}},
+        {"a zip bomb member", list({bomb}), 1, {"entries.json inflates to more than 100 times its size"}},
+        {"a huge entries.json", list({huge}), 1, {"entries.json is larger than 1073741824 bytes"}},
+        {"a member longer than it says", list({lying}), 1, {"entries.json is damaged"}},
+        {"entries not an array", list({archive("object", R"({"entries":{}})")}), 1, {"does not begin with ["}},
+        {"another key first", list({archive("key", R"({"version":1,"entries":[]})")}), 1,
+         {"does not begin with {\"entries\":"}},
+        {"an entry not an object", list({archive("number", R"({"entries":[1]})")}), 1, {"entry 0 is not an object"}},
+        {"a body that is a number", list({archive("body", R"({"entries":[{"kind":"note","body":5}]})")}), 1,
+         {"entry 0: \"body\" is not a string"}},
+        {"a date that is a list", list({archive("date", R"({"entries":[{"kind":"note","date":[]}]})")}), 1,
+         {"entry 0: \"date\" is not a date"}},
+        {"an index cut short", list({archive("short", R"({"entries":[{"kind":"note")")}), 1, {"cut short"}},
+        {"text after the index", list({archive("after", R"({"entries":[]}x)")}), 1, {"text after the array"}},
+        // clang-format on
+    };
+    for (const CommandRow& row : rows)
+        expectRun(row);
 }

@@ -198,8 +198,8 @@ TEST_F(JavascriptBridge, ScriptErrorsAreLoggedAndTheContextStaysUsable) {
     EXPECT_EQ(log.lines().filter("JS Error: ").size(), 3);
     EXPECT_TRUE(log.lines().contains("caught TypeError"));
 
-    // What one native call builds is held to its limit; the largest allowed is built.
-    const qsizetype most = ZNFJavascriptContext::MaxBuiltLength;
+    // What one native call builds or walks is held to its limit; the largest allowed is made.
+    const qsizetype most = ZNFJavascriptContext::MaxBuiltLength, walk = ZNFJavascriptContext::MaxWalkedLength;
     for (const auto& [script, length] : std::initializer_list<std::pair<QString, qsizetype>>{
              {QString("'ab'.repeat(%1).length").arg(most / 2), most},
              {QString("'ab'.repeat(%1).length").arg(most / 2 + 1), -1},
@@ -210,10 +210,33 @@ TEST_F(JavascriptBridge, ScriptErrorsAreLoggedAndTheContextStaysUsable) {
              {QString("new Array(2 ** 31).join('ab').length"), -1},
              {QString("new Array(3).fill(0).length"), 3},
              {QString("new Array(2 ** 32 - 1).fill(0).length"), -1},
-             {QString("new Uint8Array(%1).fill(1).length").arg(most + 1), -1}}) {
+             {QString("new Uint8Array(%1).fill(1).length").arg(most + 1), -1},
+             // Walks the engine would not interrupt: over a sparse array, an array-like that
+             // claims 2 ** 53 elements, or one whose length says one thing to the check and
+             // another to the walk.
+             {QString("new Array(%1).slice().length").arg(walk), walk},
+             {QString("new Array(%1).slice().length").arg(walk + 1), -1},
+             {QString("Array.prototype.includes.call({length: 2 ** 53 - 1}, 1) ? 1 : 0"), -1},
+             {QString("new Array(2 ** 32 - 1).copyWithin(0, 1).length"), -1},
+             {QString("[].concat(new Array(2 ** 32 - 1)).length"), -1},
+             {QString("JSON.stringify({a: [new Array(2 ** 32 - 1)]}).length"), -1},
+             {QString("JSON.stringify({a: [1, 2]}, (k, v) => v).length"), 11},
+             {QString("var n = 0; Array.prototype.indexOf.call({get length() { return n++ ? 2 ** 53 : 0; }}, 1)"), -2},
+             {QString("'ab'.repeat(%1).split('').length").arg(walk / 2), walk},
+             {QString("'ab'.repeat(%1).split('').length").arg(walk / 2 + 1), -1},
+             {QString("'a,b,c'.split(',', 2).length"), 2},
+             {QString("new Uint8Array(%1).length").arg(walk), walk},
+             {QString("Object.keys(new Uint8Array(%1)).length").arg(walk + 1), -1},
+             {QString("new Float64Array(new ArrayBuffer(%1)).length").arg(walk), walk / 8},
+             {QString("new (new Uint8Array(1).constructor)(2 ** 30).length"), -1},
+             {QString("typeof Proxy === 'undefined' ? 1 : 0"), 1}}) {
         const QJSValue built = context->evaluateScript(script);
-        EXPECT_EQ(built.isUndefined() ? -1 : qsizetype(built.toNumber()), length) << script.toStdString();
-        if (length < 0) {
+        // -1: refused with a RangeError; -2: with a TypeError.
+        EXPECT_EQ(built.isUndefined() ? (log.lines().last().contains("TypeError") ? -2 : -1)
+                                      : qsizetype(built.toNumber()),
+                  length)
+            << script.toStdString();
+        if (length == -1) {
             EXPECT_TRUE(log.lines().filter("JS Error: ").last().contains("RangeError"))
                 << script.toStdString();
         }

@@ -1,12 +1,14 @@
 #include "AppTestSupport.h"
 
 #include "app/ZNFMacNotecrateViewController.h"
+#include "app/ZNFNoteListItems.h"
 #include "layout/ZNFLayoutCollectionViewController.h"
 #include "layout/ZNFLayoutItemInteraction.h"
 #include "layout/items/ZNFTextLayoutItem.h"
 #include "platform/ZNFCollectionView.h"
 
 #include <QCoreApplication>
+#include <QLineEdit>
 #include <QTest>
 
 QString textOf(const std::shared_ptr<ZNFLayoutItem>& item) {
@@ -20,6 +22,37 @@ QStringList textsOf(const ZNFLayoutItemList& items) {
         if (ZNFMacNotecrateViewController::textItemIn(item))
             out << textOf(item);
     return out;
+}
+
+namespace {
+QStringList rowsOf(const ZNFLayoutItemList& items,
+                   const std::function<QString(const ZNFNoteRowItem&)>& part) {
+    QStringList out;
+    for (const auto& item : items)
+        if (auto row = std::dynamic_pointer_cast<ZNFNoteRowItem>(item))
+            out << part(*row);
+    return out;
+}
+} // namespace
+
+QStringList noteRowsOf(const ZNFLayoutItemList& items) {
+    return rowsOf(items, [](const ZNFNoteRowItem& row) { return row.title(); });
+}
+
+QStringList noteRowDatesOf(const ZNFLayoutItemList& items) {
+    return rowsOf(items, [](const ZNFNoteRowItem& row) { return row.dateText(); });
+}
+
+QStringList noteRowDetailsOf(const ZNFLayoutItemList& items) {
+    return rowsOf(items, [](const ZNFNoteRowItem& row) { return row.detail(); });
+}
+
+QLineEdit* filterField(ZNFCollectionView* collectionView) {
+    QCoreApplication::processEvents();
+    for (const auto& cell : collectionView->visibleItems())
+        if (auto* field = cell->view()->findChild<QLineEdit*>())
+            return field;
+    return nullptr;
 }
 
 bool clickCell(ZNFCollectionView* collectionView, int index, std::optional<QPoint> offset) {

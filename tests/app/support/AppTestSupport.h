@@ -17,6 +17,13 @@ class ZNFCollectionView;
 QStringList textsOf(const ZNFLayoutItemList& items);
 // The text of one item, empty for an item that is no text.
 QString textOf(const std::shared_ptr<ZNFLayoutItem>& item);
+// The titles, dates and details of a list's rows, in order.
+QStringList noteRowsOf(const ZNFLayoutItemList& items);
+QStringList noteRowDatesOf(const ZNFLayoutItemList& items);
+QStringList noteRowDetailsOf(const ZNFLayoutItemList& items);
+// The list's filter field on display, if any.
+class QLineEdit;
+QLineEdit* filterField(ZNFCollectionView* collectionView);
 // A real left press and release on the deepest widget at the centre of the cell that shows
 // item `index` (of its button or link, when it holds one), or at `offset` from the cell's
 // top-left corner. False when there is no cell.

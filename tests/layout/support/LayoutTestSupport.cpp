@@ -64,6 +64,9 @@ void LayoutWindowTest::openWindow(const QSizeF& size, double scrollerWidth) {
     root = controller->view();
     cv = controller->collectionView();
     cv->setVerticalScrollerWidth(scrollerWidth);
+    // The scroller always takes its width here, as the measuring rules describe it; the
+    // application's hiding of it is the flow tests'.
+    cv->setAutohidesScrollers(false);
     root->setFrame(QRectF(QPointF(0, 0), size));
     root->show();
     root->activateWindow();
