@@ -265,30 +265,142 @@ ZNFJavascriptContext::ZNFJavascriptContext() : m_engine(std::make_unique<QJSEngi
     m_arrayBufferPrototype = m_engine->globalObject()
                                  .property(QStringLiteral("ArrayBuffer"))
                                  .property(QStringLiteral("prototype"));
-    // The engine sets no bound on what these build; past ours they throw a RangeError before
-    // anything is allocated. join() is judged by its separators alone.
-    const QJSValue limit = m_engine->evaluate(QStringLiteral(R"((function (max) {
-    const check = function (length) {
-        if (length > max)
-            throw new RangeError("Invalid length: more than " + max + " characters or elements");
+    // The engine does not interrupt its own native calls, and some of them build or walk as
+    // much as a script asks at once: "x".repeat(2 ** 30), or includes() over an array-like that
+    // claims 2 ** 53 elements, holds the engine past any time limit (copyWithin() over one
+    // crashes it). Each such call is checked first and throws a RangeError instead.
+    const QJSValue limit = m_engine->evaluate(QStringLiteral(R"JS((function (maxBuilt, maxWalked, global) {
+    "use strict";
+    const apply = Reflect.apply, construct = Reflect.construct, isArray = Array.isArray;
+    const describe = Object.getOwnPropertyDescriptor, protoOf = Object.getPrototypeOf;
+    const define = Object.defineProperty, trunc = Math.trunc, ProxyOf = Proxy;
+    const typedLength = describe(protoOf(Uint8Array.prototype), "length").get;
+    const fail = function (max) {
+        throw new RangeError("Invalid length: more than " + max + " characters or elements");
     };
-    const wrap = function (proto, name, length) {
-        const original = proto[name];
-        Object.defineProperty(proto, name, { writable: true, configurable: true, value: function () {
-            check(length(this, arguments));
-            return original.apply(this, arguments);
+    const check = function (length, max) {
+        if (length > max)
+            fail(max);
+    };
+    const count = function (value) {
+        return trunc(Number(value)) || 0;
+    };
+    // The length a native walk will read, read the same way: a typed array's own count, an
+    // array's length, or an array-like's plain `length`. A length a script computes (a getter,
+    // an object with valueOf) could say one thing here and another to the walk: refused.
+    const lengthOf = function (value) {
+        if (value === null || value === undefined)
+            return 0;
+        try {
+            return apply(typedLength, value, []);
+        } catch (e) {
+        }
+        for (let o = Object(value); o !== null; o = protoOf(o)) {
+            const d = describe(o, "length");
+            if (!d)
+                continue;
+            if (!("value" in d))
+                throw new TypeError("an array-like's length must be a plain number");
+            const t = typeof d.value;
+            if (t !== "number" && t !== "string" && t !== "undefined" && t !== "boolean")
+                throw new TypeError("an array-like's length must be a plain number");
+            return count(d.value);
+        }
+        return 0;
+    };
+    const wrap = function (owner, name, length, max) {
+        const original = owner[name];
+        if (typeof original !== "function")
+            return;
+        define(owner, name, { writable: true, configurable: true, value: function () {
+            check(length(this, arguments), max);
+            return apply(original, this, arguments);
         } });
     };
-    const count = function (value) { return Math.trunc(Number(value)) || 0; };
-    wrap(String.prototype, "repeat", (s, a) => String(s).length * count(a[0]));
-    wrap(String.prototype, "padStart", (s, a) => count(a[0]));
-    wrap(String.prototype, "padEnd", (s, a) => count(a[0]));
+    // Native string building: the result's length is known before anything is built.
+    wrap(String.prototype, "repeat", (s, a) => String(s).length * count(a[0]), maxBuilt);
+    wrap(String.prototype, "padStart", (s, a) => count(a[0]), maxBuilt);
+    wrap(String.prototype, "padEnd", (s, a) => count(a[0]), maxBuilt);
     wrap(Array.prototype, "join", (s, a) =>
-        (count(Object(s).length) - 1) * (a[0] === undefined ? 1 : String(a[0]).length));
-    wrap(Array.prototype, "fill", (s) => count(Object(s).length));
-    wrap(Object.getPrototypeOf(Uint8Array.prototype), "fill", (s) => count(s.length));
-}))"));
-    limit.call({double(MaxBuiltLength)});
+        (lengthOf(s) - 1) * (a[0] === undefined ? 1 : String(a[0]).length), maxBuilt);
+    // Native walks over an array's length, which the engine does not interrupt: a sparse array
+    // or an array-like may claim billions of elements without holding one.
+    for (const name of ["copyWithin", "every", "fill", "filter", "find", "findIndex", "findLast",
+                        "findLastIndex", "flat", "flatMap", "forEach", "includes", "indexOf", "join",
+                        "lastIndexOf", "map", "reduce", "reduceRight", "reverse", "shift", "slice",
+                        "some", "sort", "splice", "toLocaleString", "unshift"])
+        wrap(Array.prototype, name, lengthOf, maxWalked);
+    wrap(Array.prototype, "concat", function (s, a) {
+        let total = lengthOf(s);
+        for (let i = 0; i < a.length; ++i)
+            total += isArray(a[i]) ? lengthOf(a[i]) : 1;
+        return total;
+    }, maxWalked);
+    wrap(JSON, "parse", (s, a) => String(a[0]).length, maxBuilt);
+    const stringify = JSON.stringify;
+    define(JSON, "stringify", { writable: true, configurable: true, value: function (value, replacer, space) {
+        // Every array is seen by this replacer before it is walked.
+        const user = typeof replacer === "function" ? replacer : null;
+        const guard = function (key, v) {
+            if (user)
+                v = apply(user, this, [key, v]);
+            if (isArray(v))
+                check(lengthOf(v), maxWalked);
+            return v;
+        };
+        if (isArray(replacer)) {
+            check(lengthOf(replacer), maxWalked);
+            apply(stringify, JSON, [value, guard]);
+            return apply(stringify, JSON, [value, replacer, space]);
+        }
+        return apply(stringify, JSON, [value, guard, space]);
+    } });
+    const split = String.prototype.split;
+    define(String.prototype, "split", { writable: true, configurable: true, value: function (separator, limit) {
+        // The engine makes every part before it returns: asked for one more than a walk may
+        // hold, it stops there.
+        const wanted = limit === undefined ? 4294967295 : limit >>> 0;
+        const parts = apply(split, this, [separator, wanted > maxWalked ? maxWalked + 1 : wanted]);
+        check(parts.length, maxWalked);
+        return parts;
+    } });
+    // Typed arrays and buffers are made no larger than a walk may be.
+    const bufferLength = describe(ArrayBuffer.prototype, "byteLength").get;
+    const byteLengthOf = function (value) {
+        try {
+            return apply(bufferLength, value, []);
+        } catch (e) {
+            return -1;
+        }
+    };
+    for (const name of ["ArrayBuffer", "Int8Array", "Uint8Array", "Uint8ClampedArray", "Int16Array",
+                        "Uint16Array", "Int32Array", "Uint32Array", "Float32Array", "Float64Array"]) {
+        const original = global[name];
+        if (typeof original !== "function")
+            continue;
+        const bytes = original.BYTES_PER_ELEMENT || 1;
+        const capped = new ProxyOf(original, {
+            construct(target, args, newTarget) {
+                const first = args[0];
+                const buffer = byteLengthOf(first);
+                let length;
+                if (buffer >= 0)
+                    length = args[2] !== undefined ? count(args[2]) : (buffer - count(args[1])) / bytes;
+                else if (first !== null && typeof first === "object")
+                    length = lengthOf(first);
+                else
+                    length = count(first);
+                check(length, maxWalked);
+                return construct(target, args, newTarget);
+            },
+        });
+        define(original.prototype, "constructor", { writable: true, configurable: true, value: capped });
+        define(global, name, { writable: true, configurable: true, value: capped });
+    }
+    // A proxy could answer a length check one way and the walk another.
+    delete global.Proxy;
+}))JS"));
+    limit.call({double(MaxBuiltLength), double(MaxWalkedLength), m_engine->globalObject()});
 }
 
 ZNFJavascriptContext::~ZNFJavascriptContext() {

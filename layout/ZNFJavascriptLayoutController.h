@@ -34,6 +34,10 @@ public:
     // elements fill() may write. Each works in one native call, which the time limit cannot
     // stop: "x".repeat(2 ** 30) or new Array(2 ** 32 - 1).fill(0) would take gigabytes at once.
     static constexpr qsizetype MaxBuiltLength = qsizetype(1) << 24;
+    // The most elements one native call may walk (an array's methods, JSON.stringify, split())
+    // and the largest typed array or buffer a script may make. Small enough that the slowest of
+    // these calls ends well within the time limit.
+    static constexpr qsizetype MaxWalkedLength = qsizetype(1) << 18;
 
     ZNFJavascriptContext();
     ~ZNFJavascriptContext();

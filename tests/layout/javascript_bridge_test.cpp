@@ -221,7 +221,9 @@ TEST_F(JavascriptBridge, ScriptErrorsAreLoggedAndTheContextStaysUsable) {
              {QString("[].concat(new Array(2 ** 32 - 1)).length"), -1},
              {QString("JSON.stringify({a: [new Array(2 ** 32 - 1)]}).length"), -1},
              {QString("JSON.stringify({a: [1, 2]}, (k, v) => v).length"), 11},
-             {QString("var n = 0; Array.prototype.indexOf.call({get length() { return n++ ? 2 ** 53 : 0; }}, 1)"), -2},
+             {QString(
+                  "var n = 0; Array.prototype.indexOf.call({get length() { return n++ ? 2 ** 53 : 0; }}, 1)"),
+              -2},
              {QString("'ab'.repeat(%1).split('').length").arg(walk / 2), walk},
              {QString("'ab'.repeat(%1).split('').length").arg(walk / 2 + 1), -1},
              {QString("'a,b,c'.split(',', 2).length"), 2},

@@ -1,0 +1,1 @@
+new Array(2 ** 32 - 1).copyWithin(0, 1)

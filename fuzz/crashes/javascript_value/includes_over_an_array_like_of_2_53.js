@@ -1,0 +1,1 @@
+Array.prototype.includes.call({length: 2 ** 53 - 1}, 1)

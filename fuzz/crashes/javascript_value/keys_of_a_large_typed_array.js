@@ -1,0 +1,1 @@
+Object.keys(new Uint8Array(1e8)).length

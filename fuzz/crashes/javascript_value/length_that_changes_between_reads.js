@@ -1,0 +1,1 @@
+var n = 0; Array.prototype.every.call({get length() { return n++ ? 2 ** 53 : 0; }}, function () { return true; })

@@ -1,0 +1,1 @@
+var a = []; a.length = 2 ** 32 - 1; JSON.stringify([a])
