@@ -10,7 +10,7 @@
 #                                 inputs are tests of the suite
 #   scripts/test.sh --fuzz-smoke  builds the fuzz targets in build-asan/ (nothing to do after
 #                                 --sanitize), runs every committed crash input through them, then
-#                                 each target on its seed corpus for FUZZ_SECONDS (30) seconds;
+#                                 each target on its seed corpus for FUZZ_SECONDS (20) seconds;
 #                                 inputs that crash are saved in build-asan/fuzz-artifacts/
 #
 # Every preset builds with warnings as errors. Sanitizer runs read fuzz/lsan.supp, which silences
@@ -37,7 +37,7 @@ case "$mode" in
 --fuzz-smoke)
   bash scripts/install-deps.sh
   dir=build-asan # the asan preset's binaryDir, which the fuzz presets share
-  seconds="${FUZZ_SECONDS:-30}"
+  seconds="${FUZZ_SECONDS:-20}"
   cmake --preset asan >/dev/null
   cmake --build --preset fuzz
   # Every crash committed earlier must stay fixed: each is a test of the fuzz build.
