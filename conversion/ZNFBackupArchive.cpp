@@ -37,59 +37,65 @@ constexpr qsizetype kBodySlice = 1 << 20;
 constexpr qsizetype kSpillChunk = 256 * 1024;
 
 // `text` escaped for the inside of a JSON string literal, in UTF-8. Unpaired surrogates become
-// U+FFFD, as Qt's own writer makes them.
+// U+FFFD, as Qt's own writer makes them. Written through a pointer into room made first: byte
+// by byte appends were a fifth of a text-only conversion.
 void appendJSONStringContent(QByteArray& out, QStringView text) {
-    out.reserve(out.size() + text.size());
+    static constexpr char kHex[] = "0123456789abcdef";
+    const qsizetype start = out.size();
+    // The longest a UTF-16 unit becomes is a six-byte escape ("\u001f").
+    out.resize(start + 6 * text.size());
+    char* o = out.data() + start;
     const char16_t* p = text.utf16();
     const char16_t* end = p + text.size();
-    auto utf8 = [&out](char32_t c) {
-        if (c < 0x80) {
-            out += char(c);
-        } else if (c < 0x800) {
-            out += char(0xC0 | (c >> 6));
-            out += char(0x80 | (c & 0x3F));
+    auto utf8 = [&o](char32_t c) {
+        if (c < 0x800) {
+            *o++ = char(0xC0 | (c >> 6));
+            *o++ = char(0x80 | (c & 0x3F));
         } else if (c < 0x10000) {
-            out += char(0xE0 | (c >> 12));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
+            *o++ = char(0xE0 | (c >> 12));
+            *o++ = char(0x80 | ((c >> 6) & 0x3F));
+            *o++ = char(0x80 | (c & 0x3F));
         } else {
-            out += char(0xF0 | (c >> 18));
-            out += char(0x80 | ((c >> 12) & 0x3F));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
+            *o++ = char(0xF0 | (c >> 18));
+            *o++ = char(0x80 | ((c >> 12) & 0x3F));
+            *o++ = char(0x80 | ((c >> 6) & 0x3F));
+            *o++ = char(0x80 | (c & 0x3F));
         }
     };
     for (; p < end; ++p) {
         const char16_t c = *p;
+        if (c >= 0x20 && c < 0x80 && c != u'"' && c != u'\\') {
+            *o++ = char(c);
+            continue;
+        }
         switch (c) {
         case u'"':
-            out += "\\\"";
+            *o++ = '\\', *o++ = '"';
             continue;
         case u'\\':
-            out += "\\\\";
+            *o++ = '\\', *o++ = '\\';
             continue;
         case u'\n':
-            out += "\\n";
+            *o++ = '\\', *o++ = 'n';
             continue;
         case u'\r':
-            out += "\\r";
+            *o++ = '\\', *o++ = 'r';
             continue;
         case u'\t':
-            out += "\\t";
+            *o++ = '\\', *o++ = 't';
             continue;
         case u'\b':
-            out += "\\b";
+            *o++ = '\\', *o++ = 'b';
             continue;
         case u'\f':
-            out += "\\f";
+            *o++ = '\\', *o++ = 'f';
             continue;
         default:
             break;
         }
         if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", unsigned(c));
-            out += escaped;
+            *o++ = '\\', *o++ = 'u', *o++ = '0', *o++ = '0';
+            *o++ = kHex[c >> 4], *o++ = kHex[c & 0xF];
         } else if (QChar::isHighSurrogate(c) && p + 1 < end && QChar::isLowSurrogate(p[1])) {
             utf8(QChar::surrogateToUcs4(c, p[1]));
             ++p;
@@ -99,6 +105,7 @@ void appendJSONStringContent(QByteArray& out, QStringView text) {
             utf8(c);
         }
     }
+    out.truncate(o - out.constData());
 }
 
 zipFile zipOf(void* zip) {
