@@ -5,12 +5,16 @@
 // pictures and with 30 (aim: flat in the number of pictures), and its peak memory on one note
 // of 50 MB (aim: under three times the note plus a constant).
 //
+// Beside them, text alone: an export of kTextNotes notes without pictures converted in this
+// process, in MB of note files a second (aim: at least 50).
+//
 // The full run takes minutes and wants a quiet machine: `build/bench/bench_vesper`. For a quick
 // check at a tenth of the size (300 notes, 30 pictures), set VESPER_BENCH_NOTES=300; the
 // ratio printed is then that of the smaller export.
 #include "TestSupport.h"
 #include "bench_main.h"
 #include "conversion/ZNFPicturePipeline.h"
+#include "conversion/ZNFVesperNoteImporter.h"
 #include "conversion/support/vesper_export.h"
 #include "platform/ZNFImage.h"
 
@@ -40,6 +44,7 @@ constexpr int kSmallPart = 10;    // the same export cut to a tenth, for the mem
 constexpr int kBigNoteBytes = 50 * 1000 * 1000;
 constexpr int kVariants = 6; // distinct photos; each picture file is one of them
 constexpr int kWidth = 4032, kHeight = 3024;
+constexpr int kTextNotes = 10000; // of about 5 KB each
 
 struct Run {
     double seconds = 0;
@@ -50,7 +55,8 @@ struct Run {
 
 struct Setup {
     QTemporaryDir dir;
-    QString exportFolder, smallExport, bigNoteExport;
+    QString exportFolder, smallExport, bigNoteExport, textExport;
+    qint64 textBytes = 0; // of the text-only export's note files
     int notes = kNotes;
     Run notecrate, pillow, notecrateSmall, notecrateBigNote;
 };
@@ -198,8 +204,19 @@ void BM_NotecrateOneBigNote(benchmark::State& state) {
     state.counters["peak_MiB"] = g->notecrateBigNote.peakMiB;
 }
 
+void BM_TextOnly(benchmark::State& state) {
+    for (auto _ : state) {
+        const ZNFConversionOutcome outcome = ZNFVesperNoteImporter::convert(g->textExport);
+        if (!outcome.succeeded() || outcome.notes != kTextNotes)
+            state.SkipWithError("the text-only export did not convert");
+    }
+    state.counters["MB_per_s"] =
+        benchmark::Counter(double(g->textBytes) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+}
+
 } // namespace
 
+BENCHMARK(BM_TextOnly)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_NotecrateConvertVesper)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK(BM_PillowScript)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK(BM_NotecrateTenthOfThePictures)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
@@ -224,6 +241,22 @@ std::optional<int> prepare(int, char**) {
     setup.smallExport = setup.dir.path() + QStringLiteral("/Small Vesper Export");
     makeExport(setup.exportFolder, setup.notes, jpegs);
     makeExport(setup.smallExport, setup.notes / kSmallPart, jpegs);
+    setup.textExport = setup.dir.path() + QStringLiteral("/Text Vesper Export");
+    {
+        const QByteArray line = "harbour list kettle garden review paint window letter orange coffee\n";
+        for (int i = 0; i < kTextNotes; ++i) {
+            QByteArray text = "Note " + QByteArray::number(i) + "\n";
+            while (text.size() < 5000)
+                text += line;
+            const QByteArray date = "Mar " + QByteArray::number(1 + i % 28) + ", 2016, " +
+                                    QByteArray::number(1 + i % 12) + ":" + QByteArray::number(10 + i % 50) +
+                                    (i % 2 ? " PM" : " AM");
+            const QByteArray note = VesperExport::noteText(text, i % 3 ? "Work, Home Stuff" : "", date, {});
+            setup.textBytes += note.size();
+            VesperExport::writeNote(setup.textExport,
+                                    QStringLiteral("Note %1.txt").arg(i, 5, 10, QLatin1Char('0')), note);
+        }
+    }
     setup.bigNoteExport = setup.dir.path() + QStringLiteral("/Big Note Vesper Export");
     {
         const QByteArray line = "The quick brown fox jumps over the lazy dog, again and again.\n";

@@ -19,6 +19,11 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -146,32 +151,52 @@ bool ZNFVesperNoteImporter::fileURLIsDirectory(const QString& path) {
 }
 
 QStringList ZNFVesperNoteImporter::noteFilesInFolder(const QString& folder, const QString& top) {
+    // The folder is listed once and each entry is judged by a stat of the entry itself, never
+    // through a link: a note file is a regular file directly inside the folder, so it lies inside
+    // the export exactly when the folder does, and no path is resolved per note.
     const QString inside = QFileInfo(top).canonicalFilePath() + u'/';
+    const QString real = QFileInfo(folder).canonicalFilePath();
+    const bool folderInside = inside.size() >= 2 && !real.isEmpty() && (real + u'/').startsWith(inside);
+    DIR* dir = fileURLIsDirectory(folder) ? ::opendir(QFile::encodeName(folder).constData()) : nullptr;
+    if (!dir)
+        return {};
+    QStringList names;
+    while (const dirent* entry = ::readdir(dir)) {
+        // Hidden entries, "." and ".." are not notes.
+        if (entry->d_name[0] != '.')
+            names << QFile::decodeName(entry->d_name);
+    }
+    std::sort(names.begin(), names.end());
+    const QDir base(folder);
     QStringList noteFiles;
-    for (const QString& entry : filesAtURL(folder).value_or(QStringList())) {
-        const QFileInfo info(entry);
-        if (info.isDir() && !info.isSymLink())
+    for (const QString& name : names) {
+        const QString path = base.filePath(name);
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), QFile::encodeName(name).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue; // gone since it was listed
+        if (S_ISDIR(st.st_mode))
             continue; // "Pictures", or any other folder
         // Only regular files are notes: a pipe or device would block or never end, and a link
         // may lead anywhere on the machine.
-        if (info.isSymLink() || !info.isFile()) {
+        if (!S_ISREG(st.st_mode)) {
             qCWarning(lcConversion()).noquote()
-                << QStringLiteral("Vesper importer: %1 is not a regular file, left out").arg(entry);
+                << QStringLiteral("Vesper importer: %1 is not a regular file, left out").arg(path);
             continue;
         }
-        if (inside.size() < 2 || !info.canonicalFilePath().startsWith(inside)) {
+        if (!folderInside) {
             qCWarning(lcConversion()).noquote()
-                << QStringLiteral("Vesper importer: %1 lies outside the export, left out").arg(entry);
+                << QStringLiteral("Vesper importer: %1 lies outside the export, left out").arg(path);
             continue;
         }
-        if (info.size() > ZNFVesperNoteImporter_maxNoteFileBytes) {
+        if (st.st_size > ZNFVesperNoteImporter_maxNoteFileBytes) {
             qCWarning(lcConversion()).noquote()
                 << QStringLiteral("Vesper importer: %1 is larger than %2 bytes, left out")
-                       .arg(entry, QString::number(ZNFVesperNoteImporter_maxNoteFileBytes));
+                       .arg(path, QString::number(ZNFVesperNoteImporter_maxNoteFileBytes));
             continue;
         }
-        noteFiles << entry;
+        noteFiles << path;
     }
+    ::closedir(dir);
     return noteFiles;
 }
 
@@ -271,21 +296,47 @@ ZNFConversionOutcome ZNFVesperNoteImporter::processVesperNoteFolder(const QStrin
 }
 
 ZNFVesperNote ZNFVesperNoteImporter::processNoteAtURL(const QString& file) {
-    QString text;
-    QFile in(file);
-    if (in.open(QIODevice::ReadOnly)) {
+    QByteArray bytes;
+    std::optional<ZNFDate> modified;
+    // Not through a link, and never waiting on a pipe put in the file's place since the folder
+    // was listed; the one stat of the open file gives its size and time.
+    const int fd =
+        ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    bool read = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (read) {
+        // Vesper's exporter gave each note file its note's modification time; to the millisecond,
+        // as the file's time has always been read.
+        modified = ZNFDate{double(qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000) / 1000.0};
         // Sized by the file, not the limit: a buffer of the limit's size is set up for each note
         // otherwise.
-        text = decodeNoteText(in.read(std::min(in.size(), ZNFVesperNoteImporter_maxNoteFileBytes)));
-    } else {
+        bytes.resize(qsizetype(std::min<qint64>(st.st_size, ZNFVesperNoteImporter_maxNoteFileBytes)));
+        qsizetype filled = 0;
+        while (filled < bytes.size()) {
+            const ssize_t got = ::read(fd, bytes.data() + filled, size_t(bytes.size() - filled));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            filled += got;
+        }
+        read = filled == bytes.size() || filled > 0;
+        bytes.truncate(filled);
+    }
+    if (fd >= 0)
+        ::close(fd);
+    if (!read) {
+        bytes.clear();
         qCWarning(lcConversion()).noquote()
             << QStringLiteral("Vesper importer: cannot read %1, converted as an empty note").arg(file);
     }
     // Moved: the note's lines are gathered in the very buffer the file was read into.
-    ZNFVesperNote note = structuredDataFromNote(std::move(text), file);
-    // Vesper's exporter gave each note file its note's modification time.
-    const QDateTime modified = QFileInfo(file).lastModified();
-    note.fileModified = modified.isValid() ? ZNFDate::fromDateTime(modified) : ZNFDate::now();
+    ZNFVesperNote note = structuredDataFromNote(decodeNoteText(bytes), file);
+    if (!modified) {
+        const QDateTime time = QFileInfo(file).lastModified();
+        modified = time.isValid() ? ZNFDate::fromDateTime(time) : ZNFDate::now();
+    }
+    note.fileModified = *modified;
     return note;
 }
 
@@ -431,11 +482,94 @@ QJsonObject ZNFVesperNoteImporter::imageEntry(const QJsonObject& parent, const Q
     return entry;
 }
 
+namespace {
+
+// The words of a locale that Vesper's dates use, looked up once per locale and thread.
+struct DateWords {
+    QString locale;
+    QString months[12];
+    QString am, pm;
+};
+
+const DateWords& dateWords(const QLocale& locale) {
+    thread_local DateWords cached[2]; // the user's locale and C, the two tried
+    DateWords& words = cached[locale.language() == QLocale::C ? 1 : 0];
+    if (words.locale != locale.name() || words.am.isEmpty()) {
+        words.locale = locale.name();
+        for (int month = 1; month <= 12; ++month)
+            words.months[month - 1] = locale.monthName(month, QLocale::ShortFormat);
+        words.am = locale.amText();
+        words.pm = locale.pmText();
+    }
+    return words;
+}
+
+// Reads up to `most` digits at `at`, at least one.
+std::optional<int> digits(QStringView text, qsizetype& at, int least, int most) {
+    int value = 0, count = 0;
+    while (at < text.size() && count < most && text[at].isDigit() && text[at].unicode() < 0x80) {
+        value = value * 10 + (text[at].unicode() - u'0');
+        ++at, ++count;
+    }
+    if (count < least)
+        return std::nullopt;
+    return value;
+}
+
+bool skip(QStringView text, qsizetype& at, QLatin1StringView what) {
+    if (!text.sliced(at).startsWith(what))
+        return false;
+    at += what.size();
+    return true;
+}
+
+// Vesper's own form, "Dec 5, 2015, 3:04 PM", read by hand: a date parser set up for each date
+// was a fifth of the time of a text-only export. Anything else is left to the parser.
+std::optional<QDateTime> vesperDateTime(QStringView text, const QLocale& locale) {
+    const DateWords& words = dateWords(locale);
+    const qsizetype space = text.indexOf(u' ');
+    if (space <= 0)
+        return std::nullopt;
+    int month = 0;
+    for (int m = 0; m < 12 && !month; ++m)
+        if (text.first(space).compare(words.months[m], Qt::CaseInsensitive) == 0)
+            month = m + 1;
+    qsizetype at = space + 1;
+    const auto day = digits(text, at, 1, 2);
+    if (!month || !day || !skip(text, at, ", "_L1))
+        return std::nullopt;
+    const auto year = digits(text, at, 4, 4);
+    if (!year || !skip(text, at, ", "_L1))
+        return std::nullopt;
+    const auto hour = digits(text, at, 1, 2);
+    if (!hour || *hour < 1 || *hour > 12 || !skip(text, at, ":"_L1))
+        return std::nullopt;
+    const auto minute = digits(text, at, 2, 2);
+    if (!minute || !skip(text, at, " "_L1))
+        return std::nullopt;
+    const QStringView meridiem = text.sliced(at);
+    const bool am = meridiem.compare(words.am, Qt::CaseInsensitive) == 0;
+    const bool pm = meridiem.compare(words.pm, Qt::CaseInsensitive) == 0;
+    if (am == pm)
+        return std::nullopt;
+    const QDate date(*year, month, *day);
+    const QTime time(*hour % 12 + (pm ? 12 : 0), *minute);
+    if (!date.isValid() || !time.isValid())
+        return std::nullopt;
+    return QDateTime(date, time);
+}
+
+} // namespace
+
 std::optional<ZNFDate> ZNFVesperNoteImporter::dateFromString(const QString& value) {
     static const QString format = ZNFVesperNoteImporter_dateFormat;
     QString text = value.trimmed();
     // Newer systems put a narrow no-break space before AM/PM.
     text.replace(QChar(0x202F), u' ').replace(QChar(0x00A0), u' ');
+    for (const QLocale& locale : {QLocale(), QLocale::c()}) {
+        if (const auto date = vesperDateTime(text, locale); date && date->isValid())
+            return ZNFDate::fromDateTime(*date);
+    }
     for (const QLocale& locale : {QLocale(), QLocale::c()}) {
         const QDateTime date = locale.toDateTime(text, format);
         if (date.isValid())

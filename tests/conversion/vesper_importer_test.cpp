@@ -91,6 +91,10 @@ TEST(VesperDates, EnglishExportsParseInAnyLocaleAndTimeZone) {
     EXPECT_EQ(parsed("Dec 5, 2015, 3:04 PM"), groceries);
     EXPECT_EQ(parsed("Dec 5, 2015, 3:04\u202FPM"), groceries);
     EXPECT_EQ(parsed("Dec 5, 2015, 12:04 AM"), groceries - 15 * 3600);
+    EXPECT_EQ(parsed("Dec 5, 2015, 12:04 PM"), groceries - 3 * 3600) << "noon";
+    EXPECT_EQ(parsed(" Dec 5, 2015, 3:04 PM\n"), groceries) << "blanks around the field";
+    EXPECT_FALSE(ZNFVesperNoteImporter::dateFromString("Feb 30, 2015, 3:04 PM")) << "no such day";
+    EXPECT_FALSE(ZNFVesperNoteImporter::dateFromString("Dec 5, 2015, 3:04")) << "no AM or PM";
     EXPECT_FALSE(ZNFVesperNoteImporter::dateFromString("yesterday"));
     EXPECT_FALSE(ZNFVesperNoteImporter::dateFromString("2015-12-05 15:04"));
 
