@@ -122,7 +122,7 @@ struct Link {
     quint64 key = 0; // how workers find the link again, once it may be gone
     ZNFPeerConnection* connection = nullptr;
     ZNFPeerID peer;
-    qint64 state = ZNFPeerSession::Connecting;
+    ZNFPeerSession::State state = ZNFPeerSession::State::Connecting;
     std::deque<std::unique_ptr<Outgoing>> queue; // the front one is streaming
     std::map<quint32, std::unique_ptr<Outgoing>> awaiting;
     QSet<quint32> abandoned; // aborted here: one late result each is still expected
@@ -171,7 +171,7 @@ private:
         if (session && target)
             call(*target, session);
     }
-    void notifyState(const ZNFPeerID& peer, qint64 state) {
+    void notifyState(const ZNFPeerID& peer, State state) {
         notify([&](ZNFPeerSessionDelegate& d, const std::shared_ptr<ZNFPeerSession>& s) {
             d.session(s, peer, state);
         });
@@ -267,7 +267,7 @@ Link* ZNFPeerSession::Core::newLink(ZNFPeerConnection* connection, const ZNFPeer
 
 Link* ZNFPeerSession::Core::linkForPeer(const ZNFPeerID& peer) const {
     for (const auto& link : m_links)
-        if (link->state == Connected && link->peer == peer)
+        if (link->state == State::Connected && link->peer == peer)
             return link.get();
     return nullptr;
 }
@@ -301,7 +301,7 @@ void ZNFPeerSession::Core::connectTo(const ZNFPeerID& peer, const QHostAddress& 
         qCInfo(lcPeer()).noquote() << QStringLiteral(
                                           "Not inviting %1: this session holds as many links as it may")
                                           .arg(peer.description());
-        notifyState(peer, NotConnected);
+        notifyState(peer, State::NotConnected);
         return;
     }
     const auto identity = m_me.identity();
@@ -329,19 +329,19 @@ void ZNFPeerSession::Core::connectTo(const ZNFPeerID& peer, const QHostAddress& 
         }
         connection->send(ZNFPeerFrame::Invite, invite.payload());
     });
-    notifyState(link->peer, Connecting);
+    notifyState(link->peer, State::Connecting);
     socket->connectToHost(address, port);
 }
 
 void ZNFPeerSession::Core::invitationFailed(const ZNFPeerID& peer) {
-    notifyState(peer, NotConnected);
+    notifyState(peer, State::NotConnected);
 }
 
 void ZNFPeerSession::Core::adopt(ZNFPeerConnection* connection, const ZNFPeerID& peer) {
     connection->setParent(this);
     if (!connection->isOpen()) {
         connection->deleteLater();
-        notifyState(peer, NotConnected);
+        notifyState(peer, State::NotConnected);
         return;
     }
     // A second link claiming a peer we already have is not that peer as far as we know:
@@ -356,11 +356,11 @@ void ZNFPeerSession::Core::adopt(ZNFPeerConnection* connection, const ZNFPeerID&
         connection->send(ZNFPeerFrame::Decline);
         connection->closeGracefully();
         if (!impostor)
-            notifyState(peer, NotConnected);
+            notifyState(peer, State::NotConnected);
         return;
     }
     Link* link = newLink(connection, peer);
-    notifyState(peer, Connecting);
+    notifyState(peer, State::Connecting);
     if (!connection->isOpen())
         return;
     connection->send(ZNFPeerFrame::Accept,
@@ -370,14 +370,14 @@ void ZNFPeerSession::Core::adopt(ZNFPeerConnection* connection, const ZNFPeerID&
 }
 
 void ZNFPeerSession::Core::becomeConnected(Link* link) {
-    link->state = Connected;
+    link->state = State::Connected;
     const ZNFPeerLimits& limits = ZNFPeerLimits::current();
     link->connection->setKeepalive(limits.keepaliveIntervalMs, limits.idleTimeoutMs);
     {
         QMutexLocker lock(&mutex);
         connected.append(link->peer);
     }
-    notifyState(link->peer, Connected);
+    notifyState(link->peer, State::Connected);
 }
 
 void ZNFPeerSession::Core::closeLink(Link* link, const ZNFPeerError& error, bool graceful) {
@@ -389,7 +389,7 @@ void ZNFPeerSession::Core::closeLink(Link* link, const ZNFPeerError& error, bool
 
     Work work;
     failResources(link, error, work);
-    if (link->state == Connected) {
+    if (link->state == State::Connected) {
         QMutexLocker lock(&mutex);
         connected.removeOne(link->peer);
     }
@@ -403,7 +403,7 @@ void ZNFPeerSession::Core::closeLink(Link* link, const ZNFPeerError& error, bool
         connection->deleteLater();
     const ZNFPeerID peer = link->peer;
     run(work);
-    notifyState(peer, NotConnected);
+    notifyState(peer, State::NotConnected);
 }
 
 void ZNFPeerSession::Core::failResources(Link* link, const ZNFPeerError& error, Work& work) {
@@ -428,7 +428,7 @@ void ZNFPeerSession::Core::failResources(Link* link, const ZNFPeerError& error, 
 }
 
 void ZNFPeerSession::Core::onFrame(Link* link, quint8 type, const QByteArray& payload) {
-    if (link->state == Connecting) {
+    if (link->state == State::Connecting) {
         onInvitationAnswer(link, type, payload);
         return;
     }
