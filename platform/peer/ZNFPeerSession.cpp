@@ -1,6 +1,7 @@
 #include "platform/peer/ZNFPeerSession.h"
 
 #include "platform/peer/ZNFPeerConnection_p.h"
+#include "platform/peer/ZNFPeerHandle_p.h"
 #include "platform/peer/ZNFPeerIdentity.h"
 #include "platform/peer/ZNFPeerLayer_p.h"
 #include "platform/peer/ZNFPeerLimits.h"
@@ -138,14 +139,12 @@ struct Link {
 };
 } // namespace
 
-class ZNFPeerSession::Core : public QObject {
+class ZNFPeerSession::Core : public ZNFPeerCore<ZNFPeerSession, ZNFPeerSessionDelegate> {
 public:
     explicit Core(const ZNFPeerID& me) : m_me(me) {}
     ~Core() override;
 
-    std::weak_ptr<ZNFPeerSession> handle;
-    mutable QMutex mutex;
-    std::weak_ptr<ZNFPeerSessionDelegate> delegate;
+    // Connected peers, under the mutex: what the handle's callers read on their threads.
     QList<ZNFPeerID> connected;
 
     void connectTo(const ZNFPeerID& peer, const QHostAddress& address, quint16 port,
@@ -161,16 +160,6 @@ public:
 private:
     using Work = std::vector<std::function<void()>>;
 
-    template <typename F> void notify(F&& call) {
-        std::shared_ptr<ZNFPeerSession> session = handle.lock();
-        std::shared_ptr<ZNFPeerSessionDelegate> target;
-        {
-            QMutexLocker lock(&mutex);
-            target = delegate.lock();
-        }
-        if (session && target)
-            call(*target, session);
-    }
     void notifyState(const ZNFPeerID& peer, State state) {
         notify([&](ZNFPeerSessionDelegate& d, const std::shared_ptr<ZNFPeerSession>& s) {
             d.session(s, peer, state);
@@ -181,10 +170,6 @@ private:
         notify([&](ZNFPeerSessionDelegate& d, const std::shared_ptr<ZNFPeerSession>& s) {
             d.session(s, name, peer, url, error);
         });
-    }
-    bool hasDelegate() const {
-        QMutexLocker lock(&mutex);
-        return !delegate.expired();
     }
     void run(Work& work) {
         for (auto& item : work)
@@ -983,9 +968,7 @@ ZNFPeerSession::ZNFPeerSession(const ZNFPeerID& myPeerID, const QVariantList& se
                                qint64 encryptionPreference)
     : m_myPeerID(myPeerID), m_securityIdentity(securityIdentity),
       m_encryptionPreference(encryptionPreference),
-      m_core(new Core(linkPeer(myPeerID, securityIdentity, encryptionPreference))) {
-    m_core->moveToThread(ZNFPeerLayer::nextThread());
-}
+      m_core(new Core(linkPeer(myPeerID, securityIdentity, encryptionPreference))) {}
 
 std::shared_ptr<ZNFPeerSession> ZNFPeerSession::create(const ZNFPeerID& myPeerID) {
     return create(myPeerID, {}, 0);
@@ -994,24 +977,20 @@ std::shared_ptr<ZNFPeerSession> ZNFPeerSession::create(const ZNFPeerID& myPeerID
 std::shared_ptr<ZNFPeerSession> ZNFPeerSession::create(const ZNFPeerID& myPeerID,
                                                        const QVariantList& securityIdentity,
                                                        qint64 encryptionPreference) {
-    std::shared_ptr<ZNFPeerSession> session(
-        new ZNFPeerSession(myPeerID, securityIdentity, encryptionPreference));
-    session->m_core->handle = session;
-    return session;
+    auto* session = new ZNFPeerSession(myPeerID, securityIdentity, encryptionPreference);
+    return session->m_core->bind(session);
 }
 
 ZNFPeerSession::~ZNFPeerSession() {
-    m_core->deleteLater();
+    m_core->release();
 }
 
 void ZNFPeerSession::setDelegate(const std::weak_ptr<ZNFPeerSessionDelegate>& delegate) {
-    QMutexLocker lock(&m_core->mutex);
-    m_core->delegate = delegate;
+    m_core->setDelegate(delegate);
 }
 
 std::shared_ptr<ZNFPeerSessionDelegate> ZNFPeerSession::delegate() const {
-    QMutexLocker lock(&m_core->mutex);
-    return m_core->delegate.lock();
+    return m_core->delegate();
 }
 
 QList<ZNFPeerID> ZNFPeerSession::connectedPeers() const {
