@@ -35,8 +35,9 @@ struct ZNFPeerLink {
     ZNFResourceReceiver receiver;
 };
 
-// The session's links and what they carry, on the session's layer thread; each link's
-// resources go through its sender and receiver.
+// The session's links and what they carry, on the session's layer thread. The links and the
+// frames they route are in ZNFPeerSession.cpp, the invitation and code exchange in
+// ZNFPeerHandshake.cpp; each link's resources go through its sender and receiver.
 class ZNFPeerSession::Core : public ZNFPeerCore<ZNFPeerSession, ZNFPeerSessionDelegate>,
                              public ZNFResourceReceiverHost {
 public:
