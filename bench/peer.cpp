@@ -99,10 +99,11 @@ class Sink : public ZNFPeerSessionDelegate {
 public:
     Signal connected;
     Signal gone;
-    void session(const std::shared_ptr<ZNFPeerSession>&, const ZNFPeerID&, qint64 state) override {
-        if (state == ZNFPeerSession::Connected)
+    void session(const std::shared_ptr<ZNFPeerSession>&, const ZNFPeerID&,
+                 ZNFPeerSession::State state) override {
+        if (state == ZNFPeerSession::State::Connected)
             connected.raise();
-        if (state == ZNFPeerSession::NotConnected)
+        if (state == ZNFPeerSession::State::NotConnected)
             gone.raise();
     }
     void session(const std::shared_ptr<ZNFPeerSession>&, const QByteArray&, const ZNFPeerID&) override {}

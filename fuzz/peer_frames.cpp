@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         [&] {
             const auto states = events->states();
             return std::any_of(states.begin(), states.end(), [](const RecordingSession::StateChange& change) {
-                return change.state == ZNFPeerSession::NotConnected;
+                return change.state == ZNFPeerSession::State::NotConnected;
             });
         },
         10000);
@@ -113,9 +113,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     socket.reset();
 
     const std::vector<RecordingSession::StateChange> states = events->states();
-    FUZZ_CHECK(states.front().state == ZNFPeerSession::Connecting,
+    FUZZ_CHECK(states.front().state == ZNFPeerSession::State::Connecting,
                QStringLiteral("first state is not connecting"));
-    FUZZ_CHECK(states.back().state == ZNFPeerSession::NotConnected && states.size() <= 3,
+    FUZZ_CHECK(states.back().state == ZNFPeerSession::State::NotConnected && states.size() <= 3,
                QStringLiteral("%1 state changes").arg(states.size()));
     FUZZ_CHECK(session->connectedPeers().isEmpty(), QStringLiteral("a peer stayed connected"));
 

@@ -266,11 +266,11 @@ void ZNFMultipeerController::browser(const std::shared_ptr<ZNFPeerBrowser>&, con
 }
 
 void ZNFMultipeerController::session(const std::shared_ptr<ZNFPeerSession>& session, const ZNFPeerID& peer,
-                                     qint64 state) {
+                                     ZNFPeerSession::State state) {
     ZNFMultipeerStateHandler handler;
     {
         QMutexLocker lock(&m_mutex);
-        if (state == ZNFPeerSession::Connected)
+        if (state == ZNFPeerSession::State::Connected)
             m_connectedPeers.append(peer);
         else
             m_connectedPeers.removeAll(peer);

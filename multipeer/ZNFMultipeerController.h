@@ -25,9 +25,9 @@ using ZNFMultipeerInvitationHandler =
 // (browser, found peer, discovery info)
 using ZNFMultipeerFoundPeerHandler = std::function<void(const std::shared_ptr<ZNFPeerBrowser>& browser,
                                                         const ZNFPeerID& peer, const ZNFDiscoveryInfo& info)>;
-// (session, peer, new state: 0 not connected, 1 connecting, 2 connected)
-using ZNFMultipeerStateHandler =
-    std::function<void(const std::shared_ptr<ZNFPeerSession>& session, const ZNFPeerID& peer, qint64 state)>;
+// (session, peer, new state)
+using ZNFMultipeerStateHandler = std::function<void(const std::shared_ptr<ZNFPeerSession>& session,
+                                                    const ZNFPeerID& peer, ZNFPeerSession::State state)>;
 // (data, sending peer)
 using ZNFMultipeerDataHandler = std::function<void(const QByteArray& data, const ZNFPeerID& peer)>;
 // (session, resource name, sending peer, progress)
@@ -109,7 +109,7 @@ public:
                  const ZNFDiscoveryInfo& info) override;
     void browser(const std::shared_ptr<ZNFPeerBrowser>& browser, const ZNFPeerID& peer) override;
     void session(const std::shared_ptr<ZNFPeerSession>& session, const ZNFPeerID& peer,
-                 qint64 state) override;
+                 ZNFPeerSession::State state) override;
     void session(const std::shared_ptr<ZNFPeerSession>& session, const QByteArray& data,
                  const ZNFPeerID& peer) override;
     void session(const std::shared_ptr<ZNFPeerSession>& session, const QString& resourceName,

@@ -52,7 +52,8 @@ struct ZNFWirelessSender::State {
                            const ZNFPeerInvitationHandler& reply);
     static void accept(const std::shared_ptr<State>& state, const ZNFPeerID& peer,
                        const ZNFPeerInvitationHandler& reply);
-    static void stateChanged(const std::weak_ptr<State>& weak, const ZNFPeerID& peer, qint64 state);
+    static void stateChanged(const std::weak_ptr<State>& weak, const ZNFPeerID& peer,
+                             ZNFPeerSession::State state);
     void send(const std::weak_ptr<State>& weak, const ZNFPeerID& phone);
 };
 
@@ -122,17 +123,18 @@ void ZNFWirelessSender::State::accept(const std::shared_ptr<State>& state, const
         state->invited.insert(peer.uniqueID());
     }
     const auto& controller = state->controller;
-    controller->registerHandler([weak](const std::shared_ptr<ZNFPeerSession>&, const ZNFPeerID& changed,
-                                       qint64 newState) { stateChanged(weak, changed, newState); },
-                                peer, controller->session());
+    controller->registerHandler(
+        [weak](const std::shared_ptr<ZNFPeerSession>&, const ZNFPeerID& changed,
+               ZNFPeerSession::State newState) { stateChanged(weak, changed, newState); },
+        peer, controller->session());
     toMain(weak, [peer](ZNFWirelessSender& sender, State&) { emit sender.invited(peer); });
     reply(true, controller->session());
 }
 
 void ZNFWirelessSender::State::stateChanged(const std::weak_ptr<State>& weak, const ZNFPeerID& peer,
-                                            qint64 newState) {
+                                            ZNFPeerSession::State newState) {
     qCInfo(lcPeer()).noquote()
-        << QStringLiteral("%1 state changed: %2").arg(peer.description(), QString::number(newState));
+        << QStringLiteral("%1 state changed: %2").arg(peer.description(), QString::number(qint64(newState)));
     auto state = weak.lock();
     if (!state)
         return;
@@ -142,7 +144,7 @@ void ZNFWirelessSender::State::stateChanged(const std::weak_ptr<State>& weak, co
         QMutexLocker lock(&state->mutex);
         if (state->over)
             return;
-        if (newState == ZNFPeerSession::Connected) {
+        if (newState == ZNFPeerSession::State::Connected) {
             if (state->phone.isNull()) {
                 state->phone = peer;
                 chosen = true;
@@ -150,7 +152,7 @@ void ZNFWirelessSender::State::stateChanged(const std::weak_ptr<State>& weak, co
                 extra = peer != state->phone;
             }
             state->invited.remove(peer.uniqueID());
-        } else if (newState == ZNFPeerSession::NotConnected && peer != state->phone) {
+        } else if (newState == ZNFPeerSession::State::NotConnected && peer != state->phone) {
             state->invited.remove(peer.uniqueID());
         }
     }

@@ -304,24 +304,24 @@ private:
             next->host.isEmpty() ? QString() : " (" + next->host + ")"));
         next->tried = true;
         std::weak_ptr<Receiver> weak = weak_from_this();
-        m_controller->invitePeer(
-            next->peer, browser, QByteArray(), kInvitationTimeoutSeconds,
-            [weak](const std::shared_ptr<ZNFPeerSession>&, const ZNFPeerID& peer, qint64 state) {
-                qCInfo(lcPeer()).noquote()
-                    << QStringLiteral("%1 state changed: %2").arg(peer.description(), QString::number(state));
-                ZNFPostToMainQueue([weak, peer, state] {
-                    if (auto self = weak.lock())
-                        self->stateChanged(peer, state);
-                });
+        auto changed = [weak](const std::shared_ptr<ZNFPeerSession>&, const ZNFPeerID& peer,
+                              ZNFPeerSession::State state) {
+            qCInfo(lcPeer()).noquote() << QStringLiteral("%1 state changed: %2")
+                                              .arg(peer.description(), QString::number(qint64(state)));
+            ZNFPostToMainQueue([weak, peer, state] {
+                if (auto self = weak.lock())
+                    self->stateChanged(peer, state);
             });
+        };
+        m_controller->invitePeer(next->peer, browser, QByteArray(), kInvitationTimeoutSeconds, changed);
     }
 
-    void stateChanged(const ZNFPeerID& peer, qint64 state) {
+    void stateChanged(const ZNFPeerID& peer, ZNFPeerSession::State state) {
         if (peer != m_current || m_outcome->done)
             return;
         auto it = std::find_if(m_candidates.begin(), m_candidates.end(),
                                [&](const Candidate& c) { return c.peer == peer; });
-        if (state == ZNFPeerSession::Connected) {
+        if (state == ZNFPeerSession::State::Connected) {
             m_connected = true;
             if (it != m_candidates.end())
                 it->backoffMs = 0;
@@ -329,7 +329,7 @@ private:
             trust(peer);
             return;
         }
-        if (state != ZNFPeerSession::NotConnected || m_outcome->stored)
+        if (state != ZNFPeerSession::State::NotConnected || m_outcome->stored)
             return;
         m_current = ZNFPeerID();
         if (it != m_candidates.end()) {

@@ -2,6 +2,7 @@
 
 #include "platform/peer/ZNFPeerConnection_p.h"
 #include "platform/peer/ZNFPeerDiscovery.h"
+#include "platform/peer/ZNFPeerHandle_p.h"
 #include "platform/peer/ZNFPeerIdentity.h"
 #include "platform/peer/ZNFPeerLayer_p.h"
 #include "platform/peer/ZNFPeerLimits.h"
@@ -49,7 +50,7 @@ struct Commitment {
 };
 } // namespace
 
-class ZNFPeerAdvertiser::Core : public QObject {
+class ZNFPeerAdvertiser::Core : public ZNFDiscoveryCore<ZNFPeerAdvertiser, ZNFPeerAdvertiserDelegate> {
 public:
     explicit Core(const ZNFPeerID& me) : m_me(me) {}
     ~Core() override {
@@ -59,12 +60,7 @@ public:
         }
     }
 
-    std::weak_ptr<ZNFPeerAdvertiser> handle;
-    mutable QMutex mutex;
-    std::weak_ptr<ZNFPeerAdvertiserDelegate> delegate;
-    ZNFPeerError startError;
-    bool advertising = false;
-    quint16 port = 0;
+    quint16 port = 0; // under the mutex
 
     void attach(QTcpServer* server, ZNFDiscoveryPublisher* publisher) {
         m_server = server;
@@ -91,7 +87,7 @@ public:
         m_invited.clear();
     }
 
-    void reportStartError(const ZNFPeerError& error) {
+    void reportStartError(const ZNFPeerError& error) override {
         qCWarning(lcPeer()).noquote()
             << QStringLiteral("Advertising did not start: %1").arg(error.description());
         notify([&](ZNFPeerAdvertiserDelegate& d, const std::shared_ptr<ZNFPeerAdvertiser>& a) {
@@ -114,17 +110,6 @@ public:
     }
 
 private:
-    template <typename F> void notify(F&& call) {
-        std::shared_ptr<ZNFPeerAdvertiser> advertiser = handle.lock();
-        std::shared_ptr<ZNFPeerAdvertiserDelegate> target;
-        {
-            QMutexLocker lock(&mutex);
-            target = delegate.lock();
-        }
-        if (advertiser && target)
-            call(*target, advertiser);
-    }
-
     void forget(ZNFPeerConnection* connection) {
         m_arrivals.removeOne(connection);
         const std::shared_ptr<ReplyState> state = m_pending.take(connection);
@@ -302,55 +287,34 @@ private:
 ZNFPeerAdvertiser::ZNFPeerAdvertiser(const ZNFPeerID& myPeerID, const ZNFDiscoveryInfo& discoveryInfo,
                                      const QString& serviceType)
     : m_myPeerID(myPeerID), m_discoveryInfo(discoveryInfo), m_serviceType(serviceType),
-      m_core(new Core(myPeerID)) {
-    m_core->moveToThread(ZNFPeerLayer::nextThread());
-}
+      m_core(new Core(myPeerID)) {}
 
 std::shared_ptr<ZNFPeerAdvertiser> ZNFPeerAdvertiser::create(const ZNFPeerID& myPeerID,
                                                              const ZNFDiscoveryInfo& discoveryInfo,
                                                              const QString& serviceType) {
-    std::shared_ptr<ZNFPeerAdvertiser> advertiser(
-        new ZNFPeerAdvertiser(myPeerID, discoveryInfo, serviceType));
-    advertiser->m_core->handle = advertiser;
-    return advertiser;
+    auto* advertiser = new ZNFPeerAdvertiser(myPeerID, discoveryInfo, serviceType);
+    return advertiser->m_core->bind(advertiser);
 }
 
 ZNFPeerAdvertiser::~ZNFPeerAdvertiser() {
-    m_core->deleteLater();
+    m_core->release();
 }
 
 void ZNFPeerAdvertiser::setDelegate(const std::weak_ptr<ZNFPeerAdvertiserDelegate>& delegate) {
-    QMutexLocker lock(&m_core->mutex);
-    m_core->delegate = delegate;
+    m_core->setDelegate(delegate);
 }
 
 std::shared_ptr<ZNFPeerAdvertiserDelegate> ZNFPeerAdvertiser::delegate() const {
-    QMutexLocker lock(&m_core->mutex);
-    return m_core->delegate.lock();
+    return m_core->delegate();
 }
 
 void ZNFPeerAdvertiser::startAdvertisingPeer() {
-    {
-        QMutexLocker lock(&m_core->mutex);
-        if (m_core->advertising)
-            return;
-    }
     Core* core = m_core;
-    auto refuse = [core](const ZNFPeerError& error) {
-        {
-            QMutexLocker lock(&core->mutex);
-            core->startError = error;
-        }
-        ZNFPeerLayer::post(core, [core, error] { core->reportStartError(error); });
-    };
-    if (!ZNFPeerDiscovery::isValidServiceType(m_serviceType)) {
-        refuse(ZNFPeerError(ZNFPeerError::InvalidServiceType,
-                            QStringLiteral("\"%1\" is not a valid service type").arg(m_serviceType)));
+    if (core->isRunning() || core->refuseInvalidServiceType(m_serviceType))
         return;
-    }
     auto server = std::make_unique<SecureServer>();
     if (!server->listen(ZNFPeerDiscovery::listenAddress(), 0)) {
-        refuse(ZNFPeerError(ZNFPeerError::ListenFailed, server->errorString()));
+        core->refuseStart(ZNFPeerError(ZNFPeerError::ListenFailed, server->errorString()));
         return;
     }
     ZNFDiscoveryInfo txt;
@@ -372,15 +336,10 @@ void ZNFPeerAdvertiser::startAdvertisingPeer() {
         publisher->start(m_serviceType, ZNFPeerDiscovery::instanceName(m_myPeerID.uniqueID()),
                          server->serverPort(), ZNFPeerDiscovery::encodeTXT(txt));
     if (!error.isNull()) {
-        refuse(error);
+        core->refuseStart(error);
         return;
     }
-    {
-        QMutexLocker lock(&core->mutex);
-        core->startError = ZNFPeerError();
-        core->advertising = true;
-        core->port = server->serverPort();
-    }
+    core->markStarted([core, port = server->serverPort()] { core->port = port; });
     server->moveToThread(core->thread());
     publisher->moveToThread(core->thread());
     // Held by the posted call until it runs: an advertiser destroyed first drops the call, and
@@ -392,25 +351,17 @@ void ZNFPeerAdvertiser::startAdvertisingPeer() {
 }
 
 void ZNFPeerAdvertiser::stopAdvertisingPeer() {
-    {
-        QMutexLocker lock(&m_core->mutex);
-        if (!m_core->advertising)
-            return;
-        m_core->advertising = false;
-        m_core->port = 0;
-    }
     Core* core = m_core;
-    ZNFPeerLayer::post(core, [core] { core->detach(); });
+    if (core->markStopped([core] { core->port = 0; }))
+        ZNFPeerLayer::post(core, [core] { core->detach(); });
 }
 
 bool ZNFPeerAdvertiser::isAdvertising() const {
-    QMutexLocker lock(&m_core->mutex);
-    return m_core->advertising;
+    return m_core->isRunning();
 }
 
 ZNFPeerError ZNFPeerAdvertiser::startError() const {
-    QMutexLocker lock(&m_core->mutex);
-    return m_core->startError;
+    return m_core->startError();
 }
 
 quint16 ZNFPeerAdvertiser::port() const {

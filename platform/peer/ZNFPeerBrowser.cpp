@@ -1,6 +1,7 @@
 #include "platform/peer/ZNFPeerBrowser.h"
 
 #include "platform/peer/ZNFPeerDiscovery.h"
+#include "platform/peer/ZNFPeerHandle_p.h"
 #include "platform/peer/ZNFPeerLayer_p.h"
 #include "platform/peer/ZNFPeerLog.h"
 #include "platform/peer/ZNFPeerSession.h"
@@ -17,15 +18,10 @@ struct Found {
 };
 } // namespace
 
-class ZNFPeerBrowser::Core : public QObject {
+class ZNFPeerBrowser::Core : public ZNFDiscoveryCore<ZNFPeerBrowser, ZNFPeerBrowserDelegate> {
 public:
     explicit Core(const ZNFPeerID& me) : m_me(me) {}
 
-    std::weak_ptr<ZNFPeerBrowser> handle;
-    mutable QMutex mutex;
-    std::weak_ptr<ZNFPeerBrowserDelegate> delegate;
-    ZNFPeerError startError;
-    bool browsing = false;
     // Where each peer was last seen; read by invitePeer on the caller's thread.
     QHash<QString, Found> found;
     // Whether our own fingerprint was announced (by this device's advertiser, or by another
@@ -47,7 +43,7 @@ public:
         m_discovery = nullptr;
     }
 
-    void reportStartError(const ZNFPeerError& error) {
+    void reportStartError(const ZNFPeerError& error) override {
         qCWarning(lcPeer()).noquote()
             << QStringLiteral("Browsing did not start: %1").arg(error.description());
         notify([&](ZNFPeerBrowserDelegate& d, const std::shared_ptr<ZNFPeerBrowser>& b) {
@@ -56,17 +52,6 @@ public:
     }
 
 private:
-    template <typename F> void notify(F&& call) {
-        std::shared_ptr<ZNFPeerBrowser> browser = handle.lock();
-        std::shared_ptr<ZNFPeerBrowserDelegate> target;
-        {
-            QMutexLocker lock(&mutex);
-            target = delegate.lock();
-        }
-        if (browser && target)
-            call(*target, browser);
-    }
-
     void peerFound(const QString& instance, const QHostAddress& address, quint16 port,
                    const QByteArray& txt) {
         ZNFDiscoveryInfo info = ZNFPeerDiscovery::decodeTXT(txt);
@@ -115,61 +100,36 @@ private:
 };
 
 ZNFPeerBrowser::ZNFPeerBrowser(const ZNFPeerID& myPeerID, const QString& serviceType)
-    : m_myPeerID(myPeerID), m_serviceType(serviceType), m_core(new Core(myPeerID)) {
-    m_core->moveToThread(ZNFPeerLayer::nextThread());
-}
+    : m_myPeerID(myPeerID), m_serviceType(serviceType), m_core(new Core(myPeerID)) {}
 
 std::shared_ptr<ZNFPeerBrowser> ZNFPeerBrowser::create(const ZNFPeerID& myPeerID,
                                                        const QString& serviceType) {
-    std::shared_ptr<ZNFPeerBrowser> browser(new ZNFPeerBrowser(myPeerID, serviceType));
-    browser->m_core->handle = browser;
-    return browser;
+    auto* browser = new ZNFPeerBrowser(myPeerID, serviceType);
+    return browser->m_core->bind(browser);
 }
 
 ZNFPeerBrowser::~ZNFPeerBrowser() {
-    m_core->deleteLater();
+    m_core->release();
 }
 
 void ZNFPeerBrowser::setDelegate(const std::weak_ptr<ZNFPeerBrowserDelegate>& delegate) {
-    QMutexLocker lock(&m_core->mutex);
-    m_core->delegate = delegate;
+    m_core->setDelegate(delegate);
 }
 
 std::shared_ptr<ZNFPeerBrowserDelegate> ZNFPeerBrowser::delegate() const {
-    QMutexLocker lock(&m_core->mutex);
-    return m_core->delegate.lock();
+    return m_core->delegate();
 }
 
 void ZNFPeerBrowser::startBrowsingForPeers() {
-    {
-        QMutexLocker lock(&m_core->mutex);
-        if (m_core->browsing)
-            return;
-    }
     Core* core = m_core;
-    auto refuse = [core](const ZNFPeerError& error) {
-        {
-            QMutexLocker lock(&core->mutex);
-            core->startError = error;
-        }
-        ZNFPeerLayer::post(core, [core, error] { core->reportStartError(error); });
-    };
-    if (!ZNFPeerDiscovery::isValidServiceType(m_serviceType)) {
-        refuse(ZNFPeerError(ZNFPeerError::InvalidServiceType,
-                            QStringLiteral("\"%1\" is not a valid service type").arg(m_serviceType)));
+    if (core->isRunning() || core->refuseInvalidServiceType(m_serviceType))
         return;
-    }
     std::unique_ptr<ZNFDiscoveryBrowser> discovery = ZNFDiscoveryBrowser::create();
-    const ZNFPeerError error = discovery->start(m_serviceType);
-    if (!error.isNull()) {
-        refuse(error);
+    if (const ZNFPeerError error = discovery->start(m_serviceType); !error.isNull()) {
+        core->refuseStart(error);
         return;
     }
-    {
-        QMutexLocker lock(&core->mutex);
-        core->startError = ZNFPeerError();
-        core->browsing = true;
-    }
+    core->markStarted([] {});
     discovery->moveToThread(core->thread());
     // Held by the posted call until it runs: a browser destroyed first drops the call, and the
     // discovery goes with it instead of leaking.
@@ -178,14 +138,9 @@ void ZNFPeerBrowser::startBrowsingForPeers() {
 }
 
 void ZNFPeerBrowser::stopBrowsingForPeers() {
-    {
-        QMutexLocker lock(&m_core->mutex);
-        if (!m_core->browsing)
-            return;
-        m_core->browsing = false;
-    }
     Core* core = m_core;
-    ZNFPeerLayer::post(core, [core] { core->detach(); });
+    if (core->markStopped([] {}))
+        ZNFPeerLayer::post(core, [core] { core->detach(); });
 }
 
 bool ZNFPeerBrowser::hasFoundOnlyItself() const {
@@ -194,13 +149,11 @@ bool ZNFPeerBrowser::hasFoundOnlyItself() const {
 }
 
 bool ZNFPeerBrowser::isBrowsing() const {
-    QMutexLocker lock(&m_core->mutex);
-    return m_core->browsing;
+    return m_core->isRunning();
 }
 
 ZNFPeerError ZNFPeerBrowser::startError() const {
-    QMutexLocker lock(&m_core->mutex);
-    return m_core->startError;
+    return m_core->startError();
 }
 
 void ZNFPeerBrowser::invitePeer(const ZNFPeerID& peer, const std::shared_ptr<ZNFPeerSession>& session,

@@ -4,6 +4,7 @@
 #include <QThread>
 #include <functional>
 #include <memory>
+#include <vector>
 
 // The peer layer's own threads. Every session, advertiser and browser keeps its sockets on
 // one of a few long-lived threads and calls its delegate there, never on the caller's.
@@ -14,6 +15,10 @@ QThread* nextThread();
 // Runs `work` on `context`'s thread, later; dropped when the context is gone.
 void post(QObject* context, std::function<void()> work);
 } // namespace ZNFPeerLayer
+
+// Calls collected while a link's state changes and made once it is consistent again: what they
+// run (a sender's completion, a delegate) may call back into the session.
+using ZNFPendingCalls = std::vector<std::function<void()>>;
 
 // Jobs that run one after another on the layer's worker pool, off the link threads: what a
 // resource transfer does besides moving bytes through the socket (reading, storing and

@@ -12,34 +12,14 @@
 #include <functional>
 #include <memory>
 
-class ZNFPeerSession;
 class ZNFPeerConnection;
-
-// What a session tells its delegate, always on the session's layer thread.
-class ZNFPeerSessionDelegate {
-public:
-    virtual ~ZNFPeerSessionDelegate() = default;
-    // 0 not connected, 1 connecting, 2 connected.
-    virtual void session(const std::shared_ptr<ZNFPeerSession>& session, const ZNFPeerID& peer,
-                         qint64 state) = 0;
-    virtual void session(const std::shared_ptr<ZNFPeerSession>& session, const QByteArray& data,
-                         const ZNFPeerID& peer) = 0;
-    // Cancelling the progress refuses the resource: it is dropped and the sender's completion
-    // fails. Resources this layer refuses by itself (a name no file may carry, over the size limit
-    // or the free disk space, no delegate) only reach the finished call, with the error.
-    virtual void session(const std::shared_ptr<ZNFPeerSession>& session, const QString& resourceName,
-                         const ZNFPeerID& peer, const std::shared_ptr<ZNFProgress>& progress) = 0;
-    // The file at the URL is temporary and removed when this returns: move it to keep it. A
-    // delegate that does not keep it cancels the resource's progress before returning, so that
-    // the sender is told the resource was not kept.
-    virtual void session(const std::shared_ptr<ZNFPeerSession>& session, const QString& resourceName,
-                         const ZNFPeerID& peer, const QUrl& localURL, const ZNFPeerError& error) = 0;
-};
+class ZNFPeerSessionDelegate;
 
 // Connections to invited or inviting peers, data and resources over them.
 class ZNFPeerSession : public std::enable_shared_from_this<ZNFPeerSession> {
 public:
-    enum State : qint64 { NotConnected = 0, Connecting = 1, Connected = 2 };
+    // What the delegate hears of each peer; the numbers are the platform's.
+    enum class State : qint64 { NotConnected = 0, Connecting = 1, Connected = 2 };
     // Encryption preferences: optional and required both mean TLS 1.3 whenever the local peer
     // has an identity; none gives plain frames, which only a peer set the same way accepts.
     enum Encryption : qint64 { EncryptionOptional = 0, EncryptionRequired = 1, EncryptionNone = 2 };
@@ -108,4 +88,24 @@ private:
     const QVariantList m_securityIdentity;
     const qint64 m_encryptionPreference;
     Core* m_core;
+};
+
+// What a session tells its delegate, always on the session's layer thread.
+class ZNFPeerSessionDelegate {
+public:
+    virtual ~ZNFPeerSessionDelegate() = default;
+    virtual void session(const std::shared_ptr<ZNFPeerSession>& session, const ZNFPeerID& peer,
+                         ZNFPeerSession::State state) = 0;
+    virtual void session(const std::shared_ptr<ZNFPeerSession>& session, const QByteArray& data,
+                         const ZNFPeerID& peer) = 0;
+    // Cancelling the progress refuses the resource: it is dropped and the sender's completion
+    // fails. Resources this layer refuses by itself (a name no file may carry, over the size limit
+    // or the free disk space, no delegate) only reach the finished call, with the error.
+    virtual void session(const std::shared_ptr<ZNFPeerSession>& session, const QString& resourceName,
+                         const ZNFPeerID& peer, const std::shared_ptr<ZNFProgress>& progress) = 0;
+    // The file at the URL is temporary and removed when this returns: move it to keep it. A
+    // delegate that does not keep it cancels the resource's progress before returning, so that
+    // the sender is told the resource was not kept.
+    virtual void session(const std::shared_ptr<ZNFPeerSession>& session, const QString& resourceName,
+                         const ZNFPeerID& peer, const QUrl& localURL, const ZNFPeerError& error) = 0;
 };

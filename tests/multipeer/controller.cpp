@@ -24,16 +24,16 @@ const QString kService = "nc-ctl";
 // Thread-safe list of states a handler saw.
 struct StateLog {
     QMutex mutex;
-    std::vector<qint64> states;
+    std::vector<PeerState> states;
     bool onMainThread = false;
     ZNFMultipeerStateHandler handler() {
-        return [this](const std::shared_ptr<ZNFPeerSession>&, const ZNFPeerID&, qint64 state) {
+        return [this](const std::shared_ptr<ZNFPeerSession>&, const ZNFPeerID&, PeerState state) {
             QMutexLocker lock(&mutex);
             states.push_back(state);
             onMainThread |= QThread::currentThread() == qApp->thread();
         };
     }
-    std::vector<qint64> seen() { return locked(mutex, states); }
+    std::vector<PeerState> seen() { return locked(mutex, states); }
 };
 
 class ControllerTest : public ::testing::Test {
@@ -100,7 +100,7 @@ TEST_F(ControllerTest, InvitationsReachTheHandlerAndStateChangesKeepReachingIt) 
     EXPECT_EQ(invitations, 1);
     EXPECT_FALSE(invitedOnMain); // the layer's own thread
     EXPECT_EQ(context, QByteArray("ctx"));
-    EXPECT_EQ(log.seen(), (std::vector<qint64>{kConnecting, kConnected}));
+    EXPECT_EQ(log.seen(), (std::vector<PeerState>{kConnecting, kConnected}));
 
     // After the transfer the handler still hears every change, and again on reconnecting.
     guest->session->disconnect();
@@ -109,7 +109,7 @@ TEST_F(ControllerTest, InvitationsReachTheHandlerAndStateChangesKeepReachingIt) 
     guest->browser->invitePeer(controller->peerId(), guest->session, {}, kInviteTimeout);
     ASSERT_TRUE(waitUntil([&] { return log.seen().size() == 5; }));
     EXPECT_EQ(log.seen(),
-              (std::vector<qint64>{kConnecting, kConnected, kNotConnected, kConnecting, kConnected}));
+              (std::vector<PeerState>{kConnecting, kConnected, kNotConnected, kConnecting, kConnected}));
     EXPECT_FALSE(log.onMainThread);
 }
 
@@ -153,7 +153,7 @@ TEST_F(ControllerTest, InviteWithoutACompletionSendsNothing) {
     phone->invitePeer(desk, browser, QByteArray("x"), kInviteTimeout, log.handler());
     ASSERT_TRUE(waitUntil([&] { return log.seen().size() == 2; }));
     EXPECT_EQ(pair.answering->invitations(), 1);
-    EXPECT_EQ(log.seen(), (std::vector<qint64>{kConnecting, kConnected}));
+    EXPECT_EQ(log.seen(), (std::vector<PeerState>{kConnecting, kConnected}));
 }
 
 TEST_F(ControllerTest, AnInvitationForARemovedAdvertiserIsNeverAnswered) {

@@ -98,7 +98,7 @@ TEST_F(BadInput, ConnectionsThatDoNotInviteProperlyAreClosedWithoutTouchingOther
     }
     EXPECT_EQ(answering->invitations(), 2);
     // The real phone's link and state never heard of the impostor.
-    EXPECT_EQ(hostEvents->statesOf(phone), (std::vector<qint64>{kConnecting, kConnected}));
+    EXPECT_EQ(hostEvents->statesOf(phone), (std::vector<PeerState>{kConnecting, kConnected}));
     EXPECT_TRUE(hostSession->connectedPeers().contains(phone));
     expectSessionStillUsable();
 }
@@ -170,7 +170,8 @@ TEST_F(BadInput, ProtocolFaultsFromAConnectedPeerEndOnlyThatPeer) {
         socket->write(c.bytes);
         EXPECT_TRUE(waitClosed(*socket, 2000));
         EXPECT_TRUE(waitUntil([&] {
-            return hostEvents->statesOf(raw) == std::vector<qint64>{kConnecting, kConnected, kNotConnected};
+            return hostEvents->statesOf(raw) ==
+                   std::vector<PeerState>{kConnecting, kConnected, kNotConnected};
         }));
         EXPECT_FALSE(hostSession->connectedPeers().contains(raw));
     }

@@ -23,8 +23,8 @@ TEST(PeerSession, InvitationConnectsBothSidesAndCarriesDataInOrder) {
     EXPECT_EQ(pair.browsing->found().first().displayName(), "Host Computer");
 
     // Both sides pass through connecting to connected.
-    EXPECT_EQ(pair.guestEvents->statesOf(pair.hostID), (std::vector<qint64>{kConnecting, kConnected}));
-    EXPECT_EQ(pair.hostEvents->statesOf(pair.guestID), (std::vector<qint64>{kConnecting, kConnected}));
+    EXPECT_EQ(pair.guestEvents->statesOf(pair.hostID), (std::vector<PeerState>{kConnecting, kConnected}));
+    EXPECT_EQ(pair.hostEvents->statesOf(pair.guestID), (std::vector<PeerState>{kConnecting, kConnected}));
 
     QList<QByteArray> sent;
     for (int i = 0; i < 20; ++i)
@@ -59,7 +59,7 @@ TEST(PeerSession, DataToAPeerThatIsNotConnectedIsRefused) {
 
 TEST(PeerSession, DeclinedAndUnansweredInvitationsEndNotConnected) {
     PeerPair pair;
-    const auto guestHeard = [&](const std::vector<qint64>& states) {
+    const auto guestHeard = [&](const std::vector<PeerState>& states) {
         return waitUntil([&] { return pair.guestEvents->statesOf(pair.hostID) == states; });
     };
     pair.answering->mode = AnsweringAdvertiser::Mode::Decline;
@@ -77,7 +77,7 @@ TEST(PeerSession, DeclinedAndUnansweredInvitationsEndNotConnected) {
     const ZNFPeerID stranger("Stranger");
     pair.browser->invitePeer(stranger, pair.guestSession, {}, 1);
     ASSERT_TRUE(waitUntil([&] { return !pair.guestEvents->statesOf(stranger).empty(); }));
-    EXPECT_EQ(pair.guestEvents->statesOf(stranger), (std::vector<qint64>{kNotConnected}));
+    EXPECT_EQ(pair.guestEvents->statesOf(stranger), (std::vector<PeerState>{kNotConnected}));
 }
 
 TEST(PeerSession, ResourceArrivesWholeAndTheSenderHearsOnlyAfterTheReceiverHadIt) {

@@ -33,9 +33,24 @@ void RecordingSession::session(const std::shared_ptr<ZNFPeerSession>&, const QSt
     m_finished.push_back(f);
 }
 
-std::vector<qint64> RecordingSession::statesOf(const ZNFPeerID& peer) const {
+void PrintTo(PeerState state, std::ostream* out) {
+    switch (state) {
+    case kNotConnected:
+        *out << "NotConnected";
+        return;
+    case kConnecting:
+        *out << "Connecting";
+        return;
+    case kConnected:
+        *out << "Connected";
+        return;
+    }
+    *out << "state " << qint64(state);
+}
+
+std::vector<PeerState> RecordingSession::statesOf(const ZNFPeerID& peer) const {
     QMutexLocker lock(&m_mutex);
-    std::vector<qint64> result;
+    std::vector<PeerState> result;
     for (const auto& change : m_states)
         if (change.peer == peer)
             result.push_back(change.state);

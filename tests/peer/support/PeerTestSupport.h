@@ -25,14 +25,18 @@
 #include <QtEndian>
 #include <atomic>
 #include <functional>
+#include <iosfwd>
 #include <memory>
 #include <optional>
 #include <vector>
 
 // Session states as the delegate and the handlers hear them.
-constexpr qint64 kNotConnected = ZNFPeerSession::NotConnected;
-constexpr qint64 kConnecting = ZNFPeerSession::Connecting;
-constexpr qint64 kConnected = ZNFPeerSession::Connected;
+using PeerState = ZNFPeerSession::State;
+constexpr PeerState kNotConnected = PeerState::NotConnected;
+constexpr PeerState kConnecting = PeerState::Connecting;
+constexpr PeerState kConnected = PeerState::Connected;
+// So that a failed comparison names the states.
+void PrintTo(PeerState state, std::ostream* out);
 
 // A copy of `value` taken under `mutex`: the recorders below are written from the layer's threads.
 template <class T> T locked(QMutex& mutex, const T& value) {
@@ -45,7 +49,7 @@ class RecordingSession : public ZNFPeerSessionDelegate {
 public:
     struct StateChange {
         ZNFPeerID peer;
-        qint64 state;
+        PeerState state;
     };
     struct Finished {
         QString name;
@@ -57,7 +61,7 @@ public:
         ZNFPeerError error;
     };
 
-    void session(const std::shared_ptr<ZNFPeerSession>&, const ZNFPeerID& peer, qint64 state) override {
+    void session(const std::shared_ptr<ZNFPeerSession>&, const ZNFPeerID& peer, PeerState state) override {
         QMutexLocker lock(&m_mutex);
         m_states.push_back({peer, state});
     }
@@ -71,7 +75,7 @@ public:
                  const QUrl& localURL, const ZNFPeerError& error) override;
 
     std::vector<StateChange> states() const { return locked(m_mutex, m_states); }
-    std::vector<qint64> statesOf(const ZNFPeerID& peer) const;
+    std::vector<PeerState> statesOf(const ZNFPeerID& peer) const;
     QList<QByteArray> data() const { return locked(m_mutex, m_data); }
     std::vector<Finished> finished() const { return locked(m_mutex, m_finished); }
     QStringList began() const { return locked(m_mutex, m_began); }
