@@ -38,7 +38,7 @@ case "$mode" in
   bash scripts/install-deps.sh
   dir=build-asan # the asan preset's binaryDir, which the fuzz presets share
   seconds="${FUZZ_SECONDS:-20}"
-  cmake --preset asan >/dev/null
+  cmake --preset fuzz >/dev/null
   cmake --build --preset fuzz
   # Every crash committed earlier must stay fixed: each is a test of the fuzz build.
   crashes=0
