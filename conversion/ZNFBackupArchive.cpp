@@ -15,6 +15,7 @@
 #include <QTimeZone>
 
 #include <cmath>
+#include <cstring>
 
 #include <fcntl.h>
 #include <libdeflate.h>
@@ -40,56 +41,79 @@ constexpr qsizetype kSpillChunk = 256 * 1024;
 // U+FFFD, as Qt's own writer makes them.
 void appendJSONStringContent(QByteArray& out, QStringView text) {
     out.reserve(out.size() + text.size());
-    const char16_t* p = text.utf16();
-    const char16_t* end = p + text.size();
-    auto utf8 = [&out](char32_t c) {
-        if (c < 0x80) {
-            out += char(c);
-        } else if (c < 0x800) {
-            out += char(0xC0 | (c >> 6));
-            out += char(0x80 | (c & 0x3F));
+    // Bytes go into a small buffer through a pointer and reach `out` a buffer at a time: one
+    // call into QByteArray per byte was most of the cost of writing a note.
+    char buffer[4096];
+    constexpr qsizetype kLongest = 6; // the most one UTF-16 unit (or a pair) becomes: a control escape
+    char* w = buffer;
+    auto flush = [&] {
+        // Grown by resize(), which reallocates in place; append() would copy into a new block
+        // and hold both, twice the index's buffer at once.
+        const qsizetype at = out.size(), n = w - buffer;
+        out.resize(at + n);
+        std::memcpy(out.data() + at, buffer, size_t(n));
+        w = buffer;
+    };
+    auto utf8 = [&w](char32_t c) {
+        if (c < 0x800) {
+            *w++ = char(0xC0 | (c >> 6));
+            *w++ = char(0x80 | (c & 0x3F));
         } else if (c < 0x10000) {
-            out += char(0xE0 | (c >> 12));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
+            *w++ = char(0xE0 | (c >> 12));
+            *w++ = char(0x80 | ((c >> 6) & 0x3F));
+            *w++ = char(0x80 | (c & 0x3F));
         } else {
-            out += char(0xF0 | (c >> 18));
-            out += char(0x80 | ((c >> 12) & 0x3F));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
+            *w++ = char(0xF0 | (c >> 18));
+            *w++ = char(0x80 | ((c >> 12) & 0x3F));
+            *w++ = char(0x80 | ((c >> 6) & 0x3F));
+            *w++ = char(0x80 | (c & 0x3F));
         }
     };
+    auto escape = [&w](char c) {
+        *w++ = '\\';
+        *w++ = c;
+    };
+    const char16_t* p = text.utf16();
+    const char16_t* end = p + text.size();
     for (; p < end; ++p) {
+        if (w + kLongest > buffer + sizeof buffer)
+            flush();
         const char16_t c = *p;
+        if (c >= 0x20 && c < 0x80 && c != u'"' && c != u'\\') {
+            *w++ = char(c);
+            continue;
+        }
         switch (c) {
         case u'"':
-            out += "\\\"";
+            escape('"');
             continue;
         case u'\\':
-            out += "\\\\";
+            escape('\\');
             continue;
         case u'\n':
-            out += "\\n";
+            escape('n');
             continue;
         case u'\r':
-            out += "\\r";
+            escape('r');
             continue;
         case u'\t':
-            out += "\\t";
+            escape('t');
             continue;
         case u'\b':
-            out += "\\b";
+            escape('b');
             continue;
         case u'\f':
-            out += "\\f";
+            escape('f');
             continue;
         default:
             break;
         }
         if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", unsigned(c));
-            out += escaped;
+            static constexpr char kHex[] = "0123456789abcdef";
+            for (const char e : {'\\', 'u', '0', '0'})
+                *w++ = e;
+            *w++ = kHex[c >> 4];
+            *w++ = kHex[c & 0xF];
         } else if (QChar::isHighSurrogate(c) && p + 1 < end && QChar::isLowSurrogate(p[1])) {
             utf8(QChar::surrogateToUcs4(c, p[1]));
             ++p;
@@ -99,6 +123,7 @@ void appendJSONStringContent(QByteArray& out, QStringView text) {
             utf8(c);
         }
     }
+    flush();
 }
 
 zipFile zipOf(void* zip) {
