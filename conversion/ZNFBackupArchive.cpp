@@ -15,6 +15,7 @@
 #include <QTimeZone>
 
 #include <cmath>
+#include <cstring>
 
 #include <fcntl.h>
 #include <libdeflate.h>
@@ -37,65 +38,82 @@ constexpr qsizetype kBodySlice = 1 << 20;
 constexpr qsizetype kSpillChunk = 256 * 1024;
 
 // `text` escaped for the inside of a JSON string literal, in UTF-8. Unpaired surrogates become
-// U+FFFD, as Qt's own writer makes them. Written through a pointer into room made first: byte
-// by byte appends were a fifth of a text-only conversion.
+// U+FFFD, as Qt's own writer makes them.
 void appendJSONStringContent(QByteArray& out, QStringView text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    const qsizetype start = out.size();
-    // The longest a UTF-16 unit becomes is a six-byte escape ("\u001f").
-    out.resize(start + 6 * text.size());
-    char* o = out.data() + start;
-    const char16_t* p = text.utf16();
-    const char16_t* end = p + text.size();
-    auto utf8 = [&o](char32_t c) {
+    out.reserve(out.size() + text.size());
+    // Bytes go into a small buffer through a pointer and reach `out` a buffer at a time: one
+    // call into QByteArray per byte was most of the cost of writing a note.
+    char buffer[4096];
+    constexpr qsizetype kLongest = 6; // the most one UTF-16 unit (or a pair) becomes: a control escape
+    char* w = buffer;
+    auto flush = [&] {
+        // Grown by resize(), which reallocates in place; append() would copy into a new block
+        // and hold both, twice the index's buffer at once.
+        const qsizetype at = out.size(), n = w - buffer;
+        out.resize(at + n);
+        std::memcpy(out.data() + at, buffer, size_t(n));
+        w = buffer;
+    };
+    auto utf8 = [&w](char32_t c) {
         if (c < 0x800) {
-            *o++ = char(0xC0 | (c >> 6));
-            *o++ = char(0x80 | (c & 0x3F));
+            *w++ = char(0xC0 | (c >> 6));
+            *w++ = char(0x80 | (c & 0x3F));
         } else if (c < 0x10000) {
-            *o++ = char(0xE0 | (c >> 12));
-            *o++ = char(0x80 | ((c >> 6) & 0x3F));
-            *o++ = char(0x80 | (c & 0x3F));
+            *w++ = char(0xE0 | (c >> 12));
+            *w++ = char(0x80 | ((c >> 6) & 0x3F));
+            *w++ = char(0x80 | (c & 0x3F));
         } else {
-            *o++ = char(0xF0 | (c >> 18));
-            *o++ = char(0x80 | ((c >> 12) & 0x3F));
-            *o++ = char(0x80 | ((c >> 6) & 0x3F));
-            *o++ = char(0x80 | (c & 0x3F));
+            *w++ = char(0xF0 | (c >> 18));
+            *w++ = char(0x80 | ((c >> 12) & 0x3F));
+            *w++ = char(0x80 | ((c >> 6) & 0x3F));
+            *w++ = char(0x80 | (c & 0x3F));
         }
     };
+    auto escape = [&w](char c) {
+        *w++ = '\\';
+        *w++ = c;
+    };
+    const char16_t* p = text.utf16();
+    const char16_t* end = p + text.size();
     for (; p < end; ++p) {
+        if (w + kLongest > buffer + sizeof buffer)
+            flush();
         const char16_t c = *p;
         if (c >= 0x20 && c < 0x80 && c != u'"' && c != u'\\') {
-            *o++ = char(c);
+            *w++ = char(c);
             continue;
         }
         switch (c) {
         case u'"':
-            *o++ = '\\', *o++ = '"';
+            escape('"');
             continue;
         case u'\\':
-            *o++ = '\\', *o++ = '\\';
+            escape('\\');
             continue;
         case u'\n':
-            *o++ = '\\', *o++ = 'n';
+            escape('n');
             continue;
         case u'\r':
-            *o++ = '\\', *o++ = 'r';
+            escape('r');
             continue;
         case u'\t':
-            *o++ = '\\', *o++ = 't';
+            escape('t');
             continue;
         case u'\b':
-            *o++ = '\\', *o++ = 'b';
+            escape('b');
             continue;
         case u'\f':
-            *o++ = '\\', *o++ = 'f';
+            escape('f');
             continue;
         default:
             break;
         }
         if (c < 0x20) {
-            *o++ = '\\', *o++ = 'u', *o++ = '0', *o++ = '0';
-            *o++ = kHex[c >> 4], *o++ = kHex[c & 0xF];
+            static constexpr char kHex[] = "0123456789abcdef";
+            for (const char e : {'\\', 'u', '0', '0'})
+                *w++ = e;
+            *w++ = kHex[c >> 4];
+            *w++ = kHex[c & 0xF];
         } else if (QChar::isHighSurrogate(c) && p + 1 < end && QChar::isLowSurrogate(p[1])) {
             utf8(QChar::surrogateToUcs4(c, p[1]));
             ++p;
@@ -105,7 +123,7 @@ void appendJSONStringContent(QByteArray& out, QStringView text) {
             utf8(c);
         }
     }
-    out.truncate(o - out.constData());
+    flush();
 }
 
 zipFile zipOf(void* zip) {

@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QImageReader>
 #include <QJsonDocument>
 #include <QPainter>
@@ -23,6 +24,7 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QTransform>
+#include <QUuid>
 
 #include <cmath>
 #include <limits>
@@ -392,8 +394,9 @@ private:
     void addPicture(const ZNFNotesStoreAttachment& attachment, const QString& attachmentId,
                     const QJsonValue& parentId, const QJsonValue& date, const QString& note);
     void finishJob(AttachmentJob& job, const AttachmentImage* image);
-    // The gallery's pages, in key order.
-    std::vector<const ZNFNotesStoreAttachment*> pagesOf(int gallery) const;
+    // The gallery's pages in the order its data lists them, then those it does not list (all of
+    // them when the data cannot be read) in key order: a page is never lost to its data.
+    std::vector<const ZNFNotesStoreAttachment*> pagesOf(const ZNFNotesStoreAttachment& gallery) const;
 
     const ZNFNotesAppImporter& m_importer;
     ZNFBackupArchiveWriter& m_output;
@@ -412,11 +415,46 @@ private:
     bool m_abandoned = false;
 };
 
-std::vector<const ZNFNotesStoreAttachment*> ZNFNotesAppImporter::Pictures::pagesOf(int gallery) const {
+std::vector<const ZNFNotesStoreAttachment*>
+ZNFNotesAppImporter::Pictures::pagesOf(const ZNFNotesStoreAttachment& gallery) const {
     std::vector<const ZNFNotesStoreAttachment*> pages;
-    const auto [begin, end] = m_pages.equal_range(gallery);
+    const auto [begin, end] = m_pages.equal_range(gallery.primaryKey);
     for (auto it = begin; it != end; ++it)
         pages.push_back(&m_attachments->at(it->second));
+    if (pages.size() < 2)
+        return pages;
+    if (gallery.galleryData.isEmpty()) {
+        qCInfo(lcConversion()).noquote()
+            << QStringLiteral(
+                   "Notes attachments: scan %1 has no list of pages; they come in the store's order")
+                   .arg(quoted(gallery.uuid));
+        return pages;
+    }
+    QString failure;
+    const std::optional<QStringList> listed =
+        ZNFNotesFolderReader::galleryPages(gallery.galleryData, &failure);
+    if (!listed) {
+        qCWarning(lcConversion()).noquote()
+            << QStringLiteral("Notes attachments: the pages of scan %1 come in the store's order, %2")
+                   .arg(quoted(gallery.uuid), failure);
+        return pages;
+    }
+    QHash<QString, qsizetype> place;
+    for (qsizetype i = 0; i < listed->size(); ++i)
+        place.insert(listed->at(i), i);
+    const qsizetype unlisted = std::numeric_limits<qsizetype>::max();
+    std::vector<std::pair<qsizetype, const ZNFNotesStoreAttachment*>> placed;
+    for (const ZNFNotesStoreAttachment* page : pages) {
+        // The row's identifier and the data's UUID may differ in case and braces.
+        const QUuid uuid = QUuid::fromString(page->uuid);
+        const QString key =
+            uuid.isNull() ? page->uuid.toUpper() : uuid.toString(QUuid::WithoutBraces).toUpper();
+        placed.emplace_back(place.value(key, unlisted), page);
+    }
+    std::stable_sort(placed.begin(), placed.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (size_t i = 0; i < placed.size(); ++i)
+        pages[i] = placed[i].second;
     return pages;
 }
 
@@ -470,7 +508,7 @@ void ZNFNotesAppImporter::Pictures::add(const QJsonArray& rawAttachments, const 
             continue;
         }
         if (kind == ZNFNotesStoreKind::Gallery) {
-            const std::vector<const ZNFNotesStoreAttachment*> pages = pagesOf(attachment.primaryKey);
+            const std::vector<const ZNFNotesStoreAttachment*> pages = pagesOf(attachment);
             if (pages.empty())
                 m_outcome.addLeftOut({ZNFLeftOutReason::UnreadableAttachment, note,
                                       attachmentName(attachment), QStringLiteral("the scan has no pages")});

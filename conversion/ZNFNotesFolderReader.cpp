@@ -13,6 +13,7 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QSet>
+#include <QUuid>
 
 #include <google/protobuf/io/coded_stream.h>
 #include <sqlite3.h>
@@ -20,6 +21,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -694,40 +696,75 @@ std::optional<znf::notestore::Note> decodeNote(const QByteArray& data, QString* 
 
 namespace {
 
-// Reads one table document; every index from the data is checked before it is used.
-class TableReader {
+namespace N = znf::notestore;
+
+// The CRDT document of a table's or a gallery's data, once un-gzipped; nullopt, with the
+// reason in `failure`, when it cannot be read within the limits.
+std::optional<N::MergableDataProto> decodeMergeable(const QByteArray& data, QString& failure,
+                                                    const ZNFNotesFolderLimits& limits) {
+    if (data.size() > limits.noteDataBytes) {
+        failure = QStringLiteral("its data is larger than %1 bytes").arg(limits.noteDataBytes);
+        return std::nullopt;
+    }
+    if (data.size() < 2 || uchar(data[0]) != 0x1f || uchar(data[1]) != 0x8b) {
+        failure = QStringLiteral("its data is not gzip");
+        return std::nullopt;
+    }
+    std::string message;
+    if (!gunzip(data, message, limits.noteMessageBytes, failure))
+        return std::nullopt;
+    google::protobuf::io::CodedInputStream stream(reinterpret_cast<const uint8_t*>(message.data()),
+                                                  int(message.size()));
+    stream.SetRecursionLimit(limits.messageDepth);
+    N::MergableDataProto proto;
+    if (!proto.ParseFromCodedStream(&stream) || !stream.ConsumedEntireMessage()) {
+        failure = QStringLiteral("its data is no readable message");
+        return std::nullopt;
+    }
+    return proto;
+}
+
+// One CRDT document, whose objects refer to each other by their index among its entries and
+// to UUIDs by their index among its UUIDs; every index from the data is checked before use.
+class Document {
 public:
-    explicit TableReader(const znf::notestore::MergeableDataObjectData& data) : m_data(data) {
-        for (int i = 0; i < data.mergeable_data_object_uuid_item_size(); ++i)
-            m_uuidIndex.insert(QByteArray::fromStdString(data.mergeable_data_object_uuid_item(i)), i);
+    explicit Document(const N::MergeableDataObjectData& data) : m_data(data) {
+        // The same UUID stored twice is one UUID: its first place stands for both.
+        m_canonical.reserve(size_t(data.mergeable_data_object_uuid_item_size()));
+        for (int i = 0; i < data.mergeable_data_object_uuid_item_size(); ++i) {
+            const QByteArray uuid = QByteArray::fromStdString(data.mergeable_data_object_uuid_item(i));
+            const auto known = m_uuidIndex.constFind(uuid);
+            m_canonical.push_back(known == m_uuidIndex.constEnd() ? *m_uuidIndex.insert(uuid, i) : *known);
+        }
     }
 
-    std::optional<std::vector<QStringList>> rows(QString& failure, qint64 maxCells);
+    const N::MergeableDataObjectData& data() const { return m_data; }
 
-private:
-    const znf::notestore::MergeableDataObjectData& m_data;
-    QHash<QByteArray, int> m_uuidIndex;
-
-    const znf::notestore::MergeableDataObjectEntry* entry(const znf::notestore::ObjectID& id) const {
+    const N::MergeableDataObjectEntry* entry(const N::ObjectID& id) const {
         const int index = id.object_index();
         return id.has_object_index() && index >= 0 && index < m_data.mergeable_data_object_entry_size()
                    ? &m_data.mergeable_data_object_entry(index)
                    : nullptr;
     }
     // A UUID object: a map whose first entry's value is an index among the UUIDs; -1 when none.
-    int uuidOf(const znf::notestore::ObjectID& id) const {
+    int uuidOf(const N::ObjectID& id) const {
         const auto* object = entry(id);
         if (!object || !object->has_custom_map() || object->custom_map().map_entry_size() == 0)
             return -1;
         const quint64 index = object->custom_map().map_entry(0).value().unsigned_integer_value();
-        return index < quint64(m_data.mergeable_data_object_uuid_item_size()) ? int(index) : -1;
+        return index < quint64(m_canonical.size()) ? m_canonical[size_t(index)] : -1;
     }
     // The UUID indexes of an ordered set, in order, without those that are not its elements
-    // and without repeats.
-    std::vector<int> ordered(const znf::notestore::MergeableDataObjectEntry* set) const;
+    // and without repeats; at most `limit` places of its ordering are read.
+    std::vector<int> ordered(const N::MergeableDataObjectEntry* set, qint64 limit) const;
+
+private:
+    const N::MergeableDataObjectData& m_data;
+    QHash<QByteArray, int> m_uuidIndex;
+    std::vector<int> m_canonical; // a UUID's index -> the first index of the same UUID
 };
 
-std::vector<int> TableReader::ordered(const znf::notestore::MergeableDataObjectEntry* set) const {
+std::vector<int> Document::ordered(const N::MergeableDataObjectEntry* set, qint64 limit) const {
     std::vector<int> order;
     if (!set || !set->has_ordered_set())
         return order;
@@ -743,8 +780,9 @@ std::vector<int> TableReader::ordered(const znf::notestore::MergeableDataObjectE
         if (const int key = uuidOf(element.key()); key >= 0)
             elements.insert(key);
     QSet<int> seen;
-    for (const auto& attachment : orderedSet.ordering().array().attachment()) {
-        const auto found = m_uuidIndex.constFind(QByteArray::fromStdString(attachment.uuid()));
+    const auto& places = orderedSet.ordering().array().attachment();
+    for (int i = 0; i < places.size() && i < limit; ++i) {
+        const auto found = m_uuidIndex.constFind(QByteArray::fromStdString(places.Get(i).uuid()));
         if (found == m_uuidIndex.constEnd())
             continue;
         const int id = replaced.value(*found, *found);
@@ -758,15 +796,17 @@ std::vector<int> TableReader::ordered(const znf::notestore::MergeableDataObjectE
     return order;
 }
 
-std::optional<std::vector<QStringList>> TableReader::rows(QString& failure, qint64 maxCells) {
+std::optional<std::vector<QStringList>> tableRowsOf(const Document& document, QString& failure,
+                                                    qint64 maxCells) {
+    const N::MergeableDataObjectData& data = document.data();
     // The root: the map of type com.apple.notes.ICTable.
-    const znf::notestore::MergeableDataObjectMap* root = nullptr;
-    for (const auto& object : m_data.mergeable_data_object_entry()) {
+    const N::MergeableDataObjectMap* root = nullptr;
+    for (const auto& object : data.mergeable_data_object_entry()) {
         if (!object.has_custom_map())
             continue;
         const int type = object.custom_map().type();
-        if (type >= 0 && type < m_data.mergeable_data_object_type_item_size() &&
-            m_data.mergeable_data_object_type_item(type) == "com.apple.notes.ICTable") {
+        if (type >= 0 && type < data.mergeable_data_object_type_item_size() &&
+            data.mergeable_data_object_type_item(type) == "com.apple.notes.ICTable") {
             root = &object.custom_map();
             break;
         }
@@ -775,15 +815,14 @@ std::optional<std::vector<QStringList>> TableReader::rows(QString& failure, qint
         failure = QStringLiteral("its data holds no table");
         return std::nullopt;
     }
-    const znf::notestore::MergeableDataObjectEntry *rowsSet = nullptr, *columnsSet = nullptr,
-                                                   *cells = nullptr;
+    const N::MergeableDataObjectEntry *rowsSet = nullptr, *columnsSet = nullptr, *cells = nullptr;
     bool rightToLeft = false;
     for (const auto& mapEntry : root->map_entry()) {
         const int key = mapEntry.key();
-        if (key < 0 || key >= m_data.mergeable_data_object_key_item_size())
+        if (key < 0 || key >= data.mergeable_data_object_key_item_size())
             continue;
-        const std::string& name = m_data.mergeable_data_object_key_item(key);
-        const auto* value = entry(mapEntry.value());
+        const std::string& name = data.mergeable_data_object_key_item(key);
+        const auto* value = document.entry(mapEntry.value());
         if (name == "crRows")
             rowsSet = value;
         else if (name == "crColumns")
@@ -794,7 +833,9 @@ std::optional<std::vector<QStringList>> TableReader::rows(QString& failure, qint
             rightToLeft = QByteArray::fromStdString(value->register_latest().contents().string_value())
                               .contains("RightToLeft");
     }
-    const std::vector<int> rowOrder = ordered(rowsSet), columnOrder = ordered(columnsSet);
+    const qint64 everyPlace = std::numeric_limits<qint64>::max();
+    const std::vector<int> rowOrder = document.ordered(rowsSet, everyPlace),
+                           columnOrder = document.ordered(columnsSet, everyPlace);
     if (qint64(rowOrder.size()) * qint64(columnOrder.size()) > maxCells) {
         failure = QStringLiteral("it has more than %1 cells").arg(maxCells);
         return std::nullopt;
@@ -803,13 +844,13 @@ std::optional<std::vector<QStringList>> TableReader::rows(QString& failure, qint
     QHash<int, QHash<int, QString>> texts;
     if (cells && cells->has_dictionary())
         for (const auto& column : cells->dictionary().element()) {
-            const int columnId = uuidOf(column.key());
-            const auto* rowsOfColumn = entry(column.value());
+            const int columnId = document.uuidOf(column.key());
+            const auto* rowsOfColumn = document.entry(column.value());
             if (columnId < 0 || !rowsOfColumn || !rowsOfColumn->has_dictionary())
                 continue;
             for (const auto& cell : rowsOfColumn->dictionary().element()) {
-                const int rowId = uuidOf(cell.key());
-                const auto* note = entry(cell.value());
+                const int rowId = document.uuidOf(cell.key());
+                const auto* note = document.entry(cell.value());
                 if (rowId < 0 || !note || !note->has_note())
                     continue;
                 QString text = QString::fromUtf8(note->note().note_text().data(),
@@ -829,6 +870,28 @@ std::optional<std::vector<QStringList>> TableReader::rows(QString& failure, qint
         rows.push_back(line);
     }
     return rows;
+}
+
+std::optional<QStringList> galleryPagesOf(const Document& document, QString& failure, qint64 maxPages) {
+    const N::MergeableDataObjectData& data = document.data();
+    // A gallery's document is one ordered set of its pages' UUIDs.
+    const auto& entries = data.mergeable_data_object_entry();
+    const auto set = std::find_if(entries.begin(), entries.end(),
+                                  [](const N::MergeableDataObjectEntry& e) { return e.has_ordered_set(); });
+    if (set == entries.end()) {
+        failure = QStringLiteral("its data holds no list of pages");
+        return std::nullopt;
+    }
+    QStringList pages;
+    for (const int uuid : document.ordered(&*set, maxPages)) {
+        const std::string& bytes = data.mergeable_data_object_uuid_item(uuid);
+        if (bytes.size() != 16)
+            continue; // no UUID can name a page
+        pages << QUuid::fromRfc4122(QByteArrayView(bytes.data(), qsizetype(bytes.size())))
+                     .toString(QUuid::WithoutBraces)
+                     .toUpper();
+    }
+    return pages;
 }
 
 } // namespace
@@ -869,31 +932,26 @@ ZNFNotesFolderReading read(const QString& folder,
 
 std::optional<std::vector<QStringList>> tableRows(const QByteArray& data, QString* failure,
                                                   const ZNFNotesFolderLimits& limits) {
-    auto fail = [failure](const QString& reason) -> std::optional<std::vector<QStringList>> {
-        if (failure)
-            *failure = reason;
-        return std::nullopt;
-    };
-    if (data.size() > limits.noteDataBytes)
-        return fail(QStringLiteral("its data is larger than %1 bytes").arg(limits.noteDataBytes));
-    if (data.size() < 2 || uchar(data[0]) != 0x1f || uchar(data[1]) != 0x8b)
-        return fail(QStringLiteral("its data is not gzip"));
-    std::string message;
     QString reason;
-    if (!gunzip(data, message, limits.noteMessageBytes, reason))
-        return fail(reason);
-    google::protobuf::io::CodedInputStream stream(reinterpret_cast<const uint8_t*>(message.data()),
-                                                  int(message.size()));
-    stream.SetRecursionLimit(limits.messageDepth);
-    znf::notestore::MergableDataProto proto;
-    if (!proto.ParseFromCodedStream(&stream) || !stream.ConsumedEntireMessage())
-        return fail(QStringLiteral("its data is no readable message"));
-    QString why;
-    auto rows =
-        TableReader(proto.mergable_data_object().mergeable_data_object_data()).rows(why, limits.tableCells);
-    if (!rows)
-        return fail(why);
+    std::optional<std::vector<QStringList>> rows;
+    if (const auto proto = decodeMergeable(data, reason, limits))
+        rows = tableRowsOf(Document(proto->mergable_data_object().mergeable_data_object_data()), reason,
+                           limits.tableCells);
+    if (!rows && failure)
+        *failure = reason;
     return rows;
+}
+
+std::optional<QStringList> galleryPages(const QByteArray& data, QString* failure,
+                                        const ZNFNotesFolderLimits& limits) {
+    QString reason;
+    std::optional<QStringList> pages;
+    if (const auto proto = decodeMergeable(data, reason, limits))
+        pages = galleryPagesOf(Document(proto->mergable_data_object().mergeable_data_object_data()), reason,
+                               limits.galleryPages);
+    if (!pages && failure)
+        *failure = reason;
+    return pages;
 }
 
 ZNFNotesFolderReading read(const QString& folder, const ZNFNotesFolderLimits& limits) {

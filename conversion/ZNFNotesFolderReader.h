@@ -18,8 +18,9 @@ inline constexpr qint64 ZNFNotesFolderReader_maxNotes = 100000;
 inline constexpr qint64 ZNFNotesFolderReader_maxTextBytes = 256LL << 20; // all notes' text, UTF-8
 inline constexpr qint64 ZNFNotesFolderReader_maxAttachments = 200000;
 inline constexpr int ZNFNotesFolderReader_timeLimitMs = 10 * 60 * 1000;
-inline constexpr qint64 ZNFNotesFolderReader_maxTableCells = 100000; // of one table
-inline constexpr int ZNFNotesFolderReader_maxFolderDepth = 32;       // folders in folders, for the tag line
+inline constexpr qint64 ZNFNotesFolderReader_maxTableCells = 100000;   // of one table
+inline constexpr qint64 ZNFNotesFolderReader_maxGalleryPlaces = 10000; // of one scan's list of pages
+inline constexpr int ZNFNotesFolderReader_maxFolderDepth = 32;         // folders in folders, for the tag line
 
 // Seconds from 1970 to 2001-01-01 UTC, where the store's dates count from.
 inline constexpr double ZNFNotesFolderReader_referenceDateOffset = 978307200.0;
@@ -33,6 +34,7 @@ struct ZNFNotesFolderLimits {
     qint64 attachments = ZNFNotesFolderReader_maxAttachments;
     int timeLimitMs = ZNFNotesFolderReader_timeLimitMs;
     qint64 tableCells = ZNFNotesFolderReader_maxTableCells;
+    qint64 galleryPages = ZNFNotesFolderReader_maxGalleryPlaces;
 };
 
 // What reading a copied Notes folder gave.
@@ -82,5 +84,13 @@ std::optional<QString> noteText(const QByteArray& data, QString* failure = nullp
 // when the data is not gzip, passes a limit (its cells included) or holds no readable table.
 std::optional<std::vector<QStringList>> tableRows(const QByteArray& data, QString* failure = nullptr,
                                                   const ZNFNotesFolderLimits& limits = {});
+
+// The pages of a scanned document (a gallery) from its data (the attachment's gzip'd
+// ZMERGEABLEDATA1): the pages' identifiers as upper-case UUIDs, in the order the scan shows
+// them, without repeats and without those it no longer holds; only the first `galleryPages`
+// places of its list are read. nullopt, with the reason in `failure`, when the data is not
+// gzip, passes a limit or holds no list of pages.
+std::optional<QStringList> galleryPages(const QByteArray& data, QString* failure = nullptr,
+                                        const ZNFNotesFolderLimits& limits = {});
 
 } // namespace ZNFNotesFolderReader

@@ -162,6 +162,13 @@ std::optional<ZNFNotesStoreAttachmentMap> readAttachments(const QString& databas
                      column(c, "a", "ZFALLBACKIMAGEGENERATION"_L1) + ", " +
                      column(c, "a", "ZPARENTATTACHMENT"_L1) + ", " + column(c, "m", "ZIDENTIFIER"_L1) + ", " +
                      column(c, "m", "ZFILENAME"_L1) + ", " + column(c, "o", "ZIDENTIFIER"_L1);
+    // Only a gallery's data is loaded, and only within the limit (older releases: ZMERGEABLEDATA).
+    const QByteArray mergeable =
+        "COALESCE(" + column(c, "a", "ZMERGEABLEDATA1"_L1) + ", " + column(c, "a", "ZMERGEABLEDATA"_L1) + ")";
+    sql += ", CASE WHEN " + column(c, "a", ZNFNotesStoreColumn_type) + " = '" +
+           QByteArray(ZNFNotesStoreType_gallery.data(), ZNFNotesStoreType_gallery.size()) + "' AND length(" +
+           mergeable + ") <= " + QByteArray::number(ZNFNotesStore_maxGalleryDataBytes) + " THEN " +
+           mergeable + " END";
     for (const QString& generation : generations)
         sql += ", " + column(c, "m", generation);
     sql += " FROM ZICCLOUDSYNCINGOBJECT AS a" + join("m", "Z_PK", "a", "ZMEDIA") +
@@ -211,8 +218,11 @@ std::optional<ZNFNotesStoreAttachmentMap> readAttachments(const QString& databas
         attachment.media = textColumn(statement, 6);
         attachment.fileName = textColumn(statement, 7);
         attachment.account = textColumn(statement, 8);
+        if (sqlite3_column_type(statement, 9) == SQLITE_BLOB)
+            attachment.galleryData = QByteArray(static_cast<const char*>(sqlite3_column_blob(statement, 9)),
+                                                sqlite3_column_bytes(statement, 9));
         for (int i = 0; i < generations.size(); ++i)
-            if (const QString generation = valueText(statement, 9 + i); !generation.isEmpty())
+            if (const QString generation = valueText(statement, 10 + i); !generation.isEmpty())
                 attachment.mediaGenerations << generation;
         map[primaryKey] = std::move(attachment);
     }

@@ -31,6 +31,8 @@ inline constexpr QLatin1StringView ZNFNotesStore_fallbackImagesFolderName{"Fallb
 // are not read.
 inline constexpr qint64 ZNFNotesStore_maxAttachments = 200000;
 inline constexpr int ZNFNotesStore_maxPreviewsPerAttachment = 32;
+// A gallery's list of pages larger than this is not read: its pages come in the store's order.
+inline constexpr qint64 ZNFNotesStore_maxGalleryDataBytes = 1LL << 20;
 
 // Attachment types. Pictures are decoded; drawings and galleries are pictures of their own
 // kind; the rest of the types the archive can carry only as a preview, when there is one.
@@ -83,6 +85,7 @@ struct ZNFNotesStoreAttachment {
     QStringList mediaGenerations; // generation folders of the media file, most likely first
     QString fallbackImageGeneration;            // of a drawing's fallback image
     int parent = 0;                             // the gallery it is a page of; 0 when none
+    QByteArray galleryData;                     // a gallery's gzip'd list of its pages; empty when none
     std::vector<ZNFNotesStorePreview> previews; // largest first
 };
 

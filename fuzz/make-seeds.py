@@ -169,6 +169,26 @@ put("table_data", "two_rows", stored(table_document(False)))
 put("table_data", "right_to_left", raw(table_document(True)))
 put("table_data", "not_gzip", b"\0plain")
 
+
+# A scan's list of pages: one ordered set of 16-byte UUIDs, the second listed twice and the
+# third no element any more.
+def gallery_document():
+    uuids = [bytes([0x0C, 0x1D, 0x2E, 0x3F] + [0] * 11 + [n]) for n in (1, 2, 3)]
+    places = [uuids[1], uuids[0], uuids[1], uuids[2]]
+    entries = [
+        field(16, field(1, field(1, b"".join(field(2, uvarint_field(1, i) + field(2, u))
+                                             for i, u in enumerate(places)))) +
+              field(2, field(1, field(1, object_id(1)) + field(2, object_id(1))) +
+                    field(1, field(1, object_id(2)) + field(2, object_id(2))))),
+        uuid_object(0), uuid_object(1),
+    ]
+    data = (b"".join(field(3, e) for e in entries) + field(4, b"UUIDIndex") +
+            field(5, b"com.apple.CRDT.NSUUID") + b"".join(field(6, u) for u in uuids))
+    return field(2, uvarint_field(2, 1) + field(3, data))
+
+
+put("table_data", "gallery", stored(gallery_document()))
+
 put("note_data", "raw_message", raw(note_message("Idee \u00fc".encode())))
 put("note_data", "truncated_varint", raw(b"\x12\xff\xff"))
 put("note_data", "not_gzip", b"\0plain text")

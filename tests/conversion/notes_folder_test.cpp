@@ -3,6 +3,7 @@
 #include "conversion/ZNFNotesAppImporter.h"
 #include "conversion/ZNFNotesBody.h"
 #include "conversion/ZNFNotesFolderReader.h"
+#include "conversion/ZNFNotesStore.h"
 #include "support/archive_reading.h"
 #include "support/attachments_fixture.h"
 #include "support/notes_store_fixture.h"
@@ -214,6 +215,41 @@ TEST_F(NotesFolderTest, EachPictureIsFoundWhereItsReleaseKeepsItAndTheRestIsName
     };
     const S::Row media = S::mediaRow(60, "MEDIA-1", "IMG_1.jpeg", "GEN-1");
     const S::Row withMedia{{"ZMEDIA", 60}};
+    // A scan (row 40) of three pages, keys 41 to 43, whose order its data gives.
+    const QStringList page{"0C1D2E3F-0000-4000-8000-000000000001", "0C1D2E3F-0000-4000-8000-000000000002",
+                           "0C1D2E3F-0000-4000-8000-000000000003"},
+        lowerCasePage{page[0].toLower(), page[1].toLower(), page[2].toLower()};
+    const QString unknownPage = "0C1D2E3F-0000-4000-8000-0000000000FF";
+    auto scan = [&](const S::Row& data, const QStringList& ids = {}) {
+        std::vector<S::Row> objects{attachment("com.apple.notes.gallery", data)};
+        for (int i = 0; i < 3; ++i) {
+            objects.push_back(
+                with(S::attachmentRow(41 + i, 0, (ids.isEmpty() ? page : ids)[i], "public.jpeg"),
+                     {{"ZPARENTATTACHMENT", 40}}));
+            objects.push_back(S::previewRow(70 + i, 41 + i, 64, 48));
+        }
+        return objects;
+    };
+    auto listed = [](const QByteArray& data) { return S::Row{{"ZMERGEABLEDATA1", data}}; };
+    auto pageFiles = [&](const QStringList& ids = {}) {
+        std::map<QString, QByteArray> files;
+        for (const QString& id : ids.isEmpty() ? page : ids)
+            files[account + "/Previews/" + id + "-1-64x48-0.png"] = F::png(picture);
+        return files;
+    };
+    auto shown = [&](std::initializer_list<int> order, const QStringList& ids = {}) {
+        QStringList pictures;
+        for (const int i : order)
+            pictures << (ids.isEmpty() ? page : ids)[i - 1] + " 64x48 red";
+        return pictures;
+    };
+    QByteArray damaged = S::galleryData({page[2], page[0], page[1]});
+    damaged[damaged.size() / 2] = char(~damaged[damaged.size() / 2]);
+    QStringList pastTheLimit(ZNFNotesFolderReader_maxGalleryPlaces, unknownPage);
+    pastTheLimit << page[2] << page[1] << page[0];
+    // Trailing bytes after the gzip stream are never read, but count towards the size.
+    const QByteArray oversized =
+        S::galleryData({page[2], page[1], page[0]}) + QByteArray(ZNFNotesStore_maxGalleryDataBytes, 'x');
     const struct {
         const char* name;
         std::vector<S::Row> objects;
@@ -264,7 +300,7 @@ TEST_F(NotesFolderTest, EachPictureIsFoundWhereItsReleaseKeepsItAndTheRestIsName
          {{folder + "/FallbackImages/ATT-1.jpg", F::jpeg(picture)}}, {"ATT-1 64x48 red"}},
         {"an old sketch's preview is turned", {attachment("com.apple.notes.sketch")},
          {{folder + "/Previews/ATT-1-1-64x48-0.png", F::png(picture)}}, {"ATT-1 48x64 green"}},
-        {"a scanned document's pages",
+        {"a scan's pages without a list of them come in key order",
          {attachment("com.apple.notes.gallery"),
           with(S::attachmentRow(41, 0, "PAGE-1", "public.jpeg"), {{"ZPARENTATTACHMENT", 40}}),
           with(S::attachmentRow(42, 0, "PAGE-2", "public.jpeg"), {{"ZPARENTATTACHMENT", 40}}),
@@ -272,6 +308,25 @@ TEST_F(NotesFolderTest, EachPictureIsFoundWhereItsReleaseKeepsItAndTheRestIsName
          {{account + "/Previews/PAGE-1-1-64x48-0.png", F::png(picture)},
           {account + "/Previews/PAGE-2-1-32x24-0.png", F::png(F::cornerImage(32, 24))}},
          {"PAGE-1 64x48 red", "PAGE-2 32x24 red"}},
+        {"a scan's pages in the order its data lists them, not by key",
+         scan(listed(S::galleryData({page[2], page[0], page[1]}))), pageFiles(), shown({3, 1, 2})},
+        {"older releases keep the list in ZMERGEABLEDATA",
+         scan({{"ZMERGEABLEDATA", S::galleryData({page[2], page[0], page[1]})}}), pageFiles(), shown({3, 1, 2})},
+        {"a page listed twice comes once, in its first place",
+         scan(listed(S::galleryData({page[1], page[0], page[1], page[2]}))), pageFiles(), shown({2, 1, 3})},
+        {"a listed page the store lacks is passed over",
+         scan(listed(S::galleryData({unknownPage, page[2], page[1], page[0]}))), pageFiles(), shown({3, 2, 1})},
+        {"pages the list lacks follow in key order",
+         scan(listed(S::galleryData({page[2]}))), pageFiles(), shown({3, 1, 2})},
+        {"a page the scan no longer holds follows the listed ones",
+         scan(listed(S::galleryData({page[0], page[1], page[2]}, {page[0]}))), pageFiles(), shown({2, 3, 1})},
+        {"identifiers in lower case are the UUIDs listed",
+         scan(listed(S::galleryData({page[2], page[0], page[1]})), lowerCasePage), pageFiles(lowerCasePage),
+         shown({3, 1, 2}, lowerCasePage)},
+        {"a damaged list: key order", scan(listed(damaged)), pageFiles(), shown({1, 2, 3})},
+        {"places past the limit are not read", scan(listed(S::galleryData(pastTheLimit))), pageFiles(),
+         shown({1, 2, 3})},
+        {"a list past the size limit is not read", scan(listed(oversized)), pageFiles(), shown({1, 2, 3})},
         {"a PDF is named", {attachment("com.adobe.pdf", {{"ZTITLE", "Boarding pass.pdf"}})}, {}, {},
          {"1 PDF could not be carried"}, "Boarding pass.pdf"},
         {"an audio recording is named by its file",

@@ -6,6 +6,8 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QLocale>
+#include <QUuid>
+#include <algorithm>
 #include <map>
 #include <sqlite3.h>
 #include <zlib.h>
@@ -26,7 +28,7 @@ const std::map<QString, QStringList> kTables = {
          // images, gallery pages and the account that owns a folder.
          "ZTITLE ZOWNER ZMEDIA ZFILENAME ZGENERATION ZGENERATION1 ZFALLBACKPDFGENERATION "
          "ZFALLBACKIMAGEGENERATION ZPARENTATTACHMENT ZATTACHMENT ZWIDTH ZHEIGHT ZTYPEUTI1 ZALTTEXT "
-         "ZURLSTRING ZMERGEABLEDATA1 ZPARENT ZTITLE2")
+         "ZURLSTRING ZMERGEABLEDATA1 ZMERGEABLEDATA ZPARENT ZTITLE2")
          .split(' ')},
     {"ZICNOTEDATA", {"Z_PK", "Z_ENT", "Z_OPT", "ZNOTE", "ZDATA"}}};
 
@@ -140,37 +142,100 @@ QByteArray noteData(const std::vector<Run>& runs) {
     return gzip(QByteArray(bytes.data(), qsizetype(bytes.size())));
 }
 
+namespace {
+
+namespace N = znf::notestore;
+
+// A CRDT document being built: objects point at each other by their index among the entries,
+// and at UUIDs by their index among the document's UUIDs.
+class Document {
+public:
+    Document() : m_data(m_proto.mutable_mergable_data_object()->mutable_mergeable_data_object_data()) {}
+
+    N::MergeableDataObjectData* data() { return m_data; }
+    int add() {
+        m_data->add_mergeable_data_object_entry();
+        return m_data->mergeable_data_object_entry_size() - 1;
+    }
+    N::MergeableDataObjectEntry* entry(int index) {
+        return m_data->mutable_mergeable_data_object_entry(index);
+    }
+    // The UUID's index, stored once.
+    int uuid(const std::string& bytes) {
+        for (int i = 0; i < m_data->mergeable_data_object_uuid_item_size(); ++i)
+            if (m_data->mergeable_data_object_uuid_item(i) == bytes)
+                return i;
+        m_data->add_mergeable_data_object_uuid_item(bytes);
+        return m_data->mergeable_data_object_uuid_item_size() - 1;
+    }
+    // A UUID object: a map of type `type` whose entry of key `key` holds the UUID's index.
+    int uuidObject(int uuidIndex, int type = 0, int key = 0) {
+        const int index = add();
+        N::MergeableDataObjectMap* map = entry(index)->mutable_custom_map();
+        map->set_type(type);
+        N::MapEntry* e = map->add_map_entry();
+        e->set_key(key);
+        e->mutable_value()->set_unsigned_integer_value(uint64_t(uuidIndex));
+        return index;
+    }
+    // An ordered set whose ordering holds `places`; `elements` are what the set still holds.
+    // The first place is held by `heldBy` when it is given, as the ordering's contents say.
+    int orderedSet(const std::vector<std::string>& places, const std::vector<std::string>& elements,
+                   const std::string& heldBy = {}) {
+        const int set = add();
+        N::OrderedSet* out = entry(set)->mutable_ordered_set();
+        for (size_t i = 0; i < places.size(); ++i) {
+            std::string position = places[i];
+            if (i == 0 && !heldBy.empty()) {
+                position = heldBy;
+                const int key = uuidObject(uuid(heldBy)), value = uuidObject(uuid(places[i]));
+                N::DictionaryElement* e = out->mutable_ordering()->mutable_contents()->add_element();
+                e->mutable_key()->set_object_index(key);
+                e->mutable_value()->set_object_index(value);
+            }
+            uuid(position);
+            N::OrderedSetOrderingArrayAttachment* a =
+                out->mutable_ordering()->mutable_array()->add_attachment();
+            a->set_index(int64_t(i));
+            a->set_uuid(position);
+        }
+        for (const std::string& element : elements) {
+            const int object = uuidObject(uuid(element));
+            N::DictionaryElement* e = out->mutable_elements()->add_element();
+            e->mutable_key()->set_object_index(object);
+            e->mutable_value()->set_object_index(object);
+        }
+        return set;
+    }
+    QByteArray gzipped() const {
+        const std::string bytes = m_proto.SerializeAsString();
+        return gzip(QByteArray(bytes.data(), qsizetype(bytes.size())));
+    }
+
+private:
+    N::MergableDataProto m_proto;
+    N::MergeableDataObjectData* m_data;
+};
+
+std::string uuidBytes(const QString& uuid) {
+    const QByteArray bytes = QUuid::fromString(uuid).toRfc4122();
+    return bytes.toStdString();
+}
+
+} // namespace
+
 QByteArray tableData(const Table& table) {
-    namespace N = znf::notestore;
-    N::MergableDataProto proto;
-    N::MergeableDataObjectData* data =
-        proto.mutable_mergable_data_object()->mutable_mergeable_data_object_data();
+    Document document;
+    N::MergeableDataObjectData* data = document.data();
     // Keys in an order a real table may have: looked up by name, never by place.
     for (const char* key : {"cellColumns", "UUIDIndex", "crColumns", "crTableColumnDirection", "crRows"})
         data->add_mergeable_data_object_key_item(key);
     enum { kCells, kUUIDIndex, kColumns, kDirection, kRows };
     for (const char* type : {"com.apple.CRDT.NSUUID", "com.apple.notes.ICTable"})
         data->add_mergeable_data_object_type_item(type);
-    auto uuid = [data](char kind, int n) {
-        const std::string bytes = std::string(15, kind) + char(n);
-        data->add_mergeable_data_object_uuid_item(bytes);
-        return std::pair{data->mergeable_data_object_uuid_item_size() - 1, bytes};
-    };
-    auto add = [data] {
-        data->add_mergeable_data_object_entry();
-        return data->mergeable_data_object_entry_size() - 1;
-    };
-    auto entry = [data](int index) { return data->mutable_mergeable_data_object_entry(index); };
-    auto uuidObject = [&](int uuidIndex) {
-        const int index = add();
-        N::MergeableDataObjectMap* map = entry(index)->mutable_custom_map();
-        map->set_type(0);
-        N::MapEntry* e = map->add_map_entry();
-        e->set_key(kUUIDIndex);
-        e->mutable_value()->set_unsigned_integer_value(uint64_t(uuidIndex));
-        return index;
-    };
-    const int root = add();
+    auto entry = [&document](int index) { return document.entry(index); };
+    auto uuidObject = [&document](int uuidIndex) { return document.uuidObject(uuidIndex, 0, kUUIDIndex); };
+    const int root = document.add();
     entry(root)->mutable_custom_map()->set_type(1);
     auto rootKey = [&](int key, int object) {
         N::MapEntry* e = entry(root)->mutable_custom_map()->add_map_entry();
@@ -180,43 +245,25 @@ QByteArray tableData(const Table& table) {
     const int columnCount = table.rows.empty() ? 0 : int(table.rows.front().size());
     std::vector<int> rowIds, columnIds;
     auto orderedSet = [&](char kind, int count, std::vector<int>& ids, int deleted, bool replaceFirst) {
-        const int set = add();
+        std::vector<std::string> places, elements;
         for (int i = 0; i < count; ++i) {
-            const auto [id, bytes] = uuid(kind, i);
-            ids.push_back(id);
-            std::string position = bytes;
-            if (replaceFirst && i == 0) {
-                const auto [held, heldBytes] = uuid('p', 0);
-                position = heldBytes;
-                const int key = uuidObject(held), value = uuidObject(id);
-                N::DictionaryElement* e =
-                    entry(set)->mutable_ordered_set()->mutable_ordering()->mutable_contents()->add_element();
-                e->mutable_key()->set_object_index(key);
-                e->mutable_value()->set_object_index(value);
-            }
-            N::OrderedSetOrderingArrayAttachment* a =
-                entry(set)->mutable_ordered_set()->mutable_ordering()->mutable_array()->add_attachment();
-            a->set_index(i);
-            a->set_uuid(position);
-            if (i != deleted) {
-                const int element = uuidObject(id);
-                N::DictionaryElement* e =
-                    entry(set)->mutable_ordered_set()->mutable_elements()->add_element();
-                e->mutable_key()->set_object_index(element);
-                e->mutable_value()->set_object_index(element);
-            }
+            places.push_back(std::string(15, kind) + char(i));
+            ids.push_back(document.uuid(places.back()));
+            if (i != deleted)
+                elements.push_back(places.back());
         }
-        return set;
+        return document.orderedSet(places, elements,
+                                   replaceFirst ? std::string(15, 'p') + char(0) : std::string());
     };
     rootKey(kRows, orderedSet('r', int(table.rows.size()), rowIds, table.deletedRow, true));
     rootKey(kColumns, orderedSet('c', columnCount, columnIds, -1, false));
-    const int cells = add();
+    const int cells = document.add();
     entry(cells)->mutable_dictionary();
     for (int c = 0; c < columnCount; ++c) {
-        const int column = add();
+        const int column = document.add();
         entry(column)->mutable_dictionary();
         for (size_t r = 0; r < table.rows.size(); ++r) {
-            const int note = add();
+            const int note = document.add();
             entry(note)->mutable_note()->set_note_text(table.rows[r].value(c).toStdString());
             const int rowKey = uuidObject(rowIds[r]);
             N::DictionaryElement* e = entry(column)->mutable_dictionary()->add_element();
@@ -229,12 +276,26 @@ QByteArray tableData(const Table& table) {
         e->mutable_value()->set_object_index(column);
     }
     rootKey(kCells, cells);
-    const int direction = add();
+    const int direction = document.add();
     entry(direction)->mutable_register_latest()->mutable_contents()->set_string_value(
         table.rightToLeft ? "CRTableColumnDirectionRightToLeft" : "CRTableColumnDirectionLeftToRight");
     rootKey(kDirection, direction);
-    const std::string bytes = proto.SerializeAsString();
-    return gzip(QByteArray(bytes.data(), qsizetype(bytes.size())));
+    return document.gzipped();
+}
+
+QByteArray galleryData(const QStringList& listed, const QStringList& removed) {
+    Document document;
+    document.data()->add_mergeable_data_object_key_item("UUIDIndex");
+    document.data()->add_mergeable_data_object_type_item("com.apple.CRDT.NSUUID");
+    std::vector<std::string> places, elements;
+    for (const QString& page : listed) {
+        places.push_back(uuidBytes(page));
+        if (!removed.contains(page, Qt::CaseInsensitive) &&
+            std::find(elements.begin(), elements.end(), places.back()) == elements.end())
+            elements.push_back(places.back());
+    }
+    document.orderedSet(places, elements);
+    return document.gzipped();
 }
 
 QByteArray nestedMessage(const QString& text, int depth) {

@@ -50,6 +50,10 @@ struct Table {
     int deletedRow = -1;
 };
 QByteArray tableData(const Table& table);
+// A scanned document's list of its pages as the Notes app keeps it (gzip'd CRDT document): an
+// ordered set whose ordering lists the UUIDs `listed`, in order and repeats kept; those in
+// `removed` stay in the ordering but are no element any more.
+QByteArray galleryData(const QStringList& listed, const QStringList& removed = {});
 // Groups nested `depth` deep in an unknown field, after a valid note: still one message.
 QByteArray nestedMessage(const QString& text, int depth);
 
