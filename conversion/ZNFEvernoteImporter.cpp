@@ -449,7 +449,8 @@ class HTMLEntityResolver : public QXmlStreamEntityResolver {
 public:
     QString resolveUndeclaredEntity(const QString& name) override {
         const std::optional<char16_t> c = ZNFHTMLEntities::character(name);
-        return c ? QString(QChar(*c)) : QString();
+        // One it does not know stays as written: the reader would drop it without a word.
+        return c ? QString(QChar(*c)) : "&amp;"_L1 + name + u';';
     }
 };
 
@@ -868,11 +869,5 @@ ZNFConversionOutcome ZNFEvernoteImporter::convert(const QStringList& enexFiles,
     writer.finish(reader.isCancelled(), reader.anyFileRead()
                                             ? QStringLiteral("no notes were found in %1").arg(files)
                                             : reader.failures().join("; "_L1));
-    if (result.succeeded())
-        qCInfo(lcConversion()).noquote()
-            << QStringLiteral("Evernote importer: %1 notes and %2 pictures from %3")
-                   .arg(result.notes)
-                   .arg(result.attachments)
-                   .arg(files);
     return result;
 }
