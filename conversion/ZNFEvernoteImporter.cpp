@@ -159,14 +159,16 @@ private:
         return m_line;
     }
 
-    // Text between tags, cut at the limit on a field (at a character's first byte), with the
-    // control characters XML forbids made blanks.
+    // Text between tags, cut at the limit on a field (at a character's first byte). The reader
+    // gets only what it accepts: the control characters XML forbids become blanks, and bytes that
+    // are not UTF-8 U+FFFD (the reader would stop at the first and give up on the whole piece).
     void copyText(QByteArray& out, qsizetype from, qsizetype to) {
+        const qsizetype start = out.size();
         // What follows the '<' up to its '>' is the tag, not the text.
-        const qsizetype gt = QByteArrayView(m_buffer).first(to).lastIndexOf('>');
-        if (gt >= from) {
-            out.append(m_buffer.constData() + from, gt + 1 - from);
-            from = gt + 1;
+        const qsizetype gt = QByteArrayView(m_buffer).sliced(from, to - from).lastIndexOf('>');
+        if (gt >= 0) {
+            out.append(m_buffer.constData() + from, gt + 1);
+            from += gt + 1;
             m_run = 0;
         }
         qsizetype end = to;
@@ -176,13 +178,34 @@ private:
                 --end;
         }
         m_run += to - from;
-        const qsizetype start = out.size();
         out.append(m_buffer.constData() + from, end - from);
+        bool ascii = true;
         for (qsizetype i = start; i < out.size(); ++i) {
             const uchar c = uchar(out[i]);
             if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
                 out[i] = ' ';
+            ascii = ascii && c < 0x80;
         }
+        if (!ascii) {
+            const QByteArrayView added = QByteArrayView(out).sliced(start);
+            if (!QUtf8StringView(added).isValidUtf8()) {
+                const QByteArray repaired = QString::fromUtf8(added).toUtf8();
+                out.truncate(start);
+                out += repaired;
+            }
+        }
+    }
+
+    // Where the buffer's bytes from `from` to `to` end without cutting a character in two.
+    qsizetype wholeCharacters(qsizetype from, qsizetype to) const {
+        for (qsizetype i = to - 1; i >= qMax(from, to - 3); --i) {
+            const uchar c = uchar(m_buffer[i]);
+            if ((c & 0xC0) == 0x80)
+                continue;
+            const qsizetype length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+            return i + length > to ? i : to;
+        }
+        return to;
     }
 
     void capture(qsizetype from, qsizetype to) {
@@ -243,11 +266,13 @@ private:
             switch (m_state) {
             case State::Outer: {
                 const char* lt = static_cast<const char*>(std::memchr(b + pos, '<', size_t(n - pos)));
-                const qsizetype at = lt ? lt - b : n;
+                const qsizetype at = lt ? lt - b : m_eof ? n : wholeCharacters(pos, n);
                 copyText(out, pos, at);
                 pos = at;
-                if (!lt)
+                if (!lt) {
+                    wait = pos < n;
                     break;
+                }
                 if (n - pos < 16 && !m_eof) {
                     wait = true;
                     break;
@@ -310,7 +335,7 @@ private:
                     pos = end + 3;
                     m_state = State::Outer;
                 } else {
-                    const qsizetype keep = m_eof ? n : qMax(pos, n - 2);
+                    const qsizetype keep = m_eof ? n : wholeCharacters(pos, qMax(pos, n - 2));
                     copyText(out, pos, keep);
                     pos = keep;
                     wait = !m_eof;

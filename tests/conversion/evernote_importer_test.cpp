@@ -267,6 +267,8 @@ TEST(EvernoteImporter, WholeFiles) {
          "ends in the middle of it, at the note that starts on line 9"},
         {"an HTML entity and a control character outside the ENML",
          Enex::file({Enex::note("a&nbsp;b\x01" "c", "<div>x</div>")}), {u"a\u00a0b c\nx"_qs}},
+        {"bytes that are not UTF-8, in and outside the ENML",
+         Enex::file({good1, Enex::note("a\xff" "b", "<div>c\xc3</div>")}), {"One\n1", u"a\ufffdb\nc\ufffd"_qs}},
         {"an unknown entity outside the ENML", Enex::file({Enex::note("a &bogus; b", "<div>x</div>")}), {"a &bogus; b\nx"}},
         {"a damaged note tag, and a damaged note after it",
          Enex::file({good1.xml(), QByteArray(good2.xml()).replace("<note>", "<note x=>"), broken.xml(), good2.xml()}),
