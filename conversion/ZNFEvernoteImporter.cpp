@@ -148,9 +148,9 @@ private:
         const QByteArrayView rest = QByteArrayView(m_buffer).sliced(at + 1);
         if (!rest.startsWith(name) || rest.size() <= name.size())
             return false;
+        // Control characters count as blanks: copyText() makes them so for the reader.
         const char after = rest[name.size()];
-        return after == '>' || after == '/' || after == ' ' || after == '\t' || after == '\n' ||
-               after == '\r';
+        return after == '>' || after == '/' || uchar(after) <= ' ';
     }
 
     qint64 lineAt(qsizetype at) {
@@ -531,6 +531,7 @@ public:
         HTMLEntityResolver entities;
         QXmlStreamReader xml;
         xml.setEntityResolver(&entities);
+        xml.setNamespaceProcessing(false); // "<x:note>" is no note, here as in the filter
         // Where the current reading began (-1: the file's start) and what it has met since.
         NoteStart session{-1, 1};
         qint64 sessionNotes = 0;
@@ -573,10 +574,12 @@ public:
                                .arg(lastStart.line)
                                .arg(error);
                 }
-                const qint64 afterLine =
-                    after < 0 ? 1
-                              : (note ? note->start.line
-                                      : (after == session.offset ? session.line : lastStart.line));
+                qint64 afterLine = after < 0 ? 1 : note ? note->start.line : lastStart.line;
+                // Each reading starts past the last one's start, so that damage is never met twice.
+                if (after <= session.offset) {
+                    after = session.offset;
+                    afterLine = session.line;
+                }
                 const std::optional<NoteStart> resume = nextNoteStart(file, after + 1, afterLine);
                 if (!resume)
                     return;
