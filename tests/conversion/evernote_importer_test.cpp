@@ -400,9 +400,22 @@ TEST(EvernoteImporter, LimitsAndFailures) {
     // Several files make one archive.
     ASSERT_TRUE(Enex::write(root + "/a.enex", one(Enex::note("A", "a"))));
     ASSERT_TRUE(Enex::write(root + "/b.enex", one(Enex::note("B", "b"))));
-    const ZNFConversionOutcome both = ZNFEvernoteImporter::convert({root + "/a.enex", root + "/b.enex"});
+    // Several files make one archive; progress counts the notes of all of them.
+    std::vector<std::pair<qint64, qint64>> reports;
+    const ZNFConversionOutcome both =
+        ZNFEvernoteImporter::convert({root + "/a.enex", root + "/b.enex"}, [&](qint64 done, qint64 all) {
+            reports.push_back({done, all});
+        });
     EXPECT_EQ(archived(both.path).bodies, QStringList({"A\na", "B\nb"}));
     EXPECT_TRUE(both.path.endsWith(ZNFEvernoteImporter_archiveName));
+    EXPECT_EQ(reports, (std::vector<std::pair<qint64, qint64>>{{1, 2}, {2, 2}}));
+    // Cancelled after the first note: no archive, and nothing left behind.
+    auto cancel = std::make_shared<std::atomic<bool>>(false);
+    const ZNFConversionOutcome cancelled = ZNFEvernoteImporter::convert(
+        {root + "/a.enex", root + "/b.enex"}, [&](qint64, qint64) { cancel->store(true); }, cancel);
+    EXPECT_TRUE(cancelled.cancelled);
+    EXPECT_TRUE(cancelled.path.isEmpty());
+    EXPECT_EQ(folderContents(home.caches()).filter(".partial-"), QStringList());
 
     ASSERT_TRUE(Enex::write(root + "/empty.enex", Enex::file(QByteArrayList())));
     ASSERT_TRUE(Enex::write(root + "/garbage.enex", "\x89PNG not xml at all"));
