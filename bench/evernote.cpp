@@ -23,6 +23,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -40,7 +41,7 @@ struct Setup {
     QString withPictures, withoutPictures;
     qint64 bytes = 0;
     int notes = kNotes;
-    double xmlMBps = 0;
+    double xmlMBps = 0, xmlCPUMBps = 0; // per second of wall time, and of this process's CPU time
     double childSeconds = 0, childPeakMiB = 0;
     bool childOK = false;
     long spawnerKiB = 0;
@@ -152,14 +153,17 @@ void BM_EvernoteXMLSide(benchmark::State& state) {
     for (auto _ : state) {
         QElapsedTimer timer;
         timer.start();
+        const std::clock_t cpuStart = std::clock();
         const ZNFConversionOutcome result = ZNFEvernoteImporter::convert({g->withoutPictures});
         const double seconds = double(timer.nsecsElapsed()) / 1e9;
+        g->xmlCPUMBps = bytes / 1e6 / (double(std::clock() - cpuStart) / CLOCKS_PER_SEC);
         if (result.notes != g->notes)
             state.SkipWithError("the XML side lost notes");
         g->xmlMBps = bytes / 1e6 / seconds;
     }
     state.SetBytesProcessed(state.iterations() * bytes);
     state.counters["MB_per_s"] = g->xmlMBps;
+    state.counters["MB_per_cpu_s"] = g->xmlCPUMBps;
 }
 
 void BM_NotecrateConvertEvernote(benchmark::State& state) {
@@ -176,7 +180,9 @@ BENCHMARK(BM_EvernoteXMLSide)->Iterations(3)->Unit(benchmark::kSecond)->UseRealT
 BENCHMARK(BM_NotecrateConvertEvernote)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 void summarize() {
-    std::printf("XML side: %.0f MB/s of .enex (aim >= 100)\n", g->xmlMBps);
+    // On a shared machine the wall time waits for a core; the CPU time does not.
+    std::printf("XML side: %.0f MB/s of .enex, %.0f MB per CPU second (aim >= 100)\n", g->xmlMBps,
+                g->xmlCPUMBps);
     if (g->childOK)
         std::printf(
             "convert evernote on %.0f MB, %d notes with pictures: %.1f s, peak %.0f MiB (aim < 400 MB)\n",
