@@ -115,15 +115,32 @@ struct NoteStart {
 // <data> element's text: the ENML is cut out whole, to be repaired before it is read (real
 // exports nest CDATA sections there, which no XML reader accepts), and the base64 is decoded
 // here in pieces, so that no resource ever becomes one huge string. Each cut element reaches
-// the reader empty; what was cut waits in order in `contents` and `data`.
+// the reader empty, with the number of what was cut from it (kCutAttribute); what was cut waits
+// under that number in `contents` and `data`. Each note tag gains where it lies in the file
+// (kStartAttribute, "offset:line"), for reading on after damage and for saying where it was.
+inline constexpr QLatin1StringView kCutAttribute{"notecrate-cut"};
+inline constexpr QLatin1StringView kStartAttribute{"notecrate-start"};
+
 class EnexFilter {
 public:
     EnexFilter(QFile& file, const ZNFEvernoteLimits& limits) : m_file(file), m_limits(limits) {}
 
-    std::deque<std::optional<QByteArray>> contents; // nullopt: past the limit
-    std::deque<Data> data;
-    std::deque<NoteStart> notes; // seen here, not yet by the reader
+    std::deque<std::pair<qint64, std::optional<QByteArray>>> contents; // nullopt: past the limit
+    std::deque<std::pair<qint64, Data>> data;
     QString readError;
+
+    // What was cut under `number`; what waits under lower numbers is for elements the reader
+    // did not take and is dropped.
+    template <typename T>
+    static std::optional<T> take(std::deque<std::pair<qint64, T>>& queue, qint64 number) {
+        while (!queue.empty() && queue.front().first < number)
+            queue.pop_front();
+        if (queue.empty() || queue.front().first != number)
+            return std::nullopt;
+        T value = std::move(queue.front().second);
+        queue.pop_front();
+        return value;
+    }
 
     bool atEnd() const { return m_eof && m_buffer.isEmpty(); }
 
@@ -138,7 +155,6 @@ public:
         m_eof = false;
         contents.clear();
         data.clear();
-        notes.clear();
     }
 
     // The next piece of XML for the reader; empty only at the end of the file.
@@ -159,6 +175,12 @@ public:
 
 private:
     enum class State { Outer, OuterCData, Comment, Content, Data, SkipTag };
+
+    // The empty element the reader gets for the last thing cut.
+    QByteArray cutElement(QByteArrayView name) const {
+        return '<' + name.toByteArray() + ' ' + QByteArray(kCutAttribute.data(), kCutAttribute.size()) +
+               "=\"" + QByteArray::number(m_cuts) + "\"/>";
+    }
 
     bool isTag(qsizetype at, QByteArrayView name) const {
         const QByteArrayView rest = QByteArrayView(m_buffer).sliced(at + 1);
@@ -283,7 +305,7 @@ private:
                 m_data.bytes.clear();
             m_noteBytes += m_data.bytes.size();
             m_data.md5 = QString::fromLatin1(m_md5.result().toHex());
-            data.push_back(std::move(m_data));
+            data.push_back({++m_cuts, std::move(m_data)});
             m_data = {};
         }
     }
@@ -335,8 +357,8 @@ private:
                     const bool empty = b[gt - 1] == '/';
                     pos = gt + 1;
                     if (content && empty) {
-                        contents.push_back(QByteArray());
-                        out += "<content/>";
+                        contents.push_back({++m_cuts, QByteArray()});
+                        out += cutElement("content");
                     } else if (content) {
                         m_capture = QByteArray();
                         m_state = State::Content;
@@ -344,18 +366,22 @@ private:
                         beginData();
                         if (empty) {
                             decode(pos, pos, true);
-                            out += "<data/>";
+                            out += cutElement("data");
                         } else {
                             m_state = State::Data;
                         }
                     }
                 } else {
                     if (isTag(pos, "note")) {
-                        notes.push_back({m_bufferOffset + pos, lineAt(pos)});
+                        out += "<note " + QByteArray(kStartAttribute.data(), kStartAttribute.size()) + "=\"" +
+                               QByteArray::number(m_bufferOffset + pos) + ':' +
+                               QByteArray::number(lineAt(pos)) + '"';
+                        pos += 5;
                         m_noteBytes = 0;
+                    } else {
+                        out += '<';
+                        ++pos;
                     }
-                    out += '<';
-                    ++pos;
                 }
                 break;
             }
@@ -390,9 +416,9 @@ private:
                 const qsizetype gt = end < 0 ? -1 : QByteArrayView(m_buffer).indexOf('>', end);
                 if (gt >= 0) {
                     capture(pos, end);
-                    contents.push_back(std::move(m_capture));
+                    contents.push_back({++m_cuts, std::move(m_capture)});
                     m_capture.reset();
-                    out += "<content/>";
+                    out += cutElement("content");
                     pos = gt + 1;
                     m_state = State::Outer;
                 } else {
@@ -411,7 +437,7 @@ private:
                     break;
                 }
                 decode(pos, lt - b, true);
-                out += "<data/>";
+                out += cutElement("data");
                 pos = lt - b;
                 m_state = State::SkipTag;
                 break;
@@ -449,6 +475,7 @@ private:
     QByteArray m_scratch;
     bool m_decided = false;
     qint64 m_noteBytes = 0; // pictures kept for the current note
+    qint64 m_cuts = 0;
 };
 
 // The first "<note" tag at or after `from`, or nullopt; `line` is the line `from` is on.
@@ -635,32 +662,30 @@ public:
                     break;
                 }
                 const QStringView name = xml.name();
-                if (!note && name == "note"_L1) {
+                bool numbered = false;
+                const qint64 cut = xml.attributes().value(kCutAttribute).toLongLong(&numbered);
+                if (name == "data"_L1) {
+                    std::optional<Data> data = numbered ? EnexFilter::take(filter.data, cut) : std::nullopt;
+                    if (data && note && resource && depth == resourceDepth + 1)
+                        resource->data = std::move(*data);
+                } else if (name == "content"_L1) {
+                    std::optional<std::optional<QByteArray>> content =
+                        numbered ? EnexFilter::take(filter.contents, cut) : std::nullopt;
+                    if (content && note && !resource && depth == noteDepth + 1)
+                        note->content = std::move(*content);
+                } else if (!note && name == "note"_L1) {
                     note.emplace();
                     note->ordinal = ++m_ordinal;
-                    if (!filter.notes.empty()) {
-                        note->start = filter.notes.front();
-                        filter.notes.pop_front();
-                    }
+                    note->start = noteStart(xml.attributes().value(kStartAttribute), session);
                     lastStart = note->start;
                     ++sessionNotes;
                     noteDepth = depth;
-                } else if (note && resource && depth == resourceDepth + 1 && name == "data"_L1) {
-                    if (!filter.data.empty()) {
-                        resource->data = std::move(filter.data.front());
-                        filter.data.pop_front();
-                    }
                 } else if (note && resource && depth == resourceDepth + 1 && name == "mime"_L1) {
                     field = &resource->mime;
                 } else if (note && resource && depth == resourceDepth + 2 && name == "file-name"_L1) {
                     field = &resource->fileName;
                 } else if (note && !resource && depth == noteDepth + 1) {
-                    if (name == "content"_L1) {
-                        if (!filter.contents.empty()) {
-                            note->content = std::move(filter.contents.front());
-                            filter.contents.pop_front();
-                        }
-                    } else if (name == "title"_L1) {
+                    if (name == "title"_L1) {
                         field = &note->title;
                     } else if (name == "created"_L1) {
                         field = &note->created;
@@ -673,10 +698,6 @@ public:
                         resource.emplace();
                         resourceDepth = depth;
                     }
-                } else if (name == "data"_L1 && !filter.data.empty()) {
-                    filter.data.pop_front(); // a <data> where none belongs
-                } else if (name == "content"_L1 && !filter.contents.empty()) {
-                    filter.contents.pop_front();
                 }
                 if (field && fieldDepth < 0)
                     fieldDepth = depth;
@@ -726,6 +747,15 @@ private:
                    .arg(why);
         m_outcome.addLeftOut({reason, nameOf(note), {}, why});
         report();
+    }
+
+    // The filter's "offset:line" on a note tag; without it, where the reading began.
+    static NoteStart noteStart(QStringView attribute, const NoteStart& fallback) {
+        const qsizetype colon = attribute.indexOf(u':');
+        bool offsetOK = false, lineOK = false;
+        const NoteStart start{attribute.first(qMax<qsizetype>(colon, 0)).toLongLong(&offsetOK),
+                              attribute.sliced(colon + 1).toLongLong(&lineOK)};
+        return colon > 0 && offsetOK && lineOK ? start : fallback;
     }
 
     static QString damaged(const NoteStart& start, const QString& error) {
