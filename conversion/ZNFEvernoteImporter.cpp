@@ -611,6 +611,11 @@ public:
                 if (xml.error() == QXmlStreamReader::PrematureEndOfDocumentError) {
                     if (note)
                         cutOff(*note, filter.readError);
+                    else if (depth > 0) // cut between notes, or inside a note's own tag
+                        qCWarning(lcConversion()).noquote()
+                            << QStringLiteral("Evernote importer: %1 ends early, after the note on line %2")
+                                   .arg(m_fileName)
+                                   .arg(lastStart.line);
                     return;
                 }
                 // Damaged: the note it is in is left out, and reading starts again at the
