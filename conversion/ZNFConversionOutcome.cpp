@@ -85,11 +85,27 @@ QString placeholderLine(ZNFLeftOutReason reason, const QString& name) {
     case ZNFLeftOutReason::UnreadablePicture:
         kind = "Picture"_L1;
         break;
+    case ZNFLeftOutReason::EncryptedText:
+        kind = "Encrypted text"_L1;
+        break;
     default:
         kind = "File"_L1;
         break;
     }
     return name.isEmpty() ? u'[' + kind + u']' : u'[' + kind + ": "_L1 + name + u']';
+}
+
+ZNFLeftOutReason reasonForAttachment(const QString& mimetype, const QString& name) {
+    const qsizetype dot = name.lastIndexOf(u'.');
+    const QString extension = dot <= 0 ? QString() : name.mid(dot + 1).toLower();
+    if (mimetype.startsWith("audio/"_L1) || extension == "3gp"_L1 || extension == "m4a"_L1 ||
+        extension == "amr"_L1)
+        return ZNFLeftOutReason::Audio;
+    if (mimetype.startsWith("video/"_L1))
+        return ZNFLeftOutReason::Video;
+    if (mimetype == "application/pdf"_L1 || extension == "pdf"_L1)
+        return ZNFLeftOutReason::PDF;
+    return ZNFLeftOutReason::File;
 }
 
 } // namespace ZNFLeftOut

@@ -52,6 +52,9 @@ QString noun(ZNFLeftOutReason reason, qint64 count);
 QString counted(ZNFLeftOutReason reason, qint64 count);
 // The name a body line gives an attachment that cannot be carried: "[PDF: Boarding pass.pdf]".
 QString placeholderLine(ZNFLeftOutReason reason, const QString& name);
+// Why an attachment that is no picture cannot be carried, by its MIME type (lower case) and
+// file name: a PDF, an audio recording, a video or another file.
+ZNFLeftOutReason reasonForAttachment(const QString& mimetype, const QString& name);
 } // namespace ZNFLeftOut
 
 // How a conversion ended, for every importer and every front end: the archive and what went

@@ -199,18 +199,6 @@ std::optional<QString> keepFolder(const std::vector<Entry>& entries) {
     return best->first;
 }
 
-ZNFLeftOutReason reasonForAttachment(const QString& mimetype, const QString& name) {
-    const QString extension = extensionOf(name);
-    if (mimetype.startsWith("audio/"_L1) || extension == "3gp"_L1 || extension == "m4a"_L1 ||
-        extension == "amr"_L1)
-        return ZNFLeftOutReason::Audio;
-    if (mimetype.startsWith("video/"_L1))
-        return ZNFLeftOutReason::Video;
-    if (mimetype == "application/pdf"_L1 || extension == "pdf"_L1)
-        return ZNFLeftOutReason::PDF;
-    return ZNFLeftOutReason::File;
-}
-
 bool isPicture(const QString& mimetype, const QString& name) {
     static const QStringList extensions{u"jpg"_s,  u"jpeg"_s, u"png"_s, u"gif"_s,
                                         u"webp"_s, u"heic"_s, u"bmp"_s};
@@ -227,14 +215,7 @@ qint64 microseconds(const QJsonValue& value) {
 } // namespace
 
 QString ZNFKeepNoteImporter::bodyFor(const QStringList& lines, const QStringList& labels) {
-    QString body = lines.join(u'\n');
-    const QString tags = ZNFNoteBodyText::tagLine(labels);
-    if (!tags.isEmpty()) {
-        if (!body.isEmpty())
-            body += "\n\n"_L1;
-        body += tags;
-    }
-    return body;
+    return ZNFNoteBodyText::withTagLine(lines.join(u'\n'), labels);
 }
 
 std::optional<ZNFKeepNoteImporter::Note>
@@ -403,7 +384,7 @@ ZNFConversionOutcome ZNFKeepNoteImporter::convert(const QStringList& paths,
                 linesAdded = true;
                 continue;
             }
-            const ZNFLeftOutReason reason = reasonForAttachment(attachment.mimetype, name);
+            const ZNFLeftOutReason reason = ZNFLeftOut::reasonForAttachment(attachment.mimetype, name);
             result.addLeftOut({reason, note->note.title, name, {}});
             note->lines << ZNFLeftOut::placeholderLine(reason, name);
             linesAdded = true;

@@ -53,4 +53,13 @@ QString tagLine(const QStringList& names) {
     return tags.join(u' ');
 }
 
+QString withTagLine(QString text, const QStringList& names) {
+    const QString tags = tagLine(names);
+    if (tags.isEmpty())
+        return text;
+    if (!text.isEmpty())
+        text += "\n\n"_L1;
+    return text + tags;
+}
+
 } // namespace ZNFNoteBodyText

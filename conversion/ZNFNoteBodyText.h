@@ -29,5 +29,7 @@ QString link(const QString& text, const QString& url);
 QString tag(const QString& name);
 // "#errands #homestuff"; empty when there are no tags (empty names are dropped).
 QString tagLine(const QStringList& names);
+// The text, then a blank line and the tag line when there are tags.
+QString withTagLine(QString text, const QStringList& names);
 
 } // namespace ZNFNoteBodyText

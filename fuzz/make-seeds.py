@@ -379,3 +379,21 @@ put("peer_frames", "decline", b"\2" + record(3, b""))
 put("peer_frames", "accept_other", b"\2" + record(2, string(b"someone") + string(b"name")))
 put("peer_frames", "raw_huge_header", b"\1" + b"\xff\xff\xff\xff\x04")
 put("peer_frames", "result_unknown", b"\0" + record(8, struct.pack(">IIQ", 1, 0, 0) + b"\0" * 32))
+
+
+# enml: a note's <content> as the Evernote importer tests write it: ENML in CDATA, the quirks
+# of real exports (a nested CDATA section, a split "]]>", no CDATA at all), and the markup kinds.
+ENML_HEAD = '<?xml version="1.0" encoding="UTF-8"?><!DOCTYPE en-note SYSTEM "http://xml.evernote.com/pub/enml2.dtd">'
+put("enml", "lists_and_table", "\n  <![CDATA[" + ENML_HEAD + '<en-note><div><en-todo checked="true"/>Pack</div>'
+    '<ul style="--en-todo:true;"><li style="--en-checked:true;">a</li></ul><ol><li>one</li></ol>'
+    "<table><tr><td>Day</td><td>Plan</td></tr></table></en-note>]]>")
+put("enml", "nested_cdata", "<![CDATA[" + ENML_HEAD + "<en-note><div><![CDATA[a < b]]></div>"
+    "<div>x ]]]]><![CDATA[> y</div></en-note>]]>")
+put("enml", "escaped", "&lt;en-note&gt;&lt;div&gt;from a phone &amp;amp; more&lt;/div&gt;&lt;/en-note&gt;")
+put("enml", "media_links_entities", "<![CDATA[<en-note><div>a&nbsp;&eacute;&#x263A;&bogus;"
+    '<a href="https://x.org">site</a><en-media hash="0123456789abcdef0123456789abcdef" type="image/png"/>'
+    '<en-media hash="00" type="application/pdf"/><en-crypt hint="h">QUJD</en-crypt>'
+    '<img src="data:image/gif;base64,R0lGODlhAQABAIAAAP///wAAACH5BAEAAAAALAAAAAABAAEAAAICRAEAOw=="/>'
+    "</div></en-note>]]>")
+put("enml", "malformed", "<![CDATA[<en-note><div>a<b>bold</div></i><pre>  x\n y</pre><blockquote>q"
+    "<div>1 < 2 <!-- c")

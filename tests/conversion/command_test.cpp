@@ -5,6 +5,7 @@
 #include "support/attachments_fixture.h"
 #include "support/backup_archives.h"
 #include "support/command_run.h"
+#include "support/enex_file.h"
 #include "support/keep_takeout.h"
 #include "support/notes_store_fixture.h"
 #include "support/vesper_export.h"
@@ -117,6 +118,15 @@ TEST(KeepAndEvernoteCommands, ArgumentsExitCodesAndOutputLines) {
     KeepTakeout::addNote(files, "Takeout/Keep", "A", R"({"textContent":"a"})");
     KeepTakeout::addNote(files, "Takeout/Keep", "B", R"({"textContent":"b","isTrashed":true})");
     ASSERT_TRUE(KeepTakeout::writeZip(zip, files));
+    const QByteArray picture = F::png(F::cornerImage(40, 30)), pdf = "%PDF-1.4";
+    Enex::Note trip =
+        Enex::note("Trip", Enex::media(picture, "image/png") + Enex::media(pdf, "application/pdf"));
+    trip.resources = {Enex::resource(picture, "image/png", "a.png"),
+                      Enex::resource(pdf, "application/pdf", "r.pdf")};
+    const QByteArray enex = Enex::file({trip, Enex::note("List", "<div><en-todo/>Milk</div>")});
+    ASSERT_TRUE(Enex::write(root + "/Travel.enex", enex));
+    ASSERT_TRUE(Enex::write(root + "/Home.enex", Enex::file({Enex::note("Home", "<div>h</div>")})));
+    ASSERT_TRUE(Enex::write(root + "/Cut.enex", enex.left(enex.indexOf("</note>") - 2)));
     const CommandRow rows[] = {
         // clang-format off
         {"a Takeout zip", {"convert", "keep", zip}, 0, {"1 note in the trash left out"}, 1, 0},
@@ -124,6 +134,11 @@ TEST(KeepAndEvernoteCommands, ArgumentsExitCodesAndOutputLines) {
         {"no Takeout path", {"convert", "keep"}, 1, {"notecrate: convert keep takes a Takeout archive"}},
         {"no .enex file", {"convert", "evernote"}, 1, {"notecrate: convert evernote takes one or more .enex files"}},
         {"a missing .enex file", {"convert", "evernote", root + "/x.enex"}, 1, {"notecrate: no such file"}},
+        {"two .enex files, one archive", {"convert", "evernote", root + "/Travel.enex", root + "/Home.enex"}, 0,
+         {"1 PDF could not be carried"}, 3, 1},
+        {"an .enex file cut off in its only note", {"convert", "evernote", root + "/Cut.enex"}, 1,
+         {"Cut.enex ends in the middle of it, at the note that starts on line 4", "1 note with unreadable data left out",
+          "notecrate: no notes were found in"}, 0, 0},
         // clang-format on
     };
     for (const CommandRow& row : rows) {
