@@ -176,9 +176,10 @@ int main(int argc, char** argv) {
                            "and try again.\n%1")
             .arg(QStringLiteral("No Google Keep notes were found in /home/alice/Downloads.")));
     shoot(QStringLiteral("5b-keep-error"));
-    vc->showEvernoteError(ZNFLocalizedString("Something went wrong—make sure you've chosen your .enex files, "
-                                             "and try again.\n%1")
-                              .arg(QStringLiteral("Evernote files cannot be converted yet.")));
+    vc->showEvernoteError(
+        ZNFLocalizedString("Something went wrong—make sure you've chosen your .enex files, "
+                           "and try again.\n%1")
+            .arg(QStringLiteral("No notes were found in /home/alice/Downloads/Notebook.enex.")));
     shoot(QStringLiteral("5c-evernote-error"));
     vc->showNotesError(
         ZNFLocalizedString("No notes were found. Open the Notes app, wait for it to update, and try again."));
