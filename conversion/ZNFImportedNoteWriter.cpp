@@ -8,6 +8,7 @@
 
 #include <QBuffer>
 #include <QImageReader>
+#include <algorithm>
 #include <memory>
 
 ZNFImportedNoteWriter::ZNFImportedNoteWriter(QLatin1StringView archiveName, ZNFConversionOutcome& outcome,
@@ -34,6 +35,27 @@ struct Encoded {
     QSizeF points;
 };
 
+// The places in a body of the pictures that could not be made: each of their U+FFFC gives way
+// to the picture's name, so the pictures that were made keep their own places.
+void nameLeftOutPictures(QString& body, const std::vector<size_t>& leftOut,
+                         const std::vector<ZNFImportedPicture>& pictures) {
+    QString named;
+    size_t place = 0;
+    qsizetype from = 0;
+    for (qsizetype at = body.indexOf(QChar::ObjectReplacementCharacter); at >= 0;
+         at = body.indexOf(QChar::ObjectReplacementCharacter, at + 1), ++place) {
+        if (std::find(leftOut.begin(), leftOut.end(), place) == leftOut.end())
+            continue;
+        named += QStringView(body).sliced(from, at - from);
+        named += ZNFLeftOut::placeholderLine(ZNFLeftOutReason::UnreadablePicture, pictures[place].name);
+        from = at + 1;
+    }
+    if (from == 0)
+        return;
+    named += QStringView(body).sliced(from);
+    body = std::move(named);
+}
+
 qint64 decodedCost(const QByteArray& bytes) {
     QBuffer buffer;
     buffer.setData(bytes);
@@ -47,19 +69,21 @@ void ZNFImportedNoteWriter::add(ZNFImportedNote note) {
     auto shared = std::make_shared<ZNFImportedNote>(std::move(note));
     const QJsonObject parent = noteEntry(shared->identifier, shared->created, shared->updated);
     auto images = std::make_shared<std::vector<QJsonObject>>();
+    auto leftOut = std::make_shared<std::vector<size_t>>(); // the pictures that could not be made
     for (size_t i = 0; i < shared->pictures.size(); ++i) {
         const qint64 cost = decodedCost(shared->pictures[i].bytes);
-        m_pipeline.submit(cost, [this, shared, parent, images, i]() -> ZNFPicturePipeline::Delivery {
+        m_pipeline.submit(cost, [this, shared, parent, images, leftOut, i]() -> ZNFPicturePipeline::Delivery {
             ZNFImportedPicture& picture = shared->pictures[i];
             auto encoded = std::make_shared<Encoded>();
             const ZNFImage::Decoded decoded = ZNFImage::decode(picture.bytes);
             if (!decoded.isNull())
                 *encoded = {ZNFImage::encodePNG(decoded.image), decoded.sizeInPoints()};
             picture.bytes = {}; // the encoded form is all that is kept
-            return [this, shared, parent, images, i, encoded] {
+            return [this, shared, parent, images, leftOut, i, encoded] {
                 const QString name = shared->pictures[i].name;
                 if (encoded->png.isEmpty()) {
                     m_outcome.addLeftOut({ZNFLeftOutReason::UnreadablePicture, shared->title, name, {}});
+                    leftOut->push_back(i);
                     return;
                 }
                 const QString binaryId = ZNFPaths::newUUIDString();
@@ -72,10 +96,13 @@ void ZNFImportedNoteWriter::add(ZNFImportedNote note) {
             };
         });
     }
-    m_pipeline.submit(0, [this, shared, parent, images]() -> ZNFPicturePipeline::Delivery {
-        return [this, shared, parent, images] {
+    m_pipeline.submit(0, [this, shared, parent, images, leftOut]() -> ZNFPicturePipeline::Delivery {
+        return [this, shared, parent, images, leftOut] {
             if (!m_archive.isOK())
                 return;
+            // The note's pictures were all delivered before it.
+            if (!leftOut->empty())
+                nameLeftOutPictures(shared->body, *leftOut, shared->pictures);
             m_archive.addEntry(parent, shared->body);
             ++m_outcome.notes;
             for (const QJsonObject& image : *images) {
