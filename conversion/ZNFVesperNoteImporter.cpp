@@ -20,7 +20,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -157,22 +156,10 @@ QStringList ZNFVesperNoteImporter::noteFilesInFolder(const QString& folder, cons
     const QString inside = QFileInfo(top).canonicalFilePath() + u'/';
     const QString real = QFileInfo(folder).canonicalFilePath();
     const bool folderInside = inside.size() >= 2 && !real.isEmpty() && (real + u'/').startsWith(inside);
-    DIR* dir = fileURLIsDirectory(folder) ? ::opendir(QFile::encodeName(folder).constData()) : nullptr;
-    if (!dir)
-        return {};
-    QStringList names;
-    while (const dirent* entry = ::readdir(dir)) {
-        // Hidden entries, "." and ".." are not notes.
-        if (entry->d_name[0] != '.')
-            names << QFile::decodeName(entry->d_name);
-    }
-    std::sort(names.begin(), names.end());
-    const QDir base(folder);
     QStringList noteFiles;
-    for (const QString& name : names) {
-        const QString path = base.filePath(name);
+    for (const QString& path : filesAtURL(folder).value_or(QStringList())) {
         struct stat st {};
-        if (::fstatat(::dirfd(dir), QFile::encodeName(name).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
             continue; // gone since it was listed
         if (S_ISDIR(st.st_mode))
             continue; // "Pictures", or any other folder
@@ -196,7 +183,6 @@ QStringList ZNFVesperNoteImporter::noteFilesInFolder(const QString& folder, cons
         }
         noteFiles << path;
     }
-    ::closedir(dir);
     return noteFiles;
 }
 
