@@ -3,22 +3,15 @@
 // themselves; odd, as the message, gzipped here first, so that the fuzzer reaches the message
 // parser without having to forge gzip checksums.
 
-#include "FuzzSupport.h"
-#include "conversion/support/notes_store_fixture.h"
+#include "StoredData.h"
 
 #include "conversion/ZNFNotesFolderReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool ready = [] {
-        NCFuzz::environment();
-        return true;
-    }();
-    Q_UNUSED(ready);
-    if (size == 0)
+    const std::optional<QByteArray> input = NCFuzz::storedData(data, size);
+    if (!input)
         return 0;
-    QByteArray stored = NCFuzz::bytes(data + 1, size - 1);
-    if (data[0] & 1)
-        stored = NotesStoreFixture::gzip(stored);
+    const QByteArray& stored = *input;
 
     // A small ceiling keeps each run quick; the limit logic is the same at any size.
     ZNFNotesFolderLimits limits;

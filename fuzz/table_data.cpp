@@ -3,8 +3,7 @@
 // byte picks how the rest is used: even, as the stored bytes themselves; odd, as the document, gzipped here
 // first.
 
-#include "FuzzSupport.h"
-#include "conversion/support/notes_store_fixture.h"
+#include "StoredData.h"
 
 #include "conversion/ZNFNotesFolderReader.h"
 
@@ -12,16 +11,10 @@
 #include <QUuid>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool ready = [] {
-        NCFuzz::environment();
-        return true;
-    }();
-    Q_UNUSED(ready);
-    if (size == 0)
+    const std::optional<QByteArray> input = NCFuzz::storedData(data, size);
+    if (!input)
         return 0;
-    QByteArray stored = NCFuzz::bytes(data + 1, size - 1);
-    if (data[0] & 1)
-        stored = NotesStoreFixture::gzip(stored);
+    const QByteArray& stored = *input;
 
     ZNFNotesFolderLimits limits;
     limits.noteMessageBytes = 1 << 20;
