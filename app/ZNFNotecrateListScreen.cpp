@@ -12,14 +12,12 @@
 #include "platform/ZNFView.h"
 #include "text/ZNFTextFormatter.h"
 
-#include <QApplication>
 #include <QFileInfo>
 #include <QFontMetricsF>
 #include <QHash>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPainter>
-#include <QPointer>
 #include <cmath>
 
 namespace {
@@ -210,18 +208,11 @@ void ZNFMacNotecrateViewController::setCurrentBackupLeftOut(const ZNFConversionO
 }
 
 void ZNFMacNotecrateViewController::showNoteList() {
-    m_noteListFilter.clear();
     navigateToItems(noteListItems());
 }
 
 void ZNFMacNotecrateViewController::setNoteListFilter(const QString& filter) {
-    m_noteListFilter = filter;
-    // The reload hides every cell for a moment, which sends the focus away from the field
-    // being typed in; it comes back to the same field, kept by its cell.
-    const QPointer<QWidget> focus = QApplication::focusWidget();
     showScreen(noteListItems(filter));
-    if (focus && focus->isVisible())
-        focus->setFocus(Qt::OtherFocusReason);
 }
 
 std::shared_ptr<ZNFLayoutItem> ZNFMacNotecrateViewController::showNotesLink() {

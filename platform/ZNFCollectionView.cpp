@@ -1,6 +1,8 @@
 #include "platform/ZNFCollectionView.h"
 
+#include <QApplication>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QScrollBar>
 #include <QWheelEvent>
 #include <algorithm>
@@ -220,6 +222,11 @@ void ZNFCollectionView::reloadData() {
     if (m_reloading)
         return;
     m_reloading = true;
+    // Hiding a cell, even for a moment, sends the keyboard focus out of it: a field being typed
+    // in or a button reached with Tab gets it back when its cell is shown again.
+    QPointer<QWidget> focus = QApplication::focusWidget();
+    if (focus && !m_clip->isAncestorOf(focus))
+        focus = nullptr;
     // Every shown cell goes back to its pool; the data source takes them out again. Pools hand
     // out the last cell in first, so the last index goes in first: an unchanged screen gets every
     // cell back at its own place (and the pointer stays over the cell it was over).
@@ -231,6 +238,8 @@ void ZNFCollectionView::reloadData() {
     computeLayout();
     m_reloading = false;
     updateVisibleCells();
+    if (focus && focus->isVisible() && !focus->hasFocus())
+        focus->setFocus(Qt::OtherFocusReason);
 }
 
 void ZNFCollectionView::updateVisibleCells() {
