@@ -64,7 +64,6 @@ public:
     void setCurrentBackupAttachmentCount(qint64 count) { m_currentBackupAttachmentCount = count; }
     // "3 locked notes and 1 PDF left out", shown under the count; empty when nothing was.
     QString currentBackupLeftOut() const { return m_currentBackupLeftOut; }
-    void setCurrentBackupLeftOut(const QString& summary) { m_currentBackupLeftOut = summary; }
     // All of what the conversion left out: the phrase, the items one by one and their number.
     void setCurrentBackupLeftOut(const ZNFConversionOutcome& outcome);
     const std::vector<ZNFLeftOutItem>& currentBackupLeftOutItems() const {
@@ -97,7 +96,6 @@ public:
     void updateToShowBackup();
     // Does nothing while a Vesper conversion runs.
     void openVesperFilePicker();
-    bool isConvertingVesper() const { return isConverting(); }
     // A conversion run through runConversion() is under way.
     bool isConverting() const { return bool(m_conversion); }
     // Every source but the Notes app's script converts here: shows the progress screen (the
@@ -244,7 +242,6 @@ private:
     std::vector<ZNFLeftOutItem> m_currentBackupLeftOutItems;
     qint64 m_currentBackupLeftOutTotal = 0; // named or only counted
     std::shared_ptr<ZNFNoteListState> m_noteList;
-    QString m_noteListFilter;
     int m_notificationToken = 0;
     std::unique_ptr<ZNFConversionJob> m_conversion; // the conversion under way, if any
     std::shared_ptr<ZNFConversionProgress> m_conversionProgress;

@@ -511,7 +511,7 @@ TEST_F(FlowTest, WithoutTheScriptTheNotesScreenConvertsAChosenCopiedFolder) {
     outcome.countLeftOut(ZNFLeftOutReason::LockedNote, 3);
     outcome.countLeftOut(ZNFLeftOutReason::PDF, 1);
     vc->setCurrentBackupAttachmentCount(34);
-    vc->setCurrentBackupLeftOut(outcome.leftOutSummary());
+    vc->setCurrentBackupLeftOut(outcome);
     EXPECT_TRUE(
         textsOf(vc->currentBackupItems()).contains("34 pictures · 3 locked notes and 1 PDF left out"));
 }
