@@ -19,7 +19,7 @@ namespace {
 
 // The whole process: exec, Qt start-up, window, styles, first screen drawn, exit.
 void BM_ColdStartProcess(benchmark::State& state) {
-    const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/../notecrate");
+    const QString program = notecrateProgram();
     for (auto _ : state) {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

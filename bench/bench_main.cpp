@@ -1,14 +1,66 @@
 #include "bench_main.h"
 
+#include "TestSupport.h"
+
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <algorithm>
+#include <fcntl.h>
 #include <memory>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
 
 namespace {
 BenchProgram& program() {
     static BenchProgram registered;
     return registered;
 }
+long spawnerKiB = 0;
 } // namespace
+
+ChildRun runChild(const QStringList& arguments) {
+    PeakMemory::reset();
+    spawnerKiB = std::max(spawnerKiB, PeakMemory::currentKiB());
+    QList<QByteArray> bytes;
+    for (const QString& a : arguments)
+        bytes << QFile::encodeName(a);
+    std::vector<char*> argv;
+    for (QByteArray& b : bytes)
+        argv.push_back(b.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    QElapsedTimer timer;
+    timer.start();
+    pid_t pid = 0;
+    ChildRun result;
+    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        return result;
+    int status = 0;
+    struct rusage usage {};
+    result.ok = wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    result.seconds = double(timer.nsecsElapsed()) / 1e9;
+    result.peakMiB = double(usage.ru_maxrss) / 1024.0;
+    result.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                        double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return result;
+}
+
+long childSpawnerKiB() {
+    return spawnerKiB;
+}
+
+QString notecrateProgram() {
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/../notecrate");
+}
 
 bool registerBenchProgram(const std::function<void(BenchProgram&)>& configure) {
     configure(program());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+#include <QStringList>
 #include <benchmark/benchmark.h>
 #include <functional>
 #include <optional>
@@ -21,3 +23,18 @@ struct BenchProgram {
 };
 
 bool registerBenchProgram(const std::function<void(BenchProgram&)>& configure);
+
+// A program a benchmark runs to its end, stdout dropped: its wall time, CPU time (user and
+// system, all threads) and peak resident memory.
+struct ChildRun {
+    double seconds = 0;
+    double cpuSeconds = 0;
+    double peakMiB = 0;
+    bool ok = false; // started, and exited with status 0
+};
+ChildRun runChild(const QStringList& arguments);
+// Linux starts a spawned child's high-water mark at its parent's, so runChild() first brings
+// that down to what this process holds; every child's peak includes up to this much.
+long childSpawnerKiB();
+// build/notecrate, beside build/bench.
+QString notecrateProgram();

@@ -24,12 +24,6 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-
-extern char** environ;
 
 namespace {
 
@@ -42,9 +36,7 @@ struct Setup {
     qint64 bytes = 0;
     int notes = kNotes;
     double xmlMBps = 0, xmlCPUMBps = 0; // per second of wall time, and of this process's CPU time
-    double childSeconds = 0, childPeakMiB = 0;
-    bool childOK = false;
-    long spawnerKiB = 0;
+    ChildRun child;
 };
 Setup* g = nullptr;
 
@@ -95,36 +87,6 @@ bool writeExport(const QString& path, int notes, const std::vector<QByteArray>& 
     return file.error() == QFileDevice::NoError;
 }
 
-// The child's wall time and peak resident memory. Linux starts a spawned child's high-water
-// mark at this process's own, so that is brought down to what this process holds now.
-bool runChild(const QStringList& arguments, double& seconds, double& peakMiB) {
-    PeakMemory::reset();
-    g->spawnerKiB = std::max(g->spawnerKiB, PeakMemory::currentKiB());
-    QList<QByteArray> bytes;
-    for (const QString& a : arguments)
-        bytes << QFile::encodeName(a);
-    std::vector<char*> argv;
-    for (QByteArray& b : bytes)
-        argv.push_back(b.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    QElapsedTimer timer;
-    timer.start();
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return false;
-    int status = 0;
-    struct rusage usage {};
-    const bool ok = wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    seconds = double(timer.nsecsElapsed()) / 1e9;
-    peakMiB = double(usage.ru_maxrss) / 1024.0;
-    return ok;
-}
-
 std::optional<int> prepare(int, char**) {
     static Setup setup;
     g = &setup;
@@ -168,12 +130,10 @@ void BM_EvernoteXMLSide(benchmark::State& state) {
 
 void BM_NotecrateConvertEvernote(benchmark::State& state) {
     for (auto _ : state)
-        g->childOK = runChild({QCoreApplication::applicationDirPath() + QStringLiteral("/../notecrate"),
-                               "convert", "evernote", g->withPictures},
-                              g->childSeconds, g->childPeakMiB);
-    if (!g->childOK)
+        g->child = runChild({notecrateProgram(), "convert", "evernote", g->withPictures});
+    if (!g->child.ok)
         state.SkipWithError("notecrate convert evernote failed");
-    state.counters["peak_MiB"] = g->childPeakMiB;
+    state.counters["peak_MiB"] = g->child.peakMiB;
 }
 
 BENCHMARK(BM_EvernoteXMLSide)->Iterations(3)->Unit(benchmark::kSecond)->UseRealTime();
@@ -183,12 +143,12 @@ void summarize() {
     // On a shared machine the wall time waits for a core; the CPU time does not.
     std::printf("XML side: %.0f MB/s of .enex, %.0f MB per CPU second (aim >= 100)\n", g->xmlMBps,
                 g->xmlCPUMBps);
-    if (g->childOK)
+    if (g->child.ok)
         std::printf(
             "convert evernote on %.0f MB, %d notes with pictures: %.1f s, peak %.0f MiB (aim < 400 MB)\n",
-            g->bytes / 1e6, g->notes, g->childSeconds, g->childPeakMiB);
+            g->bytes / 1e6, g->notes, g->child.seconds, g->child.peakMiB);
     std::printf("(the peak includes up to %.0f MiB this benchmark held when it started the program)\n",
-                g->spawnerKiB / 1024.0);
+                childSpawnerKiB() / 1024.0);
 }
 
 const bool registered = registerBenchProgram([](BenchProgram& program) {

@@ -28,13 +28,7 @@
 
 #include <cmath>
 #include <cstdio>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unzip.h>
-
-extern char** environ;
 
 namespace {
 
@@ -46,22 +40,14 @@ constexpr int kVariants = 6; // distinct photos; each picture file is one of the
 constexpr int kWidth = 4032, kHeight = 3024;
 constexpr int kTextNotes = 10000; // of about 5 KB each
 
-struct Run {
-    double seconds = 0;
-    double cpuSeconds = 0; // user and system, all threads
-    double peakMiB = 0;
-    bool ok = false;
-};
-
 struct Setup {
     QTemporaryDir dir;
     QString exportFolder, smallExport, bigNoteExport, textExport;
     qint64 textBytes = 0; // of the text-only export's note files
     int notes = kNotes;
-    Run notecrate, pillow, notecrateSmall, notecrateBigNote;
+    ChildRun notecrate, pillow, notecrateSmall, notecrateBigNote;
 };
 Setup* g = nullptr;
-long spawnerKiB = 0; // the most this process held when it started a child
 
 // Smooth light over the frame, a few soft-edged shapes and sensor grain: after JPEG this
 // compresses in PNG about as a phone photo does (a flat colour would make sizes meaningless).
@@ -118,44 +104,6 @@ void makeExport(const QString& folder, int notes, const QList<QByteArray>& jpegs
     }
 }
 
-// Runs a program to its end; wall time and the peak resident memory of the child. Linux starts
-// a spawned child's high-water mark at this process's own, so that is brought down to what this
-// process holds now, which is reported.
-Run run(const QStringList& arguments) {
-    PeakMemory::reset();
-    spawnerKiB = std::max(spawnerKiB, PeakMemory::currentKiB());
-    QList<QByteArray> bytes;
-    for (const QString& a : arguments)
-        bytes << QFile::encodeName(a);
-    std::vector<char*> argv;
-    for (QByteArray& b : bytes)
-        argv.push_back(b.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    QElapsedTimer timer;
-    timer.start();
-    pid_t pid = 0;
-    Run result;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return result;
-    int status = 0;
-    struct rusage usage {};
-    result.ok = wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    result.seconds = double(timer.nsecsElapsed()) / 1e9;
-    result.peakMiB = double(usage.ru_maxrss) / 1024.0;
-    result.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                        double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    return result;
-}
-
-QString notecrate() {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/../notecrate");
-}
-
 // Bytes of the pictures in an archive, from the zip's directory.
 qint64 pictureBytes(const QString& archive) {
     qint64 total = 0;
@@ -175,7 +123,7 @@ qint64 pictureBytes(const QString& archive) {
 
 void BM_NotecrateConvertVesper(benchmark::State& state) {
     for (auto _ : state)
-        g->notecrate = run({notecrate(), "convert", "vesper", g->exportFolder});
+        g->notecrate = runChild({notecrateProgram(), "convert", "vesper", g->exportFolder});
     if (!g->notecrate.ok)
         state.SkipWithError("notecrate convert vesper failed");
     state.counters["peak_MiB"] = g->notecrate.peakMiB;
@@ -184,7 +132,7 @@ void BM_NotecrateConvertVesper(benchmark::State& state) {
 void BM_PillowScript(benchmark::State& state) {
     const QString script = QStringLiteral(NOTECRATE_SOURCE_DIR "/bench/vesper_pillow.py");
     for (auto _ : state)
-        g->pillow = run({"/usr/bin/python3", script, g->exportFolder, g->dir.path() + "/pillow.zip"});
+        g->pillow = runChild({"/usr/bin/python3", script, g->exportFolder, g->dir.path() + "/pillow.zip"});
     if (!g->pillow.ok)
         state.SkipWithError("the Pillow script failed (python3-pil installed?)");
     state.counters["peak_MiB"] = g->pillow.peakMiB;
@@ -192,13 +140,13 @@ void BM_PillowScript(benchmark::State& state) {
 
 void BM_NotecrateTenthOfThePictures(benchmark::State& state) {
     for (auto _ : state)
-        g->notecrateSmall = run({notecrate(), "convert", "vesper", g->smallExport});
+        g->notecrateSmall = runChild({notecrateProgram(), "convert", "vesper", g->smallExport});
     state.counters["peak_MiB"] = g->notecrateSmall.peakMiB;
 }
 
 void BM_NotecrateOneBigNote(benchmark::State& state) {
     for (auto _ : state)
-        g->notecrateBigNote = run({notecrate(), "convert", "vesper", g->bigNoteExport});
+        g->notecrateBigNote = runChild({notecrateProgram(), "convert", "vesper", g->bigNoteExport});
     if (!g->notecrateBigNote.ok)
         state.SkipWithError("notecrate convert vesper failed");
     state.counters["peak_MiB"] = g->notecrateBigNote.peakMiB;
@@ -289,7 +237,7 @@ void summarize() {
                     g->notecrate.peakMiB, g->notes / kPictureEvery, g->notecrateSmall.peakMiB,
                     g->notes / kPictureEvery / kSmallPart);
     std::printf("(each peak includes up to %.0f MiB this benchmark held when it started the program)\n",
-                spawnerKiB / 1024.0);
+                childSpawnerKiB() / 1024.0);
     if (g->notecrateBigNote.ok)
         std::printf("peak memory of convert vesper on one note of %d MB: %.0f MiB (aim < 3 x the note + a "
                     "constant)\n",
