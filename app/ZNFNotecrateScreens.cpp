@@ -416,11 +416,12 @@ ZNFMacNotecrateViewController::sendProgressItems(qint64 sent, qint64 total, qint
     QString line = ZNFLocalizedString("Sending %1 of %2")
                        .arg(locale.formattedDataSize(sent, 1, QLocale::DataSizeSIFormat),
                             locale.formattedDataSize(total, 1, QLocale::DataSizeSIFormat));
-    if (secondsLeft >= 0 && sent < total)
+    if (secondsLeft >= 0 && sent < total) {
+        const qint64 minutes = ZNFTransferEstimate::minutesLeft(secondsLeft);
         line += QStringLiteral(" · ") +
-                (secondsLeft < 60
-                     ? ZNFLocalizedString("less than a minute left")
-                     : ZNFLocalizedString("about %1 min left").arg(locale.toString((secondsLeft + 59) / 60)));
+                (minutes == 0 ? ZNFLocalizedString("less than a minute left")
+                              : ZNFLocalizedString("about %1 min left").arg(locale.toString(minutes)));
+    }
     return {backButton(),
             spacer(10),
             archiveIcon(),

@@ -39,9 +39,11 @@ void transferProgress(const QString& verb, qint64 done, qint64 total, ZNFTransfe
     QString line = QStringLiteral("%1 %2 of %3")
                        .arg(verb, c.formattedDataSize(done, 1, QLocale::DataSizeSIFormat),
                             c.formattedDataSize(total, 1, QLocale::DataSizeSIFormat));
-    if (secondsLeft >= 0 && done < total)
-        line += secondsLeft < 60 ? QStringLiteral(", less than a minute left")
-                                 : QStringLiteral(", about %1 min left").arg((secondsLeft + 59) / 60);
+    if (secondsLeft >= 0 && done < total) {
+        const qint64 minutes = ZNFTransferEstimate::minutesLeft(secondsLeft);
+        line += minutes == 0 ? QStringLiteral(", less than a minute left")
+                             : QStringLiteral(", about %1 min left").arg(minutes);
+    }
     // Back to the line's start, the new text, and the rest of the old line cleared.
     std::fprintf(stderr, "\r%s\033[K%s", line.toLocal8Bit().constData(), done >= total ? "\n" : "");
     std::fflush(stderr);
