@@ -485,28 +485,26 @@ void ZNFMacNotecrateViewController::cancelConversions(int waitMs) {
     ZNFConversionJob::waitForRuns(int(deadline.remainingTime()));
 }
 
-void ZNFMacNotecrateViewController::showVesperError(const QString& message) {
-    Screen screen = vesperScreen1Items();
+// A source's screen with the error under its back item.
+void ZNFMacNotecrateViewController::showError(Screen screen, const QString& message) {
     screen.insert(screen.begin() + 1, errorItem(message));
     showScreen(screen);
+}
+
+void ZNFMacNotecrateViewController::showVesperError(const QString& message) {
+    showError(vesperScreen1Items(), message);
 }
 
 void ZNFMacNotecrateViewController::showKeepError(const QString& message) {
-    Screen screen = keepScreen1Items();
-    screen.insert(screen.begin() + 1, errorItem(message));
-    showScreen(screen);
+    showError(keepScreen1Items(), message);
 }
 
 void ZNFMacNotecrateViewController::showEvernoteError(const QString& message) {
-    Screen screen = evernoteScreen1Items();
-    screen.insert(screen.begin() + 1, errorItem(message));
-    showScreen(screen);
+    showError(evernoteScreen1Items(), message);
 }
 
 void ZNFMacNotecrateViewController::showNotesError(const QString& message) {
-    Screen screen = notesAppScreen1Items();
-    screen.insert(screen.begin() + 1, errorItem(message));
-    showScreen(screen);
+    showError(notesAppScreen1Items(), message);
 }
 
 void ZNFMacNotecrateViewController::presentSavePanel() {

@@ -185,6 +185,7 @@ public:
 
 private:
     void resetStackAndShow(const Screen& items);
+    void showError(Screen screen, const QString& message);
     // Ends the send under way, if any, so that no outcome of it reaches the screens.
     void stopSending();
     // Shows a screen of the send: in place of the one the send showed last, else on top.
