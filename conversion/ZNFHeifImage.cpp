@@ -98,6 +98,23 @@ ZNFImage::Decoded decode(const QByteArray& data) {
     return decoded;
 }
 
+QSize sizeOf(const QByteArray& data) {
+    initialize();
+    Context context(heif_context_alloc());
+    if (!context)
+        return {};
+    const Handle handle =
+        primaryImage(context.get(), heif_context_read_from_memory_without_copy(
+                                        context.get(), data.constData(), size_t(data.size()), nullptr));
+    if (!handle)
+        return {};
+    return {heif_image_handle_get_width(handle.get()), heif_image_handle_get_height(handle.get())};
+}
+
+ZNFImage::Decoded decodePicture(const QByteArray& data) {
+    return isHeif(data) ? decode(data) : ZNFImage::decode(data);
+}
+
 QSize sizeOfFile(const QString& path) {
     initialize();
     Context context(heif_context_alloc());

@@ -18,5 +18,8 @@ bool isHeif(const QByteArray& data);
 ZNFImage::Decoded decode(const QByteArray& data);
 // The primary picture's size, from the file's boxes alone; invalid when it is no HEIF file.
 QSize sizeOfFile(const QString& path);
+QSize sizeOf(const QByteArray& data);
+// Any picture a source hands over: HEIF through libheif, every other format through Qt.
+ZNFImage::Decoded decodePicture(const QByteArray& data);
 
 } // namespace ZNFHeifImage

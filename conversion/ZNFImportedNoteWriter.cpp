@@ -1,6 +1,7 @@
 #include "conversion/ZNFImportedNoteWriter.h"
 
 #include "conversion/ZNFConversionLog.h"
+#include "conversion/ZNFHeifImage.h"
 #include "conversion/ZNFJSONAdditions.h"
 #include "conversion/ZNFVesperNoteImporter.h"
 #include "platform/ZNFImage.h"
@@ -57,10 +58,15 @@ void nameLeftOutPictures(QString& body, const std::vector<size_t>& leftOut,
 }
 
 qint64 decodedCost(const QByteArray& bytes) {
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    const QSize pixels = QImageReader(&buffer).size();
+    QSize pixels;
+    if (ZNFHeifImage::isHeif(bytes)) {
+        pixels = ZNFHeifImage::sizeOf(bytes);
+    } else {
+        QBuffer buffer;
+        buffer.setData(bytes);
+        buffer.open(QIODevice::ReadOnly);
+        pixels = QImageReader(&buffer).size();
+    }
     return pixels.isValid() ? qint64(pixels.width()) * pixels.height() * 4 : 0;
 }
 } // namespace
@@ -75,7 +81,7 @@ void ZNFImportedNoteWriter::add(ZNFImportedNote note) {
         m_pipeline.submit(cost, [this, shared, parent, images, leftOut, i]() -> ZNFPicturePipeline::Delivery {
             ZNFImportedPicture& picture = shared->pictures[i];
             auto encoded = std::make_shared<Encoded>();
-            const ZNFImage::Decoded decoded = ZNFImage::decode(picture.bytes);
+            const ZNFImage::Decoded decoded = ZNFHeifImage::decodePicture(picture.bytes);
             if (!decoded.isNull())
                 *encoded = {ZNFImage::encodePNG(decoded.image), decoded.sizeInPoints()};
             picture.bytes = {}; // the encoded form is all that is kept

@@ -269,16 +269,12 @@ QByteArray readRegularFile(const QString& path) {
     return file.readAll();
 }
 
-ZNFImage::Decoded decodePicture(const QByteArray& bytes) {
-    return ZNFHeifImage::isHeif(bytes) ? ZNFHeifImage::decode(bytes) : ZNFImage::decode(bytes);
-}
-
 // Thread-safe: only files, QImage and QPainter on a QImage.
 AttachmentImage renderAttachment(const AttachmentJob& job) {
     ZNFImage::Decoded image;
     bool fromPreview = false;
     for (const ZNFNotesStorePictureFile& file : job.files) {
-        image = decodePicture(readRegularFile(file.path));
+        image = ZNFHeifImage::decodePicture(readRegularFile(file.path));
         const QSizeF size = image.sizeInPoints();
         if (!image.isNull() && size.width() > 0 && size.height() > 0) {
             fromPreview = file.isPreview;

@@ -203,6 +203,7 @@ TEST(EvernoteImporter, WholeFiles) {
     tight.content = "<content>\n\n   <![CDATA[" + Enex::enml("<div>t</div>") + "]]></content>";
     Enex::Note escaped = Enex::note("Esc", "<div>a ]]> b</div>");
     Enex::Note broken = Enex::note("Broken & bad", "<div>lost</div>"); // a bare '&': not XML
+    const QByteArray heic = F::heic(QImage(8, 6, QImage::Format_RGB32));
     const QByteArray cut = [&] {
         const QByteArray whole =
             Enex::file({good1.xml(), withResources("<div>c</div>", {Enex::resource(a, "image/png")}).xml()});
@@ -257,6 +258,9 @@ TEST(EvernoteImporter, WholeFiles) {
         {"data that is no picture", Enex::file({withResources(Enex::media("not a picture", "image/png"),
                                                                 {Enex::resource("not a picture", "image/png", "n.png")})}),
          {"R\n[Picture: n.png]"}, {}, {{Reason::UnreadablePicture, 1}}},
+        {"an iPhone photo (HEIC) becomes a picture",
+         Enex::file({withResources(Enex::media(heic, "image/heic"), {Enex::resource(heic, "image/heic", "IMG_1.HEIC")})}),
+         {"R\n" + kPicture}, {"IMG_1.HEIC"}},
         {"a picture that begins as one but does not decode keeps its place by name",
          Enex::file({withResources(Enex::media(a.left(24), "image/png") + Enex::media(b, "image/png"),
                                    {Enex::resource(a.left(24), "image/png", "cut.png"), Enex::resource(b, "image/png", "b.png")})}),
