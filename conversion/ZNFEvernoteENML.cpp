@@ -232,6 +232,7 @@ struct Output {
     bool lineStart = true;     // nothing written on the current line yet
     bool pendingSpace = false; // blanks read since the last character, shown as one
     QString itemPrefix;        // a list item's marker, written before its first character
+    bool todoMarker = false;   // the marker is a to-do's checkbox, not its list item's
     int quoteDepth = 0;
 
     void beginLine() {
@@ -241,6 +242,7 @@ struct Output {
             text += "> "_L1;
         text += itemPrefix;
         itemPrefix.clear();
+        todoMarker = false;
         lineStart = false;
         pendingSpace = false;
     }
@@ -254,6 +256,9 @@ struct Output {
     }
     void write(QStringView s, bool preformatted) {
         for (QChar c : s) {
+            // U+FFFC marks a picture's place; one in the text itself would move the pictures.
+            if (c == QChar::ObjectReplacementCharacter)
+                continue;
             if (preformatted) {
                 if (c == u'\n')
                     newline();
@@ -267,12 +272,25 @@ struct Output {
             }
         }
     }
-    void newline() {
+    // An item or to-do marker still waiting for its first character is written: an empty item
+    // keeps its marker, and a checkbox stays on its own line.
+    void writePendingMarker() {
         if (lineStart && !itemPrefix.isEmpty())
-            beginLine(); // an empty item keeps its marker
+            beginLine();
+    }
+    void newline() {
+        writePendingMarker();
         text += u'\n';
         lineStart = true;
         pendingSpace = false;
+    }
+    // The end of a block: its pending marker, then a line break unless the line is empty. A
+    // paragraph inside a list item ends without the item's marker, which waits for the item's
+    // text; a checkbox alone in its paragraph stays there.
+    void endBlock(bool paragraph = false) {
+        if (!paragraph || todoMarker)
+            writePendingMarker();
+        boundary();
     }
     void boundary() {
         if (!lineStart) {
@@ -347,6 +365,7 @@ public:
         }
         while (!m_frames.empty())
             pop();
+        m_outputs.front().writePendingMarker();
         QString& all = m_outputs.front().text;
         qsizetype end = all.size();
         while (end > 0 && all[end - 1].isSpace())
@@ -479,10 +498,11 @@ private:
             out().boundary();
         } else if (name == "en-todo"_L1) {
             const bool done = tag.attribute("checked"_L1).compare("true"_L1, Qt::CaseInsensitive) == 0;
-            if (out().lineStart)
+            if (out().lineStart) {
                 out().itemPrefix = ZNFNoteBodyText::checklistItem(
                     {}, done, innermost(Kind::Item, Kind::Cell) ? listLevel() : 0);
-            else
+                out().todoMarker = true;
+            } else
                 out().write(done ? u"[x]\u00A0" : u"[ ]\u00A0", false);
         } else if (name == "en-media"_L1) {
             const QString hash = tag.attribute("hash"_L1).trimmed().toLower();
@@ -553,20 +573,18 @@ private:
             break;
         case Kind::Pre:
             --m_preDepth;
-            out().boundary();
+            out().endBlock();
             break;
         case Kind::Quote:
-            out().boundary();
+            out().endBlock();
             --out().quoteDepth;
             break;
         case Kind::Item:
-            if (!out().itemPrefix.isEmpty())
-                out().beginLine();
-            out().boundary();
+            out().endBlock();
             break;
         case Kind::Block:
         case Kind::List:
-            out().boundary();
+            out().endBlock(true);
             break;
         case Kind::Row: {
             const bool empty = std::all_of(frame.cells.cbegin(), frame.cells.cend(),
@@ -576,6 +594,7 @@ private:
             break;
         }
         case Kind::Cell: {
+            m_outputs.back().writePendingMarker();
             const QString cell = m_outputs.back().text.simplified();
             m_outputs.pop_back();
             if (Frame* row = innermost(Kind::Row, Kind::Cell))

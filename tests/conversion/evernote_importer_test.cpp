@@ -67,6 +67,11 @@ TEST(EvernoteENML, PlainText) {
          "1. one\n2. two\n7. x"},
         {"en-todo", "<div><en-todo checked=\"true\"/>Milk</div><div><en-todo checked=\"false\"/>Eggs</div><div><en-todo/>Jam</div>",
          "- [x] Milk\n- [ ] Eggs\n- [ ] Jam"},
+        {"empty to-dos keep their boxes and lines, in a paragraph, a cell and at the end",
+         "<div><en-todo checked=\"true\"/></div><div>Eggs</div><table><tr><td><en-todo/></td><td>b</td></tr></table><div><en-todo/></div>",
+         "- [x] \nEggs\n- [ ] | b\n- [ ]"},
+        {"an empty paragraph in a list item waits for the item's text", "<ul><li><div></div>Bread</li></ul>", "- Bread"},
+        {"a U+FFFC in the text itself is no picture's place", "<div>x\uFFFCy&#xFFFC;z</div>", "xyz"},
         {"Evernote's newer checklists", "<ul style=\"--en-todo:true;\"><li style=\"--en-checked:true;\"><div>Bread</div></li>"
          "<li style=\"--en-checked:false;\"><div>Jam</div></li></ul>", "- [x] Bread\n- [ ] Jam"},
         {"a table: a row a line", "<table><tbody><tr><th>Day</th><th>Plan</th></tr><tr><td>Mon</td><td><div>Hike</div>"
