@@ -96,16 +96,6 @@ QString decodeReferences(QStringView text) {
                 decoded = value != 0 && value <= 0x10FFFF && !(value >= 0xD800 && value <= 0xDFFF)
                               ? char32_t(value)
                               : char32_t(0xFFFD);
-        } else if (name == "amp"_L1) {
-            decoded = u'&';
-        } else if (name == "lt"_L1) {
-            decoded = u'<';
-        } else if (name == "gt"_L1) {
-            decoded = u'>';
-        } else if (name == "quot"_L1) {
-            decoded = u'"';
-        } else if (name == "apos"_L1) {
-            decoded = u'\'';
         } else if (const std::optional<char16_t> html = ZNFHTMLEntities::character(name)) {
             decoded = *html;
         }

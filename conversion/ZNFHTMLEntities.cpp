@@ -28,7 +28,7 @@ constexpr Entity kEntities[] = {
     {"Ucirc", 0x00DB}, {"Ugrave", 0x00D9}, {"Upsilon", 0x03A5}, {"Uuml", 0x00DC}, {"Xi", 0x039E},
     {"Yacute", 0x00DD}, {"Yuml", 0x0178}, {"Zeta", 0x0396}, {"aacute", 0x00E1}, {"acirc", 0x00E2},
     {"acute", 0x00B4}, {"aelig", 0x00E6}, {"agrave", 0x00E0}, {"alefsym", 0x2135}, {"alpha", 0x03B1},
-    {"amp", 0x0026}, {"and", 0x2227}, {"ang", 0x2220}, {"aring", 0x00E5}, {"asymp", 0x2248},
+    {"amp", 0x0026}, {"and", 0x2227}, {"ang", 0x2220}, {"apos", 0x0027}, {"aring", 0x00E5}, {"asymp", 0x2248},
     {"atilde", 0x00E3}, {"auml", 0x00E4}, {"bdquo", 0x201E}, {"beta", 0x03B2}, {"brvbar", 0x00A6},
     {"bull", 0x2022}, {"cap", 0x2229}, {"ccedil", 0x00E7}, {"cedil", 0x00B8}, {"cent", 0x00A2},
     {"chi", 0x03C7}, {"circ", 0x02C6}, {"clubs", 0x2663}, {"cong", 0x2245}, {"copy", 0x00A9},

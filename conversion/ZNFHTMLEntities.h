@@ -4,8 +4,8 @@
 #include <optional>
 
 // The named character references of HTML 4 and XHTML 1 (the sets ENML's DTD declares:
-// Latin-1, symbols, special), beyond XML's own five. Names are case-sensitive ("&Eacute;" is
-// not "&eacute;").
+// Latin-1, symbols, special), with XML's "apos" beside them. Names are case-sensitive
+// ("&Eacute;" is not "&eacute;").
 namespace ZNFHTMLEntities {
 
 // The character a name stands for, or nullopt when HTML 4 has no such name.
