@@ -423,6 +423,11 @@ private:
                 ++m_overflow;
             return;
         }
+        // A cell opened in a row whose last cell is still open ends that cell first, as a browser
+        // reads <tr><td>a<td>b</tr>: two cells, not one.
+        if (name == "td"_L1 || name == "th"_L1)
+            if (const Frame* cell = innermost(Kind::Cell, Kind::Row))
+                close(QString(cell->name));
         Frame frame{name, Kind::Inline};
         if (name == "en-crypt"_L1) {
             ++m_result.encrypted;

@@ -70,6 +70,7 @@ TEST(EvernoteENML, PlainText) {
         {"empty to-dos keep their boxes and lines, in a paragraph, a cell and at the end",
          "<div><en-todo checked=\"true\"/></div><div>Eggs</div><table><tr><td><en-todo/></td><td>b</td></tr></table><div><en-todo/></div>",
          "- [x] \nEggs\n- [ ] | b\n- [ ]"},
+        {"cells whose closing tags are missing stay apart", "<table><tr><td>a<td>b<th>c</tr></table>", "a | b | c"},
         {"an empty paragraph in a list item waits for the item's text", "<ul><li><div></div>Bread</li></ul>", "- Bread"},
         {"a U+FFFC in the text itself is no picture's place", "<div>x\uFFFCy&#xFFFC;z</div>", "xyz"},
         {"Evernote's newer checklists", "<ul style=\"--en-todo:true;\"><li style=\"--en-checked:true;\"><div>Bread</div></li>"
