@@ -246,9 +246,6 @@ struct Output {
     }
     void write(QStringView s, bool preformatted) {
         for (QChar c : s) {
-            // U+FFFC marks a picture's place; one in the text itself would move the pictures.
-            if (c == QChar::ObjectReplacementCharacter)
-                continue;
             if (preformatted) {
                 if (c == u'\n')
                     newline();
@@ -385,7 +382,12 @@ private:
     }
 
     void text(QStringView s) {
-        if (m_skipDepth == 0)
+        if (m_skipDepth > 0)
+            return;
+        // U+FFFC marks a picture's place; one in the note's own text would move the pictures.
+        if (s.contains(QChar::ObjectReplacementCharacter))
+            out().write(s.toString().remove(QChar::ObjectReplacementCharacter), m_preDepth > 0);
+        else
             out().write(s, m_preDepth > 0);
     }
 
