@@ -3,7 +3,8 @@
 # names each such file; `clang-format -i FILE` makes it right.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-command -v clang-format >/dev/null || { echo "clang-format is missing: bash scripts/install-deps.sh" >&2; exit 1; }
+# CI runs this first, on a machine that may have nothing installed yet.
+command -v clang-format >/dev/null || bash scripts/install-deps.sh
 count="$(git ls-files -- '*.cpp' '*.h' | wc -l)"
 report="$(mktemp)"
 trap 'rm -f "$report"' EXIT
